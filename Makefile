@@ -1,0 +1,54 @@
+# Common commands; the real build is CMake (see CMakePresets.json).
+#   make            build the native preset (stages build/stage/)
+#   make test       build and run every test of the native preset
+#   make asan       build and test under AddressSanitizer + UBSan
+#   make mingw32    build the 32-bit Windows DLL and check its exports
+#   make test-wine  build the mingw64 test suite and run it under wine64
+#   make bench      build and run the benchmarks
+#   make demo       run the reference host on a copy of the demo prefix
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+
+.PHONY: all build test asan mingw32 mingw64 test-wine bench demo format clean
+
+all: build
+
+build/native/build.ninja:
+	cmake --preset native
+
+build: build/native/build.ninja
+	cmake --build --preset native -j $(JOBS)
+
+test: build
+	ctest --preset native -j $(JOBS)
+
+build/asan/build.ninja:
+	cmake --preset asan
+
+asan: build/asan/build.ninja
+	cmake --build --preset asan -j $(JOBS)
+	ctest --preset asan -j $(JOBS)
+
+build/mingw32/build.ninja:
+	cmake --preset mingw32
+
+mingw32: build/mingw32/build.ninja
+	cmake --build --preset mingw32 -j $(JOBS) --target RegistryCleanerModule
+	scripts/check-exports build/mingw32/stage/modules/RegistryCleanerModule/RegistryCleanerModule.dll
+
+build/mingw64/build.ninja:
+	cmake --preset mingw64
+
+mingw64: build/mingw64/build.ninja
+	cmake --build --preset mingw64 -j $(JOBS)
+
+test-wine: mingw64
+	scripts/wine-test build/mingw64/tests/unit_tests.exe
+
+bench: build
+	build/native/bench/benchmarks
+
+format:
+	git ls-files '*.cc' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build

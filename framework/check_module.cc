@@ -1,0 +1,285 @@
+#include "framework/check_module.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "framework/results.h"
+
+int CopyTextOut(const std::u16string& text, char16_t* buffer, int size) {
+  const int length = static_cast<int>(text.size());
+  if (buffer == nullptr || size == 0) return length + 1;
+  const int n = std::min(size - 1, length);
+  std::copy(text.data(), text.data() + n, buffer);
+  buffer[n] = 0;
+  return n + 1;
+}
+
+CCheckModule::CCheckModule() = default;
+
+CCheckModule::~CCheckModule() {
+  ResetProgress();
+  // The IPC loader (and with it the client) arrives with the service channel.
+  ipcLoader = nullptr;
+  ipcClient = nullptr;
+}
+
+int CCheckModule::GetTitle(char16_t* buffer, int size) { return CopyTextOut(title, buffer, size); }
+int CCheckModule::GetIdentifier(char16_t* buffer, int size) {
+  return CopyTextOut(identifier, buffer, size);
+}
+int CCheckModule::GetDescription(char16_t* buffer, int size) {
+  return CopyTextOut(description, buffer, size);
+}
+int CCheckModule::GetDescriptionHeading(char16_t* buffer, int size) {
+  return CopyTextOut(descriptionHeading, buffer, size);
+}
+unsigned int CCheckModule::GetModuleType() { return MODULE_TYPE_REGISTRY_CLEANER; }
+
+double CCheckModule::GetResultLevel() { return resultLevel; }
+int CCheckModule::GetResultText(char16_t* buffer, int size) {
+  return CopyTextOut(resultText, buffer, size);
+}
+int CCheckModule::GetSubResultsAsJSON(char16_t* buffer, int size) {
+  const std::u16string text = SubResultsAsJson(subResults);
+  const int length = static_cast<int>(text.size());
+  if (buffer == nullptr || size == 0) return length + 1;
+  const int n = std::min(size - 1, length);
+  std::copy(text.data(), text.data() + n, buffer);
+  buffer[n] = 0;
+  return length;
+}
+
+void CCheckModule::SetProgressCallback(ModuleProgressCallback callback, void* context) {
+  std::lock_guard<std::recursive_mutex> lock(progressLock);
+  progressCallback = callback;
+  progressContext = callback != nullptr ? context : nullptr;
+}
+int CCheckModule::GetProgressText(char16_t* buffer, int size) {
+  return CopyTextOut(progressText, buffer, size);
+}
+
+int CCheckModule::GetCheckBtnTitle(char16_t* buffer, int size) {
+  return CopyTextOut(checkButtonTitle, buffer, size);
+}
+int CCheckModule::GetCheckText(char16_t* buffer, int size) {
+  return CopyTextOut(checkText, buffer, size);
+}
+
+void CCheckModule::ExecuteCheck(const char16_t* channel, int length) {
+  if (channel != nullptr && length > 0) {
+    // The first length units, ending early at a terminator among them.
+    int n = 0;
+    while (n < length && channel[n] != 0) ++n;
+    channelName.assign(channel, static_cast<size_t>(n));
+  }
+  RunLocally(false);
+}
+
+int CCheckModule::GetResolveBtnTitle(char16_t* buffer, int size) {
+  return CopyTextOut(resolveButtonTitle, buffer, size);
+}
+
+void CCheckModule::ExecuteResolve() { RunLocally(true); }
+
+void CCheckModule::RunLocally(bool resolve) {
+  if (localRuns.load() >= 1) {
+    // Another local run is in progress: its results are the ones to see.
+    while (localRuns.load() != 0) system_->Sleep(500);
+    return;
+  }
+  ++localRuns;
+  if (resolve) {
+    solvedCount = 0;
+    DoResolve();
+  } else {
+    DoCheck();
+    checkDone = true;
+  }
+  SaveTotals();
+  --localRuns;
+}
+
+bool CCheckModule::IsUndoAvailable() { return undoAvailable; }
+int64_t CCheckModule::GetUndoPoint() { return undoPoint; }
+void CCheckModule::ExecuteUndoResolve(int64_t point) {
+  if (point <= 0) return;
+  // Launching the system restore program arrives with the system services.
+}
+int CCheckModule::GetUndoText(char16_t* buffer, int size) {
+  return CopyTextOut(undoText, buffer, size);
+}
+
+bool CCheckModule::SetProgressFinished(bool finished) {
+  if (finished) displayedProgress = 100.0;
+  stopFlag = finished;
+  return finished;
+}
+
+double CCheckModule::GetProgress() {
+  std::lock_guard<std::recursive_mutex> lock(progressLock);
+  return displayedProgress;
+}
+
+void CCheckModule::SetExpectedDuration(unsigned int milliseconds, bool direct) {
+  std::lock_guard<std::recursive_mutex> lock(progressLock);
+  if (direct) {
+    step = 0.0;
+    return;
+  }
+  expectedDurationMs = std::max(milliseconds, 2000u);
+  step = 100.0 / (static_cast<double>(expectedDurationMs) / tickMs);
+}
+
+void CCheckModule::SaveTotals() {
+  // The totals reach the registry settings once those exist (see results.h).
+  SaveTotalsToSettings(identifier, solvedCount, checkDone, resultText);
+}
+
+void CCheckModule::EndProgressThread() {
+  Thread* thread = nullptr;
+  {
+    std::lock_guard<std::recursive_mutex> lock(progressLock);
+    thread = progressThread;
+    progressThread = nullptr;
+  }
+  if (thread == nullptr) return;
+  try {
+    thread->Join();
+  } catch (...) {
+    // A failed ticker has nothing left to report.
+  }
+  delete thread;
+}
+
+void CCheckModule::ResetProgress() {
+  {
+    std::lock_guard<std::recursive_mutex> lock(progressLock);
+    lastReportedProgress = displayedProgress = targetProgress = 0.0;
+    lastDecayPercent = 0;
+    nextAdjustMs = 0;
+    remainingTime = TimeSpan(0);
+    for (Stopwatch* watch : {&runStopwatch, &windowStopwatch, &etaStopwatch}) {
+      watch->Stop();
+      watch->Restart();
+    }
+  }
+  stopFlag = true;
+  EndProgressThread();
+  stopFlag = false;
+}
+
+bool CCheckModule::ReportProgress(double percent) {
+  if (step == 0.0) {
+    // Direct mode: only the final 100 reaches the host, on this thread.
+    if (percent == 100.0) {
+      double value = percent;
+      if (progressCallback != nullptr)
+        stopFlag = !progressCallback(progressContext, &value, 0, 0);
+      targetProgress = 100.0;
+    }
+  } else {
+    bool haveThread;
+    {
+      std::lock_guard<std::recursive_mutex> lock(progressLock);
+      haveThread = progressThread != nullptr;
+    }
+    if (percent == 0.0 && !haveThread) ResetProgress();
+    std::lock_guard<std::recursive_mutex> lock(progressLock);
+    if (percent < targetProgress) return !stopFlag;
+    if (progressThread == nullptr) {
+      progressThread = new Thread(&CCheckModule::ProgressTicker, static_cast<ThreadParam*>(this),
+                                  system_);
+      progressThread->Start();
+    }
+    targetProgress = std::clamp(percent, 0.0, 100.0);
+  }
+
+  bool waitForTicker;
+  {
+    std::lock_guard<std::recursive_mutex> lock(progressLock);
+    waitForTicker = targetProgress == 100.0 && progressThread != nullptr;
+  }
+  if (waitForTicker) {
+    // The ticker ends once the display has caught up with 100, or on a stop.
+    // The lock is not held while waiting, so its cycles can finish.
+    for (;;) {
+      bool running;
+      {
+        std::lock_guard<std::recursive_mutex> lock(progressLock);
+        running = progressThread != nullptr && progressThread->IsRunning();
+      }
+      if (!running) break;
+      system_->Sleep(100);
+    }
+    EndProgressThread();
+    SetProgressFinished(false);
+  }
+  return !stopFlag;
+}
+
+uint32_t CCheckModule::ProgressTicker(void* parameter) {
+  auto* module = dynamic_cast<CCheckModule*>(static_cast<ThreadParam*>(parameter));
+  if (module == nullptr || module->stopFlag) return 0;
+  module->TickerLoop();
+  return 0;
+}
+
+void CCheckModule::TickerLoop() {
+  {
+    std::lock_guard<std::recursive_mutex> lock(progressLock);
+    runStopwatch = Stopwatch::StartNew(system_);
+    windowStopwatch = Stopwatch::StartNew(system_);
+    etaStopwatch = Stopwatch::StartNew(system_);
+    displayedProgress = 0.0;
+  }
+  bool report = false;
+  for (;;) {
+    if (stopFlag) return;
+    {
+      std::lock_guard<std::recursive_mutex> lock(progressLock);
+      if (displayedProgress >= 100.0) return;
+      const uint64_t t = runStopwatch.ElapsedMilliseconds();
+
+      // A new estimate of the time left every two seconds.
+      if (windowStopwatch.ElapsedMilliseconds() > 2000 && displayedProgress > 0) {
+        windowStopwatch.Restart();
+        const double e = static_cast<double>(etaStopwatch.ElapsedMilliseconds());
+        remainingTime = TimeSpan(static_cast<int64_t>(e * 100.0 / displayedProgress - e));
+        report = true;
+      }
+      // Pace the display towards the work's real progress.
+      if (targetProgress > 0 && t > nextAdjustMs) {
+        if (targetProgress >= 100.0) {
+          step = std::max(step, 0.2) * 1.5;
+        } else if (displayedProgress > targetProgress) {
+          step = step / ((displayedProgress - targetProgress) * (600.0 / expectedDurationMs) + 1);
+        } else {
+          step = step * ((targetProgress - displayedProgress) * (300.0 / expectedDurationMs) + 1);
+        }
+        nextAdjustMs = t + 500;
+      }
+      // Without real progress the display slows by 1 % per whole percent.
+      if (targetProgress <= 0) {
+        const double whole = std::ceil(displayedProgress);
+        if (whole > lastDecayPercent) {
+          if (displayedProgress > 1.0) step *= 0.99;
+          lastDecayPercent = static_cast<uint32_t>(whole);
+        }
+      }
+      step = std::min(std::max(step, minStep), maxStep);
+      // The display never passes 95 before the work has reported 95.
+      const double next = displayedProgress + step;
+      if (next < 95.0 || targetProgress >= 95.0) displayedProgress = std::min(next, 100.0);
+
+      if (report || std::ceil(lastReportedProgress) != std::ceil(displayedProgress)) {
+        if (progressCallback != nullptr) {
+          stopFlag = !progressCallback(progressContext, &displayedProgress, 0, 0);
+          if (stopFlag) targetProgress = 100.0;
+        }
+        report = false;
+        lastReportedProgress = displayedProgress;
+      }
+    }
+    system_->Sleep(tickMs);
+  }
+}

@@ -1,0 +1,142 @@
+// CCheckModule: the framework's module object. It implements every operation
+// of the interface chain except the work itself (DoCheck, DoResolve), which a
+// subclass supplies: texts under the string-out rules, results, the progress
+// callback and the smoothed progress the host sees, and run control.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "framework/module_interfaces.h"
+#include "support/stopwatch.h"
+#include "support/thread.h"
+
+class IpcLoader;
+
+// One entry of the sub-results list.
+struct SubResult {
+  double level = 0.0;
+  std::u16string text;
+};
+
+// Copies text into buffer under the string-out rules: with a buffer and a
+// size, n = min(size - 1, length) units and a terminator are written and n + 1
+// returned; otherwise nothing is written and length + 1 returned.
+int CopyTextOut(const std::u16string& text, char16_t* buffer, int size);
+
+class CCheckModule : public IUndoResolveModule, public ThreadParam {
+ public:
+  CCheckModule();
+  ~CCheckModule() override;
+
+  CCheckModule(const CCheckModule&) = delete;
+  CCheckModule& operator=(const CCheckModule&) = delete;
+
+  // IModule
+  int GetTitle(char16_t* buffer, int size) override;
+  int GetIdentifier(char16_t* buffer, int size) override;
+  int GetDescription(char16_t* buffer, int size) override;
+  int GetDescriptionHeading(char16_t* buffer, int size) override;
+  unsigned int GetModuleType() override;
+  // IResultModule
+  double GetResultLevel() override;
+  int GetResultText(char16_t* buffer, int size) override;
+  // Unlike the other getters, returns the whole text's length (without the
+  // terminator) after a copy.
+  int GetSubResultsAsJSON(char16_t* buffer, int size) override;
+  // IProgressModule
+  void SetProgressCallback(ModuleProgressCallback callback, void* context) override;
+  int GetProgressText(char16_t* buffer, int size) override;
+  // ICheckModule
+  int GetCheckBtnTitle(char16_t* buffer, int size) override;
+  int GetCheckText(char16_t* buffer, int size) override;
+  void ExecuteCheck(const char16_t* channel, int length) override;
+  // IResolveModule
+  int GetResolveBtnTitle(char16_t* buffer, int size) override;
+  void ExecuteResolve() override;
+  // IUndoResolveModule
+  bool IsUndoAvailable() override;
+  int64_t GetUndoPoint() override;
+  void ExecuteUndoResolve(int64_t undoPoint) override;
+  int GetUndoText(char16_t* buffer, int size) override;
+
+  // The framework's own operations, slots 20 to 25.
+  // Sets displayedProgress to 100 when finished; stopFlag = finished.
+  virtual bool SetProgressFinished(bool finished);
+  // displayedProgress, read under progressLock.
+  virtual double GetProgress();
+  // direct: only a report of 100 reaches the host. Otherwise the ticker paces
+  // the display to reach 100 in max(milliseconds, 2000).
+  virtual void SetExpectedDuration(unsigned int milliseconds, bool direct);
+  virtual void DoCheck() = 0;
+  virtual void DoResolve() = 0;
+  virtual void SaveTotals();
+
+  // The work's real progress, 0 to 100. Returns false when a stop was asked.
+  // A report of 100 returns only after the host has been shown 100.
+  bool ReportProgress(double percent);
+  // Returns all progress state to zero and ends the progress thread.
+  void ResetProgress();
+
+  // Read access for the run's owner and the tests.
+  const std::u16string& channel() const { return channelName; }
+  bool stopRequested() const { return stopFlag.load(); }
+
+ protected:
+  // Texts (filled by the subclass's constructor).
+  std::u16string title;
+  std::u16string identifier;
+  std::u16string description;
+  std::u16string descriptionHeading;
+  std::u16string checkButtonTitle;
+  std::u16string checkText;
+  std::u16string resolveButtonTitle;
+  std::u16string undoText;
+  std::u16string progressText;
+  bool undoAvailable = false;
+  int64_t undoPoint = 0;
+  int32_t solvedCount = 0;
+  std::u16string channelName;
+  // Results.
+  double resultLevel = 0.0;
+  std::u16string resultText;
+  IpcLoader* ipcLoader = nullptr;
+  void* ipcClient = nullptr;
+  std::vector<SubResult> subResults;
+  // Progress.
+  ModuleProgressCallback progressCallback = nullptr;
+  void* progressContext = nullptr;
+  double minStep = 1.0 / 15000.0;
+  double maxStep = 5.0;
+  double targetProgress = 0.0;
+  double lastReportedProgress = 0.0;
+  double displayedProgress = 0.0;
+  double step = 5.0;
+  uint64_t nextAdjustMs = 0;
+  uint32_t lastDecayPercent = 0;
+  Stopwatch runStopwatch;
+  Stopwatch windowStopwatch;
+  Stopwatch etaStopwatch;
+  Thread* progressThread = nullptr;
+  std::atomic<bool> stopFlag{false};
+  std::recursive_mutex progressLock;
+  uint32_t tickMs = 100;
+  uint32_t expectedDurationMs = 2000;
+  TimeSpan remainingTime{0};
+  std::atomic<int32_t> localRuns{0};
+  std::atomic<int32_t> delegatedRuns{0};
+  bool checkDone = false;
+
+  platform::System* system_ = platform::System::Default();
+
+ private:
+  static uint32_t ProgressTicker(void* parameter);
+  void TickerLoop();
+  // Ends and releases the progress thread, if any. Must not hold progressLock.
+  void EndProgressThread();
+  // The local part of a run: one at a time per object.
+  void RunLocally(bool resolve);
+};
