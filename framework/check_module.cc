@@ -271,7 +271,11 @@ void CCheckModule::TickerLoop() {
       const double next = displayedProgress + step;
       if (next < 95.0 || targetProgress >= 95.0) displayedProgress = std::min(next, 100.0);
 
-      if (report || std::ceil(lastReportedProgress) != std::ceil(displayedProgress)) {
+      // The host is shown each new whole percent, each new estimate, and the
+      // final 100 even when the last value shown already rounded up to it.
+      const bool reachedEnd = displayedProgress >= 100.0 && lastReportedProgress < 100.0;
+      if (report || reachedEnd ||
+          std::ceil(lastReportedProgress) != std::ceil(displayedProgress)) {
         if (progressCallback != nullptr) {
           stopFlag = !progressCallback(progressContext, &displayedProgress, 0, 0);
           if (stopFlag) targetProgress = 100.0;

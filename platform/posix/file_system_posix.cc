@@ -243,8 +243,8 @@ class PosixFileSystem final : public FileSystem {
 }  // namespace
 
 FileSystem* FileSystem::Default() {
-  static PosixFileSystem* instance = new PosixFileSystem();
-  return instance;
+  static PosixFileSystem instance;
+  return &instance;
 }
 
 }  // namespace platform

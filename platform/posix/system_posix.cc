@@ -119,8 +119,8 @@ class PosixSystem final : public System {
 }  // namespace
 
 System* System::Default() {
-  static PosixSystem* instance = new PosixSystem();
-  return instance;
+  static PosixSystem instance;
+  return &instance;
 }
 
 }  // namespace platform

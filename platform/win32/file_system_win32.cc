@@ -1,5 +1,5 @@
 // Win32 backend of the file-system seam: the real calls.
-#include <windows.h>
+#include "platform/win32/win32.h"
 
 #include <string>
 
@@ -102,8 +102,8 @@ class Win32FileSystem final : public FileSystem {
 }  // namespace
 
 FileSystem* FileSystem::Default() {
-  static Win32FileSystem* instance = new Win32FileSystem();
-  return instance;
+  static Win32FileSystem instance;
+  return &instance;
 }
 
 }  // namespace platform

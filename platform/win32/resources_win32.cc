@@ -1,4 +1,4 @@
-#include <windows.h>
+#include "platform/win32/win32.h"
 
 #include "platform/resources.h"
 

@@ -1,11 +1,10 @@
 // Win32 backend of the system seam: the kernel calls themselves.
-#include <windows.h>
+#include "platform/win32/win32.h"
 
 #include <new>
 
 #include "platform/system.h"
 
-static_assert(sizeof(wchar_t) == 2, "Win32 wide characters are UTF-16 units");
 
 namespace platform {
 namespace {
@@ -75,8 +74,8 @@ class Win32System final : public System {
 }  // namespace
 
 System* System::Default() {
-  static Win32System* instance = new Win32System();
-  return instance;
+  static Win32System instance;
+  return &instance;
 }
 
 }  // namespace platform

@@ -1,0 +1,286 @@
+#include "framework/check_module.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// A module whose work is a script of progress reports, with a fast ticker.
+class ScriptedModule : public CCheckModule {
+ public:
+  explicit ScriptedModule(uint32_t tick = 1) {
+    tickMs = tick;
+    title = u"Scripted";
+    identifier = u"ScriptedModule";
+  }
+
+  void DoCheck() override {
+    ++checks;
+    if (work) work(*this);
+  }
+  void DoResolve() override {
+    ++resolves;
+    solvedCount = 3;
+    if (work) work(*this);
+  }
+
+  std::function<void(ScriptedModule&)> work;
+  std::atomic<int> checks{0};
+  std::atomic<int> resolves{0};
+
+  double target() const { return targetProgress; }
+  double stepValue() const { return step; }
+  uint32_t expected() const { return expectedDurationMs; }
+  int32_t solved() const { return solvedCount; }
+  bool checked() const { return checkDone; }
+  void SetText(const std::u16string& text) { resultText = text; }
+  void AddSubResult(double level, const std::u16string& text) {
+    subResults.push_back({level, text});
+  }
+};
+
+// Records every value the host is shown; can answer "stop" from a percent on.
+struct Host {
+  std::mutex lock;
+  std::vector<double> seen;
+  double stopAt = 1000.0;
+
+  static bool MODULE_CALL Callback(void* context, double* percent, int reserved1, int reserved2) {
+    auto* host = static_cast<Host*>(context);
+    EXPECT_EQ(reserved1, 0);
+    EXPECT_EQ(reserved2, 0);
+    std::lock_guard<std::mutex> guard(host->lock);
+    host->seen.push_back(*percent);
+    return *percent < host->stopAt;
+  }
+  std::vector<double> Seen() {
+    std::lock_guard<std::mutex> guard(lock);
+    return seen;
+  }
+};
+
+TEST(CopyTextOut, BufferEdges) {
+  const std::u16string text = u"Clean Registry";
+  char16_t buffer[32];
+  EXPECT_EQ(CopyTextOut(text, nullptr, 0), 15);
+  EXPECT_EQ(CopyTextOut(text, nullptr, 100), 15);  // no buffer: only the size needed
+
+  std::fill(std::begin(buffer), std::end(buffer), u'#');
+  EXPECT_EQ(CopyTextOut(text, buffer, 0), 15);  // size 0: nothing written
+  EXPECT_EQ(buffer[0], u'#');
+
+  EXPECT_EQ(CopyTextOut(text, buffer, 6), 6);
+  EXPECT_EQ(std::u16string(buffer), u"Clean");
+  EXPECT_EQ(buffer[6], u'#');  // nothing beyond the terminator
+
+  EXPECT_EQ(CopyTextOut(text, buffer, 15), 15);  // exact fit
+  EXPECT_EQ(std::u16string(buffer), text);
+
+  EXPECT_EQ(CopyTextOut(text, buffer, 1), 1);  // room for the terminator only
+  EXPECT_EQ(buffer[0], 0);
+
+  EXPECT_EQ(CopyTextOut(u"", buffer, 32), 1);
+  EXPECT_EQ(CopyTextOut(u"", nullptr, 0), 1);
+}
+
+TEST(CheckModuleResults, SubResultsReturnTheFullLengthAfterACopy) {
+  ScriptedModule module;
+  char16_t buffer[64];
+  EXPECT_EQ(module.GetSubResultsAsJSON(nullptr, 0), 3);
+  EXPECT_EQ(module.GetSubResultsAsJSON(buffer, 10), 2);
+  EXPECT_EQ(std::u16string(buffer), u"[]");
+  EXPECT_EQ(module.GetSubResultsAsJSON(buffer, 2), 2);
+  EXPECT_EQ(std::u16string(buffer), u"[");
+
+  module.AddSubResult(2, u"a");
+  const std::u16string expected = u"[{\"SubResultLevel\":2.000000,\"SubResultText\":\"a\"}]";
+  EXPECT_EQ(module.GetSubResultsAsJSON(buffer, 64), static_cast<int>(expected.size()));
+  EXPECT_EQ(std::u16string(buffer), expected);
+}
+
+TEST(CheckModuleResults, FreshModule) {
+  ScriptedModule module;
+  EXPECT_EQ(module.GetResultLevel(), 0.0);
+  EXPECT_EQ(module.GetResultText(nullptr, 0), 1);
+  EXPECT_EQ(module.GetModuleType(), 271u);
+  EXPECT_FALSE(module.IsUndoAvailable());
+  EXPECT_EQ(module.GetUndoPoint(), 0);
+  EXPECT_EQ(module.GetProgress(), 0.0);
+  EXPECT_EQ(module.channel(), u"");
+}
+
+TEST(CheckModuleRun, ChannelNameKeepsItsValueWithoutAText) {
+  ScriptedModule module;
+  module.SetExpectedDuration(0, true);
+  module.ExecuteCheck(u"first", 5);
+  EXPECT_EQ(module.channel(), u"first");
+  module.ExecuteCheck(u"", 0);
+  EXPECT_EQ(module.channel(), u"first");
+  module.ExecuteCheck(nullptr, 7);
+  EXPECT_EQ(module.channel(), u"first");
+  // The length cuts the text; a terminator inside it ends it early.
+  module.ExecuteCheck(u"second channel", 6);
+  EXPECT_EQ(module.channel(), u"second");
+  const char16_t early[] = {u'a', u'b', 0, u'c', 0};
+  module.ExecuteCheck(early, 4);
+  EXPECT_EQ(module.channel(), u"ab");
+  EXPECT_EQ(module.checks.load(), 5);
+  EXPECT_TRUE(module.checked());
+}
+
+TEST(CheckModuleRun, ResolveZeroesSolvedCountBeforeTheWork) {
+  ScriptedModule module;
+  module.SetExpectedDuration(0, true);
+  int32_t seenByWork = -1;
+  module.work = [&](ScriptedModule& m) { seenByWork = m.solved(); };
+  module.ExecuteResolve();
+  EXPECT_EQ(seenByWork, 3);  // set by DoResolve itself before the script ran
+  EXPECT_EQ(module.resolves.load(), 1);
+  EXPECT_FALSE(module.checked());
+}
+
+TEST(CheckModuleRun, SecondRunDuringALocalRunWaitsAndDoesNotRunAgain) {
+  ScriptedModule module;
+  module.SetExpectedDuration(0, true);
+  std::atomic<bool> inside{false};
+  std::atomic<bool> release{false};
+  module.work = [&](ScriptedModule&) {
+    inside = true;
+    while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  };
+  std::thread first([&] { module.ExecuteCheck(u"c", 1); });
+  while (!inside) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  std::atomic<bool> secondReturned{false};
+  std::thread second([&] {
+    module.ExecuteCheck(u"c", 1);
+    secondReturned = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(secondReturned.load());  // waits for the first run
+  release = true;
+  first.join();
+  second.join();
+  EXPECT_TRUE(secondReturned.load());
+  EXPECT_EQ(module.checks.load(), 1);
+}
+
+TEST(CheckModuleProgress, ExpectedDurationSetsTheStep) {
+  ScriptedModule module(100);
+  module.SetExpectedDuration(1000, false);
+  EXPECT_EQ(module.expected(), 2000u);
+  EXPECT_DOUBLE_EQ(module.stepValue(), 5.0);
+  module.SetExpectedDuration(240000, false);
+  EXPECT_EQ(module.expected(), 240000u);
+  EXPECT_DOUBLE_EQ(module.stepValue(), 100.0 / 2400.0);
+  module.SetExpectedDuration(240000, true);
+  EXPECT_EQ(module.stepValue(), 0.0);
+}
+
+TEST(CheckModuleProgress, DirectModeReportsOnlyTheFinalHundred) {
+  ScriptedModule module;
+  Host host;
+  module.SetProgressCallback(&Host::Callback, &host);
+  module.SetExpectedDuration(0, true);
+  EXPECT_TRUE(module.ReportProgress(50));
+  EXPECT_TRUE(host.Seen().empty());
+  EXPECT_TRUE(module.ReportProgress(100));
+  EXPECT_EQ(host.Seen(), std::vector<double>{100.0});
+  // A host that answers "stop" to the 100 is heard.
+  host.stopAt = 100.0;
+  EXPECT_FALSE(module.ReportProgress(100));
+}
+
+TEST(CheckModuleProgress, DisplayHoldsBelow95UntilTheWorkGetsThere) {
+  ScriptedModule module;
+  Host host;
+  module.SetProgressCallback(&Host::Callback, &host);
+  module.SetExpectedDuration(2000, false);
+  Stopwatch run = Stopwatch::StartNew();
+  EXPECT_TRUE(module.ReportProgress(0));
+  // Without real progress the display climbs and then waits below 95: wait
+  // until the host has been shown nothing new for a while.
+  size_t shown = 0;
+  for (int quiet = 0; quiet < 100;) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const size_t now = host.Seen().size();
+    quiet = now == shown ? quiet + 1 : 0;
+    shown = now;
+  }
+  EXPECT_LT(module.GetProgress(), 95.0);
+  EXPECT_GT(module.GetProgress(), 90.0);
+  // Decay: the step shrank by 1 % per whole percent passed above 1.
+  EXPECT_LT(module.stepValue(), 5.0 * std::pow(0.99, 80));
+
+  EXPECT_TRUE(module.ReportProgress(100));
+  const std::vector<double> seen = host.Seen();
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen.back(), 100.0);  // shown before ReportProgress(100) returned
+  for (size_t i = 1; i < seen.size(); ++i) EXPECT_GT(seen[i], seen[i - 1]);
+  // At most one callback per whole percent, plus one per two-second estimate
+  // and the final 100.
+  int repeats = 0;
+  for (size_t i = 1; i + 1 < seen.size(); ++i)
+    if (std::ceil(seen[i]) == std::ceil(seen[i - 1])) ++repeats;
+  EXPECT_LE(repeats, static_cast<int>(run.ElapsedMilliseconds() / 2000));
+  EXPECT_EQ(module.GetProgress(), 100.0);
+  EXPECT_FALSE(module.stopRequested());
+}
+
+TEST(CheckModuleProgress, ASmallerReportChangesNothing) {
+  ScriptedModule module;
+  module.SetExpectedDuration(2000, false);
+  EXPECT_TRUE(module.ReportProgress(50));
+  EXPECT_TRUE(module.ReportProgress(40));
+  EXPECT_EQ(module.target(), 50.0);
+  EXPECT_TRUE(module.ReportProgress(100));
+}
+
+TEST(CheckModuleProgress, HostStopReachesTheWorkAndClearsAtTheEnd) {
+  ScriptedModule module;
+  Host host;
+  host.stopAt = 30.0;
+  module.SetProgressCallback(&Host::Callback, &host);
+  module.SetExpectedDuration(2000, false);
+  ASSERT_TRUE(module.ReportProgress(0));
+  bool stopped = false;
+  for (int i = 0; i < 5000 && !stopped; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    stopped = !module.ReportProgress(10);
+  }
+  EXPECT_TRUE(stopped);
+  EXPECT_FALSE(module.ReportProgress(20));
+  EXPECT_TRUE(module.stopRequested());
+  module.ReportProgress(100);            // the work's final report
+  EXPECT_FALSE(module.stopRequested());  // clears the stop again
+  EXPECT_GE(host.Seen().back(), 30.0);
+}
+
+TEST(CheckModuleProgress, ImmediateHundredWaitsForTheDisplay) {
+  ScriptedModule module;
+  Host host;
+  module.SetProgressCallback(&Host::Callback, &host);
+  module.SetExpectedDuration(2000, false);
+  EXPECT_TRUE(module.ReportProgress(100));
+  const std::vector<double> seen = host.Seen();
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen.back(), 100.0);
+  EXPECT_EQ(module.GetProgress(), 100.0);
+}
+
+TEST(CheckModuleProgress, ResetEndsTheTickerAndZeroesEverything) {
+  ScriptedModule module(50);
+  module.SetExpectedDuration(2000, false);
+  EXPECT_TRUE(module.ReportProgress(10));
+  std::this_thread::sleep_for(std::chrono::milliseconds(120));
+  module.ResetProgress();
+  EXPECT_EQ(module.GetProgress(), 0.0);
+  EXPECT_EQ(module.target(), 0.0);
+  EXPECT_FALSE(module.stopRequested());
+}
+
+}  // namespace

@@ -1,0 +1,202 @@
+// The module as a host sees it: through the fourteen exports, in this process
+// and loaded from the staged suite.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "framework/check_module.h"
+#include "framework/module_api.h"
+#include "platform/library.h"
+
+namespace {
+
+std::u16string U16(const ModuleChar* text) {
+  std::u16string out;
+  while (*text) out.push_back(static_cast<char16_t>(*text++));
+  return out;
+}
+
+using Getter = int(MODULE_CALL*)(ModuleHandle, ModuleChar*, int);
+
+// Reads a text the way a host does: ask for the size, then fetch.
+std::u16string Fetch(Getter getter, ModuleHandle module) {
+  const int size = getter(module, nullptr, 0);
+  std::vector<ModuleChar> buffer(static_cast<size_t>(size) + 4, ModuleChar('#'));
+  EXPECT_EQ(getter(module, buffer.data(), size), size);
+  EXPECT_EQ(buffer[static_cast<size_t>(size)], ModuleChar('#'));  // nothing past the terminator
+  return U16(buffer.data());
+}
+
+const std::u16string kDescription =
+    u"The Windows Registry is the central configuration file for Windows. This is where the "
+    u"settings and connections for all installed programs are saved.\nOver time, invalid "
+    u"entries that can be deleted without risk start to add up. These entries can threaten the "
+    u"stability and performance of your PC.\n\nWith the \"Registry Cleaner\" function you can "
+    u"remove all of these invalid entries from the registry. The PC is scanned extensively to "
+    u"identify problems which can then be quickly removed or repaired.";
+
+class Exports : public testing::Test {
+ protected:
+  void SetUp() override { module = CreateInstanceOfModule(); }
+  void TearDown() override { DestroyInstanceOfModule(module); }
+  ModuleHandle module = nullptr;
+};
+
+TEST_F(Exports, TextsOfTheModule) {
+  ASSERT_NE(module, nullptr);
+  EXPECT_EQ(Fetch(&GetTitleOfModule, module), u"Clean Registry");
+  EXPECT_EQ(Fetch(&GetIdentifierOfModule, module), u"RegistryCleanerModule");
+  EXPECT_EQ(Fetch(&GetDescriptionOfModule, module), kDescription);
+  EXPECT_EQ(Fetch(&GetCheckBtnTitleOfModule, module), u"Start scan");
+  EXPECT_EQ(Fetch(&GetResolveBtnTitleOfModule, module), u"Fix Errors");
+  EXPECT_EQ(Fetch(&GetResultTextOfModule, module), u"");
+  // Texts no export reaches.
+  auto* object = static_cast<CCheckModule*>(module);
+  char16_t heading[128];
+  object->GetDescriptionHeading(heading, 128);
+  EXPECT_EQ(std::u16string(heading),
+            u"What is the \"Registry\" and why does it have to be cleaned?");
+  EXPECT_EQ(object->GetCheckText(nullptr, 0), 1);
+  EXPECT_EQ(object->GetUndoText(nullptr, 0), 1);
+  EXPECT_EQ(object->GetProgressText(nullptr, 0), 1);
+}
+
+TEST_F(Exports, StringOutEdgesForEveryGetter) {
+  struct Row {
+    const char* name;
+    Getter getter;
+    std::u16string text;
+  } rows[] = {
+      {"title", &GetTitleOfModule, u"Clean Registry"},
+      {"identifier", &GetIdentifierOfModule, u"RegistryCleanerModule"},
+      {"description", &GetDescriptionOfModule, kDescription},
+      {"check button", &GetCheckBtnTitleOfModule, u"Start scan"},
+      {"resolve button", &GetResolveBtnTitleOfModule, u"Fix Errors"},
+      {"result text", &GetResultTextOfModule, u""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const int length = static_cast<int>(row.text.size());
+    ModuleChar buffer[1024];
+    EXPECT_EQ(row.getter(module, nullptr, 0), length + 1);
+    EXPECT_EQ(row.getter(module, nullptr, 50), length + 1);
+    buffer[0] = ModuleChar('#');
+    EXPECT_EQ(row.getter(module, buffer, 0), length + 1);
+    EXPECT_EQ(buffer[0], ModuleChar('#'));  // size 0: never written
+    EXPECT_EQ(row.getter(module, buffer, length + 1), length + 1);  // exact fit
+    EXPECT_EQ(U16(buffer), row.text);
+    if (length >= 5) {
+      EXPECT_EQ(row.getter(module, buffer, 6), 6);  // truncated, terminated
+      EXPECT_EQ(U16(buffer), row.text.substr(0, 5));
+    }
+    EXPECT_EQ(row.getter(module, buffer, 1), 1);
+    EXPECT_EQ(buffer[0], ModuleChar(0));
+  }
+}
+
+TEST_F(Exports, TypeLevelAndSubResultsOfAFreshModule) {
+  EXPECT_EQ(GetModuleTypeOfModule(module), 271u);
+  EXPECT_EQ(GetResultLevelOfModule(module), 0.0);
+  ModuleChar buffer[10];
+  EXPECT_EQ(GetSubResultsAsJSONOfModule(module, nullptr, 0), 3);
+  EXPECT_EQ(GetSubResultsAsJSONOfModule(module, buffer, 10), 2);
+  EXPECT_EQ(U16(buffer), u"[]");
+  EXPECT_EQ(GetSubResultsAsJSONOfModule(module, buffer, 2), 2);
+  EXPECT_EQ(U16(buffer), u"[");
+}
+
+TEST_F(Exports, ChannelHandedToTheCheck) {
+  auto* object = static_cast<CCheckModule*>(module);
+  ExecuteCheckOfModule(module, nullptr, 0);
+  EXPECT_EQ(object->channel(), u"CORVANE_SERVICE_CHANNEL");
+
+  const ModuleChar named[] = {'M', 'y', 'C', 'h', 'a', 'n', 'n', 'e', 'l', 0};
+  ExecuteCheckOfModule(module, named, 2);  // the length only says the text counts
+  EXPECT_EQ(object->channel(), u"MyChannel");
+
+  const ModuleChar empty[] = {0};
+  ExecuteCheckOfModule(module, empty, 5);  // an empty text leaves the name as it was
+  EXPECT_EQ(object->channel(), u"MyChannel");
+
+  ExecuteCheckOfModule(module, named, 0);  // length 0: the default again
+  EXPECT_EQ(object->channel(), u"CORVANE_SERVICE_CHANNEL");
+}
+
+struct Progress {
+  std::vector<double> seen;
+  static bool MODULE_CALL Callback(void* context, double* percent, int, int) {
+    static_cast<Progress*>(context)->seen.push_back(*percent);
+    return true;
+  }
+};
+
+TEST_F(Exports, UnpreparedEngineReportsAtOnce) {
+  // Until the engine is prepared, a check reports level 0 and "0" and a
+  // resolve "canceled", each with the display driven to 100.
+  Progress progress;
+  SetProgressCallbackOfModule(module, &Progress::Callback, &progress);
+  ExecuteCheckOfModule(module, nullptr, 0);
+  EXPECT_EQ(GetResultLevelOfModule(module), 0.0);
+  EXPECT_EQ(Fetch(&GetResultTextOfModule, module), u"0");
+  ASSERT_FALSE(progress.seen.empty());
+  EXPECT_EQ(progress.seen.back(), 100.0);
+
+  progress.seen.clear();
+  ExecuteResolveOfModule(module);
+  EXPECT_EQ(Fetch(&GetResultTextOfModule, module), u"canceled");
+  ASSERT_FALSE(progress.seen.empty());
+  EXPECT_EQ(progress.seen.back(), 100.0);
+
+  SetProgressCallbackOfModule(module, nullptr, &progress);  // cleared
+  progress.seen.clear();
+  ExecuteCheckOfModule(module, nullptr, 0);
+  EXPECT_TRUE(progress.seen.empty());
+}
+
+TEST(ExportsNullHandle, DestroyIgnoresNull) { DestroyInstanceOfModule(nullptr); }
+
+// The staged library, loaded by name as a host loads it.
+TEST(StagedModule, ExportsTheFourteenFunctionsAndRuns) {
+  std::string stage = REGCLEAN_STAGE_DIR;
+#ifdef _WIN32
+  // The build folder seen from Windows (wine maps Z: to /).
+  for (char& c : stage)
+    if (c == '/') c = '\\';
+  stage = "Z:" + stage;
+  const std::string name = "\\modules\\RegistryCleanerModule\\RegistryCleanerModule.dll";
+#else
+  const std::string name = "/modules/RegistryCleanerModule/RegistryCleanerModule.dll";
+#endif
+  const std::string path = stage + name;  // found as .so on POSIX
+  std::string error;
+  platform::LibraryHandle library =
+      platform::LoadLibrary(std::u16string(path.begin(), path.end()), &error);
+  ASSERT_NE(library, nullptr) << path << ": " << error;
+  for (const char* export_name :
+       {"CreateInstanceOfModule", "DestroyInstanceOfModule", "GetTitleOfModule",
+        "GetIdentifierOfModule", "GetDescriptionOfModule", "GetModuleTypeOfModule",
+        "GetResultLevelOfModule", "GetResultTextOfModule", "GetSubResultsAsJSONOfModule",
+        "SetProgressCallbackOfModule", "GetCheckBtnTitleOfModule", "ExecuteCheckOfModule",
+        "GetResolveBtnTitleOfModule", "ExecuteResolveOfModule"})
+    EXPECT_NE(platform::GetProcAddress(library, export_name), nullptr) << export_name;
+  // Nothing of the engine leaks out.
+  EXPECT_EQ(platform::GetProcAddress(library, "kEnglishStrings"), nullptr);
+
+  auto create = reinterpret_cast<ModuleHandle (*)()>(
+      platform::GetProcAddress(library, "CreateInstanceOfModule"));
+  auto destroy = reinterpret_cast<void(MODULE_CALL*)(ModuleHandle)>(
+      platform::GetProcAddress(library, "DestroyInstanceOfModule"));
+  auto title = reinterpret_cast<Getter>(platform::GetProcAddress(library, "GetTitleOfModule"));
+  auto type = reinterpret_cast<unsigned(MODULE_CALL*)(ModuleHandle)>(
+      platform::GetProcAddress(library, "GetModuleTypeOfModule"));
+  ASSERT_TRUE(create && destroy && title && type);
+  ModuleHandle module = create();
+  ASSERT_NE(module, nullptr);
+  EXPECT_EQ(Fetch(title, module), u"Clean Registry");
+  EXPECT_EQ(type(module), 271u);
+  destroy(module);
+  platform::FreeLibrary(library);
+}
+
+}  // namespace

@@ -1,0 +1,83 @@
+#include "support/stopwatch.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// A clock the test moves by hand; with highResolution false it serves the
+// tick count only.
+class ManualClock : public platform::SystemWrapper {
+ public:
+  explicit ManualClock(bool highResolution)
+      : SystemWrapper(platform::System::Default()), highResolution_(highResolution) {}
+  bool QueryPerformanceFrequency(uint64_t* frequency) override {
+    if (!highResolution_) return false;
+    *frequency = 10'000'000;  // 100 ns counts
+    return true;
+  }
+  uint64_t QueryPerformanceCounter() override { return counter; }
+  uint32_t GetTickCount() override { return ticks; }
+
+  uint64_t counter = 0;
+  uint32_t ticks = 0;
+
+ private:
+  bool highResolution_;
+};
+
+TEST(Stopwatch, AccumulatesRunningPeriodsOnly) {
+  ManualClock clock(true);
+  clock.counter = 5'000'000;
+  Stopwatch watch(&clock);
+  EXPECT_TRUE(watch.highResolution());
+  EXPECT_TRUE(watch.stopped());
+  EXPECT_EQ(watch.ElapsedMilliseconds(), 0u);
+
+  watch.Restart();
+  clock.counter += 2'500'000;  // 250 ms
+  EXPECT_EQ(watch.ElapsedMilliseconds(), 250u);
+  watch.Stop();
+  clock.counter += 50'000'000;  // stopped: not counted
+  EXPECT_EQ(watch.ElapsedMilliseconds(), 250u);
+  watch.Stop();  // a second stop changes nothing
+  EXPECT_EQ(watch.ElapsedMilliseconds(), 250u);
+
+  watch.Restart();
+  EXPECT_EQ(watch.ElapsedMilliseconds(), 0u);
+  clock.counter += 9'999;  // below a millisecond: truncated
+  EXPECT_EQ(watch.ElapsedMilliseconds(), 0u);
+}
+
+TEST(Stopwatch, TickFallbackSurvivesTheWrap) {
+  ManualClock clock(false);
+  Stopwatch watch(&clock);
+  EXPECT_FALSE(watch.highResolution());
+  clock.ticks = 0xFFFFFF00u;  // 256 ms before the wrap
+  watch.Restart();
+  clock.ticks = 0x00000100u;  // 256 ms after it
+  EXPECT_EQ(watch.ElapsedMilliseconds(), 512u);
+  watch.Stop();
+  EXPECT_EQ(watch.ElapsedMilliseconds(), 512u);
+}
+
+TEST(Stopwatch, StartNewRunsAtOnce) {
+  ManualClock clock(false);
+  clock.ticks = 1000;
+  Stopwatch watch = Stopwatch::StartNew(&clock);
+  EXPECT_FALSE(watch.stopped());
+  clock.ticks = 1700;
+  EXPECT_EQ(watch.ElapsedMilliseconds(), 700u);
+}
+
+TEST(Stopwatch, RealClockMeasuresASleep) {
+  Stopwatch watch;
+  watch.Restart();
+  platform::System::Default()->Sleep(50);
+  watch.Stop();
+  const uint64_t elapsed = watch.ElapsedMilliseconds();
+  EXPECT_GE(elapsed, 45u);  // generous: the sleep may end a little early on some clocks
+  platform::System::Default()->Sleep(20);
+  EXPECT_EQ(watch.ElapsedMilliseconds(), elapsed);
+}
+
+}  // namespace
