@@ -17,4 +17,8 @@ LibraryHandle LoadLibrary(std::u16string_view path, std::string* error = nullptr
 void* GetProcAddress(LibraryHandle library, const char* name);
 void FreeLibrary(LibraryHandle library);
 
+// The program file at path as it exists: path itself, or on POSIX the same
+// path without its ".exe". Empty when neither exists.
+std::u16string FindProgramFile(std::u16string_view path);
+
 }  // namespace platform

@@ -4,6 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -26,6 +29,28 @@ using ThreadProc = uint32_t (*)(void* argument);
 constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 // The exit code a thread reports while it is still running.
 constexpr uint32_t kStillActive = 259;
+
+// What GetVersionExW reports, plus the clean-boot (safe mode) metric.
+struct OsVersion {
+  uint32_t major = 0;
+  uint32_t minor = 0;
+  uint32_t build = 0;
+  uint32_t platformId = 0;   // 2: NT
+  uint8_t productType = 0;   // 1: workstation
+  bool safeMode = false;
+};
+
+constexpr uint16_t kArchitectureIntel = 0;
+constexpr uint16_t kArchitectureAmd64 = 9;
+
+// One process of a snapshot.
+struct ProcessEntry {
+  uint32_t pid = 0;
+  uint32_t parentPid = 0;
+  std::u16string exeName;  // file name of its executable, e.g. "ServiceProvider.exe"
+};
+
+using ProcessHandle = void*;  // null: none
 
 class System {
  public:
@@ -56,7 +81,68 @@ class System {
   virtual bool CloseThreadHandle(ThreadHandle thread) = 0;
   // Win32 priorities: -2 lowest .. 2 highest, 15 time-critical, -15 idle.
   virtual bool SetThreadPriority(ThreadHandle thread, int priority) = 0;
+
+  // Operating system facts. False when the version cannot be read.
+  virtual bool GetOsVersion(OsVersion* version) = 0;
+  // The native processor architecture (kArchitectureAmd64 on a 64-bit OS).
+  virtual uint16_t GetNativeArchitecture() = 0;
+  // Whether this process runs under WOW64 (a 32-bit process on a 64-bit OS).
+  virtual bool IsWow64Process() = 0;
+
+  // The process token. False when the elevation cannot be read.
+  virtual bool GetTokenElevation(bool* elevated) = 0;
+  // Membership of the calling thread's or process's token in the built-in
+  // group with the given RID (544: Administrators): 1 member, 0 not, -1 when
+  // the membership test is unavailable.
+  virtual int CheckBuiltinGroupMembership(uint32_t rid) = 0;
+
+  // Processes.
+  virtual uint32_t GetCurrentProcessId() = 0;
+  // A snapshot of all processes. False when it cannot be taken.
+  virtual bool ListProcesses(std::vector<ProcessEntry>* processes) = 0;
+  // Full path of a process's main module (Windows form); empty when unknown.
+  virtual std::u16string GetProcessImagePath(uint32_t pid) = 0;
+  // Starts a program from a Windows command line (the program first, quoted
+  // when it holds blanks). Null on failure, with *error the Win32 code.
+  virtual ProcessHandle CreateProcess(std::u16string_view commandLine,
+                                      std::u16string_view workingFolder, bool hidden,
+                                      bool suspended, uint32_t* error) = 0;
+  virtual bool ResumeProcess(ProcessHandle process) = 0;
+  // 0 when the process is ready for input, 258 on time-out, else an error.
+  virtual uint32_t WaitForInputIdle(ProcessHandle process, uint32_t timeoutMs) = 0;
+  // kStillActive while the process runs. False when it cannot be read.
+  virtual bool GetExitCodeProcess(ProcessHandle process, uint32_t* code) = 0;
+  virtual uint32_t GetProcessId(ProcessHandle process) = 0;
+  virtual ProcessHandle OpenProcess(uint32_t pid) = 0;
+  virtual bool TerminateProcess(ProcessHandle process, uint32_t exitCode) = 0;
+  virtual bool CloseProcessHandle(ProcessHandle process) = 0;
+  // ShellExecuteEx of file with parameters in folder; verb may be empty.
+  virtual bool ShellExecute(std::u16string_view verb, std::u16string_view file,
+                            std::u16string_view parameters, std::u16string_view folder,
+                            int show) = 0;
+
+  // Services and restore points: absent where the machine has none.
+  // Starts the named service unless it runs; true when it runs afterwards.
+  virtual bool StartService(std::u16string_view name) = 0;
+  // SRSetRestorePointW: eventType 102 begin / 103 end, restorePointType 12.
+  // False when the restore-point service is absent or refuses.
+  virtual bool SetRestorePoint(uint32_t eventType, uint32_t restorePointType,
+                               int64_t* sequenceNumber, std::u16string_view description) = 0;
+
+  // The user's default language identifier (LANGID).
+  virtual uint16_t GetUserDefaultLangID() = 0;
+  // The user's temporary folder, with a trailing backslash.
+  virtual std::u16string GetTempPath() = 0;
+  // Full path of the module (library or program) containing address;
+  // empty when unknown.
+  virtual std::u16string GetModuleFileName(const void* address) = 0;
+  // Full path of the host program.
+  virtual std::u16string GetHostFileName() = 0;
 };
+
+// Whether a running program's executable name is the program wanted,
+// ignoring case. On POSIX a program "X.exe" may also run as "X".
+bool SameProgramName(std::u16string_view running, std::u16string_view wanted);
 
 // Forwards every call to another System; a test derives from it and overrides
 // the one call it wants to fake or fail.
@@ -89,6 +175,55 @@ class SystemWrapper : public System {
   bool SetThreadPriority(ThreadHandle thread, int priority) override {
     return target_->SetThreadPriority(thread, priority);
   }
+  bool GetOsVersion(OsVersion* version) override { return target_->GetOsVersion(version); }
+  uint16_t GetNativeArchitecture() override { return target_->GetNativeArchitecture(); }
+  bool IsWow64Process() override { return target_->IsWow64Process(); }
+  bool GetTokenElevation(bool* elevated) override { return target_->GetTokenElevation(elevated); }
+  int CheckBuiltinGroupMembership(uint32_t rid) override {
+    return target_->CheckBuiltinGroupMembership(rid);
+  }
+  uint32_t GetCurrentProcessId() override { return target_->GetCurrentProcessId(); }
+  bool ListProcesses(std::vector<ProcessEntry>* processes) override {
+    return target_->ListProcesses(processes);
+  }
+  std::u16string GetProcessImagePath(uint32_t pid) override {
+    return target_->GetProcessImagePath(pid);
+  }
+  ProcessHandle CreateProcess(std::u16string_view commandLine, std::u16string_view workingFolder,
+                              bool hidden, bool suspended, uint32_t* error) override {
+    return target_->CreateProcess(commandLine, workingFolder, hidden, suspended, error);
+  }
+  bool ResumeProcess(ProcessHandle process) override { return target_->ResumeProcess(process); }
+  uint32_t WaitForInputIdle(ProcessHandle process, uint32_t timeoutMs) override {
+    return target_->WaitForInputIdle(process, timeoutMs);
+  }
+  bool GetExitCodeProcess(ProcessHandle process, uint32_t* code) override {
+    return target_->GetExitCodeProcess(process, code);
+  }
+  uint32_t GetProcessId(ProcessHandle process) override { return target_->GetProcessId(process); }
+  ProcessHandle OpenProcess(uint32_t pid) override { return target_->OpenProcess(pid); }
+  bool TerminateProcess(ProcessHandle process, uint32_t exitCode) override {
+    return target_->TerminateProcess(process, exitCode);
+  }
+  bool CloseProcessHandle(ProcessHandle process) override {
+    return target_->CloseProcessHandle(process);
+  }
+  bool ShellExecute(std::u16string_view verb, std::u16string_view file,
+                    std::u16string_view parameters, std::u16string_view folder,
+                    int show) override {
+    return target_->ShellExecute(verb, file, parameters, folder, show);
+  }
+  bool StartService(std::u16string_view name) override { return target_->StartService(name); }
+  bool SetRestorePoint(uint32_t eventType, uint32_t restorePointType, int64_t* sequenceNumber,
+                       std::u16string_view description) override {
+    return target_->SetRestorePoint(eventType, restorePointType, sequenceNumber, description);
+  }
+  uint16_t GetUserDefaultLangID() override { return target_->GetUserDefaultLangID(); }
+  std::u16string GetTempPath() override { return target_->GetTempPath(); }
+  std::u16string GetModuleFileName(const void* address) override {
+    return target_->GetModuleFileName(address);
+  }
+  std::u16string GetHostFileName() override { return target_->GetHostFileName(); }
 
  private:
   System* target_;

@@ -38,6 +38,16 @@ LibraryHandle LoadLibrary(std::u16string_view path, std::string* error) {
   return handle;
 }
 
+std::u16string FindProgramFile(std::u16string_view path) {
+  if (path.empty()) return {};
+  if (posix::ToUnixPath(path).found) return std::u16string(path);
+  if (EndsWithIgnoringCase(path, u".exe")) {
+    std::u16string bare(path.substr(0, path.size() - 4));
+    if (posix::ToUnixPath(bare).found) return bare;
+  }
+  return {};
+}
+
 void* GetProcAddress(LibraryHandle library, const char* name) {
   if (library == nullptr) return nullptr;
   return dlsym(library, name);

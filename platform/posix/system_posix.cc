@@ -1,7 +1,22 @@
 // POSIX backend of the system seam. Thread handles are shared records, so that
 // closing a handle of a running thread lets it run on untracked, as on Windows.
+#include <dirent.h>
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
 #include <pthread.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <time.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <string>
 
 #include <chrono>
 #include <condition_variable>
@@ -10,7 +25,13 @@
 #include <new>
 #include <thread>
 
+#include "platform/file_system.h"
+#include "platform/posix/processes_posix.h"
+#include "platform/posix/wine_prefix.h"
 #include "platform/system.h"
+#include "platform/unicode.h"
+
+extern char** environ;
 
 namespace platform {
 namespace {
@@ -25,6 +46,142 @@ struct ThreadState {
 struct Handle {
   std::shared_ptr<ThreadState> state;
 };
+
+struct PosixProcess {
+  pid_t pid;
+  bool child;          // started by us: its exit status can be collected
+  bool ended = false;
+  uint32_t exitCode = kStillActive;
+  bool terminated = false;
+  uint32_t terminateCode = 0;
+};
+
+std::string ReadSmallFile(const std::string& path, size_t limit = 65536) {
+  std::ifstream in(path, std::ios::binary);
+  std::string data;
+  if (!in) return data;
+  data.resize(limit);
+  in.read(data.data(), static_cast<std::streamsize>(limit));
+  data.resize(static_cast<size_t>(in.gcount()));
+  return data;
+}
+
+std::string Basename(const std::string& path) {
+  const size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The executable name of a process as a Windows snapshot names it. A Wine
+// program runs in a Wine loader, whose first argument is the program itself.
+std::string ExecutableNameOf(const std::string& pidDir) {
+  char target[PATH_MAX];
+  const ssize_t n = readlink((pidDir + "/exe").c_str(), target, sizeof(target) - 1);
+  std::string name;
+  if (n > 0) {
+    target[n] = 0;
+    name = Basename(target);
+    const std::string deleted = " (deleted)";
+    if (name.size() > deleted.size() &&
+        name.compare(name.size() - deleted.size(), deleted.size(), deleted) == 0)
+      name.resize(name.size() - deleted.size());
+  } else {
+    name = ReadSmallFile(pidDir + "/comm", 256);
+    while (!name.empty() && (name.back() == '\n' || name.back() == 0)) name.pop_back();
+  }
+  if (name.rfind("wine", 0) == 0) {
+    const std::string cmdline = ReadSmallFile(pidDir + "/cmdline");
+    const std::string first = cmdline.substr(0, cmdline.find('\0'));
+    if (!first.empty() && Basename(first).rfind("wine", 0) != 0) name = Basename(first);
+  }
+  return name;
+}
+
+bool EnvironmentSays(const char* name, const char* value) {
+  const char* set = getenv(name);
+  return set != nullptr && std::strcmp(set, value) == 0;
+}
+
+// Resolves the program of a command line to a Unix file: a path through the
+// prefix's drives (a ".exe" also found without it), a bare name on PATH.
+std::string ProgramFile(const std::u16string& program) {
+  if (program.find_first_of(u"\\/:") == std::u16string::npos) {
+    const std::string name = U16ToUtf8(program);
+    const char* path = getenv("PATH");
+    std::string folders = path != nullptr ? path : "/usr/bin:/bin";
+    size_t start = 0;
+    for (;;) {
+      const size_t end = folders.find(':', start);
+      const std::string folder = folders.substr(start, end - start);
+      for (const std::string& candidate :
+           {folder + "/" + name,
+            name.size() > 4 && AsciiEqualsIgnoreCase(program.substr(program.size() - 4), u".exe")
+                ? folder + "/" + name.substr(0, name.size() - 4)
+                : std::string()}) {
+        if (!candidate.empty() && access(candidate.c_str(), X_OK) == 0) return candidate;
+      }
+      if (end == std::string::npos) break;
+      start = end + 1;
+    }
+    return {};
+  }
+  posix::UnixPath unix = posix::ToUnixPath(program);
+  if (!unix.found && program.size() > 4 &&
+      AsciiEqualsIgnoreCase(program.substr(program.size() - 4), u".exe"))
+    unix = posix::ToUnixPath(program.substr(0, program.size() - 4));
+  return unix.found ? unix.path : std::string();
+}
+
+ProcessHandle Spawn(const std::vector<std::u16string>& arguments, std::u16string_view folder,
+                    uint32_t* error) {
+  if (arguments.empty()) {
+    if (error != nullptr) *error = kErrorFileNotFound;
+    return nullptr;
+  }
+  const std::string program = ProgramFile(arguments[0]);
+  if (program.empty()) {
+    if (error != nullptr) *error = kErrorFileNotFound;
+    return nullptr;
+  }
+  std::vector<std::string> argv_storage;
+  argv_storage.push_back(program);
+  for (size_t i = 1; i < arguments.size(); ++i) argv_storage.push_back(U16ToUtf8(arguments[i]));
+  std::vector<char*> argv;
+  for (std::string& a : argv_storage) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (!folder.empty()) {
+    const posix::UnixPath dir = posix::ToUnixPath(folder);
+    if (dir.found) posix_spawn_file_actions_addchdir_np(&actions, dir.path.c_str());
+  }
+  // A program the host starts leads a process group of its own: its
+  // descendants stay recognisable after it ends, and a Ctrl-C meant for the
+  // host spares it. A program started from such a program stays in its group
+  // (the environment marks the group as ours).
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  std::vector<char*> environment;
+  static char kGroupMark[] = "REGCLEAN_PGROUP=1";
+  const bool newGroup = getenv("REGCLEAN_PGROUP") == nullptr;
+  for (char** e = environ; *e != nullptr; ++e) environment.push_back(*e);
+  if (newGroup) {
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    environment.push_back(kGroupMark);
+  }
+  environment.push_back(nullptr);
+  pid_t pid = 0;
+  const int result =
+      posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environment.data());
+  posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&actions);
+  if (result != 0) {
+    if (error != nullptr) *error = result == ENOENT ? kErrorFileNotFound : kErrorAccessDenied;
+    return nullptr;
+  }
+  return new (std::nothrow) PosixProcess{pid, true};
+}
 
 uint64_t MonotonicNanoseconds() {
   timespec ts;
@@ -113,6 +270,197 @@ class PosixSystem final : public System {
     // Linux lets an unprivileged process only lower a thread's priority; the
     // engine's threads run at normal priority, so the request is accepted.
     return true;
+  }
+
+  // A Wine prefix reports itself as Windows 8 (6.2), an NT workstation.
+  bool GetOsVersion(OsVersion* version) override {
+    version->major = 6;
+    version->minor = 2;
+    version->build = 9200;
+    version->platformId = 2;
+    version->productType = 1;
+    version->safeMode = false;
+    return true;
+  }
+  // The prefix's architecture, from the "#arch=" line of its system hive;
+  // a prefix without one is a 64-bit prefix, Wine's default.
+  uint16_t GetNativeArchitecture() override {
+    const std::string head = ReadSmallFile(posix::PrefixDirectory() + "/system.reg", 4096);
+    return head.find("\n#arch=win32") != std::string::npos ? kArchitectureIntel
+                                                            : kArchitectureAmd64;
+  }
+  // The module is a 32-bit program: on a 64-bit prefix it runs under WOW64.
+  bool IsWow64Process() override { return GetNativeArchitecture() == kArchitectureAmd64; }
+
+  // Wine runs every program as an elevated administrator; REGCLEAN_ELEVATED=0
+  // in the environment plays a user without those rights.
+  bool GetTokenElevation(bool* elevated) override {
+    *elevated = !EnvironmentSays("REGCLEAN_ELEVATED", "0");
+    return true;
+  }
+  int CheckBuiltinGroupMembership(uint32_t rid) override {
+    if (rid == 544) return EnvironmentSays("REGCLEAN_ELEVATED", "0") ? 0 : 1;
+    return 0;
+  }
+
+  uint32_t GetCurrentProcessId() override { return static_cast<uint32_t>(getpid()); }
+  // Windows keeps a process's parent id after the parent has ended; Linux
+  // hands an orphan to another parent at once. Programs we start lead a
+  // process group of their own, so an orphan whose group leader has ended
+  // (and whose new parent is outside the group) is reported as the child of
+  // that leader, as Windows would still report it.
+  bool ListProcesses(std::vector<ProcessEntry>* processes) override {
+    processes->clear();
+    DIR* proc = opendir("/proc");
+    if (proc == nullptr) return false;
+    struct Raw {
+      ProcessEntry entry;
+      unsigned long group;
+    };
+    std::vector<Raw> raw;
+    while (dirent* entry = readdir(proc)) {
+      char* end = nullptr;
+      const unsigned long pid = strtoul(entry->d_name, &end, 10);
+      if (end == entry->d_name || *end != 0) continue;
+      const std::string dir = std::string("/proc/") + entry->d_name;
+      const std::string stat = ReadSmallFile(dir + "/stat", 1024);
+      const size_t close = stat.rfind(')');
+      if (close == std::string::npos) continue;  // gone meanwhile
+      char state = 0;
+      unsigned long parent = 0, group = 0;
+      if (sscanf(stat.c_str() + close + 1, " %c %lu %lu", &state, &parent, &group) != 3) continue;
+      if (state == 'Z') continue;  // ended, not yet collected
+      raw.push_back(Raw{ProcessEntry{static_cast<uint32_t>(pid), static_cast<uint32_t>(parent),
+                                     Utf8ToU16(ExecutableNameOf(dir))},
+                        group});
+    }
+    closedir(proc);
+    auto find = [&raw](unsigned long pid) -> const Raw* {
+      for (const Raw& r : raw)
+        if (r.entry.pid == pid) return &r;
+      return nullptr;
+    };
+    for (Raw& r : raw) {
+      if (r.group == 0 || r.group == r.entry.pid || find(r.group) != nullptr) continue;
+      const Raw* parent = find(r.entry.parentPid);
+      if (parent == nullptr || parent->group != r.group) r.entry.parentPid = static_cast<uint32_t>(r.group);
+    }
+    for (Raw& r : raw) processes->push_back(std::move(r.entry));
+    return true;
+  }
+  std::u16string GetProcessImagePath(uint32_t pid) override {
+    char target[PATH_MAX];
+    const std::string link = "/proc/" + std::to_string(pid) + "/exe";
+    const ssize_t n = readlink(link.c_str(), target, sizeof(target) - 1);
+    if (n <= 0) return {};
+    target[n] = 0;
+    return posix::ToWindowsPath(target);
+  }
+  ProcessHandle CreateProcess(std::u16string_view commandLine, std::u16string_view workingFolder,
+                              bool, bool, uint32_t* error) override {
+    // Linux cannot start a process suspended; it starts at once and the
+    // resume that follows has nothing to do.
+    return Spawn(posix::SplitCommandLine(commandLine), workingFolder, error);
+  }
+  bool ResumeProcess(ProcessHandle process) override { return process != nullptr; }
+  uint32_t WaitForInputIdle(ProcessHandle, uint32_t) override { return 0; }
+  bool GetExitCodeProcess(ProcessHandle process, uint32_t* code) override {
+    auto* p = static_cast<PosixProcess*>(process);
+    if (!p->ended) {
+      if (p->child) {
+        int status = 0;
+        const pid_t result = waitpid(p->pid, &status, WNOHANG);
+        if (result == p->pid) {
+          p->ended = true;
+          if (p->terminated)
+            p->exitCode = p->terminateCode;
+          else if (WIFEXITED(status))
+            p->exitCode = static_cast<uint32_t>(WEXITSTATUS(status));
+          else
+            p->exitCode = 0xC000013Au;  // ended by a signal, as by Ctrl-C
+        } else if (result < 0) {
+          p->ended = true;
+          p->exitCode = p->terminated ? p->terminateCode : 0;
+        }
+      } else {
+        const std::string stat = ReadSmallFile("/proc/" + std::to_string(p->pid) + "/stat", 512);
+        const size_t close = stat.rfind(')');
+        if (stat.empty() || (close != std::string::npos && close + 2 < stat.size() &&
+                             stat[close + 2] == 'Z')) {
+          p->ended = true;
+          p->exitCode = p->terminated ? p->terminateCode : 0;
+        }
+      }
+    }
+    *code = p->ended ? p->exitCode : kStillActive;
+    return true;
+  }
+  uint32_t GetProcessId(ProcessHandle process) override {
+    return static_cast<uint32_t>(static_cast<PosixProcess*>(process)->pid);
+  }
+  ProcessHandle OpenProcess(uint32_t pid) override {
+    if (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) return nullptr;
+    return new (std::nothrow) PosixProcess{static_cast<pid_t>(pid), false};
+  }
+  bool TerminateProcess(ProcessHandle process, uint32_t exitCode) override {
+    auto* p = static_cast<PosixProcess*>(process);
+    if (p->ended) return false;
+    if (kill(p->pid, SIGKILL) != 0) return false;
+    p->terminated = true;
+    p->terminateCode = exitCode;
+    return true;
+  }
+  bool CloseProcessHandle(ProcessHandle process) override {
+    auto* p = static_cast<PosixProcess*>(process);
+    if (p == nullptr) return false;
+    // A child that has ended is collected; one still running is left to run.
+    if (p->child && !p->ended) waitpid(p->pid, nullptr, WNOHANG);
+    delete p;
+    return true;
+  }
+  bool ShellExecute(std::u16string_view, std::u16string_view file,
+                    std::u16string_view parameters, std::u16string_view folder, int) override {
+    std::vector<std::u16string> arguments{std::u16string(file)};
+    for (std::u16string& a : posix::SplitCommandLine(parameters)) arguments.push_back(std::move(a));
+    ProcessHandle process = Spawn(arguments, folder, nullptr);
+    if (process == nullptr) return false;
+    CloseProcessHandle(process);
+    return true;
+  }
+
+  // A Wine prefix has no service manager to start services through and no
+  // restore points: both answer as absent, at once.
+  bool StartService(std::u16string_view) override { return false; }
+  bool SetRestorePoint(uint32_t, uint32_t, int64_t*, std::u16string_view) override { return false; }
+
+  uint16_t GetUserDefaultLangID() override {
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+      const char* value = getenv(name);
+      if (value != nullptr && value[0] != 0) return posix::LangIdOfLocale(value);
+    }
+    return 0x0409;
+  }
+  std::u16string GetTempPath() override {
+    const char* tmp = getenv("TMPDIR");
+    std::string folder = (tmp != nullptr && tmp[0] == '/') ? tmp : "/tmp";
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    std::u16string path = posix::ToWindowsPath(folder);
+    if (path.back() != u'\\') path.push_back(u'\\');
+    return path;
+  }
+  std::u16string GetModuleFileName(const void* address) override {
+    Dl_info info;
+    if (dladdr(address, &info) == 0 || info.dli_fname == nullptr) return {};
+    char resolved[PATH_MAX];
+    if (realpath(info.dli_fname, resolved) == nullptr) return {};
+    return posix::ToWindowsPath(resolved);
+  }
+  std::u16string GetHostFileName() override {
+    char target[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", target, sizeof(target) - 1);
+    if (n <= 0) return {};
+    target[n] = 0;
+    return posix::ToWindowsPath(target);
   }
 };
 

@@ -12,6 +12,13 @@ LibraryHandle LoadLibrary(std::u16string_view path, std::string* error) {
   return module;
 }
 
+std::u16string FindProgramFile(std::u16string_view path) {
+  if (path.empty()) return {};
+  const std::wstring wide(path.begin(), path.end());
+  if (::GetFileAttributesW(wide.c_str()) == INVALID_FILE_ATTRIBUTES) return {};
+  return std::u16string(path);
+}
+
 void* GetProcAddress(LibraryHandle library, const char* name) {
   if (library == nullptr) return nullptr;
   return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(library), name));

@@ -1,13 +1,53 @@
 // Win32 backend of the system seam: the kernel calls themselves.
 #include "platform/win32/win32.h"
 
+#include <shellapi.h>
+#include <tlhelp32.h>
+#include <winsvc.h>
+
 #include <new>
+#include <string>
 
 #include "platform/system.h"
 
 
 namespace platform {
 namespace {
+
+std::wstring W(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
+std::u16string U(const wchar_t* text) {
+  std::u16string out;
+  while (*text) out.push_back(static_cast<char16_t>(*text++));
+  return out;
+}
+
+struct Win32Process {
+  HANDLE process;
+  HANDLE thread;
+  DWORD pid;
+};
+
+// The restore-point records of SrClient.dll.
+#pragma pack(push, 1)
+struct RestorePointInfo {
+  DWORD eventType;
+  DWORD restorePointType;
+  INT64 sequenceNumber;
+  WCHAR description[256];
+};
+struct StateManagerStatus {
+  DWORD status;
+  INT64 sequenceNumber;
+};
+#pragma pack(pop)
+
+template <typename Function>
+Function Lookup(const wchar_t* library, const char* name) {
+  HMODULE module = ::GetModuleHandleW(library);
+  if (module == nullptr) module = ::LoadLibraryW(library);
+  if (module == nullptr) return nullptr;
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+}
 
 struct Start {
   ThreadProc proc;
@@ -69,9 +109,251 @@ class Win32System final : public System {
   bool SetThreadPriority(ThreadHandle thread, int priority) override {
     return ::SetThreadPriority(thread, priority) != 0;
   }
+
+  bool GetOsVersion(OsVersion* version) override {
+    OSVERSIONINFOEXW info = {};
+    info.dwOSVersionInfoSize = sizeof(OSVERSIONINFOEXW);  // 156
+    if (!::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&info))) {
+      info = {};
+      info.dwOSVersionInfoSize = sizeof(OSVERSIONINFOW);  // 148
+      if (!::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&info))) return false;
+    }
+    version->major = info.dwMajorVersion;
+    version->minor = info.dwMinorVersion;
+    version->build = info.dwBuildNumber;
+    version->platformId = info.dwPlatformId;
+    version->productType = info.wProductType;
+    version->safeMode = ::GetSystemMetrics(SM_CLEANBOOT) != 0;
+    return true;
+  }
+  uint16_t GetNativeArchitecture() override {
+    using Fn = void(WINAPI*)(LPSYSTEM_INFO);
+    static Fn native = Lookup<Fn>(L"kernel32.dll", "GetNativeSystemInfo");
+    if (native == nullptr) return 0xFFFF;
+    SYSTEM_INFO info = {};
+    native(&info);
+    return info.wProcessorArchitecture;
+  }
+  bool IsWow64Process() override {
+    using Fn = BOOL(WINAPI*)(HANDLE, PBOOL);
+    static Fn isWow64 = Lookup<Fn>(L"kernel32.dll", "IsWow64Process");
+    BOOL result = FALSE;
+    if (isWow64 == nullptr || !isWow64(::GetCurrentProcess(), &result)) return false;
+    return result != FALSE;
+  }
+
+  bool GetTokenElevation(bool* elevated) override {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    TOKEN_ELEVATION elevation = {};
+    DWORD size = 0;
+    const bool ok =
+        ::GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &size) != 0;
+    ::CloseHandle(token);
+    if (!ok) return false;
+    *elevated = elevation.TokenIsElevated != 0;
+    return true;
+  }
+  int CheckBuiltinGroupMembership(uint32_t rid) override {
+    HMODULE advapi = ::LoadLibraryW(L"advapi32.dll");
+    if (advapi == nullptr) return -1;
+    using Allocate = BOOL(WINAPI*)(PSID_IDENTIFIER_AUTHORITY, BYTE, DWORD, DWORD, DWORD, DWORD,
+                                   DWORD, DWORD, DWORD, DWORD, PSID*);
+    using Check = BOOL(WINAPI*)(HANDLE, PSID, PBOOL);
+    using Free = PVOID(WINAPI*)(PSID);
+    auto allocate = reinterpret_cast<Allocate>(
+        reinterpret_cast<void*>(::GetProcAddress(advapi, "AllocateAndInitializeSid")));
+    auto check = reinterpret_cast<Check>(
+        reinterpret_cast<void*>(::GetProcAddress(advapi, "CheckTokenMembership")));
+    auto free = reinterpret_cast<Free>(reinterpret_cast<void*>(::GetProcAddress(advapi, "FreeSid")));
+    int result = -1;
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID sid = nullptr;
+    if (allocate && check && free &&
+        allocate(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, rid, 0, 0, 0, 0, 0, 0, &sid)) {
+      BOOL member = FALSE;
+      result = check(nullptr, sid, &member) && member ? 1 : 0;
+      free(sid);
+    }
+    ::FreeLibrary(advapi);
+    return result;
+  }
+
+  uint32_t GetCurrentProcessId() override { return ::GetCurrentProcessId(); }
+  bool ListProcesses(std::vector<ProcessEntry>* processes) override {
+    processes->clear();
+    HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return false;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = ::Process32FirstW(snapshot, &entry); more;
+         more = ::Process32NextW(snapshot, &entry)) {
+      processes->push_back(
+          ProcessEntry{entry.th32ProcessID, entry.th32ParentProcessID, U(entry.szExeFile)});
+    }
+    ::CloseHandle(snapshot);
+    return true;
+  }
+  std::u16string GetProcessImagePath(uint32_t pid) override {
+    HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid);
+    if (snapshot == INVALID_HANDLE_VALUE) return {};
+    MODULEENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    std::u16string path;
+    if (::Module32FirstW(snapshot, &entry)) path = U(entry.szExePath);
+    ::CloseHandle(snapshot);
+    return path;
+  }
+  ProcessHandle CreateProcess(std::u16string_view commandLine, std::u16string_view workingFolder,
+                              bool hidden, bool suspended, uint32_t* error) override {
+    std::wstring line = W(commandLine);
+    std::wstring folder = W(workingFolder);
+    STARTUPINFOW startup = {};
+    ::GetStartupInfoW(&startup);
+    startup.cb = sizeof(startup);
+    startup.lpReserved = nullptr;
+    startup.lpDesktop = nullptr;
+    startup.lpTitle = nullptr;
+    if (hidden) {
+      startup.dwFlags |= STARTF_USESHOWWINDOW;
+      startup.wShowWindow = SW_HIDE;
+    }
+    DWORD flags = CREATE_DEFAULT_ERROR_MODE;
+    if (hidden) flags |= CREATE_NO_WINDOW;
+    if (suspended) flags |= CREATE_SUSPENDED;
+    PROCESS_INFORMATION info = {};
+    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, flags, nullptr,
+                          folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
+      if (error != nullptr) *error = ::GetLastError();
+      return nullptr;
+    }
+    return new Win32Process{info.hProcess, info.hThread, info.dwProcessId};
+  }
+  bool ResumeProcess(ProcessHandle process) override {
+    auto* p = static_cast<Win32Process*>(process);
+    return p->thread != nullptr && ::ResumeThread(p->thread) != static_cast<DWORD>(-1);
+  }
+  uint32_t WaitForInputIdle(ProcessHandle process, uint32_t timeoutMs) override {
+    const DWORD result = ::WaitForInputIdle(static_cast<Win32Process*>(process)->process, timeoutMs);
+    if (result == WAIT_FAILED) return ::GetLastError();
+    return result;
+  }
+  bool GetExitCodeProcess(ProcessHandle process, uint32_t* code) override {
+    DWORD value = 0;
+    if (!::GetExitCodeProcess(static_cast<Win32Process*>(process)->process, &value)) return false;
+    *code = value;
+    return true;
+  }
+  uint32_t GetProcessId(ProcessHandle process) override {
+    return static_cast<Win32Process*>(process)->pid;
+  }
+  ProcessHandle OpenProcess(uint32_t pid) override {
+    HANDLE handle = ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE,
+                                  FALSE, pid);
+    if (handle == nullptr) return nullptr;
+    return new Win32Process{handle, nullptr, pid};
+  }
+  bool TerminateProcess(ProcessHandle process, uint32_t exitCode) override {
+    return ::TerminateProcess(static_cast<Win32Process*>(process)->process, exitCode) != 0;
+  }
+  bool CloseProcessHandle(ProcessHandle process) override {
+    auto* p = static_cast<Win32Process*>(process);
+    if (p == nullptr) return false;
+    if (p->thread != nullptr) ::CloseHandle(p->thread);
+    const bool ok = ::CloseHandle(p->process) != 0;
+    delete p;
+    return ok;
+  }
+  bool ShellExecute(std::u16string_view verb, std::u16string_view file,
+                    std::u16string_view parameters, std::u16string_view folder,
+                    int show) override {
+    const std::wstring v = W(verb), f = W(file), p = W(parameters), d = W(folder);
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    info.lpVerb = v.empty() ? nullptr : v.c_str();
+    info.lpFile = f.c_str();
+    info.lpParameters = p.empty() ? nullptr : p.c_str();
+    info.lpDirectory = d.empty() ? nullptr : d.c_str();
+    info.nShow = show;
+    const bool ok = ::ShellExecuteExW(&info) != 0;
+    if (info.hProcess != nullptr) ::CloseHandle(info.hProcess);
+    return ok;
+  }
+
+  bool StartService(std::u16string_view name) override {
+    SC_HANDLE manager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (manager == nullptr) return false;
+    const std::wstring service_name = W(name);
+    SC_HANDLE service = ::OpenServiceW(manager, service_name.c_str(), SERVICE_ALL_ACCESS);
+    bool running = false;
+    if (service != nullptr) {
+      SERVICE_STATUS status = {};
+      if (::QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_RUNNING)
+        running = true;
+      else
+        running = ::StartServiceW(service, 0, nullptr) != 0;
+      ::CloseServiceHandle(service);
+    }
+    ::CloseServiceHandle(manager);
+    return running;
+  }
+  bool SetRestorePoint(uint32_t eventType, uint32_t restorePointType, int64_t* sequenceNumber,
+                       std::u16string_view description) override {
+    HMODULE library = ::LoadLibraryW(L"SrClient.dll");
+    if (library == nullptr) return false;
+    using Fn = BOOL(WINAPI*)(RestorePointInfo*, StateManagerStatus*);
+    auto set = reinterpret_cast<Fn>(
+        reinterpret_cast<void*>(::GetProcAddress(library, "SRSetRestorePointW")));
+    bool ok = false;
+    if (set != nullptr) {
+      RestorePointInfo info = {};
+      info.eventType = eventType;
+      info.restorePointType = restorePointType;
+      info.sequenceNumber = *sequenceNumber;
+      const size_t n = description.size() < 255 ? description.size() : 255;
+      for (size_t i = 0; i < n; ++i) info.description[i] = description[i];
+      StateManagerStatus status = {};
+      ok = set(&info, &status) != 0;
+      if (ok) *sequenceNumber = status.sequenceNumber;
+    }
+    ::FreeLibrary(library);
+    return ok;
+  }
+
+  uint16_t GetUserDefaultLangID() override { return ::GetUserDefaultLangID(); }
+  std::u16string GetTempPath() override {
+    wchar_t buffer[MAX_PATH + 2];
+    const DWORD n = ::GetTempPathW(MAX_PATH + 1, buffer);
+    if (n == 0 || n > MAX_PATH + 1) return u"C:\\";
+    return U(buffer);
+  }
+  std::u16string GetModuleFileName(const void* address) override {
+    HMODULE module = nullptr;
+    if (!::GetModuleHandleExW(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            static_cast<LPCWSTR>(address), &module))
+      return {};
+    return ModulePath(module);
+  }
+  std::u16string GetHostFileName() override { return ModulePath(nullptr); }
+
+ private:
+  static std::u16string ModulePath(HMODULE module) {
+    std::wstring buffer(32780, L'\0');
+    const DWORD n = ::GetModuleFileNameW(module, buffer.data(), 32780);
+    if (n == 0 || n >= 32780) return {};
+    return std::u16string(buffer.begin(), buffer.begin() + n);
+  }
 };
 
 }  // namespace
+
+bool SameProgramName(std::u16string_view running, std::u16string_view wanted) {
+  const std::wstring a = W(running), b = W(wanted);
+  return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
 
 System* System::Default() {
   static Win32System instance;

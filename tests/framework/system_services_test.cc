@@ -1,0 +1,186 @@
+#include "framework/system_services.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "platform/unicode.h"
+#include "support/stopwatch.h"
+
+namespace {
+
+// A machine whose version, rights and process list the test sets.
+class FakeMachine : public platform::SystemWrapper {
+ public:
+  FakeMachine() : SystemWrapper(platform::System::Default()) {}
+
+  bool GetOsVersion(platform::OsVersion* v) override {
+    if (!versionReadable) return false;
+    *v = version;
+    return true;
+  }
+  bool GetTokenElevation(bool* elevated) override {
+    if (!tokenReadable) return false;
+    *elevated = tokenElevated;
+    return true;
+  }
+  int CheckBuiltinGroupMembership(uint32_t rid) override {
+    lastRid = rid;
+    return membership;
+  }
+  bool ListProcesses(std::vector<platform::ProcessEntry>* out) override {
+    *out = processes;
+    return snapshotWorks;
+  }
+  uint32_t GetCurrentProcessId() override { return self; }
+  std::u16string GetProcessImagePath(uint32_t pid) override {
+    return pid == 20 ? u"C:\\Suite\\ServiceProvider.exe" : u"C:\\Other\\ServiceProvider.exe";
+  }
+
+  platform::OsVersion version{6, 1, 7601, 2, 1, false};
+  bool versionReadable = true;
+  bool tokenReadable = true;
+  bool tokenElevated = true;
+  int membership = 1;
+  uint32_t lastRid = 0;
+  std::vector<platform::ProcessEntry> processes;
+  bool snapshotWorks = true;
+  uint32_t self = 10;
+};
+
+TEST(VersionTests, Boundaries) {
+  FakeMachine m;
+  struct Row {
+    uint32_t major, minor, build, platform;
+    bool xp, vista, win8;
+  } rows[] = {
+      {5, 0, 2195, 2, false, false, false},
+      {5, 0, 2196, 2, true, false, false},
+      {5, 1, 2600, 2, true, false, false},
+      {5, 2, 3790, 2, true, false, false},
+      {6, 0, 6000, 2, true, true, false},
+      {6, 1, 7601, 2, true, true, false},
+      {6, 2, 9200, 2, true, true, true},
+      {6, 3, 9600, 2, true, true, true},
+      // A version 10.0 report has minor 0: not "Windows 8 or later" by this test.
+      {10, 0, 19045, 2, true, true, false},
+      {4, 10, 1998, 1, false, false, false},  // Windows 98 is not NT
+  };
+  for (const Row& r : rows) {
+    m.version = {r.major, r.minor, r.build, r.platform, 1, false};
+    SCOPED_TRACE(testing::Message() << r.major << "." << r.minor << "." << r.build);
+    EXPECT_EQ(IsXpOrLater(&m), r.xp);
+    EXPECT_EQ(IsVistaOrLater(&m), r.vista);
+    EXPECT_EQ(IsWin8OrLater(&m), r.win8);
+  }
+  m.versionReadable = false;
+  EXPECT_FALSE(IsXpOrLater(&m));
+}
+
+TEST(Rights, ElevationOnVistaAndGroupBefore) {
+  FakeMachine m;
+  EXPECT_TRUE(IsProcessElevated(&m));
+  m.tokenElevated = false;
+  EXPECT_FALSE(IsProcessElevated(&m));
+  m.tokenReadable = false;
+  EXPECT_FALSE(IsProcessElevated(&m));
+
+  m.version = {5, 1, 2600, 2, 1, false};  // before Vista: the Administrators group decides
+  m.membership = 0;
+  EXPECT_FALSE(IsProcessElevated(&m));
+  EXPECT_EQ(m.lastRid, 544u);
+  m.membership = 1;
+  EXPECT_TRUE(IsProcessElevated(&m));
+  m.membership = -1;  // no membership test on the system: counts as administrator
+  EXPECT_TRUE(IsProcessElevated(&m));
+  EXPECT_EQ(IsUserInGroup(545, &m), 1);
+}
+
+TEST(Processes, RunningByNameAndPath) {
+  FakeMachine m;
+  m.processes = {{10, 1, u"host.exe"}, {20, 10, u"ServiceProvider.exe"}};
+  EXPECT_TRUE(IsProcessRunning(u"serviceprovider.EXE", u"", false, &m));
+  EXPECT_TRUE(IsProcessRunning(u"host.exe", u"", false, &m));  // the current process counts
+  EXPECT_FALSE(IsProcessRunning(u"host.exe", u"", true, &m));
+  EXPECT_TRUE(IsProcessRunning(u"ServiceProvider.exe", u"c:\\suite\\serviceprovider.exe", true, &m));
+  EXPECT_FALSE(IsProcessRunning(u"ServiceProvider.exe", u"C:\\Elsewhere\\ServiceProvider.exe",
+                                false, &m));
+  m.snapshotWorks = false;
+  EXPECT_FALSE(IsProcessRunning(u"host.exe", u"", false, &m));
+}
+
+TEST(Processes, FindsItselfOnTheRealMachine) {
+  platform::System* system = platform::System::Default();
+  std::u16string self = GetHostFilePath();
+  ASSERT_FALSE(self.empty());
+  const std::u16string name = self.substr(self.find_last_of(u"\\/") + 1);
+  EXPECT_TRUE(IsProcessRunning(name, u"", false, system));
+  EXPECT_TRUE(IsProcessRunning(name, self, false, system));
+  EXPECT_FALSE(IsProcessRunning(u"no-such-program-here.exe", u"", false, system));
+}
+
+TEST(Processes, RunProcessOnAMissingFileStartsNothing) {
+  EXPECT_EQ(RunProcess(u"", u"", 0, true, 0, nullptr), 2u);
+  EXPECT_EQ(RunProcess(u"C:\\no\\such\\program.exe", u"", 0, true, 0, nullptr), 2u);
+}
+
+TEST(Processes, RunProcessWaitsAndEndsWhatOverstays) {
+  const std::u16string self = GetHostFilePath();
+  EXPECT_EQ(RunProcess(self, u"--sleep-ms 10", 5000, true, 20000, nullptr), 0u);
+  Stopwatch watch = Stopwatch::StartNew();
+  EXPECT_EQ(RunProcess(self, u"--sleep-ms 20000", 5000, true, 200, nullptr), 1067u);
+  EXPECT_LT(watch.ElapsedMilliseconds(), 10000u);
+  const std::atomic<bool> cancel{true};
+  EXPECT_EQ(RunProcess(self, u"--sleep-ms 20000", 5000, true, 20000, &cancel), 1067u);
+}
+
+// Starting a program takes from milliseconds (Linux) to about a second
+// (wine); the bounds below leave room for that and still tell "waited for the
+// child" from "did not".
+TEST(Processes, RunAndFollowFollowsAChildThatOutlivesItsParent) {
+  const std::u16string line = u"\"" + GetHostFilePath() + u"\" --spawn-child 2500";
+  Stopwatch watch = Stopwatch::StartNew();
+  EXPECT_TRUE(RunAndFollow(line, 0, u"", true, nullptr));
+  // The parent ends at once; the call returns only after the child's 2.5 s.
+  EXPECT_GE(watch.ElapsedMilliseconds(), 2400u);
+
+  // A filter that matches no child: finished when the parent ends.
+  watch.Restart();
+  EXPECT_TRUE(RunAndFollow(line, 0, u"nothing-like-this", true, nullptr));
+  EXPECT_LT(watch.ElapsedMilliseconds(), 2000u);
+  platform::System::Default()->Sleep(2600);  // let the unfollowed child end
+}
+
+TEST(Processes, RunAndFollowTimeoutCancelAndFailure) {
+  const std::u16string line = u"\"" + GetHostFilePath() + u"\" --sleep-ms 20000";
+  Stopwatch watch = Stopwatch::StartNew();
+  EXPECT_TRUE(RunAndFollow(line, 200, u"", true, nullptr));
+  EXPECT_LT(watch.ElapsedMilliseconds(), 10000u);
+  const std::atomic<bool> cancel{true};
+  EXPECT_TRUE(RunAndFollow(line, 0, u"", true, &cancel));
+  // A negative time-out returns after the start, while the program runs on.
+  const std::u16string brief = u"\"" + GetHostFilePath() + u"\" --sleep-ms 2500";
+  watch.Restart();
+  EXPECT_TRUE(RunAndFollow(brief, -1, u"", true, nullptr));
+  EXPECT_LT(watch.ElapsedMilliseconds(), 2000u);
+  EXPECT_FALSE(RunAndFollow(u"C:\\no\\such\\program.exe", 0, u"", true, nullptr));
+  platform::System::Default()->Sleep(2600);
+}
+
+TEST(ScheduledTask, QuotesAroundTheNameAreDropped) {
+  EXPECT_EQ(ScheduledTaskCommandLine(u"corvane Service Provider"),
+            u"schtasks.exe /RUN /TN \"corvane Service Provider\"");
+  EXPECT_EQ(ScheduledTaskCommandLine(u"\"corvane Service Provider\""),
+            u"schtasks.exe /RUN /TN \"corvane Service Provider\"");
+}
+
+TEST(ModulePaths, HostAndModuleAreFullPaths) {
+  const std::u16string host = GetHostFilePath();
+  const std::u16string module = GetModuleFilePath();
+  ASSERT_GT(host.size(), 3u);
+  EXPECT_EQ(host[1], u':');
+  // In the test program the framework is linked into the program itself.
+  EXPECT_TRUE(platform::AsciiEqualsIgnoreCase(module, host));
+}
+
+}  // namespace
