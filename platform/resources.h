@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -25,6 +26,15 @@ using ResourceModule = const void*;
 
 // The Windows image that contains the given code address (null elsewhere).
 ResourceModule ModuleOfAddress(const void* address);
+
+// The resource module of a loaded library: the library itself on Windows;
+// elsewhere the StringTable it exports as "StringTable" (null without one).
+ResourceModule ResourceModuleOfLibrary(void* library);
+
+// The bytes of the resource of the given type and id in module. False when
+// there is none (elsewhere than Windows, libraries hold string tables only).
+bool LoadRawResource(ResourceModule module, std::u16string_view type, uint32_t id,
+                     std::string* bytes);
 
 // Loads string id (at most 1024 units) of module into *text. False when the
 // module is null or holds no such string.

@@ -103,10 +103,12 @@ def main():
             for i, t in texts:
                 f.write("    {%d, %s},\n" % (i, cc_literal(t)))
             f.write("};\n\n")
+            table = ("extern const platform::StringTable %s = {kEntries, sizeof(kEntries) / sizeof(kEntries[0])};\n"
+                     % args.symbol)
             if args.export:
-                f.write('extern "C" __attribute__((visibility("default")))\n')
-            f.write("extern const platform::StringTable %s = {kEntries, sizeof(kEntries) / sizeof(kEntries[0])};\n"
-                    % args.symbol)
+                f.write('extern "C" {\n__attribute__((visibility("default"))) ' + table + "}\n")
+            else:
+                f.write(table)
 
 
 if __name__ == "__main__":

@@ -1,3 +1,5 @@
+#include <dlfcn.h>
+
 #include <algorithm>
 
 #include "platform/resources.h"
@@ -5,6 +7,13 @@
 namespace platform {
 
 ResourceModule ModuleOfAddress(const void*) { return nullptr; }
+
+ResourceModule ResourceModuleOfLibrary(void* library) {
+  if (library == nullptr) return nullptr;
+  return dlsym(library, "StringTable");
+}
+
+bool LoadRawResource(ResourceModule, std::u16string_view, uint32_t, std::string*) { return false; }
 
 bool LoadStringResource(ResourceModule module, uint32_t id, std::u16string* text) {
   if (module == nullptr) return false;

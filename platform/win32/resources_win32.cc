@@ -1,5 +1,7 @@
 #include "platform/win32/win32.h"
 
+#include <string>
+
 #include "platform/resources.h"
 
 namespace platform {
@@ -11,6 +13,23 @@ ResourceModule ModuleOfAddress(const void* address) {
           static_cast<LPCWSTR>(address), &module))
     return nullptr;
   return module;
+}
+
+ResourceModule ResourceModuleOfLibrary(void* library) { return library; }
+
+bool LoadRawResource(ResourceModule module, std::u16string_view type, uint32_t id,
+                     std::string* bytes) {
+  if (module == nullptr) return false;
+  HMODULE image = static_cast<HMODULE>(const_cast<void*>(module));
+  const std::wstring typeName(type.begin(), type.end());
+  HRSRC found = ::FindResourceW(image, MAKEINTRESOURCEW(id), typeName.c_str());
+  if (found == nullptr) return false;
+  HGLOBAL loaded = ::LoadResource(image, found);
+  const DWORD size = ::SizeofResource(image, found);
+  const void* data = loaded != nullptr ? ::LockResource(loaded) : nullptr;
+  if (data == nullptr) return false;
+  bytes->assign(static_cast<const char*>(data), size);
+  return true;
 }
 
 bool LoadStringResource(ResourceModule module, uint32_t id, std::u16string* text) {

@@ -26,5 +26,15 @@
 #undef GetModuleFileName
 #undef GetEnvironmentVariable
 #undef ExpandEnvironmentStrings
+#undef GetPrivateProfileString
+#undef GetPrivateProfileInt
+#undef WritePrivateProfileString
+#undef GetTempPath
+#undef CreateProcess
+#undef ShellExecute
+#undef StartService
+#undef OpenService
+#undef SetEnvironmentVariable
+#undef GetUserName
 
 static_assert(sizeof(wchar_t) == 2, "Win32 wide characters are UTF-16 units");

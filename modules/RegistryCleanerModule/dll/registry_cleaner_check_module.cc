@@ -1,13 +1,13 @@
 #include "modules/RegistryCleanerModule/dll/registry_cleaner_check_module.h"
 
-#include "modules/RegistryCleanerModule/dll/module_resources.h"
+#include "framework/language.h"
 #include "modules/RegistryCleanerModule/dll/resource_text.h"
 #include "modules/RegistryCleanerModule/dll/string_ids.h"
 
 CRegistryCleanerModuleCheckModule::CRegistryCleanerModuleCheckModule() {
   busy_ = 0;
   solvedCount = 0;
-  resourceModule_ = OwnResourceModule();
+  resourceModule_ = GetLanguageResourceModule();
   title = LoadResourceText(resourceModule_, kIdsTitle);
   identifier = u"RegistryCleanerModule";
   description = LoadResourceText(resourceModule_, kIdsDescription);

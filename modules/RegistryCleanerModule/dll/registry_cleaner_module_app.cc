@@ -1,6 +1,14 @@
 #include "modules/RegistryCleanerModule/dll/registry_cleaner_module_app.h"
 
-bool CRegistryCleanerModuleApp::InitInstance() { return true; }
+#include "framework/language.h"
+#include "modules/RegistryCleanerModule/dll/module_resources.h"
+
+bool CRegistryCleanerModuleApp::InitInstance() {
+  SetOwnResourceModule(OwnResourceModule());
+  return true;
+}
+
+CRegistryCleanerModuleApp::~CRegistryCleanerModuleApp() { ReleaseLanguageModule(); }
 
 CRegistryCleanerModuleApp& TheApp() {
   static CRegistryCleanerModuleApp app;
