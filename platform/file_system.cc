@@ -3,8 +3,8 @@
 namespace platform {
 
 bool ReadWholeFile(FileSystem* fs, std::u16string_view path, std::string* bytes) {
-  FileHandle file = fs->CreateFile(path, kGenericRead, kFileShareRead | kFileShareWrite,
-                                   kOpenExisting);
+  FileHandle file =
+      fs->CreateFile(path, kGenericRead, kFileShareRead | kFileShareWrite, kOpenExisting);
   if (file == nullptr) return false;
   bytes->clear();
   uint64_t size = 0;
@@ -42,6 +42,24 @@ bool WriteWholeFile(FileSystem* fs, std::u16string_view path, std::string_view b
     done += written;
   }
   return fs->CloseHandle(file);
+}
+
+std::u16string DefaultSearchPath(FileSystem* fs, std::u16string_view pathVariable) {
+  std::u16string folders;
+  const std::u16string host = fs->GetHostFileName();
+  const size_t slash = host.find_last_of(u"\\/");
+  if (slash != std::u16string::npos) folders = host.substr(0, slash == 2 ? 3 : slash);
+  const std::u16string windows = fs->GetWindowsDirectory();
+  for (const std::u16string& folder :
+       {fs->GetCurrentDirectory(), fs->GetSystemDirectory(), windows + u"\\system", windows}) {
+    if (!folders.empty()) folders += u';';
+    folders += folder;
+  }
+  if (!pathVariable.empty()) {
+    folders += u';';
+    folders += pathVariable;
+  }
+  return folders;
 }
 
 }  // namespace platform

@@ -63,6 +63,7 @@ constexpr uint32_t kErrorNoMoreItems = 259;
 struct DirectoryEntry {
   std::u16string name;
   uint32_t attributes = 0;
+  std::u16string shortName;  // the 8.3 alias; empty when name itself is 8.3
 };
 
 class FileSystem {
@@ -102,7 +103,117 @@ class FileSystem {
 
   // The current folder as a Windows path.
   virtual std::u16string GetCurrentDirectory() = 0;
+  // Makes path the current folder. False (2 or 3) when it is not a folder.
+  virtual bool SetCurrentDirectory(std::u16string_view path) = 0;
+
+  // GetFullPathNameW: path made absolute against the current folder, with
+  // "." and ".." resolved (see FullPathName in dos_path.h). The file need not
+  // exist. Empty, with the last error set, for an empty path.
+  virtual std::u16string GetFullPathName(std::u16string_view path) = 0;
+  // GetLongPathNameW as Wine does it: every component that is a valid 8.3
+  // name is replaced by the name of the entry it stands for (so short names
+  // become long ones, with their case on disk); longer names, the drive, a
+  // relative start and a trailing separator stay as written. False with
+  // error 2 when a component does not exist.
+  virtual bool GetLongPathName(std::u16string_view path, std::u16string* longPath) = 0;
+  // SearchPathW: looks for fileName in each folder of the ";"-separated list
+  // folders, in order, and returns the first full path that exists. The
+  // extension (".dll") is added only to a name without one. A name with a
+  // drive, a root, or beginning with ".\" or "..\" is only checked where it
+  // points. Empty folders: the Win32 backend uses SearchPathW's own order
+  // and PATH; the POSIX one DefaultSearchPath(this, u""). False with error 2
+  // when nothing is found.
+  virtual bool SearchPath(std::u16string_view folders, std::u16string_view fileName,
+                          std::u16string_view extension, std::u16string* found) = 0;
+
+  // GetSystemDirectoryW and GetWindowsDirectoryW ("C:\windows\system32",
+  // "C:\windows" in a Wine prefix).
+  virtual std::u16string GetSystemDirectory() = 0;
+  virtual std::u16string GetWindowsDirectory() = 0;
+  // The drives that exist, bit 0 for A: (GetLogicalDrives).
+  virtual uint32_t GetLogicalDrives() = 0;
+
+  // The file of the running program, and of the library or program that
+  // holds address, as Windows paths. The POSIX backend shows the Unix file
+  // through Z: ("/opt/x/host" is "Z:\opt\x\host"). Empty when unknown.
+  virtual std::u16string GetHostFileName() = 0;
+  virtual std::u16string GetModuleFileName(const void* address) = 0;
 };
+
+// Forwards every call to another FileSystem; a test derives from it and
+// overrides the one call it wants to fake or fail.
+class FileSystemWrapper : public FileSystem {
+ public:
+  explicit FileSystemWrapper(FileSystem* target) : target_(target) {}
+  FileSystem* target() const { return target_; }
+
+  uint32_t GetLastError() override { return target_->GetLastError(); }
+  void SetLastError(uint32_t error) override { target_->SetLastError(error); }
+  uint32_t GetFileAttributes(std::u16string_view path) override {
+    return target_->GetFileAttributes(path);
+  }
+  bool CreateDirectory(std::u16string_view path) override { return target_->CreateDirectory(path); }
+  bool RemoveDirectory(std::u16string_view path) override { return target_->RemoveDirectory(path); }
+  bool DeleteFile(std::u16string_view path) override { return target_->DeleteFile(path); }
+  bool MoveFile(std::u16string_view from, std::u16string_view to, uint32_t flags) override {
+    return target_->MoveFile(from, to, flags);
+  }
+  bool ListDirectory(std::u16string_view path, std::vector<DirectoryEntry>* entries) override {
+    return target_->ListDirectory(path, entries);
+  }
+  FileHandle CreateFile(std::u16string_view path, uint32_t access, uint32_t share,
+                        uint32_t disposition) override {
+    return target_->CreateFile(path, access, share, disposition);
+  }
+  bool ReadFile(FileHandle file, void* buffer, uint32_t size, uint32_t* read) override {
+    return target_->ReadFile(file, buffer, size, read);
+  }
+  bool WriteFile(FileHandle file, const void* data, uint32_t size, uint32_t* written) override {
+    return target_->WriteFile(file, data, size, written);
+  }
+  bool FlushFileBuffers(FileHandle file) override { return target_->FlushFileBuffers(file); }
+  int64_t SetFilePointer(FileHandle file, int64_t offset, uint32_t origin) override {
+    return target_->SetFilePointer(file, offset, origin);
+  }
+  bool SetEndOfFile(FileHandle file) override { return target_->SetEndOfFile(file); }
+  bool GetFileSize(FileHandle file, uint64_t* size) override {
+    return target_->GetFileSize(file, size);
+  }
+  bool GetFileTime(FileHandle file, uint64_t* lastWrite) override {
+    return target_->GetFileTime(file, lastWrite);
+  }
+  bool CloseHandle(FileHandle file) override { return target_->CloseHandle(file); }
+  std::u16string GetCurrentDirectory() override { return target_->GetCurrentDirectory(); }
+  bool SetCurrentDirectory(std::u16string_view path) override {
+    return target_->SetCurrentDirectory(path);
+  }
+  std::u16string GetFullPathName(std::u16string_view path) override {
+    return target_->GetFullPathName(path);
+  }
+  bool GetLongPathName(std::u16string_view path, std::u16string* longPath) override {
+    return target_->GetLongPathName(path, longPath);
+  }
+  bool SearchPath(std::u16string_view folders, std::u16string_view fileName,
+                  std::u16string_view extension, std::u16string* found) override {
+    return target_->SearchPath(folders, fileName, extension, found);
+  }
+  std::u16string GetSystemDirectory() override { return target_->GetSystemDirectory(); }
+  std::u16string GetWindowsDirectory() override { return target_->GetWindowsDirectory(); }
+  uint32_t GetLogicalDrives() override { return target_->GetLogicalDrives(); }
+  std::u16string GetHostFileName() override { return target_->GetHostFileName(); }
+  std::u16string GetModuleFileName(const void* address) override {
+    return target_->GetModuleFileName(address);
+  }
+
+ private:
+  FileSystem* target_;
+};
+
+// The folders SearchPathW looks in when it is given none, in its order: the
+// host's folder, the current folder, the system folders (system32, system,
+// the Windows folder), then the entries of pathVariable (a PATH value), as a
+// ";"-separated list for SearchPath.
+std::u16string DefaultSearchPath(FileSystem* fs, std::u16string_view pathVariable);
 
 // Reads a whole file. False (with the last error set) when it cannot be read.
 bool ReadWholeFile(FileSystem* fs, std::u16string_view path, std::string* bytes);

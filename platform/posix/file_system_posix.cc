@@ -3,6 +3,7 @@
 // Linux has no mandatory sharing, so every open succeeds as far as the file's
 // permissions allow.
 #include <dirent.h>
+#include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -12,6 +13,7 @@
 
 #include <new>
 
+#include "platform/dos_path.h"
 #include "platform/file_system.h"
 #include "platform/posix/wine_prefix.h"
 #include "platform/unicode.h"
@@ -23,21 +25,33 @@ thread_local uint32_t t_lastError = 0;
 
 uint32_t FromErrno(int error, bool parentMissing) {
   switch (error) {
-    case 0: return kErrorSuccess;
-    case ENOENT: return parentMissing ? kErrorPathNotFound : kErrorFileNotFound;
-    case ENOTDIR: return kErrorPathNotFound;
+    case 0:
+      return kErrorSuccess;
+    case ENOENT:
+      return parentMissing ? kErrorPathNotFound : kErrorFileNotFound;
+    case ENOTDIR:
+      return kErrorPathNotFound;
     case EACCES:
     case EPERM:
     case EISDIR:
-    case EROFS: return kErrorAccessDenied;
-    case EEXIST: return kErrorAlreadyExists;
-    case ENOTEMPTY: return kErrorDirNotEmpty;
-    case ENOSPC: return kErrorDiskFull;
-    case ENAMETOOLONG: return kErrorFilenameExcedRange;
-    case EBADF: return kErrorInvalidHandle;
-    case ENOMEM: return kErrorNotEnoughMemory;
-    case EBUSY: return kErrorSharingViolation;
-    default: return kErrorAccessDenied;
+    case EROFS:
+      return kErrorAccessDenied;
+    case EEXIST:
+      return kErrorAlreadyExists;
+    case ENOTEMPTY:
+      return kErrorDirNotEmpty;
+    case ENOSPC:
+      return kErrorDiskFull;
+    case ENAMETOOLONG:
+      return kErrorFilenameExcedRange;
+    case EBADF:
+      return kErrorInvalidHandle;
+    case ENOMEM:
+      return kErrorNotEnoughMemory;
+    case EBUSY:
+      return kErrorSharingViolation;
+    default:
+      return kErrorAccessDenied;
   }
 }
 
@@ -96,8 +110,7 @@ class PosixFileSystem final : public FileSystem {
     if (!source.found) return Fail(source.parentFound ? kErrorFileNotFound : kErrorPathNotFound);
     if (!target.parentFound) return Fail(kErrorPathNotFound);
     if (target.found && !(flags & kMoveFileReplaceExisting)) return Fail(kErrorAlreadyExists);
-    if (rename(source.path.c_str(), target.path.c_str()) != 0)
-      return Fail(FromErrno(errno, false));
+    if (rename(source.path.c_str(), target.path.c_str()) != 0) return Fail(FromErrno(errno, false));
     return true;
   }
   bool ListDirectory(std::u16string_view path, std::vector<DirectoryEntry>* entries) override {
@@ -113,7 +126,11 @@ class PosixFileSystem final : public FileSystem {
       const std::string full = unix.path + (unix.path == "/" ? "" : "/") + std::string(name);
       uint32_t attributes = kFileAttributeNormal;
       if (stat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) attributes = kFileAttributeDirectory;
-      entries->push_back(DirectoryEntry{Utf8ToU16(name), attributes});
+      DirectoryEntry found;
+      found.name = Utf8ToU16(name);
+      found.attributes = attributes;
+      if (!IsLegal8Dot3Name(found.name)) found.shortName = HashShortFileName(found.name);
+      entries->push_back(std::move(found));
     }
     closedir(dir);
     return true;
@@ -131,12 +148,23 @@ class PosixFileSystem final : public FileSystem {
     const bool write = (access & kGenericWrite) != 0;
     flags |= (read && write) ? O_RDWR : write ? O_WRONLY : O_RDONLY;
     switch (disposition) {
-      case kCreateNew: flags |= O_CREAT | O_EXCL; break;
-      case kCreateAlways: flags |= O_CREAT | O_TRUNC; break;
-      case kOpenExisting: break;
-      case kOpenAlways: flags |= O_CREAT; break;
-      case kTruncateExisting: flags |= O_TRUNC; break;
-      default: t_lastError = kErrorInvalidParameter; return nullptr;
+      case kCreateNew:
+        flags |= O_CREAT | O_EXCL;
+        break;
+      case kCreateAlways:
+        flags |= O_CREAT | O_TRUNC;
+        break;
+      case kOpenExisting:
+        break;
+      case kOpenAlways:
+        flags |= O_CREAT;
+        break;
+      case kTruncateExisting:
+        flags |= O_TRUNC;
+        break;
+      default:
+        t_lastError = kErrorInvalidParameter;
+        return nullptr;
     }
     if ((disposition == kOpenExisting || disposition == kTruncateExisting) && !unix.found) {
       t_lastError = kErrorFileNotFound;
@@ -194,7 +222,9 @@ class PosixFileSystem final : public FileSystem {
     return true;
   }
   int64_t SetFilePointer(FileHandle file, int64_t offset, uint32_t origin) override {
-    const int whence = origin == kFileBegin ? SEEK_SET : origin == kFileCurrent ? SEEK_CUR : SEEK_END;
+    const int whence = origin == kFileBegin     ? SEEK_SET
+                       : origin == kFileCurrent ? SEEK_CUR
+                                                : SEEK_END;
     const off_t position = lseek(Fd(file), offset, whence);
     if (position < 0) {
       t_lastError = kErrorInvalidParameter;
@@ -227,16 +257,118 @@ class PosixFileSystem final : public FileSystem {
     return true;
   }
 
-  std::u16string GetCurrentDirectory() override {
-    char cwd[PATH_MAX];
-    if (getcwd(cwd, sizeof(cwd)) == nullptr) return u"Z:\\";
-    return posix::ToWindowsPath(cwd);
+  std::u16string GetCurrentDirectory() override { return posix::CurrentDirectory(); }
+
+  bool SetCurrentDirectory(std::u16string_view path) override {
+    const posix::UnixPath unix = posix::ToUnixPath(path);
+    if (!unix.found) return Fail(unix.parentFound ? kErrorFileNotFound : kErrorPathNotFound);
+    if (chdir(unix.path.c_str()) != 0) return Fail(FromErrno(errno, false));
+    return true;
+  }
+
+  std::u16string GetFullPathName(std::u16string_view path) override {
+    if (path.empty()) {
+      t_lastError = kErrorInvalidName;
+      return {};
+    }
+    return FullPathName(path, posix::CurrentDirectory());
+  }
+
+  // Walks the path as written, one component at a time, as Wine's
+  // GetLongPathNameW does.
+  bool GetLongPathName(std::u16string_view path, std::u16string* longPath) override {
+    longPath->clear();
+    if (path.empty()) return Fail(kErrorInvalidParameter);
+    std::u16string text(path);
+    size_t position = 0;
+    if (text.rfind(u"\\\\?\\", 0) == 0 || text.rfind(u"\\??\\", 0) == 0) position = 4;
+    if (text.size() >= position + 2 && text[position + 1] == u':') position += 2;
+    std::u16string out = text.substr(0, position);
+    while (position < text.size()) {
+      if (IsPathSeparator(text[position])) {
+        out += text[position++];
+        continue;
+      }
+      size_t end = position;
+      while (end < text.size() && !IsPathSeparator(text[end])) ++end;
+      const std::u16string part = text.substr(position, end - position);
+      if (part == u"." || part == u"..") {
+        out += part;
+      } else {
+        const posix::UnixPath unix = posix::ToUnixPath(out + part);
+        if (!unix.found) return Fail(kErrorFileNotFound);
+        // Only what may be a short name is replaced; a longer name stays as
+        // written, whatever its case.
+        out += IsLegal8Dot3Name(part) ? Utf8ToU16(unix.path.substr(unix.path.find_last_of('/') + 1))
+                                      : part;
+      }
+      position = end;
+    }
+    if (GetFileAttributes(out) == kInvalidFileAttributes) return Fail(kErrorFileNotFound);
+    *longPath = std::move(out);
+    return true;
+  }
+
+  bool SearchPath(std::u16string_view folders, std::u16string_view fileName,
+                  std::u16string_view extension, std::u16string* found) override {
+    found->clear();
+    if (fileName.empty()) return Fail(kErrorInvalidParameter);
+    std::u16string name(fileName);
+    const size_t lastSeparator = name.find_last_of(u"\\/");
+    const size_t dot = name.find(u'.', lastSeparator == std::u16string::npos ? 0 : lastSeparator);
+    if (dot == std::u16string::npos) name += extension;
+    if (NameHasPath(name)) return Found(GetFullPathName(name), found) || Fail(kErrorFileNotFound);
+    const std::u16string list =
+        folders.empty() ? DefaultSearchPath(this, u"") : std::u16string(folders);
+    size_t start = 0;
+    while (start <= list.size()) {
+      size_t end = list.find(u';', start);
+      if (end == std::u16string::npos) end = list.size();
+      std::u16string folder = list.substr(start, end - start);
+      start = end + 1;
+      if (folder.empty()) continue;
+      if (!IsPathSeparator(folder.back())) folder += u'\\';
+      if (Found(GetFullPathName(folder + name), found)) return true;
+    }
+    return Fail(kErrorFileNotFound);
+  }
+
+  std::u16string GetSystemDirectory() override { return u"C:\\windows\\system32"; }
+  std::u16string GetWindowsDirectory() override { return u"C:\\windows"; }
+  uint32_t GetLogicalDrives() override { return posix::DriveMask(); }
+
+  std::u16string GetHostFileName() override {
+    char target[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", target, sizeof(target) - 1);
+    if (n <= 0) return {};
+    return posix::ToWindowsPath(std::string_view(target, static_cast<size_t>(n)));
+  }
+  std::u16string GetModuleFileName(const void* address) override {
+    Dl_info info;
+    if (dladdr(address, &info) == 0 || info.dli_fname == nullptr) return {};
+    char resolved[PATH_MAX];
+    if (realpath(info.dli_fname, resolved) == nullptr) return {};
+    return posix::ToWindowsPath(resolved);
   }
 
  private:
   static bool Fail(uint32_t error) {
     t_lastError = error;
     return false;
+  }
+  // SearchPathW checks a name that has a drive, a root or a leading ".\" or
+  // "..\" only where it points.
+  static bool NameHasPath(std::u16string_view name) {
+    if (name.size() >= 2 && name[1] == u':') return true;
+    if (IsPathSeparator(name[0])) return true;
+    if (name[0] != u'.') return false;
+    if (name.size() >= 2 && IsPathSeparator(name[1])) return true;
+    return name.size() >= 3 && name[1] == u'.' && IsPathSeparator(name[2]);
+  }
+  bool Found(const std::u16string& candidate, std::u16string* found) {
+    if (GetFileAttributes(candidate) == kInvalidFileAttributes) return false;
+    *found = candidate;
+    return true;
   }
 };
 

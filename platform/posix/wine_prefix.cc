@@ -9,6 +9,8 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/case_fold.h"
+#include "platform/dos_path.h"
 #include "platform/unicode.h"
 
 namespace platform::posix {
@@ -23,30 +25,36 @@ bool Exists(const std::string& path) {
   return lstat(path.c_str(), &st) == 0;
 }
 
-// Folds ASCII letters and the Latin-1/Latin Extended-A ranges well enough to
-// match names the way Windows compares them; exact matches are tried first.
-std::u16string Fold(std::u16string_view text) {
-  std::u16string out(text);
-  for (char16_t& c : out) c = AsciiLower(c);
-  return out;
+std::string Join(const std::string& folder, const std::string& name) {
+  return (folder.empty() || folder.back() == '/') ? folder + name : folder + "/" + name;
 }
 
-// The entry of folder whose name equals name ignoring case; empty if none.
-std::string FindIgnoringCase(const std::string& folder, std::u16string_view name) {
-  DIR* dir = opendir(folder.empty() ? "/" : folder.c_str());
+// The entry of folder that name stands for: the first whose name equals it
+// ignoring case, or, when name is an 8.3 name, the first whose hashed short
+// name it is. Empty if none. The exact name has been tried before.
+std::string FindEntry(const std::string& folder, std::u16string_view name) {
+  DIR* dir = opendir(folder.c_str());
   if (dir == nullptr) return {};
-  const std::u16string wanted = Fold(name);
+  const bool mayBeShort = IsLegal8Dot3Name(name);
   std::string match;
   while (dirent* entry = readdir(dir)) {
-    std::string_view candidate = entry->d_name;
+    const std::string_view candidate = entry->d_name;
     if (candidate == "." || candidate == "..") continue;
-    if (Fold(Utf8ToU16(candidate)) == wanted) {
+    const std::u16string wide = Utf8ToU16(candidate);
+    if (EqualsIgnoreCase(wide, name) || (mayBeShort && !IsLegal8Dot3Name(wide) &&
+                                         EqualsIgnoreCase(HashShortFileName(wide), name))) {
       match = entry->d_name;
       break;
     }
   }
   closedir(dir);
   return match;
+}
+
+std::string WorkingDirectory() {
+  char cwd[PATH_MAX];
+  if (getcwd(cwd, sizeof(cwd)) == nullptr) return "/";
+  return cwd;
 }
 
 }  // namespace
@@ -77,19 +85,32 @@ void SetPrefixDirectory(std::string directory) {
 std::string DriveRoot(char16_t letter) {
   const char16_t lower = AsciiLower(letter);
   if (lower < u'a' || lower > u'z') return {};
-  const std::string prefix = PrefixDirectory();
-  const std::string link = prefix + "/dosdevices/" + static_cast<char>(lower) + ":";
+  const std::string devices = PrefixDirectory() + "/dosdevices/";
+  const std::string entry = devices + static_cast<char>(lower) + ":";
+  std::string root;
   char target[PATH_MAX];
-  const ssize_t n = readlink(link.c_str(), target, sizeof(target) - 1);
+  const ssize_t n = readlink(entry.c_str(), target, sizeof(target) - 1);
   if (n > 0) {
     target[n] = 0;
-    std::string root = target[0] == '/' ? std::string(target) : prefix + "/dosdevices/" + target;
-    while (root.size() > 1 && root.back() == '/') root.pop_back();
-    return root;
+    root = target[0] == '/' ? std::string(target) : devices + target;
+  } else if (Exists(entry)) {
+    root = entry;  // a folder standing in for the link
+  } else if (lower == u'c') {
+    root = PrefixDirectory() + "/drive_c";
+  } else if (lower == u'z') {
+    root = "/";
   }
-  if (lower == u'c') return prefix + "/drive_c";
-  if (lower == u'z') return "/";
-  return {};
+  while (root.size() > 1 && root.back() == '/') root.pop_back();
+  struct stat st;
+  if (root.empty() || stat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return {};
+  return root;
+}
+
+uint32_t DriveMask() {
+  uint32_t mask = 0;
+  for (char16_t letter = u'a'; letter <= u'z'; ++letter)
+    if (!DriveRoot(letter).empty()) mask |= 1u << (letter - u'a');
+  return mask;
 }
 
 UnixPath ToUnixPath(std::u16string_view path) {
@@ -98,68 +119,60 @@ UnixPath ToUnixPath(std::u16string_view path) {
   for (char16_t& c : text)
     if (c == u'/') c = u'\\';
   if (text.rfind(u"\\\\?\\", 0) == 0 || text.rfind(u"\\??\\", 0) == 0) text.erase(0, 4);
+  const std::u16string full = FullPathName(text, CurrentDirectory());
+  if (full.size() < 3 || full[1] != u':') return result;  // no drive: UNC or nothing
+  const std::string root = DriveRoot(full[0]);
+  if (root.empty()) return result;
 
-  std::string root;
-  std::u16string rest;
-  if (text.size() >= 2 && text[1] == u':') {
-    root = DriveRoot(text[0]);
-    if (root.empty()) return result;
-    rest = text.substr(2);
-  } else {
-    char cwd[PATH_MAX];
-    if (getcwd(cwd, sizeof(cwd)) == nullptr) return result;
-    if (!text.empty() && text[0] == u'\\') {
-      root = "/";  // a rooted path without a drive: the current drive, seen as Z:
-    } else {
-      root = cwd;
-    }
-    rest = text;
-  }
-
-  // Split and resolve "." and ".." before any lookup.
   std::vector<std::u16string> parts;
-  size_t start = 0;
-  while (start <= rest.size()) {
-    size_t end = rest.find(u'\\', start);
-    if (end == std::u16string::npos) end = rest.size();
-    std::u16string part = rest.substr(start, end - start);
-    if (part == u"..") {
-      if (!parts.empty()) parts.pop_back();
-    } else if (!part.empty() && part != u".") {
-      parts.push_back(std::move(part));
-    }
+  size_t start = 3;
+  while (start < full.size()) {
+    size_t end = full.find(u'\\', start);
+    if (end == std::u16string::npos) end = full.size();
+    if (end > start) parts.push_back(full.substr(start, end - start));
     start = end + 1;
   }
 
-  std::string current = root == "/" ? "" : root;
-  bool found = Exists(root);
-  result.parentFound = found;
+  std::string current = root;
+  bool found = true;
+  result.parentFound = true;
   for (size_t i = 0; i < parts.size(); ++i) {
     if (i + 1 == parts.size()) result.parentFound = found;
-    const std::string exact = U16ToUtf8(parts[i]);
-    std::string name = exact;
-    if (found && !Exists(current + "/" + exact)) {
-      const std::string match = FindIgnoringCase(current, parts[i]);
+    std::u16string part = parts[i];
+    // The module switches file-system redirection off, so sysnative is
+    // simply another name of system32.
+    if (i == 1 && AsciiLower(full[0]) == u'c' && EqualsIgnoreCase(parts[0], u"windows") &&
+        EqualsIgnoreCase(part, u"sysnative"))
+      part = u"system32";
+    std::string name = U16ToUtf8(part);
+    if (found && !Exists(Join(current, name))) {
+      const std::string match = FindEntry(current, part);
       if (match.empty()) {
         found = false;
       } else {
         name = match;
       }
     }
-    current += "/" + name;
+    current = Join(current, name);
+    if (found && i + 1 < parts.size()) {
+      struct stat st;
+      found = stat(current.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    }
   }
-  result.path = current.empty() ? "/" : current;
+  result.path = current;
   result.found = found;
   return result;
 }
 
 std::u16string ToWindowsPath(std::string_view unixPath) {
-  std::u16string out = u"Z:";
-  std::u16string rest = Utf8ToU16(unixPath);
+  std::string absolute(unixPath);
+  if (absolute.empty() || absolute[0] != '/') absolute = Join(WorkingDirectory(), absolute);
+  std::u16string rest = Utf8ToU16(absolute);
   for (char16_t& c : rest)
     if (c == u'/') c = u'\\';
-  out += rest.empty() ? u"\\" : rest;
-  return out;
+  return u"Z:" + rest;
 }
+
+std::u16string CurrentDirectory() { return ToWindowsPath(WorkingDirectory()); }
 
 }  // namespace platform::posix

@@ -2,6 +2,7 @@
 // it is, its drives, and how a Windows path becomes a Unix path in it.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -13,25 +14,37 @@ std::string PrefixDirectory();
 // Chooses another prefix (the host's --prefix, a test's temporary prefix).
 void SetPrefixDirectory(std::string directory);
 
-// The Unix folder of drive letter (a-z, either case) from the prefix's
-// dosdevices links; C: defaults to drive_c and Z: to "/" when no link exists.
-// Empty when the drive does not exist.
+// The Unix folder of drive letter (a-z, either case): the target of the
+// prefix's dosdevices/<letter>: link (relative targets are taken from
+// dosdevices). Without such an entry C: is drive_c and Z: is "/". Entries
+// such as "d::" are raw devices, not drives. Empty when the drive does not
+// exist or its folder is gone.
 std::string DriveRoot(char16_t letter);
+
+// The drives that exist, bit 0 for A: up to bit 25 for Z:, as
+// GetLogicalDrives reports them.
+uint32_t DriveMask();
 
 // Result of mapping a Windows path.
 struct UnixPath {
-  std::string path;       // the Unix path; components not found are appended as given
-  bool found = false;     // every component exists
+  std::string path;          // the Unix path; components not found are appended as given
+  bool found = false;        // every component exists
   bool parentFound = false;  // every component but the last exists
 };
 
 // Maps "C:\dir\file" (also with "\\?\" or "\??\", "/" separators, "." and
-// ".." components) to a Unix path: the drive through dosdevices, then each
-// component by its exact name first and else by a case-insensitive match in
-// its folder. A path without a drive is taken relative to the current folder.
+// ".." components, or relative to the current folder) to a Unix path: the
+// drive through dosdevices, then each component by its exact name first,
+// else by the first entry of its folder that equals it ignoring case, else by
+// the entry whose hashed short name it is. "C:\windows\sysnative" is
+// system32. UNC paths are not found.
 UnixPath ToUnixPath(std::u16string_view windowsPath);
 
-// A Unix path seen through Z: ("/tmp/a" -> "Z:\tmp\a").
+// A Unix path seen through Z: ("/tmp/a" -> "Z:\tmp\a"); a relative one is
+// made absolute against the current folder first.
 std::u16string ToWindowsPath(std::string_view unixPath);
+
+// The process's current folder, seen through Z:.
+std::u16string CurrentDirectory();
 
 }  // namespace platform::posix

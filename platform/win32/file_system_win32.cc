@@ -8,7 +8,25 @@
 namespace platform {
 namespace {
 
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "Win32 wide text is UTF-16");
+
 std::wstring W(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
+std::u16string U(std::wstring_view text) { return std::u16string(text.begin(), text.end()); }
+
+// Runs a Win32 call that fills a buffer and returns the length it needs when
+// the buffer is too small (GetFullPathNameW and friends), growing the buffer
+// until the text fits. Empty when the call fails.
+template <typename Call>
+std::u16string GrowingBuffer(Call call) {
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    const DWORD n = call(buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (n == 0) return {};
+    if (n < buffer.size()) return U(std::wstring_view(buffer.data(), n));
+    buffer.assign(n + 1, L'\0');
+  }
+  return {};
+}
 
 class Win32FileSystem final : public FileSystem {
  public:
@@ -24,9 +42,7 @@ class Win32FileSystem final : public FileSystem {
   bool RemoveDirectory(std::u16string_view path) override {
     return ::RemoveDirectoryW(W(path).c_str()) != 0;
   }
-  bool DeleteFile(std::u16string_view path) override {
-    return ::DeleteFileW(W(path).c_str()) != 0;
-  }
+  bool DeleteFile(std::u16string_view path) override { return ::DeleteFileW(W(path).c_str()) != 0; }
   bool MoveFile(std::u16string_view from, std::u16string_view to, uint32_t flags) override {
     DWORD how = MOVEFILE_COPY_ALLOWED;
     if (flags & kMoveFileReplaceExisting) how |= MOVEFILE_REPLACE_EXISTING;
@@ -43,8 +59,11 @@ class Win32FileSystem final : public FileSystem {
     do {
       std::wstring name = data.cFileName;
       if (name == L"." || name == L"..") continue;
-      entries->push_back(
-          DirectoryEntry{std::u16string(name.begin(), name.end()), data.dwFileAttributes});
+      DirectoryEntry entry;
+      entry.name = U(name);
+      entry.attributes = data.dwFileAttributes;
+      entry.shortName = U(data.cAlternateFileName);
+      entries->push_back(std::move(entry));
     } while (::FindNextFileW(find, &data));
     ::FindClose(find);
     return true;
@@ -91,11 +110,72 @@ class Win32FileSystem final : public FileSystem {
   bool CloseHandle(FileHandle file) override { return ::CloseHandle(file) != 0; }
 
   std::u16string GetCurrentDirectory() override {
-    DWORD n = ::GetCurrentDirectoryW(0, nullptr);
-    std::wstring buffer(n, L'\0');
-    n = ::GetCurrentDirectoryW(n, buffer.data());
-    buffer.resize(n);
-    return std::u16string(buffer.begin(), buffer.end());
+    return GrowingBuffer(
+        [](wchar_t* buffer, DWORD size) { return ::GetCurrentDirectoryW(size, buffer); });
+  }
+  bool SetCurrentDirectory(std::u16string_view path) override {
+    return ::SetCurrentDirectoryW(W(path).c_str()) != 0;
+  }
+
+  std::u16string GetFullPathName(std::u16string_view path) override {
+    const std::wstring wide = W(path);
+    return GrowingBuffer([&wide](wchar_t* buffer, DWORD size) {
+      return ::GetFullPathNameW(wide.c_str(), size, buffer, nullptr);
+    });
+  }
+  bool GetLongPathName(std::u16string_view path, std::u16string* longPath) override {
+    const std::wstring wide = W(path);
+    *longPath = GrowingBuffer([&wide](wchar_t* buffer, DWORD size) {
+      return ::GetLongPathNameW(wide.c_str(), buffer, size);
+    });
+    return !longPath->empty();
+  }
+  bool SearchPath(std::u16string_view folders, std::u16string_view fileName,
+                  std::u16string_view extension, std::u16string* found) override {
+    const std::wstring list = W(folders);
+    const std::wstring name = W(fileName);
+    const std::wstring ext = W(extension);
+    *found = GrowingBuffer([&](wchar_t* buffer, DWORD size) {
+      return ::SearchPathW(list.empty() ? nullptr : list.c_str(), name.c_str(),
+                           ext.empty() ? nullptr : ext.c_str(), size, buffer, nullptr);
+    });
+    return !found->empty();
+  }
+
+  std::u16string GetSystemDirectory() override {
+    return GrowingBuffer([](wchar_t* buffer, DWORD size) {
+      return ::GetSystemDirectoryW(buffer, static_cast<UINT>(size));
+    });
+  }
+  std::u16string GetWindowsDirectory() override {
+    return GrowingBuffer([](wchar_t* buffer, DWORD size) {
+      return ::GetWindowsDirectoryW(buffer, static_cast<UINT>(size));
+    });
+  }
+  uint32_t GetLogicalDrives() override { return ::GetLogicalDrives(); }
+
+  std::u16string GetHostFileName() override { return ModuleFile(nullptr); }
+  std::u16string GetModuleFileName(const void* address) override {
+    HMODULE module = nullptr;
+    if (!::GetModuleHandleExW(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            static_cast<LPCWSTR>(address), &module))
+      return {};
+    return ModuleFile(module);
+  }
+
+ private:
+  // GetModuleFileNameW truncates instead of telling the size it needs.
+  static std::u16string ModuleFile(HMODULE module) {
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+      const DWORD n =
+          ::GetModuleFileNameW(module, buffer.data(), static_cast<DWORD>(buffer.size()));
+      if (n == 0) return {};
+      if (n < buffer.size()) return U(std::wstring_view(buffer.data(), n));
+      if (buffer.size() >= 32768) return {};
+      buffer.resize(buffer.size() * 2);
+    }
   }
 };
 

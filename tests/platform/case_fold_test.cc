@@ -1,0 +1,53 @@
+#include "platform/case_fold.h"
+
+#include <gtest/gtest.h>
+
+namespace platform {
+namespace {
+
+TEST(CaseFoldTest, CapitalsFoldToTheirSmallLetters) {
+  struct Pair {
+    char16_t capital;
+    char16_t small;
+  };
+  const Pair pairs[] = {
+      {u'A', u'a'},     {u'Z', u'z'},     {0x00C0, 0x00E0}, {0x00D6, 0x00F6}, {0x00D8, 0x00F8},
+      {0x00DE, 0x00FE}, {0x0100, 0x0101}, {0x012E, 0x012F}, {0x0132, 0x0133}, {0x0139, 0x013A},
+      {0x0147, 0x0148}, {0x014A, 0x014B}, {0x0176, 0x0177}, {0x0178, 0x00FF}, {0x0179, 0x017A},
+      {0x017D, 0x017E}, {0x0386, 0x03AC}, {0x0388, 0x03AD}, {0x038C, 0x03CC}, {0x038F, 0x03CE},
+      {0x0391, 0x03B1}, {0x03A3, 0x03C3}, {0x03AB, 0x03CB}, {0x0400, 0x0450}, {0x040F, 0x045F},
+      {0x0410, 0x0430}, {0x042F, 0x044F}, {0x0460, 0x0461}, {0x048A, 0x048B}, {0x04C0, 0x04CF},
+      {0x04C1, 0x04C2}, {0x04D0, 0x04D1},
+  };
+  for (const Pair& pair : pairs) {
+    SCOPED_TRACE(static_cast<int>(pair.capital));
+    EXPECT_EQ(FoldCase(pair.capital), pair.small);
+    EXPECT_EQ(FoldCase(pair.small), pair.small);
+  }
+}
+
+TEST(CaseFoldTest, LettersThatShareAFoldingAndThoseLeftAlone) {
+  // Different letters that stand for the same one.
+  EXPECT_EQ(FoldCase(u'\u00B5'), FoldCase(u'\u039C'));  // micro sign, capital mu
+  EXPECT_EQ(FoldCase(u'\u03C2'), FoldCase(u'\u03A3'));  // final sigma, capital sigma
+  EXPECT_EQ(FoldCase(u'\u017F'), u's');                 // long s
+  // No simple small form, or not a letter.
+  for (char16_t c : {u'\u00D7', u'\u00F7', u'\u00DF', u'\u0130', u'\u0131', u'\u0138', u'\u0149',
+                     u'\u0482', u'1', u'[', u'\u4E2D', u'\uFFFD'})
+    EXPECT_EQ(FoldCase(c), c) << static_cast<int>(c);
+}
+
+TEST(CaseFoldTest, ComparesWholeTexts) {
+  EXPECT_TRUE(EqualsIgnoreCase(u"Program Files", u"PROGRAM FILES"));
+  EXPECT_TRUE(EqualsIgnoreCase(u"\u00C4RGER \u041F\u0420\u0418", u"\u00E4rger \u043F\u0440\u0438"));
+  EXPECT_FALSE(EqualsIgnoreCase(u"abc", u"abd"));
+  EXPECT_FALSE(EqualsIgnoreCase(u"abc", u"abcd"));
+  EXPECT_EQ(CompareIgnoreCase(u"ABC", u"abd"), -1);
+  EXPECT_EQ(CompareIgnoreCase(u"abd", u"ABC"), 1);
+  EXPECT_EQ(CompareIgnoreCase(u"ab", u"ABC"), -1);
+  EXPECT_EQ(CompareIgnoreCase(u"\u0410", u"\u0430"), 0);
+  EXPECT_EQ(FoldCase(u"MiXeD \u0178"), u"mixed \u00FF");
+}
+
+}  // namespace
+}  // namespace platform

@@ -1,0 +1,391 @@
+// The file-system seam against a temporary tree: natively the POSIX backend
+// in a Wine-prefix-like folder, under wine64 the real Win32 calls.
+#include "platform/file_system.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/case_fold.h"
+#include "platform/dos_path.h"
+#include "platform/unicode.h"
+#include "tests/platform/temp_tree.h"
+#ifndef _WIN32
+#include <filesystem>
+#include <fstream>
+
+#include "platform/posix/wine_prefix.h"
+#endif
+
+namespace platform {
+namespace {
+
+std::string Narrow(std::u16string_view text) { return U16ToUtf8(text); }
+
+class FileSystemTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(tree_.ok()) << "no temporary folder"; }
+
+  FileSystem* fs() { return tree_.fs(); }
+  std::string Read(std::u16string_view path) {
+    std::string bytes;
+    if (!ReadWholeFile(fs(), path, &bytes)) return "<unreadable>";
+    return bytes;
+  }
+  // The short name the backend reports for an entry of folder.
+  std::u16string ShortNameOf(std::u16string_view folder, std::u16string_view name) {
+    std::vector<DirectoryEntry> entries;
+    if (!fs()->ListDirectory(folder, &entries)) return {};
+    for (const DirectoryEntry& entry : entries)
+      if (entry.name == name) return entry.shortName;
+    return {};
+  }
+
+  TempTree tree_;
+};
+
+TEST_F(FileSystemTest, FindsNamesIgnoringCaseBeyondAscii) {
+  ASSERT_TRUE(tree_.MakeFile(u"MixedCase\\Sub Folder\\File.TXT", "ascii"));
+  ASSERT_TRUE(tree_.MakeFile(u"MixedCase\\\u00C4rger \u00DCbel \u0100\u0139.txt", "latin"));
+  ASSERT_TRUE(
+      tree_.MakeFile(u"MixedCase\\\u03A3\u0391\u03A3 \u041F\u0420\u0418\u0412\u0415\u0422.txt",
+                     "greek and cyrillic"));
+
+  EXPECT_EQ(Read(tree_.Path(u"mixedcase\\SUB FOLDER\\file.txt")), "ascii");
+  EXPECT_EQ(Read(tree_.Path(u"MIXEDCASE\\\u00E4rger \u00FCbel \u0101\u013A.TXT")), "latin");
+  EXPECT_EQ(
+      Read(tree_.Path(u"mixedcase\\\u03C3\u03B1\u03C3 \u043F\u0440\u0438\u0432\u0435\u0442.txt")),
+      "greek and cyrillic");
+  EXPECT_EQ(fs()->GetFileAttributes(tree_.Path(u"MIXEDCASE\\sub folder")) & kFileAttributeDirectory,
+            kFileAttributeDirectory);
+  // Folding is not a wildcard: a different letter is a different name.
+  EXPECT_EQ(fs()->GetFileAttributes(tree_.Path(u"MixedCase\\Sub Folder\\File.TXU")),
+            kInvalidFileAttributes);
+}
+
+TEST_F(FileSystemTest, ExactNameWinsOverOneDifferingInCase) {
+#ifdef _WIN32
+  GTEST_SKIP() << "a Windows folder cannot hold two names that differ only in case";
+#else
+  // Through the seam the second file would replace the first, as on Windows;
+  // only a Unix program makes such a pair.
+  ASSERT_TRUE(tree_.MakeFile(u"notes.txt", "small"));
+  ASSERT_TRUE(tree_.MakeFile(u"NOTES.TXT", "capital"));
+  EXPECT_EQ(Read(tree_.Path(u"notes.txt")), "capital");
+  std::ofstream(tree_.prefix() + "/drive_c/Work/readme.txt") << "small";
+  std::ofstream(tree_.prefix() + "/drive_c/Work/README.TXT") << "capital";
+  EXPECT_EQ(Read(tree_.Path(u"readme.txt")), "small");
+  EXPECT_EQ(Read(tree_.Path(u"README.TXT")), "capital");
+  const std::string either = Read(tree_.Path(u"ReadMe.txt"));
+  EXPECT_TRUE(either == "small" || either == "capital") << either;
+#endif
+}
+
+TEST_F(FileSystemTest, MissingFileIsTwoAndMissingFolderIsThree) {
+  ASSERT_TRUE(tree_.MakeFile(u"dir\\file.txt"));
+  struct Case {
+    std::u16string relative;
+    uint32_t error;
+  };
+  const Case cases[] = {
+      {u"dir\\gone.txt", kErrorFileNotFound},
+      {u"gone\\file.txt", kErrorPathNotFound},
+      {u"gone\\deeper\\file.txt", kErrorPathNotFound},
+      {u"dir\\file.txt\\below", kErrorPathNotFound},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Narrow(c.relative));
+    const std::u16string path = tree_.Path(c.relative);
+    fs()->SetLastError(0);
+    EXPECT_EQ(fs()->GetFileAttributes(path), kInvalidFileAttributes);
+    EXPECT_EQ(fs()->GetLastError(), c.error);
+    fs()->SetLastError(0);
+    EXPECT_EQ(fs()->CreateFile(path, kGenericRead, kFileShareRead, kOpenExisting), nullptr);
+    EXPECT_EQ(fs()->GetLastError(), c.error);
+    fs()->SetLastError(0);
+    EXPECT_FALSE(fs()->DeleteFile(path));
+    EXPECT_EQ(fs()->GetLastError(), c.error);
+  }
+}
+
+TEST_F(FileSystemTest, LongPathPrefixesReachTheSameFile) {
+  ASSERT_TRUE(tree_.MakeFile(u"Prefixed\\data.bin", "prefixed"));
+  const std::u16string full = fs()->GetFullPathName(tree_.Path(u"Prefixed\\data.bin"));
+  EXPECT_EQ(Read(u"\\\\?\\" + full), "prefixed");
+  EXPECT_NE(fs()->GetFileAttributes(u"\\\\?\\" + full), kInvalidFileAttributes);
+  EXPECT_NE(fs()->GetFileAttributes(u"\\??\\" + full), kInvalidFileAttributes);
+  fs()->SetLastError(0);
+  EXPECT_EQ(fs()->GetFileAttributes(u"\\\\?\\" + full + u".gone"), kInvalidFileAttributes);
+  EXPECT_EQ(fs()->GetLastError(), kErrorFileNotFound);
+}
+
+TEST_F(FileSystemTest, FullPathNameResolvesAgainstTheCurrentFolder) {
+  ASSERT_TRUE(tree_.MakeFolder(u"cwd"));
+  ASSERT_TRUE(fs()->SetCurrentDirectory(tree_.Path(u"cwd")));
+  const std::u16string cwd = fs()->GetCurrentDirectory();
+  ASSERT_GE(cwd.size(), 3u);
+  ASSERT_EQ(cwd[1], u':');
+  const std::u16string drive = cwd.substr(0, 2);
+  const std::u16string other = FoldCase(cwd[0]) == u'q' ? u"R:" : u"Q:";
+  struct Case {
+    std::u16string in;
+    std::u16string out;
+  };
+  const Case cases[] = {
+      {u"file.txt", cwd + u"\\file.txt"},
+      {u"a\\..\\b", cwd + u"\\b"},
+      {u".\\x\\.\\y", cwd + u"\\x\\y"},
+      {u"x/y\\", cwd + u"\\x\\y\\"},
+      {u"x\\\\y", cwd + u"\\x\\y"},
+      {u"..", cwd.substr(0, cwd.rfind(u'\\')) + (cwd.rfind(u'\\') == 2 ? u"\\" : u"")},
+      {u"\\top\\f", drive + u"\\top\\f"},
+      {drive + u"rel", cwd + u"\\rel"},
+      {other + u"rel", other + u"\\rel"},
+      {u"C:\\a\\b\\..\\..\\..\\c", u"C:\\c"},
+      {u"C:\\a\\.\\b.", u"C:\\a\\b"},
+      {u"C:\\a\\b  .", u"C:\\a\\b"},
+      {u"C:\\a\\b\\", u"C:\\a\\b\\"},
+      {u"C:\\a\\b\\.", u"C:\\a\\b"},
+      {u"C:\\..", u"C:\\"},
+      {u"C:/a/b", u"C:\\a\\b"},
+      {u"\\\\server\\share\\a\\..\\..\\b", u"\\\\server\\share\\b"},
+      {u"\\\\?\\C:\\a\\..\\b", u"\\\\?\\C:\\b"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Narrow(c.in));
+    EXPECT_EQ(Narrow(fs()->GetFullPathName(c.in)), Narrow(c.out));
+  }
+  EXPECT_EQ(fs()->GetFullPathName(u""), u"");
+}
+
+TEST_F(FileSystemTest, LongPathNameExpandsShortNames) {
+  ASSERT_TRUE(tree_.MakeFile(u"Program Files Long\\Some Application\\App.Exe"));
+  std::u16string root;
+  ASSERT_TRUE(fs()->GetLongPathName(tree_.root(), &root));
+  const std::u16string outer = ShortNameOf(root, u"Program Files Long");
+  ASSERT_FALSE(outer.empty()) << "no short name reported";
+  const std::u16string inner = ShortNameOf(root + u"\\Program Files Long", u"Some Application");
+  ASSERT_FALSE(inner.empty());
+
+  std::u16string expanded;
+  ASSERT_TRUE(
+      fs()->GetLongPathName(root + u"\\" + outer + u"\\" + inner + u"\\app.exe", &expanded));
+  EXPECT_EQ(Narrow(expanded), Narrow(root + u"\\Program Files Long\\Some Application\\App.Exe"));
+  // Small letters in a short name find it too.
+  ASSERT_TRUE(fs()->GetLongPathName(root + u"\\" + FoldCase(outer), &expanded));
+  EXPECT_EQ(Narrow(expanded), Narrow(root + u"\\Program Files Long"));
+  // Names that cannot be short names keep their spelling, and the form of
+  // the path stays: a trailing separator, a relative path.
+  ASSERT_TRUE(fs()->GetLongPathName(root + u"\\program files long\\", &expanded));
+  EXPECT_EQ(Narrow(expanded), Narrow(root + u"\\program files long\\"));
+  ASSERT_TRUE(fs()->SetCurrentDirectory(root));
+  ASSERT_TRUE(fs()->GetLongPathName(outer + u"\\SOME APPLICATION\\APP.EXE", &expanded));
+  EXPECT_EQ(Narrow(expanded), "Program Files Long\\SOME APPLICATION\\App.Exe");
+
+  fs()->SetLastError(0);
+  EXPECT_FALSE(fs()->GetLongPathName(root + u"\\Program Files Long\\gone.exe", &expanded));
+  EXPECT_EQ(fs()->GetLastError(), kErrorFileNotFound);
+  fs()->SetLastError(0);
+  EXPECT_FALSE(fs()->GetLongPathName(root + u"\\gone\\gone.exe", &expanded));
+  EXPECT_EQ(fs()->GetLastError(), kErrorFileNotFound);
+}
+
+TEST_F(FileSystemTest, ShortNamesAreWinesHashedNames) {
+#ifndef _WIN32
+  GTEST_SKIP() << "the POSIX backend's short names are HashShortFileName itself";
+#else
+  const std::u16string names[] = {u"Program Files",  u"Program Files (x86)",
+                                  u"Common Files",   u"MixedCase Folder.Long",
+                                  u".bashrc",        u"..a",
+                                  u"with space.txt", u"\u00FCbel lang.txt",
+                                  u"a+b=c.txt",      u"Some.Dotted.Name.Here"};
+  for (const std::u16string& name : names) ASSERT_TRUE(tree_.MakeFile(name));
+  for (const std::u16string& name : names) {
+    SCOPED_TRACE(Narrow(name));
+    const std::u16string reported = ShortNameOf(tree_.root(), name);
+    if (reported.size() >= 2 && reported.find(u"~1") != std::u16string::npos)
+      GTEST_SKIP() << "not Wine: this file system makes numbered short names";
+    EXPECT_EQ(Narrow(reported), Narrow(HashShortFileName(name)));
+  }
+#endif
+}
+
+TEST_F(FileSystemTest, NumberedShortNamesDoNotResolve) {
+  ASSERT_TRUE(tree_.MakeFolder(u"Program Files Long"));
+  const uint32_t attributes = fs()->GetFileAttributes(tree_.Path(u"PROGRA~1"));
+  if (attributes != kInvalidFileAttributes)
+    GTEST_SKIP() << "not Wine: this file system makes numbered short names";
+  EXPECT_EQ(fs()->GetLastError(), kErrorFileNotFound);
+}
+
+TEST_F(FileSystemTest, ListDirectoryGivesShortNamesOnlyToLongNames) {
+  ASSERT_TRUE(tree_.MakeFile(u"List\\SHORT.TXT"));
+  ASSERT_TRUE(tree_.MakeFile(u"List\\a much longer name.text"));
+  std::vector<DirectoryEntry> entries;
+  ASSERT_TRUE(fs()->ListDirectory(tree_.Path(u"List"), &entries));
+  ASSERT_EQ(entries.size(), 2u);
+  for (const DirectoryEntry& entry : entries) {
+    SCOPED_TRACE(Narrow(entry.name));
+    if (entry.name == u"SHORT.TXT") {
+      EXPECT_EQ(entry.shortName, u"");
+    } else {
+      EXPECT_FALSE(entry.shortName.empty());
+      EXPECT_TRUE(IsLegal8Dot3Name(entry.shortName)) << Narrow(entry.shortName);
+    }
+  }
+}
+
+TEST_F(FileSystemTest, SearchPathTakesTheFirstFolderThatHasTheFile) {
+  ASSERT_TRUE(tree_.MakeFile(u"first\\tool.exe", "first"));
+  ASSERT_TRUE(tree_.MakeFile(u"second\\tool.exe", "second"));
+  ASSERT_TRUE(tree_.MakeFile(u"second\\only.dll", "only"));
+  const std::u16string first = tree_.Path(u"first");
+  const std::u16string second = tree_.Path(u"second");
+  const std::u16string missing = tree_.Path(u"missing");
+  std::u16string found;
+
+  ASSERT_TRUE(fs()->SearchPath(missing + u";" + first + u";" + second, u"tool.exe", u"", &found));
+  EXPECT_EQ(Narrow(found), Narrow(first + u"\\tool.exe"));
+  ASSERT_TRUE(fs()->SearchPath(second + u";" + first, u"tool.exe", u"", &found));
+  EXPECT_EQ(Narrow(found), Narrow(second + u"\\tool.exe"));
+  // The extension is added only to a name without one.
+  ASSERT_TRUE(fs()->SearchPath(first + u";" + second, u"only", u".dll", &found));
+  EXPECT_EQ(Narrow(found), Narrow(second + u"\\only.dll"));
+  EXPECT_FALSE(fs()->SearchPath(first + u";" + second, u"tool.x", u".exe", &found));
+  // A name with its own path is looked for only there.
+  ASSERT_TRUE(fs()->SetCurrentDirectory(second));
+  ASSERT_TRUE(fs()->SearchPath(first, u".\\only.dll", u"", &found));
+  EXPECT_EQ(Narrow(found), Narrow(fs()->GetCurrentDirectory() + u"\\only.dll"));
+  EXPECT_FALSE(fs()->SearchPath(second, first + u"\\only.dll", u"", &found));
+
+  fs()->SetLastError(0);
+  EXPECT_FALSE(fs()->SearchPath(first + u";" + second, u"nowhere.dll", u"", &found));
+  EXPECT_EQ(fs()->GetLastError(), kErrorFileNotFound);
+}
+
+TEST_F(FileSystemTest, HostAndModuleFilesExist) {
+  const std::u16string host = fs()->GetHostFileName();
+  ASSERT_FALSE(host.empty());
+  EXPECT_NE(fs()->GetFileAttributes(host), kInvalidFileAttributes) << Narrow(host);
+  EXPECT_NE(FoldCase(host).find(u"unit_tests"), std::u16string::npos) << Narrow(host);
+  // The tests are linked into the program, so their module is the host.
+  const std::u16string module =
+      fs()->GetModuleFileName(reinterpret_cast<const void*>(&DefaultSearchPath));
+  EXPECT_TRUE(EqualsIgnoreCase(module, host)) << Narrow(module);
+#ifndef _WIN32
+  EXPECT_EQ(host.substr(0, 3), u"Z:\\");
+#endif
+}
+
+// What only a Wine prefix has: its drive map, sysnative, SearchPathW's own
+// order through the prefix's system folders.
+class WinePrefixTest : public FileSystemTest {
+ protected:
+  void SetUp() override {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows has no Wine prefix: its drives and system folders are its own";
+#else
+    FileSystemTest::SetUp();
+#endif
+  }
+#ifndef _WIN32
+  // Adds an entry to the prefix's dosdevices folder.
+  bool Link(const std::string& name, const std::string& target) {
+    std::error_code error;
+    std::filesystem::create_directory_symlink(target, tree_.prefix() + "/dosdevices/" + name,
+                                              error);
+    return !error;
+  }
+#endif
+};
+
+TEST_F(WinePrefixTest, DrivesComeFromDosdevicesLinks) {
+#ifndef _WIN32
+  std::filesystem::create_directories(tree_.prefix() + "/cdrom/data");
+  ASSERT_TRUE(Link("d:", "../cdrom"));                  // a relative link
+  ASSERT_TRUE(Link("e::", tree_.prefix() + "/cdrom"));  // a raw device, not a drive
+  ASSERT_TRUE(Link("f:", tree_.prefix() + "/gone"));    // its folder is gone
+
+  const uint32_t drives = fs()->GetLogicalDrives();
+  EXPECT_EQ(drives, (1u << 2) | (1u << 3) | (1u << 25));
+  EXPECT_EQ(fs()->GetFileAttributes(u"d:\\DATA"), kFileAttributeDirectory);
+  EXPECT_EQ(fs()->GetFileAttributes(u"z:\\"), kFileAttributeDirectory);
+  EXPECT_EQ(posix::DriveRoot(u'Z'), "/");
+  EXPECT_EQ(posix::DriveRoot(u'c'), tree_.prefix() + "/dosdevices/../drive_c");
+  for (const char16_t* path : {u"E:\\data", u"F:\\x", u"Q:\\x", u"Q:\\"}) {
+    SCOPED_TRACE(Narrow(path));
+    fs()->SetLastError(0);
+    EXPECT_EQ(fs()->GetFileAttributes(path), kInvalidFileAttributes);
+    EXPECT_EQ(fs()->GetLastError(), kErrorPathNotFound);
+  }
+#endif
+}
+
+TEST_F(WinePrefixTest, UnixPathsAreSeenThroughZ) {
+#ifndef _WIN32
+  EXPECT_EQ(posix::ToWindowsPath("/usr/lib/x.so"), u"Z:\\usr\\lib\\x.so");
+  EXPECT_EQ(posix::ToWindowsPath("/"), u"Z:\\");
+  ASSERT_TRUE(fs()->SetCurrentDirectory(tree_.root()));
+  EXPECT_EQ(fs()->GetCurrentDirectory(), posix::ToWindowsPath(tree_.prefix() + "/drive_c/Work"));
+  EXPECT_EQ(posix::ToWindowsPath("rel"), fs()->GetCurrentDirectory() + u"\\rel");
+  // Z: leads back into the prefix.
+  ASSERT_TRUE(tree_.MakeFile(u"through-z.txt", "z"));
+  EXPECT_EQ(Read(fs()->GetCurrentDirectory() + u"\\THROUGH-Z.TXT"), "z");
+#endif
+}
+
+TEST_F(WinePrefixTest, SysnativeIsSystem32) {
+#ifndef _WIN32
+  ASSERT_TRUE(tree_.MakeFileAt(u"C:\\windows\\system32\\probe.dll", "native"));
+  EXPECT_EQ(Read(u"C:\\Windows\\Sysnative\\probe.dll"), "native");
+  std::u16string expanded;
+  ASSERT_TRUE(fs()->GetLongPathName(u"c:\\WINDOWS\\sysnative\\PROBE.DLL", &expanded));
+  EXPECT_EQ(expanded, u"c:\\windows\\sysnative\\probe.dll");
+  // Only below the Windows folder.
+  ASSERT_TRUE(tree_.MakeFolder(u"system32"));
+  EXPECT_EQ(fs()->GetFileAttributes(tree_.Path(u"sysnative")), kInvalidFileAttributes);
+#endif
+}
+
+TEST_F(WinePrefixTest, SearchPathDefaultsToSearchPathWsOrder) {
+#ifndef _WIN32
+  ASSERT_TRUE(tree_.MakeFileAt(u"C:\\windows\\system32\\probe.dll", "system32"));
+  ASSERT_TRUE(tree_.MakeFileAt(u"C:\\windows\\system\\probe.dll", "system"));
+  ASSERT_TRUE(tree_.MakeFileAt(u"C:\\windows\\probe.dll", "windows"));
+  ASSERT_TRUE(tree_.MakeFile(u"cwd\\probe.dll", "cwd"));
+  ASSERT_TRUE(tree_.MakeFile(u"onpath\\late.dll", "path"));
+  ASSERT_TRUE(fs()->SetCurrentDirectory(tree_.Path(u"cwd")));
+
+  const std::u16string host = fs()->GetHostFileName();
+  const std::u16string order = DefaultSearchPath(fs(), tree_.Path(u"onpath"));
+  EXPECT_EQ(
+      Narrow(order),
+      Narrow(host.substr(0, host.rfind(u'\\')) + u";" + fs()->GetCurrentDirectory() +
+             u";C:\\windows\\system32;C:\\windows\\system;C:\\windows;" + tree_.Path(u"onpath")));
+
+  // Each folder in turn, as the ones before it lose the file.
+  const char* expected[] = {"cwd", "system32", "system", "windows"};
+  const std::u16string holders[] = {fs()->GetCurrentDirectory() + u"\\probe.dll",
+                                    u"C:\\windows\\system32\\probe.dll",
+                                    u"C:\\windows\\system\\probe.dll", u"C:\\windows\\probe.dll"};
+  for (size_t i = 0; i < 4; ++i) {
+    std::u16string found;
+    ASSERT_TRUE(fs()->SearchPath(order, u"probe", u".dll", &found)) << expected[i];
+    EXPECT_EQ(Narrow(found), Narrow(holders[i]));
+    EXPECT_EQ(Read(found), expected[i]);
+    ASSERT_TRUE(fs()->DeleteFile(holders[i]));
+  }
+  std::u16string found;
+  ASSERT_TRUE(fs()->SearchPath(order, u"late.dll", u"", &found));
+  EXPECT_EQ(Read(found), "path");
+  // Without folders the backend uses the same order, with no PATH.
+  EXPECT_FALSE(fs()->SearchPath(u"", u"late.dll", u"", &found));
+  ASSERT_TRUE(tree_.MakeFileAt(u"C:\\windows\\default.dll", "default"));
+  ASSERT_TRUE(fs()->SearchPath(u"", u"DEFAULT.DLL", u"", &found));
+  EXPECT_EQ(Read(found), "default");
+#endif
+}
+
+}  // namespace
+}  // namespace platform
