@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstring>
 
+#include "platform/memory/hive_text.h"
+
 namespace platform::memory {
 namespace {
 
@@ -103,6 +105,14 @@ size_t MemoryRegistry::OpenHandleCount() {
 }
 
 uint32_t MemoryRegistry::CheckWritable(HiveId) { return kRegSuccess; }
+
+std::vector<std::string> MemoryRegistry::LoadHiveText(HiveId hive, std::string_view text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Key* root = Reach(hives_[hive]);
+  HiveReadResult result = ReadHive(text, root, "fixture", Now());
+  CommitWrite(root, HiveWriteResult{});  // nothing read counts as a change
+  return std::move(result.problems);
+}
 
 int MemoryRegistry::HiveOf(const Key* key) {
   for (; key != nullptr; key = key->parent) {

@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -59,6 +60,11 @@ class MemoryRegistry : public Registry {
   uint32_t RegQueryReflectionKey(HKey key, bool* disabled) override;
   uint32_t RegDisableReflectionKey(HKey key) override;
   uint32_t Flush() override;
+
+  // Reads Wine hive text ("WINE REGISTRY Version 2", key paths relative to
+  // the hive's root) into a hive, as if the hive file held it. Returns the
+  // problems found ("fixture:line: message"); empty when it read cleanly.
+  std::vector<std::string> LoadHiveText(HiveId hive, std::string_view text);
 
   bool win64() const { return options_.win64; }
   void set_win64(bool win64);
