@@ -99,8 +99,9 @@ void BM_PrefixHiveSave(benchmark::State& state) {
     state.PauseTiming();
     const uint32_t value = static_cast<uint32_t>(++round);
     for (int i = 0; i < kCopies; i += 2) {
-      char path[64];
-      std::snprintf(path, sizeof(path), "Bench\\%05d\\Software\\Wine", i);
+      char path[96];
+      std::snprintf(path, sizeof(path),
+                    "Bench\\%05d\\Software\\Borland\\Database Engine\\Settings\\SYSTEM\\INIT", i);
       const std::string narrow(path);
       HKey key;
       if (reg.RegOpenKeyExW(

@@ -498,7 +498,8 @@ void HiveReader::KeyOption(std::string_view p) {
 }
 
 void HiveReader::ValueLine(std::string_view p) {
-  std::u16string name;
+  std::u16string& name = name_;
+  name.clear();
   size_t pos;
   if (p[0] == '@') {
     pos = 1;
@@ -552,7 +553,8 @@ void HiveReader::ValueLine(std::string_view p) {
     return;
   }
   if (isString) {
-    std::u16string text;
+    std::u16string& text = scratch_;
+    text.clear();
     if (Unescape(data.substr(skip), '"', &text) == std::string_view::npos) {
       Problem("Malformed value", p);
       return;
@@ -561,7 +563,7 @@ void HiveReader::ValueLine(std::string_view p) {
     StoreValue(key_, name, type, text.data(), text.size() * 2);
     return;
   }
-  hexName_ = std::move(name);
+  hexName_ = name;
   hexType_ = type;
   hexBytes_.clear();
   state_ = State::kHexContinuation;

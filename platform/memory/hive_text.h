@@ -71,7 +71,8 @@ class HiveReader {
   std::u16string hexName_;
   uint32_t hexType_ = 0;
   std::string hexBytes_;
-  std::u16string scratch_;
+  std::u16string scratch_;  // reused for key paths and string data
+  std::u16string name_;
 };
 
 // Reads a whole text (tests, small files).
