@@ -1,0 +1,560 @@
+#include "platform/memory/memory_registry.h"
+
+#include <chrono>
+#include <cstring>
+
+#include "platform/memory/hive_text.h"
+
+namespace platform::memory {
+namespace {
+
+constexpr uint32_t kErrorBadPathname = 161;
+constexpr uint32_t kErrorChildMustBeVolatile = 1021;
+constexpr uint32_t kOptionCreateLink = 2;
+constexpr uint32_t kOptionOpenLink = 8;
+constexpr size_t kMaxKeyNameChars = 255;
+constexpr int kMaxLinkDepth = 16;
+
+constexpr std::u16string_view kWow6432Node = u"Wow6432Node";
+constexpr std::u16string_view kSymbolicLinkValue = u"SymbolicLinkValue";
+constexpr std::u16string_view kRegistryPrefix = u"\\Registry\\";
+
+bool IsWowName(std::u16string_view name) { return NamesEqual(name, kWow6432Node); }
+
+bool IsStringType(uint32_t type) {
+  return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz;
+}
+
+std::vector<std::u16string_view> SplitPath(std::u16string_view path) {
+  std::vector<std::u16string_view> elements;
+  size_t start = 0;
+  while (start < path.size()) {
+    size_t end = path.find(u'\\', start);
+    if (end == std::u16string_view::npos) end = path.size();
+    if (end > start) elements.push_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return elements;
+}
+
+// Copies value data as RegQueryValueExW does: the size always, the data when
+// it fits, and a NUL after a string that lacks one when there is room.
+uint32_t CopyData(const Value& value, uint32_t* type, uint8_t* data, uint32_t* dataBytes) {
+  if (data != nullptr && dataBytes == nullptr) return kRegInvalidParameter;
+  uint32_t result = kRegSuccess;
+  if (data != nullptr) {
+    const uint32_t size = value.size();
+    if (size > *dataBytes) {
+      result = kRegMoreData;
+    } else {
+      if (size != 0) std::memcpy(data, value.data(), size);
+      if (IsStringType(value.type()) && size + 2 <= *dataBytes && size >= 2 &&
+          (data[size - 2] != 0 || data[size - 1] != 0)) {
+        data[size] = 0;
+        data[size + 1] = 0;
+      }
+    }
+  }
+  if (type != nullptr) *type = value.type();
+  if (dataBytes != nullptr) *dataBytes = value.size();
+  return result;
+}
+
+}  // namespace
+
+MemoryRegistry::MemoryRegistry() : MemoryRegistry(Options{}) {}
+
+MemoryRegistry::MemoryRegistry(Options options) : options_(std::move(options)) {
+  root_ = std::make_unique<Key>();
+  root_->name = u"REGISTRY";
+  Key* machine = root_->InsertChild(u"Machine", 0);
+  Key* user = root_->InsertChild(u"User", 1);
+  size_t at = 0;
+  user->FindChild(u".Default", &at);
+  Key* userDefault = user->InsertChild(u".Default", at);
+  user->FindChild(u"S-1-5-21-0-0-0-1000", &at);
+  Key* currentUser = user->InsertChild(u"S-1-5-21-0-0-0-1000", at);
+  Key* roots[kHiveCount] = {machine, userDefault, currentUser};
+  for (int i = 0; i < kHiveCount; ++i) {
+    hives_[i] = roots[i];
+    roots[i]->flags |= kKeyHiveRoot;
+    roots[i]->hive = static_cast<uint8_t>(i);
+    roots[i]->modified = Now();
+  }
+}
+
+MemoryRegistry::~MemoryRegistry() = default;
+
+uint64_t MemoryRegistry::Now() const {
+  if (options_.clock) return options_.clock();
+  const auto since = std::chrono::system_clock::now().time_since_epoch();
+  return kUnixEpochFileTime +
+         static_cast<uint64_t>(
+             std::chrono::duration_cast<std::chrono::microseconds>(since).count()) *
+             10;
+}
+
+void MemoryRegistry::set_win64(bool win64) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  options_.win64 = win64;
+}
+
+size_t MemoryRegistry::OpenHandleCount() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return slots_.size() - freeSlots_.size();
+}
+
+uint32_t MemoryRegistry::CheckWritable(HiveId) { return kRegSuccess; }
+
+std::vector<std::string> MemoryRegistry::LoadHiveText(HiveId hive, std::string_view text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Key* root = Reach(hives_[hive]);
+  HiveReadResult result = ReadHive(text, root, "fixture", Now());
+  CommitWrite(root, HiveWriteResult{});  // nothing read counts as a change
+  return std::move(result.problems);
+}
+
+int MemoryRegistry::HiveOf(const Key* key) {
+  for (; key != nullptr; key = key->parent) {
+    if (key->flags & kKeyHiveRoot) return key->hive;
+  }
+  return -1;
+}
+
+Key* MemoryRegistry::Reach(Key* key) {
+  if (key != nullptr && (key->flags & kKeyUnloaded)) {
+    key->flags &= ~kKeyUnloaded;
+    LoadHive(static_cast<HiveId>(key->hive));
+  }
+  return key;
+}
+
+HKey MemoryRegistry::NewHandle(Key* key) {
+  uint32_t index;
+  if (!freeSlots_.empty()) {
+    index = freeSlots_.back();
+    freeSlots_.pop_back();
+  } else {
+    index = static_cast<uint32_t>(slots_.size());
+    slots_.emplace_back();
+  }
+  slots_[index] = Slot{key, true, false};
+  return HKey{(static_cast<uintptr_t>(index) + 1) * 4};
+}
+
+uint32_t MemoryRegistry::Resolve(HKey key, Key** result) {
+  if (IsPredefinedKey(key)) return ResolvePredefined(key, result);
+  const uintptr_t raw = static_cast<uintptr_t>(key);
+  if (raw == 0 || raw % 4 != 0) return kRegInvalidHandle;
+  const size_t index = raw / 4 - 1;
+  if (index >= slots_.size() || !slots_[index].used) return kRegInvalidHandle;
+  if (slots_[index].deleted) return kRegKeyDeleted;
+  *result = slots_[index].key;
+  return kRegSuccess;
+}
+
+uint32_t MemoryRegistry::ResolvePredefined(HKey key, Key** result) {
+  const char16_t* path = nullptr;
+  switch (static_cast<uintptr_t>(key)) {
+    case static_cast<uintptr_t>(kHkeyLocalMachine):
+      *result = Reach(hives_[kMachineHive]);
+      return kRegSuccess;
+    case static_cast<uintptr_t>(kHkeyCurrentUser):
+      *result = Reach(hives_[kCurrentUserHive]);
+      return kRegSuccess;
+    case static_cast<uintptr_t>(kHkeyUsers):
+      *result = hives_[kUserDefaultHive]->parent;
+      return kRegSuccess;
+    case static_cast<uintptr_t>(kHkeyClassesRoot):
+      path = u"Software\\Classes";
+      break;
+    case static_cast<uintptr_t>(kHkeyCurrentConfig):
+      path = u"System\\CurrentControlSet\\Hardware Profiles\\Current";
+      break;
+    default:
+      return kRegInvalidHandle;
+  }
+  // Wine opens these as keys of HKLM, creating them when missing.
+  Key* machine = Reach(hives_[kMachineHive]);
+  bool created = false;
+  if (Walk(machine, path, false, false, 0, result, &created) == kRegSuccess) return kRegSuccess;
+  return Walk(machine, path, false, true, 0, result, &created);
+}
+
+Key* MemoryRegistry::Wow64Twin(Key* key) {
+  if (key->flags & kKeyHasWow) return key->FindChild(kWow6432Node);
+  Key* parent = key->parent;
+  if (parent == nullptr) return key;
+  if ((parent->flags & kKeyHasWow) && IsWowName(key->name)) return key;
+  Key* twinParent = Wow64Twin(parent);
+  if (twinParent == nullptr) return key;
+  return twinParent->FindChild(key->name);
+}
+
+uint32_t MemoryRegistry::FollowLink(Key* link, int depth, Key** result) {
+  if (depth > kMaxLinkDepth) return kRegFileNotFound;
+  const int at = link->FindValue(kSymbolicLinkValue);
+  if (at < 0) return kRegFileNotFound;
+  const Value& value = link->values[static_cast<size_t>(at)];
+  std::u16string target(value.size() / 2, u'\0');
+  if (!target.empty()) std::memcpy(target.data(), value.data(), target.size() * 2);
+  if (target.size() <= kRegistryPrefix.size() ||
+      !NamesEqual(std::u16string_view(target).substr(0, kRegistryPrefix.size()), kRegistryPrefix)) {
+    return kRegFileNotFound;
+  }
+  Key* key = root_.get();
+  for (std::u16string_view element :
+       SplitPath(std::u16string_view(target).substr(kRegistryPrefix.size()))) {
+    key = Reach(key->FindChild(element));
+    if (key == nullptr) return kRegFileNotFound;
+    if (key->flags & kKeyLink) {
+      const uint32_t error = FollowLink(key, depth + 1, &key);
+      if (error != kRegSuccess) return error;
+    }
+  }
+  *result = key;
+  return kRegSuccess;
+}
+
+uint32_t MemoryRegistry::Walk(Key* start, std::u16string_view path, bool view32, bool create,
+                              uint32_t options, Key** result, bool* created) {
+  *created = false;
+  if (!path.empty() && path[0] == u'\\') return kErrorBadPathname;
+  const std::vector<std::u16string_view> elements = SplitPath(path);
+  for (std::u16string_view element : elements) {
+    if (element.size() > kMaxKeyNameChars) return kRegInvalidParameter;
+  }
+  Key* key = Reach(start);
+  if (view32 && (elements.empty() || !IsWowName(elements[0]))) {
+    if (Key* twin = Wow64Twin(key)) key = twin;
+  }
+  for (size_t i = 0; i < elements.size(); ++i) {
+    const bool last = i + 1 == elements.size();
+    Key* child = key->FindChild(elements[i]);
+    if (child == nullptr && view32 && (key->flags & kKeyWowShare)) {
+      key = key->parent;  // what the shared key lacks comes from the 64-bit parent
+      child = key->FindChild(elements[i]);
+    }
+    if (child == nullptr) {
+      if (!create) return kRegFileNotFound;
+      const uint32_t writable = Writable(key);
+      if (writable != kRegSuccess) return writable;
+      const bool isVolatile = (options & kRegOptionVolatile) != 0;
+      if ((key->flags & kKeyVolatile) && !isVolatile) return kErrorChildMustBeVolatile;
+      const uint64_t now = Now();
+      for (size_t j = i; j < elements.size(); ++j) {
+        size_t at = 0;
+        key->FindChild(elements[j], &at);
+        key->Touch(now);
+        key = key->InsertChild(elements[j], at);
+        key->Touch(now);
+        if (isVolatile) key->flags |= kKeyVolatile;
+      }
+      if (options & kOptionCreateLink) key->flags |= kKeyLink;
+      Record(key, Change::kCreateKey, {}, (options & kOptionCreateLink) ? Change::kLinkKey : 0);
+      *created = true;
+      *result = key;
+      return kRegSuccess;
+    }
+    child = Reach(child);
+    if ((child->flags & kKeyLink) && !(last && (options & (kOptionOpenLink | kOptionCreateLink)))) {
+      Key* target = nullptr;
+      const uint32_t error = FollowLink(child, 0, &target);
+      if (error != kRegSuccess) return error;
+      child = target;
+      if (last && view32 && (child->flags & kKeyWowShare)) child = child->parent;
+    }
+    if (!last && view32 && (child->flags & kKeyHasWow) && !IsWowName(elements[i + 1])) {
+      child = child->FindChild(kWow6432Node);
+    }
+    key = child;
+  }
+  if (view32 && (key->flags & kKeyHasWow)) {
+    Key* wow = key->FindChild(kWow6432Node);
+    if (!(wow->flags & kKeyWowShare)) key = wow;
+  }
+  *result = key;
+  return kRegSuccess;
+}
+
+uint32_t MemoryRegistry::Writable(Key* key) {
+  const int hive = HiveOf(key);
+  if (hive < 0) return kRegAccessDenied;
+  if (key->flags & kKeyVolatile) return kRegSuccess;
+  if (hives_[hive]->flags & kKeyReadOnly) return kRegAccessDenied;
+  return CheckWritable(static_cast<HiveId>(hive));
+}
+
+void MemoryRegistry::Record(Key* key, Change::Kind kind, std::u16string_view name, uint32_t type,
+                            const uint8_t* data, uint32_t size) {
+  if (key->flags & kKeyVolatile) return;
+  const int hive = HiveOf(key);
+  if (hive < 0) return;
+  Change change;
+  change.kind = kind;
+  change.type = type;
+  change.path = PathBelow(key, hives_[hive]);
+  change.name.assign(name);
+  if (size != 0) change.data.assign(reinterpret_cast<const char*>(data), size);
+  Changed(static_cast<HiveId>(hive), std::move(change));
+}
+
+void MemoryRegistry::ForgetHandlesTo(Key* key) {
+  for (Slot& slot : slots_) {
+    if (slot.used && slot.key == key) {
+      slot.key = nullptr;
+      slot.deleted = true;
+    }
+  }
+}
+
+uint32_t MemoryRegistry::RegOpenKeyExW(HKey key, std::u16string_view subKey, uint32_t options,
+                                       uint32_t sam, HKey* result) {
+  if (result == nullptr || (sam & kKeyWow64Res) == kKeyWow64Res) return kRegInvalidParameter;
+  std::lock_guard<std::mutex> lock(mutex_);
+  Key* base = nullptr;
+  uint32_t error = Resolve(key, &base);
+  if (error != kRegSuccess) return error;
+  if (key == kHkeyClassesRoot) {
+    while (!subKey.empty() && subKey[0] == u'\\') subKey.remove_prefix(1);
+  }
+  Key* found = nullptr;
+  bool created = false;
+  error = Walk(base, subKey, View32(sam), false, options, &found, &created);
+  if (error != kRegSuccess) return error;
+  *result = NewHandle(found);
+  return kRegSuccess;
+}
+
+uint32_t MemoryRegistry::RegCreateKeyExW(HKey key, std::u16string_view subKey, uint32_t options,
+                                         uint32_t sam, HKey* result, uint32_t* disposition) {
+  if (result == nullptr || (sam & kKeyWow64Res) == kKeyWow64Res) return kRegInvalidParameter;
+  std::lock_guard<std::mutex> lock(mutex_);
+  Key* base = nullptr;
+  uint32_t error = Resolve(key, &base);
+  if (error != kRegSuccess) return error;
+  Key* found = nullptr;
+  bool created = false;
+  error = Walk(base, subKey, View32(sam), true, options, &found, &created);
+  if (error != kRegSuccess) return error;
+  if (disposition != nullptr) *disposition = created ? kRegCreatedNewKey : kRegOpenedExistingKey;
+  *result = NewHandle(found);
+  return kRegSuccess;
+}
+
+uint32_t MemoryRegistry::RegCloseKey(HKey key) {
+  if (IsPredefinedKey(key)) return kRegSuccess;
+  std::lock_guard<std::mutex> lock(mutex_);
+  const uintptr_t raw = static_cast<uintptr_t>(key);
+  if (raw == 0 || raw % 4 != 0) return kRegInvalidHandle;
+  const size_t index = raw / 4 - 1;
+  if (index >= slots_.size() || !slots_[index].used) return kRegInvalidHandle;
+  slots_[index] = Slot{};
+  freeSlots_.push_back(static_cast<uint32_t>(index));
+  return kRegSuccess;
+}
+
+uint32_t MemoryRegistry::RegEnumKeyW(HKey key, uint32_t index, char16_t* name, uint32_t nameChars) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Key* k = nullptr;
+  const uint32_t error = Resolve(key, &k);
+  if (error != kRegSuccess) return error;
+  if (index >= k->children.size()) return kRegNoMoreItems;
+  const std::u16string& childName = k->children[index]->name;
+  if (name == nullptr || childName.size() >= nameChars) return kRegMoreData;
+  std::memcpy(name, childName.data(), childName.size() * 2);
+  name[childName.size()] = 0;
+  return kRegSuccess;
+}
+
+uint32_t MemoryRegistry::RegEnumValueW(HKey key, uint32_t index, char16_t* name,
+                                       uint32_t* nameChars, uint32_t* type, uint8_t* data,
+                                       uint32_t* dataBytes) {
+  if (name == nullptr || nameChars == nullptr) return kRegInvalidParameter;
+  if (data != nullptr && dataBytes == nullptr) return kRegInvalidParameter;
+  std::lock_guard<std::mutex> lock(mutex_);
+  Key* k = nullptr;
+  const uint32_t error = Resolve(key, &k);
+  if (error != kRegSuccess) return error;
+  if (index >= k->values.size()) return kRegNoMoreItems;
+  const Value& value = k->values[index];
+  if (value.name().size() >= *nameChars) {
+    if (type != nullptr) *type = value.type();
+    if (dataBytes != nullptr) *dataBytes = value.size();
+    return kRegMoreData;
+  }
+  if (!value.name().empty()) std::memcpy(name, value.name().data(), value.name().size() * 2);
+  name[value.name().size()] = 0;
+  *nameChars = static_cast<uint32_t>(value.name().size());
+  return CopyData(value, type, data, dataBytes);
+}
+
+uint32_t MemoryRegistry::RegQueryValueExW(HKey key, std::u16string_view valueName, uint32_t* type,
+                                          uint8_t* data, uint32_t* dataBytes) {
+  if (data != nullptr && dataBytes == nullptr) return kRegInvalidParameter;
+  std::lock_guard<std::mutex> lock(mutex_);
+  Key* k = nullptr;
+  const uint32_t error = Resolve(key, &k);
+  if (error != kRegSuccess) return error;
+  const int at = k->FindValue(valueName);
+  if (at < 0) return kRegFileNotFound;
+  return CopyData(k->values[static_cast<size_t>(at)], type, data, dataBytes);
+}
+
+uint32_t MemoryRegistry::RegQueryInfoKeyW(HKey key, RegKeyInfo* info) {
+  if (info == nullptr) return kRegInvalidParameter;
+  std::lock_guard<std::mutex> lock(mutex_);
+  Key* k = nullptr;
+  const uint32_t error = Resolve(key, &k);
+  if (error != kRegSuccess) return error;
+  RegKeyInfo out;
+  out.subKeys = static_cast<uint32_t>(k->children.size());
+  for (const auto& child : k->children) {
+    out.maxSubKeyLen = std::max(out.maxSubKeyLen, static_cast<uint32_t>(child->name.size()));
+    if (child->className) {
+      out.maxClassLen = std::max(out.maxClassLen, static_cast<uint32_t>(child->className->size()));
+    }
+  }
+  out.values = static_cast<uint32_t>(k->values.size());
+  for (const Value& value : k->values) {
+    out.maxValueNameLen = std::max(out.maxValueNameLen, static_cast<uint32_t>(value.name().size()));
+    out.maxValueLen = std::max(out.maxValueLen, value.size());
+  }
+  out.classLen = k->className ? static_cast<uint32_t>(k->className->size()) : 0;
+  out.lastWriteTime = k->modified;
+  *info = out;
+  return kRegSuccess;
+}
+
+uint32_t MemoryRegistry::RegSetValueExW(HKey key, std::u16string_view valueName, uint32_t type,
+                                        const uint8_t* data, uint32_t dataBytes) {
+  if (data == nullptr && dataBytes != 0) return kRegInvalidParameter;
+  std::lock_guard<std::mutex> lock(mutex_);
+  Key* k = nullptr;
+  uint32_t error = Resolve(key, &k);
+  if (error != kRegSuccess) return error;
+  if ((k->flags & kKeyLink) && (type != kRegLink || !NamesEqual(valueName, kSymbolicLinkValue))) {
+    return kRegAccessDenied;
+  }
+  error = Writable(k);
+  if (error != kRegSuccess) return error;
+  if (SetValue(k, valueName, type, data, dataBytes, Now())) {
+    Record(k, Change::kSetValue, valueName, type, data, dataBytes);
+  }
+  return kRegSuccess;
+}
+
+uint32_t MemoryRegistry::DeleteKey(HKey key, std::u16string_view subKey, uint32_t sam) {
+  if ((sam & kKeyWow64Res) == kKeyWow64Res) return kRegInvalidParameter;
+  std::lock_guard<std::mutex> lock(mutex_);
+  Key* base = nullptr;
+  uint32_t error = Resolve(key, &base);
+  if (error != kRegSuccess) return error;
+  Key* target = nullptr;
+  bool created = false;
+  error = Walk(base, subKey, View32(sam), false, 0, &target, &created);
+  if (error != kRegSuccess) return error;
+  if (target->parent == nullptr || (target->flags & kKeyHiveRoot) || HiveOf(target) < 0 ||
+      !target->children.empty()) {
+    return kRegAccessDenied;
+  }
+  error = Writable(target);
+  if (error != kRegSuccess) return error;
+  Record(target, Change::kDeleteKey);
+  ForgetHandlesTo(target);
+  Key* parent = target->parent;
+  size_t at = 0;
+  parent->FindChild(target->name, &at);
+  EraseChild(parent, at, Now());
+  return kRegSuccess;
+}
+
+uint32_t MemoryRegistry::RegDeleteKeyW(HKey key, std::u16string_view subKey) {
+  return DeleteKey(key, subKey, 0);
+}
+
+uint32_t MemoryRegistry::RegDeleteKeyExW(HKey key, std::u16string_view subKey, uint32_t sam) {
+  return DeleteKey(key, subKey, sam);
+}
+
+uint32_t MemoryRegistry::RegDeleteValueW(HKey key, std::u16string_view valueName) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Key* k = nullptr;
+  uint32_t error = Resolve(key, &k);
+  if (error != kRegSuccess) return error;
+  const int at = k->FindValue(valueName);
+  if (at < 0) return kRegFileNotFound;
+  error = Writable(k);
+  if (error != kRegSuccess) return error;
+  k->EraseValue(static_cast<size_t>(at));
+  k->Touch(Now());
+  Record(k, Change::kDeleteValue, valueName);
+  return kRegSuccess;
+}
+
+uint32_t MemoryRegistry::RegFlushKey(HKey key) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Key* k = nullptr;
+  const uint32_t error = Resolve(key, &k);
+  if (error != kRegSuccess) return error;
+  const int hive = HiveOf(k);
+  return hive < 0 ? kRegSuccess : SaveHive(static_cast<HiveId>(hive));
+}
+
+uint32_t MemoryRegistry::RegQueryReflectionKey(HKey key, bool* disabled) {
+  if (disabled == nullptr) return kRegInvalidParameter;
+  std::lock_guard<std::mutex> lock(mutex_);
+  Key* k = nullptr;
+  const uint32_t error = Resolve(key, &k);
+  if (error != kRegSuccess) return error;
+  *disabled = true;  // there is no reflection to enable
+  return kRegSuccess;
+}
+
+uint32_t MemoryRegistry::RegDisableReflectionKey(HKey key) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Key* k = nullptr;
+  return Resolve(key, &k);
+}
+
+uint32_t MemoryRegistry::Flush() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  uint32_t result = kRegSuccess;
+  for (int hive = 0; hive < kHiveCount; ++hive) {
+    const uint32_t error = SaveHive(static_cast<HiveId>(hive));
+    if (result == kRegSuccess) result = error;
+  }
+  return result;
+}
+
+void MemoryRegistry::ReplaceHive(HiveId hive, std::unique_ptr<Key> fresh) {
+  Key* root = hives_[hive];
+  struct Moved {
+    size_t slot;
+    std::u16string path;
+  };
+  std::vector<Moved> moved;
+  for (size_t i = 0; i < slots_.size(); ++i) {
+    if (slots_[i].used && !slots_[i].deleted && slots_[i].key != root &&
+        HiveOf(slots_[i].key) == hive) {
+      moved.push_back({i, PathBelow(slots_[i].key, root)});
+    }
+  }
+  root->children = std::move(fresh->children);
+  for (auto& child : root->children) child->parent = root;
+  root->values = std::move(fresh->values);
+  root->valueIndex = std::move(fresh->valueIndex);
+  root->className = std::move(fresh->className);
+  root->modified = fresh->modified;
+  root->spanOffset = fresh->spanOffset;
+  root->spanLength = fresh->spanLength;
+  const uint16_t kept = kKeyHiveRoot | kKeyUnloaded | kKeyReadOnly;
+  root->flags = static_cast<uint16_t>((root->flags & kept) | (fresh->flags & ~kept));
+  for (const Moved& m : moved) {
+    Key* key = FindPath(root, m.path);
+    slots_[m.slot].key = key;
+    slots_[m.slot].deleted = key == nullptr;
+  }
+}
+
+}  // namespace platform::memory

@@ -1,0 +1,292 @@
+#include "platform/memory/registry_tree.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace platform::memory {
+namespace {
+
+// Keys with more values than this keep a sorted index of them.
+constexpr size_t kIndexThreshold = 12;
+
+constexpr std::u16string_view kWow6432Node = u"Wow6432Node";
+
+bool IsWowName(std::u16string_view name) { return NamesEqual(name, kWow6432Node); }
+
+}  // namespace
+
+char16_t FoldCase(char16_t c) {
+  if (c < 0x80) return (c >= u'A' && c <= u'Z') ? c + 32 : c;
+  if (c < 0x100) return (c >= 0xC0 && c <= 0xDE && c != 0xD7) ? c + 32 : c;
+  if (c < 0x180) {
+    if (c == 0x130) return u'i';
+    if (c == 0x178) return 0xFF;
+    if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) return (c & 1) ? c + 1 : c;
+    if (c == 0x131 || c == 0x138 || c == 0x149 || c == 0x17F) return c;
+    return (c & 1) ? c : c + 1;
+  }
+  if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return c + 32;
+  if (c >= 0x410 && c <= 0x42F) return c + 32;
+  if (c >= 0x400 && c <= 0x40F) return c + 80;
+  if ((c >= 0x460 && c <= 0x481) || (c >= 0x48A && c <= 0x4BF)) return (c & 1) ? c : c + 1;
+  if (c >= 0xFF21 && c <= 0xFF3A) return c + 32;
+  return c;
+}
+
+int CompareNames(std::u16string_view a, std::u16string_view b) {
+  const size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    const char16_t x = a[i], y = b[i];
+    if (x == y) continue;
+    const int d = static_cast<int>(FoldCase(x)) - static_cast<int>(FoldCase(y));
+    if (d != 0) return d;
+  }
+  return static_cast<int>(a.size()) - static_cast<int>(b.size());
+}
+
+Value::Value(std::u16string_view name, uint32_t type, const uint8_t* data, uint32_t size) {
+  const size_t bytes = sizeof(Header) + name.size() * 2 + size;
+  storage_.reset(new uint32_t[(bytes + 3) / 4]);
+  Header header{static_cast<uint32_t>(name.size()), type, size};
+  char* raw = reinterpret_cast<char*>(storage_.get());
+  std::memcpy(raw, &header, sizeof(header));
+  if (!name.empty()) std::memcpy(raw + sizeof(Header), name.data(), name.size() * 2);
+  if (size != 0) std::memcpy(raw + sizeof(Header) + name.size() * 2, data, size);
+}
+
+std::u16string_view Value::name() const {
+  return {reinterpret_cast<const char16_t*>(reinterpret_cast<const char*>(storage_.get()) +
+                                            sizeof(Header)),
+          header().nameLength};
+}
+uint32_t Value::type() const { return header().type; }
+uint32_t Value::size() const { return header().size; }
+const uint8_t* Value::data() const {
+  return reinterpret_cast<const uint8_t*>(storage_.get()) + sizeof(Header) +
+         header().nameLength * 2;
+}
+bool Value::Same(uint32_t otherType, const uint8_t* otherData, uint32_t otherSize) const {
+  return type() == otherType && size() == otherSize &&
+         (otherSize == 0 || std::memcmp(data(), otherData, otherSize) == 0);
+}
+
+Key* Key::FindChild(std::u16string_view childName, size_t* insertAt) const {
+  size_t lo = 0, hi = children.size();
+  // Loading and creating mostly append: try the end first.
+  if (hi != 0) {
+    const int last = CompareNames(children[hi - 1]->name, childName);
+    if (last < 0) {
+      if (insertAt) *insertAt = hi;
+      return nullptr;
+    }
+    if (last == 0) {
+      if (insertAt) *insertAt = hi - 1;
+      return children[hi - 1].get();
+    }
+  }
+  while (lo < hi) {
+    const size_t mid = (lo + hi) / 2;
+    const int c = CompareNames(children[mid]->name, childName);
+    if (c == 0) {
+      if (insertAt) *insertAt = mid;
+      return children[mid].get();
+    }
+    if (c < 0) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  if (insertAt) *insertAt = lo;
+  return nullptr;
+}
+
+Key* Key::InsertChild(std::u16string_view childName, size_t insertAt) {
+  auto child = std::make_unique<Key>();
+  child->parent = this;
+  child->name.assign(childName);
+  Key* raw = child.get();
+  children.insert(children.begin() + static_cast<ptrdiff_t>(insertAt), std::move(child));
+  if (IsWowName(childName) && !IsWowName(name)) {
+    flags |= kKeyHasWow;
+    // Wine shares Software\Classes\Wow6432Node with the 64-bit Classes key.
+    if (NamesEqual(name, u"Classes") && parent != nullptr &&
+        NamesEqual(parent->name, u"Software") && parent->parent != nullptr &&
+        (parent->parent->flags & kKeyHiveRoot) && parent->parent->hive == 0) {
+      raw->flags |= kKeyWowShare;
+    }
+  }
+  return raw;
+}
+
+int Key::FindValue(std::u16string_view valueName) const {
+  if (valueIndex) {
+    const auto& index = *valueIndex;
+    size_t lo = 0, hi = index.size();
+    while (lo < hi) {
+      const size_t mid = (lo + hi) / 2;
+      const int c = CompareNames(values[index[mid]].name(), valueName);
+      if (c == 0) return static_cast<int>(index[mid]);
+      if (c < 0) {
+        lo = mid + 1;
+      } else {
+        hi = mid;
+      }
+    }
+    return -1;
+  }
+  for (size_t i = 0; i < values.size(); ++i) {
+    if (NamesEqual(values[i].name(), valueName)) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+void Key::AppendValue(Value value) {
+  values.push_back(std::move(value));
+  const uint32_t position = static_cast<uint32_t>(values.size() - 1);
+  if (!valueIndex) {
+    if (values.size() <= kIndexThreshold) return;
+    valueIndex = std::make_unique<std::vector<uint32_t>>();
+    valueIndex->reserve(values.size() * 2);
+    for (uint32_t i = 0; i < values.size(); ++i) valueIndex->push_back(i);
+    std::stable_sort(valueIndex->begin(), valueIndex->end(), [this](uint32_t a, uint32_t b) {
+      return CompareNames(values[a].name(), values[b].name()) < 0;
+    });
+    return;
+  }
+  auto& index = *valueIndex;
+  const std::u16string_view name = values[position].name();
+  // Files keep values sorted, so the new one usually goes last.
+  auto at = index.end();
+  if (!index.empty() && CompareNames(values[index.back()].name(), name) > 0) {
+    at = std::lower_bound(index.begin(), index.end(), name,
+                          [this](uint32_t a, std::u16string_view n) {
+                            return CompareNames(values[a].name(), n) < 0;
+                          });
+  }
+  index.insert(at, position);
+}
+
+void Key::EraseValue(size_t position) {
+  values.erase(values.begin() + static_cast<ptrdiff_t>(position));
+  if (!valueIndex) return;
+  if (values.size() <= kIndexThreshold / 2) {
+    valueIndex.reset();
+    return;
+  }
+  auto& index = *valueIndex;
+  const uint32_t gone = static_cast<uint32_t>(position);
+  index.erase(std::remove(index.begin(), index.end(), gone), index.end());
+  if (gone != values.size()) {
+    for (uint32_t& i : index)
+      if (i > gone) --i;
+  }
+}
+
+std::u16string PathBelow(const Key* key, const Key* base) {
+  std::vector<const Key*> chain;
+  for (const Key* k = key; k != nullptr && k != base; k = k->parent) chain.push_back(k);
+  std::u16string path;
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    if (!path.empty()) path += u'\\';
+    path += (*it)->name;
+  }
+  return path;
+}
+
+namespace {
+
+// Calls f(element) for each non-empty element of a backslash-separated path;
+// stops early when f returns false.
+template <typename F>
+void ForEachElement(std::u16string_view path, F f) {
+  size_t start = 0;
+  while (start < path.size()) {
+    size_t end = path.find(u'\\', start);
+    if (end == std::u16string_view::npos) end = path.size();
+    if (end > start && !f(path.substr(start, end - start))) return;
+    start = end + 1;
+  }
+}
+
+}  // namespace
+
+Key* FindPath(Key* base, std::u16string_view path) {
+  Key* key = base;
+  ForEachElement(path, [&key](std::u16string_view element) {
+    key = key->FindChild(element);
+    return key != nullptr;
+  });
+  return key;
+}
+
+void EraseChild(Key* parent, size_t index, uint64_t now) {
+  if (IsWowName(parent->children[index]->name)) parent->flags &= ~kKeyHasWow;
+  parent->children.erase(parent->children.begin() + static_cast<ptrdiff_t>(index));
+  parent->Touch(now);
+}
+
+Key* CreatePath(Key* base, std::u16string_view path, uint64_t now) {
+  Key* key = base;
+  ForEachElement(path, [&key, now](std::u16string_view element) {
+    size_t at = 0;
+    Key* child = key->FindChild(element, &at);
+    if (child == nullptr) {
+      key->Touch(now);
+      child = key->InsertChild(element, at);
+      child->Touch(now);
+    }
+    key = child;
+    return true;
+  });
+  return key;
+}
+
+bool SetValue(Key* key, std::u16string_view name, uint32_t type, const uint8_t* data, uint32_t size,
+              uint64_t now) {
+  const int at = key->FindValue(name);
+  if (at >= 0) {
+    Value& old = key->values[static_cast<size_t>(at)];
+    if (old.Same(type, data, size)) return false;
+    // Keep the position and the name as first written.
+    old = Value(old.name(), type, data, size);
+  } else {
+    key->AppendValue(Value(name, type, data, size));
+  }
+  key->Touch(now);
+  return true;
+}
+
+void ApplyChange(Key* root, const Change& change, uint64_t now) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(change.data.data());
+  switch (change.kind) {
+    case Change::kCreateKey: {
+      Key* key = CreatePath(root, change.path, now);
+      if (change.type == Change::kLinkKey && key != root) key->flags |= kKeyLink;
+      break;
+    }
+    case Change::kSetValue:
+      SetValue(CreatePath(root, change.path, now), change.name, change.type, bytes,
+               static_cast<uint32_t>(change.data.size()), now);
+      break;
+    case Change::kDeleteValue:
+      if (Key* key = FindPath(root, change.path)) {
+        const int at = key->FindValue(change.name);
+        if (at >= 0) {
+          key->EraseValue(static_cast<size_t>(at));
+          key->Touch(now);
+        }
+      }
+      break;
+    case Change::kDeleteKey:
+      if (Key* key = FindPath(root, change.path);
+          key != nullptr && key != root && key->children.empty()) {
+        size_t at = 0;
+        key->parent->FindChild(key->name, &at);
+        EraseChild(key->parent, at, now);
+      }
+      break;
+  }
+}
+
+}  // namespace platform::memory

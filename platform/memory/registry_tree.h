@@ -1,0 +1,125 @@
+// The key tree of the in-memory registry: keys with subkeys kept sorted the
+// way Wine keeps them, values in insertion order, names compared without
+// regard to case and kept as written. Pure code; not thread-safe (the owner
+// locks).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform::memory {
+
+// Folds one UTF-16 unit to lower case as Wine's registry compares names
+// (ASCII, Latin-1, Latin Extended-A, Greek, Cyrillic, full-width Latin).
+char16_t FoldCase(char16_t c);
+// Wine's order of names: folded units first, then the shorter name first.
+// Negative, zero or positive.
+int CompareNames(std::u16string_view a, std::u16string_view b);
+inline bool NamesEqual(std::u16string_view a, std::u16string_view b) {
+  return a.size() == b.size() && CompareNames(a, b) == 0;
+}
+
+// FILETIME of 1970-01-01, and the conversions Wine's key lines use.
+constexpr uint64_t kUnixEpochFileTime = 116444736000000000ull;
+constexpr uint64_t kFileTimeTicksPerSecond = 10000000ull;
+
+// One value: name, type and raw data in one allocation.
+class Value {
+ public:
+  Value(std::u16string_view name, uint32_t type, const uint8_t* data, uint32_t size);
+  Value(Value&&) noexcept = default;
+  Value& operator=(Value&&) noexcept = default;
+
+  std::u16string_view name() const;
+  uint32_t type() const;
+  uint32_t size() const;
+  const uint8_t* data() const;
+  bool Same(uint32_t type, const uint8_t* data, uint32_t size) const;
+
+ private:
+  struct Header {
+    uint32_t nameLength;
+    uint32_t type;
+    uint32_t size;
+  };
+  const Header& header() const { return *reinterpret_cast<const Header*>(storage_.get()); }
+  std::unique_ptr<uint32_t[]> storage_;  // Header, then the name units, then the data
+};
+
+// Key flags.
+constexpr uint16_t kKeyVolatile = 0x0001;  // never saved
+constexpr uint16_t kKeyLink = 0x0002;      // symbolic link: SymbolicLinkValue names the target
+constexpr uint16_t kKeyDirty = 0x0004;     // changed since the hive was read or written
+constexpr uint16_t kKeyWowShare = 0x0008;  // Software\Classes\Wow6432Node: falls back to Classes
+constexpr uint16_t kKeyHasWow = 0x0010;    // has a Wow6432Node child (and is not one)
+constexpr uint16_t kKeyHiveRoot = 0x0020;  // the root of a hive file
+constexpr uint16_t kKeyUnloaded = 0x0040;  // hive root whose file was not read yet
+constexpr uint16_t kKeyReadOnly = 0x0080;  // hive root: writes are refused
+
+struct Key {
+  Key* parent = nullptr;
+  std::u16string name;
+  std::vector<std::unique_ptr<Key>> children;  // sorted by CompareNames
+  std::vector<Value> values;                   // insertion order
+  // Positions of values sorted by name, kept once a key has many values.
+  std::unique_ptr<std::vector<uint32_t>> valueIndex;
+  std::unique_ptr<std::u16string> className;
+  uint64_t modified = 0;    // FILETIME
+  uint64_t spanOffset = 0;  // the key's block in the hive file as last read or written
+  uint32_t spanLength = 0;  // 0: the key has no block there
+  uint16_t flags = 0;
+  uint8_t hive = 0;  // for hive roots: which hive
+
+  // The child named name, or null; *insertAt receives where it would go.
+  Key* FindChild(std::u16string_view childName, size_t* insertAt = nullptr) const;
+  // Inserts a new child at insertAt (from FindChild); the caller touches.
+  Key* InsertChild(std::u16string_view childName, size_t insertAt);
+  // The position of a value, or -1.
+  int FindValue(std::u16string_view valueName) const;
+  // Appends a value known not to exist.
+  void AppendValue(Value value);
+  void EraseValue(size_t index);
+  // Marks the key changed at time now.
+  void Touch(uint64_t now) {
+    modified = now;
+    flags |= kKeyDirty;
+  }
+  // Whether Wine writes a block for this key.
+  bool NeedsBlock() const {
+    return !values.empty() || children.empty() || className || (flags & kKeyLink);
+  }
+};
+
+// Path of key below base, names joined with backslashes ("" for base itself).
+std::u16string PathBelow(const Key* key, const Key* base);
+// The child path below base, by exact names (no views, no links); null if absent.
+Key* FindPath(Key* base, std::u16string_view path);
+// Removes child number index of parent (which must have no children itself).
+void EraseChild(Key* parent, size_t index, uint64_t now);
+// Creates key path below base (every missing key), touching parents of new
+// keys. Returns the key.
+Key* CreatePath(Key* base, std::u16string_view path, uint64_t now);
+// Sets a value; returns false (and changes nothing) when it was the same.
+bool SetValue(Key* key, std::u16string_view name, uint32_t type, const uint8_t* data, uint32_t size,
+              uint64_t now);
+
+// A change made to a hive, kept so that it can be made again on a newer copy
+// of the hive file read back from disk.
+struct Change {
+  enum Kind : uint8_t { kCreateKey, kSetValue, kDeleteValue, kDeleteKey };
+  Kind kind = kCreateKey;
+  // kSetValue: the value's type; kCreateKey: kLinkKey for a symbolic link.
+  uint32_t type = 0;
+  static constexpr uint32_t kLinkKey = 1;
+  std::u16string path;  // below the hive root
+  std::u16string name;
+  std::string data;
+};
+// Makes a change on the hive below root. A key deletion is skipped when the
+// key has subkeys by now.
+void ApplyChange(Key* root, const Change& change, uint64_t now);
+
+}  // namespace platform::memory

@@ -1,0 +1,345 @@
+#include "platform/posix/prefix_registry.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "platform/memory/hive_text.h"
+
+namespace platform::posix {
+namespace {
+
+using memory::HiveId;
+using memory::Key;
+
+constexpr uint32_t kErrorPathNotFound = 3;
+constexpr uint32_t kErrorWriteFault = 29;
+constexpr uint32_t kErrorDiskFull = 112;
+constexpr size_t kReadChunk = 4 << 20;
+
+const char* const kFileNames[memory::kHiveCount] = {"system.reg", "userdef.reg", "user.reg"};
+// The roots as Wine names them in a new file's comment line (escaped).
+const char* const kRootPaths[memory::kHiveCount] = {"REGISTRY\\\\Machine",
+                                                    "REGISTRY\\\\User\\\\.Default",
+                                                    "REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000"};
+
+uint32_t ErrorFromErrno(int error) {
+  switch (error) {
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return kRegAccessDenied;
+    case ENOENT:
+    case ENOTDIR:
+      return kErrorPathNotFound;
+    case ENOSPC:
+    case EDQUOT:
+      return kErrorDiskFull;
+    default:
+      return kErrorWriteFault;
+  }
+}
+
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+class FdSource : public memory::HiveSource {
+ public:
+  explicit FdSource(int fd) : fd_(fd) {}
+  bool Read(uint64_t offset, size_t size, char* out) override {
+    while (size > 0) {
+      const ssize_t n = ::pread(fd_, out, size, static_cast<off_t>(offset));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      out += n;
+      size -= static_cast<size_t>(n);
+      offset += static_cast<uint64_t>(n);
+    }
+    return true;
+  }
+
+ private:
+  int fd_;
+};
+
+class FdSink : public memory::HiveSink {
+ public:
+  explicit FdSink(int fd) : fd_(fd) {}
+  bool Write(const char* data, size_t size) override {
+    if (WriteAll(fd_, data, size)) return true;
+    error = errno;
+    return false;
+  }
+  int error = 0;
+
+ private:
+  int fd_;
+};
+
+// The prefix folder locked for the life of the object (shared or exclusive).
+class FolderLock {
+ public:
+  FolderLock(const std::string& folder, int operation) {
+    fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ < 0) return;
+    while (::flock(fd_, operation) != 0) {
+      if (errno != EINTR) {
+        ::close(fd_);
+        fd_ = -1;
+        return;
+      }
+    }
+  }
+  ~FolderLock() {
+    if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+  }
+  int fd() const { return fd_; }
+
+ private:
+  int fd_ = -1;
+};
+
+// #arch of system.reg: Wine takes a missing system.reg as 64-bit and a file
+// without the option as 32-bit.
+bool PrefixIsWin64(const std::string& prefix) {
+  FILE* file = ::fopen((prefix + "/system.reg").c_str(), "re");
+  if (file == nullptr) return true;
+  char line[256];
+  bool win64 = false;
+  for (int i = 0; i < 8 && ::fgets(line, sizeof(line), file) != nullptr; ++i) {
+    if (std::strncmp(line, "#arch=win64", 11) == 0) win64 = true;
+    if (line[0] == '[') break;
+  }
+  ::fclose(file);
+  return win64;
+}
+
+}  // namespace
+
+bool WineServerRunning(const std::string& prefixDirectory) {
+  struct stat st;
+  if (::stat(prefixDirectory.c_str(), &st) != 0) return false;
+  char path[128];
+  std::snprintf(path, sizeof(path), "/tmp/.wine-%u/server-%llx-%llx/lock",
+                static_cast<unsigned>(::getuid()), static_cast<unsigned long long>(st.st_dev),
+                static_cast<unsigned long long>(st.st_ino));
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct flock lock;
+  std::memset(&lock, 0, sizeof(lock));
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = 0;
+  lock.l_len = 1;
+  const bool running = ::fcntl(fd, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+  ::close(fd);
+  return running;
+}
+
+PrefixRegistry::PrefixRegistry(std::string prefixDirectory)
+    : MemoryRegistry(Options{PrefixIsWin64(prefixDirectory), {}}),
+      prefix_(std::move(prefixDirectory)) {
+  for (int i = 0; i < memory::kHiveCount; ++i) {
+    files_[i].path = prefix_ + "/" + kFileNames[i];
+    hive_root(static_cast<HiveId>(i))->flags |= memory::kKeyUnloaded;
+  }
+}
+
+PrefixRegistry::~PrefixRegistry() = default;
+
+std::vector<std::string> PrefixRegistry::Problems() {
+  std::lock_guard<std::mutex> lock(mutex());
+  return problems_;
+}
+
+void PrefixRegistry::SetProblemReporter(std::function<void(const std::string&)> reporter) {
+  std::lock_guard<std::mutex> lock(mutex());
+  reporter_ = std::move(reporter);
+}
+
+void PrefixRegistry::Report(const std::string& problem) {
+  problems_.push_back(problem);
+  if (reporter_) {
+    reporter_(problem);
+  } else {
+    std::fprintf(stderr, "%s\n", problem.c_str());
+  }
+}
+
+bool PrefixRegistry::ReadInto(HiveId hive, Key* root, Identity* identity,
+                              uint64_t* prologueLength) {
+  *identity = Identity{};
+  *prologueLength = 0;
+  const std::string& path = files_[hive].path;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) return true;  // no file yet: an empty hive
+    Report(path + ": cannot be read: " + std::strerror(errno));
+    return false;
+  }
+  struct stat st;
+  ::fstat(fd, &st);
+  identity->exists = true;
+  identity->device = st.st_dev;
+  identity->inode = st.st_ino;
+  identity->size = static_cast<uint64_t>(st.st_size);
+  identity->mtimeNs = static_cast<uint64_t>(st.st_mtim.tv_sec) * 1000000000ull +
+                      static_cast<uint64_t>(st.st_mtim.tv_nsec);
+  memory::HiveReader reader(root, path, Now());
+  std::string buffer(kReadChunk, '\0');
+  bool readError = false;
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) readError = true;
+    if (n <= 0) break;
+    reader.Feed(std::string_view(buffer.data(), static_cast<size_t>(n)));
+  }
+  ::close(fd);
+  memory::HiveReadResult result = reader.Finish();
+  for (const std::string& problem : result.problems) Report(problem);
+  if (readError) Report(path + ": read error");
+  *prologueLength = result.prologueLength;
+  return result.clean && !readError;
+}
+
+void PrefixRegistry::LoadHive(HiveId hive) {
+  HiveFile& file = files_[hive];
+  FolderLock lock(prefix_, LOCK_SH);  // a save in another process is not half seen
+  file.clean = ReadInto(hive, hive_root(hive), &file.identity, &file.prologueLength);
+  if (!file.clean) hive_root(hive)->flags |= memory::kKeyReadOnly;
+}
+
+uint32_t PrefixRegistry::CheckWritable(HiveId) {
+  return WineServerRunning(prefix_) ? kRegAccessDenied : kRegSuccess;
+}
+
+void PrefixRegistry::Changed(HiveId hive, memory::Change&& change) {
+  files_[hive].journal.push_back(std::move(change));
+}
+
+uint32_t PrefixRegistry::SaveHive(HiveId hive) {
+  HiveFile& file = files_[hive];
+  if (file.journal.empty()) return kRegSuccess;
+  if (!file.clean) return kRegAccessDenied;
+  FolderLock lock(prefix_, LOCK_EX);
+  if (lock.fd() < 0) return ErrorFromErrno(errno);
+  if (WineServerRunning(prefix_)) return kRegAccessDenied;
+
+  // Another process may have saved the hive since it was read: read it again
+  // and make this registry's changes on the new text.
+  Identity now;
+  struct stat st;
+  if (::stat(file.path.c_str(), &st) == 0) {
+    now.exists = true;
+    now.device = st.st_dev;
+    now.inode = st.st_ino;
+    now.size = static_cast<uint64_t>(st.st_size);
+    now.mtimeNs = static_cast<uint64_t>(st.st_mtim.tv_sec) * 1000000000ull +
+                  static_cast<uint64_t>(st.st_mtim.tv_nsec);
+  }
+  if (!(now == file.identity)) {
+    auto fresh = std::make_unique<Key>();
+    fresh->flags = memory::kKeyHiveRoot;
+    fresh->hive = static_cast<uint8_t>(hive);
+    fresh->name = hive_root(hive)->name;
+    Identity identity;
+    uint64_t prologueLength = 0;
+    if (!ReadInto(hive, fresh.get(), &identity, &prologueLength)) return kRegAccessDenied;
+    const uint64_t time = Now();
+    for (const memory::Change& change : file.journal) ApplyChange(fresh.get(), change, time);
+    ReplaceHive(hive, std::move(fresh));
+    file.identity = identity;
+    file.prologueLength = prologueLength;
+  }
+  return Write(hive, lock.fd());
+}
+
+uint32_t PrefixRegistry::Write(HiveId hive, int directory) {
+  HiveFile& file = files_[hive];
+  // A link or a file with several names is rewritten in place, as Wine does;
+  // the new text is complete in the temporary file before that starts.
+  struct stat lst;
+  const bool exists = ::lstat(file.path.c_str(), &lst) == 0;
+  const bool inPlace = exists && (!S_ISREG(lst.st_mode) || lst.st_nlink > 1);
+  struct stat st;
+  const bool haveTarget = ::stat(file.path.c_str(), &st) == 0;
+
+  const std::string temp =
+      prefix_ + "/." + kFileNames[hive] + "." + std::to_string(::getpid()) + ".tmp";
+  const int out = ::open(temp.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0666);
+  if (out < 0) return ErrorFromErrno(errno);
+  if (haveTarget) ::fchmod(out, st.st_mode & 07777);
+
+  const int in = file.identity.exists ? ::open(file.path.c_str(), O_RDONLY | O_CLOEXEC) : -1;
+  FdSource source(in);
+  FdSink sink(out);
+  const memory::HiveWriteResult written =
+      memory::WriteHive(hive_root(hive), kRootPaths[hive], win64() ? "win64" : "win32",
+                        file.prologueLength, in >= 0 ? &source : nullptr, &sink);
+  if (in >= 0) ::close(in);
+  int error = written.ok ? 0 : (sink.error != 0 ? sink.error : EIO);
+  if (error == 0 && ::fsync(out) != 0) error = errno;
+  if (::close(out) != 0 && error == 0) error = errno;
+
+  if (error == 0 && inPlace) {
+    const int from = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
+    const int to = ::open(file.path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (from < 0 || to < 0) {
+      error = errno;
+    } else {
+      std::string buffer(kReadChunk, '\0');
+      for (;;) {
+        const ssize_t n = ::read(from, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) error = errno;
+        if (n <= 0) break;
+        if (!WriteAll(to, buffer.data(), static_cast<size_t>(n))) {
+          error = errno;
+          break;
+        }
+      }
+      if (error == 0 && ::fsync(to) != 0) error = errno;
+    }
+    if (from >= 0) ::close(from);
+    if (to >= 0) ::close(to);
+    ::unlink(temp.c_str());
+  } else if (error == 0) {
+    if (::rename(temp.c_str(), file.path.c_str()) != 0) error = errno;
+    if (error == 0) ::fsync(directory);
+  }
+  if (error != 0) {
+    ::unlink(temp.c_str());
+    return ErrorFromErrno(error);
+  }
+
+  memory::CommitWrite(hive_root(hive), written);
+  file.prologueLength = written.prologueLength;
+  file.journal.clear();
+  if (::stat(file.path.c_str(), &st) == 0) {
+    file.identity.exists = true;
+    file.identity.device = st.st_dev;
+    file.identity.inode = st.st_ino;
+    file.identity.size = static_cast<uint64_t>(st.st_size);
+    file.identity.mtimeNs = static_cast<uint64_t>(st.st_mtim.tv_sec) * 1000000000ull +
+                            static_cast<uint64_t>(st.st_mtim.tv_nsec);
+  }
+  return kRegSuccess;
+}
+
+}  // namespace platform::posix

@@ -1,0 +1,200 @@
+// What only the in-memory registry shows: the two views of a win64 machine
+// seen by a 32-bit process, Wine's shared Classes key, links, volatile keys
+// and the predefined roots as Wine lays them out.
+#include "platform/memory/memory_registry.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace platform::memory {
+namespace {
+
+// A machine like a win64 prefix: Vendor in both views, the shared Classes
+// key, and CurrentControlSet as a link.
+constexpr std::string_view kMachine =
+    "WINE REGISTRY Version 2\n"
+    "[Software\\\\Vendor]\n@=\"64\"\n"
+    "[Software\\\\Wow6432Node\\\\Vendor]\n@=\"32\"\n"
+    "[Software\\\\Wow6432Node\\\\Only32]\n@=\"32 only\"\n"
+    // Wine links the 32-bit Classes to the shared key, as a prefix has it.
+    "[Software\\\\Wow6432Node\\\\Classes]\n#link\n\"SymbolicLinkValue\"=hex(6):5c,00,52,00,65,00,"
+    "67,00,69,00,73,00,74,00,72,00,79,00,5c,00,4d,00,61,00,63,00,68,00,69,00,6e,00,65,00,5c,00,53,"
+    "00,6f,00,66,00,74,00,77,00,61,00,72,00,65,00,5c,00,43,00,6c,00,61,00,73,00,73,00,65,00,73,00,"
+    "5c,00,57,00,6f,00,77,00,36,00,34,00,33,00,32,00,4e,00,6f,00,64,00,65,00\n"
+    "[Software\\\\Classes\\\\.txt]\n@=\"txtfile\"\n"
+    "[Software\\\\Classes\\\\CLSID\\\\{64}]\n@=\"64\"\n"
+    "[Software\\\\Classes\\\\Wow6432Node\\\\CLSID\\\\{32}]\n@=\"32\"\n"
+    "[System\\\\ControlSet001\\\\Control]\n\"Where\"=\"set one\"\n"
+    "[System\\\\CurrentControlSet]\n#link\n"
+    "\"SymbolicLinkValue\"=hex(6):5c,00,52,00,65,00,67,00,69,00,73,00,74,00,72,00,79,00,5c,00,\\\n"
+    "  4d,00,61,00,63,00,68,00,69,00,6e,00,65,00,5c,00,53,00,79,00,73,00,74,00,65,00,6d,\\\n"
+    "  00,5c,00,43,00,6f,00,6e,00,74,00,72,00,6f,00,6c,00,53,00,65,00,74,00,30,00,30,00,31,00\n"
+    "[System\\\\Loop]\n#link\n"
+    "\"SymbolicLinkValue\"=hex(6):5c,00,52,00,65,00,67,00,69,00,73,00,74,00,72,00,79,00,5c,00,\\\n"
+    "  4d,00,61,00,63,00,68,00,69,00,6e,00,65,00,5c,00,53,00,79,00,73,00,74,00,65,00,6d,\\\n"
+    "  00,5c,00,4c,00,6f,00,6f,00,70,00\n";
+
+class MemoryRegistryTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(reg_.LoadHiveText(kMachineHive, kMachine).empty());
+    ASSERT_TRUE(reg_.LoadHiveText(kCurrentUserHive,
+                                  "WINE REGISTRY Version 2\n[Environment]\n\"TEMP\"=\"t\"\n")
+                    .empty());
+  }
+
+  // The default value of root\path opened with sam, or an error text.
+  std::u16string Default(HKey root, std::u16string_view path, uint32_t sam,
+                         std::u16string_view value = u"") {
+    HKey key;
+    const uint32_t error = reg_.RegOpenKeyExW(root, path, 0, sam, &key);
+    if (error != kRegSuccess) return u"error " + std::u16string(1, u'0' + error % 10);
+    char16_t text[64] = {};
+    uint32_t bytes = sizeof(text) - 2;
+    const uint32_t query =
+        reg_.RegQueryValueExW(key, value, nullptr, reinterpret_cast<uint8_t*>(text), &bytes);
+    reg_.RegCloseKey(key);
+    return query == kRegSuccess ? std::u16string(text) : u"no value";
+  }
+
+  MemoryRegistry reg_;
+};
+
+TEST_F(MemoryRegistryTest, AnAccessWithoutViewBitsIsThe32BitView) {
+  const struct {
+    std::u16string_view path;
+    uint32_t sam;
+    std::u16string expected;
+  } cases[] = {
+      {u"Software\\Vendor", kKeyRead, u"32"},
+      {u"Software\\Vendor", kKeyRead | kKeyWow64_32Key, u"32"},
+      {u"Software\\Vendor", kKeyRead | kKeyWow64_64Key, u"64"},
+      {u"SOFTWARE\\vendor", kKeyRead, u"32"},
+      {u"Software\\Wow6432Node\\Vendor", kKeyRead, u"32"},  // named outright: no second step
+      {u"Software\\Wow6432Node\\Vendor", kKeyRead | kKeyWow64_64Key, u"32"},
+      {u"Software\\Only32", kKeyRead, u"32 only"},
+      {u"Software\\Only32", kKeyRead | kKeyWow64_64Key, u"error 2"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Default(kHkeyLocalMachine, c.path, c.sam), c.expected)
+        << std::string(c.path.begin(), c.path.end()) << " " << c.sam;
+  }
+  // Opened in the 32-bit view, Software is its Wow6432Node.
+  HKey software;
+  ASSERT_EQ(reg_.RegOpenKeyExW(kHkeyLocalMachine, u"Software", 0, kKeyRead, &software),
+            kRegSuccess);
+  RegKeyInfo info;
+  reg_.RegQueryInfoKeyW(software, &info);
+  EXPECT_EQ(info.subKeys, 3u);  // Classes, Only32 and Vendor
+  reg_.RegCloseKey(software);
+  EXPECT_EQ(
+      reg_.RegOpenKeyExW(kHkeyLocalMachine, u"Software", 0, kKeyRead | kKeyWow64Res, &software),
+      kRegInvalidParameter);
+}
+
+TEST_F(MemoryRegistryTest, A32BitViewCreateLandsInWow6432Node) {
+  HKey key;
+  ASSERT_EQ(
+      reg_.RegCreateKeyExW(kHkeyLocalMachine, u"Software\\New", 0, kKeyAllAccess, &key, nullptr),
+      kRegSuccess);
+  reg_.RegCloseKey(key);
+  EXPECT_EQ(reg_.RegOpenKeyExW(kHkeyLocalMachine, u"Software\\Wow6432Node\\New", 0,
+                               kKeyRead | kKeyWow64_64Key, &key),
+            kRegSuccess);
+  reg_.RegCloseKey(key);
+  EXPECT_EQ(reg_.RegDeleteKeyW(kHkeyLocalMachine, u"Software\\New"), kRegSuccess);
+}
+
+TEST_F(MemoryRegistryTest, AWin32MachineHasNoViews) {
+  reg_.set_win64(false);
+  EXPECT_EQ(Default(kHkeyLocalMachine, u"Software\\Vendor", kKeyRead), u"64");
+  EXPECT_EQ(Default(kHkeyLocalMachine, u"Software\\Vendor", kKeyRead | kKeyWow64_32Key), u"64");
+}
+
+TEST_F(MemoryRegistryTest, ClassesRootIsTheMachinesClassesShared32BitKey) {
+  EXPECT_EQ(Default(kHkeyClassesRoot, u".txt", kKeyRead), u"txtfile");  // from the 64-bit key
+  EXPECT_EQ(Default(kHkeyClassesRoot, u"CLSID\\{32}", kKeyRead), u"32");
+  EXPECT_EQ(Default(kHkeyClassesRoot, u"CLSID\\{32}", kKeyRead | kKeyWow64_64Key), u"error 2");
+  EXPECT_EQ(Default(kHkeyClassesRoot, u"CLSID\\{64}", kKeyRead | kKeyWow64_64Key), u"64");
+  EXPECT_EQ(Default(kHkeyClassesRoot, u"\\.txt", kKeyRead | kKeyWow64_64Key), u"txtfile");
+  EXPECT_EQ(Default(kHkeyLocalMachine, u"Software\\Classes\\.txt", kKeyRead), u"txtfile");
+  EXPECT_EQ(Default(kHkeyCurrentUser, u"Environment", kKeyRead, u"TEMP"), u"t");
+  EXPECT_EQ(Default(kHkeyUsers, u"S-1-5-21-0-0-0-1000\\Environment", kKeyRead, u"TEMP"), u"t");
+  HKey key;
+  EXPECT_EQ(reg_.RegOpenKeyExW(kHkeyPerformanceData, u"", 0, kKeyRead, &key), kRegInvalidHandle);
+}
+
+TEST_F(MemoryRegistryTest, LinksAreFollowedOnOpenAndListedAsKeys) {
+  EXPECT_EQ(Default(kHkeyLocalMachine, u"System\\CurrentControlSet\\Control", kKeyRead, u"Where"),
+            u"set one");
+  EXPECT_EQ(Default(kHkeyLocalMachine, u"System\\Loop", kKeyRead), u"error 2");
+  HKey system;
+  ASSERT_EQ(reg_.RegOpenKeyExW(kHkeyLocalMachine, u"System", 0, kKeyRead, &system), kRegSuccess);
+  char16_t name[32];
+  std::vector<std::u16string> names;
+  for (uint32_t i = 0; reg_.RegEnumKeyW(system, i, name, 32) == kRegSuccess; ++i) {
+    names.push_back(name);
+  }
+  EXPECT_EQ(names, (std::vector<std::u16string>{u"ControlSet001", u"CurrentControlSet", u"Loop"}));
+  // Opening the link itself (REG_OPTION_OPEN_LINK) shows its target value.
+  HKey link;
+  ASSERT_EQ(reg_.RegOpenKeyExW(system, u"CurrentControlSet", 8, kKeyRead, &link), kRegSuccess);
+  uint32_t type = 0;
+  EXPECT_EQ(reg_.RegQueryValueExW(link, u"SymbolicLinkValue", &type, nullptr, nullptr),
+            kRegSuccess);
+  EXPECT_EQ(type, kRegLink);
+  const uint8_t data[] = {'x', 0, 0, 0};
+  EXPECT_EQ(reg_.RegSetValueExW(link, u"Other", kRegSz, data, 4), kRegAccessDenied);
+  reg_.RegCloseKey(link);
+  reg_.RegCloseKey(system);
+}
+
+TEST_F(MemoryRegistryTest, VolatileKeysHaveVolatileChildren) {
+  HKey key, child;
+  ASSERT_EQ(reg_.RegCreateKeyExW(kHkeyCurrentUser, u"Volatile Environment", kRegOptionVolatile,
+                                 kKeyAllAccess, &key, nullptr),
+            kRegSuccess);
+  EXPECT_EQ(reg_.RegCreateKeyExW(key, u"Child", 0, kKeyAllAccess, &child, nullptr), 1021u);
+  EXPECT_EQ(reg_.RegCreateKeyExW(key, u"Child", kRegOptionVolatile, kKeyAllAccess, &child, nullptr),
+            kRegSuccess);
+  reg_.RegCloseKey(child);
+  reg_.RegCloseKey(key);
+}
+
+TEST_F(MemoryRegistryTest, RootsCannotBeDeletedAndReflectionIsAbsent) {
+  EXPECT_EQ(reg_.RegDeleteKeyW(kHkeyCurrentUser, u""), kRegAccessDenied);
+  EXPECT_EQ(reg_.RegDeleteKeyW(kHkeyUsers, u".Default"), kRegAccessDenied);
+  bool disabled = false;
+  EXPECT_EQ(reg_.RegQueryReflectionKey(kHkeyLocalMachine, &disabled), kRegSuccess);
+  EXPECT_TRUE(disabled);
+  EXPECT_EQ(reg_.RegDisableReflectionKey(kHkeyLocalMachine), kRegSuccess);
+  EXPECT_EQ(reg_.OpenHandleCount(), 0u);
+}
+
+// Enumerating a large key by index touches each entry once: the index is a
+// position, never a search from the start.
+TEST_F(MemoryRegistryTest, ManyEntriesEnumerateInOrder) {
+  HKey key;
+  ASSERT_EQ(reg_.RegCreateKeyExW(kHkeyCurrentUser, u"Big", 0, kKeyAllAccess, &key, nullptr),
+            kRegSuccess);
+  const uint32_t dw = 1;
+  for (int i = 999; i >= 0; --i) {
+    const std::string name = "v" + std::to_string(1000 + i);
+    const std::u16string wide(name.begin(), name.end());
+    ASSERT_EQ(reg_.RegSetValueExW(key, wide, kRegDword, reinterpret_cast<const uint8_t*>(&dw), 4),
+              kRegSuccess);
+  }
+  char16_t name[16];
+  uint32_t chars = 16;
+  ASSERT_EQ(reg_.RegEnumValueW(key, 0, name, &chars, nullptr, nullptr, nullptr), kRegSuccess);
+  EXPECT_EQ(std::u16string(name), u"v1999");  // insertion order
+  EXPECT_EQ(reg_.RegQueryValueExW(key, u"V1500", nullptr, nullptr, nullptr), kRegSuccess);
+  EXPECT_EQ(reg_.RegDeleteValueW(key, u"v1500"), kRegSuccess);
+  EXPECT_EQ(reg_.RegQueryValueExW(key, u"v1500", nullptr, nullptr, nullptr), kRegFileNotFound);
+  EXPECT_EQ(reg_.RegQueryValueExW(key, u"v1000", nullptr, nullptr, nullptr), kRegSuccess);
+  reg_.RegCloseKey(key);
+}
+
+}  // namespace
+}  // namespace platform::memory

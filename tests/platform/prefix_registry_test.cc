@@ -1,0 +1,282 @@
+// The registry of a Wine prefix on disk: lazy reading, saving only what was
+// touched, the wineserver's lock, two processes saving the same prefix, and
+// hives that do not read cleanly.
+#include <gtest/gtest.h>
+
+#ifdef _WIN32
+
+TEST(PrefixRegistry, PosixOnly) { GTEST_SKIP() << "hive files belong to the POSIX backend"; }
+
+#else
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/posix/prefix_registry.h"
+
+namespace platform::posix {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void Spit(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::vector<uint8_t> Sz(std::u16string_view text) {
+  std::vector<uint8_t> bytes((text.size() + 1) * 2, 0);
+  std::memcpy(bytes.data(), text.data(), text.size() * 2);
+  return bytes;
+}
+
+class PrefixRegistryTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/regclean-prefix.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    prefix_ = pattern;
+    const fs::path data = fs::path(REGCLEAN_SOURCE_DIR) / "tests/data/wine-hives";
+    for (const char* name : {"system.reg", "user.reg", "userdef.reg"}) {
+      fs::copy_file(data / name, prefix_ / name);
+    }
+  }
+
+  void TearDown() override {
+    StopLockHolder();
+    if (!serverDir_.empty()) fs::remove_all(serverDir_);
+    fs::remove_all(prefix_);
+  }
+
+  std::unique_ptr<PrefixRegistry> Open() {
+    auto reg = std::make_unique<PrefixRegistry>(prefix_.string());
+    reg->SetProblemReporter([this](const std::string& problem) { reported_.push_back(problem); });
+    return reg;
+  }
+
+  uint32_t SetString(Registry* reg, HKey root, std::u16string_view path, std::u16string_view name,
+                     std::u16string_view text) {
+    HKey key;
+    uint32_t error = reg->RegCreateKeyExW(root, path, 0, kKeyAllAccess, &key, nullptr);
+    if (error != kRegSuccess) return error;
+    const std::vector<uint8_t> bytes = Sz(text);
+    error =
+        reg->RegSetValueExW(key, name, kRegSz, bytes.data(), static_cast<uint32_t>(bytes.size()));
+    reg->RegCloseKey(key);
+    return error;
+  }
+
+  std::u16string GetString(Registry* reg, HKey root, std::u16string_view path,
+                           std::u16string_view name) {
+    HKey key;
+    if (reg->RegOpenKeyExW(root, path, 0, kKeyRead, &key) != kRegSuccess) return u"<no key>";
+    char16_t text[256] = {};
+    uint32_t bytes = sizeof(text) - 2;
+    const uint32_t error =
+        reg->RegQueryValueExW(key, name, nullptr, reinterpret_cast<uint8_t*>(text), &bytes);
+    reg->RegCloseKey(key);
+    return error == kRegSuccess ? std::u16string(text) : u"<no value>";
+  }
+
+  // A child process that holds the lock a running wineserver holds.
+  void StartLockHolder() {
+    struct stat st;
+    ASSERT_EQ(stat(prefix_.c_str(), &st), 0);
+    char dir[128];
+    std::snprintf(dir, sizeof(dir), "/tmp/.wine-%u/server-%llx-%llx", getuid(),
+                  static_cast<unsigned long long>(st.st_dev),
+                  static_cast<unsigned long long>(st.st_ino));
+    serverDir_ = dir;
+    fs::create_directories(serverDir_);
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    holder_ = fork();
+    ASSERT_GE(holder_, 0);
+    if (holder_ == 0) {
+      const int fd = open((serverDir_ / "lock").c_str(), O_CREAT | O_RDWR, 0600);
+      struct flock lock = {};
+      lock.l_type = F_WRLCK;
+      lock.l_whence = SEEK_SET;
+      lock.l_len = 1;
+      fcntl(fd, F_SETLK, &lock);
+      (void)!write(ready[1], "x", 1);
+      pause();
+      _exit(0);
+    }
+    char c;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    close(ready[0]);
+    close(ready[1]);
+  }
+
+  void StopLockHolder() {
+    if (holder_ <= 0) return;
+    kill(holder_, SIGKILL);
+    waitpid(holder_, nullptr, 0);
+    holder_ = -1;
+  }
+
+  fs::path prefix_;
+  fs::path serverDir_;
+  pid_t holder_ = -1;
+  std::vector<std::string> reported_;
+};
+
+TEST_F(PrefixRegistryTest, UntouchedHivesAreNotWritten) {
+  const std::string before = Slurp(prefix_ / "system.reg");
+  const auto inode = fs::status(prefix_ / "system.reg").permissions();
+  auto reg = Open();
+  EXPECT_EQ(GetString(reg.get(), kHkeyLocalMachine,
+                      u"System\\CurrentControlSet\\Control\\Session Manager\\Environment", u"OS"),
+            u"Windows_NT");
+  EXPECT_EQ(reg->Flush(), kRegSuccess);
+  EXPECT_EQ(Slurp(prefix_ / "system.reg"), before);
+  EXPECT_EQ(fs::status(prefix_ / "system.reg").permissions(), inode);
+  EXPECT_TRUE(reported_.empty());
+}
+
+TEST_F(PrefixRegistryTest, ASaveRewritesOnlyTheTouchedBlock) {
+  const std::string before = Slurp(prefix_ / "user.reg");
+  auto reg = Open();
+  ASSERT_EQ(SetString(reg.get(), kHkeyCurrentUser, u"Environment", u"Added", u"yes"), kRegSuccess);
+  ASSERT_EQ(reg->Flush(), kRegSuccess);
+  const std::string after = Slurp(prefix_ / "user.reg");
+  // Everything outside the Environment block is as it was.
+  const size_t start = before.find("\n[Environment]");
+  ASSERT_NE(start, std::string::npos);
+  const size_t end = before.find("\n\n[", start + 2);
+  ASSERT_EQ(after.substr(0, start), before.substr(0, start));
+  const size_t afterEnd = after.find("\n\n[", start + 2);
+  EXPECT_EQ(after.substr(afterEnd), before.substr(end));
+  EXPECT_NE(after.substr(start, afterEnd + 1 - start).find("\n\"Added\"=\"yes\"\n"),
+            std::string::npos);
+  for (const auto& entry : fs::directory_iterator(prefix_)) {
+    EXPECT_EQ(entry.path().extension(), entry.is_directory() ? "" : ".reg") << entry.path();
+  }
+  // A fresh reader sees the change.
+  EXPECT_EQ(GetString(Open().get(), kHkeyCurrentUser, u"Environment", u"Added"), u"yes");
+}
+
+TEST_F(PrefixRegistryTest, AnEmptiedParentKeepsItsKey) {
+  auto reg = Open();
+  ASSERT_EQ(SetString(reg.get(), kHkeyCurrentUser, u"Software\\Gone\\Child", u"v", u"1"),
+            kRegSuccess);
+  ASSERT_EQ(reg->Flush(), kRegSuccess);
+  ASSERT_EQ(reg->RegDeleteKeyW(kHkeyCurrentUser, u"Software\\Gone\\Child"), kRegSuccess);
+  ASSERT_EQ(reg->Flush(), kRegSuccess);
+  EXPECT_NE(Slurp(prefix_ / "user.reg").find("\n[Software\\\\Gone] "), std::string::npos);
+  HKey key;
+  EXPECT_EQ(Open()->RegOpenKeyExW(kHkeyCurrentUser, u"Software\\Gone", 0, kKeyRead, &key),
+            kRegSuccess);
+}
+
+TEST_F(PrefixRegistryTest, NothingIsWrittenWhileAWineserverHoldsTheLock) {
+  auto reg = Open();
+  ASSERT_EQ(SetString(reg.get(), kHkeyCurrentUser, u"Environment", u"Before", u"1"), kRegSuccess);
+  const std::string before = Slurp(prefix_ / "user.reg");
+  StartLockHolder();
+  EXPECT_TRUE(WineServerRunning(prefix_.string()));
+  EXPECT_EQ(SetString(reg.get(), kHkeyCurrentUser, u"Environment", u"During", u"1"),
+            kRegAccessDenied);
+  EXPECT_EQ(reg->RegDeleteValueW(kHkeyCurrentUser, u"Before"), kRegFileNotFound);
+  EXPECT_EQ(reg->Flush(), kRegAccessDenied);
+  EXPECT_EQ(Slurp(prefix_ / "user.reg"), before);
+  StopLockHolder();
+  EXPECT_FALSE(WineServerRunning(prefix_.string()));
+  EXPECT_EQ(reg->Flush(), kRegSuccess);
+  EXPECT_EQ(GetString(Open().get(), kHkeyCurrentUser, u"Environment", u"Before"), u"1");
+}
+
+TEST_F(PrefixRegistryTest, TwoWritersLoseNeithersChanges) {
+  auto first = Open();
+  auto second = Open();
+  ASSERT_EQ(SetString(first.get(), kHkeyCurrentUser, u"Software\\First", u"v", u"1"), kRegSuccess);
+  ASSERT_EQ(SetString(second.get(), kHkeyCurrentUser, u"Software\\Second", u"v", u"2"),
+            kRegSuccess);
+  HKey open;  // a handle open across the other writer's save still works
+  ASSERT_EQ(second->RegOpenKeyExW(kHkeyCurrentUser, u"Software\\Second", 0, kKeyRead, &open),
+            kRegSuccess);
+  ASSERT_EQ(second->RegDeleteKeyW(kHkeyCurrentUser, u"Environment"), kRegSuccess);
+  ASSERT_EQ(first->Flush(), kRegSuccess);
+  ASSERT_EQ(second->Flush(), kRegSuccess);
+  EXPECT_EQ(GetString(second.get(), open, u"", u"v"), u"2");
+  EXPECT_EQ(GetString(second.get(), kHkeyCurrentUser, u"Software\\First", u"v"), u"1");
+  second->RegCloseKey(open);
+  auto third = Open();
+  EXPECT_EQ(GetString(third.get(), kHkeyCurrentUser, u"Software\\First", u"v"), u"1");
+  EXPECT_EQ(GetString(third.get(), kHkeyCurrentUser, u"Software\\Second", u"v"), u"2");
+  EXPECT_EQ(GetString(third.get(), kHkeyCurrentUser, u"Environment", u"TEMP"), u"<no key>");
+}
+
+TEST_F(PrefixRegistryTest, AHiveWithAMalformedLineIsNeverWritten) {
+  std::string text = Slurp(prefix_ / "userdef.reg");
+  text.insert(text.find("\n[") + 1, "this is not a registry line\n");
+  Spit(prefix_ / "userdef.reg", text);
+  auto reg = Open();
+  ASSERT_EQ(SetString(reg.get(), kHkeyCurrentUser, u"Environment", u"Fine", u"1"), kRegSuccess);
+  EXPECT_TRUE(reported_.empty());  // userdef.reg is read when first reached
+  EXPECT_EQ(SetString(reg.get(), kHkeyUsers, u".Default\\Environment", u"Refused", u"1"),
+            kRegAccessDenied);
+  ASSERT_EQ(reported_.size(), 1u);
+  EXPECT_EQ(reported_[0], (prefix_ / "userdef.reg").string() +
+                              ":6: Unrecognized input 'this is not a "
+                              "registry line'");
+  EXPECT_EQ(reg->Flush(), kRegSuccess);
+  EXPECT_EQ(Slurp(prefix_ / "userdef.reg"), text);
+  EXPECT_EQ(GetString(Open().get(), kHkeyCurrentUser, u"Environment", u"Fine"), u"1");
+}
+
+TEST_F(PrefixRegistryTest, AHiveThatIsALinkIsRewrittenInPlace) {
+  fs::create_directory(prefix_ / "elsewhere");
+  fs::rename(prefix_ / "user.reg", prefix_ / "elsewhere/user.reg");
+  fs::create_symlink("elsewhere/user.reg", prefix_ / "user.reg");
+  auto reg = Open();
+  ASSERT_EQ(SetString(reg.get(), kHkeyCurrentUser, u"Environment", u"Linked", u"1"), kRegSuccess);
+  ASSERT_EQ(reg->Flush(), kRegSuccess);
+  EXPECT_TRUE(fs::is_symlink(prefix_ / "user.reg"));
+  EXPECT_NE(Slurp(prefix_ / "elsewhere/user.reg").find("\"Linked\"=\"1\""), std::string::npos);
+}
+
+TEST_F(PrefixRegistryTest, AnEmptyPrefixGetsWineHeaders) {
+  fs::remove(prefix_ / "user.reg");
+  auto reg = Open();
+  ASSERT_EQ(SetString(reg.get(), kHkeyCurrentUser, u"Software\\Caf\u00e9", u"", u"x"), kRegSuccess);
+  ASSERT_EQ(reg->Flush(), kRegSuccess);
+  const std::string text = Slurp(prefix_ / "user.reg");
+  EXPECT_EQ(text.substr(0, text.find("\n[")),
+            "WINE REGISTRY Version 2\n"
+            ";; All keys relative to REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000\n"
+            "\n#arch=win64\n");
+  EXPECT_NE(text.find("\n[Software\\\\Caf\\xe9] "), std::string::npos);
+  EXPECT_NE(text.find("\n@=\"x\"\n"), std::string::npos);
+}
+
+TEST_F(PrefixRegistryTest, VolatileKeysAreNotSaved) {
+  auto reg = Open();
+  HKey key;
+  ASSERT_EQ(reg->RegCreateKeyExW(kHkeyCurrentUser, u"Regclean Volatile", kRegOptionVolatile,
+                                 kKeyAllAccess, &key, nullptr),
+            kRegSuccess);
+  reg->RegCloseKey(key);
+  ASSERT_EQ(reg->Flush(), kRegSuccess);
+  EXPECT_EQ(Slurp(prefix_ / "user.reg").find("Regclean Volatile"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace platform::posix
+
+#endif

@@ -1,0 +1,323 @@
+// The registry seam's contract, checked against the backend of the build:
+// the real Win32 registry under wine64 (in a scratch key below
+// HKCU\Software) and the in-memory registry natively.
+#include "platform/registry.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/memory/memory_registry.h"
+
+namespace platform {
+namespace {
+
+std::u16string U16(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
+
+std::vector<uint8_t> Sz(std::u16string_view text) {
+  std::vector<uint8_t> bytes((text.size() + 1) * 2, 0);
+  std::memcpy(bytes.data(), text.data(), text.size() * 2);
+  return bytes;
+}
+
+// Deletes a key and everything below it, subkeys from the last index down.
+void DeleteTree(Registry* reg, HKey root, const std::u16string& path, uint32_t view) {
+  HKey key;
+  if (reg->RegOpenKeyExW(root, path, 0, kKeyAllAccess | view, &key) != kRegSuccess) return;
+  char16_t name[256];
+  RegKeyInfo info;
+  reg->RegQueryInfoKeyW(key, &info);
+  for (uint32_t i = info.subKeys; i-- > 0;) {
+    if (reg->RegEnumKeyW(key, i, name, 256) == kRegSuccess) {
+      DeleteTree(reg, key, name, view);
+    }
+  }
+  reg->RegCloseKey(key);
+  reg->RegDeleteKeyExW(root, path, view);
+}
+
+class RegistrySeam : public testing::Test {
+ protected:
+  void SetUp() override {
+#ifdef _WIN32
+    reg_ = Registry::Default();
+#else
+    memory_ = std::make_unique<memory::MemoryRegistry>();
+    // A Windows machine has these; the views need them.
+    memory_->LoadHiveText(memory::kMachineHive,
+                          "WINE REGISTRY Version 2\n[Software\\\\Wow6432Node]\n"
+                          "[Software\\\\Classes\\\\Wow6432Node]\n");
+    reg_ = memory_.get();
+#endif
+    path_ = u"Software\\RegcleanSeamTest-" +
+            U16(testing::UnitTest::GetInstance()->current_test_info()->name());
+    DeleteTree(reg_, kHkeyCurrentUser, path_, 0);
+    ASSERT_EQ(reg_->RegCreateKeyExW(kHkeyCurrentUser, path_, 0, kKeyAllAccess, &key_, nullptr),
+              kRegSuccess);
+  }
+
+  void TearDown() override {
+    reg_->RegCloseKey(key_);
+    DeleteTree(reg_, kHkeyCurrentUser, path_, 0);
+  }
+
+  void SetString(HKey key, std::u16string_view name, std::u16string_view text) {
+    const std::vector<uint8_t> bytes = Sz(text);
+    ASSERT_EQ(
+        reg_->RegSetValueExW(key, name, kRegSz, bytes.data(), static_cast<uint32_t>(bytes.size())),
+        kRegSuccess);
+  }
+
+  void CreateKey(std::u16string_view path) {
+    HKey key;
+    ASSERT_EQ(reg_->RegCreateKeyExW(key_, path, 0, kKeyAllAccess, &key, nullptr), kRegSuccess);
+    reg_->RegCloseKey(key);
+  }
+
+  std::vector<std::u16string> SubkeyNames(HKey key) {
+    std::vector<std::u16string> names;
+    char16_t name[256];
+    for (uint32_t i = 0; reg_->RegEnumKeyW(key, i, name, 256) == kRegSuccess; ++i) {
+      names.push_back(name);
+    }
+    return names;
+  }
+
+  std::vector<std::u16string> ValueNames(HKey key) {
+    std::vector<std::u16string> names;
+    char16_t name[256];
+    for (uint32_t i = 0;; ++i) {
+      uint32_t chars = 256;
+      if (reg_->RegEnumValueW(key, i, name, &chars, nullptr, nullptr, nullptr) != kRegSuccess) {
+        break;
+      }
+      names.push_back(std::u16string(name, chars));
+    }
+    return names;
+  }
+
+  std::unique_ptr<memory::MemoryRegistry> memory_;
+  Registry* reg_ = nullptr;
+  std::u16string path_;
+  HKey key_{};
+};
+
+TEST_F(RegistrySeam, ValuesKeepTheirOrderAndTheNamesAsWritten) {
+  SetString(key_, u"Zeta", u"1");
+  SetString(key_, u"alpha", u"2");
+  SetString(key_, u"", u"default");
+  SetString(key_, u"Mid", u"3");
+  SetString(key_, u"ALPHA", u"4");  // the same value: replaced in place
+#ifdef _WIN32
+  // Windows gives values in the order they were made; Wine keeps them sorted.
+  std::vector<std::u16string> names = ValueNames(key_);
+  std::sort(names.begin(), names.end(),
+            [](const auto& a, const auto& b) { return memory::CompareNames(a, b) < 0; });
+  EXPECT_EQ(names, (std::vector<std::u16string>{u"", u"alpha", u"Mid", u"Zeta"}));
+#else
+  EXPECT_EQ(ValueNames(key_), (std::vector<std::u16string>{u"Zeta", u"alpha", u"", u"Mid"}));
+#endif
+
+  char16_t text[16];
+  uint32_t bytes = sizeof(text), type = 0;
+  ASSERT_EQ(reg_->RegQueryValueExW(key_, u"aLPHa", &type, reinterpret_cast<uint8_t*>(text), &bytes),
+            kRegSuccess);
+  EXPECT_EQ(type, kRegSz);
+  EXPECT_EQ(bytes, 4u);
+  EXPECT_EQ(std::u16string(text), u"4");
+  EXPECT_EQ(reg_->RegQueryValueExW(key_, u"missing", nullptr, nullptr, nullptr), kRegFileNotFound);
+  EXPECT_EQ(reg_->RegDeleteValueW(key_, u"ZETA"), kRegSuccess);
+  EXPECT_EQ(reg_->RegDeleteValueW(key_, u"Zeta"), kRegFileNotFound);
+  EXPECT_EQ(ValueNames(key_).size(), 3u);
+}
+
+TEST_F(RegistrySeam, EnumValueBufferContract) {
+  SetString(key_, u"Name", u"abcdef");
+  const uint8_t raw[] = {'x', 0, 'y', 0};  // a string stored without its NUL
+  ASSERT_EQ(reg_->RegSetValueExW(key_, u"Raw", kRegSz, raw, 4), kRegSuccess);
+
+  char16_t name[8];
+  uint8_t data[32];
+  uint32_t chars = 4, type = 0, bytes = sizeof(data);  // "Name" needs 5 with the NUL
+  EXPECT_EQ(reg_->RegEnumValueW(key_, 0, name, &chars, &type, data, &bytes), kRegMoreData);
+  EXPECT_EQ(chars, 4u);
+  chars = 5;
+  bytes = 0;
+  EXPECT_EQ(reg_->RegEnumValueW(key_, 0, name, &chars, &type, nullptr, &bytes), kRegSuccess);
+  EXPECT_EQ(chars, 4u);
+  EXPECT_EQ(std::u16string(name), u"Name");
+  EXPECT_EQ(type, kRegSz);
+  EXPECT_EQ(bytes, 14u);
+  chars = 8;
+  bytes = 6;
+  EXPECT_EQ(reg_->RegEnumValueW(key_, 0, name, &chars, &type, data, &bytes), kRegMoreData);
+  EXPECT_EQ(bytes, 14u);
+  chars = 8;
+  bytes = 14;
+  EXPECT_EQ(reg_->RegEnumValueW(key_, 0, name, &chars, &type, data, &bytes), kRegSuccess);
+  EXPECT_EQ(std::memcmp(data, Sz(u"abcdef").data(), 14), 0);
+
+  std::memset(data, 0xAA, sizeof(data));
+  chars = 8;
+  bytes = sizeof(data);
+  EXPECT_EQ(reg_->RegEnumValueW(key_, 1, name, &chars, &type, data, &bytes), kRegSuccess);
+  EXPECT_EQ(bytes, 4u);   // the size stays that of the data
+  EXPECT_EQ(data[4], 0);  // but a NUL follows where there is room
+  EXPECT_EQ(data[5], 0);
+  chars = 8;
+  EXPECT_EQ(reg_->RegEnumValueW(key_, 2, name, &chars, &type, data, &bytes), kRegNoMoreItems);
+
+  bytes = 2;
+  EXPECT_EQ(reg_->RegQueryValueExW(key_, u"Name", &type, data, &bytes), kRegMoreData);
+  EXPECT_EQ(bytes, 14u);
+}
+
+TEST_F(RegistrySeam, SubkeysComeSortedIgnoringCase) {
+  for (const char16_t* name : {u"beta", u"Alpha", u"gamma", u"ALPHA2", u"alpha1"}) {
+    CreateKey(name);
+  }
+  EXPECT_EQ(SubkeyNames(key_),
+            (std::vector<std::u16string>{u"Alpha", u"alpha1", u"ALPHA2", u"beta", u"gamma"}));
+  char16_t name[8];
+  EXPECT_EQ(reg_->RegEnumKeyW(key_, 2, name, 6), kRegMoreData);  // "ALPHA2" needs 7
+  EXPECT_EQ(reg_->RegEnumKeyW(key_, 2, name, 7), kRegSuccess);
+  EXPECT_EQ(reg_->RegEnumKeyW(key_, 5, name, 8), kRegNoMoreItems);
+
+  HKey key;
+  ASSERT_EQ(reg_->RegOpenKeyExW(key_, u"ALPHA", 0, kKeyRead, &key), kRegSuccess);
+  reg_->RegCloseKey(key);
+  EXPECT_EQ(reg_->RegOpenKeyExW(key_, u"delta", 0, kKeyRead, &key), kRegFileNotFound);
+}
+
+TEST_F(RegistrySeam, QueryInfoCountsAndLongest) {
+  CreateKey(u"short");
+  CreateKey(u"a longer name");
+  SetString(key_, u"v", u"12345");
+  SetString(key_, u"value name", u"1");
+  RegKeyInfo info;
+  ASSERT_EQ(reg_->RegQueryInfoKeyW(key_, &info), kRegSuccess);
+  EXPECT_EQ(info.subKeys, 2u);
+  EXPECT_EQ(info.maxSubKeyLen, 13u);
+  EXPECT_EQ(info.values, 2u);
+  EXPECT_EQ(info.maxValueNameLen, 10u);
+  EXPECT_EQ(info.maxValueLen, 12u);
+  EXPECT_NE(info.lastWriteTime, 0u);
+}
+
+TEST_F(RegistrySeam, CreateMakesTheKeysAboveAndTellsWhatItDid) {
+  HKey key;
+  uint32_t disposition = 0;
+  ASSERT_EQ(reg_->RegCreateKeyExW(key_, u"a\\b\\c", 0, kKeyAllAccess, &key, &disposition),
+            kRegSuccess);
+  EXPECT_EQ(disposition, kRegCreatedNewKey);
+  reg_->RegCloseKey(key);
+  ASSERT_EQ(reg_->RegCreateKeyExW(key_, u"A\\B", 0, kKeyAllAccess, &key, &disposition),
+            kRegSuccess);
+  EXPECT_EQ(disposition, kRegOpenedExistingKey);
+  EXPECT_EQ(SubkeyNames(key), std::vector<std::u16string>{u"c"});
+  reg_->RegCloseKey(key);
+}
+
+TEST_F(RegistrySeam, KeyWithSubkeysIsNotDeleted) {
+  CreateKey(u"parent\\child");
+  EXPECT_EQ(reg_->RegDeleteKeyW(key_, u"parent"), kRegAccessDenied);
+  EXPECT_EQ(SubkeyNames(key_), std::vector<std::u16string>{u"parent"});
+  EXPECT_EQ(reg_->RegDeleteKeyExW(key_, u"parent\\CHILD", kKeyWow64_64Key), kRegSuccess);
+  EXPECT_EQ(reg_->RegDeleteKeyW(key_, u"parent"), kRegSuccess);
+  EXPECT_TRUE(SubkeyNames(key_).empty());
+  EXPECT_EQ(reg_->RegDeleteKeyW(key_, u"parent"), kRegFileNotFound);
+}
+
+TEST_F(RegistrySeam, DeletingFromTheLastIndexDownVisitsEverything) {
+  std::vector<std::u16string> made;
+  for (int i = 0; i < 40; ++i) {
+    const std::u16string name = U16("k" + std::to_string(i));
+    CreateKey(name);
+    SetString(key_, name, u"v");
+    made.push_back(name);
+  }
+  RegKeyInfo info;
+  ASSERT_EQ(reg_->RegQueryInfoKeyW(key_, &info), kRegSuccess);
+  char16_t name[16];
+  int visited = 0;
+  for (uint32_t i = info.subKeys; i-- > 0;) {
+    ASSERT_EQ(reg_->RegEnumKeyW(key_, i, name, 16), kRegSuccess);
+    ASSERT_EQ(reg_->RegDeleteKeyW(key_, name), kRegSuccess);
+    ++visited;
+  }
+  for (uint32_t i = info.values; i-- > 0;) {
+    uint32_t chars = 16;
+    ASSERT_EQ(reg_->RegEnumValueW(key_, i, name, &chars, nullptr, nullptr, nullptr), kRegSuccess);
+    ASSERT_EQ(reg_->RegDeleteValueW(key_, name), kRegSuccess);
+    ++visited;
+  }
+  EXPECT_EQ(visited, 80);
+  ASSERT_EQ(reg_->RegQueryInfoKeyW(key_, &info), kRegSuccess);
+  EXPECT_EQ(info.subKeys + info.values, 0u);
+}
+
+TEST_F(RegistrySeam, HandleOfADeletedKey) {
+  HKey child;
+  ASSERT_EQ(reg_->RegCreateKeyExW(key_, u"gone", 0, kKeyAllAccess, &child, nullptr), kRegSuccess);
+  ASSERT_EQ(reg_->RegDeleteKeyW(key_, u"gone"), kRegSuccess);
+  RegKeyInfo info;
+  EXPECT_EQ(reg_->RegQueryInfoKeyW(child, &info), kRegKeyDeleted);
+  EXPECT_EQ(reg_->RegCloseKey(child), kRegSuccess);
+}
+
+TEST_F(RegistrySeam, ExplicitViewsReachWow6432Node) {
+  const std::u16string name = u"Software\\RegcleanView-" +
+                              U16(testing::UnitTest::GetInstance()->current_test_info()->name());
+  HKey key;
+  ASSERT_EQ(reg_->RegCreateKeyExW(kHkeyLocalMachine, name, 0, kKeyAllAccess | kKeyWow64_32Key, &key,
+                                  nullptr),
+            kRegSuccess);
+  reg_->RegCloseKey(key);
+  const std::u16string twin = u"Software\\Wow6432Node" + name.substr(8);
+  EXPECT_EQ(reg_->RegOpenKeyExW(kHkeyLocalMachine, twin, 0, kKeyRead | kKeyWow64_64Key, &key),
+            kRegSuccess);
+  reg_->RegCloseKey(key);
+  EXPECT_EQ(reg_->RegOpenKeyExW(kHkeyLocalMachine, name, 0, kKeyRead | kKeyWow64_64Key, &key),
+            kRegFileNotFound);
+  EXPECT_EQ(reg_->RegDeleteKeyExW(kHkeyLocalMachine, name, kKeyWow64_32Key), kRegSuccess);
+  EXPECT_EQ(reg_->RegOpenKeyExW(kHkeyLocalMachine, twin, 0, kKeyRead | kKeyWow64_64Key, &key),
+            kRegFileNotFound);
+}
+
+TEST_F(RegistrySeam, BadHandles) {
+  HKey key;
+  EXPECT_EQ(reg_->RegCloseKey(kHkeyLocalMachine), kRegSuccess);  // predefined: nothing to do
+  RegKeyInfo info;
+  EXPECT_EQ(reg_->RegQueryInfoKeyW(kHkeyLocalMachine, &info), kRegSuccess);
+  ASSERT_EQ(reg_->RegOpenKeyExW(key_, u"", 0, kKeyRead, &key), kRegSuccess);
+  EXPECT_EQ(reg_->RegCloseKey(key), kRegSuccess);
+#ifndef _WIN32  // Windows may reuse or trap a stale handle
+  EXPECT_EQ(reg_->RegCloseKey(key), kRegInvalidHandle);
+  EXPECT_EQ(reg_->RegQueryInfoKeyW(key, &info), kRegInvalidHandle);
+#endif
+}
+
+// A test fails one call through the wrapper and leaves the rest alone.
+TEST_F(RegistrySeam, WrapperFailsOneCall) {
+  class Failing : public RegistryWrapper {
+   public:
+    using RegistryWrapper::RegistryWrapper;
+    uint32_t RegQueryValueExW(HKey key, std::u16string_view name, uint32_t* type, uint8_t* data,
+                              uint32_t* bytes) override {
+      if (name == u"Fail") return kRegAccessDenied;
+      return RegistryWrapper::RegQueryValueExW(key, name, type, data, bytes);
+    }
+  } failing(reg_);
+  SetString(key_, u"Fail", u"x");
+  SetString(key_, u"Fine", u"y");
+  EXPECT_EQ(failing.RegQueryValueExW(key_, u"Fail", nullptr, nullptr, nullptr), kRegAccessDenied);
+  EXPECT_EQ(failing.RegQueryValueExW(key_, u"Fine", nullptr, nullptr, nullptr), kRegSuccess);
+  EXPECT_EQ(failing.Flush(), kRegSuccess);
+}
+
+}  // namespace
+}  // namespace platform
