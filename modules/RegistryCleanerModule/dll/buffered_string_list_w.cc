@@ -281,8 +281,9 @@ uint32_t BufferedStringListW::Load(std::u16string_view file, bool merge) {
       }
       bytes.resize(static_cast<size_t>(length) * 2);
       if (length > 0 && !readExactly(bytes.data(), length * 2)) break;
-      text.resize(length);
-      for (uint32_t u = 0; u < length; ++u)
+      // The last unit is the terminator, whatever the file holds there.
+      text.resize(length > 0 ? length - 1 : 0);
+      for (uint32_t u = 0; u + 1 < length; ++u)
         text[u] = static_cast<char16_t>(bytes[2 * u] | (bytes[2 * u + 1] << 8));
       if (merge) {
         if (k % 2 == 0) skipPair = Find(text) >= 0;

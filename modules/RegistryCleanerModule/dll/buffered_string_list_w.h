@@ -54,8 +54,10 @@ class BufferedStringListW {
   uint32_t LengthAt(int32_t index) const;
   // Removes the item and closes the gap. False outside the list.
   bool Remove(int32_t index);
-  // Copies text over the item's text in place, cut to the item's length
-  // (a shorter text leaves zero units behind it). Not counted as a change.
+  // Copies text over the item's text in place, cut to the item's length. A
+  // shorter text leaves zero units behind it while the item keeps its length
+  // (so Find, which compares lengths first, does not find it by the shorter
+  // text). Not counted as a change.
   bool Overwrite(int32_t index, std::u16string_view text);
 
   int32_t Count() const { return static_cast<int32_t>(items_.size()); }
