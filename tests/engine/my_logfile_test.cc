@@ -177,7 +177,9 @@ TEST_F(MyLogfileTest, TwoLogsOnOneFileAppendInFlushOrder) {
 }
 
 TEST_F(MyLogfileTest, LinesFromTwoThreadsStayWhole) {
-  auto log = NewLog("threads.log");
+  // The real clock: a thread that finds the lock taken waits 1 ms per try.
+  auto log = std::make_unique<MyLogfile>(folder_.AnsiFile("threads.log").c_str(), kEngineLogBuffer,
+                                         kEngineLogFlags, kEngineLogLimit);
   log->SetPrefixStyle(0);
   auto work = [&log](const char* who) {
     for (int i = 0; i < 500; ++i) log->Printf(6, "%s line %03d", who, i);

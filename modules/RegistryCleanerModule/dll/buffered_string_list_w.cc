@@ -14,7 +14,7 @@ constexpr int kOpenAttempts = 100;
 constexpr uint32_t kOpenPauseMs = 10;
 constexpr size_t kMinChars = 4096;
 constexpr size_t kUnitsPerSlot = 128;
-constexpr size_t kMinBuckets = 16;
+constexpr size_t kMinSlots = 16;
 
 // Length up to the first zero unit.
 std::u16string_view UpToZero(std::u16string_view text) {
@@ -92,9 +92,9 @@ BufferedStringListW::BufferedStringListW(const char* name, uint32_t capacityHint
   if (name == nullptr || *name == 0) throw std::invalid_argument("list without a name");
   name_.assign(name, std::min<size_t>(std::strlen(name), 63));
   items_.reserve(hint_);
-  olderInBucket_.reserve(hint_);
+  older_.reserve(hint_);
   chars_.reserve(std::max(kMinChars, static_cast<size_t>(hint_) * kUnitsPerSlot));
-  bucketHead_.assign(kMinBuckets, -1);
+  slots_.assign(kMinSlots, Slot{});
 }
 
 BufferedStringListW::~BufferedStringListW() = default;
@@ -112,7 +112,7 @@ void BufferedStringListW::ReserveItems(size_t count) {
   // large list is not copied over and over.
   const size_t grown = std::max({count, capacity + hint_, capacity + capacity / 2});
   items_.reserve(grown);
-  olderInBucket_.reserve(grown);
+  older_.reserve(grown);
 }
 
 void BufferedStringListW::ReserveChars(size_t units) {
@@ -124,25 +124,43 @@ void BufferedStringListW::ReserveChars(size_t units) {
   chars_.reserve(std::max({units, capacity + step, capacity + capacity / 2}));
 }
 
+size_t BufferedStringListW::SlotOf(uint32_t hash) const {
+  // Open addressing by hash value; the table is never more than half full.
+  const size_t mask = slots_.size() - 1;
+  size_t slot = (hash * 0x9E3779B1u) & mask;
+  while (slots_[slot].used) {
+    if (slots_[slot].hash == hash) return slot;
+    slot = (slot + 1) & mask;
+  }
+  return slot;
+}
+
 void BufferedStringListW::Link(int32_t index) {
-  // Keeps each bucket's chain ordered from the newest item to the oldest.
-  int32_t* link = &bucketHead_[items_[index].hash & (bucketHead_.size() - 1)];
-  while (*link > index) link = &olderInBucket_[*link];
-  olderInBucket_[index] = *link;
+  const uint32_t hash = items_[index].hash;
+  Slot& slot = slots_[SlotOf(hash)];
+  if (!slot.used) ++usedSlots_;
+  slot.hash = hash;
+  slot.used = true;
+  // Keeps each chain ordered from the newest item to the oldest.
+  int32_t* link = &slot.newest;
+  while (*link > index) link = &older_[*link];
+  older_[index] = *link;
   *link = index;
 }
 
 void BufferedStringListW::Unlink(int32_t index) {
-  int32_t* link = &bucketHead_[items_[index].hash & (bucketHead_.size() - 1)];
-  while (*link != index && *link >= 0) link = &olderInBucket_[*link];
-  if (*link == index) *link = olderInBucket_[index];
+  Slot& slot = slots_[SlotOf(items_[index].hash)];
+  int32_t* link = &slot.newest;
+  while (*link != index && *link >= 0) link = &older_[*link];
+  if (*link == index) *link = older_[index];
 }
 
-void BufferedStringListW::RebuildIndex(size_t buckets) {
-  size_t size = kMinBuckets;
-  while (size < buckets) size *= 2;
-  bucketHead_.assign(size, -1);
-  olderInBucket_.resize(items_.size());
+void BufferedStringListW::RebuildIndex() {
+  size_t size = kMinSlots;
+  while (size < 2 * items_.size() + 2) size *= 2;
+  slots_.assign(size, Slot{});
+  usedSlots_ = 0;
+  older_.resize(items_.size());
   for (size_t i = 0; i < items_.size(); ++i) Link(static_cast<int32_t>(i));
 }
 
@@ -156,12 +174,9 @@ uint32_t BufferedStringListW::Add(std::u16string_view text, uint32_t tag) {
   chars_.insert(chars_.end(), text.begin(), text.end());
   chars_.push_back(0);
   items_.push_back(Item{length, Hash(text), tag, offset});
-  olderInBucket_.push_back(-1);
-  if (items_.size() > bucketHead_.size()) {
-    RebuildIndex(items_.size() * 2);
-  } else {
-    Link(static_cast<int32_t>(items_.size() - 1));
-  }
+  older_.push_back(-1);
+  Link(static_cast<int32_t>(items_.size() - 1));
+  if (2 * std::max(items_.size(), usedSlots_) + 2 > slots_.size()) RebuildIndex();
   ++changes_;
   return length;
 }
@@ -171,9 +186,11 @@ int32_t BufferedStringListW::Find(std::u16string_view text) const {
   if (text.empty() || items_.empty()) return -1;
   const LowerCopy query(text.data(), text.size());
   const uint32_t hash = PjwHash(query.data(), query.size());
-  for (int32_t i = bucketHead_[hash & (bucketHead_.size() - 1)]; i >= 0; i = olderInBucket_[i]) {
+  const Slot& slot = slots_[SlotOf(hash)];
+  if (slot.hash != hash) return -1;
+  for (int32_t i = slot.newest; i >= 0; i = older_[i]) {
     const Item& item = items_[i];
-    if (item.hash != hash || item.length != query.size() + 1) continue;
+    if (item.length != query.size() + 1) continue;
     const LowerCopy candidate(TextOf(i), query.size());
     if (std::equal(query.data(), query.data() + query.size(), candidate.data())) return i;
   }
@@ -209,7 +226,7 @@ bool BufferedStringListW::Remove(int32_t index) {
   chars_.erase(chars_.begin() + removed.offset, chars_.begin() + removed.offset + removed.length);
   items_.erase(items_.begin() + index);
   for (size_t i = index; i < items_.size(); ++i) items_[i].offset -= removed.length;
-  RebuildIndex(bucketHead_.size());
+  RebuildIndex();
   ++changes_;
   return true;
 }
@@ -224,6 +241,8 @@ bool BufferedStringListW::Overwrite(int32_t index, std::u16string_view text) {
   Unlink(index);
   item.hash = Hash(text);
   Link(index);
+  // Slots of hashes no item has any more stay taken until the next rebuild.
+  if (2 * usedSlots_ + 2 > slots_.size()) RebuildIndex();
   return true;
 }
 

@@ -94,9 +94,11 @@ class BufferedStringListW {
   const char16_t* TextOf(size_t index) const { return chars_.data() + items_[index].offset; }
   void ReserveItems(size_t count);
   void ReserveChars(size_t units);
+  // Slot of hash in slots_: the one holding it, or the free one where it goes.
+  size_t SlotOf(uint32_t hash) const;
   void Link(int32_t index);
   void Unlink(int32_t index);
-  void RebuildIndex(size_t buckets);
+  void RebuildIndex();
   // The file's last-write time, 0 when it cannot be read.
   uint64_t FileTimeOf(std::u16string_view file);
   platform::FileHandle OpenWithRetry(std::u16string_view file, uint32_t access,
@@ -108,10 +110,17 @@ class BufferedStringListW {
   platform::System* system_;
   std::vector<Item> items_;
   std::vector<char16_t> chars_;
-  // Index by hash: the newest item of each bucket, and per item the next
-  // older item of its bucket, so a walk meets items from last to first.
-  std::vector<int32_t> bucketHead_;
-  std::vector<int32_t> olderInBucket_;
+  // Index by hash: per hash value the newest item with it, and per item the
+  // next older item with the same hash, so a walk meets items from last to
+  // first, as a backward search would.
+  struct Slot {
+    uint32_t hash = 0;
+    int32_t newest = -1;
+    bool used = false;  // stays set when its items go, so probing passes it
+  };
+  std::vector<Slot> slots_;
+  size_t usedSlots_ = 0;
+  std::vector<int32_t> older_;
   uint32_t changes_ = 0;
   uint64_t fileTime_ = 0;
 };
