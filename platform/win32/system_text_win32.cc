@@ -1,6 +1,10 @@
 // Win32 backend of the system's text services: the user-interface library's
 // character calls, the ANSI code page and IsTextUnicode.
 #include <windows.h>
+// <windows.h> maps these names to its W functions; ours are other functions.
+#undef IsCharAlpha
+#undef IsCharLower
+#undef CharLower
 
 #include "platform/system_text.h"
 

@@ -153,7 +153,8 @@ TEST_F(MyLogfileTest, AFullBufferIsWrittenOutBeforeTheNextText) {
 }
 
 TEST_F(MyLogfileTest, FlushEachLineWritesAtOnce) {
-  auto log = NewLog("each.log", kEngineLogBuffer, 0);
+  // Share mode read: others may read the file while the log holds it open.
+  auto log = NewLog("each.log", kEngineLogBuffer, platform::kFileShareRead);
   log->SetFlushEachLine(true);
   EXPECT_TRUE(log->IsOpen());  // without close-after-write the file stays open
   log->PrintfRaw("@echo off%s", "\r\n");
