@@ -6,10 +6,11 @@ letter, is it lower case, what is its lower-case form) the way Wine's tables
 do: from UnicodeData.txt, with the simple (one-to-one) case mappings. Only the
 Basic Multilingual Plane matters, since the questions are asked per UTF-16 unit.
 
-  letter      general category Lu, Ll, Lt, Lm, Lo or Nl, or any unit that has
-              a simple upper- or lower-case mapping (circled letters, for one)
-  lower case  general category Ll
+  letter      general category Lu, Ll, Lt, Lm, Lo or Nl
+  lower case  general category Ll or Lt (a title-case letter counts as both)
   lower form  the simple lower-case mapping (field 13), when it is in the BMP
+              and leads back: the lower form's upper-case mapping is the unit
+              (so U+03F4 and U+1E9E keep their form, as they do on Windows)
 
 Usage: scripts/gen-case-table.py [UnicodeData.txt] [output.cc]
 Debian's unicode-data package installs /usr/share/unicode/UnicodeData.txt.
@@ -65,17 +66,20 @@ def emit_pairs(pairs, per_line):
 def main():
     source = sys.argv[1] if len(sys.argv) > 1 else "/usr/share/unicode/UnicodeData.txt"
     target = sys.argv[2] if len(sys.argv) > 2 else "platform/posix/case_table_data.cc"
-    letters, lowers, mappings = set(), set(), []
+    letters, lowers, lower_of, upper_of = set(), set(), {}, {}
     for code, category, upper, lower in read_database(source):
         if 0xD800 <= code <= 0xDFFF:
             continue
-        has_mapping = (upper is not None and upper != code) or (lower is not None and lower != code)
-        if category in LETTER_CATEGORIES or has_mapping:
+        if category in LETTER_CATEGORIES:
             letters.add(code)
-        if category == "Ll":
+        if category in ("Ll", "Lt"):
             lowers.add(code)
         if lower is not None and lower != code and lower <= 0xFFFF:
-            mappings.append((code, lower))
+            lower_of[code] = lower
+        if upper is not None:
+            upper_of[code] = upper
+    mappings = [(code, lower) for code, lower in lower_of.items()
+                if upper_of.get(lower) == code]
     mappings.sort()
     letter_ranges = ranges(letters)
     lower_ranges = ranges(lowers)
