@@ -40,13 +40,22 @@ std::u16string_view WideArgument(const char16_t* text, const Spec& spec) {
 // Formats one numeric conversion through the C library.
 template <typename T>
 void AppendNumber(const Spec& spec, T value, size_t limit, std::string* out) {
-  std::string format = "%" + spec.flags;
-  if (spec.hasWidth) format += std::to_string(spec.width);
-  if (spec.hasPrecision) format += "." + std::to_string(spec.precision);
-  format += spec.length;
-  format.push_back(spec.conversion);
+  char format[64];
+  std::snprintf(format, sizeof(format), "%%%s", spec.flags.c_str());
+  // At most 5 flags, two numbers clamped to the limit and 3 more letters:
+  // the specification always fits.
+  size_t used = std::strlen(format);
+  if (spec.hasWidth) {
+    std::snprintf(format + used, sizeof(format) - used, "%zu", spec.width);
+    used = std::strlen(format);
+  }
+  if (spec.hasPrecision) {
+    std::snprintf(format + used, sizeof(format) - used, ".%zu", spec.precision);
+    used = std::strlen(format);
+  }
+  std::snprintf(format + used, sizeof(format) - used, "%s%c", spec.length.c_str(), spec.conversion);
   char small[128];
-  const int n = std::snprintf(small, sizeof(small), format.c_str(), value);
+  const int n = std::snprintf(small, sizeof(small), format, value);
   if (n < 0) return;
   const size_t room = out->size() < limit ? limit - out->size() : 0;
   if (static_cast<size_t>(n) < sizeof(small)) {
@@ -54,7 +63,7 @@ void AppendNumber(const Spec& spec, T value, size_t limit, std::string* out) {
     return;
   }
   std::string big(std::min(static_cast<size_t>(n), room) + 1, '\0');
-  std::snprintf(big.data(), big.size(), format.c_str(), value);
+  std::snprintf(big.data(), big.size(), format, value);
   big.pop_back();
   out->append(big);
 }
@@ -86,13 +95,15 @@ bool FormatLogText(const char* format, va_list args, size_t limit, std::string* 
     Spec spec;
     while (*p != 0 && std::strchr("-+ #0", *p) != nullptr) {
       if (*p == '-') spec.leftAlign = true;
-      spec.flags.push_back(*p++);
+      // Each flag once: repeats mean nothing more to printf.
+      if (spec.flags.find(*p) == std::string::npos) spec.flags.push_back(*p);
+      ++p;
     }
     if (*p == '*') {
       const int width = va_arg(args, int);
       if (width < 0) {
         spec.leftAlign = true;
-        spec.flags.push_back('-');
+        if (spec.flags.find('-') == std::string::npos) spec.flags.push_back('-');
       }
       spec.hasWidth = true;
       spec.width = clampSize(width < 0 ? -static_cast<long long>(width) : width);
@@ -117,10 +128,10 @@ bool FormatLogText(const char* format, va_list args, size_t limit, std::string* 
       spec.precision = clampSize(precision);
     }
     if ((p[0] == 'h' && p[1] == 'h') || (p[0] == 'l' && p[1] == 'l')) {
-      spec.length.assign(p, 2);
+      spec.length.assign(2, *p);  // "hh" or "ll"
       p += 2;
     } else if (*p != 0 && std::strchr("hljztL", *p) != nullptr) {
-      spec.length.assign(p, 1);
+      spec.length.assign(1, *p);
       ++p;
     }
     spec.conversion = *p;
