@@ -1,0 +1,356 @@
+#include "modules/RegistryCleanerModule/dll/buffered_string_list_w.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "modules/RegistryCleanerModule/dll/scanners/case_folding.h"
+#include "platform/system_text.h"
+#include "tests/engine/engine_test_support.h"
+
+namespace {
+
+using engine_test::FixedClock;
+using engine_test::FlakyFileSystem;
+using engine_test::ReadBytes;
+using engine_test::TempFolder;
+using engine_test::Utf16Le;
+using engine_test::WriteBytes;
+
+std::string U32(uint32_t v) {
+  std::string out;
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+  return out;
+}
+
+// One SLW1 item as it stands in a file.
+std::string Slw1Item(std::u16string_view text, uint32_t tag) {
+  return U32(static_cast<uint32_t>(text.size() + 1)) + U32(tag) + Utf16Le(text) +
+         std::string(2, '\0');
+}
+
+std::vector<std::u16string> Texts(const BufferedStringListW& list) {
+  std::vector<std::u16string> out;
+  for (int32_t i = 0; i < list.Count(); ++i) out.emplace_back(list.At(i));
+  return out;
+}
+
+TEST(BufferedStringListW, KeepsTextsTagsAndChangesInOrder) {
+  EXPECT_THROW(BufferedStringListW(nullptr, 8), std::invalid_argument);
+  EXPECT_THROW(BufferedStringListW("", 8), std::invalid_argument);
+  BufferedStringListW list("IgnoreList", 2);
+  EXPECT_EQ(list.name(), "IgnoreList");
+  EXPECT_EQ(list.Add(u"", 1), 0u);
+  EXPECT_EQ(list.Add(std::u16string_view(u"ab\0cd", 5), 7), 3u);  // cut at the zero
+  EXPECT_EQ(list.Add(u"second", 9), 7u);
+  EXPECT_EQ(list.Add(u"ab", 0), 3u);  // duplicates are kept
+  for (int i = 0; i < 100; ++i) list.Add(u"grow" + std::u16string(i, u'x'), i);  // past the hint
+  EXPECT_EQ(list.Count(), 103);
+  EXPECT_EQ(list.ChangeCount(), 103u);
+  EXPECT_EQ(std::u16string(list.At(0)), u"ab");
+  EXPECT_EQ(list.TagAt(0), 7u);
+  EXPECT_EQ(std::u16string(list.At(1)), u"second");
+  EXPECT_EQ(list.TagAt(1), 9u);
+  EXPECT_EQ(std::u16string(list.At(102)), u"grow" + std::u16string(99, u'x'));
+  EXPECT_EQ(list.LengthAt(102), 104u);
+  EXPECT_EQ(list.At(-1), nullptr);
+  EXPECT_EQ(list.At(103), nullptr);
+  EXPECT_EQ(list.TagAt(103), 0u);
+  list.Touch();
+  EXPECT_EQ(list.ChangeCount(), 104u);
+}
+
+TEST(BufferedStringListW, HashIsPjwOverTheLowerCasedTextAndTerminator) {
+  EXPECT_EQ(BufferedStringListW::Hash(u"A"), 0x610u);
+  EXPECT_EQ(BufferedStringListW::Hash(u"ABC"), 0x67830u);
+  EXPECT_EQ(BufferedStringListW::Hash(u"abc"), 0x67830u);
+  EXPECT_EQ(BufferedStringListW::Hash(u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.abc"), 0x0bdacf10u);
+  EXPECT_EQ(BufferedStringListW::Hash(u"\u00c4rger"), BufferedStringListW::Hash(u"\u00e4RGER"));
+}
+
+TEST(BufferedStringListW, FindIgnoresCaseAndTheLastMatchWins) {
+  BufferedStringListW list("IgnoreList", 4);
+  list.Add(u"HKEY_CURRENT_USER\\Software\\Abc", 0);
+  list.Add(u"0x00024D5B, 0x00000001, 0x01234567", 0);
+  list.Add(u"HKEY_CURRENT_USER\\Software\\\u00c4rger", 0);
+  list.Add(u"hkey_current_user\\software\\abc", 0);
+  EXPECT_EQ(list.Find(u"HKEY_CURRENT_USER\\SOFTWARE\\ABC"), 3);
+  EXPECT_EQ(list.Find(u"hkey_current_user\\software\\\u00e4rger"), 2);
+  EXPECT_EQ(list.Find(u"HKEY_CURRENT_USER\\Software\\Ab"), -1);
+  EXPECT_EQ(list.Find(u"HKEY_CURRENT_USER\\Software\\Abcd"), -1);
+  EXPECT_EQ(list.Find(u""), -1);
+  // Lookups follow removals and in-place rewrites.
+  EXPECT_TRUE(list.Remove(3));
+  EXPECT_EQ(list.Find(u"HKEY_CURRENT_USER\\SOFTWARE\\ABC"), 0);
+  EXPECT_TRUE(list.Overwrite(1, u"0x00024D5C, 0x00000002, 0x01234568"));
+  EXPECT_EQ(list.Find(u"0x00024D5B, 0x00000001, 0x01234567"), -1);
+  EXPECT_EQ(list.Find(u"0X00024d5c, 0X00000002, 0X01234568"), 1);
+  EXPECT_EQ(list.LengthAt(1), 35u);
+  EXPECT_FALSE(list.Overwrite(3, u"x"));
+}
+
+TEST(BufferedStringListW, FindAgreesWithABackwardSearchThroughChanges) {
+  // Few distinct texts in many spellings, so that hashes and texts repeat.
+  std::mt19937 random(20140131);
+  const std::u16string letters = u"aAbB\u00e4\u00c4";
+  auto randomText = [&] {
+    std::u16string text;
+    const int n = 1 + random() % 3;
+    for (int i = 0; i < n; ++i) text.push_back(letters[random() % letters.size()]);
+    return text;
+  };
+  auto lowered = [](std::u16string text) {
+    platform::CharLowerBuffer(text.data(), text.size());
+    return text;
+  };
+  BufferedStringListW list("IgnoreList", 4);
+  std::vector<std::u16string> model;
+  for (int step = 0; step < 3000; ++step) {
+    const int action = random() % 10;
+    if (action < 5) {
+      const std::u16string text = randomText();
+      list.Add(text, step);
+      model.push_back(text);
+    } else if (action < 7 && !model.empty()) {
+      const int32_t index = random() % model.size();
+      ASSERT_TRUE(list.Remove(index));
+      model.erase(model.begin() + index);
+    } else if (action < 8 && !model.empty()) {
+      const int32_t index = random() % model.size();
+      // Rewrites in place keep the length, as the ignore records do.
+      std::u16string text;
+      for (size_t i = 0; i < model[index].size(); ++i)
+        text.push_back(letters[random() % letters.size()]);
+      ASSERT_TRUE(list.Overwrite(index, text));
+      model[index] = text;
+    } else {
+      const std::u16string query = randomText();
+      int32_t expected = -1;
+      for (int32_t i = static_cast<int32_t>(model.size()); i-- > 0;)
+        if (lowered(model[i]) == lowered(query)) {
+          expected = i;
+          break;
+        }
+      ASSERT_EQ(list.Find(query), expected) << "step " << step;
+    }
+  }
+  ASSERT_EQ(list.Count(), static_cast<int32_t>(model.size()));
+  for (size_t i = 0; i < model.size(); ++i) ASSERT_EQ(std::u16string(list.At(i)), model[i]);
+}
+
+TEST(BufferedStringListW, RemoveClosesTheGap) {
+  BufferedStringListW list("WhiteList", 2);
+  list.Add(u"first", 1);
+  list.Add(u"second", 2);
+  list.Add(u"third", 3);
+  EXPECT_FALSE(list.Remove(3));
+  EXPECT_FALSE(list.Remove(-1));
+  EXPECT_TRUE(list.Remove(1));
+  EXPECT_EQ(Texts(list), (std::vector<std::u16string>{u"first", u"third"}));
+  EXPECT_EQ(list.TagAt(1), 3u);
+  EXPECT_EQ(list.ChangeCount(), 4u);
+  list.Add(u"fourth", 4);
+  EXPECT_EQ(Texts(list), (std::vector<std::u16string>{u"first", u"third", u"fourth"}));
+  EXPECT_EQ(list.Find(u"THIRD"), 1);
+}
+
+class FindSameLengthTest : public ::testing::Test {
+ protected:
+  void SetUp() override { BuildCaseFoldingTable(); }
+  void TearDown() override { FreeCaseFoldingTable(); }
+};
+
+TEST_F(FindSameLengthTest, MatchesItemsOfTheSameLengthWithWildcards) {
+  BufferedStringListW list("BlackList", 64);
+  list.Add(u"HKEY_CURRENT_USER\\Software\\Abc", 0);         // 0
+  list.Add(u"NOOP", 0);                                     // 1
+  list.Add(u"HKEY_CLASSES_ROOT\\.a?c", 0);                  // 2
+  list.Add(u"-case", 0);                                    // 3
+  list.Add(u"HKEY_LOCAL_MACHINE\\SOFTWARE\\X*Z Val:v", 0);  // 4
+  list.Add(u"NOOP", 0);                                     // 5
+  list.Add(u"HKEY_USERS\\S\u00c4", 0);                      // 6
+  list.Add(u"NOOP", 0);                                     // 7
+  struct Case {
+    const char16_t* text;
+    int32_t index;
+  } cases[] = {
+      {u"HKEY_CURRENT_USER\\software\\abc", 0},
+      {u"HKEY_CURRENT_USER\\Software\\Abc\\Sub", -1},  // subkeys differ in length
+      {u"HKEY_CURRENT_USER\\Software\\Abc Val:x", -1},
+      {u"hkey_classes_root\\.ABC", 2},
+      {u"HKEY_CLASSES_ROOT\\.aXc", 2},
+      {u"HKEY_CLASSES_ROOT\\.ab", -1},
+      {u"HKEY_LOCAL_MACHINE\\SOFTWARE\\XyZ Val:v", 4},  // "*" covers a run
+      {u"HKEY_LOCAL_MACHINE\\SOFTWARE\\XZ Val:vv", -1},
+      {u"HKEY_USERS\\s\u00e4", 6},
+      {u"NOOP", 7},
+      {u"noop", 7},
+      {u"", -1},
+  };
+  for (const Case& c : cases) EXPECT_EQ(list.FindSameLength(c.text), c.index) << "text";
+  // Wildcards belong to the list's items, not to the text looked up.
+  BufferedStringListW literal("BlackList", 4);
+  literal.Add(u"HKEY_CLASSES_ROOT\\abc", 0);
+  EXPECT_EQ(literal.FindSameLength(u"HKEY_CLASSES_ROOT\\a?c"), -1);
+  EXPECT_EQ(literal.FindSameLength(u"HKEY_CLASSES_ROOT\\*bc"), -1);
+}
+
+TEST_F(FindSameLengthTest, WithoutTheTableOnlyAsciiLettersFold) {
+  BufferedStringListW list("BlackList", 4);
+  list.Add(u"HKEY_USERS\\S\u00c4", 0);
+  EXPECT_EQ(list.FindSameLength(u"hkey_users\\s\u00e4"), 0);
+  FreeCaseFoldingTable();
+  EXPECT_EQ(list.FindSameLength(u"hkey_users\\s\u00e4"), -1);
+  EXPECT_EQ(list.FindSameLength(u"hkey_users\\s\u00c4"), 0);
+}
+
+class SlwFileTest : public ::testing::Test {
+ protected:
+  TempFolder folder_;
+  FixedClock clock_;
+  std::u16string file_ = folder_.File(u"IgnoreList.slw1");
+};
+
+TEST_F(SlwFileTest, SavesTheDocumentedBytes) {
+  BufferedStringListW list("IgnoreList", 256);
+  list.Add(u"Ab", 7);
+  list.Add(u"\u00e4", 0x01020304);
+  EXPECT_EQ(list.Save(file_), 2u);
+  EXPECT_EQ(ReadBytes(file_), std::string("SLW1\x02\x00\x00\x00"
+                                          "\x03\x00\x00\x00\x07\x00\x00\x00"
+                                          "A\x00"
+                                          "b\x00\x00\x00"
+                                          "\x02\x00\x00\x00\x04\x03\x02\x01"
+                                          "\xe4\x00\x00\x00",
+                                          34));
+  EXPECT_NE(list.fileTime(), 0u);
+}
+
+TEST_F(SlwFileTest, RoundTripsAndSkipsSavesWithoutChanges) {
+  BufferedStringListW list("IgnoreList", 256);
+  EXPECT_EQ(list.Save(file_), 0u);  // nothing to save: no file
+  EXPECT_EQ(ReadBytes(file_), "<missing>");
+  const std::u16string long_text(20000, u'k');
+  list.Add(u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.abc", 0);
+  list.Add(u"0x00024D5B, 0x00000002, 0x01234567", 0);
+  list.Add(long_text, 0xFFFFFFFF);
+  EXPECT_EQ(list.Save(file_), 3u);
+
+  BufferedStringListW loaded("IgnoreList", 256);
+  EXPECT_EQ(loaded.Load(file_, false), 3u);
+  EXPECT_EQ(Texts(loaded), Texts(list));
+  EXPECT_EQ(loaded.TagAt(2), 0xFFFFFFFFu);
+  EXPECT_EQ(loaded.ChangeCount(), 0u);  // a load into an unchanged list
+  EXPECT_EQ(loaded.fileTime(), list.fileTime());
+  // Unchanged: reported, not written (the file is gone and stays gone).
+  ASSERT_TRUE(platform::FileSystem::Default()->DeleteFile(file_));
+  EXPECT_EQ(loaded.Save(file_), 3u);
+  EXPECT_EQ(ReadBytes(file_), "<missing>");
+  // A load into a changed list counts its additions.
+  list.Save(file_);
+  BufferedStringListW changed("IgnoreList", 256);
+  changed.Add(u"mine", 0);
+  EXPECT_EQ(changed.Load(file_, false), 3u);
+  EXPECT_EQ(changed.ChangeCount(), 4u);
+}
+
+TEST_F(SlwFileTest, ASaveMergesAFileThatAnotherWriterChanged) {
+  const std::u16string record = u"0x00024D5B, 0x00000001, 0x01234567";
+  {
+    BufferedStringListW seed("IgnoreList", 256);
+    seed.Add(u"HKEY_CURRENT_USER\\Software\\One", 0);
+    seed.Add(record, 0);
+    ASSERT_EQ(seed.Save(file_), 2u);
+  }
+  BufferedStringListW ours("IgnoreList", 256);
+  ASSERT_EQ(ours.Load(file_, false), 2u);
+  BufferedStringListW theirs("IgnoreList", 256);
+  ASSERT_EQ(theirs.Load(file_, false), 2u);
+  // Let the file's time move on, as another process's later save does.
+  platform::System::Default()->Sleep(50);
+  theirs.Add(u"HKEY_CURRENT_USER\\Software\\Two", 0);
+  theirs.Add(record, 0);
+  ASSERT_EQ(theirs.Save(file_), 4u);
+
+  ours.Add(u"HKEY_CURRENT_USER\\Software\\Three", 0);
+  ours.Add(record, 0);
+  EXPECT_EQ(ours.Save(file_), 6u);
+  // Pairs stay together although every record reads the same.
+  const std::vector<std::u16string> expected = {u"HKEY_CURRENT_USER\\Software\\One",   record,
+                                                u"HKEY_CURRENT_USER\\Software\\Three", record,
+                                                u"HKEY_CURRENT_USER\\Software\\Two",   record};
+  EXPECT_EQ(Texts(ours), expected);
+  BufferedStringListW reread("IgnoreList", 256);
+  EXPECT_EQ(reread.Load(file_, false), 6u);
+  EXPECT_EQ(Texts(reread), expected);
+}
+
+TEST_F(SlwFileTest, MalformedFilesLoadWhatIsWhole) {
+  struct Case {
+    const char* what;
+    std::string bytes;
+    std::vector<std::u16string> texts;
+  } cases[] = {
+      {"wrong magic", "SLW2" + U32(1) + Slw1Item(u"a", 0), {}},
+      {"short head", "SLW", {}},
+      {"empty", "", {}},
+      {"count larger than the items",
+       "SLW1" + U32(5) + Slw1Item(u"a", 0) + Slw1Item(u"b", 0),
+       {u"a", u"b"}},
+      {"cut inside a text",
+       "SLW1" + U32(2) + Slw1Item(u"a", 0) + Slw1Item(u"bcd", 0).substr(0, 12),
+       {u"a"}},
+      {"an overlong item is stepped over",
+       "SLW1" + U32(2) + U32(40000) + U32(0) + std::string(80000, 'z') + Slw1Item(u"after", 0),
+       {u"after"}},
+      {"empty item and a text without terminator",
+       "SLW1" + U32(3) + U32(0) + U32(0) + U32(1) + U32(0) + std::string(2, '\0') + U32(2) +
+           U32(0) + Utf16Le(u"xy"),
+       {u"x"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteBytes(file_, c.bytes);
+    BufferedStringListW list("IgnoreList", 256);
+    list.Load(file_, false);
+    EXPECT_EQ(Texts(list), c.texts);
+    EXPECT_EQ(list.ChangeCount(), 0u);
+  }
+}
+
+TEST_F(SlwFileTest, OpensAreRetriedUnlessTheFileIsMissing) {
+  FlakyFileSystem fs;
+  BufferedStringListW list("IgnoreList", 256, &fs, &clock_);
+  EXPECT_EQ(list.Load(folder_.File(u"absent.slw1"), false), 0u);
+  EXPECT_EQ(list.Load(folder_.File(u"nofolder\\absent.slw1"), false), 0u);
+  EXPECT_EQ(clock_.sleeps, 0);
+
+  BufferedStringListW seed("IgnoreList", 256);
+  seed.Add(u"a", 0);
+  seed.Save(file_);
+  fs.failOpens = 3;  // held by another process for a moment
+  EXPECT_EQ(list.Load(file_, false), 1u);
+  EXPECT_EQ(clock_.sleeps, 3);
+  EXPECT_EQ(clock_.sleptMs, 30u);
+
+  fs.failOpens = -1;
+  fs.opens = 0;
+  clock_.sleeps = 0;
+  list.Touch();
+  EXPECT_EQ(list.Save(file_), 0u);
+  EXPECT_EQ(fs.opens, 101);  // the time check, then 100 attempts
+  EXPECT_EQ(clock_.sleeps, 99);
+}
+
+TEST_F(SlwFileTest, AShortWriteFailsTheSave) {
+  FlakyFileSystem fs;
+  fs.shortWrites = true;
+  BufferedStringListW list("IgnoreList", 256, &fs, &clock_);
+  list.Add(u"entry", 0);
+  EXPECT_EQ(list.Save(file_), 0u);
+}
+
+}  // namespace

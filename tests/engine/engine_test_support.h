@@ -1,0 +1,156 @@
+// Helpers shared by the engine tests: a throwaway folder reached through the
+// file-system seam, a clock that stands still, and a file system that a test
+// can make fail.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/file_system.h"
+#include "platform/system.h"
+
+namespace engine_test {
+
+// A folder below Z:\tmp (the POSIX /tmp, also under Wine), removed with its
+// files at the end of the test.
+class TempFolder {
+ public:
+  explicit TempFolder(platform::FileSystem* fs = platform::FileSystem::Default()) : fs_(fs) {
+    std::random_device random;
+    const std::string name =
+        "Z:\\tmp\\regclean-test-" + std::to_string(random()) + "-" + std::to_string(random());
+    path_.assign(name.begin(), name.end());
+    EXPECT_TRUE(fs_->CreateDirectory(path_)) << "cannot create the test folder";
+  }
+  ~TempFolder() {
+    std::vector<platform::DirectoryEntry> entries;
+    if (fs_->ListDirectory(path_, &entries))
+      for (const auto& entry : entries) fs_->DeleteFile(path_ + u"\\" + entry.name);
+    fs_->RemoveDirectory(path_);
+  }
+  const std::u16string& path() const { return path_; }
+  std::u16string File(std::u16string_view name) const {
+    return path_ + u"\\" + std::u16string(name);
+  }
+  // The same path in the ANSI code page, for the log's constructor.
+  std::string AnsiFile(std::string_view name) const {
+    return std::string(path_.begin(), path_.end()) + "\\" + std::string(name);
+  }
+
+ private:
+  platform::FileSystem* fs_;
+  std::u16string path_;
+};
+
+inline std::string ReadBytes(std::u16string_view path) {
+  std::string bytes;
+  if (!platform::ReadWholeFile(platform::FileSystem::Default(), path, &bytes)) return "<missing>";
+  return bytes;
+}
+
+inline void WriteBytes(std::u16string_view path, std::string_view bytes) {
+  ASSERT_TRUE(platform::WriteWholeFile(platform::FileSystem::Default(), path, bytes));
+}
+
+// UTF-16 LE bytes of a text.
+inline std::string Utf16Le(std::u16string_view text) {
+  std::string bytes;
+  for (char16_t c : text) {
+    bytes.push_back(static_cast<char>(c & 0xFF));
+    bytes.push_back(static_cast<char>(c >> 8));
+  }
+  return bytes;
+}
+
+// A clock fixed at a chosen local time and UTC file time; Sleep returns at
+// once and is counted.
+class FixedClock : public platform::SystemWrapper {
+ public:
+  FixedClock() : SystemWrapper(platform::System::Default()) {}
+  platform::LocalTime GetLocalTime() override { return localTime; }
+  uint64_t GetSystemTimeAsFileTime() override { return fileTime; }
+  void Sleep(uint32_t milliseconds) override {
+    ++sleeps;
+    sleptMs += milliseconds;
+  }
+
+  platform::LocalTime localTime{2014, 1, 5, 31, 9, 5, 7, 123};
+  uint64_t fileTime = 0;
+  std::atomic<int> sleeps{0};
+  std::atomic<uint64_t> sleptMs{0};
+};
+
+// Forwards to the real file system; a test sets how many opens fail with
+// which error, and may cut writes short.
+class FlakyFileSystem : public platform::FileSystem {
+ public:
+  platform::FileSystem* target = platform::FileSystem::Default();
+  int failOpens = 0;  // -1: fail every open
+  uint32_t openError = platform::kErrorSharingViolation;
+  int opens = 0;
+  bool shortWrites = false;
+
+  uint32_t GetLastError() override { return lastError_.empty() ? target->GetLastError() : Pop(); }
+  void SetLastError(uint32_t error) override { target->SetLastError(error); }
+  uint32_t GetFileAttributes(std::u16string_view path) override {
+    return target->GetFileAttributes(path);
+  }
+  bool CreateDirectory(std::u16string_view path) override { return target->CreateDirectory(path); }
+  bool RemoveDirectory(std::u16string_view path) override { return target->RemoveDirectory(path); }
+  bool DeleteFile(std::u16string_view path) override { return target->DeleteFile(path); }
+  bool MoveFile(std::u16string_view from, std::u16string_view to, uint32_t flags) override {
+    return target->MoveFile(from, to, flags);
+  }
+  bool ListDirectory(std::u16string_view path,
+                     std::vector<platform::DirectoryEntry>* entries) override {
+    return target->ListDirectory(path, entries);
+  }
+  platform::FileHandle CreateFile(std::u16string_view path, uint32_t access, uint32_t share,
+                                  uint32_t disposition) override {
+    ++opens;
+    if (failOpens != 0) {
+      if (failOpens > 0) --failOpens;
+      lastError_.assign(1, openError);
+      return nullptr;
+    }
+    return target->CreateFile(path, access, share, disposition);
+  }
+  bool ReadFile(platform::FileHandle file, void* buffer, uint32_t size, uint32_t* read) override {
+    return target->ReadFile(file, buffer, size, read);
+  }
+  bool WriteFile(platform::FileHandle file, const void* data, uint32_t size,
+                 uint32_t* written) override {
+    if (shortWrites && size > 1) size /= 2;
+    return target->WriteFile(file, data, size, written);
+  }
+  bool FlushFileBuffers(platform::FileHandle file) override {
+    return target->FlushFileBuffers(file);
+  }
+  int64_t SetFilePointer(platform::FileHandle file, int64_t offset, uint32_t origin) override {
+    return target->SetFilePointer(file, offset, origin);
+  }
+  bool SetEndOfFile(platform::FileHandle file) override { return target->SetEndOfFile(file); }
+  bool GetFileSize(platform::FileHandle file, uint64_t* size) override {
+    return target->GetFileSize(file, size);
+  }
+  bool GetFileTime(platform::FileHandle file, uint64_t* lastWrite) override {
+    return target->GetFileTime(file, lastWrite);
+  }
+  bool CloseHandle(platform::FileHandle file) override { return target->CloseHandle(file); }
+  std::u16string GetCurrentDirectory() override { return target->GetCurrentDirectory(); }
+
+ private:
+  uint32_t Pop() {
+    const uint32_t error = lastError_.back();
+    lastError_.clear();
+    return error;
+  }
+  std::vector<uint32_t> lastError_;
+};
+
+}  // namespace engine_test

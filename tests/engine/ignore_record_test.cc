@@ -1,0 +1,109 @@
+#include "modules/RegistryCleanerModule/dll/ignore_record.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/engine/engine_test_support.h"
+
+namespace {
+
+constexpr uint64_t kFileTimePerDay = 864000000000ull;
+
+TEST(IgnoreRecord, CurrentDayNumberCountsWholeUtcDaysSince1601) {
+  engine_test::FixedClock clock;
+  clock.fileTime = 0;
+  EXPECT_EQ(CurrentDayNumber(&clock), 0u);
+  clock.fileTime = kFileTimePerDay - 1;
+  EXPECT_EQ(CurrentDayNumber(&clock), 0u);
+  clock.fileTime = kFileTimePerDay;
+  EXPECT_EQ(CurrentDayNumber(&clock), 1u);
+  // 2014-01-31 12:00 UTC.
+  clock.fileTime = 150875 * kFileTimePerDay + kFileTimePerDay / 2;
+  EXPECT_EQ(CurrentDayNumber(&clock), 150875u);
+  EXPECT_GT(CurrentDayNumber(), 150875u);  // the real clock is later than that
+}
+
+TEST(IgnoreRecord, ReadsHexadecimalNumbers) {
+  struct Case {
+    const char16_t* text;
+    uint32_t value;
+  } cases[] = {
+      {u"", 0},
+      {u"0x0000001F", 31},
+      {u"  \t0X1f", 31},
+      {u"1fZ9", 31},
+      {u"x10", 16},
+      {u"1x0", 16},
+      {u"0x0x1", 0},
+      {u"FFFFFFFFF", 0xFFFFFFFF},
+      {u"123456789", 0x23456789},
+      {u"-1", 0},
+      {u"abcdef", 0xABCDEF},
+      {u"g", 0},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ReadHexNumber(c.text), c.value) << "text";
+}
+
+TEST(IgnoreRecord, FormatsAndParsesRecords) {
+  const IgnoreRecord record{0x24D5B, 2, 0x01234567};
+  const std::u16string text = FormatIgnoreRecord(record);
+  EXPECT_EQ(text, u"0x00024D5B, 0x00000002, 0x01234567");
+  IgnoreRecord parsed;
+  ASSERT_TRUE(ParseIgnoreRecord(text, &parsed));
+  EXPECT_EQ(parsed.cleanDay, 0x24D5Bu);
+  EXPECT_EQ(parsed.cleanCount, 2u);
+  EXPECT_EQ(parsed.session, 0x01234567u);
+  EXPECT_EQ(ReadCleanCount(text), 2u);
+
+  EXPECT_FALSE(ParseIgnoreRecord(u"0x00024D5B, 0x00000002", &parsed));
+  EXPECT_FALSE(ParseIgnoreRecord(u"0x00024D5B,0x00000002,0x1", &parsed));
+  EXPECT_FALSE(ParseIgnoreRecord(u"HKEY_CURRENT_USER\\Software\\Abc", &parsed));
+  EXPECT_EQ(ReadCleanCount(u"HKEY_CURRENT_USER\\Software\\Abc"), 0u);
+  ASSERT_TRUE(ParseIgnoreRecord(u"junk, , ", &parsed));
+  EXPECT_EQ(parsed.cleanDay, 0u);
+  EXPECT_EQ(parsed.cleanCount, 0u);
+}
+
+TEST(IgnoreRecord, AnEntryThatComesBackIsLeftAloneForAWhile) {
+  constexpr uint32_t kCleaned = 150875;
+  constexpr uint32_t kSession = 1000;
+  constexpr uint32_t kLaterSession = 2000;
+  const auto exclude = IgnoreVerdict::kExclude;
+  const auto report = IgnoreVerdict::kReport;
+  const auto forget = IgnoreVerdict::kForget;
+  struct Case {
+    uint32_t count;
+    int32_t age;
+    bool sameSession;
+    IgnoreVerdict verdict;
+  } cases[] = {
+      // Back within the boot session of the clean: always left alone.
+      {1, 0, true, exclude},
+      {0, 30, true, exclude},
+      // After a reboot, by how often it was cleaned.
+      {0, 0, false, report},
+      {1, 0, false, report},
+      {2, 0, false, exclude},
+      {2, 1, false, report},
+      {3, 1, false, exclude},
+      {3, 2, false, report},
+      {4, 3, false, exclude},
+      {4, 4, false, report},
+      {5, 7, false, exclude},
+      {5, 8, false, report},
+      {6, 14, false, exclude},
+      {100, 14, false, exclude},
+      // Forgotten after 14 days.
+      {6, 15, false, forget},
+      {2, 400, false, forget},
+      // A clock set back makes the age negative: still recent.
+      {2, -3, false, exclude},
+  };
+  for (const Case& c : cases) {
+    const IgnoreRecord record{kCleaned, c.count, kSession};
+    EXPECT_EQ(JudgeIgnoreRecord(record, kCleaned + c.age, c.sameSession ? kSession : kLaterSession),
+              c.verdict)
+        << "count " << c.count << " age " << c.age << " same session " << c.sameSession;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,258 @@
+#include "modules/RegistryCleanerModule/dll/my_logfile.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+
+#include "platform/system_text.h"
+#include "tests/engine/engine_test_support.h"
+
+namespace {
+
+using engine_test::FixedClock;
+using engine_test::ReadBytes;
+using engine_test::TempFolder;
+
+constexpr uint32_t kEngineLogBuffer = 0x400000;
+constexpr uint32_t kEngineLogFlags = MyLogfile::kCloseAfterWrite;
+constexpr uint32_t kEngineLogLimit = 0xc800000;
+
+class MyLogfileTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<MyLogfile> NewLog(const std::string& name, uint32_t buffer = kEngineLogBuffer,
+                                    uint32_t flags = kEngineLogFlags) {
+    return std::make_unique<MyLogfile>(folder_.AnsiFile(name).c_str(), buffer, flags,
+                                       kEngineLogLimit, platform::FileSystem::Default(), &clock_);
+  }
+  std::string Contents(const std::string& name) {
+    return ReadBytes(folder_.File(std::u16string(name.begin(), name.end())));
+  }
+
+  TempFolder folder_;
+  FixedClock clock_;
+};
+
+TEST_F(MyLogfileTest, EveryPrefixStyleReadsAsDocumented) {
+  struct Case {
+    int style;
+    const char* line;
+  } cases[] = {
+      {4, "2014-01-31 09:05:07,123 lv:06 -> Start: RegCleanerThread, mode: Scan\r\n"},
+      {3, "2014-01-31 09:05:07,123 -> Start: RegCleanerThread, mode: Scan\r\n"},
+      {2, "09:05:07,123 lv:06 -> Start: RegCleanerThread, mode: Scan\r\n"},
+      {1, "09:05:07,123 -> Start: RegCleanerThread, mode: Scan\r\n"},
+      {0, "Start: RegCleanerThread, mode: Scan\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.style);
+    const std::string name = "style" + std::to_string(c.style) + ".log";
+    auto log = NewLog(name);
+    ASSERT_TRUE(log->EverOpened());
+    log->SetPrefixStyle(c.style);
+    const int written = log->Printf(6, "Start: %ls, mode: %ls", u"RegCleanerThread", u"Scan");
+    EXPECT_EQ(written, static_cast<int>(std::string(c.line).size()));
+    log->Flush();
+    EXPECT_EQ(Contents(name), c.line);
+  }
+}
+
+TEST_F(MyLogfileTest, ALineAtTheLevelIsWrittenAndOneAboveIsNot) {
+  auto log = NewLog("level.log");
+  EXPECT_EQ(log->Level(), 12);
+  EXPECT_GT(log->Printf(12, "twelve"), 0);
+  EXPECT_EQ(log->Printf(13, "thirteen"), 0);
+  log->SetLevel(6);
+  EXPECT_GT(log->Printf(3, "Host: %ls", u"x"), 0);
+  EXPECT_GT(log->Printf(6, "Start"), 0);
+  EXPECT_EQ(log->Printf(7, "Missing: %ls", u"y"), 0);
+  EXPECT_EQ(log->Printf(8, "Key: %s\\%ls", "HKEY_LOCAL_MACHINE", u"SOFTWARE"), 0);
+  log->SetLevel(-1);  // signed: nothing passes, not even level 0
+  EXPECT_EQ(log->Printf(0, "zero"), 0);
+  log->Flush();
+  EXPECT_EQ(Contents("level.log"),
+            "2014-01-31 09:05:07,123 lv:12 -> twelve\r\n"
+            "2014-01-31 09:05:07,123 lv:03 -> Host: x\r\n"
+            "2014-01-31 09:05:07,123 lv:06 -> Start\r\n");
+}
+
+TEST_F(MyLogfileTest, WideArgumentsAreConvertedToTheAnsiCodePage) {
+  auto log = NewLog("wide.log");
+  log->SetPrefixStyle(0);
+  log->Printf(3, "Key: %ls|%-6ls|%6.2ls|%ls", u"Caf\u00e9 \u03a9", u"ab", u"xyz", nullptr);
+  log->Printf(3, "%S and %lc", u"\u00e9t\u00e9", u'\u00e9');
+  log->Flush();
+  const std::string expected = "Key: " + platform::U16ToAnsi(u"Caf\u00e9 \u03a9") +
+                               "|ab    |    xy|(null)\r\n" + platform::U16ToAnsi(u"\u00e9t\u00e9") +
+                               " and " + platform::U16ToAnsi(u"\u00e9") + "\r\n";
+  EXPECT_EQ(Contents("wide.log"), expected);
+#ifndef _WIN32
+  // On POSIX the ANSI code page is UTF-8.
+  EXPECT_EQ(expected.substr(0, 14), "Key: Caf\xC3\xA9 \xCE\xA9|");
+#endif
+}
+
+TEST_F(MyLogfileTest, NarrowConversionsFollowPrintf) {
+  auto log = NewLog("narrow.log");
+  log->SetPrefixStyle(0);
+  log->Printf(3, "%d|%5.2f|%08X|%s|%c|%lld|%zu|%u|%-4d|%+d|%%|%.3s|%*d|%s", -42, 3.14159, 0xBEEFu,
+              "text", 'Z', -1234567890123ll, static_cast<size_t>(7), 4000000000u, 5, 9, "abcdef", 4,
+              12, static_cast<const char*>(nullptr));
+  log->Flush();
+  EXPECT_EQ(Contents("narrow.log"),
+            "-42| 3.14|0000BEEF|text|Z|-1234567890123|7|4000000000|5   |+9|%|abc|  12|(null)\r\n");
+}
+
+TEST_F(MyLogfileTest, AFormatThatCannotBeServedIsLoggedAsItStands) {
+  auto log = NewLog("fault.log");
+  log->Printf(4, "Broken %y format %d", 5);
+  log->Printf(4, "");
+  log->Printf(4, nullptr);
+  log->Printf(4, "count%n", nullptr);
+  log->PrintfRaw(nullptr);
+  log->PrintfRaw("[%q]");
+  log->Flush();
+  EXPECT_EQ(Contents("fault.log"),
+            "2014-01-31 09:05:07,123 lv:04 -> Broken %y format %d\r\n"
+            "2014-01-31 09:05:07,123 lv:04 -> \r\n"
+            "2014-01-31 09:05:07,123 lv:04 -> MyLogfile::FormatStringError1\r\n"
+            "2014-01-31 09:05:07,123 lv:04 -> count%n\r\n"
+            "MyLogfile::FormatStringError2[%q]");
+}
+
+TEST_F(MyLogfileTest, LinesStayInTheBufferUntilFlush) {
+  auto log = NewLog("buffer.log");
+  log->Printf(6, "one");
+  log->Printf(6, "two");
+  EXPECT_EQ(Contents("buffer.log"), "");
+  EXPECT_FALSE(log->IsOpen());  // closed between writes
+  EXPECT_EQ(log->SizeWithBuffer(), 2 * 38);
+  EXPECT_EQ(log->Flush(), 76u);
+  EXPECT_EQ(Contents("buffer.log").size(), 76u);
+  EXPECT_EQ(log->SizeWithBuffer(), 76);
+  EXPECT_FALSE(log->IsOpen());
+  EXPECT_EQ(log->Flush(), 0u);
+}
+
+TEST_F(MyLogfileTest, AFullBufferIsWrittenOutBeforeTheNextText) {
+  // Room for 15 bytes and a terminator.
+  auto log = NewLog("small.log", 16);
+  EXPECT_EQ(log->WriteText("0123456789"), 10);
+  EXPECT_EQ(Contents("small.log"), "");
+  EXPECT_EQ(log->WriteText("abcde"), 5);  // 10 + 5 + 1 fits exactly
+  EXPECT_EQ(Contents("small.log"), "");
+  EXPECT_EQ(log->WriteText("X"), 1);  // does not fit: the buffer goes out first
+  EXPECT_EQ(Contents("small.log"), "0123456789abcde");
+  // A text larger than the whole buffer goes straight to the file.
+  EXPECT_EQ(log->WriteText("this text is longer than sixteen"), 32);
+  EXPECT_EQ(Contents("small.log"), "0123456789abcdeXthis text is longer than sixteen");
+  EXPECT_EQ(log->WriteText(""), 0);
+  log->WriteText("tail");
+  log.reset();  // destruction writes the rest
+  EXPECT_EQ(Contents("small.log"), "0123456789abcdeXthis text is longer than sixteentail");
+}
+
+TEST_F(MyLogfileTest, FlushEachLineWritesAtOnce) {
+  // Share mode read: others may read the file while the log holds it open.
+  auto log = NewLog("each.log", kEngineLogBuffer, platform::kFileShareRead);
+  log->SetFlushEachLine(true);
+  EXPECT_TRUE(log->IsOpen());  // without close-after-write the file stays open
+  log->PrintfRaw("@echo off%s", "\r\n");
+  EXPECT_EQ(Contents("each.log"), "@echo off\r\n");
+}
+
+TEST_F(MyLogfileTest, TwoLogsOnOneFileAppendInFlushOrder) {
+  {
+    auto earlier = NewLog("shared.log");
+    earlier->WriteText("start\r\n");
+  }
+  auto first = NewLog("shared.log");
+  auto second = NewLog("shared.log");
+  first->WriteText("a1\r\n");
+  second->WriteText("b1\r\n");
+  first->Flush();
+  second->Flush();
+  first->WriteText("a2\r\n");
+  first->Flush();
+  EXPECT_EQ(Contents("shared.log"), "start\r\na1\r\nb1\r\na2\r\n");
+}
+
+TEST_F(MyLogfileTest, LinesFromTwoThreadsStayWhole) {
+  // The real clock: a thread that finds the lock taken waits 1 ms per try.
+  auto log = std::make_unique<MyLogfile>(folder_.AnsiFile("threads.log").c_str(), kEngineLogBuffer,
+                                         kEngineLogFlags, kEngineLogLimit);
+  log->SetPrefixStyle(0);
+  auto work = [&log](const char* who) {
+    for (int i = 0; i < 500; ++i) log->Printf(6, "%s line %03d", who, i);
+  };
+  std::thread a(work, "worker");
+  std::thread b(work, "module");
+  a.join();
+  b.join();
+  log->Flush();
+  const std::string text = Contents("threads.log");
+  size_t lines = 0, worker = 0;
+  for (size_t pos = 0; pos < text.size();) {
+    const size_t end = text.find("\r\n", pos);
+    ASSERT_NE(end, std::string::npos);
+    const std::string line = text.substr(pos, end - pos);
+    ASSERT_EQ(line.size(), 15u) << line;
+    if (line.rfind("worker", 0) == 0) ++worker;
+    ++lines;
+    pos = end + 2;
+  }
+  EXPECT_EQ(lines, 1000u);
+  EXPECT_EQ(worker, 500u);
+}
+
+TEST_F(MyLogfileTest, AnOverlongLineIsCutAtTheFormatLimit) {
+  auto log = NewLog("long.log");
+  const std::string huge(3 * 1024 * 1024, 'x');
+  const int written = log->Printf(6, "%s", huge.c_str());
+  EXPECT_EQ(written, static_cast<int>(MyLogfile::kFormatLimit - 1));
+  log->Flush();
+  const std::string text = Contents("long.log");
+  ASSERT_EQ(text.size(), MyLogfile::kFormatLimit - 1);
+  EXPECT_EQ(text.substr(text.size() - 3), "x\r\n");
+}
+
+TEST_F(MyLogfileTest, WipeZeroesAndDeletesAndReopenStartsAfresh) {
+  auto batch = NewLog("restore.bat", 4096, 0);
+  batch->SetPrefixStyle(0);
+  batch->WriteText("old content");
+  batch->Flush();
+  EXPECT_EQ(batch->SizeWithBuffer(), 11);
+  EXPECT_TRUE(batch->Wipe());
+  EXPECT_EQ(Contents("restore.bat"), "<missing>");
+  EXPECT_FALSE(batch->Wipe());
+  EXPECT_TRUE(batch->Reopen());
+  batch->WriteText("new");
+  batch->Close();
+  EXPECT_EQ(Contents("restore.bat"), "new");
+}
+
+TEST_F(MyLogfileTest, AFileThatCannotBeOpenedKeepsTheLinesBuffered) {
+  auto log = std::make_unique<MyLogfile>((folder_.AnsiFile("missing") + "\\x.log").c_str(),
+                                         kEngineLogBuffer, kEngineLogFlags, kEngineLogLimit,
+                                         platform::FileSystem::Default(), &clock_);
+  EXPECT_FALSE(log->EverOpened());
+  EXPECT_EQ(clock_.sleeps, 199);  // 200 attempts, 10 ms apart
+  EXPECT_EQ(clock_.sleptMs, 1990u);
+  EXPECT_GT(log->Printf(3, "kept"), 0);
+  EXPECT_EQ(log->Flush(), 0u);
+  EXPECT_EQ(log->SizeWithBuffer(), 39);
+}
+
+TEST_F(MyLogfileTest, TheProcessWideLogIsClearedWithItsObject) {
+  EXPECT_EQ(EngineLogPrintf(3, "nowhere"), 0);
+  auto log = NewLog("engine.log");
+  SetEngineLog(log.get());
+  EXPECT_EQ(EngineLog(), log.get());
+  EXPECT_GT(EngineLogPrintf(3, "via %ls", u"pointer"), 0);
+  EXPECT_EQ(EngineLogPrintf(13, "too verbose"), 0);
+  log.reset();
+  EXPECT_EQ(EngineLog(), nullptr);
+  EXPECT_EQ(Contents("engine.log"), "2014-01-31 09:05:07,123 lv:03 -> via pointer\r\n");
+}
+
+}  // namespace

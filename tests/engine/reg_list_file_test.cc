@@ -1,0 +1,124 @@
+#include "modules/RegistryCleanerModule/dll/reg_list_file.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "modules/RegistryCleanerModule/dll/my_logfile.h"
+#include "modules/RegistryCleanerModule/dll/scanners/case_folding.h"
+#include "tests/engine/engine_test_support.h"
+
+namespace {
+
+using engine_test::FixedClock;
+using engine_test::ReadBytes;
+using engine_test::TempFolder;
+using engine_test::Utf16Le;
+using engine_test::WriteBytes;
+
+std::vector<std::u16string> Texts(const BufferedStringListW& list) {
+  std::vector<std::u16string> out;
+  for (int32_t i = 0; i < list.Count(); ++i) out.emplace_back(list.At(i));
+  return out;
+}
+
+class RegListFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override { BuildCaseFoldingTable(); }
+  void TearDown() override { FreeCaseFoldingTable(); }
+
+  // Writes text as UTF-16 LE with a byte-order mark and reads it.
+  int32_t Read(std::u16string_view text, bool byteOrderMark = true) {
+    WriteBytes(file_, (byteOrderMark ? std::string("\xFF\xFE") : std::string()) + Utf16Le(text));
+    return ReadRegListFile(&list_, file_);
+  }
+
+  TempFolder folder_;
+  std::u16string file_ = folder_.File(u"BlackList.cfg");
+  BufferedStringListW list_{"BlackList", 64};
+};
+
+TEST_F(RegListFileTest, ReadsEntriesAfterTheSectionLine) {
+  const std::u16string text =
+      u"; black list of the registry cleaner\r\n"
+      u"HKEY_LOCAL_MACHINE\\Before\\Section\r\n"
+      u"  [reglist] entries follow\r\n"
+      u"\r\n"
+      u"// a comment\r\n"
+      u"   ; another\r\n"
+      u"HKEY_CURRENT_USER\\Software\\Abc\r\n"
+      u"\t HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.abc , Name , -case\r\n"
+      u"\"HKEY_CURRENT_USER\\Software\\A,B\", \"Value, with comma\", -case, more, text\n"
+      u"HKEY_CLASSES_ROOT\\.xyz, *, \r\n"
+      u"HKEY_USERS\\.DEFAULT\\X,,\r\n"
+      u"[OtherSection]\r\n"
+      u", value without key\r\n"
+      u"HKEY_LOCAL_MACHINE\\Last";
+  EXPECT_EQ(Read(text), 7);
+  const std::vector<std::u16string> expected = {
+      u"HKEY_CURRENT_USER\\Software\\Abc",
+      u"NOOP",
+      u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.abc Val:Name",
+      u"-case",
+      u"HKEY_CURRENT_USER\\Software\\A,B Val:Value, with comma",
+      u"-case, more, text",
+      u"HKEY_CLASSES_ROOT\\.xyz",
+      u"NOOP",
+      u"HKEY_USERS\\.DEFAULT\\X",
+      u"NOOP",
+      u"[OtherSection]",
+      u"NOOP",
+      u"HKEY_LOCAL_MACHINE\\Last",
+      u"NOOP",
+  };
+  EXPECT_EQ(Texts(list_), expected);
+  for (int32_t i = 0; i < list_.Count(); ++i) EXPECT_EQ(list_.TagAt(i), 0u);
+}
+
+TEST_F(RegListFileTest, TheByteOrderMarkBelongsToTheFirstLine) {
+  EXPECT_EQ(Read(u"[RegList]\r\nHKEY_CURRENT_USER\\Software\\Abc\r\n"), 0);
+  EXPECT_EQ(list_.Count(), 0);
+  EXPECT_EQ(Read(u"\r\n[RegList]\r\nHKEY_CURRENT_USER\\Software\\Abc\r\n"), 1);
+}
+
+TEST_F(RegListFileTest, UnmarkedUtf16IsRecognised) {
+  EXPECT_EQ(Read(u"; no mark\r\n[RegList]\r\nHKEY_CURRENT_USER\\Software\\Abc\r\n", false), 1);
+}
+
+TEST_F(RegListFileTest, AnOverlongLineIsCutAndItsRestReadAsTheNextLine) {
+  const std::u16string first = u"HKEY_LOCAL_MACHINE\\" + std::u16string(16384 - 19, u'k');
+  EXPECT_EQ(Read(u"\r\n[RegList]\r\n" + first + u"HKEY_CURRENT_USER\\Rest\r\n"), 2);
+  EXPECT_EQ(Texts(list_),
+            (std::vector<std::u16string>{first, u"NOOP", u"HKEY_CURRENT_USER\\Rest", u"NOOP"}));
+}
+
+TEST_F(RegListFileTest, RejectsFilesThatAreMissingSmallOrNotUtf16) {
+  FixedClock clock;
+  MyLogfile log(folder_.AnsiFile("list.log").c_str(), 4096, MyLogfile::kCloseAfterWrite, 0,
+                platform::FileSystem::Default(), &clock);
+  SetEngineLog(&log);
+  EXPECT_EQ(ReadRegListFile(&list_, folder_.File(u"absent.cfg")), 0);
+  WriteBytes(file_, "\xFF\xFE" + Utf16Le(u"[RegList]\nHKCU\\A"));  // 28 bytes
+  EXPECT_EQ(ReadRegListFile(&list_, file_), 0);
+  WriteBytes(file_, "; written as ANSI text\r\n[RegList]\r\nHKEY_CURRENT_USER\\Software\\Abc\r\n");
+  EXPECT_EQ(ReadRegListFile(&list_, file_), 0);
+  EXPECT_EQ(list_.Count(), 0);
+  SetEngineLog(nullptr);
+  log.Flush();
+  const std::string path(file_.begin(), file_.end());
+  EXPECT_EQ(ReadBytes(folder_.File(u"list.log")),
+            "2014-01-31 09:05:07,123 lv:04 -> UNICODE File Type missmatch: " + path + "\r\n");
+}
+
+TEST(ListEntryText, NamesKeysAndValues) {
+  EXPECT_EQ(ListEntryText(u"HKEY_LOCAL_MACHINE", u"SOFTWARE\\Classes\\.abc", u""),
+            u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.abc");
+  EXPECT_EQ(ListEntryText(u"HKEY_CURRENT_USER", u"Software\\Abc", u"Name"),
+            u"HKEY_CURRENT_USER\\Software\\Abc Val:Name");
+  const std::u16string text = ListEntryText(u"HKEY_USERS", std::u16string(20000, u'k'), u"v");
+  EXPECT_EQ(text.size(), kMaxEntryTextLength);
+  EXPECT_EQ(text.substr(0, 12), u"HKEY_USERS\\k");
+}
+
+}  // namespace
