@@ -10,8 +10,8 @@
 namespace platform {
 
 // The simple case folding of one UTF-16 unit: a capital letter becomes its
-// small form. Covers ASCII, Latin-1, Latin Extended-A, basic Greek and
-// Cyrillic; any other unit is returned unchanged.
+// small form, as the system's lower-casing gives it (on POSIX the Unicode
+// simple case mapping, as Wine's tables); any other unit is unchanged.
 char16_t FoldCase(char16_t c);
 
 // text with every unit folded.

@@ -1,5 +1,7 @@
 #include "platform/file_system.h"
 
+#include "platform/system.h"
+
 namespace platform {
 
 bool ReadWholeFile(FileSystem* fs, std::u16string_view path, std::string* bytes) {
@@ -46,7 +48,7 @@ bool WriteWholeFile(FileSystem* fs, std::u16string_view path, std::string_view b
 
 std::u16string DefaultSearchPath(FileSystem* fs, std::u16string_view pathVariable) {
   std::u16string folders;
-  const std::u16string host = fs->GetHostFileName();
+  const std::u16string host = System::Default()->GetHostFileName();
   const size_t slash = host.find_last_of(u"\\/");
   if (slash != std::u16string::npos) folders = host.substr(0, slash == 2 ? 3 : slash);
   const std::u16string windows = fs->GetWindowsDirectory();

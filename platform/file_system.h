@@ -132,12 +132,6 @@ class FileSystem {
   virtual std::u16string GetWindowsDirectory() = 0;
   // The drives that exist, bit 0 for A: (GetLogicalDrives).
   virtual uint32_t GetLogicalDrives() = 0;
-
-  // The file of the running program, and of the library or program that
-  // holds address, as Windows paths. The POSIX backend shows the Unix file
-  // through Z: ("/opt/x/host" is "Z:\opt\x\host"). Empty when unknown.
-  virtual std::u16string GetHostFileName() = 0;
-  virtual std::u16string GetModuleFileName(const void* address) = 0;
 };
 
 // Forwards every call to another FileSystem; a test derives from it and
@@ -200,10 +194,6 @@ class FileSystemWrapper : public FileSystem {
   std::u16string GetSystemDirectory() override { return target_->GetSystemDirectory(); }
   std::u16string GetWindowsDirectory() override { return target_->GetWindowsDirectory(); }
   uint32_t GetLogicalDrives() override { return target_->GetLogicalDrives(); }
-  std::u16string GetHostFileName() override { return target_->GetHostFileName(); }
-  std::u16string GetModuleFileName(const void* address) override {
-    return target_->GetModuleFileName(address);
-  }
 
  private:
   FileSystem* target_;

@@ -3,7 +3,7 @@
 #include <mutex>
 #include <utility>
 
-#include "platform/code_page.h"
+#include "platform/system_text.h"
 #include "support/kv_path.h"
 
 namespace {

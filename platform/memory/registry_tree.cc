@@ -15,24 +15,6 @@ bool IsWowName(std::u16string_view name) { return NamesEqual(name, kWow6432Node)
 
 }  // namespace
 
-char16_t FoldCase(char16_t c) {
-  if (c < 0x80) return (c >= u'A' && c <= u'Z') ? c + 32 : c;
-  if (c < 0x100) return (c >= 0xC0 && c <= 0xDE && c != 0xD7) ? c + 32 : c;
-  if (c < 0x180) {
-    if (c == 0x130) return u'i';
-    if (c == 0x178) return 0xFF;
-    if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) return (c & 1) ? c + 1 : c;
-    if (c == 0x131 || c == 0x138 || c == 0x149 || c == 0x17F) return c;
-    return (c & 1) ? c : c + 1;
-  }
-  if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return c + 32;
-  if (c >= 0x410 && c <= 0x42F) return c + 32;
-  if (c >= 0x400 && c <= 0x40F) return c + 80;
-  if ((c >= 0x460 && c <= 0x481) || (c >= 0x48A && c <= 0x4BF)) return (c & 1) ? c : c + 1;
-  if (c >= 0xFF21 && c <= 0xFF3A) return c + 32;
-  return c;
-}
-
 int CompareNames(std::u16string_view a, std::u16string_view b) {
   const size_t n = std::min(a.size(), b.size());
   for (size_t i = 0; i < n; ++i) {

@@ -10,11 +10,12 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/case_fold.h"
+
 namespace platform::memory {
 
-// Folds one UTF-16 unit to lower case as Wine's registry compares names
-// (ASCII, Latin-1, Latin Extended-A, Greek, Cyrillic, full-width Latin).
-char16_t FoldCase(char16_t c);
+// Names fold with platform::FoldCase, as Wine's registry compares them.
+using platform::FoldCase;
 // Wine's order of names: folded units first, then the shorter name first.
 // Negative, zero or positive.
 int CompareNames(std::u16string_view a, std::u16string_view b);

@@ -337,20 +337,6 @@ class PosixFileSystem final : public FileSystem {
   std::u16string GetWindowsDirectory() override { return u"C:\\windows"; }
   uint32_t GetLogicalDrives() override { return posix::DriveMask(); }
 
-  std::u16string GetHostFileName() override {
-    char target[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", target, sizeof(target) - 1);
-    if (n <= 0) return {};
-    return posix::ToWindowsPath(std::string_view(target, static_cast<size_t>(n)));
-  }
-  std::u16string GetModuleFileName(const void* address) override {
-    Dl_info info;
-    if (dladdr(address, &info) == 0 || info.dli_fname == nullptr) return {};
-    char resolved[PATH_MAX];
-    if (realpath(info.dli_fname, resolved) == nullptr) return {};
-    return posix::ToWindowsPath(resolved);
-  }
-
  private:
   static bool Fail(uint32_t error) {
     t_lastError = error;

@@ -154,29 +154,6 @@ class Win32FileSystem final : public FileSystem {
   }
   uint32_t GetLogicalDrives() override { return ::GetLogicalDrives(); }
 
-  std::u16string GetHostFileName() override { return ModuleFile(nullptr); }
-  std::u16string GetModuleFileName(const void* address) override {
-    HMODULE module = nullptr;
-    if (!::GetModuleHandleExW(
-            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-            static_cast<LPCWSTR>(address), &module))
-      return {};
-    return ModuleFile(module);
-  }
-
- private:
-  // GetModuleFileNameW truncates instead of telling the size it needs.
-  static std::u16string ModuleFile(HMODULE module) {
-    std::wstring buffer(MAX_PATH, L'\0');
-    for (;;) {
-      const DWORD n =
-          ::GetModuleFileNameW(module, buffer.data(), static_cast<DWORD>(buffer.size()));
-      if (n == 0) return {};
-      if (n < buffer.size()) return U(std::wstring_view(buffer.data(), n));
-      if (buffer.size() >= 32768) return {};
-      buffer.resize(buffer.size() * 2);
-    }
-  }
 };
 
 }  // namespace

@@ -87,28 +87,16 @@ class FixedClock : public platform::SystemWrapper {
 
 // Forwards to the real file system; a test sets how many opens fail with
 // which error, and may cut writes short.
-class FlakyFileSystem : public platform::FileSystem {
+class FlakyFileSystem : public platform::FileSystemWrapper {
  public:
-  platform::FileSystem* target = platform::FileSystem::Default();
+  FlakyFileSystem() : FileSystemWrapper(platform::FileSystem::Default()) {}
   int failOpens = 0;  // -1: fail every open
   uint32_t openError = platform::kErrorSharingViolation;
   int opens = 0;
   bool shortWrites = false;
 
-  uint32_t GetLastError() override { return lastError_.empty() ? target->GetLastError() : Pop(); }
-  void SetLastError(uint32_t error) override { target->SetLastError(error); }
-  uint32_t GetFileAttributes(std::u16string_view path) override {
-    return target->GetFileAttributes(path);
-  }
-  bool CreateDirectory(std::u16string_view path) override { return target->CreateDirectory(path); }
-  bool RemoveDirectory(std::u16string_view path) override { return target->RemoveDirectory(path); }
-  bool DeleteFile(std::u16string_view path) override { return target->DeleteFile(path); }
-  bool MoveFile(std::u16string_view from, std::u16string_view to, uint32_t flags) override {
-    return target->MoveFile(from, to, flags);
-  }
-  bool ListDirectory(std::u16string_view path,
-                     std::vector<platform::DirectoryEntry>* entries) override {
-    return target->ListDirectory(path, entries);
+  uint32_t GetLastError() override {
+    return lastError_.empty() ? FileSystemWrapper::GetLastError() : Pop();
   }
   platform::FileHandle CreateFile(std::u16string_view path, uint32_t access, uint32_t share,
                                   uint32_t disposition) override {
@@ -118,31 +106,13 @@ class FlakyFileSystem : public platform::FileSystem {
       lastError_.assign(1, openError);
       return nullptr;
     }
-    return target->CreateFile(path, access, share, disposition);
-  }
-  bool ReadFile(platform::FileHandle file, void* buffer, uint32_t size, uint32_t* read) override {
-    return target->ReadFile(file, buffer, size, read);
+    return FileSystemWrapper::CreateFile(path, access, share, disposition);
   }
   bool WriteFile(platform::FileHandle file, const void* data, uint32_t size,
                  uint32_t* written) override {
     if (shortWrites && size > 1) size /= 2;
-    return target->WriteFile(file, data, size, written);
+    return FileSystemWrapper::WriteFile(file, data, size, written);
   }
-  bool FlushFileBuffers(platform::FileHandle file) override {
-    return target->FlushFileBuffers(file);
-  }
-  int64_t SetFilePointer(platform::FileHandle file, int64_t offset, uint32_t origin) override {
-    return target->SetFilePointer(file, offset, origin);
-  }
-  bool SetEndOfFile(platform::FileHandle file) override { return target->SetEndOfFile(file); }
-  bool GetFileSize(platform::FileHandle file, uint64_t* size) override {
-    return target->GetFileSize(file, size);
-  }
-  bool GetFileTime(platform::FileHandle file, uint64_t* lastWrite) override {
-    return target->GetFileTime(file, lastWrite);
-  }
-  bool CloseHandle(platform::FileHandle file) override { return target->CloseHandle(file); }
-  std::u16string GetCurrentDirectory() override { return target->GetCurrentDirectory(); }
 
  private:
   uint32_t Pop() {

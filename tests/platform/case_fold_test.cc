@@ -26,12 +26,17 @@ TEST(CaseFoldTest, CapitalsFoldToTheirSmallLetters) {
   }
 }
 
-TEST(CaseFoldTest, LettersThatShareAFoldingAndThoseLeftAlone) {
-  // Different letters that stand for the same one.
-  EXPECT_EQ(FoldCase(u'\u00B5'), FoldCase(u'\u039C'));  // micro sign, capital mu
-  EXPECT_EQ(FoldCase(u'\u03C2'), FoldCase(u'\u03A3'));  // final sigma, capital sigma
-  EXPECT_EQ(FoldCase(u'\u017F'), u's');                 // long s
-  // No simple small form, or not a letter.
+TEST(CaseFoldTest, SmallFormsOnlyNoFullFolding) {
+  // Folding is the system's lower-casing (Wine compares registry names that
+  // way): letters without a capital of their own stay as they are, even
+  // where full case folding would join them to another letter.
+  EXPECT_EQ(FoldCase(u'\u00B5'), u'\u00B5');  // micro sign
+  EXPECT_EQ(FoldCase(u'\u039C'), u'\u03BC');  // capital mu
+  EXPECT_EQ(FoldCase(u'\u03C2'), u'\u03C2');  // final sigma
+  EXPECT_EQ(FoldCase(u'\u03A3'), u'\u03C3');  // capital sigma
+  EXPECT_EQ(FoldCase(u'\u017F'), u'\u017F');  // long s
+  // No small form that leads back (the dotted capital I, as in Wine), or not
+  // a letter.
   for (char16_t c : {u'\u00D7', u'\u00F7', u'\u00DF', u'\u0130', u'\u0131', u'\u0138', u'\u0149',
                      u'\u0482', u'1', u'[', u'\u4E2D', u'\uFFFD'})
     EXPECT_EQ(FoldCase(c), c) << static_cast<int>(c);

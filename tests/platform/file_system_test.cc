@@ -9,6 +9,7 @@
 
 #include "platform/case_fold.h"
 #include "platform/dos_path.h"
+#include "platform/system.h"
 #include "platform/unicode.h"
 #include "tests/platform/temp_tree.h"
 #ifndef _WIN32
@@ -265,13 +266,13 @@ TEST_F(FileSystemTest, SearchPathTakesTheFirstFolderThatHasTheFile) {
 }
 
 TEST_F(FileSystemTest, HostAndModuleFilesExist) {
-  const std::u16string host = fs()->GetHostFileName();
+  const std::u16string host = platform::System::Default()->GetHostFileName();
   ASSERT_FALSE(host.empty());
   EXPECT_NE(fs()->GetFileAttributes(host), kInvalidFileAttributes) << Narrow(host);
   EXPECT_NE(FoldCase(host).find(u"unit_tests"), std::u16string::npos) << Narrow(host);
   // The tests are linked into the program, so their module is the host.
   const std::u16string module =
-      fs()->GetModuleFileName(reinterpret_cast<const void*>(&DefaultSearchPath));
+      platform::System::Default()->GetModuleFileName(reinterpret_cast<const void*>(&DefaultSearchPath));
   EXPECT_TRUE(EqualsIgnoreCase(module, host)) << Narrow(module);
 #ifndef _WIN32
   EXPECT_EQ(host.substr(0, 3), u"Z:\\");
@@ -357,7 +358,7 @@ TEST_F(WinePrefixTest, SearchPathDefaultsToSearchPathWsOrder) {
   ASSERT_TRUE(tree_.MakeFile(u"onpath\\late.dll", "path"));
   ASSERT_TRUE(fs()->SetCurrentDirectory(tree_.Path(u"cwd")));
 
-  const std::u16string host = fs()->GetHostFileName();
+  const std::u16string host = platform::System::Default()->GetHostFileName();
   const std::u16string order = DefaultSearchPath(fs(), tree_.Path(u"onpath"));
   EXPECT_EQ(
       Narrow(order),
