@@ -323,6 +323,19 @@ TEST(JsonParserTest, ReadingBackWhatTheWriterWrote) {
   }
 }
 
+TEST(JsonParserTest, AWhitespaceTextReadsAsNullWhichIsNoRoot) {
+  // Found by the fuzzer: such a value writes "null", and a scalar is never
+  // read as a root, so it does not read back.
+  JsonValue value;
+  ASSERT_TRUE(value.Parse(u" /**/ "));
+  std::u16string text;
+  value.ToText(text);
+  EXPECT_EQ(text, u"null");
+  JsonParseError error;
+  EXPECT_FALSE(value.Parse(text, 0, &error));
+  EXPECT_EQ(Utf8(error.message), kFirst);
+}
+
 TEST(JsonParserTest, ReadersAgreeOnLongEscapedStrings) {
   // Many escaped quotes: each one is a place where the string could have
   // ended; the fast reader must settle them exactly as the re-reading one.
