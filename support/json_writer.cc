@@ -182,9 +182,13 @@ class NumberPrinter {
     width = std::min(width, kMaxWidth);
     precision = std::min(precision, kMaxPrecision);
 
-    std::string spec = "%" + flags;
+    std::string spec(1, '%');
+    spec += flags;
     if (width >= 0) spec += std::to_string(width);
-    if (precision >= 0) spec += "." + std::to_string(precision);
+    if (precision >= 0) {
+      spec.push_back('.');
+      spec += std::to_string(precision);
+    }
 
     if (kFloat.find(conversion) != kFloat.npos) {
       const double number = arg->isInteger ? static_cast<double>(arg->integer) : arg->number;

@@ -235,12 +235,6 @@ TEST(JsonValueTest, MemberAccessOnANonObjectStartsAnEmptyObject) {
   EXPECT_EQ(Write(text), R"({"k":"v"})");
 }
 
-TEST(JsonValueTest, ChildCountOfScalarsIsZero) {
-  EXPECT_EQ(JsonValue(u"abc").ChildCount(), 0u);
-  EXPECT_EQ(JsonValue(3).ChildCount(), 0u);
-  EXPECT_EQ(Array({JsonValue(), JsonValue()}).ChildCount(), 2u);
-}
-
 TEST(JsonValueTest, DeepNestingIsCopiedWrittenAndFreedWithoutRecursion) {
   // Deep enough to overflow a 1 MB stack if any of these recursed.
   constexpr int kDepth = 100000;
