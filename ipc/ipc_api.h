@@ -98,7 +98,7 @@ IPC_EXPORT IpcServer* IPC_CALL CreateServerInstance(const IpcChar* channel,
                                                     IpcRequestHandler handler, void* context);
 /* Stops listening, ends connections that wait for a request or a reply to be
  * read, and returns once every running handler has returned (null is
- * ignored). */
+ * ignored). Not to be called from a handler. */
 IPC_EXPORT void IPC_CALL DestroyServerInstance(IpcServer* server);
 
 /* The exports' types, for a caller that finds them by name. */

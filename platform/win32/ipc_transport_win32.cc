@@ -235,6 +235,14 @@ std::unique_ptr<IpcListener> IpcListen(std::u16string_view channel, std::string*
     return nullptr;
   }
   const std::wstring name = PipeName(channel);
+  // FILE_FLAG_FIRST_PIPE_INSTANCE refuses a channel that is served already;
+  // Wine ignores that flag, so ask first whether any instance exists (this
+  // connects to nothing). The flag still closes the race on Windows.
+  if (WaitNamedPipeW(name.c_str(), 1) || GetLastError() != ERROR_FILE_NOT_FOUND) {
+    LocalFree(descriptor);
+    SetError(error, "another listener serves this channel");
+    return nullptr;
+  }
   HANDLE first = PipeListener::CreateInstance(name, descriptor, true);
   if (first == INVALID_HANDLE_VALUE) {
     const DWORD code = GetLastError();

@@ -331,14 +331,7 @@ TEST_F(Ipc, ManyThreadsShareOneClient) {
       for (int i = 0; i < 15; ++i) {
         const std::string tag = std::to_string(t) + ":" + std::to_string(i);
         const std::u16string request(tag.begin(), tag.end());
-        const Text target = ToIpc(channel);
-        const Text text = ToIpc(request);
-        IpcChar reply[64];
-        unsigned bytes = sizeof(reply);
-        if (client->Send(target.c_str(), text.data(), static_cast<unsigned>(text.size() * 2), reply,
-                         &bytes, -1) &&
-            FromIpc(reply, bytes / 2) == u"re: " + request)
-          ++good;
+        if (Send(request, 64).text == u"re: " + request) ++good;
       }
     });
   }
