@@ -127,6 +127,32 @@ bool PeerAllowed(int fd) {
   return credentials.uid == geteuid() || credentials.uid == 0;
 }
 
+// Takes the channel's lock file; -1 when another listener holds it. A lock
+// on a file that its owner removed meanwhile does not count: the file at the
+// path must be the one locked.
+int LockChannel(const std::string& lockPath, const std::string& socketPath, std::string* error) {
+  for (;;) {
+    const int fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+      SetError(error, ErrnoText(lockPath, errno));
+      return -1;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      const int code = errno;
+      close(fd);
+      SetError(error, code == EWOULDBLOCK ? socketPath + ": another listener serves this channel"
+                                          : ErrnoText(lockPath, code));
+      return -1;
+    }
+    struct stat locked;
+    struct stat current;
+    if (fstat(fd, &locked) == 0 && lstat(lockPath.c_str(), &current) == 0 &&
+        locked.st_dev == current.st_dev && locked.st_ino == current.st_ino)
+      return fd;
+    close(fd);  // removed by the listener that just left: take the new one
+  }
+}
+
 class PosixConnection final : public IpcConnection {
  public:
   explicit PosixConnection(int fd) : fd_(fd) {}
@@ -200,11 +226,18 @@ class PosixConnection final : public IpcConnection {
 
 class PosixListener final : public IpcListener {
  public:
-  PosixListener(int fd, int lockFd, int wakeRead, int wakeWrite, std::string path)
-      : fd_(fd), lockFd_(lockFd), wakeRead_(wakeRead), wakeWrite_(wakeWrite), path_(path) {}
+  PosixListener(int fd, int lockFd, int wakeRead, int wakeWrite, std::string path,
+                std::string lockPath)
+      : fd_(fd),
+        lockFd_(lockFd),
+        wakeRead_(wakeRead),
+        wakeWrite_(wakeWrite),
+        path_(std::move(path)),
+        lockPath_(std::move(lockPath)) {}
   ~PosixListener() override {
-    // Remove the socket while the lock still says it is ours.
+    // Remove both files while the lock still says they are ours.
     unlink(path_.c_str());
+    unlink(lockPath_.c_str());
     close(fd_);
     close(wakeRead_);
     close(wakeWrite_);
@@ -253,6 +286,7 @@ class PosixListener final : public IpcListener {
   const int wakeRead_;
   const int wakeWrite_;
   const std::string path_;
+  const std::string lockPath_;
   std::atomic<bool> closed_{false};
 };
 
@@ -295,18 +329,8 @@ std::unique_ptr<IpcListener> IpcListen(std::u16string_view channel, std::string*
   sockaddr_un address;
   if (!MakeAddress(path, &address, error)) return nullptr;
 
-  const int lockFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (lockFd < 0) {
-    SetError(error, ErrnoText(lockPath, errno));
-    return nullptr;
-  }
-  if (flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
-    const int code = errno;
-    close(lockFd);
-    SetError(error, code == EWOULDBLOCK ? path + ": another listener serves this channel"
-                                        : ErrnoText(lockPath, code));
-    return nullptr;
-  }
+  const int lockFd = LockChannel(lockPath, path, error);
+  if (lockFd < 0) return nullptr;
   // Holding the lock, whatever sits at the socket's path is left over.
   if (unlink(path.c_str()) != 0 && errno != ENOENT) {
     SetError(error, ErrnoText(path, errno));
@@ -333,7 +357,7 @@ std::unique_ptr<IpcListener> IpcListen(std::u16string_view channel, std::string*
     SetError(error, failure);
     return nullptr;
   }
-  return std::make_unique<PosixListener>(fd, lockFd, wake[0], wake[1], path);
+  return std::make_unique<PosixListener>(fd, lockFd, wake[0], wake[1], path, lockPath);
 }
 
 std::unique_ptr<IpcConnection> IpcConnect(std::u16string_view channel, uint32_t timeoutMs,

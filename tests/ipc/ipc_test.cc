@@ -593,6 +593,7 @@ TEST_F(Ipc, SocketFolderAndFileArePrivate) {
   EXPECT_LT(socket.string().size(), 100u);
   StopServing(server);
   EXPECT_FALSE(fs::exists(fs::symlink_status(socket)));
+  EXPECT_TRUE(fs::is_empty(folder));  // the lock file went with the server
 }
 
 TEST_F(Ipc, UnsafeSocketFolderIsRefused) {
