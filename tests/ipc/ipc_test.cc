@@ -1,0 +1,731 @@
+// The IPC library end to end: a server and a client of ours on a real
+// channel, raw peers that misbehave, and the staged library as the module
+// loads it.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ipc/frame.h"
+#include "ipc/ipc_api.h"
+#include "ipc/timing.h"
+#include "platform/ipc_transport.h"
+#include "platform/library.h"
+#ifndef _WIN32
+#include "platform/posix/ipc_directory.h"
+#include "platform/posix/wine_prefix.h"
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Text = std::basic_string<IpcChar>;
+using Clock = std::chrono::steady_clock;
+
+Text ToIpc(std::u16string_view text) { return Text(text.begin(), text.end()); }
+
+std::u16string FromIpc(const IpcChar* text, size_t chars) {
+  std::u16string out;
+  for (size_t i = 0; i < chars; ++i) out.push_back(static_cast<char16_t>(text[i]));
+  return out;
+}
+
+std::string RandomSuffix() {
+  static std::mt19937_64 random{std::random_device{}()};
+  static std::mutex lock;
+  std::lock_guard<std::mutex> guard(lock);
+  const char* hex = "0123456789abcdef";
+  std::string out;
+  uint64_t value = random();
+  for (int i = 0; i < 12; ++i, value >>= 4) out.push_back(hex[value & 15]);
+  return out;
+}
+
+long long MillisecondsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+// A handler backed by a function: request text in, reply text out, false for
+// no reply. Counts its calls and checks the terminator after the request.
+class Service {
+ public:
+  using Function = std::function<bool(const std::u16string& request, std::u16string* reply)>;
+  explicit Service(Function function) : function_(std::move(function)) {}
+
+  static int IPC_CALL Handle(void* context, const IpcChar* request, unsigned bytes,
+                             IpcSetReply setReply, void* replyHandle) {
+    auto* self = static_cast<Service*>(context);
+    ++self->calls;
+    if (request[bytes / 2] != 0) self->unterminated = true;
+    std::u16string reply;
+    if (!self->function_(FromIpc(request, bytes / 2), &reply)) return 0;
+    const Text out = ToIpc(reply);
+    setReply(replyHandle, out.data(), static_cast<unsigned>(out.size() * 2));
+    return 1;
+  }
+
+  std::atomic<int> calls{0};
+  std::atomic<bool> unterminated{false};
+
+ private:
+  Function function_;
+};
+
+bool Echo(const std::u16string& request, std::u16string* reply) {
+  *reply = u"re: " + request;
+  return true;
+}
+
+// A listener of ours that runs script on every connection, in its own thread.
+class RawServer {
+ public:
+  using Script = std::function<void(platform::IpcConnection&)>;
+  RawServer(std::u16string_view channel, Script script) : script_(std::move(script)) {
+    listener_ = platform::IpcListen(channel, &error);
+    if (listener_ != nullptr)
+      thread_ = std::thread([this] {
+        while (auto connection = listener_->Accept()) script_(*connection);
+      });
+  }
+  ~RawServer() {
+    if (listener_ == nullptr) return;
+    listener_->Close();
+    thread_.join();
+  }
+  bool listening() const { return listener_ != nullptr; }
+  std::string error;
+
+ private:
+  Script script_;
+  std::unique_ptr<platform::IpcListener> listener_;
+  std::thread thread_;
+};
+
+// Reads and drops everything until the peer closes or limitMs passes.
+platform::IpcIo DrainUntilClosed(platform::IpcConnection& connection, uint32_t limitMs) {
+  char byte;
+  const auto start = Clock::now();
+  platform::IpcIo io;
+  do {
+    const long long spent = MillisecondsSince(start);
+    io = connection.Read(&byte, 1, spent >= limitMs ? 0 : limitMs - static_cast<uint32_t>(spent));
+  } while (io == platform::IpcIo::kOk);
+  return io;
+}
+
+std::string Header(const char magic[4], uint32_t length) {
+  std::string out(magic, 4);
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((length >> (8 * i)) & 0xFF));
+  return out;
+}
+
+class Ipc : public testing::Test {
+ protected:
+  void SetUp() override {
+    ipc::Timing timing;
+    timing.keepAliveMs = 50;
+    timing.silenceMs = 3000;
+    timing.requestMs = 1000;
+    timing.connectMs = 3000;
+    ipc::SetTiming(timing);
+    const std::string name = testing::UnitTest::GetInstance()->current_test_info()->name();
+    const std::string suffix = RandomSuffix();
+    channel = u"ipc-test-" + std::u16string(name.begin(), name.end()) + u"-" +
+              std::u16string(suffix.begin(), suffix.end());
+#ifndef _WIN32
+    folder = fs::temp_directory_path() / ("rc-ipc-" + suffix);
+    platform::posix::SetIpcDirectory(folder.string());
+#endif
+    client = CreateClientInstance();
+    ASSERT_NE(client, nullptr);
+  }
+
+  void TearDown() override {
+    for (IpcServer* server : servers) DestroyServerInstance(server);
+    DestroyClientInstance(client);
+    ipc::SetTiming(ipc::Timing());
+#ifndef _WIN32
+    platform::posix::SetIpcDirectory({});
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+#endif
+  }
+
+  IpcServer* Serve(Service* service, std::u16string_view name = {}) {
+    const Text text = ToIpc(name.empty() ? channel : name);
+    IpcServer* server = CreateServerInstance(text.c_str(), &Service::Handle, service);
+    if (server != nullptr) servers.push_back(server);
+    return server;
+  }
+
+  void StopServing(IpcServer* server) {
+    std::erase(servers, server);
+    DestroyServerInstance(server);
+  }
+
+  struct Result {
+    bool ok = false;
+    unsigned bytes = 0;
+    std::u16string text;
+  };
+
+  // One send as the module makes it, with a buffer of capacity bytes and a
+  // guard area behind it that must stay untouched.
+  Result Send(std::u16string_view request, unsigned capacity = 8192, std::u16string_view to = {}) {
+    const Text target = ToIpc(to.empty() ? channel : to);
+    const Text text = ToIpc(request);
+    const size_t guardAt = capacity / 2;
+    std::vector<IpcChar> buffer(guardAt + 8, IpcChar(u'#'));
+    Result result;
+    result.bytes = capacity;
+    result.ok = client->Send(target.c_str(), text.data(), static_cast<unsigned>(text.size() * 2),
+                             buffer.data(), &result.bytes, -1);
+    for (size_t i = guardAt; i < buffer.size(); ++i)
+      EXPECT_EQ(buffer[i], IpcChar(u'#')) << "written past the capacity at " << i;
+    if (result.ok) {
+      EXPECT_LE(result.bytes, capacity);
+      result.text = FromIpc(buffer.data(), result.bytes / 2);
+      if (result.bytes + 2 <= capacity) {
+        EXPECT_EQ(buffer[result.bytes / 2], IpcChar(0));
+      }
+    } else {
+      EXPECT_EQ(result.bytes, 0u);
+    }
+    return result;
+  }
+
+  std::u16string channel;
+  fs::path folder;
+  IpcClient* client = nullptr;
+  std::vector<IpcServer*> servers;
+};
+
+TEST_F(Ipc, RequestsAndRepliesArriveWhole) {
+  Service service([](const std::u16string& request, std::u16string* reply) {
+    *reply = request == u"empty" ? u"" : u"re: " + request;
+    return true;
+  });
+  ASSERT_NE(Serve(&service), nullptr);
+  EXPECT_EQ(client->GetVersion(), IPC_VERSION);
+  struct Row {
+    std::u16string request;
+    std::u16string reply;
+  } rows[] = {
+      {u"[{\"ModuleIdentificator\":\"RegistryCleanerModule\",\"ModuleRequest\":1}]",
+       u"re: [{\"ModuleIdentificator\":\"RegistryCleanerModule\",\"ModuleRequest\":1}]"},
+      {u"", u"re: "},
+      {u"empty", u""},
+      {u"Gr\u00fc\u00dfe \u20ac \U0001D11E \uFFFF",
+       u"re: Gr\u00fc\u00dfe \u20ac \U0001D11E \uFFFF"},
+      {std::u16string(u"a\0b", 3), std::u16string(u"re: a\0b", 7)},  // inner zeros kept
+  };
+  for (const Row& row : rows) {
+    const Result result = Send(row.request);
+    ASSERT_TRUE(result.ok);
+    EXPECT_EQ(result.text, row.reply);
+    EXPECT_EQ(result.bytes, row.reply.size() * 2);
+  }
+  // A request of the largest size still goes through.
+  const std::u16string large(IPC_MAX_MESSAGE_BYTES / 2 - 4, u'x');
+  Service count([](const std::u16string& request, std::u16string* reply) {
+    *reply = std::u16string(1, static_cast<char16_t>(u'0' + request.size() % 10));
+    return true;
+  });
+  const std::u16string other = channel + u"-large";
+  ASSERT_NE(Serve(&count, other), nullptr);
+  EXPECT_EQ(Send(large, 8192, other).text, std::u16string(1, u'0' + large.size() % 10));
+  EXPECT_FALSE(service.unterminated);
+  EXPECT_FALSE(count.unterminated);
+}
+
+// A reply longer than the buffer is cut to the capacity and still counts as
+// received: the request was served, so the caller must not run it again.
+TEST_F(Ipc, ReplyLongerThanTheBufferIsCutToTheCapacity) {
+  std::u16string long_reply;
+  for (int i = 0; i < 5000; ++i) long_reply.push_back(static_cast<char16_t>(u'a' + i % 26));
+  Service service([&](const std::u16string&, std::u16string* reply) {
+    *reply = long_reply;
+    return true;
+  });
+  ASSERT_NE(Serve(&service), nullptr);
+  struct Row {
+    unsigned capacity;
+    unsigned bytes;
+  } rows[] = {{8192, 8192}, {10000, 10000}, {10002, 10000}, {7, 6}, {1, 0}, {0, 0}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.capacity);
+    const Result result = Send(u"long", row.capacity);
+    ASSERT_TRUE(result.ok);
+    EXPECT_EQ(result.bytes, row.bytes);
+    EXPECT_EQ(result.text, long_reply.substr(0, row.bytes / 2));
+  }
+}
+
+TEST_F(Ipc, ChannelNamesIgnoreAsciiCaseOnly) {
+  Service service(&Echo);
+  ASSERT_NE(Serve(&service, u"ipc-Case-" + channel), nullptr);
+  EXPECT_EQ(Send(u"x", 8192, u"IPC-CASE-" + channel).text, u"re: x");
+  EXPECT_FALSE(Send(u"x", 8192, u"ipc-Case-" + channel + u"-other").ok);
+}
+
+// The module sends progress requests from a second thread while its check
+// request is still waiting for the reply.
+TEST_F(Ipc, ProgressIsAnsweredWhileACheckIsServed) {
+  std::mutex mutex;
+  std::condition_variable released_cv;
+  bool released = false;
+  std::atomic<bool> checkRunning{false};
+  Service service([&](const std::u16string& request, std::u16string* reply) {
+    if (request == u"progress") {
+      *reply = u"50";
+      return true;
+    }
+    checkRunning = true;
+    std::unique_lock<std::mutex> lock(mutex);
+    const bool ok = released_cv.wait_for(lock, 20s, [&] { return released; });
+    *reply = ok ? u"check done" : u"check never released";
+    return true;
+  });
+  ASSERT_NE(Serve(&service), nullptr);
+  std::atomic<bool> checkReturned{false};
+  Result check;
+  std::thread checker([&] {
+    check = Send(u"check");
+    checkReturned = true;
+  });
+  while (!checkRunning) std::this_thread::sleep_for(5ms);
+  for (int i = 0; i < 3; ++i) {
+    const Result progress = Send(u"progress");
+    EXPECT_TRUE(progress.ok);
+    EXPECT_EQ(progress.text, u"50");
+  }
+  EXPECT_FALSE(checkReturned);
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    released = true;
+  }
+  released_cv.notify_all();
+  checker.join();
+  EXPECT_TRUE(check.ok);
+  EXPECT_EQ(check.text, u"check done");
+}
+
+TEST_F(Ipc, ManyThreadsShareOneClient) {
+  Service service(&Echo);
+  ASSERT_NE(Serve(&service), nullptr);
+  std::atomic<int> good{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 15; ++i) {
+        const std::string tag = std::to_string(t) + ":" + std::to_string(i);
+        const std::u16string request(tag.begin(), tag.end());
+        if (Send(request, 64).text == u"re: " + request) ++good;
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(good, 60);
+  EXPECT_EQ(service.calls, 60);
+}
+
+// A check may run far longer than the client's silence limit: keep-alives
+// carry it through.
+TEST_F(Ipc, KeepAlivesCarryALongHandler) {
+  ipc::Timing timing = ipc::CurrentTiming();
+  timing.keepAliveMs = 40;
+  timing.silenceMs = 250;
+  ipc::SetTiming(timing);
+  Service service([](const std::u16string&, std::u16string* reply) {
+    std::this_thread::sleep_for(1200ms);
+    *reply = u"done";
+    return true;
+  });
+  ASSERT_NE(Serve(&service), nullptr);
+  const Result result = Send(u"check");
+  EXPECT_TRUE(result.ok);
+  EXPECT_EQ(result.text, u"done");
+}
+
+TEST_F(Ipc, ServerThatNeverAnswersCostsOnlyTheSilenceLimit) {
+  ipc::Timing timing = ipc::CurrentTiming();
+  timing.silenceMs = 200;
+  ipc::SetTiming(timing);
+  RawServer silent(channel, [](platform::IpcConnection& connection) {
+    DrainUntilClosed(connection, 20000);  // reads the request, never answers
+  });
+  ASSERT_TRUE(silent.listening()) << silent.error;
+  const auto start = Clock::now();
+  EXPECT_FALSE(Send(u"check").ok);
+  // Far below the shipped 30 s: the configured limit was the one applied.
+  EXPECT_LT(MillisecondsSince(start), 10000);
+}
+
+TEST_F(Ipc, BadRepliesFailTheSend) {
+  struct Row {
+    const char* name;
+    std::string bytes;  // sent after the request was read
+    bool ok;
+    std::u16string text;
+  } rows[] = {
+      {"closed without reply", "", false, u""},
+      {"garbage", "this is no frame at all", false, u""},
+      {"request frame instead of reply", ipc::EncodeFrame(ipc::FrameType::kRequest, nullptr, 0),
+       false, u""},
+      {"odd length", Header("IPCr", 3) + "abc", false, u""},
+      {"over 1 MiB", Header("IPCr", IPC_MAX_MESSAGE_BYTES + 2), false, u""},
+      {"cut short", Header("IPCr", 100) + std::string(10, 'a'), false, u""},
+      {"half a header", "IPCr", false, u""},
+      {"keep-alives, then the reply",
+       ipc::EncodeFrame(ipc::FrameType::kKeepAlive, nullptr, 0) +
+           ipc::EncodeFrame(ipc::FrameType::kKeepAlive, nullptr, 0) + Header("IPCr", 4) +
+           std::string("o\0k\0", 4),
+       true, u"ok"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::u16string name = channel + u"-" + std::u16string(row.name, row.name + 4);
+    RawServer server(name, [&](platform::IpcConnection& connection) {
+      unsigned char head[ipc::kFrameHeaderBytes];
+      ipc::FrameHeader header;
+      if (connection.Read(head, sizeof(head), 3000) != platform::IpcIo::kOk ||
+          !ipc::DecodeFrameHeader(head, &header))
+        return;
+      std::string payload(header.length, '\0');
+      connection.Read(payload.data(), payload.size(), 3000);
+      connection.Write(row.bytes.data(), row.bytes.size(), 3000);
+    });
+    ASSERT_TRUE(server.listening()) << server.error;
+    const Result result = Send(u"check", 8192, name);
+    EXPECT_EQ(result.ok, row.ok);
+    EXPECT_EQ(result.text, row.text);
+  }
+}
+
+// A client that sends garbage, stops half-way or never finishes costs the
+// server that connection only; the handler never sees it.
+TEST_F(Ipc, BadRequestsCostTheServerNothing) {
+  Service service(&Echo);
+  ASSERT_NE(Serve(&service), nullptr);
+  struct Row {
+    const char* name;
+    std::string bytes;
+    bool hangUp;  // the raw client closes after writing
+  } rows[] = {
+      {"garbage", "GET / HTTP/1.0\r\n\r\n", false},
+      {"reply frame as request", ipc::EncodeFrame(ipc::FrameType::kReply, nullptr, 0), false},
+      {"odd length", Header("IPCq", 5) + "abcde", false},
+      {"over 1 MiB", Header("IPCq", IPC_MAX_MESSAGE_BYTES + 2), false},
+      {"keep-alive with payload", Header("IPCk", 2) + "ab", false},
+      {"payload cut short, then gone", Header("IPCq", 100) + std::string(10, 'a'), true},
+      {"half a header, then gone", "IPC", true},
+      {"half a header, then silence", "IPCq\x04", false},
+      {"nothing at all", "", false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::unique_ptr<platform::IpcConnection> raw = platform::IpcConnect(channel, 3000);
+    ASSERT_NE(raw, nullptr);
+    ASSERT_EQ(raw->Write(row.bytes.data(), row.bytes.size(), 3000), platform::IpcIo::kOk);
+    if (row.hangUp) {
+      raw.reset();
+    } else {
+      // Others are served while this client sits there.
+      EXPECT_EQ(Send(u"meanwhile").text, u"re: meanwhile");
+      // The server hangs up on it: at once for a bad frame, after its request
+      // limit (1 s here) for a client that stalls.
+      EXPECT_EQ(DrainUntilClosed(*raw, 10000), platform::IpcIo::kClosed);
+    }
+  }
+  EXPECT_EQ(Send(u"after").text, u"re: after");
+  EXPECT_EQ(service.calls, 7 + 1);  // the "meanwhile" sends and "after" only
+}
+
+TEST_F(Ipc, HandlerThatRefusesOrFailsEndsOnlyItsRequest) {
+  Service service([](const std::u16string& request, std::u16string* reply) {
+    if (request == u"throw") throw std::runtime_error("handler failure");
+    if (request == u"huge") {
+      *reply = std::u16string(IPC_MAX_MESSAGE_BYTES / 2 + 1, u'h');
+      return true;
+    }
+    *reply = u"fine";
+    return request != u"refuse";
+  });
+  ASSERT_NE(Serve(&service), nullptr);
+  EXPECT_FALSE(Send(u"refuse").ok);
+  EXPECT_FALSE(Send(u"throw").ok);
+  EXPECT_FALSE(Send(u"huge").ok);
+  EXPECT_EQ(Send(u"ok").text, u"fine");
+}
+
+TEST_F(Ipc, WithoutAServerTheSendFailsAtOnce) {
+  ipc::Timing timing = ipc::CurrentTiming();
+  timing.connectMs = 20000;
+  timing.silenceMs = 20000;
+  ipc::SetTiming(timing);
+  auto start = Clock::now();
+  EXPECT_FALSE(Send(u"check").ok);
+  EXPECT_LT(MillisecondsSince(start), 5000);  // no wait for a server that is not there
+
+  Service service(&Echo);
+  IpcServer* server = Serve(&service);
+  ASSERT_NE(server, nullptr);
+  EXPECT_TRUE(Send(u"check").ok);
+  StopServing(server);
+  start = Clock::now();
+  EXPECT_FALSE(Send(u"check").ok);
+  EXPECT_LT(MillisecondsSince(start), 5000);
+}
+
+TEST_F(Ipc, UnusableArgumentsFailTheSend) {
+  Service service(&Echo);
+  ASSERT_NE(Serve(&service), nullptr);
+  const Text name = ToIpc(channel);
+  const Text empty;
+  const Text request = ToIpc(u"check");
+  IpcChar reply[16];
+  struct Row {
+    const char* name;
+    const IpcChar* channel;
+    const IpcChar* request;
+    unsigned requestBytes;
+    IpcChar* reply;
+    bool withBytes;
+  } rows[] = {
+      {"null channel", nullptr, request.data(), 10, reply, true},
+      {"empty channel", empty.c_str(), request.data(), 10, reply, true},
+      {"null request with a size", name.c_str(), nullptr, 10, reply, true},
+      {"odd request size", name.c_str(), request.data(), 9, reply, true},
+      {"request over 1 MiB", name.c_str(), request.data(), IPC_MAX_MESSAGE_BYTES + 2, reply, true},
+      {"null reply with a capacity", name.c_str(), request.data(), 10, nullptr, true},
+      {"null reply size", name.c_str(), request.data(), 10, reply, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    unsigned bytes = sizeof(reply);
+    EXPECT_FALSE(client->Send(row.channel, row.request, row.requestBytes, row.reply,
+                              row.withBytes ? &bytes : nullptr, -1));
+    if (row.withBytes) {
+      EXPECT_EQ(bytes, 0u);
+    }
+  }
+  EXPECT_EQ(service.calls, 0);
+  // A null request of size 0 is an empty request.
+  unsigned bytes = sizeof(reply);
+  EXPECT_TRUE(client->Send(name.c_str(), nullptr, 0, reply, &bytes, -1));
+  EXPECT_EQ(FromIpc(reply, bytes / 2), u"re: ");
+
+  EXPECT_EQ(CreateServerInstance(nullptr, &Service::Handle, &service), nullptr);
+  EXPECT_EQ(CreateServerInstance(empty.c_str(), &Service::Handle, &service), nullptr);
+  EXPECT_EQ(CreateServerInstance(ToIpc(channel + u"-x").c_str(), nullptr, &service), nullptr);
+  DestroyClientInstance(nullptr);
+  DestroyServerInstance(nullptr);
+}
+
+TEST_F(Ipc, OneServerPerChannel) {
+  Service first(&Echo);
+  Service second(&Echo);
+  IpcServer* server = Serve(&first);
+  ASSERT_NE(server, nullptr);
+  EXPECT_EQ(Serve(&second), nullptr);
+  EXPECT_TRUE(Send(u"a").ok);
+  StopServing(server);
+  ASSERT_NE(Serve(&second), nullptr);
+  EXPECT_TRUE(Send(u"b").ok);
+  EXPECT_EQ(first.calls, 1);
+  EXPECT_EQ(second.calls, 1);
+}
+
+TEST_F(Ipc, StoppingWaitsForRunningHandlersAndDropsIdleClients) {
+  std::atomic<bool> started{false};
+  std::atomic<bool> finished{false};
+  Service service([&](const std::u16string&, std::u16string* reply) {
+    started = true;
+    std::this_thread::sleep_for(300ms);
+    finished = true;
+    *reply = u"late";
+    return true;
+  });
+  ipc::Timing timing = ipc::CurrentTiming();
+  timing.requestMs = 20000;  // the idle client would otherwise be kept this long
+  ipc::SetTiming(timing);
+  IpcServer* server = Serve(&service);
+  ASSERT_NE(server, nullptr);
+  std::unique_ptr<platform::IpcConnection> idle = platform::IpcConnect(channel, 3000);
+  ASSERT_NE(idle, nullptr);
+  Result result;
+  std::thread sender([&] { result = Send(u"check"); });
+  while (!started) std::this_thread::sleep_for(5ms);
+  const auto start = Clock::now();
+  StopServing(server);
+  EXPECT_TRUE(finished);
+  EXPECT_LT(MillisecondsSince(start), 10000);
+  sender.join();
+  EXPECT_FALSE(result.ok);  // the connection ended with the server
+  EXPECT_EQ(DrainUntilClosed(*idle, 5000), platform::IpcIo::kClosed);
+}
+
+#ifndef _WIN32
+
+TEST_F(Ipc, SocketFolderAndFileArePrivate) {
+  Service service(&Echo);
+  IpcServer* server = Serve(&service);
+  ASSERT_NE(server, nullptr);
+  const fs::file_status folderStatus = fs::symlink_status(folder);
+  EXPECT_EQ(folderStatus.type(), fs::file_type::directory);
+  EXPECT_EQ(folderStatus.permissions(), fs::perms::owner_all);
+  const fs::path socket = platform::IpcEndpointName(channel);
+  EXPECT_EQ(socket.parent_path(), folder);
+  const fs::file_status socketStatus = fs::symlink_status(socket);
+  EXPECT_EQ(socketStatus.type(), fs::file_type::socket);
+  EXPECT_EQ(socketStatus.permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_LT(socket.string().size(), 100u);
+  StopServing(server);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(socket)));
+  EXPECT_TRUE(fs::is_empty(folder));  // the lock file went with the server
+}
+
+TEST_F(Ipc, UnsafeSocketFolderIsRefused) {
+  const fs::path elsewhere = folder.string() + "-target";
+  struct Row {
+    const char* name;
+    std::function<void()> make;
+  } rows[] = {
+      {"open to others",
+       [&] {
+         fs::create_directory(folder);
+         fs::permissions(folder, fs::perms::owner_all | fs::perms::group_read |
+                                     fs::perms::group_exec | fs::perms::others_read |
+                                     fs::perms::others_exec);
+       }},
+      {"a link to a private folder",
+       [&] {
+         fs::create_directory(elsewhere);
+         fs::permissions(elsewhere, fs::perms::owner_all);
+         fs::create_directory_symlink(elsewhere, folder);
+       }},
+      {"a file", [&] { std::ofstream(folder) << "x"; }},
+  };
+  Service service(&Echo);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    row.make();
+    EXPECT_EQ(Serve(&service), nullptr);
+    EXPECT_FALSE(Send(u"x").ok);
+    fs::remove_all(folder);
+    fs::remove_all(elsewhere);
+  }
+  EXPECT_EQ(service.calls, 0);
+}
+
+TEST_F(Ipc, LeftoverSocketFileIsReplaced) {
+  fs::create_directory(folder);
+  fs::permissions(folder, fs::perms::owner_all);
+  const fs::path socket = platform::IpcEndpointName(channel);
+  std::ofstream(socket) << "left by a server that died";
+  std::ofstream(socket.string().substr(0, socket.string().size() - 5) + ".lock");
+  EXPECT_FALSE(Send(u"x").ok);  // nobody listens on it
+  Service service(&Echo);
+  ASSERT_NE(Serve(&service), nullptr);
+  EXPECT_EQ(Send(u"x").text, u"re: x");
+}
+
+TEST_F(Ipc, AnotherPrefixDoesNotReachTheServer) {
+  const std::string saved = platform::posix::PrefixDirectory();
+  const fs::path base = folder.string() + "-prefixes";
+  fs::create_directories(base / "a");
+  fs::create_directories(base / "b");
+  fs::create_directory_symlink(base / "a", base / "link-to-a");
+  platform::posix::SetPrefixDirectory((base / "a").string());
+  Service service(&Echo);
+  ASSERT_NE(Serve(&service), nullptr);
+  EXPECT_TRUE(Send(u"x").ok);
+  platform::posix::SetPrefixDirectory((base / "b").string());
+  EXPECT_FALSE(Send(u"x").ok);
+  // Another server may serve the same channel for prefix b.
+  Service other(&Echo);
+  EXPECT_NE(Serve(&other), nullptr);
+  EXPECT_TRUE(Send(u"x").ok);
+  // The same prefix reached through a link is the same prefix.
+  platform::posix::SetPrefixDirectory((base / "link-to-a").string() + "/");
+  EXPECT_TRUE(Send(u"x").ok);
+  EXPECT_EQ(service.calls, 2);
+  EXPECT_EQ(other.calls, 1);
+  platform::posix::SetPrefixDirectory(saved);
+  std::error_code ignored;
+  fs::remove_all(base, ignored);
+}
+
+#else
+
+TEST_F(Ipc, SocketFolderAndFileArePrivate) {
+  GTEST_SKIP() << "POSIX sockets only: a named pipe's access is its security descriptor";
+}
+TEST_F(Ipc, UnsafeSocketFolderIsRefused) {
+  GTEST_SKIP() << "POSIX sockets only: named pipes live in no folder";
+}
+TEST_F(Ipc, LeftoverSocketFileIsReplaced) {
+  GTEST_SKIP() << "POSIX sockets only: a named pipe ends with its last handle";
+}
+TEST_F(Ipc, AnotherPrefixDoesNotReachTheServer) {
+  GTEST_SKIP() << "POSIX only: under Wine each prefix has its own wineserver and pipes";
+}
+
+#endif
+
+// The staged library, loaded by path as the module loads it.
+TEST(StagedIpcLibrary, ExportsTheFourFunctionsAndServes) {
+  std::string stage = REGCLEAN_STAGE_DIR;
+#ifdef _WIN32
+  for (char& c : stage)
+    if (c == '/') c = '\\';
+  stage = "Z:" + stage + "\\modules\\common\\asp_ipc32.dll";
+#else
+  stage += "/modules/common/asp_ipc32.dll";  // found as .so
+#endif
+  std::string error;
+  platform::LibraryHandle library =
+      platform::LoadLibrary(std::u16string(stage.begin(), stage.end()), &error);
+  ASSERT_NE(library, nullptr) << stage << ": " << error;
+  auto createClient = reinterpret_cast<CreateClientInstanceFunction>(
+      platform::GetProcAddress(library, "CreateClientInstance"));
+  auto destroyClient = reinterpret_cast<DestroyClientInstanceFunction>(
+      platform::GetProcAddress(library, "DestroyClientInstance"));
+  auto createServer = reinterpret_cast<CreateServerInstanceFunction>(
+      platform::GetProcAddress(library, "CreateServerInstance"));
+  auto destroyServer = reinterpret_cast<DestroyServerInstanceFunction>(
+      platform::GetProcAddress(library, "DestroyServerInstance"));
+  ASSERT_TRUE(createClient && destroyClient && createServer && destroyServer);
+
+  const std::string suffix = RandomSuffix();
+  const Text channel = ToIpc(u"ipc-staged-" + std::u16string(suffix.begin(), suffix.end()));
+  Service service(&Echo);
+  IpcServer* server = createServer(channel.c_str(), &Service::Handle, &service);
+  ASSERT_NE(server, nullptr);
+  IpcClient* client = createClient();
+  ASSERT_NE(client, nullptr);
+  EXPECT_EQ(client->GetVersion(), IPC_VERSION);
+  const Text request =
+      ToIpc(u"[{\"ModuleIdentificator\":\"RegistryCleanerModule\",\"ModuleRequest\":5}]");
+  std::vector<IpcChar> reply(4097, IpcChar(0));
+  unsigned bytes = 8192;
+  ASSERT_TRUE(client->Send(channel.c_str(), request.data(),
+                           static_cast<unsigned>(request.size() * 2), reply.data(), &bytes, -1));
+  EXPECT_EQ(FromIpc(reply.data(), bytes / 2), u"re: " + FromIpc(request.data(), request.size()));
+  destroyClient(client);
+  destroyServer(server);
+  platform::FreeLibrary(library);
+}
+
+}  // namespace
