@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "framework/registry_settings.h"
 #include "framework/results.h"
 
 int CopyTextOut(const std::u16string& text, char16_t* buffer, int size) {
@@ -131,8 +132,11 @@ void CCheckModule::SetExpectedDuration(unsigned int milliseconds, bool direct) {
 }
 
 void CCheckModule::SaveTotals() {
-  // The totals reach the registry settings once those exist (see results.h).
-  SaveTotalsToSettings(identifier, solvedCount, checkDone, resultText);
+  // The value names take an upper-cased copy of the identifier: the
+  // identifier itself keeps its mixed case, which the host and the service
+  // messages see.
+  CRegistrySettings settings(settingsRegistry, system_);
+  SaveTotalsToSettings(settings, identifier, solvedCount, checkDone, resultText);
 }
 
 void CCheckModule::EndProgressThread() {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "framework/module_interfaces.h"
+#include "platform/registry.h"
 #include "support/stopwatch.h"
 #include "support/thread.h"
 
@@ -131,6 +132,8 @@ class CCheckModule : public IUndoResolveModule, public ThreadParam {
   bool checkDone = false;
 
   platform::System* system_ = platform::System::Default();
+  // Where SaveTotals keeps the totals.
+  platform::Registry* settingsRegistry = platform::Registry::Default();
 
  private:
   static uint32_t ProgressTicker(void* parameter);

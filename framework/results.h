@@ -4,7 +4,10 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
+
+class CRegistry;
 
 struct SubResult;
 
@@ -12,8 +15,14 @@ struct SubResult;
 // "SubResultText":"a"}]; "[]" for none.
 std::u16string SubResultsAsJson(const std::vector<SubResult>& subResults);
 
-// Stores the run's totals in the module's settings under the upper-cased
-// identifier. The settings store arrives with the system services; until then
-// nothing is stored.
-void SaveTotalsToSettings(std::u16string& identifier, int32_t& solvedCount, bool checkDone,
-                          const std::u16string& resultText);
+// Stores the run's totals in the settings: a positive solvedCount is added
+// to "<IDENTIFIER>_TotalSolvedProblems" and then zeroed; after a check, the
+// leading integer of resultText replaces "<IDENTIFIER>_TotalUnsolvedProblems".
+// The names use an upper-cased copy of the identifier. Failures are dropped.
+void SaveTotalsToSettings(CRegistry& settings, std::u16string_view identifier,
+                          int32_t& solvedCount, bool checkDone, std::u16string_view resultText);
+
+// The leading decimal integer of a text, as the C library's wide-text
+// conversion reads it: leading white space and a sign allowed, 0 without a
+// number.
+int32_t LeadingInteger(std::u16string_view text);

@@ -199,11 +199,6 @@ bool StartServiceByName(std::u16string_view serviceName, platform::System* syste
   return system->StartService(serviceName);
 }
 
-bool EndRestorePoint(int64_t sequenceNumber, platform::System* system) {
-  StartServiceByName(u"VSS", system);
-  return system->SetRestorePoint(103, 12, &sequenceNumber, u"");
-}
-
 std::u16string GetModuleFilePath(platform::System* system) {
   return system->GetModuleFileName(reinterpret_cast<const void*>(&GetModuleFilePath));
 }

@@ -57,10 +57,6 @@ std::u16string ScheduledTaskCommandLine(std::u16string_view taskName);
 // True when the service runs or could be started.
 bool StartServiceByName(std::u16string_view serviceName,
                         platform::System* system = platform::System::Default());
-// Ends the nested system change begun for a resolve.
-bool EndRestorePoint(int64_t sequenceNumber,
-                     platform::System* system = platform::System::Default());
-
 // Full path of the library or program that holds this code.
 std::u16string GetModuleFilePath(platform::System* system = platform::System::Default());
 // Full path of the host program.

@@ -17,4 +17,9 @@ bool GetEnvironmentVariable(std::u16string_view name, std::u16string* value);
 // its value; references to variables that are not set stay as they stand.
 std::u16string ExpandEnvironmentStrings(std::u16string_view text);
 
+// Sets a variable of this process's own environment, which the programs it
+// starts inherit (on POSIX the Unix environment, such as WINEPREFIX, not the
+// prefix's Windows environment). False when it cannot be set.
+bool SetProcessEnvironmentVariable(std::u16string_view name, std::u16string_view value);
+
 }  // namespace platform

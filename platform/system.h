@@ -124,8 +124,10 @@ class System {
   // Services and restore points: absent where the machine has none.
   // Starts the named service unless it runs; true when it runs afterwards.
   virtual bool StartService(std::u16string_view name) = 0;
-  // SRSetRestorePointW: eventType 102 begin / 103 end, restorePointType 12.
-  // False when the restore-point service is absent or refuses.
+  // SRSetRestorePointW: eventType 102 begin / 103 end, restorePointType 12;
+  // a begin first initialises COM (multithreaded) on the calling thread.
+  // The description is cut to 255 units. False when COM, the restore-point
+  // library or its function is missing, or when the call refuses.
   virtual bool SetRestorePoint(uint32_t eventType, uint32_t restorePointType,
                                int64_t* sequenceNumber, std::u16string_view description) = 0;
 

@@ -8,7 +8,14 @@
 #include <cstring>
 #include <string>
 
+#include <filesystem>
+#include <system_error>
+
+#include "platform/environment.h"
 #include "platform/system.h"
+#ifndef _WIN32
+#include "platform/posix/wine_prefix.h"
+#endif
 
 namespace {
 
@@ -31,11 +38,40 @@ int RunChildMode(int argc, char** argv) {
   return -1;
 }
 
+#ifndef _WIN32
+// On POSIX the machine is a Wine prefix: the tests get a fresh, empty one of
+// their own, so that nothing they write reaches the user's ~/.wine. Programs
+// the tests start inherit it through WINEPREFIX.
+std::filesystem::path g_testPrefix;
+
+void RemoveTestPrefix() {
+  std::error_code ignored;
+  std::filesystem::remove_all(g_testPrefix, ignored);
+}
+
+void UseTemporaryPrefix() {
+  g_testPrefix = std::filesystem::temp_directory_path() /
+                 ("regclean-tests-" + std::to_string(platform::System::Default()->GetCurrentProcessId()));
+  std::error_code ignored;
+  std::filesystem::remove_all(g_testPrefix, ignored);
+  std::filesystem::create_directories(g_testPrefix / "drive_c", ignored);
+  // Registered before the registry is first used, so it runs after the
+  // registry's own save at exit.
+  std::atexit(RemoveTestPrefix);
+  platform::posix::SetPrefixDirectory(g_testPrefix.string());
+  const std::string text = g_testPrefix.string();
+  platform::SetProcessEnvironmentVariable(u"WINEPREFIX", std::u16string(text.begin(), text.end()));
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const int child = RunChildMode(argc, argv);
   if (child >= 0) return child;
+#ifndef _WIN32
+  UseTemporaryPrefix();
+#endif
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

@@ -1,5 +1,7 @@
 // The Windows environment of the prefix, as Wine gives it to a 32-bit
 // program: the fixed system variables first.
+#include <stdlib.h>
+
 #include <vector>
 
 #include "platform/environment.h"
@@ -76,6 +78,10 @@ std::u16string ExpandEnvironmentStrings(std::u16string_view text) {
     out.push_back(text[i++]);
   }
   return out;
+}
+
+bool SetProcessEnvironmentVariable(std::u16string_view name, std::u16string_view value) {
+  return setenv(U16ToUtf8(name).c_str(), U16ToUtf8(value).c_str(), 1) == 0;
 }
 
 }  // namespace platform

@@ -26,4 +26,9 @@ std::u16string ExpandEnvironmentStrings(std::u16string_view text) {
   return std::u16string(buffer.begin(), buffer.begin() + (n - 1));
 }
 
+bool SetProcessEnvironmentVariable(std::u16string_view name, std::u16string_view value) {
+  const std::wstring n(name.begin(), name.end()), v(value.begin(), value.end());
+  return ::SetEnvironmentVariableW(n.c_str(), v.c_str()) != 0;
+}
+
 }  // namespace platform

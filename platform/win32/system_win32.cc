@@ -1,6 +1,7 @@
 // Win32 backend of the system seam: the kernel calls themselves.
 #include "platform/win32/win32.h"
 
+#include <objbase.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
 #include <winsvc.h>
@@ -300,6 +301,9 @@ class Win32System final : public System {
   }
   bool SetRestorePoint(uint32_t eventType, uint32_t restorePointType, int64_t* sequenceNumber,
                        std::u16string_view description) override {
+    // Beginning a restore point needs COM on the calling thread, which
+    // stays initialised afterwards.
+    if (eventType == 102 && FAILED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return false;
     HMODULE library = ::LoadLibraryW(L"SrClient.dll");
     if (library == nullptr) return false;
     using Fn = BOOL(WINAPI*)(RestorePointInfo*, StateManagerStatus*);

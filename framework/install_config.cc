@@ -1,0 +1,91 @@
+#include "framework/install_config.h"
+
+#include <mutex>
+#include <vector>
+
+#include "framework/system_services.h"
+#include "platform/profile.h"
+#include "support/kv_ini_file_reader.h"
+
+namespace {
+
+std::u16string FolderOf(std::u16string_view path) {
+  const size_t slash = path.find_last_of(u"\\/");
+  return slash == std::u16string_view::npos ? std::u16string() : std::u16string(path.substr(0, slash));
+}
+
+bool Exists(platform::FileSystem* fs, const std::u16string& path) {
+  return fs->GetFileAttributes(path) != platform::kInvalidFileAttributes;
+}
+
+// The library's folder, then one and two folders higher.
+std::vector<std::u16string> ModuleFolders(platform::System* system) {
+  std::vector<std::u16string> folders;
+  std::u16string folder = FolderOf(GetModuleFilePath(system));
+  for (int i = 0; i < 3; ++i) {
+    folders.push_back(folder);
+    folder = FolderOf(folder);
+  }
+  return folders;
+}
+
+std::mutex g_pathLock;
+std::u16string g_installConfigPath;
+bool g_installConfigPathSet = false;
+
+}  // namespace
+
+std::u16string InstallConfigFile(platform::System* system, platform::FileSystem* fs) {
+  const std::u16string host = FolderOf(GetHostFilePath(system)) + u"\\install.cfg";
+  if (Exists(fs, host)) return host;
+  const std::vector<std::u16string> folders = ModuleFolders(system);
+  for (size_t i = 0; i + 1 < folders.size(); ++i) {
+    const std::u16string candidate = folders[i] + u"\\install.cfg";
+    if (Exists(fs, candidate)) return candidate;
+  }
+  return folders.back() + u"\\install.cfg";
+}
+
+std::u16string ReadInstallConfig(std::u16string_view section, std::u16string_view key,
+                                 std::u16string_view defaultValue, bool reread,
+                                 platform::System* system, platform::FileSystem* fs) {
+  const std::u16string file = InstallConfigFile(system, fs);
+  if (!Exists(fs, file)) return std::u16string(defaultValue);
+  if (reread) CKVIniFileReader::DropCachedFile(file);
+  CKVIniFileReader reader(fs, system);
+  const std::u16string sectionText(section), keyText(key), defaultText(defaultValue);
+  std::u16string value;
+  if (!reader.Load(file.c_str())) return defaultText;
+  reader.GetValue(sectionText.c_str(), keyText.c_str(), defaultText.c_str(), &value);
+  return value;
+}
+
+std::u16string InstallConfigPath(platform::System* system, platform::FileSystem* fs) {
+  std::lock_guard<std::mutex> lock(g_pathLock);
+  if (g_installConfigPathSet) return g_installConfigPath;
+  auto longForm = [fs](const std::u16string& path) {
+    std::u16string full;
+    return fs->GetLongPathName(path, &full) ? full : path;
+  };
+  auto hasLanguage = [](const std::u16string& path) {
+    return !platform::GetPrivateProfileString(u"Install", u"Language", u"", path).empty();
+  };
+  std::vector<std::u16string> candidates{FolderOf(GetHostFilePath(system)) + u"\\Install.cfg"};
+  const std::vector<std::u16string> folders = ModuleFolders(system);
+  for (const std::u16string& folder : folders) candidates.push_back(folder + u"\\Install.cfg");
+  g_installConfigPath = longForm(candidates.back());
+  for (size_t i = 0; i + 1 < candidates.size(); ++i) {
+    if (hasLanguage(candidates[i])) {
+      g_installConfigPath = longForm(candidates[i]);
+      break;
+    }
+  }
+  g_installConfigPathSet = true;
+  return g_installConfigPath;
+}
+
+void ResetInstallConfigPath() {
+  std::lock_guard<std::mutex> lock(g_pathLock);
+  g_installConfigPath.clear();
+  g_installConfigPathSet = false;
+}

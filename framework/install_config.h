@@ -1,0 +1,32 @@
+// The installation settings file "install.cfg" of the suite, looked for
+// beside the host program first and then beside and above this library.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/file_system.h"
+#include "platform/system.h"
+
+// The value of key in section of the installation settings file, or
+// defaultValue. The file is "install.cfg" in the host program's folder when
+// it exists; otherwise in this library's folder, one folder higher, or two
+// folders higher (taken whether it exists or not). reread drops the reader's
+// cached copy of the file first.
+std::u16string ReadInstallConfig(std::u16string_view section, std::u16string_view key,
+                                 std::u16string_view defaultValue, bool reread,
+                                 platform::System* system = platform::System::Default(),
+                                 platform::FileSystem* fs = platform::FileSystem::Default());
+
+// The file ReadInstallConfig reads.
+std::u16string InstallConfigFile(platform::System* system = platform::System::Default(),
+                                 platform::FileSystem* fs = platform::FileSystem::Default());
+
+// The engine's settings file, chosen once per process: "Install.cfg" in the
+// host's folder when it has a non-empty "Language" in section "Install";
+// else the same test in this library's folder and one folder higher; else
+// the name two folders higher, whether it exists or not. Long form.
+std::u16string InstallConfigPath(platform::System* system = platform::System::Default(),
+                                 platform::FileSystem* fs = platform::FileSystem::Default());
+// Forgets the chosen path (for tests that move the files).
+void ResetInstallConfigPath();

@@ -1,0 +1,179 @@
+#include "framework/registry_settings.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "framework/check_module.h"
+#include "framework/install_config.h"
+#include "framework/results.h"
+#include "platform/memory/memory_registry.h"
+#include "tests/platform/temp_tree.h"
+
+namespace {
+
+// A host and a module placed where the test wants them.
+class PlacedProgram : public platform::SystemWrapper {
+ public:
+  PlacedProgram(std::u16string host, std::u16string module)
+      : SystemWrapper(platform::System::Default()), host_(std::move(host)), module_(std::move(module)) {}
+  std::u16string GetHostFileName() override { return host_; }
+  std::u16string GetModuleFileName(const void*) override { return module_; }
+
+ private:
+  std::u16string host_, module_;
+};
+
+TEST(CRegistry, RootsViewsAndValues) {
+  platform::memory::MemoryRegistry registry;
+  CRegistry reg(false, &registry);
+  EXPECT_EQ(reg.root(), platform::kHkeyCurrentUser);
+  EXPECT_FALSE(reg.SetRoot(platform::kHkeyCurrentConfig));
+  EXPECT_EQ(reg.root(), platform::kHkeyCurrentUser);
+  EXPECT_TRUE(reg.SetRoot(platform::kHkeyLocalMachine));
+
+  EXPECT_FALSE(reg.Open(u"\\SOFTWARE\\Nowhere\\", false));
+  EXPECT_NE(reg.lastError(), 0u);
+  EXPECT_EQ(reg.keyPath(), u"");
+  EXPECT_TRUE(reg.Open(u"\\SOFTWARE\\Suite\\", true));
+  EXPECT_EQ(reg.keyPath(), u"SOFTWARE\\Suite");
+
+  EXPECT_EQ(reg.GetInt(u"Missing", -7), -7);
+  EXPECT_TRUE(reg.SetInt(u"Count", -2));
+  EXPECT_EQ(reg.GetInt(u"Count", 0), -2);
+  EXPECT_EQ(reg.GetValueType(u"Count"), platform::kRegDword);
+  EXPECT_EQ(reg.GetValueType(u"Missing"), 0u);
+
+  platform::HKey key;
+  ASSERT_EQ(registry.RegOpenKeyExW(platform::kHkeyLocalMachine, u"SOFTWARE\\Suite", 0,
+                                   platform::kKeyAllAccess, &key),
+            0u);
+  auto setText = [&](std::u16string_view name, uint32_t type, std::u16string_view text) {
+    std::u16string data(text);
+    data.push_back(0);
+    registry.RegSetValueExW(key, name, type, reinterpret_cast<const uint8_t*>(data.data()),
+                            static_cast<uint32_t>(data.size() * 2));
+  };
+  setText(u"Name", platform::kRegSz, u"Brightwood");
+  setText(u"Expand", platform::kRegExpandSz, u"%SystemRoot%\\x");
+  setText(u"Multi", 7, u"a");
+  setText(u"Long", platform::kRegSz, std::u16string(127, u'x'));  // 256 bytes with the NUL
+  registry.RegCloseKey(key);
+  EXPECT_EQ(reg.GetString(u"Name", u"d"), u"Brightwood");
+  EXPECT_EQ(reg.GetString(u"Expand", u"d"), u"%SystemRoot%\\x");  // not expanded
+  EXPECT_EQ(reg.GetString(u"Multi", u"d"), u"d");                 // wrong type
+  EXPECT_EQ(reg.GetString(u"Long", u"d"), u"d");                  // over 255 bytes
+  EXPECT_EQ(reg.GetString(u"Missing", u"d"), u"d");
+
+  // An empty path selects the root itself.
+  EXPECT_TRUE(reg.Open(u"\\", false));
+  EXPECT_TRUE(reg.SetInt(u"AtRoot", 1));
+  EXPECT_EQ(reg.GetInt(u"AtRoot", 0), 1);
+}
+
+TEST(InstallConfig, HostFolderFirstThenBesideAndAboveTheModule) {
+  TempTree tree;
+  ASSERT_TRUE(tree.ok());
+  ASSERT_TRUE(tree.MakeFolder(u"suite\\modules\\cleaner"));
+  ASSERT_TRUE(tree.MakeFolder(u"host"));
+  PlacedProgram program(tree.Path(u"host\\host.exe"), tree.Path(u"suite\\modules\\cleaner\\m.dll"));
+  // Nowhere: the default.
+  EXPECT_EQ(ReadInstallConfig(u"install", u"RegKey", u"none", true, &program), u"none");
+  EXPECT_EQ(InstallConfigFile(&program), tree.Path(u"suite\\install.cfg"));
+  // Two folders above the module.
+  ASSERT_TRUE(tree.MakeFile(u"suite\\install.cfg", "[install]\r\nRegKey=Two\r\n"));
+  EXPECT_EQ(ReadInstallConfig(u"install", u"RegKey", u"none", true, &program), u"Two");
+  // Beside the module wins over above it.
+  ASSERT_TRUE(tree.MakeFile(u"suite\\modules\\cleaner\\install.cfg", "[install]\r\nRegKey=Beside\r\n"));
+  EXPECT_EQ(ReadInstallConfig(u"install", u"RegKey", u"none", true, &program), u"Beside");
+  // The host's folder wins over all.
+  ASSERT_TRUE(tree.MakeFile(u"host\\install.cfg", "[install]\r\nRegKey=Host\r\n"));
+  EXPECT_EQ(ReadInstallConfig(u"install", u"RegKey", u"none", true, &program), u"Host");
+  EXPECT_EQ(ReadInstallConfig(u"install", u"Other", u"none", true, &program), u"none");
+}
+
+TEST(RegistrySettings, InstallationKeyOrTheCurrentUser) {
+  TempTree tree;
+  ASSERT_TRUE(tree.ok());
+  ASSERT_TRUE(tree.MakeFolder(u"a\\b\\c"));
+  PlacedProgram program(tree.Path(u"a\\b\\c\\host.exe"), tree.Path(u"a\\b\\c\\m.dll"));
+  platform::memory::MemoryRegistry registry;
+  {
+    CRegistrySettings settings(&registry, &program);  // no install.cfg anywhere
+    EXPECT_EQ(settings.root(), platform::kHkeyCurrentUser);
+    EXPECT_EQ(settings.keyPath(), u"");
+    EXPECT_TRUE(settings.SetInt(u"X", 3));
+  }
+  ASSERT_TRUE(tree.MakeFile(u"a\\b\\c\\install.cfg", "[install]\r\nRegKey=Suite 9\r\n"));
+  CRegistrySettings settings(&registry, &program);
+  EXPECT_EQ(settings.root(), platform::kHkeyLocalMachine);
+  EXPECT_EQ(settings.keyPath(), u"SOFTWARE\\corvane\\Suite 9");
+  EXPECT_EQ(settings.GetInt(u"X", 0), 0);  // a different key
+}
+
+TEST(Totals, SolvedAddsUnsolvedReplaces) {
+  platform::memory::MemoryRegistry registry;
+  CRegistry settings(false, &registry);
+  int32_t solved = 0;
+  SaveTotalsToSettings(settings, u"RegistryCleanerModule", solved, true, u"17");
+  EXPECT_EQ(settings.GetInt(u"REGISTRYCLEANERMODULE_TotalUnsolvedProblems", -1), 17);
+  EXPECT_EQ(settings.GetInt(u"REGISTRYCLEANERMODULE_TotalSolvedProblems", -1), -1);
+
+  settings.SetInt(u"REGISTRYCLEANERMODULE_TotalSolvedProblems", 10);
+  solved = 5;
+  SaveTotalsToSettings(settings, u"RegistryCleanerModule", solved, true, u"canceled");
+  EXPECT_EQ(solved, 0);
+  EXPECT_EQ(settings.GetInt(u"REGISTRYCLEANERMODULE_TotalSolvedProblems", -1), 15);
+  EXPECT_EQ(settings.GetInt(u"REGISTRYCLEANERMODULE_TotalUnsolvedProblems", -1), 0);
+
+  // Before any check the unsolved total is left alone.
+  settings.SetInt(u"REGISTRYCLEANERMODULE_TotalUnsolvedProblems", 4);
+  SaveTotalsToSettings(settings, u"RegistryCleanerModule", solved, false, u"99");
+  EXPECT_EQ(settings.GetInt(u"REGISTRYCLEANERMODULE_TotalUnsolvedProblems", -1), 4);
+}
+
+TEST(Totals, LeadingIntegerOfTheResultText) {
+  struct Row {
+    std::u16string text;
+    int32_t value;
+  } rows[] = {{u"17", 17},          {u"  42 problems", 42}, {u"-3", -3},
+              {u"+8", 8},           {u"canceled", 0},       {u"", 0},
+              {u"\t\n 5", 5},       {u"12abc", 12},         {u"99999999999", 2147483647},
+              {u"-99999999999", -2147483647 - 1}};
+  for (const Row& r : rows) EXPECT_EQ(LeadingInteger(r.text), r.value);
+}
+
+// A module whose check finds a fixed text and whose resolve solves a fixed
+// count, keeping its totals in a registry of the test.
+class CountingModule : public CCheckModule {
+ public:
+  explicit CountingModule(platform::Registry* registry) {
+    identifier = u"RegistryCleanerModule";
+    settingsRegistry = registry;
+    SetExpectedDuration(0, true);
+  }
+  void DoCheck() override { resultText = checkText_; }
+  void DoResolve() override {
+    solvedCount = 5;
+    resultText = u"0";
+  }
+  std::u16string checkText_ = u"17";
+};
+
+TEST(Totals, KeptAfterLocalRunsWithTheIdentifierUnchanged) {
+  platform::memory::MemoryRegistry registry;
+  CountingModule module(&registry);
+  module.ExecuteCheck(u"", 0);
+  CRegistry settings(false, &registry);
+  EXPECT_EQ(settings.GetInt(u"REGISTRYCLEANERMODULE_TotalUnsolvedProblems", -1), 17);
+  settings.SetInt(u"REGISTRYCLEANERMODULE_TotalSolvedProblems", 10);
+  module.ExecuteResolve();
+  EXPECT_EQ(settings.GetInt(u"REGISTRYCLEANERMODULE_TotalSolvedProblems", -1), 15);
+  // After a check, every later run rewrites the unsolved total from its text.
+  EXPECT_EQ(settings.GetInt(u"REGISTRYCLEANERMODULE_TotalUnsolvedProblems", -1), 0);
+  char16_t identifier[64];
+  module.GetIdentifier(identifier, 64);
+  EXPECT_EQ(std::u16string(identifier), u"RegistryCleanerModule");
+}
+
+}  // namespace

@@ -1,0 +1,104 @@
+#include "framework/restore_point.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "framework/registry_settings.h"
+#include "platform/memory/memory_registry.h"
+
+namespace {
+
+// A machine with or without the restore-point service; it records the calls.
+class RestoreMachine : public platform::SystemWrapper {
+ public:
+  RestoreMachine() : SystemWrapper(platform::System::Default()) {}
+  bool GetOsVersion(platform::OsVersion* v) override {
+    *v = version;
+    return true;
+  }
+  bool StartService(std::u16string_view name) override {
+    services += std::u16string(name) + u";";
+    return serviceRuns;
+  }
+  bool SetRestorePoint(uint32_t eventType, uint32_t type, int64_t* sequence,
+                       std::u16string_view description) override {
+    ++calls;
+    lastEvent = eventType;
+    lastType = type;
+    lastSequence = *sequence;
+    lastDescription = description;
+    if (!pointsWork) return false;
+    *sequence = 4711;
+    return true;
+  }
+
+  platform::OsVersion version{6, 2, 9200, 2, 1, false};
+  bool serviceRuns = true;
+  bool pointsWork = true;
+  std::u16string services;
+  int calls = 0;
+  uint32_t lastEvent = 0, lastType = 0;
+  int64_t lastSequence = -1;
+  std::u16string lastDescription;
+};
+
+constexpr char16_t kSettingsKey[] = u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\SystemRestore";
+
+TEST(RestorePoints, BeginSetsTheSettingsAndNamesThePoint) {
+  RestoreMachine machine;
+  platform::memory::MemoryRegistry registry;
+  int64_t sequence = 0;
+  const std::u16string description(300, u'd');
+  ASSERT_TRUE(BeginRestorePoint(description, &sequence, &machine, &registry));
+  EXPECT_EQ(sequence, 4711);
+  EXPECT_EQ(machine.services, u"VSS;");
+  EXPECT_EQ(machine.lastEvent, 102u);
+  EXPECT_EQ(machine.lastType, 12u);
+  EXPECT_EQ(machine.lastSequence, 0);
+  EXPECT_EQ(machine.lastDescription.size(), 255u);  // a 300-character name keeps 255
+  CRegistry settings(true, &registry);
+  settings.SetRoot(platform::kHkeyLocalMachine);
+  ASSERT_TRUE(settings.Open(kSettingsKey, false));
+  EXPECT_EQ(settings.GetInt(u"SystemRestorePointCreationFrequency", -1), 0);
+  EXPECT_EQ(settings.GetInt(u"ScopeSnapshots", -1), 0);
+
+  EXPECT_TRUE(EndRestorePoint(4711, &machine));
+  EXPECT_EQ(machine.lastEvent, 103u);
+  EXPECT_EQ(machine.lastSequence, 4711);
+}
+
+TEST(RestorePoints, WithoutTheServiceNothingHappens) {
+  RestoreMachine machine;
+  machine.serviceRuns = false;
+  platform::memory::MemoryRegistry registry;
+  int64_t sequence = 0;
+  EXPECT_FALSE(BeginRestorePoint(u"x", &sequence, &machine, &registry));
+  EXPECT_EQ(machine.calls, 0);
+  CRegistry settings(true, &registry);
+  settings.SetRoot(platform::kHkeyLocalMachine);
+  EXPECT_FALSE(settings.Open(kSettingsKey, false));
+  EXPECT_FALSE(BeginRestorePoint(u"x", nullptr, &machine, &registry));
+}
+
+TEST(RestorePoints, BeforeWindows8TheSettingsStayAndARefusalIsFalse) {
+  RestoreMachine machine;
+  machine.version = {6, 1, 7601, 2, 1, false};
+  machine.pointsWork = false;
+  platform::memory::MemoryRegistry registry;
+  int64_t sequence = 9;
+  EXPECT_FALSE(BeginRestorePoint(u"x", &sequence, &machine, &registry));
+  EXPECT_EQ(sequence, 9);
+  CRegistry settings(true, &registry);
+  settings.SetRoot(platform::kHkeyLocalMachine);
+  EXPECT_FALSE(settings.Open(kSettingsKey, false));
+}
+
+TEST(RestorePoints, TheMachineItselfAnswersQuickly) {
+  // A Wine prefix has no restore points; Windows under wine has no service
+  // manager that starts VSS. Either way the answer is false, at once.
+  int64_t sequence = 0;
+  EXPECT_FALSE(BeginRestorePoint(u"Suite: Clean Registry (Fix Errors)", &sequence));
+}
+
+}  // namespace
