@@ -19,6 +19,9 @@ build: build/native/build.ninja
 	cmake --build --preset native -j $(JOBS)
 
 test: build
+	scripts/check-exports build/stage/modules/RegistryCleanerModule/RegistryCleanerModule.so \
+	  modules/RegistryCleanerModule/dll/RegistryCleanerModule.def
+	scripts/check-exports build/stage/modules/common/asp_ipc32.so ipc/asp_ipc32.def
 	ctest --preset native -j $(JOBS)
 
 build/asan/build.ninja:
@@ -32,8 +35,10 @@ build/mingw32/build.ninja:
 	cmake --preset mingw32
 
 mingw32: build/mingw32/build.ninja
-	cmake --build --preset mingw32 -j $(JOBS) --target RegistryCleanerModule
-	scripts/check-exports build/mingw32/stage/modules/RegistryCleanerModule/RegistryCleanerModule.dll
+	cmake --build --preset mingw32 -j $(JOBS) --target RegistryCleanerModule asp_ipc32
+	scripts/check-exports build/mingw32/stage/modules/RegistryCleanerModule/RegistryCleanerModule.dll \
+	  modules/RegistryCleanerModule/dll/RegistryCleanerModule.def
+	scripts/check-exports build/mingw32/stage/modules/common/asp_ipc32.dll ipc/asp_ipc32.def
 
 build/mingw64/build.ninja:
 	cmake --preset mingw64

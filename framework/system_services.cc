@@ -89,12 +89,15 @@ uint32_t RunProcess(std::u16string_view path, std::u16string_view arguments, uin
   if (path.empty() || platform::FindProgramFile(path).empty()) return kErrorFileNotFound;
   // The program is quoted when its path holds a blank, so that it stays one
   // argument on every platform.
+  const bool quote = path.find(u' ') != std::u16string_view::npos;
   std::u16string commandLine;
-  if (path.find(u' ') != std::u16string_view::npos)
-    commandLine = u"\"" + std::u16string(path) + u"\"";
-  else
-    commandLine = std::u16string(path);
-  if (!arguments.empty()) commandLine += u" " + std::u16string(arguments);
+  if (quote) commandLine.push_back(u'"');
+  commandLine.append(path);
+  if (quote) commandLine.push_back(u'"');
+  if (!arguments.empty()) {
+    commandLine.push_back(u' ');
+    commandLine.append(arguments);
+  }
   const size_t slash = path.find_last_of(u"\\/");
   const std::u16string_view folder =
       slash == std::u16string_view::npos ? std::u16string_view() : path.substr(0, slash);

@@ -7,7 +7,9 @@
 
 #include "framework/check_module.h"
 #include "framework/module_api.h"
+#include "platform/file_system.h"
 #include "platform/library.h"
+#include "platform/system.h"
 
 namespace {
 
@@ -156,23 +158,22 @@ TEST_F(Exports, UnpreparedEngineReportsAtOnce) {
 
 TEST(ExportsNullHandle, DestroyIgnoresNull) { DestroyInstanceOfModule(nullptr); }
 
-// The staged library, loaded by name as a host loads it.
-TEST(StagedModule, ExportsTheFourteenFunctionsAndRuns) {
+// The staged module's path as a Windows path (wine maps Z: to /); a ".dll"
+// is found as ".so" on POSIX.
+std::u16string StagedModulePath() {
   std::string stage = REGCLEAN_STAGE_DIR;
-#ifdef _WIN32
-  // The build folder seen from Windows (wine maps Z: to /).
   for (char& c : stage)
     if (c == '/') c = '\\';
-  stage = "Z:" + stage;
-  const std::string name = "\\modules\\RegistryCleanerModule\\RegistryCleanerModule.dll";
-#else
-  const std::string name = "/modules/RegistryCleanerModule/RegistryCleanerModule.dll";
-#endif
-  const std::string path = stage + name;  // found as .so on POSIX
+  stage = "Z:" + stage + "\\modules\\RegistryCleanerModule\\RegistryCleanerModule.dll";
+  return std::u16string(stage.begin(), stage.end());
+}
+
+// The staged library, loaded by name as a host loads it.
+TEST(StagedModule, ExportsTheFourteenFunctionsAndRuns) {
+  const std::u16string path = StagedModulePath();
   std::string error;
-  platform::LibraryHandle library =
-      platform::LoadLibrary(std::u16string(path.begin(), path.end()), &error);
-  ASSERT_NE(library, nullptr) << path << ": " << error;
+  platform::LibraryHandle library = platform::LoadLibrary(path, &error);
+  ASSERT_NE(library, nullptr) << error;
   for (const char* export_name :
        {"CreateInstanceOfModule", "DestroyInstanceOfModule", "GetTitleOfModule",
         "GetIdentifierOfModule", "GetDescriptionOfModule", "GetModuleTypeOfModule",
@@ -195,6 +196,34 @@ TEST(StagedModule, ExportsTheFourteenFunctionsAndRuns) {
   ASSERT_NE(module, nullptr);
   EXPECT_EQ(Fetch(title, module), u"Clean Registry");
   EXPECT_EQ(type(module), 271u);
+  destroy(module);
+  platform::FreeLibrary(library);
+}
+
+// The installation's "Language" setting in "install.cfg" beside the host
+// gives a German user German texts, through the exports of the staged
+// library (whose language search is its own, once per load).
+TEST(StagedModule, GermanTextsThroughTheExports) {
+  platform::FileSystem* fs = platform::FileSystem::Default();
+  const std::u16string host = platform::System::Default()->GetHostFileName();
+  const std::u16string config = host.substr(0, host.find_last_of(u"\\")) + u"\\install.cfg";
+  ASSERT_EQ(fs->GetFileAttributes(config), platform::kInvalidFileAttributes)
+      << "an install.cfg beside the test program would be overwritten";
+  platform::LibraryHandle library = platform::LoadLibrary(StagedModulePath());
+  ASSERT_NE(library, nullptr);
+  auto create = reinterpret_cast<ModuleHandle (*)()>(
+      platform::GetProcAddress(library, "CreateInstanceOfModule"));
+  auto destroy = reinterpret_cast<void(MODULE_CALL*)(ModuleHandle)>(
+      platform::GetProcAddress(library, "DestroyInstanceOfModule"));
+  auto title = reinterpret_cast<Getter>(platform::GetProcAddress(library, "GetTitleOfModule"));
+  auto button = reinterpret_cast<Getter>(platform::GetProcAddress(library, "GetCheckBtnTitleOfModule"));
+  // The search runs when the first module is made.
+  ASSERT_TRUE(platform::WriteWholeFile(fs, config, "[install]\r\nLanguage=de_DE\r\n"));
+  ModuleHandle module = create();
+  fs->DeleteFile(config);
+  ASSERT_NE(module, nullptr);
+  EXPECT_EQ(Fetch(title, module), u"Registry bereinigen");
+  EXPECT_EQ(Fetch(button, module), u"Suche starten");
   destroy(module);
   platform::FreeLibrary(library);
 }
