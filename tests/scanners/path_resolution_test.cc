@@ -1,0 +1,612 @@
+// Path resolution against a temporary tree: natively the POSIX backend in a
+// 64-bit Wine-prefix-like folder (the module then runs as a 32-bit program
+// under WOW64), under wine64 the real Win32 calls in the throwaway prefix (a
+// 64-bit process). Files that must sit in the machine's own folders
+// (system32, Program Files ...) are made there and removed again.
+#include "modules/RegistryCleanerModule/dll/scanners/path_resolution.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "modules/RegistryCleanerModule/dll/scanners/path_text.h"
+#include "platform/case_fold.h"
+#include "platform/environment.h"
+#include "platform/known_folders.h"
+#include "platform/system.h"
+#include "platform/unicode.h"
+#include "tests/platform/temp_tree.h"
+#ifndef _WIN32
+#include <fstream>
+#endif
+
+namespace {
+
+using platform::kInvalidFileAttributes;
+
+std::string Narrow(std::u16string_view text) { return platform::U16ToUtf8(text); }
+
+std::u16string UniqueName() {
+  std::random_device random;
+  return u"regclean-test-" + platform::Utf8ToU16(std::to_string(random() % 1000000));
+}
+
+#define EXPECT_SAME_PATH(actual, expected)                      \
+  EXPECT_TRUE(platform::EqualsIgnoreCase((actual), (expected))) \
+      << "actual:   " << Narrow(actual) << "\nexpected: " << Narrow(expected)
+
+// The facts of the machine the suite runs on.
+ResolverFacts MachineFacts() {
+  platform::System* system = platform::System::Default();
+  ResolverFacts facts;
+  facts.is64BitOs = system->GetNativeArchitecture() == platform::kArchitectureAmd64;
+  facts.isWow64 = system->IsWow64Process();
+  facts.osLevel = 4;
+  return facts;
+}
+
+// Files made in the machine's folders; they and the folders made for them
+// are removed when the test ends.
+class MachineFiles {
+ public:
+  explicit MachineFiles(TempTree* tree) : tree_(tree) {}
+  ~MachineFiles() {
+    platform::FileSystem* fs = tree_->fs();
+    for (auto it = files_.rbegin(); it != files_.rend(); ++it) fs->DeleteFile(*it);
+    for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) fs->RemoveDirectory(*it);
+  }
+  bool Make(const std::u16string& path) {
+    platform::FileSystem* fs = tree_->fs();
+    if (fs->GetFileAttributes(path) != kInvalidFileAttributes) return true;
+    for (size_t i = 3; i < path.size(); ++i) {
+      if (path[i] != u'\\') continue;
+      const std::u16string folder = path.substr(0, i);
+      if (fs->GetFileAttributes(folder) == kInvalidFileAttributes) folders_.push_back(folder);
+    }
+    if (!tree_->MakeFileAt(path)) return false;
+    files_.push_back(path);
+    return true;
+  }
+
+ private:
+  TempTree* tree_;
+  std::vector<std::u16string> files_;
+  std::vector<std::u16string> folders_;
+};
+
+// A system whose attribute call does not take NT-style "\??\" paths, so that
+// only their rewrite can find them.
+class NoNtPaths : public platform::FileSystemWrapper {
+ public:
+  using FileSystemWrapper::FileSystemWrapper;
+  uint32_t GetFileAttributes(std::u16string_view path) override {
+    if (path.starts_with(u"\\??\\")) return kInvalidFileAttributes;
+    return FileSystemWrapper::GetFileAttributes(path);
+  }
+};
+
+class PathResolutionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(tree_.ok()) << "no temporary folder";
+    ASSERT_TRUE(tree_.MakeFile(u"App Dir\\app.exe"));
+    ASSERT_TRUE(tree_.MakeFile(u"App Dir\\res.dll"));
+    app_ = tree_.Path(u"App Dir\\app.exe");
+    res_ = tree_.Path(u"App Dir\\res.dll");
+  }
+
+  PathResolver& resolver() { return resolver_; }
+  const WindowsFolders& folders() { return resolver_.Folders(); }
+  // A file below one of the machine's folders.
+  std::u16string MakeMachineFile(const std::u16string& folder, const std::u16string& rest) {
+    const std::u16string path = folder + rest;
+    EXPECT_TRUE(machine_.Make(path)) << Narrow(path);
+    return path;
+  }
+  // The native system folder, as the module reaches it (Sysnative under WOW64).
+  std::u16string SystemFolder() { return resolver_.NativeSystemFolder() + u"\\"; }
+  // The system folder as the system names it (System32).
+  std::u16string SystemDirectory() { return tree_.fs()->GetSystemDirectory() + u"\\"; }
+
+  int Resolve(std::u16string* text, bool want64 = false, size_t capacity = 2048) {
+    return resolver_.FileExistsResolved(text, capacity, want64);
+  }
+  int Command(std::u16string* text, bool want64 = false) {
+    return resolver_.ResolveCommandToFile(text, 2048, want64, true);
+  }
+
+  TempTree tree_;
+  MachineFiles machine_{&tree_};
+  PathResolver resolver_{tree_.fs(), MachineFacts()};
+  std::u16string name_ = UniqueName();
+  std::u16string app_;
+  std::u16string res_;
+};
+
+// --- The folders -------------------------------------------------------------
+
+TEST_F(PathResolutionTest, WindowsFolderAndItsDerivedPaths) {
+  std::u16string systemRoot;
+  ASSERT_TRUE(platform::GetEnvironmentVariable(u"SystemRoot", &systemRoot));
+  EXPECT_EQ(Narrow(folders().systemRootDir), Narrow(systemRoot + u"\\"));
+  EXPECT_EQ(Narrow(folders().frameworkDir), Narrow(systemRoot + u"\\Microsoft.NET\\Framework"));
+  EXPECT_SAME_PATH(folders().expandedRundll32Path, systemRoot + u"\\System32\\rundll32.exe");
+}
+
+#ifndef _WIN32
+TEST_F(PathResolutionTest, FolderSetOfA64BitPrefixSeenByThe32BitModule) {
+  const WindowsFolders& f = folders();
+  EXPECT_EQ(Narrow(f.nativeSystemDir), "C:\\windows\\Sysnative\\");
+  EXPECT_EQ(Narrow(f.systemDir), "C:\\windows\\system32\\");
+  EXPECT_EQ(Narrow(f.systemX86Dir), "C:\\windows\\syswow64\\");
+  EXPECT_EQ(Narrow(f.programFilesDir), "C:\\Program Files\\");
+  EXPECT_EQ(Narrow(f.programFilesX86Dir), "C:\\Program Files (x86)\\");
+  EXPECT_EQ(Narrow(f.commonFilesDir), "C:\\Program Files\\Common Files\\");
+  EXPECT_EQ(Narrow(f.commonFilesX86Dir), "C:\\Program Files (x86)\\Common Files\\");
+  EXPECT_EQ(Narrow(resolver().NativeSystemFolder()), "C:\\windows\\Sysnative");
+}
+
+TEST_F(PathResolutionTest, A32BitPrefixHasOneViewAndNoFolderSet) {
+  std::ofstream(tree_.prefix() + "/system.reg")
+      << "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win32\n";
+  ASSERT_EQ(platform::System::Default()->GetNativeArchitecture(), platform::kArchitectureIntel);
+  PathResolver resolver(tree_.fs(), MachineFacts());
+  EXPECT_FALSE(resolver.facts().is64BitOs);
+  EXPECT_TRUE(resolver.Folders().systemX86Dir.empty());
+  EXPECT_TRUE(resolver.Folders().programFilesX86Dir.empty());
+  EXPECT_EQ(Narrow(resolver.NativeSystemFolder()), "C:\\windows\\system32");
+  EXPECT_EQ(Narrow(KnownFolderPath(platform::kCsidlSystemX86, 2)), "C:\\windows\\system32");
+  EXPECT_EQ(Narrow(KnownFolderPath(platform::kCsidlProgramFiles, 2)), "C:\\Program Files");
+
+  // Without a second view a Program Files path is what it says, nothing more.
+  ASSERT_TRUE(tree_.MakeFileAt(u"C:\\Program Files (x86)\\App\\a.exe"));
+  std::u16string text = u"C:\\Program Files\\App\\a.exe";
+  EXPECT_EQ(resolver.ViewAwareExists(&text, 2048, false), kInvalidFileAttributes);
+  EXPECT_EQ(resolver.FileExistsResolved(&text, 2048, false), 0);
+  text = u"System32\\" + name_ + u".dll";
+  ASSERT_TRUE(tree_.MakeFileAt(u"C:\\windows\\system32\\" + name_ + u".dll"));
+  EXPECT_EQ(resolver.FileExistsResolved(&text, 2048, false), 1);
+  EXPECT_EQ(Narrow(text), Narrow(u"C:\\windows\\system32\\" + name_ + u".dll"));
+}
+#else
+TEST_F(PathResolutionTest, FolderSetOfThe64BitWindowsThatRunsTheSuite) {
+  const WindowsFolders& f = folders();
+  ASSERT_TRUE(resolver().facts().is64BitOs);
+  for (const std::u16string* folder :
+       {&f.nativeSystemDir, &f.systemDir, &f.systemX86Dir, &f.programFilesDir,
+        &f.programFilesX86Dir, &f.commonFilesDir, &f.commonFilesX86Dir}) {
+    ASSERT_GT(folder->size(), 3u);
+    EXPECT_EQ(folder->back(), u'\\') << Narrow(*folder);
+  }
+  EXPECT_SAME_PATH(f.systemDir, platform::FileSystem::Default()->GetSystemDirectory() + u"\\");
+  EXPECT_FALSE(platform::EqualsIgnoreCase(f.systemX86Dir, f.systemDir));
+  EXPECT_NE(f.programFilesX86Dir.find(u" (x86)\\"), std::u16string::npos);
+  EXPECT_EQ(f.programFilesDir.find(u" (x86)"), std::u16string::npos);
+  EXPECT_SAME_PATH(f.commonFilesDir, f.programFilesDir + u"Common Files\\");
+  // The known-folder call and the older one agree.
+  for (int csidl : {37, 38, 41, 42, 43, 44})
+    EXPECT_SAME_PATH(KnownFolderPath(csidl, 4), KnownFolderPath(csidl, 2));
+
+  // A 32-bit module under WOW64 reaches the native folders by other names.
+  ResolverFacts wow64 = MachineFacts();
+  wow64.isWow64 = true;
+  PathResolver under(tree_.fs(), wow64);
+  EXPECT_SAME_PATH(under.Folders().nativeSystemDir,
+                   f.systemDir.substr(0, f.systemDir.size() - 9) + u"Sysnative\\");
+  EXPECT_SAME_PATH(under.NativeSystemFolder(), under.Folders().nativeSystemDir.substr(
+                                                   0, under.Folders().nativeSystemDir.size() - 1));
+}
+#endif
+
+TEST_F(PathResolutionTest, UnknownFolderIsEmpty) {
+  EXPECT_TRUE(KnownFolderPath(9999, 4).empty());
+  EXPECT_TRUE(KnownFolderPath(9999, 2).empty());
+}
+
+// --- Stage 4: the text as written ---------------------------------------------
+
+TEST_F(PathResolutionTest, QuotesBlanksTerminatorsAndLostColons) {
+  std::u16string questionDrive = app_;
+  questionDrive[1] = u'?';
+  const std::u16string texts[] = {
+      u"\"" + app_ + u"\" -flag /other \"x\"",
+      u" \t\"" + app_ + u"\"\r\n",
+      app_ + u"\\0",
+      questionDrive,
+      u"\"" + questionDrive + u"\" /q",
+  };
+  for (const std::u16string& original : texts) {
+    std::u16string text = original;
+    EXPECT_EQ(Resolve(&text), 1) << Narrow(original);
+    EXPECT_SAME_PATH(text, app_);
+  }
+}
+
+TEST_F(PathResolutionTest, EnvironmentVariablesAreExpanded) {
+  const std::u16string dll = MakeMachineFile(SystemFolder(), name_ + u".dll");
+  std::u16string text = u"%SystemRoot%\\System32\\" + name_ + u".dll";
+  EXPECT_EQ(Resolve(&text, true), 1);
+  EXPECT_SAME_PATH(text, dll);
+  // A reference to a variable that is not set stays, and finds nothing.
+  text = u"%RegcleanNoSuchVariable%\\" + name_ + u".dll";
+  EXPECT_EQ(Resolve(&text), 0);
+}
+
+// --- Stage 3: short names and the other view -----------------------------------
+
+TEST_F(PathResolutionTest, ShortNamesResolveAndComeBackLong) {
+  ASSERT_TRUE(tree_.MakeFile(u"Long Folder Name\\program file.exe"));
+  auto shortName = [&](const std::u16string& folder, std::u16string_view name) {
+    std::vector<platform::DirectoryEntry> entries;
+    tree_.fs()->ListDirectory(folder, &entries);
+    for (const platform::DirectoryEntry& entry : entries)
+      if (entry.name == name) return entry.shortName;
+    return std::u16string();
+  };
+  const std::u16string folderShort = shortName(tree_.root(), u"Long Folder Name");
+  const std::u16string fileShort = shortName(tree_.Path(u"Long Folder Name"), u"program file.exe");
+  if (folderShort.empty() || fileShort.empty()) GTEST_SKIP() << "this system keeps no 8.3 names";
+  ASSERT_NE(folderShort.find(u'~'), std::u16string::npos);
+
+  const std::u16string shortPath = tree_.Path(folderShort + u"\\" + fileShort);
+  const std::u16string longPath = tree_.Path(u"Long Folder Name\\program file.exe");
+  for (const std::u16string& original :
+       {shortPath, u"\"" + shortPath + u"\" /x", shortPath + u" -x"}) {
+    std::u16string text = original;
+    EXPECT_EQ(Resolve(&text), 1) << Narrow(original);
+    EXPECT_SAME_PATH(text, longPath);
+  }
+}
+
+TEST_F(PathResolutionTest, EntriesOfOneViewFoundInTheOther) {
+  const WindowsFolders& f = folders();
+  // A 32-bit entry below Program Files whose program lives below (x86).
+  const std::u16string x86App = MakeMachineFile(f.programFilesX86Dir, name_ + u"\\app.exe");
+  std::u16string text = f.programFilesDir + name_ + u"\\app.exe";
+  EXPECT_EQ(resolver().ViewAwareExists(&text, 2048, false) & platform::kFileAttributeDirectory, 0u);
+  EXPECT_SAME_PATH(text, x86App);
+  // The 64-bit view does not look there by itself, FileExistsResolved does.
+  text = f.programFilesDir + name_ + u"\\app.exe";
+  EXPECT_EQ(resolver().ViewAwareExists(&text, 2048, true), kInvalidFileAttributes);
+  EXPECT_SAME_PATH(text, f.programFilesDir + name_ + u"\\app.exe");
+  EXPECT_EQ(Resolve(&text, true), 1);
+  EXPECT_SAME_PATH(text, x86App);
+
+  // A 64-bit entry below SysWOW64 whose library is in the native folder.
+  const std::u16string native = MakeMachineFile(f.systemDir, name_ + u".dll");
+  text = f.systemX86Dir + name_ + u".dll";
+  EXPECT_NE(resolver().ViewAwareExists(&text, 2048, true), kInvalidFileAttributes);
+  EXPECT_SAME_PATH(text, f.nativeSystemDir + name_ + u".dll");
+
+  // Common Files, both ways.
+  const std::u16string common = MakeMachineFile(f.commonFilesX86Dir, name_ + u"\\c.dll");
+  text = f.commonFilesDir + name_ + u"\\c.dll";
+  EXPECT_EQ(Resolve(&text, false), 1);
+  EXPECT_SAME_PATH(text, common);
+  const std::u16string common64 = MakeMachineFile(f.commonFilesDir, name_ + u"\\d.dll");
+  text = f.commonFilesX86Dir + name_ + u"\\d.dll";
+  EXPECT_NE(resolver().ViewAwareExists(&text, 2048, true), kInvalidFileAttributes);
+  EXPECT_SAME_PATH(text, common64);
+
+  // A variable that names the 32-bit folder, in a 64-bit entry.
+  const std::u16string native64 = MakeMachineFile(f.programFilesDir, name_ + u"\\n.exe");
+  text = u"%ProgramFiles%\\" + name_ + u"\\n.exe";
+  EXPECT_EQ(Resolve(&text, true), 1);
+  EXPECT_SAME_PATH(text, native64);
+}
+
+// The order in which each view tries the folders, on a folder set laid out in
+// the temporary tree ("Sysnative" a folder of its own, so that the test sees
+// which name was taken).
+struct ViewCase {
+  bool want64;
+  const char16_t* path;
+  std::vector<const char16_t*> existing;
+  const char16_t* found;  // null: missing
+};
+
+TEST_F(PathResolutionTest, EachViewTriesTheFoldersInItsOrder) {
+  WindowsFolders set;
+  set.nativeSystemDir = tree_.Path(u"Win\\Sysnative\\");
+  set.systemDir = tree_.Path(u"Win\\System32\\");
+  set.systemX86Dir = tree_.Path(u"Win\\SysWOW64\\");
+  set.programFilesDir = tree_.Path(u"PF\\");
+  set.programFilesX86Dir = tree_.Path(u"PF86\\");
+  set.commonFilesDir = tree_.Path(u"PF\\Common\\");
+  set.commonFilesX86Dir = tree_.Path(u"PF86\\Common\\");
+  ResolverFacts wow64{true, true, 4};
+  PathResolver resolver(tree_.fs(), wow64, set);
+
+  const ViewCase cases[] = {
+      {true,
+       u"Win\\System32\\1",
+       {u"Win\\Sysnative\\1", u"Win\\System32\\1"},
+       u"Win\\Sysnative\\1"},
+      {true, u"Win\\System32\\2", {u"Win\\System32\\2"}, nullptr},
+      {true, u"Win\\SysWOW64\\3", {u"Win\\SysWOW64\\3", u"Win\\Sysnative\\3"}, u"Win\\SysWOW64\\3"},
+      {true, u"Win\\SysWOW64\\4", {u"Win\\Sysnative\\4"}, u"Win\\Sysnative\\4"},
+      {true, u"PF86\\App\\5", {u"PF\\App\\5"}, u"PF\\App\\5"},
+      {true, u"PF86\\Common\\6", {u"PF\\Common\\6"}, u"PF\\Common\\6"},
+      {true, u"PF\\App\\7", {u"PF86\\App\\7"}, nullptr},
+      {false, u"Win\\System32\\8", {u"Win\\System32\\8", u"Win\\SysWOW64\\8"}, u"Win\\System32\\8"},
+      {false, u"Win\\System32\\9", {u"Win\\SysWOW64\\9"}, u"Win\\SysWOW64\\9"},
+      {false, u"Win\\System32\\10", {u"Win\\Sysnative\\10"}, u"Win\\Sysnative\\10"},
+      {false, u"Win\\Sysnative\\11", {u"Win\\SysWOW64\\11"}, u"Win\\SysWOW64\\11"},
+      {false, u"Win\\SysWOW64\\12", {u"Win\\System32\\12"}, u"Win\\System32\\12"},
+      {false, u"PF\\App\\13", {u"PF86\\App\\13"}, u"PF86\\App\\13"},
+      {false, u"PF\\Common\\14", {u"PF86\\Common\\14"}, u"PF86\\Common\\14"},
+      {false, u"PF86\\App\\15", {u"PF\\App\\15"}, nullptr},
+  };
+  for (const ViewCase& c : cases) {
+    for (const char16_t* file : c.existing) ASSERT_TRUE(tree_.MakeFile(file));
+    const std::u16string original = tree_.Path(c.path);
+    std::u16string path = original;
+    const uint32_t attributes = resolver.ViewAwareExists(&path, 2048, c.want64);
+    if (c.found == nullptr) {
+      EXPECT_EQ(attributes, kInvalidFileAttributes) << Narrow(c.path);
+      EXPECT_EQ(Narrow(path), Narrow(original));
+    } else {
+      EXPECT_NE(attributes, kInvalidFileAttributes) << Narrow(c.path);
+      EXPECT_EQ(Narrow(path), Narrow(tree_.Path(c.found)));
+    }
+  }
+
+  // On a 32-bit system there is nothing else to try.
+  PathResolver single(tree_.fs(), ResolverFacts{false, false, 4}, set);
+  std::u16string path = tree_.Path(u"PF\\App\\13");
+  EXPECT_EQ(single.ViewAwareExists(&path, 2048, false), kInvalidFileAttributes);
+}
+
+// --- Stage 2: the system's own prefixes ----------------------------------------
+
+TEST_F(PathResolutionTest, SystemRootAndSystem32Prefixes) {
+  const std::u16string driver =
+      MakeMachineFile(folders().systemRootDir, u"System32\\drivers\\" + name_ + u".sys");
+  for (const std::u16string& original :
+       {u"\\SystemRoot\\System32\\drivers\\" + name_ + u".sys",
+        u"\\systemroot\\System32\\drivers\\" + name_ + u".sys",
+        u"SystemRoot\\System32\\drivers\\" + name_ + u".sys",
+        u"System32\\drivers\\" + name_ + u".sys", u"\\System32\\drivers\\" + name_ + u".sys"}) {
+    std::u16string text = original;
+    EXPECT_EQ(Resolve(&text, true), 1) << Narrow(original);
+    // The folder and the rest keep their backslash between them.
+    EXPECT_NE(text.find(u"\\drivers\\" + name_), std::u16string::npos) << Narrow(text);
+  }
+}
+
+TEST_F(PathResolutionTest, NtPrefixIsDropped) {
+  NoNtPaths fs(tree_.fs());
+  PathResolver resolver(&fs, MachineFacts());
+  std::u16string text = u"\\??\\" + app_;
+  EXPECT_EQ(resolver.FileExistsResolved(&text, 2048, false), 1);
+  EXPECT_SAME_PATH(text, app_);
+  // With arguments the rewritten text is cut in the next round.
+  const std::u16string driver =
+      MakeMachineFile(folders().systemRootDir, u"System32\\drivers\\" + name_ + u".sys");
+  text = u"\\??\\\\SystemRoot\\System32\\drivers\\" + name_ + u".sys -start";
+  EXPECT_EQ(resolver.FileExistsResolved(&text, 2048, false), 1);
+  EXPECT_SAME_PATH(text, driver);
+}
+
+TEST_F(PathResolutionTest, Framework32PathUnderWow64FoundAsFramework64) {
+  const std::u16string tool = MakeMachineFile(
+      folders().systemRootDir, u"Microsoft.NET\\Framework64\\" + name_ + u"\\tool.exe");
+  const std::u16string written =
+      folders().systemRootDir + u"Microsoft.NET\\Framework\\" + name_ + u"\\tool.exe";
+  ResolverFacts wow64 = MachineFacts();
+  wow64.is64BitOs = wow64.isWow64 = true;
+  PathResolver under(tree_.fs(), wow64);
+  std::u16string text = written;
+  EXPECT_EQ(under.FileExistsResolved(&text, 2048, false), 1);
+  EXPECT_SAME_PATH(text, tool);
+  // Only a 32-bit module under WOW64 has this second Framework.
+  ResolverFacts native = wow64;
+  native.isWow64 = false;
+  PathResolver outside(tree_.fs(), native);
+  text = written;
+  EXPECT_EQ(outside.FileExistsResolved(&text, 2048, false), 0);
+
+  // The 32-bit one that exists is still found behind arguments.
+  const std::u16string tool32 = MakeMachineFile(
+      folders().systemRootDir, u"Microsoft.NET\\Framework\\" + name_ + u"\\only32.exe");
+  text = tool32 + u" -install";
+  EXPECT_EQ(under.FileExistsResolved(&text, 2048, false), 1);
+  EXPECT_SAME_PATH(text, tool32);
+}
+
+// --- Stage 1: arguments and the search path --------------------------------------
+
+struct CutCase {
+  std::u16string text;
+  int cuts;
+  std::u16string result;
+};
+
+TEST_F(PathResolutionTest, CutArgumentsPeelsOneCandidateAtATime) {
+  const std::u16string gone = tree_.Path(u"App Dir\\gone.exe");
+  const CutCase cases[] = {
+      {app_ + u" /quiet", 1, app_},
+      {app_ + u" -a /b", 1, app_},  // " -" is tried before " /"
+      {app_ + u" /a -b", 2, app_},
+      {app_ + u" -a -b -c", 3, app_},
+      {app_ + u" X:data.txt", 1, app_},  // a second drive goes with its letter
+      {app_ + u",D:", 2, app_},          // the drive, then ".exe,"
+      {res_ + u",-101", 1, res_},
+      {app_ + u",0", 1, app_},
+      {u"   " + app_ + u" /q", 1, app_},
+      {app_, 0, app_},
+      {gone + u" /x -y", 2, gone + u" /x -y"},        // nothing exists: unchanged
+      {gone, 0, gone},                                // the blank of "App Dir" is not behind
+      {u"\"" + gone + u"\" rest", 1, gone},           // a quoted path is cut unseen
+      {u"\"" + gone + u" rest", 0, gone + u" rest"},  // no closing quote
+      {u"app.exe -x", 0, u"app.exe -x"},              // no folder at all
+      {u"", 0, u""},
+  };
+  for (const CutCase& c : cases) {
+    std::u16string text = c.text;
+    EXPECT_EQ(resolver().CutArguments(&text), c.cuts) << Narrow(c.text);
+    EXPECT_EQ(Narrow(text), Narrow(c.result)) << Narrow(c.text);
+  }
+}
+
+TEST_F(PathResolutionTest, ArgumentsBehindAnUnquotedPathAreCut) {
+  const std::u16string cases[][2] = {
+      {app_ + u" /S", app_},         {app_ + u" -uninstall", app_}, {app_ + u" -a -b /c", app_},
+      {app_ + u" D:data.txt", app_}, {res_ + u",-5", res_},         {app_ + u",1", app_},
+  };
+  for (const auto& c : cases) {
+    std::u16string text = c[0];
+    EXPECT_EQ(Resolve(&text), 1) << Narrow(c[0]);
+    EXPECT_SAME_PATH(text, c[1]);
+  }
+}
+
+TEST_F(PathResolutionTest, BareNamesAreFoundOnTheSearchPath) {
+  const std::u16string tool = MakeMachineFile(SystemDirectory(), name_ + u"-tool.exe");
+  std::u16string text = name_ + u"-tool.exe";
+  EXPECT_EQ(Resolve(&text), 1);
+  EXPECT_SAME_PATH(text, tool);
+  text = name_ + u"-tool.exe /quiet";
+  EXPECT_EQ(Command(&text), 2);
+  EXPECT_SAME_PATH(text, tool);
+  text = name_ + u"-missing.exe";
+  EXPECT_EQ(Resolve(&text), 0);
+}
+
+// --- Commands ----------------------------------------------------------------------
+
+TEST_F(PathResolutionTest, AtSignReferencesNameTheirFile) {
+  const std::u16string dll = MakeMachineFile(SystemDirectory(), name_ + u"-res.dll");
+  const std::u16string cases[][2] = {
+      {u"@%SystemRoot%\\System32\\" + name_ + u"-res.dll,-21787", dll},
+      {u"@" + res_ + u",-5", res_},
+      {u"@\"" + res_ + u"\",-5", res_},
+      {res_ + u",-5", res_},
+      {app_ + u",0", app_},
+  };
+  for (const auto& c : cases) {
+    std::u16string text = c[0];
+    EXPECT_EQ(Command(&text), 1) << Narrow(c[0]);
+    EXPECT_SAME_PATH(text, c[1]);
+  }
+  std::u16string text = u"@" + tree_.Path(u"gone.dll") + u",-5";
+  EXPECT_EQ(Command(&text), 0);
+}
+
+TEST_F(PathResolutionTest, Rundll32CommandsResolveTheLibrary) {
+  // rundll32 itself exists; the verdict is about the library it loads.
+  MakeMachineFile(folders().systemRootDir, u"System32\\rundll32.exe");
+  const std::u16string lib = MakeMachineFile(SystemDirectory(), name_ + u"-lib.dll");
+  const std::u16string found[][2] = {
+      {u"rundll32 " + res_ + u",Entry", res_},
+      {u"RUNDLL32.EXE " + res_ + u",Entry arguments, more", res_},
+      {u"RunDll32.exe \"" + res_ + u"\",Entry", res_},
+      {u"%SystemRoot%\\System32\\rundll32.exe " + res_ + u",Entry", res_},
+      {u"%systemroot%\\system32\\RUNDLL32.EXE " + res_ + u",Entry", res_},
+      {folders().expandedRundll32Path + u" " + res_ + u",Entry", res_},
+      {u"rundll32.exe " + name_ + u"-lib.dll,Entry", lib},
+      // rundll32 loads a library named without extension as a ".dll".
+      {u"rundll32.exe " + name_ + u"-lib,Entry", lib},
+      {u"rundll32 " + res_.substr(0, res_.size() - 4) + u",Entry", res_},
+  };
+  for (const auto& c : found) {
+    std::u16string text = c[0];
+    EXPECT_EQ(Command(&text), 1) << Narrow(c[0]);
+    EXPECT_SAME_PATH(text, c[1]);
+  }
+  std::u16string text = u"rundll32.exe " + tree_.Path(u"gone.dll") + u",Entry";
+  EXPECT_EQ(Command(&text), 0);
+  text = u"rundll32.exe";
+  EXPECT_EQ(Command(&text), 0);
+}
+
+TEST_F(PathResolutionTest, ProgramsBehindTheirExtensionAfterEverythingElse) {
+  const std::u16string cases[] = {
+      u"\"" + app_ + u"\" \"C:\\" + name_ + u"\\doc.txt\"",
+      app_ + u" \"C:\\" + name_ + u"\\doc.txt\"",
+  };
+  for (const std::u16string& original : cases) {
+    std::u16string text = original;
+    EXPECT_EQ(Command(&text), 2) << Narrow(original);
+    EXPECT_SAME_PATH(text, app_);
+  }
+  // Quoted with plain arguments it is found without that cut.
+  std::u16string text = u"\"" + app_ + u"\" /S";
+  EXPECT_EQ(Command(&text), 1);
+  // Not a command: no at-sign or rundll32 reading.
+  text = u"@" + res_ + u",-5";
+  EXPECT_EQ(resolver().ResolveCommandToFile(&text, 2048, false, false), 0);
+  EXPECT_EQ(Narrow(text), Narrow(u"@" + res_ + u",-5"));
+}
+
+// --- What is missing stays missing, and the caller's text as it was --------------
+
+TEST_F(PathResolutionTest, TextsWhoseEveryReadingIsMissingAreLeftAlone) {
+  const WindowsFolders& f = folders();
+  const std::u16string gone = u"C:\\" + name_ + u"\\app.exe";
+  const std::u16string texts[] = {
+      gone,
+      u"\"" + gone + u"\" /x -y",
+      gone + u" -a -b /c D:x",
+      u"C?\\" + name_ + u"\\x.dll",
+      u"%SystemRoot%\\" + name_ + u".dll",
+      u"\\SystemRoot\\" + name_ + u".sys",
+      u"System32\\" + name_ + u".dll",
+      u"\\??\\C:\\" + name_ + u".sys",
+      u"\\??\\\\SystemRoot\\" + name_ + u".sys -x",
+      name_ + u".exe",
+      u"C:\\PROGRA~9\\" + name_ + u"\\GONE~1.EXE",
+      f.programFilesDir + name_ + u"\\x.exe",
+      f.systemX86Dir + name_ + u".dll",
+      f.frameworkDir + u"\\" + name_ + u"\\x.exe -y",
+      tree_.Path(u"App Dir\\app.exe.gone"),
+      u"   ",
+      u"\"\"",
+  };
+  ResolverFacts wow64 = MachineFacts();
+  wow64.is64BitOs = wow64.isWow64 = true;
+  PathResolver under(tree_.fs(), wow64);
+  for (const std::u16string& original : texts) {
+    for (bool want64 : {false, true}) {
+      std::u16string text = original;
+      EXPECT_EQ(Resolve(&text, want64), 0) << Narrow(original);
+      EXPECT_EQ(Narrow(text), Narrow(original));
+      EXPECT_EQ(under.FileExistsResolved(&text, 2048, want64), 0) << Narrow(original);
+      EXPECT_EQ(Narrow(text), Narrow(original));
+    }
+  }
+  std::u16string empty;
+  EXPECT_EQ(Resolve(&empty), 0);
+}
+
+TEST_F(PathResolutionTest, CapacityBoundsWhatComesBack) {
+  std::u16string text = u"\"" + app_ + u"\" /x";
+  EXPECT_EQ(Resolve(&text, false, 0), 1);
+  EXPECT_EQ(Narrow(text), Narrow(u"\"" + app_ + u"\" /x"));  // capacity 0: not written
+  text = u"\"" + app_ + u"\" /x";
+  EXPECT_EQ(Resolve(&text, false, 11), 1);
+  EXPECT_EQ(text.size(), 10u);
+  EXPECT_SAME_PATH(text, app_.substr(0, 10));
+}
+
+TEST_F(PathResolutionTest, TheModuleResolverUsesTheFactsHandedOver) {
+  SetPathResolverFacts(MachineFacts());
+  std::u16string text = u"\"" + app_ + u"\" /x";
+  EXPECT_EQ(FileExistsResolved(&text, 2048, false), 1);
+  EXPECT_SAME_PATH(text, app_);
+  text = u"rundll32.exe " + res_ + u",Entry";
+  EXPECT_EQ(ResolveCommandToFile(&text, 2048, false, true), 1);
+  EXPECT_SAME_PATH(NativeSystemFolder(), resolver().NativeSystemFolder());
+  text = app_ + u" /x";
+  EXPECT_EQ(CutArguments(&text), 1);
+  EXPECT_NE(ViewAwareExists(&text, 2048, false), kInvalidFileAttributes);
+  // The next start-up looks the folders up again.
+  SetPathResolverFacts(ResolverFacts{false, false, 0});
+  EXPECT_EQ(Narrow(NativeSystemFolder()),
+            Narrow(platform::FileSystem::Default()->GetSystemDirectory()));
+  SetPathResolverFacts(MachineFacts());
+}
+
+}  // namespace
