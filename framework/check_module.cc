@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "framework/registry_settings.h"
+#include "framework/restore_point.h"
 #include "framework/results.h"
 
 int CopyTextOut(const std::u16string& text, char16_t* buffer, int size) {
@@ -104,7 +105,8 @@ bool CCheckModule::IsUndoAvailable() { return undoAvailable; }
 int64_t CCheckModule::GetUndoPoint() { return undoPoint; }
 void CCheckModule::ExecuteUndoResolve(int64_t point) {
   if (point <= 0) return;
-  // Launching the system restore program arrives with the system services.
+  // The point itself is not passed on: the restore program lets the user choose.
+  LaunchRestoreUi(system_);
 }
 int CCheckModule::GetUndoText(char16_t* buffer, int size) {
   return CopyTextOut(undoText, buffer, size);

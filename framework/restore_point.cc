@@ -1,6 +1,8 @@
 #include "framework/restore_point.h"
 
 #include "framework/system_services.h"
+#include "platform/known_folders.h"
+#include "platform/unicode.h"
 
 namespace {
 
@@ -43,4 +45,32 @@ bool BeginRestorePoint(std::u16string_view description, int64_t* sequenceNumber,
 bool EndRestorePoint(int64_t sequenceNumber, platform::System* system) {
   StartServiceByName(u"VSS", system);
   return system->SetRestorePoint(kEndNestedSystemChange, kModifySettings, &sequenceNumber, u"");
+}
+
+std::u16string RestoreUiPath(platform::System* system, platform::FileSystem* fs) {
+  std::u16string systemFolder, systemX86;
+  platform::GetSpecialFolderPath(platform::kCsidlSystem, &systemFolder);
+  platform::GetSpecialFolderPath(platform::kCsidlSystemX86, &systemX86);
+  auto exists = [fs](const std::u16string& path) {
+    return fs->GetFileAttributes(path) != platform::kInvalidFileAttributes;
+  };
+  const std::u16string first = systemFolder + u"\\rstrui.exe";
+  if (exists(first)) return first;
+  if (system->GetNativeArchitecture() == platform::kArchitectureAmd64) {
+    // A 32-bit program reaches the 64-bit system folder through SYSNATIVE.
+    std::u16string native = first;
+    for (char16_t& c : native) c = platform::AsciiUpper(c);
+    const size_t at = native.find(u"SYSTEM32");
+    if (at != std::u16string::npos) native.replace(at, 8, u"SYSNATIVE");
+    if (exists(native)) return native;
+  }
+  const std::u16string x86 = systemX86 + u"\\rstrui.exe";
+  if (exists(x86)) return x86;
+  const std::u16string restore = systemFolder + u"\\restore\\rstrui.exe";
+  if (exists(restore)) return restore;
+  return systemX86 + u"\\restore\\rstrui.exe";
+}
+
+void LaunchRestoreUi(platform::System* system, platform::FileSystem* fs) {
+  RunAndFollow(RestoreUiPath(system, fs), 0, u"", false, nullptr, system);
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "platform/file_system.h"
 #include "platform/registry.h"
 #include "platform/system.h"
 
@@ -21,3 +22,15 @@ bool BeginRestorePoint(std::u16string_view description, int64_t* sequenceNumber,
 // Ends the nested system change begun for a resolve.
 bool EndRestorePoint(int64_t sequenceNumber,
                      platform::System* system = platform::System::Default());
+
+// The system restore program: the first of the system folder's rstrui.exe;
+// on a 64-bit system the same path in upper case through SYSNATIVE; the
+// 32-bit system folder's; the system folder's "restore" sub-folder's; and
+// the 32-bit system folder's "restore" sub-folder's, taken untested.
+std::u16string RestoreUiPath(platform::System* system = platform::System::Default(),
+                             platform::FileSystem* fs = platform::FileSystem::Default());
+
+// Runs the system restore program and returns when it and any program it
+// started have ended.
+void LaunchRestoreUi(platform::System* system = platform::System::Default(),
+                     platform::FileSystem* fs = platform::FileSystem::Default());

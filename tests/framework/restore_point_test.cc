@@ -6,6 +6,7 @@
 
 #include "framework/registry_settings.h"
 #include "platform/memory/memory_registry.h"
+#include "tests/platform/temp_tree.h"
 
 namespace {
 
@@ -99,6 +100,28 @@ TEST(RestorePoints, TheMachineItselfAnswersQuickly) {
   // manager that starts VSS. Either way the answer is false, at once.
   int64_t sequence = 0;
   EXPECT_FALSE(BeginRestorePoint(u"Suite: Clean Registry (Fix Errors)", &sequence));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(RestoreProgram, FirstExistingCandidate) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the system folders of Windows cannot be arranged by a test";
+#else
+  TempTree tree;  // a 64-bit prefix: a 32-bit program's system folders are system32 and syswow64
+  ASSERT_TRUE(tree.ok());
+  platform::FileSystem* fs = platform::FileSystem::Default();
+  EXPECT_EQ(RestoreUiPath(), u"C:\\windows\\syswow64\\restore\\rstrui.exe");  // taken untested
+  ASSERT_TRUE(tree.MakeFileAt(u"C:\\windows\\system32\\restore\\rstrui.exe"));
+  EXPECT_EQ(RestoreUiPath(), u"C:\\windows\\system32\\restore\\rstrui.exe");
+  ASSERT_TRUE(tree.MakeFileAt(u"C:\\windows\\syswow64\\rstrui.exe"));
+  EXPECT_EQ(RestoreUiPath(), u"C:\\windows\\syswow64\\rstrui.exe");
+  ASSERT_TRUE(tree.MakeFileAt(u"C:\\windows\\system32\\rstrui.exe"));
+  EXPECT_EQ(RestoreUiPath(), u"C:\\windows\\system32\\rstrui.exe");
+  fs->DeleteFile(u"C:\\windows\\system32\\rstrui.exe");
+#endif
 }
 
 }  // namespace
