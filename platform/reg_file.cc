@@ -74,7 +74,9 @@ class Importer {
   };
 
   bool NextLine();
-  void Problem(std::string message) { result_.problems.push_back({lineNumber_, std::move(message)}); }
+  void Problem(std::string message) {
+    result_.problems.push_back({lineNumber_, std::move(message)});
+  }
   void WriteFailed(uint32_t error) {
     if (result_.writeError == kRegSuccess) result_.writeError = error;
   }
@@ -160,26 +162,55 @@ RegImportResult Importer::Run(std::string_view bytes) {
   State state = State::kHeader;
   while (state != State::kDone) {
     switch (state) {
-      case State::kHeader: state = Header(); break;
-      case State::kLineStart: state = LineStart(); break;
-      case State::kKeyName: state = KeyName(); break;
-      case State::kDeleteKey: state = DeleteKey(); break;
+      case State::kHeader:
+        state = Header();
+        break;
+      case State::kLineStart:
+        state = LineStart();
+        break;
+      case State::kKeyName:
+        state = KeyName();
+        break;
+      case State::kDeleteKey:
+        state = DeleteKey();
+        break;
       case State::kDefaultValueName:
         valueName_.clear();
         ++pos_;  // the @
         state = State::kDataStart;
         break;
-      case State::kQuotedValueName: state = QuotedValueName(); break;
-      case State::kDataStart: state = DataStart(); break;
-      case State::kDeleteValue: state = DeleteValue(); break;
-      case State::kDataType: state = DataType(); break;
-      case State::kStringData: state = StringData(); break;
-      case State::kDwordData: state = DwordData(); break;
-      case State::kHexData: state = HexData(); break;
-      case State::kEolBackslash: state = EolBackslash(); break;
-      case State::kHexContinuation: state = HexContinuation(); break;
-      case State::kSetValue: state = SetValue(); break;
-      case State::kDone: break;
+      case State::kQuotedValueName:
+        state = QuotedValueName();
+        break;
+      case State::kDataStart:
+        state = DataStart();
+        break;
+      case State::kDeleteValue:
+        state = DeleteValue();
+        break;
+      case State::kDataType:
+        state = DataType();
+        break;
+      case State::kStringData:
+        state = StringData();
+        break;
+      case State::kDwordData:
+        state = DwordData();
+        break;
+      case State::kHexData:
+        state = HexData();
+        break;
+      case State::kEolBackslash:
+        state = EolBackslash();
+        break;
+      case State::kHexContinuation:
+        state = HexContinuation();
+        break;
+      case State::kSetValue:
+        state = SetValue();
+        break;
+      case State::kDone:
+        break;
     }
   }
   CloseKey();
@@ -195,8 +226,9 @@ Importer::State Importer::Header() {
   SkipBlanks();
   const std::u16string_view header = std::u16string_view(line_).substr(pos_);
   if (header != kHeader5 && header != kHeader4) {
-    Problem("not a registry file: the first line is not \"Windows Registry Editor Version 5.00\""
-            " or \"REGEDIT4\"");
+    Problem(
+        "not a registry file: the first line is not \"Windows Registry Editor Version 5.00\""
+        " or \"REGEDIT4\"");
     return State::kDone;
   }
   result_.recognized = true;
@@ -290,11 +322,18 @@ bool Importer::Unescape(std::u16string* out) {
     if (pos_ >= line_.size()) return false;
     const char16_t escaped = line_[pos_++];
     switch (escaped) {
-      case u'n': out->push_back(u'\n'); break;
-      case u'r': out->push_back(u'\r'); break;
+      case u'n':
+        out->push_back(u'\n');
+        break;
+      case u'r':
+        out->push_back(u'\r');
+        break;
       case u'\\':
-      case u'"': out->push_back(escaped); break;
-      case u'0': return false;  // a NUL cannot be written in a string
+      case u'"':
+        out->push_back(escaped);
+        break;
+      case u'0':
+        return false;  // a NUL cannot be written in a string
       default:
         // Kept as the character itself, with a word about it.
         Problem("unknown escape sequence \\" + U16ToUtf8(std::u16string_view(&escaped, 1)));
@@ -531,11 +570,21 @@ std::u16string Escape(std::u16string_view text) {
   out.reserve(text.size());
   for (char16_t c : text) {
     switch (c) {
-      case u'\\': out += u"\\\\"; break;
-      case u'"': out += u"\\\""; break;
-      case u'\r': out += u"\\r"; break;
-      case u'\n': out += u"\\n"; break;
-      default: out.push_back(c); break;
+      case u'\\':
+        out += u"\\\\";
+        break;
+      case u'"':
+        out += u"\\\"";
+        break;
+      case u'\r':
+        out += u"\\r";
+        break;
+      case u'\n':
+        out += u"\\n";
+        break;
+      default:
+        out.push_back(c);
+        break;
     }
   }
   return out;
@@ -622,8 +671,8 @@ void Exporter::Value(const std::u16string& path, const RegValue& value) {
   const std::vector<uint8_t>& data = value.data;
   const size_t units = data.size() / 2;
   auto unit = [&](size_t i) { return static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8)); };
-  bool stringForm = value.type == kRegSz && data.size() % 2 == 0 && units >= 1 &&
-                    unit(units - 1) == 0;
+  bool stringForm =
+      value.type == kRegSz && data.size() % 2 == 0 && units >= 1 && unit(units - 1) == 0;
   for (size_t i = 0; stringForm && i + 1 < units; ++i) stringForm = unit(i) != 0;
   if (stringForm) {
     std::u16string text(units - 1, u'\0');

@@ -117,7 +117,8 @@ bool IsLinkKey(Registry* registry, HKey key, std::u16string_view subKey, uint32_
   }
   uint32_t type = 0;
   uint32_t size = 0;
-  const uint32_t error = registry->RegQueryValueExW(link, u"SymbolicLinkValue", &type, nullptr, &size);
+  const uint32_t error =
+      registry->RegQueryValueExW(link, u"SymbolicLinkValue", &type, nullptr, &size);
   registry->RegCloseKey(link);
   return error == kRegSuccess && type == kRegLink;
 }

@@ -87,8 +87,7 @@ std::string Dump(Registry* reg, HKey root, std::u16string_view path, uint32_t vi
 class RegFileTest : public testing::Test {
  protected:
   RegFileTest() {
-    reg_.LoadHiveText(memory::kMachineHive,
-                      "WINE REGISTRY Version 2\n[Software\\\\Wow6432Node]\n");
+    reg_.LoadHiveText(memory::kMachineHive, "WINE REGISTRY Version 2\n[Software\\\\Wow6432Node]\n");
   }
 
   // Fills HKCU\Software\T with one value of every kind the format knows.
@@ -98,11 +97,9 @@ class RegFileTest : public testing::Test {
     Set(&reg_, kHkeyCurrentUser, t, u"none", kRegNone, Bytes({1, 2}));
     Set(&reg_, kHkeyCurrentUser, t, u"sz", kRegSz, Units(std::u16string(u"a\"b\\c\r\n\0", 8)));
     Set(&reg_, kHkeyCurrentUser, t, u"sz-odd", kRegSz, Bytes({0x61, 0, 0x62}));
-    Set(&reg_, kHkeyCurrentUser, t, u"sz-inner-nul", kRegSz,
-        Units(std::u16string(u"a\0b\0", 4)));
+    Set(&reg_, kHkeyCurrentUser, t, u"sz-inner-nul", kRegSz, Units(std::u16string(u"a\0b\0", 4)));
     Set(&reg_, kHkeyCurrentUser, t, u"sz-empty", kRegSz, {});
-    Set(&reg_, kHkeyCurrentUser, t, u"expand", kRegExpandSz,
-        Units(std::u16string(u"%a%\0", 4)));
+    Set(&reg_, kHkeyCurrentUser, t, u"expand", kRegExpandSz, Units(std::u16string(u"%a%\0", 4)));
     std::vector<uint8_t> thirty;
     for (int i = 0; i < 30; ++i) thirty.push_back(static_cast<uint8_t>(i));
     Set(&reg_, kHkeyCurrentUser, t, u"bin", kRegBinary, thirty);
@@ -110,8 +107,7 @@ class RegFileTest : public testing::Test {
     Set(&reg_, kHkeyCurrentUser, t, u"dword", kRegDword, Bytes({0xff, 0, 0, 0}));
     Set(&reg_, kHkeyCurrentUser, t, u"dword-short", kRegDword, Bytes({1, 2}));
     Set(&reg_, kHkeyCurrentUser, t, u"big-endian", kRegDwordBigEndian, Bytes({0, 0, 1, 2}));
-    Set(&reg_, kHkeyCurrentUser, t, u"multi", kRegMultiSz,
-        Units(std::u16string(u"a\0b\0\0", 5)));
+    Set(&reg_, kHkeyCurrentUser, t, u"multi", kRegMultiSz, Units(std::u16string(u"a\0b\0\0", 5)));
     Set(&reg_, kHkeyCurrentUser, t, u"qword", kRegQword, Bytes({1, 2, 3, 4, 5, 6, 7, 8}));
     Set(&reg_, kHkeyCurrentUser, t, u"@", kRegSz, Units(std::u16string(u"at\0", 3)));
     Set(&reg_, kHkeyCurrentUser, t, u"q\"uo\\te", kRegDword, Bytes({1, 0, 0, 0}));
@@ -175,8 +171,8 @@ TEST_F(RegFileTest, ExportRefusesWhatAFileCannotHold) {
       Bytes({1, 0, 0, 0}));
   HKey link;
   constexpr uint32_t kCreateLink = 2;
-  ASSERT_EQ(reg_.RegCreateKeyExW(kHkeyCurrentUser, u"Software\\L\\Link", kCreateLink,
-                                 kKeyAllAccess, &link, nullptr),
+  ASSERT_EQ(reg_.RegCreateKeyExW(kHkeyCurrentUser, u"Software\\L\\Link", kCreateLink, kKeyAllAccess,
+                                 &link, nullptr),
             kRegSuccess);
   const std::vector<uint8_t> target = Units(u"\\Registry\\Machine\\Software");
   ASSERT_EQ(reg_.RegSetValueExW(link, u"SymbolicLinkValue", kRegLink, target.data(),
@@ -217,8 +213,7 @@ TEST_F(RegFileTest, ExportThenImportGivesTheSameTree) {
 }
 
 TEST_F(RegFileTest, LineEndsAndFileVersionsReadAlike) {
-  const std::string expected =
-      "[Software\\T]\n  a 1:78000000\n  b 4:0a000000\n  c 3:010203\n";
+  const std::string expected = "[Software\\T]\n  a 1:78000000\n  b 4:0a000000\n  c 3:010203\n";
   for (const char* end : {"\r\n", "\n", "\r"}) {
     const std::string e = end;
     const std::string text = "Windows Registry Editor Version 5.00" + e + e +
@@ -270,29 +265,29 @@ TEST_F(RegFileTest, DeletionsRemoveTreesAndValues) {
 }
 
 TEST_F(RegFileTest, MalformedLinesAreReportedAndTheRestImported) {
-  const RegImportResult result = Import(Utf16File(
-      u"Windows Registry Editor Version 5.00\r\n"  // 1
-      u"\r\n"                                      // 2
-      u"[HKEY_CURRENT_USER\\Software\\T]\r\n"      // 3
-      u"\"a\"=dword:123456789\r\n"                 // 4: nine digits
-      u"\"b\"=\"unterminated\r\n"                  // 5
-      u"\"c\"=hex:1g\r\n"                          // 6
-      u"garbage\r\n"                               // 7
-      u"\"d\"=dword:10 ; comment\r\n"              // 8: fine
-      u"\"e\"=hex(2x):00\r\n"                      // 9
-      u"\"f\"=\"x\" trailing\r\n"                  // 10
-      u"\"g\"=hex:01,\\\r\n"                       // 11
-      u"\"h\"=\"swallowed\"\r\n"                   // 12: not hex: g and this line go
-      u"\"i\"=\"kept\"\r\n"                        // 13
-      u"[HKEY_NOWHERE\\x]\r\n"                     // 14
-      u"\"j\"=\"outside\"\r\n"                     // 15
-      u"[HKCU\\Software\\T\\Sub]\r\n"              // 16: short root names work
-      u"  @ = \"default\"\r\n"                     // 17
-      u"\"k\\0\"=\"x\"\r\n"                        // 18: no NUL in names
-      u"\"l\" \"x\"\r\n"                           // 19
-      u"\"m\"=\"a\\qb\"\r\n"                       // 20: unknown escape, kept as q
-      u"[ HKCU\\Software\\T]\r\n"                  // 21
-      u"\"n\"=dword:1\r\n"));                      // 22: belongs to no key
+  const RegImportResult result =
+      Import(Utf16File(u"Windows Registry Editor Version 5.00\r\n"  // 1
+                       u"\r\n"                                      // 2
+                       u"[HKEY_CURRENT_USER\\Software\\T]\r\n"      // 3
+                       u"\"a\"=dword:123456789\r\n"                 // 4: nine digits
+                       u"\"b\"=\"unterminated\r\n"                  // 5
+                       u"\"c\"=hex:1g\r\n"                          // 6
+                       u"garbage\r\n"                               // 7
+                       u"\"d\"=dword:10 ; comment\r\n"              // 8: fine
+                       u"\"e\"=hex(2x):00\r\n"                      // 9
+                       u"\"f\"=\"x\" trailing\r\n"                  // 10
+                       u"\"g\"=hex:01,\\\r\n"                       // 11
+                       u"\"h\"=\"swallowed\"\r\n"       // 12: not hex: g and this line go
+                       u"\"i\"=\"kept\"\r\n"            // 13
+                       u"[HKEY_NOWHERE\\x]\r\n"         // 14
+                       u"\"j\"=\"outside\"\r\n"         // 15
+                       u"[HKCU\\Software\\T\\Sub]\r\n"  // 16: short root names work
+                       u"  @ = \"default\"\r\n"         // 17
+                       u"\"k\\0\"=\"x\"\r\n"            // 18: no NUL in names
+                       u"\"l\" \"x\"\r\n"               // 19
+                       u"\"m\"=\"a\\qb\"\r\n"           // 20: unknown escape, kept as q
+                       u"[ HKCU\\Software\\T]\r\n"      // 21
+                       u"\"n\"=dword:1\r\n"));          // 22: belongs to no key
   EXPECT_TRUE(result.recognized);
   std::vector<uint32_t> lines;
   for (const RegFileProblem& problem : result.problems) lines.push_back(problem.line);

@@ -99,9 +99,9 @@ TEST(EnvironmentBlock, ExpansionLeavesUnknownReferencesAsTheyStand) {
     std::u16string_view text;
     std::string expanded;
   } cases[] = {
-      {u"%A%%B%", "13"},         {u"x%A%y", "x1y"},      {u"%nope%%A%", "%nope%1"},
-      {u"%nope%A%", "%nope1"},   {u"%%A%", "%1"},        {u"%A", "%A"},
-      {u"100%", "100%"},         {u"", ""},              {u"%a%%", "1%"},
+      {u"%A%%B%", "13"},       {u"x%A%y", "x1y"}, {u"%nope%%A%", "%nope%1"},
+      {u"%nope%A%", "%nope1"}, {u"%%A%", "%1"},   {u"%A", "%A"},
+      {u"100%", "100%"},       {u"", ""},         {u"%a%%", "1%"},
   };
   for (const auto& c : cases) EXPECT_EQ(U16ToUtf8(env.Expand(c.text)), c.expanded) << c.expanded;
 }
