@@ -39,8 +39,8 @@ int RunChildMode(int argc, char** argv) {
 }
 
 #ifndef _WIN32
-// On POSIX the machine is a Wine prefix: the tests get a fresh, empty one of
-// their own, so that nothing they write reaches the user's ~/.wine. Programs
+// On POSIX the machine is a Wine prefix: the tests get a fresh one of their
+// own, so that nothing they write reaches the user's ~/.wine. Programs
 // the tests start inherit it through WINEPREFIX.
 std::filesystem::path g_testPrefix;
 
@@ -55,6 +55,11 @@ void UseTemporaryPrefix() {
   std::error_code ignored;
   std::filesystem::remove_all(g_testPrefix, ignored);
   std::filesystem::create_directories(g_testPrefix / "drive_c", ignored);
+  // The hives of a freshly booted 64-bit prefix (trimmed), so that the
+  // registry and the environment look as they do on a real prefix.
+  const std::filesystem::path hives = std::filesystem::path(REGCLEAN_SOURCE_DIR) / "tests" / "data" / "wine-hives";
+  for (const char* hive : {"system.reg", "user.reg", "userdef.reg"})
+    std::filesystem::copy_file(hives / hive, g_testPrefix / hive, ignored);
   // Registered before the registry is first used, so it runs after the
   // registry's own save at exit.
   std::atexit(RemoveTestPrefix);

@@ -14,6 +14,7 @@
 #include <new>
 
 #include "platform/dos_path.h"
+#include "platform/environment.h"
 #include "platform/file_system.h"
 #include "platform/posix/wine_prefix.h"
 #include "platform/unicode.h"
@@ -318,8 +319,10 @@ class PosixFileSystem final : public FileSystem {
     const size_t dot = name.find(u'.', lastSeparator == std::u16string::npos ? 0 : lastSeparator);
     if (dot == std::u16string::npos) name += extension;
     if (NameHasPath(name)) return Found(GetFullPathName(name), found) || Fail(kErrorFileNotFound);
+    std::u16string path;
+    if (folders.empty()) GetEnvironmentVariable(u"PATH", &path);
     const std::u16string list =
-        folders.empty() ? DefaultSearchPath(this, u"") : std::u16string(folders);
+        folders.empty() ? DefaultSearchPath(this, path) : std::u16string(folders);
     size_t start = 0;
     while (start <= list.size()) {
       size_t end = list.find(u';', start);

@@ -54,6 +54,11 @@ TempTree::TempTree() {
   fs::create_directories(prefix_ + "/drive_c/Work", error);
   fs::create_directory_symlink("../drive_c", prefix_ + "/dosdevices/c:", error);
   if (!error) fs::create_directory_symlink("/", prefix_ + "/dosdevices/z:", error);
+  // The hives of a freshly booted 64-bit prefix, so that the machine's
+  // environment (Program Files, PATH ...) is what a real prefix gives.
+  const fs::path hives = fs::path(REGCLEAN_SOURCE_DIR) / "tests" / "data" / "wine-hives";
+  for (const char* hive : {"system.reg", "user.reg", "userdef.reg"})
+    if (!error) fs::copy_file(hives / hive, fs::path(prefix_) / hive, error);
   if (error) return;
   savedPrefix_ = platform::posix::PrefixDirectory();
   platform::posix::SetPrefixDirectory(prefix_);

@@ -1,0 +1,413 @@
+// .reg files: the exporter's exact text for every value type, the importer's
+// reading of both file versions, line ends, continuations, deletions and
+// malformed lines, export followed by import giving the same tree, and (under
+// wine64) the exporter's files imported by Wine's own reg.exe.
+#include "platform/reg_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "framework/system_services.h"
+#include "platform/file_system.h"
+#include "platform/memory/memory_registry.h"
+#include "platform/registry_paths.h"
+#include "platform/system.h"
+#include "platform/system_text.h"
+#include "platform/unicode.h"
+
+namespace platform {
+namespace {
+
+std::vector<uint8_t> Bytes(std::initializer_list<int> values) {
+  std::vector<uint8_t> bytes;
+  for (int v : values) bytes.push_back(static_cast<uint8_t>(v));
+  return bytes;
+}
+
+std::vector<uint8_t> Units(std::u16string_view text) {
+  std::vector<uint8_t> bytes;
+  for (char16_t c : text) {
+    bytes.push_back(static_cast<uint8_t>(c & 0xFF));
+    bytes.push_back(static_cast<uint8_t>(c >> 8));
+  }
+  return bytes;
+}
+
+// A UTF-16 LE file with its byte-order mark.
+std::string Utf16File(std::u16string_view text) {
+  std::string bytes = "\xFF\xFE";
+  for (uint8_t b : Units(text)) bytes.push_back(static_cast<char>(b));
+  return bytes;
+}
+
+std::u16string Utf16Text(const std::string& file) {
+  std::u16string text;
+  for (size_t i = 2; i + 1 < file.size(); i += 2) {
+    text.push_back(static_cast<char16_t>(static_cast<uint8_t>(file[i]) |
+                                         (static_cast<uint8_t>(file[i + 1]) << 8)));
+  }
+  return text;
+}
+
+void Set(Registry* reg, HKey root, std::u16string_view path, std::u16string_view name,
+         uint32_t type, const std::vector<uint8_t>& data) {
+  HKey key;
+  ASSERT_EQ(reg->RegCreateKeyExW(root, path, 0, kKeyAllAccess, &key, nullptr), kRegSuccess);
+  ASSERT_EQ(reg->RegSetValueExW(key, name, type, data.data(), static_cast<uint32_t>(data.size())),
+            kRegSuccess);
+  reg->RegCloseKey(key);
+}
+
+// The tree below a key as text: one line per key and per value (type and
+// bytes), depth first.
+std::string Dump(Registry* reg, HKey root, std::u16string_view path, uint32_t view = 0) {
+  HKey key;
+  if (reg->RegOpenKeyExW(root, path, 0, kKeyRead | view, &key) != kRegSuccess) return "<missing>";
+  std::string out = "[" + U16ToUtf8(path) + "]\n";
+  RegValue value;
+  for (uint32_t i = 0; EnumValue(reg, key, i, &value) == kRegSuccess; ++i) {
+    out += "  " + U16ToUtf8(value.name) + " " + std::to_string(value.type) + ":";
+    char hex[4];
+    for (uint8_t b : value.data) {
+      std::snprintf(hex, sizeof(hex), "%02x", b);
+      out += hex;
+    }
+    out += "\n";
+  }
+  std::u16string name;
+  for (uint32_t i = 0; EnumKey(reg, key, i, &name) == kRegSuccess; ++i) {
+    out += Dump(reg, key, name, view);
+  }
+  reg->RegCloseKey(key);
+  return out;
+}
+
+class RegFileTest : public testing::Test {
+ protected:
+  RegFileTest() {
+    reg_.LoadHiveText(memory::kMachineHive, "WINE REGISTRY Version 2\n[Software\\\\Wow6432Node]\n");
+  }
+
+  // Fills HKCU\Software\T with one value of every kind the format knows.
+  void FillEveryType() {
+    const std::u16string_view t = u"Software\\T";
+    Set(&reg_, kHkeyCurrentUser, t, u"", kRegSz, Units(std::u16string(u"def\0", 4)));
+    Set(&reg_, kHkeyCurrentUser, t, u"none", kRegNone, Bytes({1, 2}));
+    Set(&reg_, kHkeyCurrentUser, t, u"sz", kRegSz, Units(std::u16string(u"a\"b\\c\r\n\0", 8)));
+    Set(&reg_, kHkeyCurrentUser, t, u"sz-odd", kRegSz, Bytes({0x61, 0, 0x62}));
+    Set(&reg_, kHkeyCurrentUser, t, u"sz-inner-nul", kRegSz, Units(std::u16string(u"a\0b\0", 4)));
+    Set(&reg_, kHkeyCurrentUser, t, u"sz-empty", kRegSz, {});
+    Set(&reg_, kHkeyCurrentUser, t, u"expand", kRegExpandSz, Units(std::u16string(u"%a%\0", 4)));
+    std::vector<uint8_t> thirty;
+    for (int i = 0; i < 30; ++i) thirty.push_back(static_cast<uint8_t>(i));
+    Set(&reg_, kHkeyCurrentUser, t, u"bin", kRegBinary, thirty);
+    Set(&reg_, kHkeyCurrentUser, t, u"bin-odd", kRegBinary, Bytes({0xab, 0xcd, 0xef}));
+    Set(&reg_, kHkeyCurrentUser, t, u"dword", kRegDword, Bytes({0xff, 0, 0, 0}));
+    Set(&reg_, kHkeyCurrentUser, t, u"dword-short", kRegDword, Bytes({1, 2}));
+    Set(&reg_, kHkeyCurrentUser, t, u"big-endian", kRegDwordBigEndian, Bytes({0, 0, 1, 2}));
+    Set(&reg_, kHkeyCurrentUser, t, u"multi", kRegMultiSz, Units(std::u16string(u"a\0b\0\0", 5)));
+    Set(&reg_, kHkeyCurrentUser, t, u"qword", kRegQword, Bytes({1, 2, 3, 4, 5, 6, 7, 8}));
+    Set(&reg_, kHkeyCurrentUser, t, u"@", kRegSz, Units(std::u16string(u"at\0", 3)));
+    Set(&reg_, kHkeyCurrentUser, t, u"q\"uo\\te", kRegDword, Bytes({1, 0, 0, 0}));
+    Set(&reg_, kHkeyCurrentUser, u"Software\\T\\Sub [1]", u"x", kRegSz,
+        Units(std::u16string(u"\x00e9\x4e2d\0", 3)));
+    HKey empty;
+    ASSERT_EQ(reg_.RegCreateKeyExW(kHkeyCurrentUser, u"Software\\T\\Empty", 0, kKeyAllAccess,
+                                   &empty, nullptr),
+              kRegSuccess);
+    reg_.RegCloseKey(empty);
+  }
+
+  RegImportResult Import(const std::string& bytes, uint32_t sam = 0) {
+    return ImportRegFile(&reg_, bytes, sam);
+  }
+
+  memory::MemoryRegistry reg_;
+};
+
+TEST_F(RegFileTest, ExportWritesEveryTypeInTheEditorsForm) {
+  FillEveryType();
+  const RegExportResult exported = ExportRegFile(&reg_, kHkeyCurrentUser, u"Software\\T", 0);
+  ASSERT_EQ(exported.error, kRegSuccess);
+  EXPECT_TRUE(exported.problems.empty());
+  ASSERT_GE(exported.bytes.size(), 2u);
+  EXPECT_EQ(exported.bytes.substr(0, 2), "\xFF\xFE");
+  const std::u16string golden =
+      u"Windows Registry Editor Version 5.00\r\n"
+      u"\r\n"
+      u"[HKEY_CURRENT_USER\\Software\\T]\r\n"
+      u"@=\"def\"\r\n"
+      u"\"none\"=hex(0):01,02\r\n"
+      u"\"sz\"=\"a\\\"b\\\\c\\r\\n\"\r\n"
+      u"\"sz-odd\"=hex(1):61,00,62\r\n"
+      u"\"sz-inner-nul\"=hex(1):61,00,00,00,62,00,00,00\r\n"
+      u"\"sz-empty\"=hex(1):\r\n"
+      u"\"expand\"=hex(2):25,00,61,00,25,00,00,00\r\n"
+      u"\"bin\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,\\\r\n"
+      u"  17,18,19,1a,1b,1c,1d\r\n"
+      u"\"bin-odd\"=hex:ab,cd,ef\r\n"
+      u"\"dword\"=dword:000000ff\r\n"
+      u"\"dword-short\"=hex(4):01,02\r\n"
+      u"\"big-endian\"=hex(5):00,00,01,02\r\n"
+      u"\"multi\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n"
+      u"\"qword\"=hex(b):01,02,03,04,05,06,07,08\r\n"
+      u"\"@\"=\"at\"\r\n"
+      u"\"q\\\"uo\\\\te\"=dword:00000001\r\n"
+      u"\r\n"
+      u"[HKEY_CURRENT_USER\\Software\\T\\Empty]\r\n"
+      u"\r\n"
+      u"[HKEY_CURRENT_USER\\Software\\T\\Sub [1]]\r\n"
+      u"\"x\"=\"\x00e9\x4e2d\"\r\n"
+      u"\r\n";
+  EXPECT_EQ(U16ToUtf8(Utf16Text(exported.bytes)), U16ToUtf8(golden));
+}
+
+TEST_F(RegFileTest, ExportRefusesWhatAFileCannotHold) {
+  Set(&reg_, kHkeyCurrentUser, u"Software\\L", u"ok", kRegDword, Bytes({1, 0, 0, 0}));
+  Set(&reg_, kHkeyCurrentUser, u"Software\\L", u"link-value", kRegLink, Units(u"\\Registry"));
+  Set(&reg_, kHkeyCurrentUser, u"Software\\L", std::u16string(u"nul\0name", 8), kRegDword,
+      Bytes({1, 0, 0, 0}));
+  HKey link;
+  constexpr uint32_t kCreateLink = 2;
+  ASSERT_EQ(reg_.RegCreateKeyExW(kHkeyCurrentUser, u"Software\\L\\Link", kCreateLink, kKeyAllAccess,
+                                 &link, nullptr),
+            kRegSuccess);
+  const std::vector<uint8_t> target = Units(u"\\Registry\\Machine\\Software");
+  ASSERT_EQ(reg_.RegSetValueExW(link, u"SymbolicLinkValue", kRegLink, target.data(),
+                                static_cast<uint32_t>(target.size())),
+            kRegSuccess);
+  reg_.RegCloseKey(link);
+
+  const RegExportResult exported = ExportRegFile(&reg_, kHkeyCurrentUser, u"Software\\L", 0);
+  ASSERT_EQ(exported.error, kRegSuccess);
+  ASSERT_EQ(exported.problems.size(), 3u);
+  EXPECT_NE(exported.problems[0].find("REG_LINK value 'link-value'"), std::string::npos);
+  EXPECT_NE(exported.problems[1].find("containing NUL"), std::string::npos);
+  EXPECT_NE(exported.problems[2].find("Software\\L\\Link: a symbolic link"), std::string::npos);
+  // Neither the link's target nor the bad values reach the text.
+  const std::string text = U16ToUtf8(Utf16Text(exported.bytes));
+  EXPECT_EQ(text.find("Link"), std::string::npos);
+  EXPECT_EQ(text.find("nul"), std::string::npos);
+  EXPECT_NE(text.find("\"ok\"=dword:00000001"), std::string::npos);
+
+  const RegExportResult ofLink = ExportRegFile(&reg_, kHkeyCurrentUser, u"Software\\L\\Link", 0);
+  EXPECT_EQ(ofLink.problems.size(), 1u);
+  EXPECT_EQ(ExportRegFile(&reg_, kHkeyCurrentUser, u"Software\\Missing", 0).error,
+            kRegFileNotFound);
+}
+
+TEST_F(RegFileTest, ExportThenImportGivesTheSameTree) {
+  FillEveryType();
+  const std::string before = Dump(&reg_, kHkeyCurrentUser, u"Software\\T");
+  const RegExportResult exported = ExportRegFile(&reg_, kHkeyCurrentUser, u"Software\\T", 0);
+  ASSERT_TRUE(exported.problems.empty());
+  ASSERT_EQ(DeleteKeyTree(&reg_, kHkeyCurrentUser, u"Software\\T", 0), kRegSuccess);
+  ASSERT_EQ(Dump(&reg_, kHkeyCurrentUser, u"Software\\T"), "<missing>");
+
+  const RegImportResult imported = Import(exported.bytes);
+  EXPECT_TRUE(imported.recognized);
+  EXPECT_TRUE(imported.problems.empty()) << imported.problems[0].message;
+  EXPECT_EQ(Dump(&reg_, kHkeyCurrentUser, u"Software\\T"), before);
+}
+
+TEST_F(RegFileTest, LineEndsAndFileVersionsReadAlike) {
+  const std::string expected = "[Software\\T]\n  a 1:78000000\n  b 4:0a000000\n  c 3:010203\n";
+  for (const char* end : {"\r\n", "\n", "\r"}) {
+    const std::string e = end;
+    const std::string text = "Windows Registry Editor Version 5.00" + e + e +
+                             "[HKEY_CURRENT_USER\\Software\\T]" + e + "\"a\"=\"x\"" + e +
+                             "\"b\"=dword:a" + e + "\"c\"=hex:01,\\" + e + "  02,03" + e;
+    DeleteKeyTree(&reg_, kHkeyCurrentUser, u"Software\\T", 0);
+    EXPECT_TRUE(Import(Utf16File(Utf8ToU16(text))).problems.empty());
+    EXPECT_EQ(Dump(&reg_, kHkeyCurrentUser, u"Software\\T"), expected) << "UTF-16, end " << e;
+
+    DeleteKeyTree(&reg_, kHkeyCurrentUser, u"Software\\T", 0);
+    std::string regedit4 = text;
+    regedit4.replace(0, 36, "REGEDIT4");
+    EXPECT_TRUE(Import(regedit4).problems.empty());
+    EXPECT_EQ(Dump(&reg_, kHkeyCurrentUser, u"Software\\T"), expected) << "REGEDIT4, end " << e;
+  }
+}
+
+TEST_F(RegFileTest, StringTypesInHexFollowTheFilesEncoding) {
+  // UTF-16: the bytes are UTF-16 and get their NUL; REGEDIT4: ANSI bytes,
+  // terminated and converted.
+  ASSERT_TRUE(Import(Utf16File(u"Windows Registry Editor Version 5.00\n[HKCU\\Software\\T]\n"
+                               u"\"e\"=hex(2):25,00,61,00\n\"m\"=hex(7):61,00,00,00,00,00\n"
+                               u"\"s\"=hex(1):\n"))
+                  .problems.empty());
+  EXPECT_EQ(Dump(&reg_, kHkeyCurrentUser, u"Software\\T"),
+            "[Software\\T]\n  e 2:250061000000\n  m 7:610000000000\n  s 1:\n");
+  DeleteKeyTree(&reg_, kHkeyCurrentUser, u"Software\\T", 0);
+  ASSERT_TRUE(Import("REGEDIT4\n[HKEY_CURRENT_USER\\Software\\T]\n"
+                     "\"e\"=hex(2):25,61,c3,a9\n\"m\"=hex(7):61,00,62,00,00\n")
+                  .problems.empty());
+  // c3 a9 is one character in UTF-8 (POSIX) and two in a Windows code page.
+  std::string e;
+  for (uint8_t b : Units(AnsiToU16(std::string("%a\xc3\xa9\0", 5)))) {
+    char hex[4];
+    std::snprintf(hex, sizeof(hex), "%02x", b);
+    e += hex;
+  }
+  EXPECT_EQ(Dump(&reg_, kHkeyCurrentUser, u"Software\\T"),
+            "[Software\\T]\n  e 2:" + e + "\n  m 7:61000000620000000000\n");
+#ifndef _WIN32
+  EXPECT_EQ(e, "25006100e9000000");
+#endif
+}
+
+TEST_F(RegFileTest, DeletionsRemoveTreesAndValues) {
+  Set(&reg_, kHkeyCurrentUser, u"Software\\T\\Gone\\Deep", u"v", kRegDword, Bytes({1, 0, 0, 0}));
+  Set(&reg_, kHkeyCurrentUser, u"Software\\T", u"x", kRegDword, Bytes({1, 0, 0, 0}));
+  Set(&reg_, kHkeyCurrentUser, u"Software\\T", u"y", kRegDword, Bytes({2, 0, 0, 0}));
+  const RegImportResult result =
+      Import(Utf16File(u"Windows Registry Editor Version 5.00\r\n"
+                       u"[-HKEY_CURRENT_USER\\Software\\T\\Gone]\r\n"
+                       u"[-HKEY_CURRENT_USER\\Software\\T\\NeverThere]\r\n"
+                       u"[HKEY_CURRENT_USER\\Software\\T]\r\n"
+                       u"\"x\"=-\r\n\"absent\"=- ; nothing to delete\r\n"));
+  EXPECT_TRUE(result.problems.empty());
+  EXPECT_EQ(result.keysDeleted, 1u);
+  EXPECT_EQ(result.valuesDeleted, 1u);
+  EXPECT_EQ(Dump(&reg_, kHkeyCurrentUser, u"Software\\T"), "[Software\\T]\n  y 4:02000000\n");
+}
+
+TEST_F(RegFileTest, MalformedLinesAreReportedAndTheRestImported) {
+  const RegImportResult result =
+      Import(Utf16File(u"Windows Registry Editor Version 5.00\r\n"  // 1
+                       u"\r\n"                                      // 2
+                       u"[HKEY_CURRENT_USER\\Software\\T]\r\n"      // 3
+                       u"\"a\"=dword:123456789\r\n"                 // 4: nine digits
+                       u"\"b\"=\"unterminated\r\n"                  // 5
+                       u"\"c\"=hex:1g\r\n"                          // 6
+                       u"garbage\r\n"                               // 7
+                       u"\"d\"=dword:10 ; comment\r\n"              // 8: fine
+                       u"\"e\"=hex(2x):00\r\n"                      // 9
+                       u"\"f\"=\"x\" trailing\r\n"                  // 10
+                       u"\"g\"=hex:01,\\\r\n"                       // 11
+                       u"\"h\"=\"swallowed\"\r\n"       // 12: not hex: g and this line go
+                       u"\"i\"=\"kept\"\r\n"            // 13
+                       u"[HKEY_NOWHERE\\x]\r\n"         // 14
+                       u"\"j\"=\"outside\"\r\n"         // 15
+                       u"[HKCU\\Software\\T\\Sub]\r\n"  // 16: short root names work
+                       u"  @ = \"default\"\r\n"         // 17
+                       u"\"k\\0\"=\"x\"\r\n"            // 18: no NUL in names
+                       u"\"l\" \"x\"\r\n"               // 19
+                       u"\"m\"=\"a\\qb\"\r\n"           // 20: unknown escape, kept as q
+                       u"[ HKCU\\Software\\T]\r\n"      // 21
+                       u"\"n\"=dword:1\r\n"));          // 22: belongs to no key
+  EXPECT_TRUE(result.recognized);
+  std::vector<uint32_t> lines;
+  for (const RegFileProblem& problem : result.problems) lines.push_back(problem.line);
+  EXPECT_EQ(lines, (std::vector<uint32_t>{4, 5, 6, 7, 9, 10, 12, 14, 15, 18, 19, 20, 21, 22}));
+  EXPECT_NE(result.problems[0].message.find("dword"), std::string::npos);
+  EXPECT_EQ(Dump(&reg_, kHkeyCurrentUser, u"Software\\T"),
+            "[Software\\T]\n  d 4:10000000\n  i 1:6b006500700074000000\n"
+            "[Sub]\n   1:640065006600610075006c0074000000\n  m 1:6100710062000000\n");
+}
+
+TEST_F(RegFileTest, ContinuationsSkipBlankAndCommentLines) {
+  ASSERT_TRUE(Import("REGEDIT4\n[HKEY_CURRENT_USER\\Software\\T]\n"
+                     "\"a\"=hex:01, 02,\\ ; more\n\n; a comment\n   03,\\\n  04\n\"b\"=hex:05,\\")
+                  .problems.empty());
+  // A continuation cut off by the end of the file keeps what it has.
+  EXPECT_EQ(Dump(&reg_, kHkeyCurrentUser, u"Software\\T"),
+            "[Software\\T]\n  a 3:01020304\n  b 3:05\n");
+}
+
+TEST_F(RegFileTest, ImportRefusesFilesWithoutTheHeader) {
+  for (const std::string& bytes :
+       {std::string(""), std::string("REGEDIT4 \n[HKEY_CURRENT_USER\\Software\\T]\n"),
+        std::string("REGEDIT\n"), Utf16File(u"Windows Registry Editor Version 5\r\n"),
+        std::string("\xEF\xBB\xBFREGEDIT4\n")}) {
+    const RegImportResult result = Import(bytes);
+    EXPECT_FALSE(result.recognized) << bytes;
+    ASSERT_EQ(result.problems.size(), 1u);
+    EXPECT_EQ(result.problems[0].line, 1u);
+  }
+  EXPECT_EQ(Dump(&reg_, kHkeyCurrentUser, u"Software\\T"), "<missing>");
+  EXPECT_TRUE(Import("  REGEDIT4").recognized);
+}
+
+TEST_F(RegFileTest, TheViewChoosesWhereKeysLand) {
+  const std::string file = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\V]\n\"a\"=dword:1\n";
+  ASSERT_TRUE(Import(file, kKeyWow64_32Key).problems.empty());
+  EXPECT_EQ(Dump(&reg_, kHkeyLocalMachine, u"Software\\Wow6432Node\\V", kKeyWow64_64Key),
+            "[Software\\Wow6432Node\\V]\n  a 4:01000000\n");
+  EXPECT_EQ(Dump(&reg_, kHkeyLocalMachine, u"Software\\V", kKeyWow64_64Key), "<missing>");
+  const RegExportResult exported =
+      ExportRegFile(&reg_, kHkeyLocalMachine, u"Software\\V", kKeyWow64_32Key);
+  EXPECT_NE(U16ToUtf8(Utf16Text(exported.bytes)).find("[HKEY_LOCAL_MACHINE\\Software\\V]"),
+            std::string::npos);
+  EXPECT_EQ(ExportRegFile(&reg_, kHkeyLocalMachine, u"Software\\V", kKeyWow64_64Key).error,
+            kRegFileNotFound);
+}
+
+TEST_F(RegFileTest, WriteErrorsAreReportedPerLine) {
+  // A registry that refuses every write, as the prefix's does while a
+  // wineserver runs.
+  class ReadOnly : public RegistryWrapper {
+   public:
+    using RegistryWrapper::RegistryWrapper;
+    uint32_t RegCreateKeyExW(HKey, std::u16string_view, uint32_t, uint32_t, HKey*,
+                             uint32_t*) override {
+      return kRegAccessDenied;
+    }
+  } readOnly(&reg_);
+  const RegImportResult result =
+      ImportRegFile(&readOnly, "REGEDIT4\n[HKEY_CURRENT_USER\\Software\\T]\n\"a\"=\"x\"\n", 0);
+  EXPECT_EQ(result.writeError, kRegAccessDenied);
+  ASSERT_EQ(result.problems.size(), 2u);
+  EXPECT_EQ(result.problems[0].line, 2u);
+  EXPECT_EQ(result.problems[1].line, 3u);
+}
+
+// Wine's own reg.exe reads what the exporter writes: export a scratch key,
+// delete it, import the file with reg.exe and compare.
+TEST(RegFileWine, RegExeImportsTheExportersFiles) {
+#ifndef _WIN32
+  GTEST_SKIP() << "needs Windows' reg.exe: runs under wine64 only";
+#else
+  Registry* reg = Registry::Default();
+  const std::u16string path = u"Software\\RegcleanRegFileWineTest";
+  DeleteKeyTree(reg, kHkeyCurrentUser, path, 0);
+  Set(reg, kHkeyCurrentUser, path, u"", kRegSz, Units(std::u16string(u"def\0", 4)));
+  Set(reg, kHkeyCurrentUser, path, u"sz", kRegSz, Units(std::u16string(u"a\"b\\c\r\n\0", 8)));
+  Set(reg, kHkeyCurrentUser, path, u"sz-inner-nul", kRegSz, Units(std::u16string(u"a\0b\0", 4)));
+  Set(reg, kHkeyCurrentUser, path, u"expand", kRegExpandSz, Units(std::u16string(u"%a%\0", 4)));
+  Set(reg, kHkeyCurrentUser, path, u"multi", kRegMultiSz, Units(std::u16string(u"a\0b\0\0", 5)));
+  std::vector<uint8_t> forty;
+  for (int i = 0; i < 40; ++i) forty.push_back(static_cast<uint8_t>(i * 7));
+  Set(reg, kHkeyCurrentUser, path, u"bin", kRegBinary, forty);
+  Set(reg, kHkeyCurrentUser, path, u"bin-odd", kRegBinary, Bytes({0xab, 0xcd, 0xef}));
+  Set(reg, kHkeyCurrentUser, path, u"none", kRegNone, Bytes({1, 2}));
+  Set(reg, kHkeyCurrentUser, path, u"dword", kRegDword, Bytes({0xff, 0, 0, 0}));
+  Set(reg, kHkeyCurrentUser, path, u"big-endian", kRegDwordBigEndian, Bytes({0, 0, 1, 2}));
+  Set(reg, kHkeyCurrentUser, path, u"qword", kRegQword, Bytes({1, 2, 3, 4, 5, 6, 7, 8}));
+  Set(reg, kHkeyCurrentUser, path, u"@", kRegSz, Units(std::u16string(u"at\0", 3)));
+  Set(reg, kHkeyCurrentUser, path, u"q\"uo\\te", kRegDword, Bytes({1, 0, 0, 0}));
+  Set(reg, kHkeyCurrentUser, path + u"\\Sub", u"x", kRegSz,
+      Units(std::u16string(u"\x00e9\x4e2d\0", 3)));
+  const std::string before = Dump(reg, kHkeyCurrentUser, path);
+
+  const RegExportResult exported = ExportRegFile(reg, kHkeyCurrentUser, path, 0);
+  ASSERT_TRUE(exported.problems.empty());
+  FileSystem* fs = FileSystem::Default();
+  const std::u16string file = System::Default()->GetTempPath() + u"regclean-wine-import.reg";
+  ASSERT_TRUE(WriteWholeFile(fs, file, exported.bytes));
+  ASSERT_EQ(DeleteKeyTree(reg, kHkeyCurrentUser, path, 0), kRegSuccess);
+
+  const uint32_t run = RunProcess(fs->GetSystemDirectory() + u"\\reg.exe",
+                                  u"import \"" + file + u"\"", 0, true, 30000, nullptr);
+  EXPECT_EQ(run, 0u);
+  EXPECT_EQ(Dump(reg, kHkeyCurrentUser, path), before);
+  DeleteKeyTree(reg, kHkeyCurrentUser, path, 0);
+  fs->DeleteFile(file);
+#endif
+}
+
+}  // namespace
+}  // namespace platform
