@@ -29,6 +29,9 @@ class ScriptedModule : public CCheckModule {
     if (work) work(*this);
   }
 
+  // The run control's local path: this module never asks a service provider.
+  bool ShouldDelegate() override { return false; }
+
   std::function<void(ScriptedModule&)> work;
   std::atomic<int> checks{0};
   std::atomic<int> resolves{0};
