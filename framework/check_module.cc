@@ -229,12 +229,14 @@ void CCheckModule::RelayLoop() {
 }
 
 void CCheckModule::RunLocally(bool resolve) {
-  if (localRuns.load() >= 1) {
+  // Testing and taking the run is one step: two calls arriving together (two
+  // requests served at once) must not both start the work.
+  int32_t idle = 0;
+  if (!localRuns.compare_exchange_strong(idle, 1)) {
     // Another local run is in progress: its results are the ones to see.
     while (localRuns.load() != 0) system_->Sleep(500);
     return;
   }
-  ++localRuns;
   if (resolve) {
     solvedCount = 0;
     DoResolve();

@@ -343,6 +343,10 @@ TEST(DelegationDecision, ElevationChannelAndTheProvidersOwnProcess) {
       {false, u"remote", u"C:\\Suite\\ServiceProvider.exe", false},
       {false, u"", u"C:\\Suite\\serviceprovider.EXE", false},
       {false, u"", u"C:\\Suite\\ServiceProvider.exe.bak", true},
+#ifndef _WIN32
+      // On POSIX the program runs without its ".exe".
+      {false, u"", u"Z:\\Suite\\ServiceProvider", false},
+#endif
   };
   for (const Row& row : rows) {
     Machine machine;
