@@ -83,6 +83,8 @@ class CCheckModule : public IUndoResolveModule, public ThreadParam {
   // Read access for the run's owner and the tests.
   const std::u16string& channel() const { return channelName; }
   bool stopRequested() const { return stopFlag.load(); }
+  // The machine this object runs on (a test's double); not during a run.
+  void UseSystem(platform::System* system) { system_ = system; }
 
  protected:
   // Whether a run is first offered to the service provider: not in an
