@@ -362,3 +362,75 @@ TEST(DelegationDecision, ElevationChannelAndTheProvidersOwnProcess) {
 }
 
 }  // namespace
+
+namespace {
+
+// Runs the staged ServiceProvider with arguments; its exit code, or
+// kStillActive when it has not ended within limitMs.
+uint32_t RunProvider(const std::u16string& arguments, uint32_t limitMs) {
+  platform::System* system = platform::System::Default();
+  const std::u16string line = u"\"" + StagePath(u"ServiceProvider.exe") + u"\" " + arguments;
+  uint32_t error = 0;
+  platform::ProcessHandle process = system->CreateProcess(line, u"", true, false, &error);
+  EXPECT_NE(process, nullptr) << error;
+  if (process == nullptr) return error;
+  uint32_t code = platform::kStillActive;
+  const auto start = std::chrono::steady_clock::now();
+  while (system->GetExitCodeProcess(process, &code) && code == platform::kStillActive &&
+         std::chrono::steady_clock::now() - start < std::chrono::milliseconds(limitMs))
+    system->Sleep(20);
+  if (code == platform::kStillActive) system->TerminateProcess(process, 1);
+  system->CloseProcessHandle(process);
+  return code;
+}
+
+TEST(ServiceProviderProgram, EndsByItselfAfterItsIdleTime) {
+  const std::u16string log =
+      platform::System::Default()->GetTempPath() + Unique(u"idle-") + u".log";
+  // Started the way the module starts it, with " /register".
+  EXPECT_EQ(RunProvider(u"/register --channel " + Unique(u"regclean-idle-") +
+                            u" --idle-ms 300 --log \"" + log + u"\"",
+                        60000),
+            0u);
+  std::string text;
+  platform::ReadWholeFile(platform::FileSystem::Default(), log, &text);
+  EXPECT_NE(text.find("serving RegistryCleanerModule on regclean-idle-"), std::string::npos)
+      << text;
+  EXPECT_NE(text.find("no requests for 300 ms: ending"), std::string::npos) << text;
+  platform::FileSystem::Default()->DeleteFile(log);
+}
+
+TEST(ServiceProviderProgram, BadCommandLinesAreRefused) {
+  for (const char16_t* arguments : {u"--idle-ms", u"--idle-ms 0", u"--idle-ms 12x",
+                                    u"--idle-ms 99999999999", u"--bogus", u"--channel"})
+    EXPECT_EQ(RunProvider(arguments, 60000), 2u)
+        << std::string(arguments, arguments + std::char_traits<char16_t>::length(arguments));
+}
+
+TEST(ServiceProviderProgram, OneProviderPerChannel) {
+  const std::u16string channel = Unique(u"regclean-twice-");
+  platform::System* system = platform::System::Default();
+  uint32_t error = 0;
+  platform::ProcessHandle first = system->CreateProcess(
+      u"\"" + StagePath(u"ServiceProvider.exe") + u"\" --channel " + channel + u" --idle-ms 60000",
+      u"", true, false, &error);
+  ASSERT_NE(first, nullptr);
+  // Ready once it answers.
+  IpcLoader loader(StagePath(u"modules/common/asp_ipc32.dll"));
+  ServiceMessage progress;
+  progress.identifier = u"RegistryCleanerModule";
+  progress.request = 5;
+  std::u16string reply;
+  const auto start = std::chrono::steady_clock::now();
+  while (!SendServiceRequest(loader.GetClient(), channel, WriteServiceRequest(progress), &reply) &&
+         std::chrono::steady_clock::now() - start < std::chrono::seconds(60))
+    system->Sleep(20);
+  // Idle before any run: 0.
+  EXPECT_EQ(reply, u"[{\"ModuleRequest\":5,\"ResultLevel\":0.000000,\"ResultText\":\"\"}]");
+  // A second one on the same channel cannot serve and ends with 1.
+  EXPECT_EQ(RunProvider(u"--channel " + channel, 60000), 1u);
+  system->TerminateProcess(first, 1);
+  system->CloseProcessHandle(first);
+}
+
+}  // namespace
