@@ -6,6 +6,7 @@
 #include "framework/registry_settings.h"
 #include "framework/restore_point.h"
 #include "framework/results.h"
+#include "framework/system_services.h"
 
 int CopyTextOut(const std::u16string& text, char16_t* buffer, int size) {
   const int length = static_cast<int>(text.size());
@@ -20,9 +21,10 @@ CCheckModule::CCheckModule() = default;
 
 CCheckModule::~CCheckModule() {
   ResetProgress();
-  // The IPC loader (and with it the client) arrives with the service channel.
-  ipcLoader = nullptr;
+  // The client is destroyed through the library before it is unloaded.
   ipcClient = nullptr;
+  delete ipcLoader;
+  ipcLoader = nullptr;
 }
 
 int CCheckModule::GetTitle(char16_t* buffer, int size) { return CopyTextOut(title, buffer, size); }
@@ -74,22 +76,169 @@ void CCheckModule::ExecuteCheck(const char16_t* channel, int length) {
     while (n < length && channel[n] != 0) ++n;
     channelName.assign(channel, static_cast<size_t>(n));
   }
-  RunLocally(false);
+  Execute(ServiceRequest::Check);
 }
 
 int CCheckModule::GetResolveBtnTitle(char16_t* buffer, int size) {
   return CopyTextOut(resolveButtonTitle, buffer, size);
 }
 
-void CCheckModule::ExecuteResolve() { RunLocally(true); }
+void CCheckModule::ExecuteResolve() { Execute(ServiceRequest::Resolve); }
+
+void CCheckModule::Execute(ServiceRequest code) {
+  if (ShouldDelegate() && RunDelegated(code)) return;
+  RunLocally(code == ServiceRequest::Resolve);
+}
+
+bool CCheckModule::ShouldDelegate() {
+  const std::u16string host = GetHostFilePath(system_);
+  const size_t slash = host.find_last_of(u"\\/");
+  const std::u16string_view program =
+      std::u16string_view(host).substr(slash == std::u16string::npos ? 0 : slash + 1);
+  if (platform::SameProgramName(program, kServiceProviderProgram)) return false;
+  return !(IsProcessElevated(system_) && channelName.empty());
+}
+
+bool CCheckModule::RunDelegated(ServiceRequest code) {
+  // The relay belongs to the call that started it; a second call during a
+  // delegated run shares the running one.
+  Thread* relay = nullptr;
+  {
+    std::lock_guard<std::recursive_mutex> lock(progressLock);
+    if (progressThread == nullptr) {
+      relay = new (std::nothrow)
+          Thread(&CCheckModule::ProgressRelay, static_cast<ThreadParam*>(this), system_);
+      if (relay != nullptr) {
+        progressThread = relay;
+        targetProgress = displayedProgress = 0.0;
+        SetProgressFinished(false);
+        requestSent_ = false;
+        requestAnswered_ = false;
+      }
+    }
+  }
+  if (relay != nullptr) {
+    relay->Start();
+    system_->Sleep(1);
+  }
+  ++delegatedRuns;
+  const bool answered = DelegateToService(code, channelName);
+  if (!answered) --delegatedRuns;
+  if (relay != nullptr) {
+    // On an answer the relay shows the end (unless the service provider's
+    // 100 has been shown already) and stops; without a callback it just
+    // stops. Without an answer it stops at once.
+    if (answered)
+      requestAnswered_ = true;
+    else
+      stopFlag = true;
+  }
+  if (relay != nullptr) {
+    EndProgressThread();
+    // A stop that ended the relay (a failed poll, a cancel) has done its job.
+    stopFlag = false;
+  }
+  if (answered) --delegatedRuns;
+  return answered;
+}
+
+bool CCheckModule::EnsureIpcClient() {
+  // Not progressLock: the relay holds that through its waits. The relay reads
+  // ipcClient only after requestSent_, which is set after this.
+  std::lock_guard<std::mutex> lock(ipcLock_);
+  if (ipcLoader == nullptr)
+    ipcLoader = new (std::nothrow) IpcLoader(IpcLibraryPath(GetModuleFilePath(system_)));
+  if (ipcLoader != nullptr && ipcClient == nullptr) ipcClient = ipcLoader->GetClient();
+  return ipcClient != nullptr;
+}
+
+bool CCheckModule::DelegateToService(ServiceRequest code, const std::u16string& channel) {
+  const std::u16string name = ServiceChannelName(channel);
+  if (IsLocalServiceChannel(name) &&
+      !EnsureServiceProvider(true, GetModuleFilePath(system_), system_))
+    return false;
+  if (!EnsureIpcClient()) return false;
+  ServiceMessage request;
+  request.identifier = identifier;
+  request.request = static_cast<int32_t>(code);
+  requestSent_ = true;
+  std::u16string replyText;
+  if (!SendServiceRequest(ipcClient, name, WriteServiceRequest(request), &replyText)) return false;
+  // A reply that cannot be read still ends the run: level 0, no text.
+  const ServiceMessage reply = ReadServiceReply(replyText);
+  resultLevel = reply.level;
+  resultText = reply.text;
+  return true;
+}
+
+bool CCheckModule::SendRunRequest(ServiceRequest code, std::u16string* reply) {
+  ServiceMessage request;
+  request.identifier = identifier;
+  request.request = static_cast<int32_t>(code);
+  return SendServiceRequest(ipcClient, ServiceChannelName(channelName),
+                            WriteServiceRequest(request), reply);
+}
+
+uint32_t CCheckModule::ProgressRelay(void* parameter) {
+  auto* module = dynamic_cast<CCheckModule*>(static_cast<ThreadParam*>(parameter));
+  if (module != nullptr) module->RelayLoop();
+  return 0;
+}
+
+void CCheckModule::RelayWait(uint32_t milliseconds) {
+  constexpr uint32_t kSlice = 25;
+  for (uint32_t waited = 0; waited < milliseconds && !stopFlag && !requestAnswered_;
+       waited += kSlice)
+    system_->Sleep(std::min(kSlice, milliseconds - waited));
+}
+
+void CCheckModule::RelayLoop() {
+  // stopFlag was cleared by whoever started this thread; clearing it here
+  // could undo a stop that came before the thread ran.
+  for (;;) {
+    if (stopFlag) return;
+    std::lock_guard<std::recursive_mutex> lock(progressLock);
+    if (displayedProgress >= 100.0) return;
+    if (requestAnswered_) {
+      // The run is over: the host sees its end once.
+      displayedProgress = targetProgress = 100.0;
+      if (progressCallback != nullptr) progressCallback(progressContext, &displayedProgress, 0, 0);
+      return;
+    }
+    if (delegatedRuns.load() == 0 || !requestSent_) {
+      // No request outstanding yet.
+      RelayWait(250);
+      continue;
+    }
+    // The first poll comes half a second after the request, so that it does
+    // not overtake it and read the end of the service provider's last run.
+    RelayWait(500);
+    if (stopFlag || requestAnswered_) continue;
+    if (progressCallback == nullptr || ipcClient == nullptr) continue;
+    std::u16string reply;
+    if (!SendRunRequest(ServiceRequest::Progress, &reply)) {
+      SetProgressFinished(true);
+      targetProgress = 100.0;
+      continue;
+    }
+    displayedProgress = ReadServiceReply(reply).level;
+    if (!progressCallback(progressContext, &displayedProgress, 0, 0)) {
+      SendRunRequest(ServiceRequest::Cancel, nullptr);
+      SetProgressFinished(true);
+      targetProgress = 100.0;
+    }
+  }
+}
 
 void CCheckModule::RunLocally(bool resolve) {
-  if (localRuns.load() >= 1) {
+  // Testing and taking the run is one step: two calls arriving together (two
+  // requests served at once) must not both start the work.
+  int32_t idle = 0;
+  if (!localRuns.compare_exchange_strong(idle, 1)) {
     // Another local run is in progress: its results are the ones to see.
     while (localRuns.load() != 0) system_->Sleep(500);
     return;
   }
-  ++localRuns;
   if (resolve) {
     solvedCount = 0;
     DoResolve();
@@ -179,8 +328,7 @@ bool CCheckModule::ReportProgress(double percent) {
     // Direct mode: only the final 100 reaches the host, on this thread.
     if (percent == 100.0) {
       double value = percent;
-      if (progressCallback != nullptr)
-        stopFlag = !progressCallback(progressContext, &value, 0, 0);
+      if (progressCallback != nullptr) stopFlag = !progressCallback(progressContext, &value, 0, 0);
       targetProgress = 100.0;
     }
   } else {
@@ -193,8 +341,8 @@ bool CCheckModule::ReportProgress(double percent) {
     std::lock_guard<std::recursive_mutex> lock(progressLock);
     if (percent < targetProgress) return !stopFlag;
     if (progressThread == nullptr) {
-      progressThread = new Thread(&CCheckModule::ProgressTicker, static_cast<ThreadParam*>(this),
-                                  system_);
+      progressThread =
+          new Thread(&CCheckModule::ProgressTicker, static_cast<ThreadParam*>(this), system_);
       progressThread->Start();
     }
     targetProgress = std::clamp(percent, 0.0, 100.0);
@@ -280,8 +428,7 @@ void CCheckModule::TickerLoop() {
       // The host is shown each new whole percent, each new estimate, and the
       // final 100 even when the last value shown already rounded up to it.
       const bool reachedEnd = displayedProgress >= 100.0 && lastReportedProgress < 100.0;
-      if (report || reachedEnd ||
-          std::ceil(lastReportedProgress) != std::ceil(displayedProgress)) {
+      if (report || reachedEnd || std::ceil(lastReportedProgress) != std::ceil(displayedProgress)) {
         if (progressCallback != nullptr) {
           stopFlag = !progressCallback(progressContext, &displayedProgress, 0, 0);
           if (stopFlag) targetProgress = 100.0;

@@ -11,11 +11,10 @@
 #include <vector>
 
 #include "framework/module_interfaces.h"
+#include "framework/service_channel.h"
 #include "platform/registry.h"
 #include "support/stopwatch.h"
 #include "support/thread.h"
-
-class IpcLoader;
 
 // One entry of the sub-results list.
 struct SubResult {
@@ -85,8 +84,23 @@ class CCheckModule : public IUndoResolveModule, public ThreadParam {
   // Read access for the run's owner and the tests.
   const std::u16string& channel() const { return channelName; }
   bool stopRequested() const { return stopFlag.load(); }
+  // The machine this object runs on (a test's double); not during a run.
+  void UseSystem(platform::System* system) { system_ = system; }
 
  protected:
+  // Whether a run is first offered to the service provider: not in an
+  // elevated process without a channel name, and never inside the service
+  // provider itself (it would be asking itself). Tests of the local run
+  // control override it.
+  virtual bool ShouldDelegate();
+  // Loads the IPC library beside the module's folder and gets its client on
+  // first need; a failure is tried again on the next call.
+  bool EnsureIpcClient();
+  // Sends request code on channel (the default channel when empty) to the
+  // service provider, starting a local one when needed, and waits for its
+  // answer. True when it answered; resultLevel and resultText are then its.
+  bool DelegateToService(ServiceRequest code, const std::u16string& channel);
+
   // Texts (filled by the subclass's constructor).
   std::u16string title;
   std::u16string identifier;
@@ -105,7 +119,7 @@ class CCheckModule : public IUndoResolveModule, public ThreadParam {
   double resultLevel = 0.0;
   std::u16string resultText;
   IpcLoader* ipcLoader = nullptr;
-  void* ipcClient = nullptr;
+  IpcClient* ipcClient = nullptr;
   std::vector<SubResult> subResults;
   // Progress.
   ModuleProgressCallback progressCallback = nullptr;
@@ -130,6 +144,11 @@ class CCheckModule : public IUndoResolveModule, public ThreadParam {
   std::atomic<int32_t> localRuns{0};
   std::atomic<int32_t> delegatedRuns{0};
   bool checkDone = false;
+  // The run's request has reached the channel (the relay polls only then),
+  // and its answer has come (the relay shows the end and stops).
+  std::atomic<bool> requestSent_{false};
+  std::atomic<bool> requestAnswered_{false};
+  std::mutex ipcLock_;  // creating the loader and the client
 
   platform::System* system_ = platform::System::Default();
   // Where SaveTotals keeps the totals.
@@ -137,6 +156,17 @@ class CCheckModule : public IUndoResolveModule, public ThreadParam {
 
  private:
   static uint32_t ProgressTicker(void* parameter);
+  static uint32_t ProgressRelay(void* parameter);
+  void RelayLoop();
+  // Sleeps up to milliseconds in short steps, ending early once the relay is
+  // to end (a stop, or the run's answer has come).
+  void RelayWait(uint32_t milliseconds);
+  // A progress or cancel request for this module on the run's channel.
+  bool SendRunRequest(ServiceRequest code, std::u16string* reply);
+  // Check or resolve: the delegated attempt, then the local run.
+  void Execute(ServiceRequest code);
+  // The delegated attempt with its relay thread; true when it was answered.
+  bool RunDelegated(ServiceRequest code);
   void TickerLoop();
   // Ends and releases the progress thread, if any. Must not hold progressLock.
   void EndProgressThread();

@@ -68,8 +68,8 @@ bool IsWin8OrLater(platform::System* system) {
   return NtVersion(system, &v) && v.major >= 6 && v.minor >= 2;
 }
 
-bool IsProcessRunning(std::u16string_view exeName, std::u16string_view modulePath,
-                      bool excludeSelf, platform::System* system) {
+bool IsProcessRunning(std::u16string_view exeName, std::u16string_view modulePath, bool excludeSelf,
+                      platform::System* system) {
   std::vector<platform::ProcessEntry> processes;
   if (!system->ListProcesses(&processes)) return false;
   const uint32_t self = system->GetCurrentProcessId();
@@ -103,7 +103,8 @@ uint32_t RunProcess(std::u16string_view path, std::u16string_view arguments, uin
       slash == std::u16string_view::npos ? std::u16string_view() : path.substr(0, slash);
 
   uint32_t error = 0;
-  platform::ProcessHandle process = system->CreateProcess(commandLine, folder, hidden, false, &error);
+  platform::ProcessHandle process =
+      system->CreateProcess(commandLine, folder, hidden, false, &error);
   if (process == nullptr) return error;
   uint32_t result = system->WaitForInputIdle(process, idleWaitMs);
   if (result == 0 && exitWaitMs != 0) {
@@ -196,6 +197,39 @@ std::u16string ScheduledTaskCommandLine(std::u16string_view taskName) {
 bool RunScheduledTask(std::u16string_view taskName, platform::System* system) {
   const std::atomic<bool> neverCancel{false};
   return RunAndFollow(ScheduledTaskCommandLine(taskName), 10000, u"", true, &neverCancel, system);
+}
+
+std::u16string ReadRunKeyCommand(std::u16string_view valueName, platform::Registry* registry) {
+  platform::HKey key = platform::kNullKey;
+  if (registry->RegOpenKeyExW(platform::kHkeyLocalMachine,
+                              u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", 0,
+                              platform::kKeyRead, &key) != platform::kRegSuccess)
+    return {};
+  std::u16string command;
+  uint32_t type = 0;
+  uint32_t bytes = 0;
+  if (registry->RegQueryValueExW(key, valueName, &type, nullptr, &bytes) == platform::kRegSuccess &&
+      (type == platform::kRegSz || type == platform::kRegExpandSz) && bytes >= 2) {
+    std::vector<char16_t> data(bytes / 2 + 1, 0);
+    uint32_t size = bytes;
+    if (registry->RegQueryValueExW(key, valueName, &type, reinterpret_cast<uint8_t*>(data.data()),
+                                   &size) == platform::kRegSuccess)
+      command = std::u16string(data.data());  // up to the terminator
+  }
+  registry->RegCloseKey(key);
+  // The quotes around the program's path go; a value of one character is empty then.
+  if (command.size() <= 2) return {};
+  return command.substr(1, command.size() - 2);
+}
+
+void StartServiceProvider(platform::System* system, platform::Registry* registry) {
+  constexpr char16_t kName[] = u"corvane Service Provider";
+  if (IsXpOrLater(system) && !IsVistaOrLater(system)) {
+    const std::u16string command = ReadRunKeyCommand(kName, registry);
+    if (!command.empty()) RunProcess(command, u"", 5000, false, 0, nullptr, system);
+    return;
+  }
+  RunScheduledTask(kName, system);
 }
 
 bool StartServiceByName(std::u16string_view serviceName, platform::System* system) {

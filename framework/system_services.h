@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/registry.h"
 #include "platform/system.h"
 
 // The process token is elevated (before Vista: member of Administrators).
@@ -27,8 +28,8 @@ bool IsWin8OrLater(platform::System* system = platform::System::Default());
 // Whether a process of that executable name runs (ignoring case; with
 // excludeSelf not this process). With a module path, its main module's full
 // path must match too.
-bool IsProcessRunning(std::u16string_view exeName, std::u16string_view modulePath,
-                      bool excludeSelf, platform::System* system = platform::System::Default());
+bool IsProcessRunning(std::u16string_view exeName, std::u16string_view modulePath, bool excludeSelf,
+                      platform::System* system = platform::System::Default());
 
 // Starts path with arguments in the file's folder; waits up to idleWaitMs for
 // it to take input and, when exitWaitMs is not 0, up to that long for it to
@@ -53,6 +54,16 @@ bool RunScheduledTask(std::u16string_view taskName,
                       platform::System* system = platform::System::Default());
 // The command line schtasks.exe is run with for a task.
 std::u16string ScheduledTaskCommandLine(std::u16string_view taskName);
+
+// The string value valueName of the machine's Run key without its first and
+// last characters (the quotes around the program); empty when it cannot be
+// read.
+std::u16string ReadRunKeyCommand(std::u16string_view valueName,
+                                 platform::Registry* registry = platform::Registry::Default());
+// Starts the service provider: on XP and Server 2003 through its Run-key
+// command (not waited for), elsewhere through its scheduled task.
+void StartServiceProvider(platform::System* system = platform::System::Default(),
+                          platform::Registry* registry = platform::Registry::Default());
 
 // True when the service runs or could be started.
 bool StartServiceByName(std::u16string_view serviceName,

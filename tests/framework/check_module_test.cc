@@ -29,6 +29,9 @@ class ScriptedModule : public CCheckModule {
     if (work) work(*this);
   }
 
+  // The run control's local path: this module never asks a service provider.
+  bool ShouldDelegate() override { return false; }
+
   std::function<void(ScriptedModule&)> work;
   std::atomic<int> checks{0};
   std::atomic<int> resolves{0};
@@ -166,6 +169,28 @@ TEST(CheckModuleRun, SecondRunDuringALocalRunWaitsAndDoesNotRunAgain) {
   first.join();
   second.join();
   EXPECT_TRUE(secondReturned.load());
+  EXPECT_EQ(module.checks.load(), 1);
+}
+
+TEST(CheckModuleRun, CallsArrivingTogetherRunTheWorkOnce) {
+  ScriptedModule module;
+  module.SetExpectedDuration(0, true);
+  std::atomic<int> entered{0};
+  // The work lasts until every caller is on its way in, and a while after.
+  module.work = [&](ScriptedModule&) {
+    while (entered < 8) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  };
+  std::atomic<bool> go{false};
+  std::vector<std::thread> callers;
+  for (int i = 0; i < 8; ++i)
+    callers.emplace_back([&] {
+      while (!go) std::this_thread::yield();
+      ++entered;
+      module.ExecuteCheck(u"c", 1);
+    });
+  go = true;
+  for (std::thread& t : callers) t.join();
   EXPECT_EQ(module.checks.load(), 1);
 }
 

@@ -38,10 +38,29 @@ const std::u16string kDescription =
     u"remove all of these invalid entries from the registry. The PC is scanned extensively to "
     u"identify problems which can then be quickly removed or repaired.";
 
+// A machine on which a service provider runs but the module's suite has no
+// IPC library: a host-driven run offers itself to the service provider, finds
+// no way to reach it and works locally, at once and without starting anything.
+class NoChannelMachine : public platform::SystemWrapper {
+ public:
+  NoChannelMachine() : SystemWrapper(platform::System::Default()) {}
+  std::u16string GetModuleFileName(const void*) override {
+    return u"C:\\no\\such\\suite\\modules\\RegistryCleanerModule\\RegistryCleanerModule.dll";
+  }
+  bool ListProcesses(std::vector<platform::ProcessEntry>* out) override {
+    *out = {{4242, 1, u"ServiceProvider.exe"}};
+    return true;
+  }
+};
+
 class Exports : public testing::Test {
  protected:
-  void SetUp() override { module = CreateInstanceOfModule(); }
+  void SetUp() override {
+    module = CreateInstanceOfModule();
+    if (module != nullptr) static_cast<CCheckModule*>(module)->UseSystem(&machine);
+  }
   void TearDown() override { DestroyInstanceOfModule(module); }
+  NoChannelMachine machine;
   ModuleHandle module = nullptr;
 };
 
@@ -85,7 +104,7 @@ TEST_F(Exports, StringOutEdgesForEveryGetter) {
     EXPECT_EQ(row.getter(module, nullptr, 50), length + 1);
     buffer[0] = ModuleChar('#');
     EXPECT_EQ(row.getter(module, buffer, 0), length + 1);
-    EXPECT_EQ(buffer[0], ModuleChar('#'));  // size 0: never written
+    EXPECT_EQ(buffer[0], ModuleChar('#'));                          // size 0: never written
     EXPECT_EQ(row.getter(module, buffer, length + 1), length + 1);  // exact fit
     EXPECT_EQ(U16(buffer), row.text);
     if (length >= 5) {

@@ -1,0 +1,436 @@
+// Delegated runs end to end: a module of the framework hands its check and
+// resolve to a real ServiceProvider process (the staged one, serving the
+// staged module on a channel of the test's own), relays its progress, passes
+// a stop on as a cancel, and falls back to its own work when nobody answers.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "framework/check_module.h"
+#include "framework/service_channel.h"
+#include "platform/file_system.h"
+
+namespace {
+
+std::u16string StagePath(std::u16string_view relative) {
+  const std::string stage = REGCLEAN_STAGE_DIR;
+  std::u16string path(stage.begin(), stage.end());
+  path += u"/";
+  path += relative;
+#ifdef _WIN32
+  for (char16_t& c : path)
+    if (c == u'/') c = u'\\';
+  path = u"Z:" + path;
+#endif
+  return path;
+}
+
+const std::u16string kStagedModule =
+    StagePath(u"modules/RegistryCleanerModule/RegistryCleanerModule.dll");
+
+std::u16string Unique(std::u16string_view prefix) {
+  static std::mutex lock;
+  static std::mt19937_64 random{std::random_device{}()};
+  std::lock_guard<std::mutex> guard(lock);
+  std::u16string out(prefix);
+  uint64_t value = random();
+  for (int i = 0; i < 12; ++i, value >>= 4) out.push_back(u"0123456789abcdef"[value & 15]);
+  return out;
+}
+
+// The module's view of the machine: its own file is the staged module (so
+// that the IPC library and the service provider are found beside it), and
+// the rights, the host's name and the process list can be played.
+class Machine : public platform::SystemWrapper {
+ public:
+  Machine() : SystemWrapper(platform::System::Default()) {}
+  std::u16string GetModuleFileName(const void*) override { return modulePath; }
+  std::u16string GetHostFileName() override {
+    return hostPath.empty() ? target()->GetHostFileName() : hostPath;
+  }
+  bool GetTokenElevation(bool* elevated) override {
+    *elevated = this->elevated;
+    return true;
+  }
+  bool GetOsVersion(platform::OsVersion* v) override {
+    *v = {6, 2, 9200, 2, 1, false};
+    return true;
+  }
+  // With noProvider the machine has no service provider and cannot start one.
+  bool ListProcesses(std::vector<platform::ProcessEntry>* out) override {
+    if (!noProvider) return target()->ListProcesses(out);
+    out->clear();
+    return true;
+  }
+  platform::ProcessHandle CreateProcess(std::u16string_view line, std::u16string_view folder,
+                                        bool hidden, bool suspended, uint32_t* error) override {
+    if (!noProvider) return target()->CreateProcess(line, folder, hidden, suspended, error);
+    if (error != nullptr) *error = 2;
+    return nullptr;
+  }
+  bool ShellExecute(std::u16string_view, std::u16string_view file, std::u16string_view parameters,
+                    std::u16string_view, int) override {
+    std::lock_guard<std::mutex> guard(lock);
+    shellStarts.push_back(std::u16string(file) + std::u16string(parameters));
+    return false;
+  }
+  void Sleep(uint32_t ms) override { target()->Sleep(noProvider ? std::min(ms, 5u) : ms); }
+
+  std::u16string modulePath = kStagedModule;
+  std::u16string hostPath;
+  bool elevated = false;
+  bool noProvider = false;
+  std::mutex lock;
+  std::vector<std::u16string> shellStarts;
+};
+
+class ChannelModule : public CCheckModule {
+ public:
+  explicit ChannelModule(Machine* machine) {
+    system_ = machine;
+    identifier = u"RegistryCleanerModule";
+    SetExpectedDuration(0, true);
+  }
+  using CCheckModule::ShouldDelegate;
+  void SetChannel(const std::u16string& name) { channelName = name; }
+  void DoCheck() override {
+    ++localChecks;
+    resultLevel = 1.0;
+    resultText = u"local";
+  }
+  void DoResolve() override {
+    ++localResolves;
+    resultText = u"local";
+  }
+  std::u16string Text() {
+    std::vector<char16_t> buffer(256);
+    GetResultText(buffer.data(), 256);
+    return buffer.data();
+  }
+  std::atomic<int> localChecks{0};
+  std::atomic<int> localResolves{0};
+};
+
+struct Host {
+  std::mutex lock;
+  std::vector<double> seen;
+  double stopAt = 1000.0;
+  static bool MODULE_CALL Callback(void* context, double* percent, int, int) {
+    auto* host = static_cast<Host*>(context);
+    std::lock_guard<std::mutex> guard(host->lock);
+    host->seen.push_back(*percent);
+    return *percent < host->stopAt;
+  }
+  std::vector<double> Seen() {
+    std::lock_guard<std::mutex> guard(lock);
+    return seen;
+  }
+};
+
+// A ServiceProvider process of the staged suite on a channel of this test.
+class Delegation : public testing::Test {
+ protected:
+  void SetUp() override {
+    platform::System* system = platform::System::Default();
+    channel = Unique(u"regclean-test-");
+    log = system->GetTempPath() + Unique(u"provider-") + u".log";
+    const std::u16string line = u"\"" + StagePath(u"ServiceProvider.exe") + u"\" --channel " +
+                                channel + u" --idle-ms 120000 --log \"" + log + u"\"";
+    uint32_t error = 0;
+    provider = system->CreateProcess(line, u"", true, false, &error);
+    ASSERT_NE(provider, nullptr) << "cannot start the service provider, error " << error;
+    // Ready once it answers.
+    loader = std::make_unique<IpcLoader>(StagePath(u"modules/common/asp_ipc32.dll"));
+    ASSERT_NE(loader->GetClient(), nullptr);
+    ServiceMessage progress;
+    progress.identifier = u"RegistryCleanerModule";
+    progress.request = 5;
+    const auto start = std::chrono::steady_clock::now();
+    while (
+        !SendServiceRequest(loader->GetClient(), channel, WriteServiceRequest(progress), nullptr)) {
+      uint32_t code = 0;
+      ASSERT_TRUE(system->GetExitCodeProcess(provider, &code) && code == platform::kStillActive)
+          << "the service provider ended with " << code << ": " << Log();
+      ASSERT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60)) << Log();
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+  void TearDown() override {
+    platform::System* system = platform::System::Default();
+    if (provider != nullptr) {
+      system->TerminateProcess(provider, 1);
+      uint32_t code = platform::kStillActive;
+      for (int i = 0;
+           i < 500 && system->GetExitCodeProcess(provider, &code) && code == platform::kStillActive;
+           ++i)
+        system->Sleep(10);
+      system->CloseProcessHandle(provider);
+    }
+    platform::FileSystem::Default()->DeleteFile(log);
+  }
+  std::string Log() {
+    std::string text;
+    platform::ReadWholeFile(platform::FileSystem::Default(), log, &text);
+    return text;
+  }
+  size_t LogCount(const std::string& what) {
+    const std::string text = Log();
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+  }
+
+  std::u16string channel;
+  std::u16string log;
+  platform::ProcessHandle provider = nullptr;
+  std::unique_ptr<IpcLoader> loader;
+  Machine machine;
+};
+
+TEST_F(Delegation, CheckAndResolveRunInTheServiceProvider) {
+  ChannelModule module(&machine);
+  Host host;
+  module.SetProgressCallback(&Host::Callback, &host);
+  module.ExecuteCheck(channel.c_str(), static_cast<int>(channel.size()));
+  EXPECT_EQ(module.localChecks.load(), 0);
+  // The staged module's engine is not prepared: its check finds nothing.
+  EXPECT_EQ(module.GetResultLevel(), 0.0);
+  EXPECT_EQ(module.Text(), u"0");
+  // The host saw the service provider's own progress, rising to 100.
+  const std::vector<double> seen = host.Seen();
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen.back(), 100.0);
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), 100.0), 1);
+  for (size_t i = 1; i < seen.size(); ++i) EXPECT_LE(seen[i - 1], seen[i]);
+  EXPECT_TRUE(std::any_of(seen.begin(), seen.end(), [](double p) { return p > 0 && p < 100; }))
+      << "no progress between 0 and 100 was relayed";
+  EXPECT_EQ(module.GetProgress(), 100.0);
+  EXPECT_FALSE(module.stopRequested());
+
+  // The resolve goes to the channel the check was given.
+  module.ExecuteResolve();
+  EXPECT_EQ(module.localResolves.load(), 0);
+  EXPECT_NE(module.Text(), u"local");
+  EXPECT_FALSE(module.Text().empty());
+  EXPECT_EQ(LogCount("check: ended, level 0.000000"), 1u) << Log();
+  EXPECT_EQ(LogCount("resolve: ended"), 1u) << Log();
+}
+
+TEST_F(Delegation, HostStopBecomesACancelOfTheProvidersRun) {
+  ChannelModule module(&machine);
+  Host host;
+  host.stopAt = 1.0;  // the first real progress is answered with stop
+  module.SetProgressCallback(&Host::Callback, &host);
+  module.ExecuteCheck(channel.c_str(), static_cast<int>(channel.size()));
+  EXPECT_EQ(module.localChecks.load(), 0);
+  const std::vector<double> seen = host.Seen();
+  // Nothing reaches the host after its stop.
+  ASSERT_FALSE(seen.empty());
+  EXPECT_GE(seen.back(), 1.0);
+  EXPECT_EQ(std::count_if(seen.begin(), seen.end(), [](double p) { return p >= 1.0; }), 1);
+  EXPECT_EQ(LogCount("cancel: stopping the run"), 1u) << Log();
+  EXPECT_EQ(LogCount("check: ended (cancelled)"), 1u) << Log();
+  EXPECT_FALSE(module.stopRequested());  // ready for the next run
+
+  // The next run is not cancelled.
+  host.stopAt = 1000.0;
+  module.ExecuteCheck(channel.c_str(), static_cast<int>(channel.size()));
+  EXPECT_EQ(host.Seen().back(), 100.0);
+  EXPECT_EQ(LogCount("check: ended, level"), 1u) << Log();
+}
+
+TEST_F(Delegation, WithoutACallbackTheRunEndsWithTheAnswer) {
+  ChannelModule module(&machine);
+  module.ExecuteCheck(channel.c_str(), static_cast<int>(channel.size()));
+  EXPECT_EQ(module.localChecks.load(), 0);
+  EXPECT_EQ(module.Text(), u"0");
+  EXPECT_EQ(module.GetProgress(), 100.0);
+  // Only the run's request: the relay polls for a host only.
+  EXPECT_EQ(LogCount("check: ended"), 1u);
+}
+
+TEST_F(Delegation, SecondCheckDuringARunSharesIt) {
+  ChannelModule module(&machine);
+  Host host;
+  module.SetProgressCallback(&Host::Callback, &host);
+  std::thread first(
+      [&] { module.ExecuteCheck(channel.c_str(), static_cast<int>(channel.size())); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  module.ExecuteCheck(channel.c_str(), static_cast<int>(channel.size()));
+  first.join();
+  EXPECT_EQ(module.localChecks.load(), 0);
+  EXPECT_EQ(module.Text(), u"0");
+  EXPECT_EQ(LogCount("check: started"), 2u) << Log();
+  EXPECT_EQ(host.Seen().back(), 100.0);
+  EXPECT_FALSE(module.stopRequested());
+}
+
+TEST_F(Delegation, RequestForAnotherModuleIsRefusedAndRunsLocally) {
+  ChannelModule module(&machine);
+  module.ExecuteCheck(channel.c_str(), static_cast<int>(channel.size()));
+  ASSERT_EQ(module.localChecks.load(), 0);
+  // The provider serves one module; another's request gets no answer.
+  class Other : public ChannelModule {
+   public:
+    using ChannelModule::ChannelModule;
+    void Rename() { identifier = u"OtherModule"; }
+  } other(&machine);
+  other.Rename();
+  other.ExecuteCheck(channel.c_str(), static_cast<int>(channel.size()));
+  EXPECT_EQ(other.localChecks.load(), 1);
+  EXPECT_EQ(other.Text(), u"local");
+  EXPECT_EQ(LogCount("refused a request for the module \"OtherModule\""), 1u) << Log();
+}
+
+TEST(DelegationFallback, NobodyOnTheChannelRunsLocally) {
+  Machine machine;
+  ChannelModule module(&machine);
+  Host host;
+  module.SetProgressCallback(&Host::Callback, &host);
+  const std::u16string channel = Unique(u"regclean-nobody-");
+  module.ExecuteCheck(channel.c_str(), static_cast<int>(channel.size()));
+  EXPECT_EQ(module.localChecks.load(), 1);
+  EXPECT_EQ(module.Text(), u"local");
+  EXPECT_TRUE(machine.shellStarts.empty());  // a channel elsewhere starts nothing
+  module.ExecuteResolve();
+  EXPECT_EQ(module.localResolves.load(), 1);
+  EXPECT_FALSE(module.stopRequested());
+}
+
+TEST(DelegationFallback, MissingIpcLibraryRunsLocally) {
+  Machine machine;
+  machine.modulePath = u"C:\\no\\such\\suite\\modules\\X\\X.dll";
+  ChannelModule module(&machine);
+  module.ExecuteCheck(u"somewhere", 9);
+  module.ExecuteCheck(u"somewhere", 9);  // tried again, fails again
+  EXPECT_EQ(module.localChecks.load(), 2);
+}
+
+TEST(DelegationFallback, ProviderNotRunningAndNotStartableRunsLocally) {
+  Machine machine;
+  machine.noProvider = true;
+  ChannelModule module(&machine);
+  // Not elevated and no channel name: the default channel, which is local.
+  module.ExecuteResolve();
+  EXPECT_EQ(module.localResolves.load(), 1);
+  ASSERT_EQ(machine.shellStarts.size(), 1u);
+  // The program two folders above the module's, asked to register.
+  EXPECT_EQ(machine.shellStarts[0], ServiceProviderPath(kStagedModule) + u" /register");
+  module.ExecuteCheck(u"127.0.0.1", 9);
+  EXPECT_EQ(module.localChecks.load(), 1);
+  EXPECT_EQ(machine.shellStarts.size(), 2u);
+}
+
+TEST(DelegationDecision, ElevationChannelAndTheProvidersOwnProcess) {
+  struct Row {
+    bool elevated;
+    const char16_t* channel;
+    const char16_t* host;
+    bool delegates;
+  } rows[] = {
+      {true, u"", u"", false},  // elevated without a channel: local
+      {true, u"CORVANE_SERVICE_CHANNEL", u"", true},
+      {false, u"", u"", true},  // the default channel
+      {false, u"remote", u"", true},
+      {false, u"remote", u"C:\\Suite\\ServiceProvider.exe", false},
+      {false, u"", u"C:\\Suite\\serviceprovider.EXE", false},
+      {false, u"", u"C:\\Suite\\ServiceProvider.exe.bak", true},
+#ifndef _WIN32
+      // On POSIX the program runs without its ".exe".
+      {false, u"", u"Z:\\Suite\\ServiceProvider", false},
+#endif
+  };
+  for (const Row& row : rows) {
+    Machine machine;
+    machine.elevated = row.elevated;
+    machine.hostPath = row.host;
+    if (machine.hostPath.empty()) machine.hostPath = u"C:\\Suite\\regclean.exe";
+    ChannelModule module(&machine);
+    const std::u16string name = row.channel;
+    module.SetChannel(name);
+    EXPECT_EQ(module.ShouldDelegate(), row.delegates)
+        << row.elevated << " " << std::string(name.begin(), name.end());
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Runs the staged ServiceProvider with arguments; its exit code, or
+// kStillActive when it has not ended within limitMs.
+uint32_t RunProvider(const std::u16string& arguments, uint32_t limitMs) {
+  platform::System* system = platform::System::Default();
+  const std::u16string line = u"\"" + StagePath(u"ServiceProvider.exe") + u"\" " + arguments;
+  uint32_t error = 0;
+  platform::ProcessHandle process = system->CreateProcess(line, u"", true, false, &error);
+  EXPECT_NE(process, nullptr) << error;
+  if (process == nullptr) return error;
+  uint32_t code = platform::kStillActive;
+  const auto start = std::chrono::steady_clock::now();
+  while (system->GetExitCodeProcess(process, &code) && code == platform::kStillActive &&
+         std::chrono::steady_clock::now() - start < std::chrono::milliseconds(limitMs))
+    system->Sleep(20);
+  if (code == platform::kStillActive) system->TerminateProcess(process, 1);
+  system->CloseProcessHandle(process);
+  return code;
+}
+
+TEST(ServiceProviderProgram, EndsByItselfAfterItsIdleTime) {
+  const std::u16string log =
+      platform::System::Default()->GetTempPath() + Unique(u"idle-") + u".log";
+  // Started the way the module starts it, with " /register".
+  EXPECT_EQ(RunProvider(u"/register --channel " + Unique(u"regclean-idle-") +
+                            u" --idle-ms 300 --log \"" + log + u"\"",
+                        60000),
+            0u);
+  std::string text;
+  platform::ReadWholeFile(platform::FileSystem::Default(), log, &text);
+  EXPECT_NE(text.find("serving RegistryCleanerModule on regclean-idle-"), std::string::npos)
+      << text;
+  EXPECT_NE(text.find("no requests for 300 ms: ending"), std::string::npos) << text;
+  platform::FileSystem::Default()->DeleteFile(log);
+}
+
+TEST(ServiceProviderProgram, BadCommandLinesAreRefused) {
+  for (const char16_t* arguments : {u"--idle-ms", u"--idle-ms 0", u"--idle-ms 12x",
+                                    u"--idle-ms 99999999999", u"--bogus", u"--channel"})
+    EXPECT_EQ(RunProvider(arguments, 60000), 2u)
+        << std::string(arguments, arguments + std::char_traits<char16_t>::length(arguments));
+}
+
+TEST(ServiceProviderProgram, OneProviderPerChannel) {
+  const std::u16string channel = Unique(u"regclean-twice-");
+  platform::System* system = platform::System::Default();
+  uint32_t error = 0;
+  platform::ProcessHandle first = system->CreateProcess(
+      u"\"" + StagePath(u"ServiceProvider.exe") + u"\" --channel " + channel + u" --idle-ms 60000",
+      u"", true, false, &error);
+  ASSERT_NE(first, nullptr);
+  // Ready once it answers.
+  IpcLoader loader(StagePath(u"modules/common/asp_ipc32.dll"));
+  ServiceMessage progress;
+  progress.identifier = u"RegistryCleanerModule";
+  progress.request = 5;
+  std::u16string reply;
+  const auto start = std::chrono::steady_clock::now();
+  while (!SendServiceRequest(loader.GetClient(), channel, WriteServiceRequest(progress), &reply) &&
+         std::chrono::steady_clock::now() - start < std::chrono::seconds(60))
+    system->Sleep(20);
+  // Idle before any run: 0.
+  EXPECT_EQ(reply, u"[{\"ModuleRequest\":5,\"ResultLevel\":0.000000,\"ResultText\":\"\"}]");
+  // A second one on the same channel cannot serve and ends with 1.
+  EXPECT_EQ(RunProvider(u"--channel " + channel, 60000), 1u);
+  system->TerminateProcess(first, 1);
+  system->CloseProcessHandle(first);
+}
+
+}  // namespace
