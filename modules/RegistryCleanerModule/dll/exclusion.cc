@@ -87,8 +87,18 @@ int RecordCleaned(RegCleanerEngine* engine, platform::HKey root, std::u16string_
   const char16_t* record = ignore->At(j + 1);
   if (record != nullptr) {
     const uint32_t count = ReadCleanCount(record);
-    ignore->Overwrite(j + 1, FormatIgnoreRecord(FreshRecord(system, count + 1)));
-    ignore->Touch();
+    const std::u16string fresh = FormatIgnoreRecord(FreshRecord(system, count + 1));
+    if (ignore->LengthAt(j + 1) > fresh.size()) {
+      ignore->Overwrite(j + 1, fresh);
+      ignore->Touch();
+      return 0;
+    }
+    // A malformed, shorter record cannot take the new one in place: the pair
+    // starts over at the list's end.
+    ignore->Remove(j + 1);
+    ignore->Remove(j);
+    ignore->Add(entry, 0);
+    ignore->Add(fresh, 0);
     return 0;
   }
   // The entry is the list's last item and lost its record: start it anew.

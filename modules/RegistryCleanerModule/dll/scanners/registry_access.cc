@@ -145,7 +145,8 @@ uint32_t ReadStringValue(HKey root, std::u16string_view keyPath, std::u16string_
       if (buffer[i] == 0) buffer[i] = u' ';
   }
   ExpandEnvInPlace(buffer, units, type);
-  return static_cast<uint32_t>(platform::U16Length(buffer));
+  const uint32_t length = static_cast<uint32_t>(platform::U16Length(buffer));
+  return length == 0 ? fail() : length;
 }
 
 uint32_t EnumValues(HKey root, std::u16string_view keyPath, uint32_t sam, WalkCallback callback,
