@@ -142,6 +142,11 @@ class Registry {
   virtual uint32_t RegQueryReflectionKey(HKey key, bool* disabled) = 0;
   virtual uint32_t RegDisableReflectionKey(HKey key) = 0;
 
+  // System file protection: nonzero when the system guards the key (sam
+  // carries the view). Windows asks SfcIsKeyProtected in sfc.dll, 0 when that
+  // is missing; a machine without the protection service never protects.
+  virtual uint32_t SfcIsKeyProtected(HKey root, std::u16string_view subKey, uint32_t sam) = 0;
+
   // Writes every change made so far to lasting storage: nothing to do on
   // Windows; on POSIX the prefix's hive files. The engine calls it at the end
   // of a run and at destruction; the POSIX backend also at process exit.
@@ -197,6 +202,9 @@ class RegistryWrapper : public Registry {
   }
   uint32_t RegDisableReflectionKey(HKey key) override {
     return target_->RegDisableReflectionKey(key);
+  }
+  uint32_t SfcIsKeyProtected(HKey root, std::u16string_view subKey, uint32_t sam) override {
+    return target_->SfcIsKeyProtected(root, subKey, sam);
   }
   uint32_t Flush() override { return target_->Flush(); }
 

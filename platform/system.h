@@ -35,8 +35,8 @@ struct OsVersion {
   uint32_t major = 0;
   uint32_t minor = 0;
   uint32_t build = 0;
-  uint32_t platformId = 0;   // 2: NT
-  uint8_t productType = 0;   // 1: workstation
+  uint32_t platformId = 0;  // 2: NT
+  uint8_t productType = 0;  // 1: workstation
   bool safeMode = false;
 };
 
@@ -88,6 +88,13 @@ class System {
   virtual uint16_t GetNativeArchitecture() = 0;
   // Whether this process runs under WOW64 (a 32-bit process on a 64-bit OS).
   virtual bool IsWow64Process() = 0;
+  // WOW64 file-system redirection for the calling thread. Each returns the
+  // call's result (nonzero on success) and -1 when the system lacks the call.
+  // Where nothing redirects (POSIX) both succeed and change nothing.
+  virtual int Wow64DisableWow64FsRedirection(void** oldValue) = 0;
+  virtual int Wow64RevertWow64FsRedirection(void* oldValue) = 0;
+  // A FILETIME (UTC) as local calendar time.
+  virtual LocalTime FileTimeToLocalTime(uint64_t fileTime) = 0;
 
   // The process token. False when the elevation cannot be read.
   virtual bool GetTokenElevation(bool* elevated) = 0;
@@ -180,6 +187,15 @@ class SystemWrapper : public System {
   bool GetOsVersion(OsVersion* version) override { return target_->GetOsVersion(version); }
   uint16_t GetNativeArchitecture() override { return target_->GetNativeArchitecture(); }
   bool IsWow64Process() override { return target_->IsWow64Process(); }
+  int Wow64DisableWow64FsRedirection(void** oldValue) override {
+    return target_->Wow64DisableWow64FsRedirection(oldValue);
+  }
+  int Wow64RevertWow64FsRedirection(void* oldValue) override {
+    return target_->Wow64RevertWow64FsRedirection(oldValue);
+  }
+  LocalTime FileTimeToLocalTime(uint64_t fileTime) override {
+    return target_->FileTimeToLocalTime(fileTime);
+  }
   bool GetTokenElevation(bool* elevated) override { return target_->GetTokenElevation(elevated); }
   int CheckBuiltinGroupMembership(uint32_t rid) override {
     return target_->CheckBuiltinGroupMembership(rid);
@@ -211,8 +227,7 @@ class SystemWrapper : public System {
     return target_->CloseProcessHandle(process);
   }
   bool ShellExecute(std::u16string_view verb, std::u16string_view file,
-                    std::u16string_view parameters, std::u16string_view folder,
-                    int show) override {
+                    std::u16string_view parameters, std::u16string_view folder, int show) override {
     return target_->ShellExecute(verb, file, parameters, folder, show);
   }
   bool StartService(std::u16string_view name) override { return target_->StartService(name); }

@@ -517,6 +517,11 @@ uint32_t MemoryRegistry::RegDisableReflectionKey(HKey key) {
   return Resolve(key, &k);
 }
 
+uint32_t MemoryRegistry::SfcIsKeyProtected(HKey /*root*/, std::u16string_view /*subKey*/,
+                                           uint32_t /*sam*/) {
+  return 0;
+}
+
 uint32_t MemoryRegistry::Flush() {
   std::lock_guard<std::mutex> lock(mutex_);
   uint32_t result = kRegSuccess;

@@ -59,6 +59,8 @@ class MemoryRegistry : public Registry {
   uint32_t RegFlushKey(HKey key) override;
   uint32_t RegQueryReflectionKey(HKey key, bool* disabled) override;
   uint32_t RegDisableReflectionKey(HKey key) override;
+  // No key is protected here.
+  uint32_t SfcIsKeyProtected(HKey root, std::u16string_view subKey, uint32_t sam) override;
   uint32_t Flush() override;
 
   // Reads Wine hive text ("WINE REGISTRY Version 2", key paths relative to

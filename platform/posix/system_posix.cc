@@ -14,15 +14,14 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <cstring>
-#include <fstream>
-#include <string>
-
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <string>
 #include <thread>
 
 #include "platform/file_system.h"
@@ -49,7 +48,7 @@ struct Handle {
 
 struct PosixProcess {
   pid_t pid;
-  bool child;          // started by us: its exit status can be collected
+  bool child;  // started by us: its exit status can be collected
   bool ended = false;
   uint32_t exitCode = kStillActive;
   bool terminated = false;
@@ -201,7 +200,8 @@ class PosixSystem final : public System {
     // CLOCK_BOOTTIME counts from boot like the Windows tick count.
     timespec ts;
     if (clock_gettime(CLOCK_BOOTTIME, &ts) != 0) clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<uint64_t>(ts.tv_sec) * 1000ull + static_cast<uint64_t>(ts.tv_nsec) / 1000000ull;
+    return static_cast<uint64_t>(ts.tv_sec) * 1000ull +
+           static_cast<uint64_t>(ts.tv_nsec) / 1000000ull;
   }
   LocalTime GetLocalTime() override {
     timespec ts;
@@ -287,10 +287,40 @@ class PosixSystem final : public System {
   uint16_t GetNativeArchitecture() override {
     const std::string head = ReadSmallFile(posix::PrefixDirectory() + "/system.reg", 4096);
     return head.find("\n#arch=win32") != std::string::npos ? kArchitectureIntel
-                                                            : kArchitectureAmd64;
+                                                           : kArchitectureAmd64;
   }
   // The module is a 32-bit program: on a 64-bit prefix it runs under WOW64.
   bool IsWow64Process() override { return GetNativeArchitecture() == kArchitectureAmd64; }
+
+  // Nothing redirects file-system access here: both calls succeed and change
+  // nothing.
+  int Wow64DisableWow64FsRedirection(void** oldValue) override {
+    if (oldValue != nullptr) *oldValue = nullptr;
+    return 1;
+  }
+  int Wow64RevertWow64FsRedirection(void* /*oldValue*/) override { return 1; }
+  LocalTime FileTimeToLocalTime(uint64_t fileTime) override {
+    constexpr uint64_t kUnixEpoch = 116444736000000000ull;  // 1970-01-01 as a FILETIME
+    const int64_t units = static_cast<int64_t>(fileTime - kUnixEpoch);
+    time_t seconds = static_cast<time_t>(units / 10000000);
+    int64_t rest = units % 10000000;
+    if (rest < 0) {
+      --seconds;
+      rest += 10000000;
+    }
+    tm parts;
+    if (localtime_r(&seconds, &parts) == nullptr) return {};
+    LocalTime t;
+    t.year = static_cast<uint16_t>(parts.tm_year + 1900);
+    t.month = static_cast<uint16_t>(parts.tm_mon + 1);
+    t.dayOfWeek = static_cast<uint16_t>(parts.tm_wday);
+    t.day = static_cast<uint16_t>(parts.tm_mday);
+    t.hour = static_cast<uint16_t>(parts.tm_hour);
+    t.minute = static_cast<uint16_t>(parts.tm_min);
+    t.second = static_cast<uint16_t>(parts.tm_sec > 59 ? 59 : parts.tm_sec);
+    t.milliseconds = static_cast<uint16_t>(rest / 10000);
+    return t;
+  }
 
   // Wine runs every program as an elevated administrator; REGCLEAN_ELEVATED=0
   // in the environment plays a user without those rights.
@@ -343,7 +373,8 @@ class PosixSystem final : public System {
     for (Raw& r : raw) {
       if (r.group == 0 || r.group == r.entry.pid || find(r.group) != nullptr) continue;
       const Raw* parent = find(r.entry.parentPid);
-      if (parent == nullptr || parent->group != r.group) r.entry.parentPid = static_cast<uint32_t>(r.group);
+      if (parent == nullptr || parent->group != r.group)
+        r.entry.parentPid = static_cast<uint32_t>(r.group);
     }
     for (Raw& r : raw) processes->push_back(std::move(r.entry));
     return true;
@@ -385,8 +416,8 @@ class PosixSystem final : public System {
       } else {
         const std::string stat = ReadSmallFile("/proc/" + std::to_string(p->pid) + "/stat", 512);
         const size_t close = stat.rfind(')');
-        if (stat.empty() || (close != std::string::npos && close + 2 < stat.size() &&
-                             stat[close + 2] == 'Z')) {
+        if (stat.empty() ||
+            (close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'Z')) {
           p->ended = true;
           p->exitCode = p->terminated ? p->terminateCode : 0;
         }
@@ -418,8 +449,8 @@ class PosixSystem final : public System {
     delete p;
     return true;
   }
-  bool ShellExecute(std::u16string_view, std::u16string_view file,
-                    std::u16string_view parameters, std::u16string_view folder, int) override {
+  bool ShellExecute(std::u16string_view, std::u16string_view file, std::u16string_view parameters,
+                    std::u16string_view folder, int) override {
     std::vector<std::u16string> arguments{std::u16string(file)};
     for (std::u16string& a : posix::SplitCommandLine(parameters)) arguments.push_back(std::move(a));
     ProcessHandle process = Spawn(arguments, folder, nullptr);

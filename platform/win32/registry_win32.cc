@@ -168,6 +168,20 @@ class Win32Registry final : public Registry {
     return static_cast<uint32_t>(disable(Native(key)));
   }
 
+  uint32_t SfcIsKeyProtected(HKey root, std::u16string_view subKey, uint32_t sam) override {
+    // sfc.dll stays loaded for the process once it was needed.
+    using Fn = BOOL(WINAPI*)(HKEY, LPCWSTR, REGSAM);
+    static const Fn isProtected = []() -> Fn {
+      HMODULE sfc = ::GetModuleHandleW(L"SFC.DLL");
+      if (sfc == nullptr) sfc = ::LoadLibraryW(L"SFC.DLL");
+      if (sfc == nullptr) return nullptr;
+      return reinterpret_cast<Fn>(
+          reinterpret_cast<void*>(::GetProcAddress(sfc, "SfcIsKeyProtected")));
+    }();
+    if (isProtected == nullptr) return 0;
+    return isProtected(Native(root), W(subKey).c_str(), sam) ? 1 : 0;
+  }
+
   uint32_t Flush() override { return kRegSuccess; }  // Windows keeps its hives itself
 };
 

@@ -143,6 +143,28 @@ class Win32System final : public System {
     return result != FALSE;
   }
 
+  int Wow64DisableWow64FsRedirection(void** oldValue) override {
+    using Fn = BOOL(WINAPI*)(PVOID*);
+    static Fn disable = Lookup<Fn>(L"kernel32.dll", "Wow64DisableWow64FsRedirection");
+    if (disable == nullptr) return -1;
+    return disable(oldValue) ? 1 : 0;
+  }
+  int Wow64RevertWow64FsRedirection(void* oldValue) override {
+    using Fn = BOOL(WINAPI*)(PVOID);
+    static Fn revert = Lookup<Fn>(L"kernel32.dll", "Wow64RevertWow64FsRedirection");
+    if (revert == nullptr) return -1;
+    return revert(oldValue) ? 1 : 0;
+  }
+  LocalTime FileTimeToLocalTime(uint64_t fileTime) override {
+    FILETIME utc, local;
+    utc.dwLowDateTime = static_cast<DWORD>(fileTime);
+    utc.dwHighDateTime = static_cast<DWORD>(fileTime >> 32);
+    SYSTEMTIME st = {};
+    if (!::FileTimeToLocalFileTime(&utc, &local) || !::FileTimeToSystemTime(&local, &st)) return {};
+    return LocalTime{st.wYear, st.wMonth,  st.wDayOfWeek, st.wDay,
+                     st.wHour, st.wMinute, st.wSecond,    st.wMilliseconds};
+  }
+
   bool GetTokenElevation(bool* elevated) override {
     HANDLE token = nullptr;
     if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
@@ -166,7 +188,8 @@ class Win32System final : public System {
         reinterpret_cast<void*>(::GetProcAddress(advapi, "AllocateAndInitializeSid")));
     auto check = reinterpret_cast<Check>(
         reinterpret_cast<void*>(::GetProcAddress(advapi, "CheckTokenMembership")));
-    auto free = reinterpret_cast<Free>(reinterpret_cast<void*>(::GetProcAddress(advapi, "FreeSid")));
+    auto free =
+        reinterpret_cast<Free>(reinterpret_cast<void*>(::GetProcAddress(advapi, "FreeSid")));
     int result = -1;
     SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
     PSID sid = nullptr;
@@ -235,7 +258,8 @@ class Win32System final : public System {
     return p->thread != nullptr && ::ResumeThread(p->thread) != static_cast<DWORD>(-1);
   }
   uint32_t WaitForInputIdle(ProcessHandle process, uint32_t timeoutMs) override {
-    const DWORD result = ::WaitForInputIdle(static_cast<Win32Process*>(process)->process, timeoutMs);
+    const DWORD result =
+        ::WaitForInputIdle(static_cast<Win32Process*>(process)->process, timeoutMs);
     if (result == WAIT_FAILED) return ::GetLastError();
     return result;
   }
@@ -249,8 +273,8 @@ class Win32System final : public System {
     return static_cast<Win32Process*>(process)->pid;
   }
   ProcessHandle OpenProcess(uint32_t pid) override {
-    HANDLE handle = ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE,
-                                  FALSE, pid);
+    HANDLE handle =
+        ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
     if (handle == nullptr) return nullptr;
     return new Win32Process{handle, nullptr, pid};
   }
@@ -266,8 +290,7 @@ class Win32System final : public System {
     return ok;
   }
   bool ShellExecute(std::u16string_view verb, std::u16string_view file,
-                    std::u16string_view parameters, std::u16string_view folder,
-                    int show) override {
+                    std::u16string_view parameters, std::u16string_view folder, int show) override {
     const std::wstring v = W(verb), f = W(file), p = W(parameters), d = W(folder);
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof(info);

@@ -1,0 +1,348 @@
+#include "modules/RegistryCleanerModule/dll/reg_backup_file.h"
+
+#include <bit>
+#include <cstdio>
+#include <new>
+
+#include "modules/RegistryCleanerModule/dll/buffered_string_list_w.h"
+#include "modules/RegistryCleanerModule/dll/engine_state.h"
+#include "modules/RegistryCleanerModule/dll/my_logfile.h"
+#include "modules/RegistryCleanerModule/dll/resource_text.h"
+#include "modules/RegistryCleanerModule/dll/scanners/registry_access.h"
+#include "modules/RegistryCleanerModule/dll/string_ids.h"
+#include "modules/RegistryCleanerModule/dll/version_data.h"
+#include "platform/case_fold.h"
+#include "platform/system_text.h"
+#include "platform/unicode.h"
+
+static_assert(std::endian::native == std::endian::little,
+              "backup files are written as the buffer's UTF-16 LE bytes");
+
+namespace {
+
+constexpr int kLockTries = 2000;
+constexpr uint32_t kLockPauseMs = 10;
+constexpr size_t kMaxSectionChars = 2048;
+constexpr uint32_t kHexLineWidth = 79;
+constexpr uint32_t kHexContinuationWidth = 77;
+
+// The section of the last value backed up, shared by all files.
+std::u16string g_lastSection;
+
+std::u16string Ascii(const char* text) {
+  std::u16string out;
+  while (*text) out.push_back(static_cast<unsigned char>(*text++));
+  return out;
+}
+
+// Backslashes and double quotes get a backslash before them.
+std::u16string Escape(std::u16string_view text) {
+  std::u16string out;
+  for (char16_t c : text) {
+    if (c == u'\\' || c == u'"') out.push_back(u'\\');
+    out.push_back(c);
+  }
+  if (out.size() > RegBackupFile::kMaxTextChars) out.resize(RegBackupFile::kMaxTextChars);
+  return out;
+}
+
+// The UTF-16 text of size bytes of data, up to its first NUL.
+std::u16string_view StringData(const uint8_t* data, int32_t size) {
+  if (data == nullptr || size < 2) return {};
+  const char16_t* text = reinterpret_cast<const char16_t*>(data);
+  size_t n = 0;
+  const size_t units = static_cast<size_t>(size) / 2;
+  while (n < units && text[n] != 0) ++n;
+  return std::u16string_view(text, n);
+}
+
+std::u16string Quoted(const char16_t* name) {
+  if (name == nullptr || name[0] == 0) return u"@";
+  return u"\"" + Escape(name) + u"\"";
+}
+
+std::u16string SectionPath(platform::HKey root, std::u16string_view keyPath) {
+  std::u16string path = RootKeyNameW(root);
+  if (!keyPath.empty()) {
+    path += u'\\';
+    path += keyPath;
+  }
+  if (path.size() > kMaxSectionChars) path.resize(kMaxSectionChars);
+  return path;
+}
+
+}  // namespace
+
+void ChainedStringListW::Add(std::u16string_view text, uint32_t tag) {
+  entries_.push_back(Entry{std::u16string(text), BufferedStringListW::Hash(text), tag});
+}
+
+int32_t ChainedStringListW::Find(std::u16string_view text) const {
+  const uint32_t hash = BufferedStringListW::Hash(text);
+  for (size_t i = 0; i < entries_.size(); ++i)
+    if (entries_[i].hash == hash && platform::EqualsIgnoreCase(entries_[i].text, text))
+      return static_cast<int32_t>(i);
+  return -1;
+}
+
+RegBackupFile::RegBackupFile(std::u16string_view path, size_t bufferChars, platform::FileSystem* fs,
+                             platform::System* system)
+    : fs_(fs), system_(system), path_(path), buffer_(bufferChars > 1 ? bufferChars : 2) {
+  file_ =
+      fs_->CreateFile(path_, platform::kGenericWrite,
+                      platform::kFileShareRead | platform::kFileShareWrite, platform::kOpenAlways);
+  if (file_ != nullptr) fs_->SetFilePointer(file_, 0, platform::kFileEnd);
+}
+
+RegBackupFile::~RegBackupFile() { Close(); }
+
+bool RegBackupFile::Lock() {
+  for (int i = 0; i < kLockTries; ++i) {
+    if (lock_.try_lock()) return true;
+    system_->Sleep(kLockPauseMs);
+  }
+  return false;
+}
+
+bool RegBackupFile::WriteBufferOut() {
+  if (file_ == nullptr) return false;
+  size_t done = 0;
+  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(buffer_.data());
+  while (done < fill_ * 2) {
+    uint32_t written = 0;
+    if (!fs_->WriteFile(file_, bytes + done, static_cast<uint32_t>(fill_ * 2 - done), &written) ||
+        written == 0)
+      break;
+    done += written;
+  }
+  const size_t units = done / 2;
+  std::copy(buffer_.begin() + units, buffer_.begin() + fill_, buffer_.begin());
+  fill_ -= units;
+  return fill_ == 0;
+}
+
+size_t RegBackupFile::Write(std::u16string_view text) {
+  if (file_ == nullptr || text.empty()) return 0;
+  if (fill_ + text.size() + 1 > buffer_.size()) WriteBufferOut();
+  if (fill_ + text.size() + 1 <= buffer_.size()) {
+    text.copy(buffer_.data() + fill_, text.size());
+    fill_ += text.size();
+    return text.size();
+  }
+  // Larger than the whole buffer: straight to the file.
+  uint32_t written = 0;
+  fs_->WriteFile(file_, text.data(), static_cast<uint32_t>(text.size() * 2), &written);
+  return written / 2;
+}
+
+size_t RegBackupFile::WriteHeader() {
+  if (!Lock()) return 0;
+  std::lock_guard<std::recursive_mutex> hold(lock_, std::adopt_lock);
+  std::u16string header =
+      u"\xFEFF"
+      u"Windows Registry Editor Version 5.00\r\n";
+  header += u"; backup file: \"" + path_ + u"\"\r\n";
+  if (Is64BitOs) header += u"; to restore this backup, please import the file in regedt32.exe\r\n";
+  char company[160];
+  std::snprintf(company, sizeof(company), "; company: %s product: %s module: %s build: %d\r\n",
+                "CORVANE", "Brightdeck", "RegCleanerDll", REGCLEAN_BUILD_NUMBER);
+  header += Ascii(company);
+  headerWritten_ = true;
+  return Write(header);
+}
+
+size_t RegBackupFile::WriteSection(platform::HKey root, std::u16string_view keyPath) {
+  if (!platform::IsPredefinedKey(root)) return 0;
+  if (!Lock()) return 0;
+  std::lock_guard<std::recursive_mutex> hold(lock_, std::adopt_lock);
+  const std::u16string path = SectionPath(root, keyPath);
+  size_t written = 0;
+  bool anyNew = false;
+  for (size_t end = 0; end != std::u16string::npos;) {
+    end = path.find(u'\\', end + 1);
+    const std::u16string_view prefix =
+        std::u16string_view(path).substr(0, end == std::u16string::npos ? path.size() : end);
+    if (prefix.empty() || prefix.back() == u'\\' || sections_.Find(prefix) >= 0) continue;
+    written += Write(u"\r\n[" + std::u16string(prefix) + u"]\r\n");
+    sections_.Add(prefix, 0);
+    anyNew = true;
+  }
+  if (!anyNew) {
+    written += Write(u"\r\n[" + path + u"]\r\n");
+    written += Write(u"; this is the second section with the same name!!!\r\n");
+  }
+  return written;
+}
+
+size_t RegBackupFile::WriteHex(const std::u16string& prefix, const uint8_t* data, int32_t size) {
+  std::u16string line = prefix;
+  uint32_t room = kHexLineWidth - static_cast<uint32_t>(prefix.size());
+  if (size <= 0 || data == nullptr) return Write(line + u"\r\n");
+  static const char kDigits[] = "0123456789abcdef";
+  for (int32_t i = 0; i < size; ++i) {
+    const bool last = i == size - 1;
+    line.push_back(static_cast<char16_t>(kDigits[data[i] >> 4]));
+    line.push_back(static_cast<char16_t>(kDigits[data[i] & 15]));
+    room -= 2;
+    if (!last) {
+      line.push_back(u',');
+      room -= 1;
+      // A prefix of 77 characters or more leaves room wrapped round, far above
+      // 3: such a value stays on one line.
+      if (room < 3) {
+        line += u"\\\r\n  ";
+        room = kHexContinuationWidth;
+      }
+    }
+  }
+  return Write(line + u"\r\n");
+}
+
+size_t RegBackupFile::WriteValue(const char16_t* name, const uint8_t* data, int32_t size,
+                                 uint32_t type) {
+  if (!Lock()) return 0;
+  std::lock_guard<std::recursive_mutex> hold(lock_, std::adopt_lock);
+  const std::u16string quoted = Quoted(name);
+  char number[32];
+  switch (type) {
+    case platform::kRegSz:
+      return Write(quoted + u"=\"" + Escape(StringData(data, size)) + u"\"\r\n");
+    case platform::kRegDword: {
+      uint32_t value = 0;
+      for (int32_t i = 0; data != nullptr && i < size && i < 4; ++i)
+        value |= static_cast<uint32_t>(data[i]) << (8 * i);
+      std::snprintf(number, sizeof(number), "%08x", value);
+      return Write(quoted + u"=dword:" + Ascii(number) + u"\r\n");
+    }
+    case platform::kRegExpandSz: {
+      size_t written = Write(u"; expand: \"" + Escape(StringData(data, size)) + u"\"\r\n");
+      return written + WriteHex(quoted + u"=hex(2):", data, size);
+    }
+    case platform::kRegMultiSz: {
+      std::u16string readable;
+      const char16_t* units = reinterpret_cast<const char16_t*>(data);
+      for (int32_t i = 0; data != nullptr && i < size / 2; ++i) {
+        if (units[i] == 0)
+          readable += u"; ";
+        else if (units[i] < 32)
+          readable += u'.';
+        else
+          readable += units[i];
+      }
+      if (readable.size() > kMaxTextChars) readable.resize(kMaxTextChars);
+      size_t written = Write(u"; multi: \"" + readable + u"\"\r\n");
+      return written + WriteHex(quoted + u"=hex(7):", data, size);
+    }
+    case platform::kRegBinary:
+      return WriteHex(quoted + u"=hex:", data, size);
+    default:
+      std::snprintf(number, sizeof(number), "%x", type);
+      return WriteHex(quoted + u"=hex(" + Ascii(number) + u"):", data, size);
+  }
+}
+
+bool RegBackupFile::Flush() {
+  if (!Lock()) return false;
+  std::lock_guard<std::recursive_mutex> hold(lock_, std::adopt_lock);
+  if (file_ == nullptr) return false;
+  const bool all = WriteBufferOut();
+  fs_->FlushFileBuffers(file_);
+  return all;
+}
+
+void RegBackupFile::Close() {
+  if (!Lock()) return;
+  std::lock_guard<std::recursive_mutex> hold(lock_, std::adopt_lock);
+  if (file_ == nullptr) return;
+  WriteBufferOut();
+  fs_->CloseHandle(file_);
+  file_ = nullptr;
+  fill_ = 0;
+}
+
+void RegBackupFile::Discard() {
+  if (!Lock()) return;
+  std::lock_guard<std::recursive_mutex> hold(lock_, std::adopt_lock);
+  fill_ = 0;
+  if (file_ != nullptr) fs_->CloseHandle(file_);
+  file_ = nullptr;
+  sections_.Clear();
+  fs_->DeleteFile(path_);
+}
+
+RegBackupFile* OpenBackupFile(std::u16string_view folder, std::u16string_view category,
+                              platform::FileSystem* fs, platform::System* system) {
+  const std::u16string path = std::u16string(folder) + u"\\" + std::u16string(category) + u".reg";
+  RegBackupFile* file =
+      new (std::nothrow) RegBackupFile(path, RegBackupFile::kBackupBufferChars, fs, system);
+  if (file != nullptr) file->WriteHeader();
+  return file;
+}
+
+size_t BackupValue(platform::HKey root, std::u16string_view keyPath, const char16_t* valueName,
+                   const uint8_t* data, int32_t size, uint32_t type, RegBackupFile* file) {
+  if (file == nullptr) {
+    g_lastSection.clear();
+    return 0;
+  }
+  size_t written = 0;
+  const std::u16string section = SectionPath(root, keyPath);
+  if (!platform::EqualsIgnoreCase(section, g_lastSection)) {
+    g_lastSection = section;
+    written += file->WriteSection(root, keyPath);
+  }
+  return written + file->WriteValue(valueName, data, size, type);
+}
+
+namespace {
+
+uint32_t BackupCallback(platform::HKey root, const char16_t* keyPath, const char16_t* valueName,
+                        const uint8_t* data, uint32_t dataSize, uint32_t type, uint32_t /*flags*/,
+                        void* context) {
+  auto* file = static_cast<RegBackupFile*>(context);
+  if (file == nullptr) return 0;
+  if (valueName == nullptr) return static_cast<uint32_t>(file->WriteSection(root, keyPath));
+  return static_cast<uint32_t>(
+      file->WriteValue(valueName, data, static_cast<int32_t>(dataSize), type));
+}
+
+}  // namespace
+
+size_t BackupKeyTree(platform::HKey root, std::u16string_view keyPath, uint32_t sam,
+                     RegBackupFile* file) {
+  uint32_t flags = WALK_VALUES | WALK_KEYS | WALK_RECURSE;
+  if (Is64BitOs) {
+    if (IsWow64 && (sam & platform::kKeyWow64_64Key)) flags |= platform::kKeyWow64_64Key;
+    if (!IsWow64 && (sam & platform::kKeyWow64_32Key)) flags |= platform::kKeyWow64_32Key;
+  }
+  return WalkKeyTree(root, keyPath, sam, BackupCallback, flags, file);
+}
+
+size_t WriteRestoreBatch(const RegCleanerEngine& engine, platform::FileSystem* fs,
+                         platform::System* system) {
+  const std::u16string path = engine.runBackupFolder + u"\\" +
+                              LoadResourceText(engine.resourceModule, kIdsRestoreName) + u".bat";
+  MyLogfile batch(platform::U16ToAnsi(path).c_str(), 4096, 0, 1048576, fs, system);
+  if (batch.SizeWithBuffer() > 0) {
+    batch.Wipe();
+    batch.Reopen();
+  }
+  size_t written = 0;
+  written += batch.WriteText("@ECHO off\r\n");
+  if (OsLevel > 2) {
+    written += batch.PrintfRaw("CHOICE /T 28 /D N /M \"%ls\"\r\n\r\n",
+                               LoadResourceText(engine.resourceModule, kIdsRestorePrompt));
+    written += batch.WriteText("IF ERRORLEVEL 2 GOTO END\r\n\r\n");
+  }
+  written += batch.WriteText("DATE /T >> Result.txt\r\n");
+  written += batch.WriteText("TIME /T >> Result.txt\r\n");
+  written += batch.WriteText(
+      Is64BitOs ? "%SystemRoot%\\sysnative\\cmd.exe /D /C \"FOR /R %%G IN (*.reg) DO reg import "
+                  "%%G\" >> Result.txt\r\n\r\n"
+                : "%SystemRoot%\\System32\\cmd.exe /D /C \"FOR /R %%G IN (*.reg) DO reg import "
+                  "%%G\" >> Result.txt\r\n\r\n");
+  written += batch.WriteText(":END\r\n\r\n");
+  written += batch.WriteText("@ECHO on\r\n\r\n");
+  batch.Close();
+  return written;
+}

@@ -1,0 +1,216 @@
+// Deleting key trees and values, and the error texts of the log.
+#include "modules/RegistryCleanerModule/dll/delete_entries.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "modules/RegistryCleanerModule/dll/scanners/registry_access.h"
+#include "platform/file_system.h"
+#include "platform/memory/memory_registry.h"
+#include "platform/unicode.h"
+#include "tests/engine/log_capture.h"
+
+namespace {
+
+using platform::HKey;
+using platform::kHkeyCurrentUser;
+
+constexpr uint32_t kSam = 0x2011F;  // write access, 64-bit view
+
+// Records deletions in order; can protect keys and report reflection.
+class WatchedRegistry : public platform::RegistryWrapper {
+ public:
+  explicit WatchedRegistry(platform::Registry* target) : RegistryWrapper(target) {}
+  std::vector<std::string> deleted;
+  std::vector<uint32_t> views;
+  std::u16string protectedKey;
+  bool reflecting = false;
+  int reflectionDisabled = 0;
+
+  uint32_t RegDeleteKeyExW(HKey key, std::u16string_view path, uint32_t sam) override {
+    const uint32_t error = RegistryWrapper::RegDeleteKeyExW(key, path, sam);
+    if (error == 0) {
+      deleted.push_back(platform::U16ToUtf8(path));
+      views.push_back(sam);
+    }
+    return error;
+  }
+  uint32_t SfcIsKeyProtected(HKey, std::u16string_view path, uint32_t) override {
+    return path == protectedKey ? 1 : 0;
+  }
+  uint32_t RegQueryReflectionKey(HKey, bool* disabled) override {
+    *disabled = !reflecting;
+    return 0;
+  }
+  uint32_t RegDisableReflectionKey(HKey) override {
+    ++reflectionDisabled;
+    return 0;
+  }
+};
+
+class DeleteEntriesTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(memory_
+                    .LoadHiveText(platform::memory::kCurrentUserHive,
+                                  "WINE REGISTRY Version 2\n"
+                                  "[Software\\\\Gone]\n\"v\"=\"1\"\n"
+                                  "[Software\\\\Gone\\\\A\\\\A1]\n\"w\"=\"2\"\n"
+                                  "[Software\\\\Gone\\\\B]\n"
+                                  "[Software\\\\Gone\\\\wow6432node\\\\Kept]\n"
+                                  "[Software\\\\Other]\n\"Stay\"=\"x\"\n")
+                    .empty());
+    SetEngineRegistry(&registry_);
+    saved_ = {Is64BitOs, IsWow64, OsLevel};
+    Is64BitOs = true;
+    IsWow64 = true;
+    OsLevel = 2;
+  }
+  void TearDown() override {
+    SetEngineRegistry(nullptr);
+    Is64BitOs = saved_.is64;
+    IsWow64 = saved_.wow64;
+    OsLevel = saved_.level;
+  }
+  bool Exists(std::u16string_view path) {
+    HKey key;
+    if (memory_.RegOpenKeyExW(kHkeyCurrentUser, path, 0, kSam, &key) != 0) return false;
+    memory_.RegCloseKey(key);
+    return true;
+  }
+
+  platform::memory::MemoryRegistry memory_;
+  WatchedRegistry registry_{&memory_};
+  struct {
+    bool is64, wow64;
+    int level;
+  } saved_{};
+};
+
+std::string Text(const char16_t* text) { return platform::U16ToUtf8(text); }
+
+TEST_F(DeleteEntriesTest, DeepestKeysGoFirstAndTheGivenKeyLast) {
+  engine_test::CapturedLog log;
+  DeleteKeyTree(kHkeyCurrentUser, u"Software\\Gone\\A", kSam);
+  EXPECT_EQ(registry_.deleted,
+            (std::vector<std::string>{"Software\\Gone\\A\\A1", "Software\\Gone\\A"}));
+  EXPECT_FALSE(Exists(u"Software\\Gone\\A"));
+  EXPECT_TRUE(Exists(u"Software\\Gone"));
+  EXPECT_TRUE(log.Lines().empty());
+}
+
+TEST_F(DeleteEntriesTest, TheWow6432NodeChildIsLeftAndItsParentFails) {
+  engine_test::CapturedLog log;
+  DeleteKeyTree(kHkeyCurrentUser, u"Software\\Gone", kSam);
+  EXPECT_EQ(registry_.deleted,
+            (std::vector<std::string>{"Software\\Gone\\B", "Software\\Gone\\A\\A1",
+                                      "Software\\Gone\\A"}));
+  for (uint32_t view : registry_.views) EXPECT_EQ(view, platform::kKeyWow64_64Key);
+  EXPECT_TRUE(Exists(u"Software\\Gone\\Wow6432Node\\Kept"));
+  EXPECT_EQ(log.Lines(),
+            (std::vector<std::string>{"03 DeleteRegKey failed: HKEY_CURRENT_USER\\Software\\Gone",
+                                      "04 Error: " + Text(ErrorText(5))}));
+  EXPECT_TRUE(Text(ErrorText(5)).ends_with(" (5 [0x00000005])"));
+}
+
+TEST_F(DeleteEntriesTest, AProtectedKeyStaysWithTwoLogLines) {
+  registry_.protectedKey = u"Software\\Gone\\A";
+  OsLevel = 3;
+  engine_test::CapturedLog log;
+  DeleteKeyTree(kHkeyCurrentUser, u"Software\\Gone\\A", kSam);
+  EXPECT_EQ(registry_.deleted, (std::vector<std::string>{"Software\\Gone\\A\\A1"}));
+  EXPECT_TRUE(Exists(u"Software\\Gone\\A"));
+  EXPECT_EQ(log.Lines(), (std::vector<std::string>{
+                             "03 DeleteRegKey failed: HKEY_CURRENT_USER\\Software\\Gone\\A",
+                             "04 Error: Key is protected by SFC"}));
+  // Before Vista the protection is not asked for.
+  OsLevel = 2;
+  DeleteKeyTree(kHkeyCurrentUser, u"Software\\Gone\\A", kSam);
+  EXPECT_FALSE(Exists(u"Software\\Gone\\A"));
+}
+
+TEST_F(DeleteEntriesTest, VistaOn64BitSwitchesReflectionOffPerKey) {
+  registry_.reflecting = true;
+  OsLevel = 3;
+  DeleteKeyTree(kHkeyCurrentUser, u"Software\\Gone\\A", kSam);
+  EXPECT_EQ(registry_.reflectionDisabled, 2);
+  EXPECT_FALSE(Exists(u"Software\\Gone\\A"));
+  // Elsewhere reflection is left alone.
+  OsLevel = 4;
+  DeleteKeyTree(kHkeyCurrentUser, u"Software\\Gone\\B", kSam);
+  EXPECT_EQ(registry_.reflectionDisabled, 2);
+}
+
+TEST_F(DeleteEntriesTest, ViewBitsFollowTheProcessKind) {
+  // A 64-bit process deleting in the 32-bit view passes that view on.
+  IsWow64 = false;
+  DeleteKeyTree(kHkeyCurrentUser, u"Software\\Other", 0x2021F);
+  ASSERT_EQ(registry_.views.size(), 1u);
+  EXPECT_EQ(registry_.views[0], platform::kKeyWow64_32Key);
+}
+
+TEST_F(DeleteEntriesTest, DeleteValueReportsAMissingValue) {
+  HKey key;
+  ASSERT_EQ(memory_.RegOpenKeyExW(kHkeyCurrentUser, u"Software\\Other", 0, kSam, &key), 0u);
+  engine_test::CapturedLog log;
+  EXPECT_EQ(DeleteValue(kHkeyCurrentUser, u"Software\\Other", key, u"Stay"), 1);
+  EXPECT_EQ(DeleteValue(kHkeyCurrentUser, u"Software\\Other", key, u"Stay"), 0);
+  memory_.RegCloseKey(key);
+  const std::string error = Text(ErrorText(2));
+  EXPECT_TRUE(error.ends_with(" (2 [0x00000002])")) << error;
+  EXPECT_EQ(log.Lines(), (std::vector<std::string>{
+                             "03 DeleteRegValue failed: HKEY_CURRENT_USER\\Software\\Other - "
+                             "Value: Stay",
+                             "04 Error: " + error}));
+}
+
+TEST(ErrorTextTest, SystemTextWithItsSuffix) {
+  EXPECT_EQ(Text(ErrorText(1234567)), "Unknown Error (1234567 [0x0012D687])");
+  const std::string denied = Text(ErrorText(0xC0000022u));
+  EXPECT_TRUE(denied.ends_with(" (34 [0xC0000022])")) << denied;
+  const std::string notFound = Text(ErrorText(2));
+  EXPECT_FALSE(notFound.starts_with("Unknown Error")) << notFound;
+  for (char c : notFound) EXPECT_TRUE(c != '\r' && c != '\n' && c != '%');
+#ifndef _WIN32
+  // The POSIX machine's own table holds Windows' English texts.
+  EXPECT_EQ(notFound, "The system cannot find the file specified. (2 [0x00000002])");
+  EXPECT_EQ(Text(ErrorText(5)), "Access is denied. (5 [0x00000005])");
+  EXPECT_EQ(denied,
+            "{Access Denied}  A process has requested access to an object, but has not been "
+            "granted those access rights. (34 [0xC0000022])");
+#endif
+}
+
+TEST(ErrorTextTest, SystemMessageTextIsOneTrimmedLineWithinTheBuffer) {
+  char16_t out[16];
+  std::fill(std::begin(out), std::end(out), u'#');
+  const uint32_t n = SystemMessageText(2, out, sizeof(out), nullptr, 0);
+  EXPECT_EQ(n, platform::U16Length(out));
+  EXPECT_LE(n, 15u);
+  EXPECT_GT(n, 0u);
+  EXPECT_EQ(out[15], 0);
+  EXPECT_NE(out[0], u' ');
+  char16_t none[8] = {u'#'};
+  EXPECT_EQ(SystemMessageText(1234567, none, sizeof(none), nullptr, 0), 0u);
+  for (char16_t c : none) EXPECT_EQ(c, 0);
+}
+
+TEST(LogLastErrorTest, LogsTheMessageAndTheLastError) {
+  engine_test::CapturedLog log;
+  platform::FileSystem::Default()->SetLastError(2);
+  EXPECT_EQ(LogLastError(u"Cannot open %ls (%d)", u"C:\\x.txt", 7), 2u);
+  platform::FileSystem::Default()->SetLastError(0);
+  EXPECT_EQ(LogLastError(u"Nothing wrong"), 0u);
+  EXPECT_EQ(log.Lines(),
+            (std::vector<std::string>{"03 Cannot open C:\\x.txt (7)",
+                                      "04 Last Error: " + Text(ErrorText(2)), "03 Nothing wrong"}));
+  // Below level 3 nothing is logged, the code is still returned.
+  log.log().SetLevel(2);
+  platform::FileSystem::Default()->SetLastError(5);
+  EXPECT_EQ(LogLastError(u"quiet"), 5u);
+  EXPECT_EQ(log.Lines().size(), 3u);
+}
+
+}  // namespace

@@ -1,0 +1,85 @@
+// Mode names, the boot-session signature and the version record.
+#include "modules/RegistryCleanerModule/dll/engine_state.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/system.h"
+#include "platform/unicode.h"
+
+namespace {
+
+TEST(ModeNameTest, EveryModeAndOthers) {
+  struct Case {
+    uint32_t mode;
+    const char16_t* name;
+  } cases[] = {{Scan, u"Scan"},         {Clean, u"Clean"},
+               {Backup, u"Backup"},     {BackupAndClean, u"Backup & Clean"},
+               {KeyCount, u"KeyCount"}, {5, u"Unknown"},
+               {7, u"Unknown"},         {0xFFFFFFFFu, u"Unknown"}};
+  for (const Case& c : cases) EXPECT_EQ(std::u16string(ModeName(c.mode)), c.name) << c.mode;
+}
+
+// A machine whose clock and uptime a test sets.
+class Machine : public platform::SystemWrapper {
+ public:
+  Machine() : SystemWrapper(platform::System::Default()) {}
+  uint64_t GetSystemTimeAsFileTime() override { return now; }
+  uint64_t GetTickCount64() override { return uptimeMs; }
+  uint64_t now = 0;
+  uint64_t uptimeMs = 0;
+};
+
+constexpr uint64_t kMinute = 600000000ull;  // in 100 ns units
+
+TEST(BootSessionSignatureTest, SameBootSameValueAfterARestartAnother) {
+  Machine machine;
+  machine.now = 13350000000ull * 10000000ull;  // some day in 2024
+  machine.uptimeMs = 3600 * 1000;              // booted an hour ago
+  const uint32_t first = BootSessionSignature(&machine);
+  EXPECT_EQ(first, static_cast<uint32_t>((machine.now - 36000000000ull) / kMinute));
+  // Minutes later in the same session.
+  machine.now += 7 * kMinute + 12345;
+  machine.uptimeMs += 7 * 60 * 1000 + 1;
+  EXPECT_EQ(BootSessionSignature(&machine), first);
+  // After a restart the uptime starts again.
+  machine.now += 30 * kMinute;
+  machine.uptimeMs = 5 * 60 * 1000;
+  EXPECT_NE(BootSessionSignature(&machine), first);
+  // The real clock gives the same value twice in a row.
+  EXPECT_EQ(BootSessionSignature() / 2, BootSessionSignature() / 2);
+}
+
+TEST(FileVersionRecordTest, OurOwnBinaryCarriesItsVersion) {
+  FileVersionRecord record;
+  record.path = platform::System::Default()->GetModuleFileName(
+      reinterpret_cast<const void*>(&ReadFileVersionRecord));
+  ASSERT_FALSE(record.path.empty());
+  const int found = ReadFileVersionRecord(&record);
+  EXPECT_EQ(found, 9) << platform::U16ToUtf8(record.path);
+  EXPECT_EQ(record.productName, u"Registry Cleaner");
+  EXPECT_EQ(record.fileDescription, u"Registry Cleaner Module");
+  EXPECT_EQ(record.major, 1);
+  EXPECT_EQ(record.minor, 0);
+  EXPECT_EQ(record.build, 612);
+  EXPECT_EQ(record.revision, 0);
+  EXPECT_GE(record.lastWrite.year, 2020);
+  EXPECT_FALSE(record.valid) << "the caller decides";
+}
+
+TEST(FileVersionRecordTest, AFileWithoutVersionDataGivesNothing) {
+  FileVersionRecord record;
+  record.path = u"Z:\\no\\such\\file.dll";
+  record.productName = u"stale";
+  EXPECT_EQ(ReadFileVersionRecord(&record), 0);
+  EXPECT_EQ(record.productName, u"");
+  EXPECT_EQ(record.major, 0);
+}
+
+TEST(ProcessWideValuesTest, StartCleared) {
+  // One engine per process: the run values are shared, and a fresh process
+  // has them at zero until a run sets them.
+  EXPECT_EQ(AbortRequested.load(), 0u);
+  EXPECT_GE(TotalKeyCount.load(), 0);
+}
+
+}  // namespace

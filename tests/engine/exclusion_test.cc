@@ -1,0 +1,206 @@
+// The black list and the ignore list as the scanners see them.
+#include "modules/RegistryCleanerModule/dll/exclusion.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "modules/RegistryCleanerModule/dll/ignore_record.h"
+#include "platform/unicode.h"
+#include "tests/engine/log_capture.h"
+
+namespace {
+
+using platform::kHkeyCurrentUser;
+using platform::kHkeyLocalMachine;
+
+constexpr uint64_t kMinute = 600000000ull;
+constexpr uint64_t kDay = 1440 * kMinute;
+
+// A machine whose clock and uptime a test moves: a new day, a reboot.
+class Machine : public platform::SystemWrapper {
+ public:
+  Machine() : SystemWrapper(platform::System::Default()) {}
+  uint64_t GetSystemTimeAsFileTime() override { return now; }
+  uint64_t GetTickCount64() override { return uptimeMs; }
+  void NextDay() {
+    now += kDay;
+    uptimeMs += 1440 * 60 * 1000;
+  }
+  void Reboot() {
+    now += 10 * kMinute;
+    uptimeMs = 60 * 1000;
+  }
+  uint64_t now = 150000 * kDay + 9 * 60 * kMinute;  // 09:00 on some day
+  uint64_t uptimeMs = 3600 * 1000;
+};
+
+class ExclusionTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    engine_.blackList = std::make_unique<BufferedStringListW>("BlackList", 64);
+    engine_.ignoreList = std::make_unique<BufferedStringListW>("IgnoreList", 256);
+  }
+  int Excluded(std::u16string_view key, std::u16string_view value = u"") {
+    return IsExcluded(&engine_, kHkeyCurrentUser, key, value, &machine_);
+  }
+  void Clean(std::u16string_view key, std::u16string_view value = u"") {
+    EXPECT_EQ(RecordCleaned(&engine_, kHkeyCurrentUser, key, value, &machine_), 0);
+  }
+  void Black(std::u16string_view entry, std::u16string_view parameter) {
+    engine_.blackList->Add(entry, 0);
+    if (!parameter.empty()) engine_.blackList->Add(parameter, 0);
+  }
+  IgnoreRecord RecordOf(std::u16string_view entry) {
+    const int32_t i = engine_.ignoreList->Find(entry);
+    IgnoreRecord record;
+    EXPECT_GE(i, 0);
+    EXPECT_TRUE(ParseIgnoreRecord(engine_.ignoreList->At(i + 1), &record));
+    return record;
+  }
+
+  RegCleanerEngine engine_;
+  Machine machine_;
+};
+
+TEST_F(ExclusionTest, BlackListMatchesSameLengthIgnoringCaseOnly) {
+  Black(u"HKEY_CURRENT_USER\\Software\\Abc", u"NOOP");
+  engine_test::CapturedLog log(15);
+  EXPECT_EQ(Excluded(u"software\\abc"), 1);
+  EXPECT_EQ(Excluded(u"software\\abc\\Sub"), 0) << "subkeys are not covered";
+  EXPECT_EQ(Excluded(u"software\\abc", u"Value"), 0) << "values are not covered";
+  EXPECT_EQ(log.Lines(), (std::vector<std::string>{
+                             "14 BlackList match and \"NOOP\", HKEY_CURRENT_USER\\software\\abc"}));
+}
+
+TEST_F(ExclusionTest, BlackListWildcardsAndParameters) {
+  Black(u"HKEY_CURRENT_USER\\Software\\A?c Val:*", u"NOOP");
+  Black(u"HKEY_CURRENT_USER\\Software\\Odd", u"-weird");
+  Black(u"HKEY_CURRENT_USER\\Software\\Cased", u"-case");
+  engine_test::CapturedLog log(15);
+  EXPECT_EQ(Excluded(u"Software\\Abc", u"x"), 1) << "\"?\" and \"*\" in the item";
+  EXPECT_EQ(Excluded(u"Software\\Abc", u"longer name"), 0) << "lengths must match";
+  EXPECT_EQ(Excluded(u"Software\\Odd"), 1);
+  // "-case": the second lookup compares without wildcards, ignoring case.
+  EXPECT_EQ(Excluded(u"Software\\CASED"), 1);
+  EXPECT_EQ(log.Lines(),
+            (std::vector<std::string>{
+                "14 BlackList match and \"NOOP\", HKEY_CURRENT_USER\\Software\\Abc Val:x",
+                "11 BlackList match but Unknown Parameter, HKEY_CURRENT_USER\\Software\\Odd",
+                "14 BlackList CASE match, HKEY_CURRENT_USER\\Software\\CASED"}));
+}
+
+TEST_F(ExclusionTest, CaseParameterWithoutAnExactMatchFallsThroughToTheIgnoreList) {
+  Black(u"HKEY_CURRENT_USER\\Software\\W?ld", u"-case");
+  EXPECT_EQ(Excluded(u"Software\\Wild"), 0) << "only the wildcard matched";
+  Clean(u"Software\\Wild");
+  EXPECT_EQ(Excluded(u"Software\\Wild"), 1) << "same session";
+}
+
+TEST_F(ExclusionTest, ABlackListEntryWithoutParameterStillExcludes) {
+  engine_.blackList->Add(u"HKEY_CURRENT_USER\\Software\\Last", 0);  // no parameter after it
+  engine_test::CapturedLog log;
+  EXPECT_EQ(Excluded(u"Software\\Last"), 1);
+  EXPECT_EQ(log.Lines(), (std::vector<std::string>{"11 BlackList match but no Parameter String, "
+                                                   "HKEY_CURRENT_USER\\Software\\Last"}));
+}
+
+TEST_F(ExclusionTest, CleaningAddsAPairThenCountsInPlace) {
+  Clean(u"Software\\Gone", u"Path");
+  ASSERT_EQ(engine_.ignoreList->Count(), 2);
+  EXPECT_EQ(std::u16string(engine_.ignoreList->At(0)),
+            u"HKEY_CURRENT_USER\\Software\\Gone Val:Path");
+  const IgnoreRecord first = RecordOf(u"HKEY_CURRENT_USER\\Software\\Gone Val:Path");
+  EXPECT_EQ(first.cleanCount, 1u);
+  EXPECT_EQ(first.cleanDay, CurrentDayNumber(&machine_));
+  EXPECT_EQ(first.session, BootSessionSignature(&machine_));
+  const uint32_t length = engine_.ignoreList->LengthAt(1);
+  EXPECT_EQ(length, 35u);  // "0x%08X, 0x%08X, 0x%08X" and its terminator
+
+  const uint32_t changes = engine_.ignoreList->ChangeCount();
+  machine_.NextDay();
+  Clean(u"software\\gone", u"path");
+  EXPECT_EQ(engine_.ignoreList->Count(), 2);
+  EXPECT_EQ(engine_.ignoreList->LengthAt(1), length);
+  EXPECT_GT(engine_.ignoreList->ChangeCount(), changes) << "the save must see the change";
+  const IgnoreRecord second = RecordOf(u"HKEY_CURRENT_USER\\Software\\Gone Val:Path");
+  EXPECT_EQ(second.cleanCount, 2u);
+  EXPECT_EQ(second.cleanDay, first.cleanDay + 1);
+}
+
+TEST_F(ExclusionTest, AnEntryBackInTheSameSessionIsAlwaysExcluded) {
+  Clean(u"Software\\Gone");
+  for (int day = 0; day < 20; ++day) {
+    EXPECT_EQ(Excluded(u"Software\\Gone"), 1) << "day " << day;
+    machine_.now += kDay;  // no reboot: the session stays
+    machine_.uptimeMs += 1440 * 60 * 1000;
+  }
+}
+
+TEST_F(ExclusionTest, AfterARebootTheCountDecidesHowLong) {
+  struct Case {
+    int cleans;
+    int excludedDays;  // days after the last clean that still exclude
+  } cases[] = {{1, 0}, {2, 1}, {3, 2}, {4, 4}, {5, 8}, {6, 15}, {9, 15}};
+  for (const Case& c : cases) {
+    engine_.ignoreList = std::make_unique<BufferedStringListW>("IgnoreList", 256);
+    for (int i = 0; i < c.cleans; ++i) Clean(u"Software\\Back");
+    const uint64_t cleanedAt = machine_.now;
+    machine_.Reboot();
+    for (int day = 0; day <= 14; ++day) {
+      machine_.now = cleanedAt + day * kDay + 10 * kMinute;
+      EXPECT_EQ(Excluded(u"Software\\Back"), day < c.excludedDays ? 1 : 0)
+          << c.cleans << " cleans, day " << day;
+    }
+  }
+}
+
+TEST_F(ExclusionTest, AfterFourteenDaysThePairIsForgotten) {
+  Clean(u"Software\\Old");
+  Clean(u"Software\\Old");
+  Clean(u"Software\\Old");
+  Clean(u"Software\\Old");
+  Clean(u"Software\\Old");
+  Clean(u"Software\\Old");
+  Clean(u"Software\\Other");
+  machine_.Reboot();
+  machine_.now += 15 * kDay;
+  engine_test::CapturedLog log(15);
+  EXPECT_EQ(Excluded(u"Software\\Old"), 0);
+  EXPECT_EQ(engine_.ignoreList->Count(), 2) << "only the other pair stays";
+  EXPECT_EQ(std::u16string(engine_.ignoreList->At(0)), u"HKEY_CURRENT_USER\\Software\\Other");
+  const std::vector<std::string> lines = log.Lines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "14 IgnoreList match, HKEY_CURRENT_USER\\Software\\Old");
+  EXPECT_TRUE(lines[1].starts_with("15 CleaningAge: 15, CleanCount 6, Session(")) << lines[1];
+  // Cleaned again, it starts over at 1.
+  Clean(u"Software\\Old");
+  EXPECT_EQ(RecordOf(u"HKEY_CURRENT_USER\\Software\\Old").cleanCount, 1u);
+}
+
+TEST_F(ExclusionTest, MalformedRecordsNeverExcludeAndRestartTheCount) {
+  engine_.ignoreList->Add(u"HKEY_CURRENT_USER\\Software\\Bad", 0);
+  engine_.ignoreList->Add(u"0x00000001 0x00000005", 0);  // no separators, and short
+  machine_.Reboot();
+  EXPECT_EQ(Excluded(u"Software\\Bad"), 0);
+  Clean(u"Software\\Bad");
+  EXPECT_EQ(RecordOf(u"HKEY_CURRENT_USER\\Software\\Bad").cleanCount, 1u);
+
+  // An entry whose record is missing (the list's last item).
+  engine_.ignoreList->Add(u"HKEY_CURRENT_USER\\Software\\Lonely", 0);
+  EXPECT_EQ(Excluded(u"Software\\Lonely"), 0);
+  Clean(u"Software\\Lonely");
+  EXPECT_EQ(engine_.ignoreList->Count(), 4);
+  EXPECT_EQ(RecordOf(u"HKEY_CURRENT_USER\\Software\\Lonely").cleanCount, 1u);
+}
+
+TEST_F(ExclusionTest, WithoutListsNothingIsExcludedOrRecorded) {
+  engine_.blackList.reset();
+  engine_.ignoreList.reset();
+  EXPECT_EQ(Excluded(u"Software\\Any"), 0);
+  Clean(u"Software\\Any");
+  EXPECT_EQ(IsExcluded(&engine_, kHkeyLocalMachine, u"Software\\Any", u"", &machine_), 0);
+}
+
+}  // namespace

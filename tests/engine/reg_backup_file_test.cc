@@ -1,0 +1,339 @@
+// Backup files byte for byte: header, sections, every value form, the
+// hexadecimal wrap; the key-tree export; and the restore batch.
+#include "modules/RegistryCleanerModule/dll/reg_backup_file.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+
+#include "modules/RegistryCleanerModule/dll/engine_state.h"
+#include "modules/RegistryCleanerModule/dll/module_resources.h"
+#include "modules/RegistryCleanerModule/dll/scanners/registry_access.h"
+#include "platform/memory/memory_registry.h"
+#include "platform/unicode.h"
+#include "tests/engine/engine_test_support.h"
+
+namespace {
+
+using engine_test::ReadBytes;
+using engine_test::TempFolder;
+using platform::kHkeyLocalMachine;
+
+// UTF-16 LE bytes of an ASCII golden text, with the byte-order mark.
+std::string Golden(std::u16string_view text) {
+  return engine_test::Utf16Le(u"\xFEFF") + engine_test::Utf16Le(text);
+}
+
+const uint8_t* Data(std::u16string_view text) {
+  return reinterpret_cast<const uint8_t*>(text.data());
+}
+
+class RegBackupFileTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = {Is64BitOs, IsWow64, OsLevel};
+    Is64BitOs = false;
+    IsWow64 = false;
+    OsLevel = 2;
+    BackupValue(kHkeyLocalMachine, u"", nullptr, nullptr, 0, 0, nullptr);  // forget sections
+  }
+  void TearDown() override {
+    Is64BitOs = saved_.is64;
+    IsWow64 = saved_.wow64;
+    OsLevel = saved_.level;
+    SetEngineRegistry(nullptr);
+  }
+  std::u16string Path(std::u16string_view category) const {
+    return folder_.path() + u"\\" + std::u16string(category) + u".reg";
+  }
+  std::u16string Header(std::u16string_view category) const {
+    std::u16string text =
+        u"Windows Registry Editor Version 5.00\r\n; backup file: \"" + Path(category) + u"\"\r\n";
+    if (Is64BitOs) text += u"; to restore this backup, please import the file in regedt32.exe\r\n";
+    return text + u"; company: CORVANE product: Brightdeck module: RegCleanerDll build: 612\r\n";
+  }
+
+  TempFolder folder_;
+  struct {
+    bool is64, wow64;
+    int level;
+  } saved_{};
+};
+
+TEST_F(RegBackupFileTest, HeaderOnBothKindsOfMachine) {
+  for (bool is64 : {false, true}) {
+    Is64BitOs = is64;
+    const std::u16string category = is64 ? u"Wide" : u"Narrow";
+    std::unique_ptr<RegBackupFile> file(OpenBackupFile(folder_.path(), category));
+    ASSERT_NE(file, nullptr);
+    EXPECT_TRUE(file->headerWritten());
+    file->Close();
+    EXPECT_EQ(ReadBytes(Path(category)), Golden(Header(category)));
+  }
+}
+
+TEST_F(RegBackupFileTest, SectionsOfAncestorsOnceThenValueLines) {
+  std::unique_ptr<RegBackupFile> file(OpenBackupFile(folder_.path(), u"Values"));
+  const std::u16string path = u"C:\\Program Files\\Abc\\abc.dll";
+  BackupValue(kHkeyLocalMachine, u"SOFTWARE\\Abc", u"Path", Data(path),
+              static_cast<int32_t>((path.size() + 1) * 2), platform::kRegSz, file.get());
+  const uint32_t dword = 255;
+  BackupValue(kHkeyLocalMachine, u"SOFTWARE\\Abc", u"Count",
+              reinterpret_cast<const uint8_t*>(&dword), 4, platform::kRegDword, file.get());
+  // Another key of the same file: only its own section is new.
+  const uint32_t one = 1;
+  BackupValue(kHkeyLocalMachine, u"SOFTWARE\\Def", u"", reinterpret_cast<const uint8_t*>(&one), 4,
+              platform::kRegDword, file.get());
+  BackupValue(kHkeyLocalMachine, u"SOFTWARE\\Def", nullptr, nullptr, 0, platform::kRegDword,
+              file.get());
+  // Back to the first key: its section again, marked as a repeat.
+  BackupValue(kHkeyLocalMachine, u"software\\abc", u"Quote\"Back\\slash",
+              Data(u"say \"hi\"\r\nnext"), 30, platform::kRegSz, file.get());
+  // An unknown root writes no section; its value lands under the last one.
+  BackupValue(platform::HKey{0x1234}, u"Whatever", u"Lost", Data(u"x"), 4, platform::kRegSz,
+              file.get());
+  file->Close();
+  EXPECT_EQ(ReadBytes(Path(u"Values")),
+            Golden(Header(u"Values") + u"\r\n[HKEY_LOCAL_MACHINE]\r\n"
+                                       u"\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n"
+                                       u"\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Abc]\r\n"
+                                       u"\"Path\"=\"C:\\\\Program Files\\\\Abc\\\\abc.dll\"\r\n"
+                                       u"\"Count\"=dword:000000ff\r\n"
+                                       u"\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Def]\r\n"
+                                       u"@=dword:00000001\r\n"
+                                       u"@=dword:00000000\r\n"
+                                       u"\r\n[HKEY_LOCAL_MACHINE\\software\\abc]\r\n"
+                                       u"; this is the second section with the same name!!!\r\n"
+                                       u"\"Quote\\\"Back\\\\slash\"=\"say \\\"hi\\\"\r\nnext\"\r\n"
+                                       u"\"Lost\"=\"x\"\r\n"));
+}
+
+TEST_F(RegBackupFileTest, HexadecimalFormsAndTheirWrap) {
+  std::unique_ptr<RegBackupFile> file(OpenBackupFile(folder_.path(), u"Hex"));
+  uint8_t bytes[30];
+  for (int i = 0; i < 30; ++i) bytes[i] = static_cast<uint8_t>(i * 9);
+  // "Data"=hex: has 11 characters: the line takes 22 bytes, then wraps.
+  file->WriteValue(u"Data", bytes, 30, platform::kRegBinary);
+  // The default value's prefix is shorter ("@=hex:", 6 characters): 24 bytes.
+  file->WriteValue(u"", bytes, 30, platform::kRegBinary);
+  // A prefix of 77 characters or more never wraps.
+  const std::u16string longName(80, u'n');
+  file->WriteValue(longName.c_str(), bytes, 30, platform::kRegBinary);
+  file->WriteValue(u"Nothing", nullptr, 0, platform::kRegBinary);
+  file->WriteValue(u"Odd", bytes, 3, 0x12345);  // an unknown type
+  file->WriteValue(u"None", bytes, 2, platform::kRegNone);
+  const uint64_t qword = 0x0102030405060708ull;
+  file->WriteValue(u"Q", reinterpret_cast<const uint8_t*>(&qword), 8, platform::kRegQword);
+  file->Close();
+
+  std::u16string data22, data8, all30, default24, default6;
+  auto hex = [](uint8_t b) {
+    const char16_t digits[] = u"0123456789abcdef";
+    return std::u16string{digits[b >> 4], digits[b & 15]};
+  };
+  for (int i = 0; i < 30; ++i) {
+    const std::u16string item = hex(bytes[i]) + (i < 29 ? u"," : u"");
+    (i < 22 ? data22 : data8) += item;
+    (i < 24 ? default24 : default6) += item;
+    all30 += item;
+  }
+  EXPECT_EQ(ReadBytes(Path(u"Hex")),
+            Golden(Header(u"Hex") + u"\"Data\"=hex:" + data22 + u"\\\r\n  " + data8 + u"\r\n" +
+                   u"@=hex:" + default24 + u"\\\r\n  " + default6 + u"\r\n" + u"\"" + longName +
+                   u"\"=hex:" + all30 + u"\r\n" +
+                   u"\"Nothing\"=hex:\r\n"
+                   u"\"Odd\"=hex(12345):00,09,12\r\n"
+                   u"\"None\"=hex(0):00,09\r\n"
+                   u"\"Q\"=hex(b):08,07,06,05,04,03,02,01\r\n"));
+}
+
+TEST_F(RegBackupFileTest, ContinuationLinesHold25Bytes) {
+  std::unique_ptr<RegBackupFile> file(OpenBackupFile(folder_.path(), u"Long"));
+  std::vector<uint8_t> bytes(22 + 25 + 25 + 3, 0xCD);
+  file->WriteValue(u"Data", bytes.data(), static_cast<int32_t>(bytes.size()), platform::kRegBinary);
+  file->Close();
+  const std::string text = ReadBytes(Path(u"Long"));
+  std::u16string body;
+  for (size_t i = Golden(Header(u"Long")).size(); i + 1 < text.size(); i += 2)
+    body.push_back(static_cast<char16_t>(static_cast<uint8_t>(text[i]) |
+                                         static_cast<uint8_t>(text[i + 1]) << 8));
+  std::vector<size_t> perLine;
+  size_t start = 0;
+  for (size_t end; (end = body.find(u"\r\n", start)) != std::u16string::npos; start = end + 2) {
+    const std::u16string line = body.substr(start, end - start);
+    perLine.push_back(std::count(line.begin(), line.end(), u'c'));
+    EXPECT_LE(line.size(), 80u) << "no line passes column 80";
+  }
+  EXPECT_EQ(perLine, (std::vector<size_t>{22, 25, 25, 3}));
+}
+
+TEST_F(RegBackupFileTest, ExpandableAndMultiStringsGetAReadableComment) {
+  std::unique_ptr<RegBackupFile> file(OpenBackupFile(folder_.path(), u"Strings"));
+  const std::u16string expand = u"%TEMP%\\a";  // 18 bytes: one line
+  file->WriteValue(u"E", Data(expand), static_cast<int32_t>((expand.size() + 1) * 2),
+                   platform::kRegExpandSz);
+  const char16_t multi[] = {u'a', 0, u'b', 0, 0};
+  file->WriteValue(u"M", reinterpret_cast<const uint8_t*>(multi), 10, platform::kRegMultiSz);
+  const char16_t control[] = {u'x', 9, u'y', 0};
+  file->WriteValue(u"C", reinterpret_cast<const uint8_t*>(control), 8, platform::kRegMultiSz);
+  file->Close();
+
+  std::u16string expandHex;
+  for (size_t i = 0; i <= expand.size(); ++i) {
+    const char16_t digits[] = u"0123456789abcdef";
+    const char16_t c = i < expand.size() ? expand[i] : 0;
+    expandHex += std::u16string{digits[(c >> 4) & 15], digits[c & 15]} + u",00";
+    if (i < expand.size()) expandHex += u",";
+  }
+  EXPECT_EQ(ReadBytes(Path(u"Strings")),
+            Golden(Header(u"Strings") + u"; expand: \"%TEMP%\\\\a\"\r\n\"E\"=hex(2):" + expandHex +
+                   u"\r\n"
+                   u"; multi: \"a; b; ; \"\r\n"
+                   u"\"M\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n"
+                   u"; multi: \"x.y; \"\r\n"
+                   u"\"C\"=hex(7):78,00,09,00,79,00,00,00\r\n"));
+}
+
+TEST_F(RegBackupFileTest, KeyTreeExportWithItsSubkeysSkippingWow6432Node) {
+  platform::memory::MemoryRegistry registry;
+  ASSERT_TRUE(registry
+                  .LoadHiveText(platform::memory::kMachineHive,
+                                "WINE REGISTRY Version 2\n"
+                                "[Software\\\\Abc]\n@=\"default\"\n\"N\"=dword:00000007\n"
+                                "[Software\\\\Abc\\\\Sub]\n\"B\"=hex:01,02\n"
+                                "[Software\\\\Abc\\\\Wow6432Node\\\\Hidden]\n\"H\"=\"h\"\n")
+                  .empty());
+  SetEngineRegistry(&registry);
+  Is64BitOs = true;
+  IsWow64 = true;
+  std::unique_ptr<RegBackupFile> file(OpenBackupFile(folder_.path(), u"Tree"));
+  const size_t written =
+      BackupKeyTree(kHkeyLocalMachine, u"Software\\Abc", ReadAccessMask(), file.get());
+  // The same key again in the same file: a repeated section.
+  BackupKeyTree(kHkeyLocalMachine, u"Software\\Abc\\Sub", ReadAccessMask(), file.get());
+  file->Close();
+  const std::u16string body =
+      u"\r\n[HKEY_LOCAL_MACHINE]\r\n"
+      u"\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n"
+      u"\r\n[HKEY_LOCAL_MACHINE\\Software\\Abc]\r\n"
+      u"@=\"default\"\r\n"
+      u"\"N\"=dword:00000007\r\n"
+      u"\r\n[HKEY_LOCAL_MACHINE\\Software\\Abc\\Sub]\r\n"
+      u"\"B\"=hex:01,02\r\n";
+  EXPECT_EQ(written, body.size());
+  EXPECT_EQ(ReadBytes(Path(u"Tree")),
+            Golden(Header(u"Tree") + body +
+                   u"\r\n[HKEY_LOCAL_MACHINE\\Software\\Abc\\Sub]\r\n"
+                   u"; this is the second section with the same name!!!\r\n"
+                   u"\"B\"=hex:01,02\r\n"));
+  EXPECT_EQ(BackupKeyTree(kHkeyLocalMachine, u"Software\\Abc", ReadAccessMask(), nullptr), 0u);
+}
+
+TEST_F(RegBackupFileTest, FlushPutsTheBackupOnDiskBeforeTheDelete) {
+  std::unique_ptr<RegBackupFile> file(OpenBackupFile(folder_.path(), u"Early"));
+  BackupValue(kHkeyLocalMachine, u"A", u"v", Data(u"1"), 4, platform::kRegSz, file.get());
+  EXPECT_EQ(ReadBytes(Path(u"Early")), "") << "still in the buffer";
+  EXPECT_TRUE(file->Flush());
+  const std::u16string expected =
+      Header(u"Early") +
+      u"\r\n[HKEY_LOCAL_MACHINE]\r\n\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\"v\"=\"1\"\r\n";
+  EXPECT_EQ(ReadBytes(Path(u"Early")), Golden(expected));
+  file->Close();
+  EXPECT_EQ(ReadBytes(Path(u"Early")), Golden(expected)) << "nothing written twice";
+}
+
+TEST_F(RegBackupFileTest, SmallBufferWritesOutAsItFills) {
+  RegBackupFile file(Path(u"Small"), 64);
+  file.WriteHeader();
+  for (int i = 0; i < 20; ++i)
+    file.WriteValue(u"Name", Data(u"a longer text than the buffer holds at once"), 90,
+                    platform::kRegSz);
+  file.Close();
+  std::u16string expected = Header(u"Small");
+  for (int i = 0; i < 20; ++i)
+    expected += u"\"Name\"=\"a longer text than the buffer holds at once\"\r\n";
+  EXPECT_EQ(ReadBytes(Path(u"Small")), Golden(expected));
+}
+
+TEST_F(RegBackupFileTest, DiscardLeavesNoFile) {
+  std::unique_ptr<RegBackupFile> file(OpenBackupFile(folder_.path(), u"Empty"));
+  file->Discard();
+  EXPECT_EQ(ReadBytes(Path(u"Empty")), "<missing>");
+  // Writes after that do nothing.
+  EXPECT_EQ(file->WriteValue(u"x", nullptr, 0, platform::kRegBinary), 0u);
+  file.reset();
+  EXPECT_EQ(ReadBytes(Path(u"Empty")), "<missing>");
+}
+
+TEST_F(RegBackupFileTest, AFileThatCannotBeOpenedWritesNothing) {
+  std::unique_ptr<RegBackupFile> file(
+      OpenBackupFile(folder_.path() + u"\\no\\such\\folder", u"Lost"));
+  ASSERT_NE(file, nullptr);
+  EXPECT_FALSE(file->isOpen());
+  EXPECT_EQ(file->WriteValue(u"x", Data(u"y"), 4, platform::kRegSz), 0u);
+  EXPECT_FALSE(file->Flush());
+  file->Close();
+}
+
+TEST(ChainedStringListWTest, FindsTheFirstEqualTextIgnoringCase) {
+  ChainedStringListW list;
+  list.Add(u"HKEY_LOCAL_MACHINE\\Software", 1);
+  list.Add(u"HKEY_LOCAL_MACHINE\\SOFTWARE", 2);
+  EXPECT_EQ(list.Find(u"hkey_local_machine\\software"), 0);
+  EXPECT_EQ(list.Find(u"HKEY_LOCAL_MACHINE\\Softwar"), -1);
+  list.Clear();
+  EXPECT_EQ(list.Find(u"HKEY_LOCAL_MACHINE\\Software"), -1);
+}
+
+// The restore batch for each kind of machine.
+class RestoreBatchTest : public RegBackupFileTest {
+ protected:
+  std::string Write() {
+    RegCleanerEngine engine;
+    engine.resourceModule = OwnResourceModule();
+    engine.runBackupFolder = folder_.path();
+    written_ = WriteRestoreBatch(engine);
+    return ReadBytes(folder_.File(u"Restore Function.bat"));
+  }
+  size_t written_ = 0;
+};
+
+TEST_F(RestoreBatchTest, EachOsLevelAndBitness) {
+  const std::string prompt =
+      "CHOICE /T 28 /D N /M \"Start restore function?\"\r\n\r\n"
+      "IF ERRORLEVEL 2 GOTO END\r\n\r\n";
+  const std::string start = "@ECHO off\r\n";
+  const std::string dates = "DATE /T >> Result.txt\r\nTIME /T >> Result.txt\r\n";
+  const std::string end = ":END\r\n\r\n@ECHO on\r\n\r\n";
+  auto import = [](const char* folder) {
+    return std::string("%SystemRoot%\\") + folder +
+           "\\cmd.exe /D /C \"FOR /R %%G IN (*.reg) DO reg import %%G\" >> Result.txt\r\n\r\n";
+  };
+  struct Case {
+    int level;
+    bool is64;
+    bool prompts;
+  } cases[] = {{0, false, false}, {1, false, false}, {2, false, false}, {2, true, false},
+               {3, false, true},  {3, true, true},   {4, false, true},  {4, true, true}};
+  for (const Case& c : cases) {
+    OsLevel = c.level;
+    Is64BitOs = c.is64;
+    const std::string expected =
+        start + (c.prompts ? prompt : "") + dates + import(c.is64 ? "sysnative" : "System32") + end;
+    EXPECT_EQ(Write(), expected) << "level " << c.level << (c.is64 ? " 64-bit" : " 32-bit");
+    EXPECT_EQ(written_, expected.size());
+  }
+}
+
+TEST_F(RestoreBatchTest, AnEarlierLongerBatchIsReplacedWhole) {
+  engine_test::WriteBytes(folder_.File(u"Restore Function.bat"), std::string(5000, 'x'));
+  OsLevel = 2;
+  const std::string text = Write();
+  EXPECT_TRUE(text.starts_with("@ECHO off\r\n"));
+  EXPECT_EQ(text.find("xx"), std::string::npos);
+  EXPECT_EQ(text.size(), written_);
+}
+
+}  // namespace

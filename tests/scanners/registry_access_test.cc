@@ -1,0 +1,443 @@
+// The registry toolkit over an in-memory machine: platform facts and masks,
+// string values, the walker's order and edge cases, deletion in a view and
+// the redirection switch.
+#include "modules/RegistryCleanerModule/dll/scanners/registry_access.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "modules/RegistryCleanerModule/dll/engine_state.h"
+#include "platform/environment.h"
+#include "platform/memory/memory_registry.h"
+#include "platform/unicode.h"
+
+namespace {
+
+using platform::HKey;
+using platform::kHkeyCurrentUser;
+using platform::memory::MemoryRegistry;
+
+constexpr uint32_t kSam = platform::kKeyRead | platform::kKeyWow64_64Key;
+
+// HKCU\Software\Tree: two children with grandchildren, values, and a
+// Wow6432Node child in odd case that the walker must not touch.
+constexpr std::string_view kUserHive =
+    "WINE REGISTRY Version 2\n"
+    "[Software\\\\Tree]\n\"v1\"=\"one\"\n\"v2\"=dword:00000002\n"
+    "[Software\\\\Tree\\\\A]\n\"a\"=\"x\"\n"
+    "[Software\\\\Tree\\\\A\\\\A1]\n"
+    "[Software\\\\Tree\\\\A\\\\A2]\n"
+    "[Software\\\\Tree\\\\B]\n"
+    "[Software\\\\Tree\\\\B\\\\B1]\n\"b\"=\"y\"\n"
+    "[Software\\\\Tree\\\\wOW6432nODE\\\\Hidden]\n\"h\"=\"no\"\n"
+    "[Software\\\\Values]\n"
+    "\"Sz\"=\"plain\"\n"
+    "\"Dword\"=dword:0000002a\n"
+    "\"Multi\"=str(7):\"a\\0b\\0\"\n"
+    "\"Percent\"=\"%SystemRoot%\\\\x\"\n"
+    "\"Later\"=\"C:\\\\%SystemRoot%\"\n"
+    "\"Expand\"=str(2):\"%SystemRoot%\\\\y\"\n"
+    "\"Empty\"=\"\"\n";
+
+// Saves and restores the process-wide facts and registry around each test.
+class RegistryAccessTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(reg_.LoadHiveText(platform::memory::kCurrentUserHive, kUserHive).empty());
+    SetEngineRegistry(&reg_);
+    saved_ = {Is64BitOs, IsWow64, OsLevel};
+    Is64BitOs = true;
+    IsWow64 = true;
+    OsLevel = 2;
+    AbortRequested = 0;
+  }
+  void TearDown() override {
+    SetEngineRegistry(nullptr);
+    Is64BitOs = saved_.is64;
+    IsWow64 = saved_.wow64;
+    OsLevel = saved_.level;
+    AbortRequested = 0;
+  }
+
+  bool Exists(std::u16string_view path) {
+    HKey key;
+    if (reg_.RegOpenKeyExW(kHkeyCurrentUser, path, 0, kSam, &key) != 0) return false;
+    reg_.RegCloseKey(key);
+    return true;
+  }
+
+  MemoryRegistry reg_;
+  struct {
+    bool is64, wow64;
+    int level;
+  } saved_{};
+};
+
+// Every callback as one readable line, in call order.
+struct Trace {
+  std::vector<std::string> lines;
+  std::string throwAt = "<none>";  // a key path whose key event throws
+};
+
+uint32_t Record(HKey, const char16_t* keyPath, const char16_t* valueName, const uint8_t*, uint32_t,
+                uint32_t, uint32_t flags, void* context) {
+  auto* trace = static_cast<Trace*>(context);
+  std::string line = platform::U16ToUtf8(keyPath);
+  if (valueName != nullptr) line += " =" + platform::U16ToUtf8(valueName);
+  if (flags & WALK_KEY_EVENT) line += " [key]";
+  if (flags & WALK_VALUE_EVENT) line += " [value]";
+  if (flags & WALK_CHILD_EVENT) line += " [child]";
+  if (valueName == nullptr && platform::U16ToUtf8(keyPath) == trace->throwAt)
+    throw std::runtime_error("fault in this subtree");
+  trace->lines.push_back(line);
+  return 1;
+}
+
+TEST(OsLevelTest, VersionReportsGiveTheDocumentedLevels) {
+  struct Case {
+    bool read;
+    uint32_t platformId, major, minor;
+    uint8_t productType;
+    bool safeMode;
+    int level;
+  } cases[] = {
+      {false, 2, 6, 1, 1, false, 0},  // no version at all
+      {true, 1, 3, 10, 0, false, 0},  // 9x below 4
+      {true, 1, 4, 10, 0, false, 1},  // 9x
+      {true, 1, 4, 90, 0, true, 0},   // 9x in safe mode
+      {true, 2, 4, 0, 1, true, 2},    // NT 4 even in safe mode
+      {true, 2, 5, 1, 1, false, 2},   // XP
+      {true, 2, 5, 1, 1, true, 0},    // XP in safe mode
+      {true, 2, 6, 0, 1, false, 3},   // Vista workstation
+      {true, 2, 6, 0, 3, false, 2},   // Server 2008
+      {true, 2, 6, 1, 1, false, 4},   // 7 workstation
+      {true, 2, 6, 1, 3, false, 2},   // Server 2008 R2
+      {true, 2, 6, 2, 1, false, 2},   // 8 and everything that reports 6.2
+      {true, 2, 10, 0, 1, false, 2},
+      {true, 3, 6, 1, 1, false, 0},  // a platform other than 9x and NT
+  };
+  for (const Case& c : cases) {
+    platform::OsVersion v;
+    v.platformId = c.platformId;
+    v.major = c.major;
+    v.minor = c.minor;
+    v.productType = c.productType;
+    v.safeMode = c.safeMode;
+    EXPECT_EQ(ComputeOsLevel(c.read, v), c.level)
+        << c.platformId << " " << c.major << "." << c.minor << " type " << int(c.productType)
+        << (c.safeMode ? " safe" : "");
+  }
+}
+
+TEST_F(RegistryAccessTest, AccessMasksCarryTheViewOfEachMachine) {
+  struct Case {
+    bool is64, wow64;
+    uint32_t read, write;
+  } cases[] = {{false, false, 0x20019, 0x2001F},
+               {true, true, 0x20119, 0x2011F},
+               {true, false, 0x20219, 0x2021F}};
+  for (const Case& c : cases) {
+    Is64BitOs = c.is64;
+    IsWow64 = c.wow64;
+    EXPECT_EQ(ReadAccessMask(), c.read);
+    EXPECT_EQ(WriteAccessMask(), c.write);
+  }
+}
+
+TEST(RootKeyNameTest, PredefinedRootsAndOthers) {
+  const char* names[] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER",     "HKEY_LOCAL_MACHINE",
+                         "HKEY_USERS",        "HKEY_PERFORMANCE_DATA", "HKEY_CURRENT_CONFIG",
+                         "HKEY_DYN_DATA"};
+  for (uint32_t i = 0; i < 7; ++i) {
+    const HKey root{0x80000000u + i};
+    EXPECT_STREQ(RootKeyNameA(root), names[i]);
+    EXPECT_EQ(platform::U16ToUtf8(RootKeyNameW(root)), names[i]);
+  }
+  EXPECT_STREQ(RootKeyNameA(HKey{0x80000007u}), "...");
+  EXPECT_EQ(std::u16string(RootKeyNameW(HKey{0x1234})), u"...");
+  EXPECT_EQ(std::u16string(RootKeyNameW(platform::kNullKey)), u"...");
+}
+
+TEST_F(RegistryAccessTest, ReadStringValueTakesStringsOnly) {
+  char16_t buffer[256];
+  auto read = [&](std::u16string_view name, uint32_t bytes = sizeof(buffer)) {
+    std::fill(std::begin(buffer), std::end(buffer), u'#');
+    const uint32_t n =
+        ReadStringValue(kHkeyCurrentUser, u"Software\\Values", name, kSam, buffer, bytes);
+    EXPECT_EQ(n, platform::U16Length(buffer)) << platform::U16ToUtf8(name);
+    return std::u16string(buffer, n);
+  };
+  const std::u16string root = platform::ExpandEnvironmentStrings(u"%SystemRoot%");
+  ASSERT_NE(root, u"%SystemRoot%") << "the machine sets SystemRoot";
+
+  EXPECT_EQ(read(u"Sz"), u"plain");
+  // Two strings read as one line, with a blank after each.
+  EXPECT_EQ(read(u"Multi"), u"a b ");
+  // A leading "%" is expanded even in REG_SZ; a reference further on is not.
+  EXPECT_EQ(read(u"Percent"), root + u"\\x");
+  EXPECT_EQ(read(u"Later"), u"C:\\%SystemRoot%");
+  EXPECT_EQ(read(u"Expand"), root + u"\\y");
+
+  // Nothing usable: 0 and a buffer of zeros.
+  for (std::u16string_view name : {u"Dword", u"Missing", u"Empty"}) {
+    EXPECT_EQ(read(name), u"") << platform::U16ToUtf8(name);
+    for (char16_t c : buffer) ASSERT_EQ(c, 0) << platform::U16ToUtf8(name);
+  }
+  // A value larger than the buffer is not read at all.
+  EXPECT_EQ(read(u"Sz", 6), u"");
+  EXPECT_EQ(buffer[0], 0);
+  EXPECT_EQ(ReadStringValue(kHkeyCurrentUser, u"Software\\Values", u"Sz", kSam, nullptr, 10), 0u);
+  EXPECT_EQ(
+      ReadStringValue(kHkeyCurrentUser, u"Software\\Nowhere", u"Sz", kSam, buffer, sizeof(buffer)),
+      0u);
+}
+
+TEST(ExpandEnvInPlaceTest, TypesAndCapacity) {
+  const std::u16string root = platform::ExpandEnvironmentStrings(u"%SystemRoot%");
+  char16_t text[64] = u"%SystemRoot%";
+  EXPECT_EQ(ExpandEnvInPlace(text, 64, platform::kRegExpandSz), platform::kRegSz);
+  EXPECT_EQ(std::u16string(text), root);
+
+  char16_t other[64] = u"%SystemRoot%";
+  EXPECT_EQ(ExpandEnvInPlace(other, 64, platform::kRegMultiSz), platform::kRegMultiSz);
+  EXPECT_EQ(std::u16string(other), root);
+
+  char16_t tiny[6];
+  std::u16string(u"%SystemRoot%").copy(tiny, 5);
+  tiny[5] = 0;
+  // "%Syst" names no variable: it stays as it was.
+  EXPECT_EQ(ExpandEnvInPlace(tiny, 6, platform::kRegSz), platform::kRegSz);
+  EXPECT_EQ(std::u16string(tiny), u"%Syst");
+  // Cut to the capacity, terminated.
+  const std::u16string programs = platform::ExpandEnvironmentStrings(u"%ProgramFiles%");
+  ASSERT_GT(programs.size(), 14u) << "the folder's name is longer than the reference";
+  char16_t full[15] = u"%ProgramFiles%";
+  ExpandEnvInPlace(full, 15, platform::kRegExpandSz);
+  EXPECT_EQ(std::u16string(full), programs.substr(0, 14));
+}
+
+TEST_F(RegistryAccessTest, WalkVisitsKeysThenValuesThenChildrenInOrder) {
+  Trace trace;
+  const uint32_t total = WalkKeyTree(kHkeyCurrentUser, u"Software\\Tree", kSam, Record,
+                                     WALK_VALUES | WALK_KEYS | WALK_RECURSE, &trace);
+  const std::vector<std::string> expected = {
+      "Software\\Tree [key]",         "Software\\Tree =v1 [value]",
+      "Software\\Tree =v2 [value]",   "Software\\Tree\\A [key]",
+      "Software\\Tree\\A =a [value]", "Software\\Tree\\A\\A1 [key]",
+      "Software\\Tree\\A\\A2 [key]",  "Software\\Tree\\B [key]",
+      "Software\\Tree\\B\\B1 [key]",  "Software\\Tree\\B\\B1 =b [value]"};
+  EXPECT_EQ(trace.lines, expected);
+  EXPECT_EQ(total, expected.size());
+}
+
+TEST_F(RegistryAccessTest, ChildrenFirstVisitsInnermostKeysFirstFromTheLastIndex) {
+  Trace trace;
+  WalkKeyTree(kHkeyCurrentUser, u"Software\\Tree", kSam, Record,
+              WALK_VALUES | WALK_KEYS | WALK_RECURSE | WALK_CHILDREN_FIRST, &trace);
+  const std::vector<std::string> expected = {
+      "Software\\Tree\\B\\B1 =b [value]", "Software\\Tree\\B\\B1 [key]",
+      "Software\\Tree\\B [key]",          "Software\\Tree\\A\\A2 [key]",
+      "Software\\Tree\\A\\A1 [key]",      "Software\\Tree\\A =a [value]",
+      "Software\\Tree\\A [key]",          "Software\\Tree =v2 [value]",
+      "Software\\Tree =v1 [value]",       "Software\\Tree [key]"};
+  EXPECT_EQ(trace.lines, expected);
+}
+
+TEST_F(RegistryAccessTest, WithoutRecursionEachSubkeyGetsOneChildCallback) {
+  Trace trace;
+  WalkKeyTree(kHkeyCurrentUser, u"Software\\Tree", kSam, Record, WALK_KEYS, &trace);
+  EXPECT_EQ(trace.lines,
+            (std::vector<std::string>{"Software\\Tree [key]", "Software\\Tree\\A [child]",
+                                      "Software\\Tree\\B [child]"}));
+  // Values alone: no key callbacks and no descent.
+  Trace values;
+  EXPECT_EQ(EnumValues(kHkeyCurrentUser, u"Software\\Tree", kSam, Record, WALK_VALUES, &values),
+            2u);
+  EXPECT_EQ(values.lines, (std::vector<std::string>{"Software\\Tree =v1", "Software\\Tree =v2"}));
+}
+
+TEST_F(RegistryAccessTest, EmptyPathWalksTheGivenHandleAndLeavesItOpen) {
+  HKey tree;
+  ASSERT_EQ(reg_.RegOpenKeyExW(kHkeyCurrentUser, u"Software\\Tree\\B", 0, kSam, &tree), 0u);
+  const size_t handles = reg_.OpenHandleCount();
+  Trace trace;
+  WalkKeyTree(tree, u"", kSam, Record, WALK_VALUES | WALK_KEYS | WALK_RECURSE, &trace);
+  EXPECT_EQ(trace.lines, (std::vector<std::string>{" [key]", "B1 [key]", "B1 =b [value]"}));
+  EXPECT_EQ(reg_.OpenHandleCount(), handles);
+  platform::RegKeyInfo info;
+  EXPECT_EQ(reg_.RegQueryInfoKeyW(tree, &info), 0u) << "the walked handle is still open";
+  reg_.RegCloseKey(tree);
+}
+
+TEST_F(RegistryAccessTest, AFaultInOneSubtreeCostsOnlyThatSubtree) {
+  Trace trace;
+  trace.throwAt = "Software\\Tree\\A";
+  const uint32_t total = WalkKeyTree(kHkeyCurrentUser, u"Software\\Tree", kSam, Record,
+                                     WALK_VALUES | WALK_KEYS | WALK_RECURSE, &trace);
+  EXPECT_EQ(trace.lines, (std::vector<std::string>{
+                             "Software\\Tree [key]", "Software\\Tree =v1 [value]",
+                             "Software\\Tree =v2 [value]", "Software\\Tree\\B [key]",
+                             "Software\\Tree\\B\\B1 [key]", "Software\\Tree\\B\\B1 =b [value]"}));
+  EXPECT_EQ(total, 6u);
+}
+
+TEST_F(RegistryAccessTest, AbortStopsEveryLoop) {
+  struct Stopper {
+    int calls = 0;
+  } stopper;
+  auto stopAfterTwo = [](HKey, const char16_t*, const char16_t*, const uint8_t*, uint32_t, uint32_t,
+                         uint32_t, void* context) -> uint32_t {
+    if (++static_cast<Stopper*>(context)->calls == 2) AbortRequested = 1;
+    return 1;
+  };
+  EXPECT_EQ(WalkKeyTree(kHkeyCurrentUser, u"Software\\Tree", kSam, stopAfterTwo,
+                        WALK_VALUES | WALK_KEYS | WALK_RECURSE, &stopper),
+            2u);
+  EXPECT_EQ(stopper.calls, 2);
+  Trace trace;
+  EXPECT_EQ(WalkKeyTree(kHkeyCurrentUser, u"Software\\Tree", kSam, Record, WALK_KEYS, &trace), 0u);
+  EXPECT_EQ(EnumValues(kHkeyCurrentUser, u"Software\\Tree", kSam, Record, 0, &trace), 0u);
+  EXPECT_TRUE(trace.lines.empty());
+}
+
+TEST_F(RegistryAccessTest, MissingKeyWalksNothing) {
+  Trace trace;
+  EXPECT_EQ(WalkKeyTree(kHkeyCurrentUser, u"Software\\Gone", kSam, Record,
+                        WALK_VALUES | WALK_KEYS | WALK_RECURSE, &trace),
+            0u);
+  EXPECT_TRUE(trace.lines.empty());
+}
+
+// A chain far deeper than any real registry: the walk ends (at the stack
+// guard where the thread's stack is small) instead of overflowing.
+TEST_F(RegistryAccessTest, DeepChainEndsWithoutExhaustingTheStack) {
+  std::u16string path = u"Software\\Deep";
+  HKey key;
+  for (int i = 0; i < 1500; ++i) path += u"\\k";
+  ASSERT_EQ(reg_.RegCreateKeyExW(kHkeyCurrentUser, path, 0, platform::kKeyAllAccess, &key, nullptr),
+            0u);
+  reg_.RegCloseKey(key);
+  auto count = [](HKey, const char16_t*, const char16_t*, const uint8_t*, uint32_t, uint32_t,
+                  uint32_t, void*) -> uint32_t { return 1; };
+  const uint32_t total = WalkKeyTree(kHkeyCurrentUser, u"Software\\Deep", kSam, count,
+                                     WALK_KEYS | WALK_RECURSE, nullptr);
+  EXPECT_GT(total, 100u);
+  EXPECT_LE(total, 1501u);
+}
+
+TEST_F(RegistryAccessTest, DeleteKeyViewDeletesOneKeyAndRefusesAParent) {
+  EXPECT_EQ(DeleteKeyView(kHkeyCurrentUser, u"Software\\Tree\\A\\A1", kSam), 0u);
+  EXPECT_FALSE(Exists(u"Software\\Tree\\A\\A1"));
+  EXPECT_EQ(DeleteKeyView(kHkeyCurrentUser, u"Software\\Tree\\A", kSam),
+            platform::kRegAccessDenied);
+  EXPECT_TRUE(Exists(u"Software\\Tree\\A"));
+  EXPECT_EQ(DeleteKeyView(kHkeyCurrentUser, u"Software\\Tree\\Nope", kSam),
+            platform::kRegFileNotFound);
+}
+
+// A registry without the view-aware delete: the plain one is used.
+TEST_F(RegistryAccessTest, DeleteKeyViewFallsBackWithoutTheViewAwareCall) {
+  struct NoDeleteEx : platform::RegistryWrapper {
+    using RegistryWrapper::RegistryWrapper;
+    int plain = 0, ex = 0;
+    uint32_t RegDeleteKeyExW(HKey, std::u16string_view, uint32_t) override {
+      ++ex;
+      return platform::kRegCallNotImplemented;
+    }
+    uint32_t RegDeleteKeyW(HKey key, std::u16string_view path) override {
+      ++plain;
+      return RegistryWrapper::RegDeleteKeyW(key, path);
+    }
+  } old(&reg_);
+  for (const char16_t* path : {u"Software\\Plain\\One", u"Software\\Plain\\Two"}) {
+    HKey key;
+    ASSERT_EQ(
+        reg_.RegCreateKeyExW(kHkeyCurrentUser, path, 0, platform::kKeyAllAccess, &key, nullptr),
+        0u);
+    reg_.RegCloseKey(key);
+  }
+  SetEngineRegistry(&old);
+  EXPECT_EQ(DeleteKeyView(kHkeyCurrentUser, u"Software\\Plain\\One", kSam), 0u);
+  EXPECT_EQ(DeleteKeyView(kHkeyCurrentUser, u"Software\\Plain\\Two", kSam), 0u);
+  EXPECT_EQ(old.plain, 2);
+  EXPECT_EQ(old.ex, 1) << "the missing call is looked up once";
+  EXPECT_FALSE(Exists(u"Software\\Plain\\Two"));
+}
+
+TEST_F(RegistryAccessTest, ReflectionAndProtectionAreAbsentInMemory) {
+  HKey key;
+  ASSERT_EQ(reg_.RegOpenKeyExW(kHkeyCurrentUser, u"Software\\Tree", 0, kSam, &key), 0u);
+  EXPECT_FALSE(IsReflectionEnabled(key));
+  EXPECT_TRUE(DisableReflection(key));
+  reg_.RegCloseKey(key);
+
+  struct Protecting : platform::RegistryWrapper {
+    using RegistryWrapper::RegistryWrapper;
+    int asked = 0;
+    uint32_t SfcIsKeyProtected(HKey, std::u16string_view, uint32_t) override {
+      ++asked;
+      return 1;
+    }
+  } sfc(&reg_);
+  SetEngineRegistry(&sfc);
+  OsLevel = 2;  // before Vista, or 6.2 and later reporting 6.2: never asked
+  EXPECT_EQ(IsKeyProtectedBySfc(kHkeyCurrentUser, u"Software\\Tree", kSam), 0u);
+  EXPECT_EQ(sfc.asked, 0);
+  OsLevel = 3;
+  EXPECT_NE(IsKeyProtectedBySfc(kHkeyCurrentUser, u"Software\\Tree", kSam), 0u);
+  SetEngineRegistry(&reg_);
+  EXPECT_EQ(IsKeyProtectedBySfc(kHkeyCurrentUser, u"Software\\Tree", kSam), 0u);
+}
+
+TEST(FsRedirectionSwitchTest, DisablesAtOnceAndRevertsAtTheEnd) {
+  struct Redirection : platform::SystemWrapper {
+    Redirection() : SystemWrapper(platform::System::Default()) {}
+    int disables = 0, reverts = 0;
+    bool missing = false;
+    int Wow64DisableWow64FsRedirection(void** old) override {
+      if (missing) return -1;
+      ++disables;
+      *old = this;
+      return 1;
+    }
+    int Wow64RevertWow64FsRedirection(void* old) override {
+      if (missing) return -1;
+      EXPECT_EQ(old, this) << "the saved state goes back";
+      ++reverts;
+      return 1;
+    }
+  } system;
+  {
+    FsRedirectionSwitch redirection(true, &system);
+    EXPECT_EQ(system.disables, 1);
+    EXPECT_TRUE(redirection.disabled());
+  }
+  EXPECT_EQ(system.reverts, 1);
+  {
+    FsRedirectionSwitch later(false, &system);
+    EXPECT_EQ(system.disables, 1);
+  }
+  EXPECT_EQ(system.reverts, 1) << "nothing to revert";
+  system.missing = true;
+  FsRedirectionSwitch none(true, &system);
+  EXPECT_FALSE(none.available());
+  EXPECT_EQ(none.Disable(), 0);
+  EXPECT_EQ(none.Revert(), 0);
+}
+
+TEST(FsRedirectionSwitchTest, TheMachinesOwnSwitchWorks) {
+  FsRedirectionSwitch redirection(false);
+  const int disabled = redirection.Disable();
+  if (!redirection.available()) GTEST_SKIP() << "this system has no file-system redirection";
+  // A 64-bit process under Windows may be refused; what was switched off
+  // must switch back on.
+  if (disabled != 0) {
+    EXPECT_NE(redirection.Revert(), 0);
+  }
+  EXPECT_FALSE(redirection.disabled());
+}
+
+}  // namespace
