@@ -20,6 +20,7 @@ TEST(PrefixRegistry, PosixOnly) { GTEST_SKIP() << "hive files belong to the POSI
 #include <fstream>
 #include <sstream>
 
+#include "tests/platform/wineserver_lock.h"
 #include "platform/posix/prefix_registry.h"
 
 namespace platform::posix {
@@ -58,7 +59,6 @@ class PrefixRegistryTest : public testing::Test {
 
   void TearDown() override {
     StopLockHolder();
-    if (!serverDir_.empty()) fs::remove_all(serverDir_);
     fs::remove_all(prefix_);
   }
 
@@ -92,47 +92,12 @@ class PrefixRegistryTest : public testing::Test {
     return error == kRegSuccess ? std::u16string(text) : u"<no value>";
   }
 
-  // A child process that holds the lock a running wineserver holds.
-  void StartLockHolder() {
-    struct stat st;
-    ASSERT_EQ(stat(prefix_.c_str(), &st), 0);
-    char dir[128];
-    std::snprintf(dir, sizeof(dir), "/tmp/.wine-%u/server-%llx-%llx", getuid(),
-                  static_cast<unsigned long long>(st.st_dev),
-                  static_cast<unsigned long long>(st.st_ino));
-    serverDir_ = dir;
-    fs::create_directories(serverDir_);
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    holder_ = fork();
-    ASSERT_GE(holder_, 0);
-    if (holder_ == 0) {
-      const int fd = open((serverDir_ / "lock").c_str(), O_CREAT | O_RDWR, 0600);
-      struct flock lock = {};
-      lock.l_type = F_WRLCK;
-      lock.l_whence = SEEK_SET;
-      lock.l_len = 1;
-      fcntl(fd, F_SETLK, &lock);
-      (void)!write(ready[1], "x", 1);
-      pause();
-      _exit(0);
-    }
-    char c;
-    ASSERT_EQ(read(ready[0], &c, 1), 1);
-    close(ready[0]);
-    close(ready[1]);
-  }
+  void StartLockHolder() { ASSERT_TRUE(lock_.Hold(prefix_)); }
+  void StopLockHolder() { lock_.Release(); }
 
-  void StopLockHolder() {
-    if (holder_ <= 0) return;
-    kill(holder_, SIGKILL);
-    waitpid(holder_, nullptr, 0);
-    holder_ = -1;
-  }
 
   fs::path prefix_;
-  fs::path serverDir_;
-  pid_t holder_ = -1;
+  WineserverLock lock_;
   std::vector<std::string> reported_;
 };
 
