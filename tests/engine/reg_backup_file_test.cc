@@ -8,10 +8,12 @@
 #include <memory>
 #include <string>
 
+#include "modules/RegistryCleanerModule/dll/delete_entries.h"
 #include "modules/RegistryCleanerModule/dll/engine_state.h"
 #include "modules/RegistryCleanerModule/dll/module_resources.h"
 #include "modules/RegistryCleanerModule/dll/scanners/registry_access.h"
 #include "platform/memory/memory_registry.h"
+#include "platform/reg_file.h"
 #include "platform/unicode.h"
 #include "tests/engine/engine_test_support.h"
 
@@ -334,6 +336,58 @@ TEST_F(RestoreBatchTest, AnEarlierLongerBatchIsReplacedWhole) {
   EXPECT_TRUE(text.starts_with("@ECHO off\r\n"));
   EXPECT_EQ(text.find("xx"), std::string::npos);
   EXPECT_EQ(text.size(), written_);
+}
+
+}  // namespace
+
+namespace {
+
+// What a backup writes, imported again, gives back the tree exactly: every
+// value type, default values, names with quotes and backslashes. (The backup
+// format writes a REG_SZ as text up to its first NUL and a REG_DWORD as
+// dword:, so only malformed strings and DWORDs of another length than 4
+// bytes come back changed.)
+TEST_F(RegBackupFileTest, ImportingTheBackupRestoresTheDeletedTree) {
+  platform::memory::MemoryRegistry registry;
+  ASSERT_TRUE(registry
+                  .LoadHiveText(platform::memory::kMachineHive,
+                                "WINE REGISTRY Version 2\n"
+                                "[Software\\\\Gone]\n@=\"default text\"\n"
+                                "\"Quote\\\"d\"=\"a \\\"b\\\" c\\\\d\"\n"
+                                "\"Expand\"=str(2):\"%SystemRoot%\\\\x.dll\"\n"
+                                "\"Multi\"=str(7):\"one\\0two\\0\"\n"
+                                "\"Count\"=dword:0000002a\n"
+                                "\"Big\"=hex(b):01,02,03,04,05,06,07,08\n"
+                                "\"Bin\"=hex:00,ff,10\n"
+                                "\"None\"=hex(0):\n"
+                                "\"Back\\\\slash\"=dword:00000201\n"
+                                "[Software\\\\Gone\\\\Child]\n\"Path\"=\"C:\\\\Program Files\\\\Gone\\\\gone.exe\"\n"
+                                "[Software\\\\Gone\\\\Child\\\\Leaf]\n")
+                  .empty());
+  SetEngineRegistry(&registry);
+  Is64BitOs = true;
+  IsWow64 = true;
+  const platform::RegExportResult before =
+      platform::ExportRegFile(&registry, kHkeyLocalMachine, u"Software\\Gone", 0x100);
+  ASSERT_EQ(before.error, 0u);
+  ASSERT_TRUE(before.problems.empty());
+
+  std::unique_ptr<RegBackupFile> file(OpenBackupFile(folder_.path(), u"RoundTrip"));
+  ASSERT_GT(BackupKeyTree(kHkeyLocalMachine, u"Software\\Gone", ReadAccessMask(), file.get()), 0u);
+  file->Close();
+  DeleteKeyTree(kHkeyLocalMachine, u"Software\\Gone", ReadAccessMask());
+  platform::HKey gone;
+  ASSERT_NE(registry.RegOpenKeyExW(kHkeyLocalMachine, u"Software\\Gone", 0, 0x20119, &gone), 0u);
+
+  const platform::RegImportResult imported =
+      platform::ImportRegFile(&registry, ReadBytes(Path(u"RoundTrip")), 0x100);
+  EXPECT_TRUE(imported.recognized);
+  for (const auto& problem : imported.problems)
+    ADD_FAILURE() << "line " << problem.line << ": " << problem.message;
+  const platform::RegExportResult after =
+      platform::ExportRegFile(&registry, kHkeyLocalMachine, u"Software\\Gone", 0x100);
+  ASSERT_EQ(after.error, 0u);
+  EXPECT_EQ(after.bytes, before.bytes);
 }
 
 }  // namespace
