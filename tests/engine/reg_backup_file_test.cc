@@ -13,7 +13,9 @@
 #include "modules/RegistryCleanerModule/dll/module_resources.h"
 #include "modules/RegistryCleanerModule/dll/scanners/registry_access.h"
 #include "platform/memory/memory_registry.h"
+#include "framework/system_services.h"
 #include "platform/reg_file.h"
+#include "platform/registry_paths.h"
 #include "platform/unicode.h"
 #include "tests/engine/engine_test_support.h"
 
@@ -388,6 +390,58 @@ TEST_F(RegBackupFileTest, ImportingTheBackupRestoresTheDeletedTree) {
       platform::ExportRegFile(&registry, kHkeyLocalMachine, u"Software\\Gone", 0x100);
   ASSERT_EQ(after.error, 0u);
   EXPECT_EQ(after.bytes, before.bytes);
+}
+
+}  // namespace
+
+namespace {
+
+// Windows' own importer (reg.exe, under wine64) reads a backup back too.
+TEST_F(RegBackupFileTest, RegExeRestoresABackup) {
+#ifndef _WIN32
+  GTEST_SKIP() << "needs Windows' reg.exe: runs under wine64 only";
+#else
+  platform::Registry* reg = platform::Registry::Default();
+  const std::u16string path = u"Software\\RegcleanBackupWineTest";
+  platform::DeleteKeyTree(reg, platform::kHkeyCurrentUser, path, 0);
+  auto set = [&](const std::u16string& key, std::u16string_view name, uint32_t type,
+                 std::string_view bytes) {
+    platform::HKey handle;
+    uint32_t disposition = 0;
+    ASSERT_EQ(reg->RegCreateKeyExW(platform::kHkeyCurrentUser, key, 0, platform::kKeyAllAccess,
+                                   &handle, &disposition),
+              0u);
+    reg->RegSetValueExW(handle, name, type, reinterpret_cast<const uint8_t*>(bytes.data()),
+                        static_cast<uint32_t>(bytes.size()));
+    reg->RegCloseKey(handle);
+  };
+  auto units = [](std::u16string_view text) {
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2);
+  };
+  set(path, u"", platform::kRegSz, units(std::u16string(u"default\0", 8)));
+  set(path, u"q\"uo\\te", platform::kRegSz, units(std::u16string(u"C:\\x \"y\"\0", 9)));
+  set(path, u"expand", platform::kRegExpandSz, units(std::u16string(u"%SystemRoot%\\a\0", 15)));
+  set(path, u"multi", 7, units(std::u16string(u"a\0b\0\0", 5)));
+  set(path, u"dword", platform::kRegDword, std::string("\xff\x00\x00\x00", 4));
+  set(path, u"bin", 3, std::string("\x01\x02\x03", 3));
+  set(path + u"\\Sub", u"x", platform::kRegSz, units(std::u16string(u"\x00e9\0", 2)));
+  const platform::RegExportResult before =
+      platform::ExportRegFile(reg, platform::kHkeyCurrentUser, path, 0);
+  ASSERT_EQ(before.error, 0u);
+
+  std::unique_ptr<RegBackupFile> file(OpenBackupFile(folder_.path(), u"WineRoundTrip"));
+  ASSERT_GT(BackupKeyTree(platform::kHkeyCurrentUser, path, ReadAccessMask(), file.get()), 0u);
+  file->Close();
+  ASSERT_EQ(platform::DeleteKeyTree(reg, platform::kHkeyCurrentUser, path, 0), 0u);
+  const uint32_t run =
+      RunProcess(platform::FileSystem::Default()->GetSystemDirectory() + u"\\reg.exe",
+                 u"import \"" + Path(u"WineRoundTrip") + u"\"", 0, true, 30000, nullptr);
+  EXPECT_EQ(run, 0u);
+  const platform::RegExportResult after =
+      platform::ExportRegFile(reg, platform::kHkeyCurrentUser, path, 0);
+  EXPECT_EQ(after.bytes, before.bytes);
+  platform::DeleteKeyTree(reg, platform::kHkeyCurrentUser, path, 0);
+#endif
 }
 
 }  // namespace
