@@ -20,8 +20,8 @@ struct FileCache {
 };
 
 FileCache& Cache() {
-  static FileCache* cache = new FileCache();
-  return *cache;
+  static FileCache cache;
+  return cache;
 }
 
 // Marks a load and its parse as in progress; a clearing asked for meanwhile

@@ -17,10 +17,11 @@ namespace {
 std::mutex g_lock;
 
 // The environment of the current prefix. The registry is read once per
-// prefix; the block is never freed, so the reference stays valid.
+// prefix; blocks stay until the library is released, so references stay
+// valid.
 const EnvironmentBlock& Environment() {
-  static std::map<std::string, EnvironmentBlock>* const blocks =
-      new std::map<std::string, EnvironmentBlock>();
+  static std::map<std::string, EnvironmentBlock> blockStore;
+  std::map<std::string, EnvironmentBlock>* const blocks = &blockStore;
   const std::string prefix = posix::PrefixDirectory();
   std::lock_guard<std::mutex> lock(g_lock);
   auto found = blocks->find(prefix);

@@ -1,4 +1,5 @@
-// The POSIX registry: the Wine prefix's hives, saved at process exit.
+// The POSIX registry: the Wine prefix's hives, saved at process exit (or
+// when the library that holds this code is unloaded).
 #include <cstdlib>
 
 #include "platform/posix/prefix_registry.h"
@@ -9,17 +10,22 @@ namespace {
 
 posix::PrefixRegistry* g_registry = nullptr;
 
-void SaveAtExit() { g_registry->Flush(); }
+void SaveAtExit() {
+  if (g_registry != nullptr) g_registry->Flush();
+}
 
 }  // namespace
 
 Registry* Registry::Default() {
-  static Registry* const registry = [] {
-    g_registry = new posix::PrefixRegistry(posix::PrefixDirectory());
-    std::atexit(SaveAtExit);
-    return g_registry;
+  // A function-local object, so that it is released with the library that
+  // holds it; the save is registered after it is made, so it runs first.
+  static posix::PrefixRegistry registry(posix::PrefixDirectory());
+  static const bool saveRegistered = [] {
+    g_registry = &registry;
+    return std::atexit(SaveAtExit) == 0;
   }();
-  return registry;
+  (void)saveRegistered;
+  return &registry;
 }
 
 }  // namespace platform
