@@ -86,16 +86,16 @@ class NumberPrinter {
 
   // Formats with snprintf and puts the widened result, cut to the room left.
   template <typename T>
-  void Snprintf(const std::string& spec, T value) {
+  void Snprintf(const std::string& directive, T value) {
     char small[512];
-    int needed = std::snprintf(small, sizeof(small), spec.c_str(), value);
+    int needed = std::snprintf(small, sizeof(small), directive.c_str(), value);
     if (needed < 0) return;
     if (static_cast<size_t>(needed) < sizeof(small)) {
       PutAscii(std::string_view(small, static_cast<size_t>(needed)));
       return;
     }
     std::string large(static_cast<size_t>(needed) + 1, '\0');
-    needed = std::snprintf(large.data(), large.size(), spec.c_str(), value);
+    needed = std::snprintf(large.data(), large.size(), directive.c_str(), value);
     if (needed < 0) return;
     PutAscii(std::string_view(large.data(), static_cast<size_t>(needed)));
   }
@@ -182,19 +182,19 @@ class NumberPrinter {
     width = std::min(width, kMaxWidth);
     precision = std::min(precision, kMaxPrecision);
 
-    std::string spec(1, '%');
-    spec += flags;
-    if (width >= 0) spec += std::to_string(width);
+    std::string directive(1, '%');
+    directive += flags;
+    if (width >= 0) directive += std::to_string(width);
     if (precision >= 0) {
-      spec.push_back('.');
-      spec += std::to_string(precision);
+      directive.push_back('.');
+      directive += std::to_string(precision);
     }
 
     if (kFloat.find(conversion) != kFloat.npos) {
       const double number = arg->isInteger ? static_cast<double>(arg->integer) : arg->number;
       if (std::isfinite(number)) {
-        spec.push_back(static_cast<char>(conversion));
-        Snprintf(spec, number);
+        directive.push_back(static_cast<char>(conversion));
+        Snprintf(directive, number);
       } else {
         // Spelt out here: runtimes disagree on the names of infinity and NaN.
         const bool upper =
@@ -224,12 +224,12 @@ class NumberPrinter {
       default:
         break;
     }
-    spec += "ll";
-    spec.push_back(static_cast<char>(conversion));
+    directive += "ll";
+    directive.push_back(static_cast<char>(conversion));
     if (isSigned) {
-      Snprintf(spec, static_cast<long long>(value));
+      Snprintf(directive, static_cast<long long>(value));
     } else {
-      Snprintf(spec, static_cast<unsigned long long>(value));
+      Snprintf(directive, static_cast<unsigned long long>(value));
     }
     return j + 1;
   }

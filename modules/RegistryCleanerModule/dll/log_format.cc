@@ -10,7 +10,7 @@
 
 namespace {
 
-struct Spec {
+struct Conversion {
   std::string flags;
   bool leftAlign = false;
   bool hasWidth = false;
@@ -21,39 +21,39 @@ struct Spec {
   char conversion = 0;
 };
 
-// Appends text padded to the spec's width, without going past limit.
-void AppendPadded(const Spec& spec, std::string_view text, size_t limit, std::string* out) {
-  const size_t pad = spec.hasWidth && spec.width > text.size() ? spec.width - text.size() : 0;
+// Appends text padded to the conversion's width, without going past limit.
+void AppendPadded(const Conversion& conv, std::string_view text, size_t limit, std::string* out) {
+  const size_t pad = conv.hasWidth && conv.width > text.size() ? conv.width - text.size() : 0;
   auto room = [&] { return out->size() < limit ? limit - out->size() : 0; };
-  if (!spec.leftAlign) out->append(std::min(pad, room()), ' ');
+  if (!conv.leftAlign) out->append(std::min(pad, room()), ' ');
   out->append(text.substr(0, std::min(text.size(), room())));
-  if (spec.leftAlign) out->append(std::min(pad, room()), ' ');
+  if (conv.leftAlign) out->append(std::min(pad, room()), ' ');
 }
 
-std::u16string_view WideArgument(const char16_t* text, const Spec& spec) {
+std::u16string_view WideArgument(const char16_t* text, const Conversion& conv) {
   if (text == nullptr) return u"(null)";
   size_t n = 0;
-  while (text[n] != 0 && (!spec.hasPrecision || n < spec.precision)) ++n;
+  while (text[n] != 0 && (!conv.hasPrecision || n < conv.precision)) ++n;
   return std::u16string_view(text, n);
 }
 
 // Formats one numeric conversion through the C library.
 template <typename T>
-void AppendNumber(const Spec& spec, T value, size_t limit, std::string* out) {
+void AppendNumber(const Conversion& conv, T value, size_t limit, std::string* out) {
   char format[64];
-  std::snprintf(format, sizeof(format), "%%%s", spec.flags.c_str());
+  std::snprintf(format, sizeof(format), "%%%s", conv.flags.c_str());
   // At most 5 flags, two numbers clamped to the limit and 3 more letters:
-  // the specification always fits.
+  // the whole conversion always fits.
   size_t used = std::strlen(format);
-  if (spec.hasWidth) {
-    std::snprintf(format + used, sizeof(format) - used, "%zu", spec.width);
+  if (conv.hasWidth) {
+    std::snprintf(format + used, sizeof(format) - used, "%zu", conv.width);
     used = std::strlen(format);
   }
-  if (spec.hasPrecision) {
-    std::snprintf(format + used, sizeof(format) - used, ".%zu", spec.precision);
+  if (conv.hasPrecision) {
+    std::snprintf(format + used, sizeof(format) - used, ".%zu", conv.precision);
     used = std::strlen(format);
   }
-  std::snprintf(format + used, sizeof(format) - used, "%s%c", spec.length.c_str(), spec.conversion);
+  std::snprintf(format + used, sizeof(format) - used, "%s%c", conv.length.c_str(), conv.conversion);
   char small[128];
   const int n = std::snprintf(small, sizeof(small), format, value);
   if (n < 0) return;
@@ -92,27 +92,27 @@ bool FormatLogText(const char* format, va_list args, size_t limit, std::string* 
       ++p;
       continue;
     }
-    Spec spec;
+    Conversion conv;
     while (*p != 0 && std::strchr("-+ #0", *p) != nullptr) {
-      if (*p == '-') spec.leftAlign = true;
+      if (*p == '-') conv.leftAlign = true;
       // Each flag once: repeats mean nothing more to printf.
-      if (spec.flags.find(*p) == std::string::npos) spec.flags.push_back(*p);
+      if (conv.flags.find(*p) == std::string::npos) conv.flags.push_back(*p);
       ++p;
     }
     if (*p == '*') {
       const int width = va_arg(args, int);
       if (width < 0) {
-        spec.leftAlign = true;
-        if (spec.flags.find('-') == std::string::npos) spec.flags.push_back('-');
+        conv.leftAlign = true;
+        if (conv.flags.find('-') == std::string::npos) conv.flags.push_back('-');
       }
-      spec.hasWidth = true;
-      spec.width = clampSize(width < 0 ? -static_cast<long long>(width) : width);
+      conv.hasWidth = true;
+      conv.width = clampSize(width < 0 ? -static_cast<long long>(width) : width);
       ++p;
     } else if (*p >= '0' && *p <= '9') {
       long long width = 0;
       while (*p >= '0' && *p <= '9') width = std::min(width * 10 + (*p++ - '0'), 1ll << 40);
-      spec.hasWidth = true;
-      spec.width = clampSize(width);
+      conv.hasWidth = true;
+      conv.width = clampSize(width);
     }
     if (*p == '.') {
       ++p;
@@ -124,33 +124,33 @@ bool FormatLogText(const char* format, va_list args, size_t limit, std::string* 
         while (*p >= '0' && *p <= '9')
           precision = std::min(precision * 10 + (*p++ - '0'), 1ll << 40);
       }
-      spec.hasPrecision = precision >= 0;  // a negative precision counts as none
-      spec.precision = clampSize(precision);
+      conv.hasPrecision = precision >= 0;  // a negative precision counts as none
+      conv.precision = clampSize(precision);
     }
     if ((p[0] == 'h' && p[1] == 'h') || (p[0] == 'l' && p[1] == 'l')) {
-      spec.length.assign(2, *p);  // "hh" or "ll"
+      conv.length.assign(2, *p);  // "hh" or "ll"
       p += 2;
     } else if (*p != 0 && std::strchr("hljztL", *p) != nullptr) {
-      spec.length.assign(1, *p);
+      conv.length.assign(1, *p);
       ++p;
     }
-    spec.conversion = *p;
-    if (spec.conversion == 0) return false;
+    conv.conversion = *p;
+    if (conv.conversion == 0) return false;
     ++p;
-    const std::string& len = spec.length;
-    switch (spec.conversion) {
+    const std::string& len = conv.length;
+    switch (conv.conversion) {
       case 'd':
       case 'i':
         if (len == "l") {
-          AppendNumber(spec, va_arg(args, long), limit, out);
+          AppendNumber(conv, va_arg(args, long), limit, out);
         } else if (len == "ll") {
-          AppendNumber(spec, va_arg(args, long long), limit, out);
+          AppendNumber(conv, va_arg(args, long long), limit, out);
         } else if (len == "j") {
-          AppendNumber(spec, va_arg(args, intmax_t), limit, out);
+          AppendNumber(conv, va_arg(args, intmax_t), limit, out);
         } else if (len == "z" || len == "t") {
-          AppendNumber(spec, va_arg(args, ptrdiff_t), limit, out);
+          AppendNumber(conv, va_arg(args, ptrdiff_t), limit, out);
         } else if (len.empty() || len == "h" || len == "hh") {
-          AppendNumber(spec, va_arg(args, int), limit, out);
+          AppendNumber(conv, va_arg(args, int), limit, out);
         } else {
           return false;
         }
@@ -160,15 +160,15 @@ bool FormatLogText(const char* format, va_list args, size_t limit, std::string* 
       case 'x':
       case 'X':
         if (len == "l") {
-          AppendNumber(spec, va_arg(args, unsigned long), limit, out);
+          AppendNumber(conv, va_arg(args, unsigned long), limit, out);
         } else if (len == "ll") {
-          AppendNumber(spec, va_arg(args, unsigned long long), limit, out);
+          AppendNumber(conv, va_arg(args, unsigned long long), limit, out);
         } else if (len == "j") {
-          AppendNumber(spec, va_arg(args, uintmax_t), limit, out);
+          AppendNumber(conv, va_arg(args, uintmax_t), limit, out);
         } else if (len == "z" || len == "t") {
-          AppendNumber(spec, va_arg(args, size_t), limit, out);
+          AppendNumber(conv, va_arg(args, size_t), limit, out);
         } else if (len.empty() || len == "h" || len == "hh") {
-          AppendNumber(spec, va_arg(args, unsigned int), limit, out);
+          AppendNumber(conv, va_arg(args, unsigned int), limit, out);
         } else {
           return false;
         }
@@ -182,44 +182,44 @@ bool FormatLogText(const char* format, va_list args, size_t limit, std::string* 
       case 'a':
       case 'A':
         if (len == "L") {
-          AppendNumber(spec, va_arg(args, long double), limit, out);
+          AppendNumber(conv, va_arg(args, long double), limit, out);
         } else if (len.empty() || len == "l") {
-          spec.length.clear();
-          AppendNumber(spec, va_arg(args, double), limit, out);
+          conv.length.clear();
+          AppendNumber(conv, va_arg(args, double), limit, out);
         } else {
           return false;
         }
         break;
       case 'p':
         if (!len.empty()) return false;
-        AppendNumber(spec, va_arg(args, void*), limit, out);
+        AppendNumber(conv, va_arg(args, void*), limit, out);
         break;
       case 'c':
         if (len == "l") {
           const char16_t unit = static_cast<char16_t>(va_arg(args, int));
-          AppendPadded(spec, platform::U16ToAnsi(std::u16string_view(&unit, 1)), limit, out);
+          AppendPadded(conv, platform::U16ToAnsi(std::u16string_view(&unit, 1)), limit, out);
         } else if (len.empty()) {
           const char c = static_cast<char>(va_arg(args, int));
-          AppendPadded(spec, std::string_view(&c, 1), limit, out);
+          AppendPadded(conv, std::string_view(&c, 1), limit, out);
         } else {
           return false;
         }
         break;
       case 's':
       case 'S':
-        if (len == "l" || spec.conversion == 'S') {
+        if (len == "l" || conv.conversion == 'S') {
           if (!len.empty() && len != "l") return false;
           const char16_t* text = va_arg(args, const char16_t*);
-          AppendPadded(spec, platform::U16ToAnsi(WideArgument(text, spec)), limit, out);
+          AppendPadded(conv, platform::U16ToAnsi(WideArgument(text, conv)), limit, out);
         } else if (len.empty() || len == "h") {
           const char* text = va_arg(args, const char*);
           std::string_view view = text == nullptr ? std::string_view("(null)") : text;
-          if (spec.hasPrecision && text != nullptr) {
+          if (conv.hasPrecision && text != nullptr) {
             size_t n = 0;
-            while (n < spec.precision && text[n] != 0) ++n;
+            while (n < conv.precision && text[n] != 0) ++n;
             view = std::string_view(text, n);
           }
-          AppendPadded(spec, view, limit, out);
+          AppendPadded(conv, view, limit, out);
         } else {
           return false;
         }
