@@ -6,13 +6,9 @@
 #include "framework/system_services.h"
 #include "platform/profile.h"
 #include "support/kv_ini_file_reader.h"
+#include "support/kv_path.h"
 
 namespace {
-
-std::u16string FolderOf(std::u16string_view path) {
-  const size_t slash = path.find_last_of(u"\\/");
-  return slash == std::u16string_view::npos ? std::u16string() : std::u16string(path.substr(0, slash));
-}
 
 bool Exists(platform::FileSystem* fs, const std::u16string& path) {
   return fs->GetFileAttributes(path) != platform::kInvalidFileAttributes;
@@ -21,10 +17,10 @@ bool Exists(platform::FileSystem* fs, const std::u16string& path) {
 // The library's folder, then one and two folders higher.
 std::vector<std::u16string> ModuleFolders(platform::System* system) {
   std::vector<std::u16string> folders;
-  std::u16string folder = FolderOf(GetModuleFilePath(system));
+  std::u16string folder = KvOSAL::ParentFolder(GetModuleFilePath(system));
   for (int i = 0; i < 3; ++i) {
     folders.push_back(folder);
-    folder = FolderOf(folder);
+    folder = KvOSAL::ParentFolder(folder);
   }
   return folders;
 }
@@ -36,7 +32,7 @@ bool g_installConfigPathSet = false;
 }  // namespace
 
 std::u16string InstallConfigFile(platform::System* system, platform::FileSystem* fs) {
-  const std::u16string host = FolderOf(GetHostFilePath(system)) + u"\\install.cfg";
+  const std::u16string host = KvOSAL::ParentFolder(GetHostFilePath(system)) + u"\\install.cfg";
   if (Exists(fs, host)) return host;
   const std::vector<std::u16string> folders = ModuleFolders(system);
   for (size_t i = 0; i + 1 < folders.size(); ++i) {
@@ -70,7 +66,7 @@ std::u16string InstallConfigPath(platform::System* system, platform::FileSystem*
   auto hasLanguage = [](const std::u16string& path) {
     return !platform::GetPrivateProfileString(u"Install", u"Language", u"", path).empty();
   };
-  std::vector<std::u16string> candidates{FolderOf(GetHostFilePath(system)) + u"\\Install.cfg"};
+  std::vector<std::u16string> candidates{KvOSAL::ParentFolder(GetHostFilePath(system)) + u"\\Install.cfg"};
   const std::vector<std::u16string> folders = ModuleFolders(system);
   for (const std::u16string& folder : folders) candidates.push_back(folder + u"\\Install.cfg");
   g_installConfigPath = longForm(candidates.back());

@@ -7,6 +7,7 @@
 #include "platform/file_system.h"
 #include "platform/library.h"
 #include "platform/profile.h"
+#include "support/kv_path.h"
 
 namespace {
 
@@ -69,11 +70,6 @@ platform::LibraryHandle g_languageLibrary = nullptr;
 bool g_searchDone = false;
 bool g_ownsLanguageModule = false;
 int g_tempNumber = 0;
-
-std::u16string FolderOf(const std::u16string& path) {
-  const size_t slash = path.find_last_of(u"\\/");
-  return slash == std::u16string::npos ? std::u16string() : path.substr(0, slash);
-}
 
 // Loads path as a language library; true when it holds texts.
 bool TryLanguageLibrary(const std::u16string& path) {
@@ -149,7 +145,7 @@ std::u16string ReadProfileString(std::u16string_view section, std::u16string_vie
                                  std::u16string_view defaultValue, std::u16string_view path,
                                  platform::System* system) {
   std::u16string file(path);
-  if (file.empty()) file = FolderOf(GetHostFilePath(system)) + u"\\install.cfg";
+  if (file.empty()) file = KvOSAL::ParentFolder(GetHostFilePath(system)) + u"\\install.cfg";
   return platform::GetPrivateProfileString(section, key, defaultValue, file);
 }
 

@@ -6,6 +6,7 @@
 #include "framework/system_services.h"
 #include "platform/case_fold.h"
 #include "support/json_value.h"
+#include "support/kv_path.h"
 
 static_assert(sizeof(IpcChar) == sizeof(char16_t), "channel text is UTF-16");
 
@@ -39,12 +40,6 @@ std::u16string WriteSole(const JsonObject& object) {
   return text;
 }
 
-// The folder holding a file or folder, without a trailing separator.
-std::u16string ParentOf(std::u16string_view path) {
-  const size_t slash = path.find_last_of(u"\\/");
-  return slash == std::u16string_view::npos ? std::u16string()
-                                            : std::u16string(path.substr(0, slash));
-}
 
 }  // namespace
 
@@ -196,12 +191,12 @@ bool SendServiceRequest(IpcClient* client, std::u16string_view channel, std::u16
 }
 
 std::u16string IpcLibraryPath(std::u16string_view modulePath) {
-  const std::u16string above = ParentOf(ParentOf(modulePath));
+  const std::u16string above = KvOSAL::ParentFolder(KvOSAL::ParentFolder(modulePath));
   return above + u"\\common\\asp_ipc32.dll";
 }
 
 std::u16string ServiceProviderPath(std::u16string_view modulePath) {
-  return ParentOf(ParentOf(ParentOf(modulePath))) + u"\\" + kServiceProviderProgram;
+  return KvOSAL::ParentFolder(KvOSAL::ParentFolder(KvOSAL::ParentFolder(modulePath))) + u"\\" + kServiceProviderProgram;
 }
 
 bool EnsureServiceProvider(bool mayStart, std::u16string_view modulePath, platform::System* system,
@@ -215,7 +210,7 @@ bool EnsureServiceProvider(bool mayStart, std::u16string_view modulePath, platfo
   // Start the program itself, asking for elevation where there is such a thing.
   const std::u16string program = ServiceProviderPath(modulePath);
   const std::u16string verb = IsVistaOrLater(system) ? u"runas" : u"";
-  system->ShellExecute(verb, program, u" /register", ParentOf(program), kShowNormal);
+  system->ShellExecute(verb, program, u" /register", KvOSAL::ParentFolder(program), kShowNormal);
   for (int look = 0; look < 20; ++look) {
     system->Sleep(250);
     StartServiceProvider(system, registry);

@@ -268,4 +268,10 @@ bool KvPath::AppendRelativeDirectory(std::u16string_view text) {
   return Compose(drive, combined, name, extension);
 }
 
+std::u16string ParentFolder(std::u16string_view path) {
+  const size_t slash = path.find_last_of(u"\\/");
+  return slash == std::u16string_view::npos ? std::u16string()
+                                            : std::u16string(path.substr(0, slash));
+}
+
 }  // namespace KvOSAL

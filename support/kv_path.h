@@ -76,4 +76,8 @@ class KvPath {
   mutable std::u16string extension_;
 };
 
+// The folder holding a file or folder (everything before the last "\" or
+// "/"), without a trailing separator; empty when the path has none.
+std::u16string ParentFolder(std::u16string_view path);
+
 }  // namespace KvOSAL

@@ -203,22 +203,7 @@ class PosixSystem final : public System {
     return static_cast<uint64_t>(ts.tv_sec) * 1000ull +
            static_cast<uint64_t>(ts.tv_nsec) / 1000000ull;
   }
-  LocalTime GetLocalTime() override {
-    timespec ts;
-    clock_gettime(CLOCK_REALTIME, &ts);
-    tm parts;
-    localtime_r(&ts.tv_sec, &parts);
-    LocalTime t;
-    t.year = static_cast<uint16_t>(parts.tm_year + 1900);
-    t.month = static_cast<uint16_t>(parts.tm_mon + 1);
-    t.dayOfWeek = static_cast<uint16_t>(parts.tm_wday);
-    t.day = static_cast<uint16_t>(parts.tm_mday);
-    t.hour = static_cast<uint16_t>(parts.tm_hour);
-    t.minute = static_cast<uint16_t>(parts.tm_min);
-    t.second = static_cast<uint16_t>(parts.tm_sec > 59 ? 59 : parts.tm_sec);
-    t.milliseconds = static_cast<uint16_t>(ts.tv_nsec / 1000000);
-    return t;
-  }
+  LocalTime GetLocalTime() override { return FileTimeToLocalTime(GetSystemTimeAsFileTime()); }
   uint64_t GetSystemTimeAsFileTime() override {
     timespec ts;
     clock_gettime(CLOCK_REALTIME, &ts);

@@ -7,14 +7,9 @@
 #include "framework/system_services.h"
 #include "platform/unicode.h"
 #include "support/json_value.h"
+#include "support/kv_path.h"
 
 namespace {
-
-std::u16string FolderOf(std::u16string_view path) {
-  const size_t slash = path.find_last_of(u"\\/");
-  return slash == std::u16string_view::npos ? std::u16string()
-                                            : std::u16string(path.substr(0, slash));
-}
 
 std::u16string Number(uint64_t value) {
   const std::string digits = std::to_string(value);
@@ -82,7 +77,7 @@ bool ParseServiceProviderArguments(int argc, const std::u16string* argv,
 ServiceProvider::ServiceProvider(ServiceProviderOptions options, platform::System* system,
                                  platform::FileSystem* fs)
     : options_(std::move(options)), system_(system), fs_(fs) {
-  const std::u16string root = FolderOf(GetHostFilePath(system_));
+  const std::u16string root = KvOSAL::ParentFolder(GetHostFilePath(system_));
   if (options_.modulePath.empty())
     options_.modulePath = root + u"\\modules\\RegistryCleanerModule\\RegistryCleanerModule.dll";
   if (options_.ipcPath.empty()) options_.ipcPath = root + u"\\modules\\common\\asp_ipc32.dll";
