@@ -1,0 +1,170 @@
+// The shared DLL check on a large machine: a win64 prefix whose SharedDlls
+// keys hold 100,000 values in each view, half of them naming files that are
+// gone. The engine's whole check (hive load, the counting pass, the scan with
+// its log) against a lower bound: a program that loads the same hive,
+// enumerates those values once and looks each named file up once. Each side
+// runs in a child process of its own, so that its peak memory is its own.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "modules/RegistryCleanerModule/dll/engine_state.h"
+#include "modules/RegistryCleanerModule/dll/my_logfile.h"
+#include "modules/RegistryCleanerModule/dll/scan_driver.h"
+#include "modules/RegistryCleanerModule/dll/scanners/path_resolution.h"
+#include "modules/RegistryCleanerModule/dll/scanners/registry_access.h"
+#include "platform/file_system.h"
+#include "platform/posix/prefix_registry.h"
+#include "platform/posix/wine_prefix.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kValuesPerView = 100000;
+constexpr int kPerFolder = 1000;
+constexpr char16_t kNative[] = u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
+constexpr char16_t kWow[] =
+    u"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
+
+// "C:\Shared\<view>\d<NNN>\lib<NNNNNN>.dll"; even numbers exist.
+std::string FileName(const char* view, int i, bool escaped) {
+  const char* sep = escaped ? "\\\\" : "\\";
+  char name[96];
+  std::snprintf(name, sizeof(name), "C:%sShared%s%s%sd%03d%slib%06d.dll", sep, sep, view, sep,
+                i / kPerFolder, sep, i);
+  return name;
+}
+
+const fs::path& Prefix() {
+  static const fs::path prefix = [] {
+    char pattern[] = "/tmp/regclean-bench-dlls.XXXXXX";
+    const fs::path dir = mkdtemp(pattern);
+    fs::create_directories(dir / "dosdevices");
+    fs::create_symlink("../drive_c", dir / "dosdevices" / "c:");
+    fs::create_symlink("/", dir / "dosdevices" / "z:");
+    std::ofstream hive(dir / "system.reg", std::ios::binary);
+    hive << "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n";
+    for (const char* view : {"64", "32"}) {
+      hive << "\n[Software\\\\" << (view[0] == '3' ? "Wow6432Node\\\\" : "")
+           << "Microsoft\\\\Windows\\\\CurrentVersion\\\\SharedDlls] 1733000000\n"
+           << "#time=1d9a0b0c0d0e0f0\n";
+      for (int i = 0; i < kValuesPerView; ++i) {
+        hive << "\"" << FileName(view, i, true) << "\"=dword:00000001\n";
+        if (i % 2 == 0) {
+          char folder[16], file[32];
+          std::snprintf(folder, sizeof(folder), "d%03d", i / kPerFolder);
+          std::snprintf(file, sizeof(file), "lib%06d.dll", i);
+          const fs::path path = dir / "drive_c" / "Shared" / view / folder;
+          if (i % kPerFolder == 0) fs::create_directories(path);
+          const fs::path filePath = path / file;
+          std::ofstream(filePath).put('x');
+        }
+      }
+    }
+    return dir;
+  }();
+  return prefix;
+}
+
+struct ChildResult {
+  double seconds = 0;
+  double peakMb = 0;
+  int problems = -1;
+};
+
+// Runs work in a child process and measures its time and peak resident
+// memory; the problem count it returns comes back through a file.
+template <typename Work>
+ChildResult InChild(Work work) {
+  const fs::path out = Prefix() / "result.txt";
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int problems = work();
+    std::ofstream(out) << problems;
+    _exit(0);
+  }
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  ChildResult result;
+  result.seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  result.peakMb = static_cast<double>(usage.ru_maxrss) / 1024;
+  std::ifstream(out) >> result.problems;
+  return result;
+}
+
+int EngineCheck() {
+  platform::posix::SetPrefixDirectory(Prefix().string());
+  platform::posix::PrefixRegistry registry(Prefix().string());
+  SetEngineRegistry(&registry);
+  InitPlatformFacts();
+  SetPathResolverFacts(ResolverFacts{Is64BitOs, IsWow64, OsLevel});
+  const std::string logPath = (Prefix() / "check.log").string();
+  MyLogfile log(("Z:" + logPath).c_str(), 0x400000, MyLogfile::kCloseAfterWrite, 0xc800000);
+  SetEngineLog(&log);
+  RegCleanerEngine engine;
+  engine.mode = Scan;
+  TotalKeyCount = 0;
+  const auto problems = static_cast<int>(RegCleanerThread(&engine));
+  SetEngineLog(nullptr);
+  return problems;
+}
+
+int LowerBound() {
+  platform::posix::SetPrefixDirectory(Prefix().string());
+  platform::posix::PrefixRegistry registry(Prefix().string());
+  platform::FileSystem* fs = platform::FileSystem::Default();
+  int missing = 0;
+  for (const char16_t* path : {kNative, kWow}) {
+    platform::HKey key;
+    if (registry.RegOpenKeyExW(platform::kHkeyLocalMachine, path, 0,
+                               platform::kKeyRead | platform::kKeyWow64_64Key, &key) != 0)
+      continue;
+    char16_t name[4096];
+    for (uint32_t i = 0;; ++i) {
+      uint32_t chars = 4096;
+      if (registry.RegEnumValueW(key, i, name, &chars, nullptr, nullptr, nullptr) != 0) break;
+      if (fs->GetFileAttributes(std::u16string_view(name, chars)) ==
+          platform::kInvalidFileAttributes)
+        ++missing;
+    }
+    registry.RegCloseKey(key);
+  }
+  return missing;
+}
+
+void BM_SharedDllCheckAgainstLowerBound(benchmark::State& state) {
+  Prefix();  // built outside the timing
+  ChildResult check, bound;
+  for (auto _ : state) {
+    check = InChild(EngineCheck);
+    bound = InChild(LowerBound);
+    state.SetIterationTime(check.seconds);
+  }
+  if (check.problems != kValuesPerView || bound.problems != kValuesPerView)
+    state.SkipWithError("the check and the lower bound disagree on the problems");
+  state.counters["problems"] = check.problems;
+  state.counters["check_s"] = check.seconds;
+  state.counters["bound_s"] = bound.seconds;
+  state.counters["time_ratio"] = check.seconds / bound.seconds;
+  state.counters["check_peak_MB"] = check.peakMb;
+  state.counters["bound_peak_MB"] = bound.peakMb;
+  state.counters["memory_ratio"] = check.peakMb / bound.peakMb;
+}
+BENCHMARK(BM_SharedDllCheckAgainstLowerBound)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(3);
+
+}  // namespace

@@ -1,0 +1,228 @@
+// The engine's run pieces that do not need a whole module: the progress
+// step's pacing, the expected durations and what a run teaches them, the
+// problem log lines and the key actions per mode, and the lockout mutex.
+#include "modules/RegistryCleanerModule/dll/scan_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "modules/RegistryCleanerModule/dll/engine_lifecycle.h"
+#include "modules/RegistryCleanerModule/dll/problem_handling.h"
+#include "modules/RegistryCleanerModule/dll/scanners/registry_access.h"
+#include "platform/memory/memory_registry.h"
+#include "tests/engine/engine_test_support.h"
+#include "tests/engine/log_capture.h"
+
+namespace {
+
+// A tick count the test moves by hand.
+class ManualTicks : public platform::SystemWrapper {
+ public:
+  ManualTicks() : SystemWrapper(platform::System::Default()) {}
+  uint32_t GetTickCount() override { return ticks; }
+  uint32_t ticks = 100000;
+};
+
+class ProgressStepTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ProcessedKeyCount = 0;
+    LastPermille = 0;
+    LastReportTick = 0;
+  }
+  void TearDown() override { TotalKeyCount = 0; }
+  RegCleanerEngine engine_;
+  ManualTicks clock_;
+};
+
+TEST_F(ProgressStepTest, ReportsEachNewThousandthAtMostEvery111Ms) {
+  TotalKeyCount = 2000;
+  EXPECT_EQ(ProgressStep(&engine_, &clock_), 1);  // 0 per mille: nothing new
+  EXPECT_EQ(LastReportTick, 0u);
+  EXPECT_EQ(ProgressStep(&engine_, &clock_), 2);  // 1 per mille, long after the last report
+  EXPECT_EQ(LastPermille, 1);
+  EXPECT_EQ(LastReportTick, 100000u);
+  clock_.ticks += 111;  // not more than 111 ms: computed but not sent
+  ProgressStep(&engine_, &clock_);
+  ProgressStep(&engine_, &clock_);
+  EXPECT_EQ(LastPermille, 2);
+  EXPECT_EQ(LastReportTick, 100000u);
+  clock_.ticks += 1;
+  ProgressStep(&engine_, &clock_);
+  ProgressStep(&engine_, &clock_);
+  EXPECT_EQ(LastReportTick, 100112u);
+}
+
+TEST_F(ProgressStepTest, WithoutATotalOnlyCounts) {
+  TotalKeyCount = 0;
+  for (int i = 1; i <= 5; ++i) EXPECT_EQ(ProgressStep(&engine_, &clock_), i);
+  EXPECT_EQ(LastPermille, 0);
+  EXPECT_EQ(LastReportTick, 0u);
+}
+
+TEST_F(ProgressStepTest, PastTheCountedTotalOnlyTheFirstStepIsSent) {
+  TotalKeyCount = 2;
+  ProgressStep(&engine_, &clock_);
+  clock_.ticks += 200;
+  ProgressStep(&engine_, &clock_);  // 1000 per mille
+  EXPECT_EQ(LastReportTick, 100200u);
+  clock_.ticks += 200;
+  ProgressStep(&engine_, &clock_);  // 1500: the display is at 100 already
+  EXPECT_EQ(LastPermille, 1500);
+  EXPECT_EQ(LastReportTick, 100200u);
+}
+
+TEST(ExpectedDuration, FromStoredTimes) {
+  struct Row {
+    int32_t slow, fast, runs;
+    uint32_t check, resolve;
+  };
+  const Row rows[] = {
+      {0, 0, 0, 240000, 240000},      {0, 5000, 3, 240000, 240000},
+      {80000, 0, 0, 80000, 20000},    {80000, 0, 1, 20000, 20000},
+      {80000, 30000, 0, 80000, 30000}, {80000, 30000, 2, 30000, 30000},
+      {10003, 0, 1, 2500, 2500},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(testing::Message() << row.slow << " " << row.fast << " " << row.runs);
+    RegCleanerEngine engine;
+    engine.slowExecuteTime = row.slow;
+    engine.fastExecuteTime = row.fast;
+    engine.runsThisBoot = row.runs;
+    EXPECT_EQ(ExpectedCheckDuration(engine), row.check);
+    EXPECT_EQ(ExpectedResolveDuration(engine), row.resolve);
+  }
+}
+
+TEST(Measurement, KeepsTheMaximumUnlessAFirstRunIsMuchFaster) {
+  struct Row {
+    int32_t slow, fast, runs, elapsed;
+    int32_t newSlow, newFast;
+  };
+  const Row rows[] = {
+      {0, 0, 0, 5000, 5000, 0},            // first ever run
+      {10000, 0, 0, 8000, 8000, 0},        // first run of a boot, 20 % faster: replaces
+      {10000, 0, 0, 9000, 10000, 0},       // only 10 % faster: kept
+      {10000, 0, 0, 12000, 12000, 0},      // slower: the new maximum
+      {10000, 0, 1, 3000, 10000, 3000},    // second run of a boot learns the fast time
+      {10000, 4000, 1, 3000, 10000, 3000}, // ... and a much faster one replaces it
+      {10000, 4000, 2, 3000, 10000, 4000}, // later runs only raise it
+      {10000, 4000, 2, 11000, 11000, 11000},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(testing::Message() << row.slow << " " << row.fast << " " << row.runs << " "
+                                    << row.elapsed);
+    RegCleanerEngine engine;
+    engine.slowExecuteTime = row.slow;
+    engine.fastExecuteTime = row.fast;
+    engine.runsThisBoot = row.runs;
+    UpdateMeasurement(&engine, row.elapsed);
+    EXPECT_EQ(engine.slowExecuteTime, row.newSlow);
+    EXPECT_EQ(engine.fastExecuteTime, row.newFast);
+    EXPECT_EQ(engine.runsThisBoot, row.runs + 1);
+  }
+}
+
+TEST(LogProblem, KeyValueAndMissingLines) {
+  engine_test::CapturedLog log;
+  LogProblem(platform::kHkeyLocalMachine, u"SOFTWARE\\A", u"v", u"C:\\gone.dll");
+  LogProblem(platform::kHkeyCurrentUser, u"Software\\B", u"", u"");
+  LogProblem(platform::kNullKey, u"Rel\\C", u"w", u"x");
+  LogProblem(platform::kNullKey, u"Rel\\D", u"", u"");
+  LogProblem(platform::kHkeyLocalMachine, u"", u"v", u"only missing");
+  EXPECT_EQ(log.Lines(), (std::vector<std::string>{
+                             "08 Key: HKEY_LOCAL_MACHINE\\SOFTWARE\\A - Value: v",
+                             "07 Missing: C:\\gone.dll",
+                             "08 Key: HKEY_CURRENT_USER\\Software\\B",
+                             "08 Key: .\\Rel\\C - Value: w",
+                             "07 Missing: x",
+                             "08 Key: .\\Rel\\D",
+                             "07 Missing: only missing",
+                         }));
+}
+
+class ProblemKeyTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(registry_
+                    .LoadHiveText(platform::memory::kMachineHive,
+                                  "WINE REGISTRY Version 2\n"
+                                  "[Software\\\\Gone]\n\"a\"=\"1\"\n"
+                                  "[Software\\\\Gone\\\\Child]\n\"b\"=dword:00000002\n")
+                    .empty());
+    SetEngineRegistry(&registry_);
+    engine_.ignoreList = std::make_unique<BufferedStringListW>("IgnoreList", 16);
+  }
+  void TearDown() override { SetEngineRegistry(nullptr); }
+  bool Exists() {
+    platform::HKey key;
+    if (registry_.RegOpenKeyExW(platform::kHkeyLocalMachine, u"Software\\Gone", 0,
+                                platform::kKeyRead, &key) != 0)
+      return false;
+    registry_.RegCloseKey(key);
+    return true;
+  }
+  platform::memory::MemoryRegistry registry_;
+  RegCleanerEngine engine_;
+  engine_test::TempFolder folder_;
+};
+
+TEST_F(ProblemKeyTest, EachModeDoesItsPart) {
+  constexpr uint32_t kAccess = platform::kKeyAllAccess;
+  EXPECT_EQ(HandleProblemKey(&engine_, platform::kHkeyLocalMachine, u"Software\\Gone", kAccess,
+                             KeyCount, nullptr),
+            1u);
+  EXPECT_EQ(HandleProblemKey(&engine_, platform::kHkeyLocalMachine, u"Software\\Gone", kAccess,
+                             Scan, nullptr),
+            1u);
+  EXPECT_EQ(HandleProblemKey(&engine_, platform::kHkeyLocalMachine, u"Software\\Gone", kAccess, 5,
+                             nullptr),
+            0u);
+  EXPECT_TRUE(Exists());
+  EXPECT_EQ(engine_.ignoreList->Count(), 0);
+
+  std::unique_ptr<RegBackupFile> file(OpenBackupFile(folder_.path(), u"Keys"));
+  EXPECT_EQ(HandleProblemKey(&engine_, platform::kHkeyLocalMachine, u"Software\\Gone", kAccess,
+                             Backup, file.get()),
+            1u);
+  EXPECT_TRUE(Exists());
+  EXPECT_EQ(HandleProblemKey(&engine_, platform::kHkeyLocalMachine, u"Software\\Gone", kAccess,
+                             BackupAndClean, file.get()),
+            1u);
+  EXPECT_FALSE(Exists());
+  EXPECT_EQ(engine_.ignoreList->Count(), 2);  // the entry and its record
+  file->Close();
+  // The key's whole tree is in the backup, before the deletion took it.
+  const std::string bytes = engine_test::ReadBytes(folder_.File(u"Keys.reg"));
+  EXPECT_NE(bytes.find(engine_test::Utf16Le(u"[HKEY_LOCAL_MACHINE\\Software\\Gone\\Child]\r\n"
+                                            u"\"b\"=dword:00000002")),
+            std::string::npos);
+
+  // A key the ignore list remembers is left alone.
+  ASSERT_TRUE(registry_
+                  .LoadHiveText(platform::memory::kMachineHive,
+                                "WINE REGISTRY Version 2\n[Software\\\\Gone]\n")
+                  .empty());
+  EXPECT_EQ(HandleProblemKey(&engine_, platform::kHkeyLocalMachine, u"Software\\Gone", kAccess,
+                             Clean, nullptr),
+            0u);
+  EXPECT_TRUE(Exists());
+}
+
+TEST(LockoutMutex, SeenByOthersWhileHeld) {
+  platform::System* system = platform::System::Default();
+  const std::u16string name = u"Global\\RegCleanerDll Multiple Instance Lockout";
+  RegCleanerEngine engine;
+  TakeLockoutMutex(&engine, system);
+  ASSERT_NE(engine.lockoutMutex, nullptr);
+  platform::MutexHandle other = system->OpenMutex(name);
+  EXPECT_NE(other, nullptr);
+  system->CloseMutex(other);
+  ReleaseLockoutMutex(&engine, system);
+  EXPECT_EQ(engine.lockoutMutex, nullptr);
+  EXPECT_EQ(system->OpenMutex(name), nullptr);
+}
+
+}  // namespace
