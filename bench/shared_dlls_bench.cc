@@ -22,7 +22,7 @@
 #include "modules/RegistryCleanerModule/dll/scanners/path_resolution.h"
 #include "modules/RegistryCleanerModule/dll/scanners/registry_access.h"
 #include "platform/file_system.h"
-#include "platform/posix/prefix_registry.h"
+#include "platform/registry.h"
 #include "platform/posix/wine_prefix.h"
 
 namespace {
@@ -72,6 +72,14 @@ const fs::path& Prefix() {
     }
     return dir;
   }();
+  static const bool removeAtExit = [] {
+    std::atexit([] {
+      std::error_code ignored;
+      fs::remove_all(prefix, ignored);
+    });
+    return true;
+  }();
+  (void)removeAtExit;
   return prefix;
 }
 
@@ -106,8 +114,9 @@ ChildResult InChild(Work work) {
 
 int EngineCheck() {
   platform::posix::SetPrefixDirectory(Prefix().string());
-  platform::posix::PrefixRegistry registry(Prefix().string());
-  SetEngineRegistry(&registry);
+  // The registry of the prefix, as the module sees it: one copy, shared by
+  // the scan and the prefix's environment.
+  platform::Registry::Default();
   InitPlatformFacts();
   SetPathResolverFacts(ResolverFacts{Is64BitOs, IsWow64, OsLevel});
   const std::string logPath = (Prefix() / "check.log").string();
@@ -123,7 +132,7 @@ int EngineCheck() {
 
 int LowerBound() {
   platform::posix::SetPrefixDirectory(Prefix().string());
-  platform::posix::PrefixRegistry registry(Prefix().string());
+  platform::Registry& registry = *platform::Registry::Default();
   platform::FileSystem* fs = platform::FileSystem::Default();
   int missing = 0;
   for (const char16_t* path : {kNative, kWow}) {
