@@ -2,13 +2,14 @@
 #   make            build the native preset (stages build/stage/)
 #   make test       build and run every test of the native preset
 #   make asan       build and test under AddressSanitizer + UBSan
+#   make tsan       build and run the run-control tests under ThreadSanitizer
 #   make mingw32    build the 32-bit Windows DLL and check its exports
 #   make test-wine  build the mingw64 test suite and run it under wine64
 #   make bench      build and run the benchmarks
 #   make demo       run the reference host on a copy of the demo prefix
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build test asan mingw32 mingw64 test-wine bench demo format clean
+.PHONY: all build test asan tsan mingw32 mingw64 test-wine bench demo format clean
 
 all: build
 
@@ -30,6 +31,25 @@ build/asan/build.ninja:
 asan: build/asan/build.ninja
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan -j $(JOBS)
+
+# The run-control tests: the check module's runs, progress and stops, the
+# delegation to the service provider and its relay, the service channel, the
+# IPC library, the staged module and provider, and the thread wrapper. Any
+# report fails its test (halt_on_error exits the program with an error).
+TSAN_TESTS = ^(CheckModule|CopyTextOut|Delegation|ServiceProvider|ServiceRequestText|ServiceReplyText|ServiceChannel|IpcLoader|EnsureServiceProvider|Frame|Ipc|StagedIpcLibrary|Exports|StagedModule|Thread)[A-Za-z]*\.|^MyLogfileTest\.LinesFromTwoThreads
+TSAN_OPTIONS_RUN = halt_on_error=1 second_deadlock_stack=1
+# ThreadSanitizer stops with "unexpected memory mapping" on kernels that
+# randomise more address bits than it expects; the tests then run with address
+# space randomisation off, where the machine lets setarch do that.
+TSAN_NO_ASLR := $(shell setarch $$(uname -m) -R true 2>/dev/null && echo setarch $$(uname -m) -R)
+
+build/tsan/build.ninja:
+	cmake --preset tsan
+
+# unit_tests brings the staged module, IPC library and provider it starts.
+tsan: build/tsan/build.ninja
+	cmake --build --preset tsan -j $(JOBS) --target unit_tests
+	TSAN_OPTIONS="$(TSAN_OPTIONS_RUN)" $(TSAN_NO_ASLR) ctest --preset tsan -j $(JOBS) -R '$(TSAN_TESTS)'
 
 build/mingw32/build.ninja:
 	cmake --preset mingw32

@@ -39,8 +39,12 @@ int CCheckModule::GetDescriptionHeading(char16_t* buffer, int size) {
 }
 unsigned int CCheckModule::GetModuleType() { return MODULE_TYPE_REGISTRY_CLEANER; }
 
-double CCheckModule::GetResultLevel() { return resultLevel; }
+double CCheckModule::GetResultLevel() {
+  std::lock_guard<std::mutex> lock(resultLock_);
+  return resultLevel;
+}
 int CCheckModule::GetResultText(char16_t* buffer, int size) {
+  std::lock_guard<std::mutex> lock(resultLock_);
   return CopyTextOut(resultText, buffer, size);
 }
 int CCheckModule::GetSubResultsAsJSON(char16_t* buffer, int size) {
@@ -69,11 +73,17 @@ int CCheckModule::GetCheckText(char16_t* buffer, int size) {
   return CopyTextOut(checkText, buffer, size);
 }
 
+std::u16string CCheckModule::channel() const {
+  std::lock_guard<std::mutex> lock(channelLock_);
+  return channelName;
+}
+
 void CCheckModule::ExecuteCheck(const char16_t* channel, int length) {
   if (channel != nullptr && length > 0) {
     // The first length units, ending early at a terminator among them.
     int n = 0;
     while (n < length && channel[n] != 0) ++n;
+    std::lock_guard<std::mutex> lock(channelLock_);
     channelName.assign(channel, static_cast<size_t>(n));
   }
   Execute(ServiceRequest::Check);
@@ -96,7 +106,7 @@ bool CCheckModule::ShouldDelegate() {
   const std::u16string_view program =
       std::u16string_view(host).substr(slash == std::u16string::npos ? 0 : slash + 1);
   if (platform::SameProgramName(program, kServiceProviderProgram)) return false;
-  return !(IsProcessElevated(system_) && channelName.empty());
+  return !(IsProcessElevated(system_) && channel().empty());
 }
 
 bool CCheckModule::RunDelegated(ServiceRequest code) {
@@ -122,7 +132,7 @@ bool CCheckModule::RunDelegated(ServiceRequest code) {
     system_->Sleep(1);
   }
   ++delegatedRuns;
-  const bool answered = DelegateToService(code, channelName);
+  const bool answered = DelegateToService(code, channel());
   if (!answered) --delegatedRuns;
   if (relay != nullptr) {
     // On an answer the relay shows the end (unless the service provider's
@@ -166,6 +176,7 @@ bool CCheckModule::DelegateToService(ServiceRequest code, const std::u16string& 
   if (!SendServiceRequest(ipcClient, name, WriteServiceRequest(request), &replyText)) return false;
   // A reply that cannot be read still ends the run: level 0, no text.
   const ServiceMessage reply = ReadServiceReply(replyText);
+  std::lock_guard<std::mutex> lock(resultLock_);
   resultLevel = reply.level;
   resultText = reply.text;
   return true;
@@ -175,8 +186,8 @@ bool CCheckModule::SendRunRequest(ServiceRequest code, std::u16string* reply) {
   ServiceMessage request;
   request.identifier = identifier;
   request.request = static_cast<int32_t>(code);
-  return SendServiceRequest(ipcClient, ServiceChannelName(channelName),
-                            WriteServiceRequest(request), reply);
+  return SendServiceRequest(ipcClient, ServiceChannelName(channel()), WriteServiceRequest(request),
+                            reply);
 }
 
 uint32_t CCheckModule::ProgressRelay(void* parameter) {
@@ -324,14 +335,18 @@ void CCheckModule::ResetProgress() {
 }
 
 bool CCheckModule::ReportProgress(double percent) {
-  if (step == 0.0) {
+  bool direct;
+  {
+    std::lock_guard<std::recursive_mutex> lock(progressLock);
+    direct = step == 0.0;
     // Direct mode: only the final 100 reaches the host, on this thread.
-    if (percent == 100.0) {
+    if (direct && percent == 100.0) {
       double value = percent;
       if (progressCallback != nullptr) stopFlag = !progressCallback(progressContext, &value, 0, 0);
       targetProgress = 100.0;
     }
-  } else {
+  }
+  if (!direct) {
     bool haveThread;
     {
       std::lock_guard<std::recursive_mutex> lock(progressLock);

@@ -81,8 +81,9 @@ class CCheckModule : public IUndoResolveModule, public ThreadParam {
   // Returns all progress state to zero and ends the progress thread.
   void ResetProgress();
 
-  // Read access for the run's owner and the tests.
-  const std::u16string& channel() const { return channelName; }
+  // Read access for the run's owner and the tests. A copy: a call arriving
+  // during a run may name the channel anew.
+  std::u16string channel() const;
   bool stopRequested() const { return stopFlag.load(); }
   // The machine this object runs on (a test's double); not during a run.
   void UseSystem(platform::System* system) { system_ = system; }
@@ -114,10 +115,15 @@ class CCheckModule : public IUndoResolveModule, public ThreadParam {
   bool undoAvailable = false;
   int64_t undoPoint = 0;
   int32_t solvedCount = 0;
+  // Set by each ExecuteCheck that names one, read by the run and its relay
+  // thread: under channelLock_.
   std::u16string channelName;
-  // Results.
+  mutable std::mutex channelLock_;
+  // Results. A delegated run's answer is stored under resultLock_ (two
+  // delegated calls may be answered together), and the getters read under it.
   double resultLevel = 0.0;
   std::u16string resultText;
+  std::mutex resultLock_;
   IpcLoader* ipcLoader = nullptr;
   IpcClient* ipcClient = nullptr;
   std::vector<SubResult> subResults;

@@ -1,31 +1,27 @@
 // The POSIX registry: the Wine prefix's hives, saved at process exit (or
 // when the library that holds this code is unloaded).
-#include <cstdlib>
-
 #include "platform/posix/prefix_registry.h"
 #include "platform/posix/wine_prefix.h"
 
 namespace platform {
 namespace {
 
-posix::PrefixRegistry* g_registry = nullptr;
-
-void SaveAtExit() {
-  if (g_registry != nullptr) g_registry->Flush();
-}
+// The registry that saves its changes when it is released. Not std::atexit:
+// a handler registered that way from a library may outlive the library under
+// some runtimes (ThreadSanitizer's keeps its own list and calls it after the
+// library is gone), while a static object's destructor goes with it.
+struct SavedRegistry {
+  posix::PrefixRegistry registry{posix::PrefixDirectory()};
+  ~SavedRegistry() { registry.Flush(); }
+};
 
 }  // namespace
 
 Registry* Registry::Default() {
-  // A function-local object, so that it is released with the library that
-  // holds it; the save is registered after it is made, so it runs first.
-  static posix::PrefixRegistry registry(posix::PrefixDirectory());
-  static const bool saveRegistered = [] {
-    g_registry = &registry;
-    return std::atexit(SaveAtExit) == 0;
-  }();
-  (void)saveRegistered;
-  return &registry;
+  // A function-local object, so that it is saved and released with the
+  // library that holds it.
+  static SavedRegistry saved;
+  return &saved.registry;
 }
 
 }  // namespace platform

@@ -268,7 +268,10 @@ TEST(CheckModuleProgress, ASmallerReportChangesNothing) {
 TEST(CheckModuleProgress, HostStopReachesTheWorkAndClearsAtTheEnd) {
   ScriptedModule module;
   Host host;
-  host.stopAt = 30.0;
+  // The display passes the work's 10 only as fast as the ticker's real time
+  // allows (on a loaded machine it may level off below 30), so the host stops
+  // at 10, which the display always reaches.
+  host.stopAt = 10.0;
   module.SetProgressCallback(&Host::Callback, &host);
   module.SetExpectedDuration(2000, false);
   ASSERT_TRUE(module.ReportProgress(0));
@@ -282,7 +285,7 @@ TEST(CheckModuleProgress, HostStopReachesTheWorkAndClearsAtTheEnd) {
   EXPECT_TRUE(module.stopRequested());
   module.ReportProgress(100);            // the work's final report
   EXPECT_FALSE(module.stopRequested());  // clears the stop again
-  EXPECT_GE(host.Seen().back(), 30.0);
+  EXPECT_GE(host.Seen().back(), 10.0);
 }
 
 TEST(CheckModuleProgress, ImmediateHundredWaitsForTheDisplay) {

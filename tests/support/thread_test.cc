@@ -16,12 +16,14 @@ uint32_t Throw(void*) { throw std::runtime_error("routine failed"); }
 struct Gate {
   std::atomic<bool> release{false};
   std::atomic<int> runs{0};
+  std::atomic<int> leaves{0};  // the routine's last touch of the gate
 };
 
 uint32_t WaitAtGate(void* argument) {
   auto* gate = static_cast<Gate*>(argument);
   gate->runs++;
   while (!gate->release) platform::System::Default()->Sleep(1);
+  gate->leaves++;
   return 7;
 }
 
@@ -84,9 +86,10 @@ TEST(Thread, StopWithZeroTimeoutOnABusyThreadLeavesStillActive) {
     EXPECT_EQ(thread.exitCode(), platform::kStillActive);
     EXPECT_FALSE(thread.IsRunning());  // untracked now
   }
-  // The thread ran on untracked; let it end before the gate goes away.
+  // The thread ran on untracked; it must be done with the gate before the
+  // gate goes away.
   gate.release = true;
-  platform::System::Default()->Sleep(50);
+  while (gate.leaves == 0) platform::System::Default()->Sleep(1);
 }
 
 TEST(Thread, DestructionWaitsForTheRoutine) {
