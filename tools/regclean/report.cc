@@ -178,6 +178,8 @@ std::string FormatJson(const RunOutcome& outcome) {
   }
   std::u16string text;
   root.ToText(text, JsonFlags::PrettySpaces);
+  // The writer ends its lines with CR LF; a terminal program's lines end in LF.
+  std::erase(text, u'\r');
   return Ansi(text) + "\n";
 }
 
