@@ -1,3 +1,5 @@
+#include <initializer_list>
+
 #include "platform/console.h"
 #include "platform/win32/win32.h"
 

@@ -116,7 +116,9 @@ std::string FormatResult(const RunOutcome& outcome) {
   }
   const int count = ProblemCount(outcome);
   if (!any) {
-    if (count == 0) {
+    if (outcome.canceled) {
+      out += "\nNo problems were found before the run stopped.\n";
+    } else if (count == 0) {
       out += outcome.resolve ? "\nNothing needed fixing.\n" : "\nNo problems found.\n";
     } else if (outcome.logFile.empty()) {
       out += "\nThe run left no log, so its problems cannot be listed.\n";
