@@ -15,6 +15,9 @@ TEST(RegcleanHost, PosixOnly) { GTEST_SKIP() << "runs the POSIX host on a copy o
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
 
 #include "support/json_value.h"
 #include "tests/platform/wineserver_lock.h"
@@ -60,16 +63,44 @@ class RegcleanHostTest : public testing::Test {
     return RunStagedRegclean(dir_, args, input);
   }
 
-  // The prefix's registry as .reg text: both hives a resolve changes.
+  // The registry content of the prefix's machine and user hives, from their
+  // .reg export: every key with its values, keys and values in name order,
+  // so that only content counts (not the time in a key line, nor the order
+  // in which a restore put values back).
   std::string RegistryText() {
-    std::string text;
+    std::map<std::string, std::set<std::string> > keys;
     for (const char* root : {"HKLM", "HKCU"}) {
       const std::string file = (dir_ / "export.reg").string();
       const RegcleanOutcome run = Regclean({"reg", "export", root, file, "/y"});
       EXPECT_EQ(run.status, 0) << run.err;
-      text += ReadFileText(file);
+      // The export is UTF-16 LE; the demo's names and data are ASCII.
+      const std::string wide = ReadFileText(file);
+      std::string text;
+      for (size_t i = 2; i + 1 < wide.size(); i += 2) text += wide[i];
+      std::string line, joined, key;
+      std::istringstream lines(text);
+      while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        joined += line;
+        if (!joined.empty() && joined.back() == '\\' && joined.find('=') != std::string::npos) {
+          joined.pop_back();  // a hex value goes on in the next line
+          continue;
+        }
+        if (joined.size() > 2 && joined.front() == '[') {
+          key = joined;
+          keys[key];
+        } else if (!joined.empty() && !key.empty()) {
+          keys[key].insert(joined);
+        }
+        joined.clear();
+      }
     }
-    return text;
+    std::string out;
+    for (const auto& [key, values] : keys) {
+      out += key + "\n";
+      for (const std::string& value : values) out += value + "\n";
+    }
+    return out;
   }
 
   // Runs "check --json" and reads its output; skips the test when the module
