@@ -85,3 +85,9 @@ void ResetInstallConfigPath() {
   g_installConfigPath.clear();
   g_installConfigPathSet = false;
 }
+
+void SetInstallConfigPath(std::u16string path) {
+  std::lock_guard<std::mutex> lock(g_pathLock);
+  g_installConfigPath = std::move(path);
+  g_installConfigPathSet = true;
+}

@@ -30,3 +30,6 @@ std::u16string InstallConfigPath(platform::System* system = platform::System::De
                                  platform::FileSystem* fs = platform::FileSystem::Default());
 // Forgets the chosen path (for tests that move the files).
 void ResetInstallConfigPath();
+// Chooses the file for the rest of the process (until a reset): for a
+// program that keeps the suite's settings elsewhere, and for tests.
+void SetInstallConfigPath(std::u16string path);

@@ -51,6 +51,7 @@ struct ProcessEntry {
 };
 
 using ProcessHandle = void*;  // null: none
+using MutexHandle = void*;    // null: none
 
 class System {
  public:
@@ -71,8 +72,9 @@ class System {
   virtual uint64_t GetSystemTimeAsFileTime() = 0;
   virtual void Sleep(uint32_t milliseconds) = 0;
 
-  // Starts proc(argument) on a new thread at once. Returns null on failure.
-  virtual ThreadHandle CreateThread(ThreadProc proc, void* argument) = 0;
+  // Starts proc(argument) on a new thread at once, with a stack of at least
+  // stackReserve bytes (0: the system's default). Returns null on failure.
+  virtual ThreadHandle CreateThread(ThreadProc proc, void* argument, uint32_t stackReserve) = 0;
   // Waits up to timeoutMs (kInfinite: forever). True when the thread has ended.
   virtual bool WaitForThread(ThreadHandle thread, uint32_t timeoutMs) = 0;
   // The thread's result, or kStillActive while it runs.
@@ -102,6 +104,25 @@ class System {
   // group with the given RID (544: Administrators): 1 member, 0 not, -1 when
   // the membership test is unavailable.
   virtual int CheckBuiltinGroupMembership(uint32_t rid) = 0;
+  // The process token's elevation type: 1 default (no split token), 2 full,
+  // 3 limited. False when it cannot be read.
+  virtual bool GetTokenElevationType(uint32_t* type) = 0;
+  // Marks every privilege of the thread's token (the process token when the
+  // thread has none) enabled and keeps the previous state in previousState.
+  // False when the token cannot be adjusted; true with nothing to restore
+  // where the system has no privileges (POSIX).
+  virtual bool EnableAllPrivileges(std::vector<uint8_t>* previousState) = 0;
+  // Puts back what EnableAllPrivileges saved.
+  virtual bool RestorePrivileges(const std::vector<uint8_t>& previousState) = 0;
+
+  // Named mutexes, seen by every process of the machine (on POSIX: of this
+  // user and Wine prefix). OpenMutex gives null when no process holds one of
+  // that name. CreateMutex creates it, or opens the existing one without
+  // taking it; with initialOwner a new mutex is held by the caller until
+  // CloseMutex. The handle is inherited by child processes.
+  virtual MutexHandle OpenMutex(std::u16string_view name) = 0;
+  virtual MutexHandle CreateMutex(std::u16string_view name, bool initialOwner) = 0;
+  virtual bool CloseMutex(MutexHandle mutex) = 0;
 
   // Processes.
   virtual uint32_t GetCurrentProcessId() = 0;
@@ -169,8 +190,8 @@ class SystemWrapper : public System {
   LocalTime GetLocalTime() override { return target_->GetLocalTime(); }
   uint64_t GetSystemTimeAsFileTime() override { return target_->GetSystemTimeAsFileTime(); }
   void Sleep(uint32_t milliseconds) override { target_->Sleep(milliseconds); }
-  ThreadHandle CreateThread(ThreadProc proc, void* argument) override {
-    return target_->CreateThread(proc, argument);
+  ThreadHandle CreateThread(ThreadProc proc, void* argument, uint32_t stackReserve) override {
+    return target_->CreateThread(proc, argument, stackReserve);
   }
   bool WaitForThread(ThreadHandle thread, uint32_t timeoutMs) override {
     return target_->WaitForThread(thread, timeoutMs);
@@ -200,6 +221,20 @@ class SystemWrapper : public System {
   int CheckBuiltinGroupMembership(uint32_t rid) override {
     return target_->CheckBuiltinGroupMembership(rid);
   }
+  bool GetTokenElevationType(uint32_t* type) override {
+    return target_->GetTokenElevationType(type);
+  }
+  bool EnableAllPrivileges(std::vector<uint8_t>* previousState) override {
+    return target_->EnableAllPrivileges(previousState);
+  }
+  bool RestorePrivileges(const std::vector<uint8_t>& previousState) override {
+    return target_->RestorePrivileges(previousState);
+  }
+  MutexHandle OpenMutex(std::u16string_view name) override { return target_->OpenMutex(name); }
+  MutexHandle CreateMutex(std::u16string_view name, bool initialOwner) override {
+    return target_->CreateMutex(name, initialOwner);
+  }
+  bool CloseMutex(MutexHandle mutex) override { return target_->CloseMutex(mutex); }
   uint32_t GetCurrentProcessId() override { return target_->GetCurrentProcessId(); }
   bool ListProcesses(std::vector<ProcessEntry>* processes) override {
     return target_->ListProcesses(processes);

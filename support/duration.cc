@@ -55,6 +55,16 @@ void FormatDuration(char* buffer, size_t bufferSize, int32_t value, uint32_t fla
   }
 }
 
+std::string TrimmedDuration(int32_t value, uint32_t flags) {
+  char buffer[128];
+  FormatDuration(buffer, sizeof(buffer), value, flags);
+  std::string text(buffer);
+  const size_t first = text.find_first_not_of(" \"");
+  if (first == std::string::npos) return "";
+  const size_t last = text.find_last_not_of(" \"");
+  return text.substr(first, last - first + 1);
+}
+
 const char* FormatTimestampForFileName(platform::System* system) {
   static char text[48];
   const platform::LocalTime t = system->GetLocalTime();

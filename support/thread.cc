@@ -10,7 +10,7 @@ Thread::~Thread() { Stop(platform::kInfinite); }
 void Thread::Start() {
   if (handle_ != nullptr) return;
   failed_ = false;
-  handle_ = system_->CreateThread(&Thread::Procedure, this);
+  handle_ = system_->CreateThread(&Thread::Procedure, this, 0);
 }
 
 bool Thread::SetPriority(int priority) {

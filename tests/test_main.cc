@@ -69,6 +69,26 @@ void UseTemporaryPrefix() {
 }
 #endif
 
+// Each test process works in a folder of its own, removed at exit: the
+// module keeps its content folder below the current folder when the suite's
+// settings name none.
+std::filesystem::path g_workFolder;
+void RemoveWorkFolder() {
+  std::error_code ignored;
+  std::filesystem::current_path(std::filesystem::temp_directory_path(), ignored);
+  std::filesystem::remove_all(g_workFolder, ignored);
+}
+void UseTemporaryWorkFolder() {
+  g_workFolder = std::filesystem::temp_directory_path() /
+                 ("regclean-work-" +
+                  std::to_string(platform::System::Default()->GetCurrentProcessId()));
+  std::error_code ignored;
+  std::filesystem::remove_all(g_workFolder, ignored);
+  std::filesystem::create_directories(g_workFolder, ignored);
+  std::filesystem::current_path(g_workFolder, ignored);
+  std::atexit(RemoveWorkFolder);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -77,6 +97,7 @@ int main(int argc, char** argv) {
 #ifndef _WIN32
   UseTemporaryPrefix();
 #endif
+  UseTemporaryWorkFolder();
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

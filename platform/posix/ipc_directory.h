@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace platform::posix {
 
@@ -12,5 +13,11 @@ namespace platform::posix {
 std::string IpcDirectory();
 // Chooses another folder (tests); empty goes back to the default.
 void SetIpcDirectory(std::string directory);
+// Creates the folder when missing and checks that it is private. False, with
+// the reason in *error, when it cannot be used.
+bool EnsureIpcDirectory(std::string* error);
+// "<folder>/<16 hex digits>": a path in the folder for name, scoped to the
+// current Wine prefix (no ending; callers add their own).
+std::string PrefixScopedPath(std::u16string_view name);
 
 }  // namespace platform::posix

@@ -309,6 +309,12 @@ void SetIpcDirectory(std::string directory) {
   g_directory = std::move(directory);
 }
 
+bool EnsureIpcDirectory(std::string* error) { return EnsureDirectory(IpcDirectory(), error); }
+
+std::string PrefixScopedPath(std::u16string_view name) {
+  return EndpointBase(IpcDirectory(), name);
+}
+
 }  // namespace posix
 
 std::string IpcEndpointName(std::u16string_view channel) {

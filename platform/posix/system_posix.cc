@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -25,6 +26,7 @@
 #include <thread>
 
 #include "platform/file_system.h"
+#include "platform/posix/ipc_directory.h"
 #include "platform/posix/processes_posix.h"
 #include "platform/posix/wine_prefix.h"
 #include "platform/system.h"
@@ -215,18 +217,40 @@ class PosixSystem final : public System {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
   }
 
-  ThreadHandle CreateThread(ThreadProc proc, void* argument) override {
+  struct ThreadStart {
+    std::shared_ptr<ThreadState> state;
+    ThreadProc proc;
+    void* argument;
+  };
+  static void* ThreadMain(void* raw) {
+    std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(raw));
+    const uint32_t code = start->proc(start->argument);
+    std::lock_guard<std::mutex> lock(start->state->mutex);
+    start->state->exitCode = code;
+    start->state->done = true;
+    start->state->ended.notify_all();
+    return nullptr;
+  }
+  ThreadHandle CreateThread(ThreadProc proc, void* argument, uint32_t stackReserve) override {
     auto* handle = new (std::nothrow) Handle{std::make_shared<ThreadState>()};
     if (handle == nullptr) return nullptr;
-    try {
-      std::thread([state = handle->state, proc, argument] {
-        uint32_t code = proc(argument);
-        std::lock_guard<std::mutex> lock(state->mutex);
-        state->exitCode = code;
-        state->done = true;
-        state->ended.notify_all();
-      }).detach();
-    } catch (...) {
+    auto* start = new (std::nothrow) ThreadStart{handle->state, proc, argument};
+    pthread_attr_t attributes;
+    bool started = false;
+    if (start != nullptr && pthread_attr_init(&attributes) == 0) {
+      // The system's default (the stack limit, commonly 8 MiB) is kept when
+      // it is larger than the reserve asked for.
+      size_t size = 0;
+      if (stackReserve != 0 && pthread_attr_getstacksize(&attributes, &size) == 0 &&
+          size < stackReserve)
+        pthread_attr_setstacksize(&attributes, stackReserve);
+      pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+      pthread_t thread;
+      started = pthread_create(&thread, &attributes, &ThreadMain, start) == 0;
+      pthread_attr_destroy(&attributes);
+    }
+    if (!started) {
+      delete start;
       delete handle;
       return nullptr;
     }
@@ -316,6 +340,54 @@ class PosixSystem final : public System {
   int CheckBuiltinGroupMembership(uint32_t rid) override {
     if (rid == 544) return EnvironmentSays("REGCLEAN_ELEVATED", "0") ? 0 : 1;
     return 0;
+  }
+  bool GetTokenElevationType(uint32_t* type) override {
+    *type = EnvironmentSays("REGCLEAN_ELEVATED", "0") ? 3 : 2;
+    return true;
+  }
+  // Linux has no token privileges to switch; there is nothing to restore.
+  bool EnableAllPrivileges(std::vector<uint8_t>* previousState) override {
+    previousState->clear();
+    return true;
+  }
+  bool RestorePrivileges(const std::vector<uint8_t>&) override { return true; }
+
+  // A named mutex is a file in the user's private channel folder, named for
+  // the mutex and the prefix; its holder keeps an exclusive flock on it. A
+  // mutex nobody holds does not exist, as a Windows mutex whose last handle
+  // was closed.
+  struct NamedMutex {
+    int fd;
+  };
+  static std::string MutexPath(std::u16string_view name) {
+    return posix::PrefixScopedPath(name) + ".mutex";
+  }
+  MutexHandle OpenMutex(std::u16string_view name) override {
+    const int fd = open(MutexPath(name).c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {  // nobody holds it
+      close(fd);
+      return nullptr;
+    }
+    return new (std::nothrow) NamedMutex{fd};
+  }
+  MutexHandle CreateMutex(std::u16string_view name, bool initialOwner) override {
+    std::string error;
+    if (!posix::EnsureIpcDirectory(&error)) return nullptr;
+    // Inherited by children, as the Windows handle is.
+    const int fd = open(MutexPath(name).c_str(), O_RDWR | O_CREAT, 0600);
+    if (fd < 0) return nullptr;
+    if (initialOwner) flock(fd, LOCK_EX | LOCK_NB);  // held elsewhere: opened only
+    auto* mutex = new (std::nothrow) NamedMutex{fd};
+    if (mutex == nullptr) close(fd);
+    return mutex;
+  }
+  bool CloseMutex(MutexHandle mutex) override {
+    if (mutex == nullptr) return false;
+    auto* named = static_cast<NamedMutex*>(mutex);
+    close(named->fd);
+    delete named;
+    return true;
   }
 
   uint32_t GetCurrentProcessId() override { return static_cast<uint32_t>(getpid()); }
@@ -467,6 +539,9 @@ class PosixSystem final : public System {
   std::u16string GetModuleFileName(const void* address) override {
     Dl_info info;
     if (dladdr(address, &info) == 0 || info.dli_fname == nullptr) return {};
+    // The main program is named as it was started, which a later change of
+    // the current folder makes useless; the kernel knows its real path.
+    if (info.dli_fname[0] != '/') return GetHostFileName();
     char resolved[PATH_MAX];
     if (realpath(info.dli_fname, resolved) == nullptr) return {};
     return posix::ToWindowsPath(resolved);

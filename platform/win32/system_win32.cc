@@ -89,12 +89,14 @@ class Win32System final : public System {
   }
   void Sleep(uint32_t milliseconds) override { ::Sleep(milliseconds); }
 
-  ThreadHandle CreateThread(ThreadProc proc, void* argument) override {
+  ThreadHandle CreateThread(ThreadProc proc, void* argument, uint32_t stackReserve) override {
     // The routine has the C calling convention; the system calls __stdcall
     // procedures on 32-bit Windows, so a small trampoline sits between them.
     auto* start = new (std::nothrow) Start{proc, argument};
     if (start == nullptr) return nullptr;
-    HANDLE handle = ::CreateThread(nullptr, 0, &Trampoline, start, 0, nullptr);
+    HANDLE handle = ::CreateThread(nullptr, stackReserve, &Trampoline, start,
+                                   stackReserve != 0 ? STACK_SIZE_PARAM_IS_A_RESERVATION : 0,
+                                   nullptr);
     if (handle == nullptr) delete start;
     return handle;
   }
@@ -177,6 +179,89 @@ class Win32System final : public System {
     *elevated = elevation.TokenIsElevated != 0;
     return true;
   }
+  bool GetTokenElevationType(uint32_t* type) override {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    TOKEN_ELEVATION_TYPE elevationType = TokenElevationTypeDefault;
+    DWORD size = 0;
+    const bool ok = ::GetTokenInformation(token, TokenElevationType, &elevationType,
+                                          sizeof(elevationType), &size) != 0;
+    ::CloseHandle(token);
+    if (!ok) return false;
+    *type = static_cast<uint32_t>(elevationType);
+    return true;
+  }
+
+  // The previous state is kept in a buffer of 580 bytes, room for 72
+  // privileges; the adjustment is repeated while the system reports that not
+  // all of them were assigned, at most 128 times.
+  static constexpr DWORD kPrivilegeStateBytes = 580;
+  static HANDLE OpenAdjustableToken() {
+    HANDLE token = nullptr;
+    if (::OpenThreadToken(::GetCurrentThread(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, TRUE,
+                          &token))
+      return token;
+    if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
+      return token;
+    return nullptr;
+  }
+  static bool AdjustRepeatedly(HANDLE token, TOKEN_PRIVILEGES* wanted,
+                               std::vector<uint8_t>* previous) {
+    for (int attempt = 0; attempt < 128; ++attempt) {
+      DWORD length = 0;
+      if (previous != nullptr) previous->assign(kPrivilegeStateBytes, 0);
+      const BOOL done = ::AdjustTokenPrivileges(
+          token, FALSE, wanted, previous != nullptr ? kPrivilegeStateBytes : 0,
+          previous != nullptr ? reinterpret_cast<TOKEN_PRIVILEGES*>(previous->data()) : nullptr,
+          previous != nullptr ? &length : nullptr);
+      if (!done) return false;
+      if (::GetLastError() != ERROR_NOT_ALL_ASSIGNED) return true;
+    }
+    return true;
+  }
+  bool EnableAllPrivileges(std::vector<uint8_t>* previousState) override {
+    previousState->clear();
+    HANDLE token = OpenAdjustableToken();
+    if (token == nullptr) return false;
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenPrivileges, nullptr, 0, &size);
+    std::vector<uint8_t> buffer(size + sizeof(TOKEN_PRIVILEGES));
+    bool ok = ::GetTokenInformation(token, TokenPrivileges, buffer.data(),
+                                    static_cast<DWORD>(buffer.size()), &size) != 0;
+    if (ok) {
+      auto* privileges = reinterpret_cast<TOKEN_PRIVILEGES*>(buffer.data());
+      for (DWORD i = 0; i < privileges->PrivilegeCount; ++i)
+        privileges->Privileges[i].Attributes = SE_PRIVILEGE_ENABLED;
+      ok = AdjustRepeatedly(token, privileges, previousState);
+      if (!ok) previousState->clear();
+    }
+    ::CloseHandle(token);
+    return ok;
+  }
+  bool RestorePrivileges(const std::vector<uint8_t>& previousState) override {
+    if (previousState.size() < sizeof(TOKEN_PRIVILEGES)) return true;
+    HANDLE token = OpenAdjustableToken();
+    if (token == nullptr) return false;
+    std::vector<uint8_t> state = previousState;
+    const bool ok =
+        AdjustRepeatedly(token, reinterpret_cast<TOKEN_PRIVILEGES*>(state.data()), nullptr);
+    ::CloseHandle(token);
+    return ok;
+  }
+
+  MutexHandle OpenMutex(std::u16string_view name) override {
+    const std::wstring wide = W(name);
+    return ::OpenMutexW(MUTANT_QUERY_STATE, FALSE, wide.c_str());
+  }
+  MutexHandle CreateMutex(std::u16string_view name, bool initialOwner) override {
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), nullptr, TRUE};
+    const std::wstring wide = W(name);
+    return ::CreateMutexW(&attributes, initialOwner ? TRUE : FALSE, wide.c_str());
+  }
+  bool CloseMutex(MutexHandle mutex) override {
+    return mutex != nullptr && ::CloseHandle(mutex) != 0;
+  }
+
   int CheckBuiltinGroupMembership(uint32_t rid) override {
     HMODULE advapi = ::LoadLibraryW(L"advapi32.dll");
     if (advapi == nullptr) return -1;

@@ -36,5 +36,7 @@
 #undef OpenService
 #undef SetEnvironmentVariable
 #undef GetUserName
+#undef CreateMutex
+#undef OpenMutex
 
 static_assert(sizeof(wchar_t) == 2, "Win32 wide characters are UTF-16 units");

@@ -10,6 +10,7 @@
 #include "platform/file_system.h"
 #include "platform/library.h"
 #include "platform/system.h"
+#include "tests/module/no_channel_machine.h"
 
 namespace {
 
@@ -37,21 +38,6 @@ const std::u16string kDescription =
     u"stability and performance of your PC.\n\nWith the \"Registry Cleaner\" function you can "
     u"remove all of these invalid entries from the registry. The PC is scanned extensively to "
     u"identify problems which can then be quickly removed or repaired.";
-
-// A machine on which a service provider runs but the module's suite has no
-// IPC library: a host-driven run offers itself to the service provider, finds
-// no way to reach it and works locally, at once and without starting anything.
-class NoChannelMachine : public platform::SystemWrapper {
- public:
-  NoChannelMachine() : SystemWrapper(platform::System::Default()) {}
-  std::u16string GetModuleFileName(const void*) override {
-    return u"C:\\no\\such\\suite\\modules\\RegistryCleanerModule\\RegistryCleanerModule.dll";
-  }
-  bool ListProcesses(std::vector<platform::ProcessEntry>* out) override {
-    *out = {{4242, 1, u"ServiceProvider.exe"}};
-    return true;
-  }
-};
 
 class Exports : public testing::Test {
  protected:
@@ -142,37 +128,6 @@ TEST_F(Exports, ChannelHandedToTheCheck) {
 
   ExecuteCheckOfModule(module, named, 0);  // length 0: the default again
   EXPECT_EQ(object->channel(), u"CORVANE_SERVICE_CHANNEL");
-}
-
-struct Progress {
-  std::vector<double> seen;
-  static bool MODULE_CALL Callback(void* context, double* percent, int, int) {
-    static_cast<Progress*>(context)->seen.push_back(*percent);
-    return true;
-  }
-};
-
-TEST_F(Exports, UnpreparedEngineReportsAtOnce) {
-  // Until the engine is prepared, a check reports level 0 and "0" and a
-  // resolve "canceled", each with the display driven to 100.
-  Progress progress;
-  SetProgressCallbackOfModule(module, &Progress::Callback, &progress);
-  ExecuteCheckOfModule(module, nullptr, 0);
-  EXPECT_EQ(GetResultLevelOfModule(module), 0.0);
-  EXPECT_EQ(Fetch(&GetResultTextOfModule, module), u"0");
-  ASSERT_FALSE(progress.seen.empty());
-  EXPECT_EQ(progress.seen.back(), 100.0);
-
-  progress.seen.clear();
-  ExecuteResolveOfModule(module);
-  EXPECT_EQ(Fetch(&GetResultTextOfModule, module), u"canceled");
-  ASSERT_FALSE(progress.seen.empty());
-  EXPECT_EQ(progress.seen.back(), 100.0);
-
-  SetProgressCallbackOfModule(module, nullptr, &progress);  // cleared
-  progress.seen.clear();
-  ExecuteCheckOfModule(module, nullptr, 0);
-  EXPECT_TRUE(progress.seen.empty());
 }
 
 TEST(ExportsNullHandle, DestroyIgnoresNull) { DestroyInstanceOfModule(nullptr); }

@@ -71,6 +71,9 @@ struct RegCleanerEngine {
   std::unique_ptr<BufferedStringListW> whiteList;
   std::unique_ptr<BufferedStringListW> blackList;
   CRegistryCleanerModuleCheckModule* owner = nullptr;
+  // A run's worker that did not end after an abort; waited for before the
+  // next run and at de-init.
+  platform::ThreadHandle straggler = nullptr;
 };
 
 // Process-wide run values. Set by the scan driver's progress step and read by

@@ -1,7 +1,13 @@
 #include "modules/RegistryCleanerModule/dll/registry_cleaner_check_module.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "framework/language.h"
+#include "framework/restore_point.h"
+#include "modules/RegistryCleanerModule/dll/engine_lifecycle.h"
 #include "modules/RegistryCleanerModule/dll/resource_text.h"
+#include "modules/RegistryCleanerModule/dll/scan_driver.h"
 #include "modules/RegistryCleanerModule/dll/string_ids.h"
 
 CRegistryCleanerModuleCheckModule::CRegistryCleanerModuleCheckModule() {
@@ -14,12 +20,24 @@ CRegistryCleanerModuleCheckModule::CRegistryCleanerModuleCheckModule() {
   descriptionHeading = LoadResourceText(resourceModule_, kIdsDescriptionHeading);
   checkButtonTitle = LoadResourceText(resourceModule_, kIdsCheckButton);
   resolveButtonTitle = LoadResourceText(resourceModule_, kIdsResolveButton);
-  // The engine is prepared here once the scan engine exists; until then it
-  // stays unprepared and every run reports at once without scanning.
-  engineReady_ = 0;
+  engine_ = RegCleanerEngine{};
+  engine_.owner = this;
+  engine_.resourceModule = resourceModule_;
+  engineReady_ = InitEngine(&engine_);
 }
 
-CRegistryCleanerModuleCheckModule::~CRegistryCleanerModuleCheckModule() { engineReady_ = 0; }
+CRegistryCleanerModuleCheckModule::~CRegistryCleanerModuleCheckModule() {
+  if (engineReady_ != 0) {
+    WaitForStraggler(&engine_);
+    DeinitEngine(&engine_);
+    engineReady_ = 0;
+  }
+}
+
+void CRegistryCleanerModuleCheckModule::LearnDuration(uint32_t startTick) {
+  const uint32_t elapsed = platform::System::Default()->GetTickCount() - startTick;
+  UpdateMeasurement(&engine_, static_cast<int32_t>(elapsed));
+}
 
 void CRegistryCleanerModuleCheckModule::DoCheck() {
   if (engineReady_ == 0) {
@@ -28,14 +46,64 @@ void CRegistryCleanerModuleCheckModule::DoCheck() {
     resultText = LoadResourceText(resourceModule_, kIdsNothingFound);
     return;
   }
+  if (busy_ != 0) return;
+  AbortRequested = 0;
+  resultText.clear();
+  busy_ = 1;
+  const uint32_t startTick = platform::System::Default()->GetTickCount();
+  SetExpectedDuration(ExpectedCheckDuration(engine_), false);
+  ReportProgress(0.0);
+
+  engine_.mode = Scan;
+  const auto problems = static_cast<int32_t>(RunEngine(&engine_));
+  if (AbortRequested != 0) {
+    resultText = LoadResourceText(resourceModule_, kIdsCanceled);
+    resultLevel = 0.0;
+  } else {
+    if (problems > 0) {
+      resultLevel = std::min(100.0, 3.0 * std::sqrt(static_cast<double>(problems)));
+      resultText = LoadResourceText(resourceModule_, kIdsProblemCount, {FormatCount(problems)});
+    } else {
+      resultLevel = 0.0;
+      resultText = LoadResourceText(resourceModule_, kIdsNothingFound);
+    }
+    LearnDuration(startTick);
+  }
+  ReportProgress(100.0);
+  busy_ = 0;
 }
 
 void CRegistryCleanerModuleCheckModule::DoResolve() {
-  if (engineReady_ == 0) {
+  if (AbortRequested != 0 || engineReady_ == 0) {
     resultLevel = 0.0;
     solvedCount = 0;
     ReportProgress(100.0);
     resultText = LoadResourceText(resourceModule_, kIdsCanceled);
     return;
   }
+  if (busy_ != 0) return;
+  resultText.clear();
+  busy_ = 1;
+  const uint32_t startTick = platform::System::Default()->GetTickCount();
+  SetExpectedDuration(ExpectedResolveDuration(engine_), false);
+  ReportProgress(0.0);
+
+  const std::u16string restoreDescription = engine_.hostVersion.productName + u": " + title +
+                                            u" (" + resolveButtonTitle + u")";
+  int64_t sequence = 0;
+  const bool restorePointBegun = BeginRestorePoint(restoreDescription, &sequence);
+
+  engine_.mode = BackupAndClean;
+  solvedCount = static_cast<int32_t>(RunEngine(&engine_));
+  resultLevel = 0.0;
+  if (AbortRequested != 0) {
+    resultText = LoadResourceText(resourceModule_, kIdsCanceled);
+  } else {
+    resultText = LoadResourceText(resourceModule_, kIdsNothingFound);
+    LearnDuration(startTick);
+  }
+  if (restorePointBegun && sequence > 0) EndRestorePoint(sequence);
+  ReportProgress(100.0);
+  busy_ = 0;
+  AbortRequested = 0;
 }

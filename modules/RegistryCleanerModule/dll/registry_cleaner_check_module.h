@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "framework/check_module.h"
+#include "modules/RegistryCleanerModule/dll/engine_state.h"
 #include "platform/resources.h"
 
 class CRegistryCleanerModuleCheckModule : public CCheckModule {
@@ -16,8 +17,13 @@ class CRegistryCleanerModuleCheckModule : public CCheckModule {
   void DoResolve() override;
 
   uint32_t engineReady() const { return engineReady_; }
+  const RegCleanerEngine& engine() const { return engine_; }
 
  private:
+  // Measurements after a run that was not aborted, from its start tick.
+  void LearnDuration(uint32_t startTick);
+
+  RegCleanerEngine engine_;
   // 0 until the engine has been prepared; then check and resolve scan.
   uint32_t engineReady_ = 0;
   // 1 while a check or resolve runs in this object.

@@ -15,3 +15,6 @@
 #define REGCLEAN_INTERNAL_NAME "RegistryCleanerModule"
 #define REGCLEAN_LEGAL_COPYRIGHT "RegistryCleaner project"
 #define REGCLEAN_PRODUCT_NAME "Registry Cleaner"
+
+// The fixed build time stamp the module names in its log's start line.
+#define REGCLEAN_BUILD_TIMESTAMP "2013-07-24 17:09:30"

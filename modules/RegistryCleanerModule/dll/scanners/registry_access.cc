@@ -82,7 +82,11 @@ int ComputeOsLevel(bool versionRead, const platform::OsVersion& v) {
 
 void InitPlatformFacts(platform::System* system) {
   Is64BitOs = system->GetNativeArchitecture() == platform::kArchitectureAmd64;
-  IsWow64 = system->IsWow64Process();
+  // The module ships as a 32-bit library. A 64-bit build of it (the test
+  // build run under wine64) sees the machine as that library does under
+  // WOW64: the native view through the 64-bit view bit, the 32-bit programs'
+  // data through the Wow6432Node paths.
+  IsWow64 = system->IsWow64Process() || (Is64BitOs && sizeof(void*) == 8);
   platform::OsVersion version;
   const bool read = system->GetOsVersion(&version);
   OsLevel = ComputeOsLevel(read, version);

@@ -1,0 +1,39 @@
+// What becomes of a problem the scanners find, a key or a value whose file,
+// folder, class or program is gone: the exclusion test, its log lines, and the
+// action of the run's mode (count, record, back up, delete) in a fixed order.
+// Problems are not kept; each scanner counts the ones it handled.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "modules/RegistryCleanerModule/dll/engine_state.h"
+#include "modules/RegistryCleanerModule/dll/reg_backup_file.h"
+#include "platform/registry.h"
+
+// Logs a problem: "Key: <root>\<key>[ - Value: <value>]" at level 8 (with
+// "." for a null root, nothing for an empty key path), then
+// "Missing: <missing>" at level 7 when missing is not empty. Returns the log
+// characters written.
+int LogProblem(platform::HKey root, std::u16string_view keyPath, std::u16string_view valueName,
+               std::u16string_view missing);
+
+// A whole key found to be a problem: 0 when the lists exclude it or the mode
+// is above KeyCount; otherwise the mode's action on the key and its subtree
+// (the ignore-list record, then the backup, then the deletion) and 1.
+uint32_t HandleProblemKey(RegCleanerEngine* engine, platform::HKey root,
+                          std::u16string_view keyPath, uint32_t access, uint32_t mode,
+                          RegBackupFile* backupFile);
+
+// The mode's action on a key that is a problem and not excluded: Clean
+// records and deletes, Backup backs up, BackupAndClean records, backs up
+// (on disk before the deletion) and deletes.
+void ActOnProblemKey(RegCleanerEngine* engine, platform::HKey root, std::u16string_view keyPath,
+                     uint32_t readAccess, uint32_t writeAccess, uint32_t mode,
+                     RegBackupFile* backupFile);
+// The same for one value of key (opened with write access), with the data
+// as enumerated.
+void ActOnProblemValue(RegCleanerEngine* engine, platform::HKey root,
+                       std::u16string_view keyPath, platform::HKey key,
+                       std::u16string_view valueName, const uint8_t* data, uint32_t dataSize,
+                       uint32_t type, uint32_t mode, RegBackupFile* backupFile);

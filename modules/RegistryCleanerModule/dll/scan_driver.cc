@@ -1,0 +1,132 @@
+#include "modules/RegistryCleanerModule/dll/scan_driver.h"
+
+#include <string>
+#include <vector>
+
+#include "modules/RegistryCleanerModule/dll/engine_lifecycle.h"
+#include "modules/RegistryCleanerModule/dll/my_logfile.h"
+#include "modules/RegistryCleanerModule/dll/reg_backup_file.h"
+#include "modules/RegistryCleanerModule/dll/registry_cleaner_check_module.h"
+#include "modules/RegistryCleanerModule/dll/scanners/registry_access.h"
+#include "modules/RegistryCleanerModule/dll/scanners/scanners.h"
+#include "platform/system_text.h"
+#include "support/duration.h"
+
+namespace {
+
+constexpr uint32_t kWorkerStack = 0x400000;
+constexpr uint32_t kPollMs = 100;
+// After an abort the worker gets this many more polls (about 10 s).
+constexpr int kAbortPolls = 100;
+constexpr uint32_t kReportIntervalMs = 111;
+
+uint32_t RunScanners(RegCleanerEngine* engine) {
+  uint32_t total = 0;
+  for (Scanner scanner : kScanners) total += scanner(engine);
+  return total;
+}
+
+}  // namespace
+
+void WaitForStraggler(RegCleanerEngine* engine, platform::System* system) {
+  if (engine->straggler == nullptr) return;
+  system->WaitForThread(engine->straggler, platform::kInfinite);
+  system->CloseThreadHandle(engine->straggler);
+  engine->straggler = nullptr;
+}
+
+uint32_t RunEngine(RegCleanerEngine* engine, platform::System* system) {
+  AbortRequested = 0;
+  WaitForStraggler(engine, system);
+  platform::ThreadHandle worker = system->CreateThread(&RegCleanerThread, engine, kWorkerStack);
+  if (worker == nullptr) return 0;
+  // The thread's end is asked directly rather than read from its exit code,
+  // so that a total of 259 problems is not taken for a thread still running.
+  bool ended = system->WaitForThread(worker, 0);
+  while (!ended && AbortRequested == 0) ended = system->WaitForThread(worker, kPollMs);
+  if (!ended) {
+    for (int poll = 0; poll <= kAbortPolls && !ended; ++poll)
+      ended = system->WaitForThread(worker, poll == 0 ? 0 : kPollMs);
+  }
+  if (!ended) {
+    // A thread cannot be ended from outside without risking the locks it
+    // holds; it only waits on the system and stops at its next entry.
+    engine->straggler = worker;
+    return 0;
+  }
+  const uint32_t total = system->GetExitCodeThread(worker);
+  system->CloseThreadHandle(worker);
+  return total;
+}
+
+uint32_t RegCleanerThread(void* argument) {
+  auto* engine = static_cast<RegCleanerEngine*>(argument);
+  platform::System* system = platform::System::Default();
+  if (!IsElevatedAdmin(system)) return 0;
+  TakeLockoutMutex(engine, system);
+  std::vector<uint8_t> privileges;
+  const bool privilegesEnabled = system->EnableAllPrivileges(&privileges);
+  uint32_t total = 0;
+  {
+    FsRedirectionSwitch redirection(true, system);
+    platform::FileSystem::Default()->SetLastError(0);
+    EngineLogPrintf(6, "Start: RegCleanerThread, mode: %ls", ModeName(engine->mode));
+
+    const uint32_t startTick = system->GetTickCount();
+    ProcessedKeyCount = 0;
+    LastPermille = 0;
+    if (TotalKeyCount == 0) {
+      const uint32_t mode = engine->mode;
+      engine->mode = KeyCount;
+      for (Scanner scanner : kScanners) TotalKeyCount += static_cast<int32_t>(scanner(engine));
+      engine->mode = mode;
+    }
+
+    if (engine->mode == Backup || engine->mode == BackupAndClean) {
+      engine->runBackupFolder = engine->backupsFolder + u"\\" +
+                                platform::AnsiToU16(FormatTimestampForFileName(system));
+      platform::FileSystem::Default()->CreateDirectory(engine->runBackupFolder);
+      WriteRestoreBatch(*engine);
+    }
+
+    total = RunScanners(engine);
+
+    const std::string duration = TrimmedDuration(
+        static_cast<int32_t>(system->GetTickCount() - startTick), kDurationMilliseconds);
+    if (AbortRequested != 0) {
+      EngineLogPrintf(4, "ABORTED: RegCleanerThread, found %d problems total, duration: %s",
+                      total, duration.c_str());
+    } else {
+      EngineLogPrintf(6, "Stop: RegCleanerThread, found %d problems total, duration: %s", total,
+                      duration.c_str());
+    }
+    if (MyLogfile* log = EngineLog()) log->Flush();
+    // A Wine prefix's hives get the run's deletions now; Windows has them.
+    EngineRegistry()->Flush();
+  }
+  if (privilegesEnabled) system->RestorePrivileges(privileges);
+  ReleaseLockoutMutex(engine, system);
+  return total;
+}
+
+int32_t ProgressStep(RegCleanerEngine* engine, platform::System* system) {
+  const int32_t processed = ++ProcessedKeyCount;
+  const int32_t total = TotalKeyCount;
+  if (total == 0) return processed;
+  const auto permille = static_cast<int32_t>(int64_t{processed} * 1000 / total);
+  if (permille == LastPermille) return processed;
+  // A run that passes the total counted at the module's first run (the
+  // registry grew since) reports its first step at or past 100 % only: each
+  // report of 100 waits until the host has been shown 100, and the display
+  // cannot go further.
+  const bool pastTotal = permille > 1000 && LastPermille >= 1000;
+  LastPermille = permille;
+  if (pastTotal) return processed;
+  const uint32_t now = system->GetTickCount();
+  if (now - LastReportTick > kReportIntervalMs) {
+    if (engine->owner != nullptr && !engine->owner->ReportProgress(permille / 10.0))
+      AbortRequested = 1;
+    LastReportTick = now;
+  }
+  return processed;
+}

@@ -1,0 +1,69 @@
+#include "modules/RegistryCleanerModule/dll/scanners/scanner_frame.h"
+
+#include "modules/RegistryCleanerModule/dll/my_logfile.h"
+#include "modules/RegistryCleanerModule/dll/problem_handling.h"
+#include "modules/RegistryCleanerModule/dll/scan_driver.h"
+#include "modules/RegistryCleanerModule/dll/scanners/registry_access.h"
+#include "support/duration.h"
+
+ScannerFrame::ScannerFrame(RegCleanerEngine* engine, const char16_t* category,
+                           bool forgetLastSection)
+    : engine_(engine), category_(category), forgetLastSection_(forgetLastSection) {}
+
+ScannerFrame::~ScannerFrame() = default;
+
+bool ScannerFrame::Begin() {
+  if (Stopped()) return false;
+  readMask_ = ReadAccessMask();
+  writeMask_ = WriteAccessMask();
+  mode_ = engine_->mode;
+  if (mode_ > KeyCount) return false;
+  if (mode_ == Backup || mode_ == BackupAndClean) {
+    backup_.reset(OpenBackupFile(engine_->runBackupFolder, category_));
+    if (forgetLastSection_) BackupValue(platform::kNullKey, u"", nullptr, nullptr, 0, 0, nullptr);
+  }
+  if (!counting()) EngineLogPrintf(6, "Start: Work%ls", category_);
+  startTick_ = platform::System::Default()->GetTickCount();
+  return true;
+}
+
+void ScannerFrame::Visit() {
+  ProgressStep(engine_);
+  ++scanned_;
+}
+
+bool ScannerFrame::FirstProblemUnderRoot(uint32_t rootIndex) {
+  if (rootIndex == lastLoggedRoot_) return false;
+  lastLoggedRoot_ = rootIndex;
+  return true;
+}
+
+void ScannerFrame::ValueProblem(platform::HKey root, std::u16string_view keyPath,
+                                platform::HKey key, std::u16string_view valueName,
+                                const uint8_t* data, uint32_t dataSize, uint32_t type) {
+  ActOnProblemValue(engine_, root, keyPath, key, valueName, data, dataSize, type, mode_,
+                    backup_.get());
+  ++problems_;
+}
+
+void ScannerFrame::KeyProblem(platform::HKey root, std::u16string_view keyPath) {
+  ActOnProblemKey(engine_, root, keyPath, readMask_, writeMask_, mode_, backup_.get());
+  ++problems_;
+}
+
+uint32_t ScannerFrame::End() {
+  if (backup_) {
+    if (problems_ > 0)
+      backup_->Close();
+    else
+      backup_->Discard();
+    backup_.reset();
+  }
+  if (counting()) return scanned_;
+  MyLogfile* log = EngineLog();
+  if (log == nullptr || log->Level() < 6) return problems_;
+  const uint32_t elapsed = platform::System::Default()->GetTickCount() - startTick_;
+  log->Printf(6, "Stop: Work%ls, found %d problems here, scanned: %d, duration: %s", category_,
+              problems_, scanned_, TrimmedDuration(static_cast<int32_t>(elapsed), kDurationMilliseconds).c_str());
+  return problems_;
+}

@@ -1,0 +1,88 @@
+// What every scanner does around its own test: the early return on an abort,
+// the access masks, the category's backup file, the start and stop lines,
+// the visited and problem counts, the long or short form of the first log
+// line under a scan root, and the mode's action on each problem.
+//
+// A scanner makes one frame per call, asks Begin() whether to work at all,
+// visits its scan roots (stopping when Stopped()), and returns End().
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+#include "modules/RegistryCleanerModule/dll/engine_state.h"
+#include "modules/RegistryCleanerModule/dll/reg_backup_file.h"
+#include "platform/registry.h"
+
+// Category names, the scanners' identities in the log and the names of
+// their backup files.
+inline constexpr char16_t kUninstallCategory[] = u"UninstallInvalidProblems";
+inline constexpr char16_t kSharedDllCategory[] = u"SharedDllMissingProblems";
+inline constexpr char16_t kFileTypeCategory[] = u"UnusedFileTypeExtensions";
+inline constexpr char16_t kExplorerExtensionCategory[] = u"UnusedExplorerFileExtensions";
+inline constexpr char16_t kInstallerFolderCategory[] = u"InstallerFolderEmptyProblems";
+inline constexpr char16_t kInstallerUserDataCategory[] = u"InstallerUserDataProblems";
+inline constexpr char16_t kInprocServerCategory[] = u"InprocServer32Problems";
+
+class ScannerFrame {
+ public:
+  // forgetLastSection: after opening the backup file, make the backup writer
+  // forget the key section it wrote last (the uninstall, shared DLL and
+  // installer folder scanners do).
+  ScannerFrame(RegCleanerEngine* engine, const char16_t* category, bool forgetLastSection);
+  ~ScannerFrame();
+  ScannerFrame(const ScannerFrame&) = delete;
+  ScannerFrame& operator=(const ScannerFrame&) = delete;
+
+  // False when the scanner must return 0 at once: an abort was asked, or the
+  // mode is above KeyCount. Otherwise opens the backup file (Backup modes),
+  // logs "Start: Work<category>" (not when counting) and starts the clock.
+  bool Begin();
+  // Checked before each scan root and each entry.
+  static bool Stopped() { return AbortRequested.load(std::memory_order_relaxed) != 0; }
+
+  uint32_t mode() const { return mode_; }
+  bool counting() const { return mode_ == KeyCount; }
+  uint32_t readMask() const { return readMask_; }
+  uint32_t writeMask() const { return writeMask_; }
+  RegBackupFile* backupFile() const { return backup_.get(); }
+
+  // One entry visited: the progress step and the visited count.
+  void Visit();
+  // Entries a scan would visit (counting mode).
+  void AddScanned(uint32_t count) { scanned_ += count; }
+
+  // True for the first problem under scan root rootIndex since another root
+  // had one: the scanner then writes the long form of its key line.
+  bool FirstProblemUnderRoot(uint32_t rootIndex);
+
+  // A counted problem: the mode's action, and the count grows by one.
+  void ValueProblem(platform::HKey root, std::u16string_view keyPath, platform::HKey key,
+                    std::u16string_view valueName, const uint8_t* data, uint32_t dataSize,
+                    uint32_t type);
+  void KeyProblem(platform::HKey root, std::u16string_view keyPath);
+
+  // Closes the backup file (kept when a problem was counted, else deleted),
+  // logs the stop line at level 6 or more, and returns what the scanner
+  // returns: the entries a scan would visit when counting, else the problems.
+  uint32_t End();
+
+  uint32_t problems() const { return problems_; }
+  uint32_t scanned() const { return scanned_; }
+
+ private:
+  RegCleanerEngine* engine_;
+  const char16_t* category_;
+  bool forgetLastSection_;
+  uint32_t mode_ = Scan;
+  uint32_t readMask_ = 0;
+  uint32_t writeMask_ = 0;
+  std::unique_ptr<RegBackupFile> backup_;
+  uint32_t problems_ = 0;
+  uint32_t scanned_ = 0;
+  uint32_t startTick_ = 0;
+  // No root has this index, so the first problem of every root writes the
+  // long form.
+  uint32_t lastLoggedRoot_ = 28;
+};

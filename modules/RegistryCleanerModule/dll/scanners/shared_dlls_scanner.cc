@@ -1,0 +1,97 @@
+// Shared DLL reference counters: every value below "SharedDlls" is named by
+// the path of a shared file, and a value whose file no longer exists (in
+// either file-system view) is a problem. The count itself plays no part.
+#include <array>
+#include <string>
+#include <vector>
+
+#include "modules/RegistryCleanerModule/dll/exclusion.h"
+#include "modules/RegistryCleanerModule/dll/my_logfile.h"
+#include "modules/RegistryCleanerModule/dll/problem_handling.h"
+#include "modules/RegistryCleanerModule/dll/scanners/path_resolution.h"
+#include "modules/RegistryCleanerModule/dll/scanners/path_text.h"
+#include "modules/RegistryCleanerModule/dll/scanners/registry_access.h"
+#include "modules/RegistryCleanerModule/dll/scanners/scanner_frame.h"
+#include "modules/RegistryCleanerModule/dll/scanners/scanners.h"
+
+namespace {
+
+const ScanRoot kSharedDllRoots[] = {
+    {platform::kHkeyLocalMachine, u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDlls", 1},
+    {platform::kHkeyLocalMachine,
+     u"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\SharedDlls", 0},
+    {platform::kNullKey, nullptr, 0},
+};
+
+constexpr uint32_t kNameChars = 4096;
+constexpr uint32_t kDataChars = 2048;
+// Names of this many characters or fewer cannot be a path worth testing.
+constexpr uint32_t kShortestName = 4;
+
+void ScanRootValues(RegCleanerEngine* engine, ScannerFrame* frame, uint32_t rootIndex,
+                    const ScanRoot& scanRoot) {
+  platform::Registry* registry = EngineRegistry();
+  platform::HKey key = platform::kNullKey;
+  // Opened for writing: problems are deleted through this key, in place.
+  if (registry->RegOpenKeyExW(scanRoot.root, scanRoot.path, 0, frame->writeMask(), &key) != 0)
+    return;
+  platform::RegKeyInfo info;
+  if (registry->RegQueryInfoKeyW(key, &info) != 0) {
+    registry->RegCloseKey(key);
+    return;
+  }
+  if (frame->counting()) {
+    frame->AddScanned(info.values);
+    registry->RegCloseKey(key);
+    return;
+  }
+
+  std::array<char16_t, kDataChars> fixedData;
+  std::vector<char16_t> largeData;
+  char16_t* data = fixedData.data();
+  uint32_t dataChars = kDataChars;
+  if (info.maxValueLen / 2 + 1 > kDataChars) {
+    dataChars = info.maxValueLen / 2 + 1;
+    largeData.resize(dataChars);
+    data = largeData.data();
+  }
+  std::array<char16_t, kNameChars> name;
+  const bool want64 = scanRoot.view == 1;
+
+  for (uint32_t index = info.values; index-- > 0;) {
+    if (ScannerFrame::Stopped()) break;
+    frame->Visit();
+    uint32_t nameChars = kNameChars;
+    uint32_t dataBytes = dataChars * 2;
+    uint32_t type = 0;
+    const uint32_t result = registry->RegEnumValueW(key, index, name.data(), &nameChars, &type,
+                                                    reinterpret_cast<uint8_t*>(data), &dataBytes);
+    if (result == platform::kRegNoMoreItems) break;
+    if (result != 0 || nameChars <= kShortestName) continue;
+    const std::u16string_view valueName(name.data(), nameChars);
+    if (ClassifyPath(valueName) == 0) continue;
+    std::u16string probe(valueName);
+    if (FileExistsResolved(&probe, kNameChars, want64) != 0) continue;
+    if (IsExcluded(engine, scanRoot.root, scanRoot.path, valueName) != 0) continue;
+
+    if (frame->FirstProblemUnderRoot(rootIndex))
+      LogProblem(scanRoot.root, scanRoot.path, u"", valueName);
+    else
+      EngineLogPrintf(7, "Missing: %ls", std::u16string(valueName).c_str());
+    frame->ValueProblem(scanRoot.root, scanRoot.path, key, valueName,
+                        reinterpret_cast<const uint8_t*>(data), dataBytes, type);
+  }
+  registry->RegCloseKey(key);
+}
+
+}  // namespace
+
+uint32_t ScanSharedDlls(RegCleanerEngine* engine) {
+  ScannerFrame frame(engine, kSharedDllCategory, true);
+  if (!frame.Begin()) return 0;
+  for (uint32_t i = 0; kSharedDllRoots[i].path != nullptr; ++i) {
+    if (ScannerFrame::Stopped()) break;
+    ScanRootValues(engine, &frame, i, kSharedDllRoots[i]);
+  }
+  return frame.End();
+}

@@ -1,0 +1,433 @@
+// The registry cleaner as a host drives it, through the exports, on a
+// machine the test builds: shared DLL counters whose files are gone, found
+// by a check, backed up and deleted by a resolve, remembered afterwards.
+// POSIX: a Wine prefix of the test's own, its hives read and saved by the
+// module; Windows (wine64): the real registry, values the test adds itself.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "framework/check_module.h"
+#include "framework/install_config.h"
+#include "framework/module_api.h"
+#include "modules/RegistryCleanerModule/dll/engine_state.h"
+#include "modules/RegistryCleanerModule/dll/registry_cleaner_check_module.h"
+#include "modules/RegistryCleanerModule/dll/scanners/registry_access.h"
+#include "platform/environment.h"
+#include "platform/profile.h"
+#include "platform/registry.h"
+#include "platform/unicode.h"
+#include "tests/engine/engine_test_support.h"
+#include "tests/module/no_channel_machine.h"
+#include "tests/platform/temp_tree.h"
+#ifndef _WIN32
+#include "platform/posix/prefix_registry.h"
+#endif
+
+namespace {
+
+using platform::kHkeyLocalMachine;
+
+constexpr char16_t kSharedDlls[] = u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
+constexpr uint32_t kNativeWrite = platform::kKeyAllAccess | platform::kKeyWow64_64Key;
+
+std::u16string Text(ModuleHandle module) {
+  ModuleChar buffer[256] = {};
+  GetResultTextOfModule(module, buffer, 256);
+  std::u16string out;
+  for (const ModuleChar* c = buffer; *c; ++c) out.push_back(static_cast<char16_t>(*c));
+  return out;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+// Answers the progress callback; stops the run when asked to.
+struct Host {
+  std::vector<double> seen;
+  bool stop = false;
+  static bool MODULE_CALL Callback(void* context, double* percent, int, int) {
+    auto* host = static_cast<Host*>(context);
+    host->seen.push_back(*percent);
+    return !host->stop;
+  }
+};
+
+// Every enumerated value costs a millisecond, so that a run lasts long
+// enough for the host to stop it.
+class SlowRegistry : public platform::RegistryWrapper {
+ public:
+  explicit SlowRegistry(platform::Registry* target) : RegistryWrapper(target) {}
+  uint32_t RegEnumValueW(platform::HKey key, uint32_t index, char16_t* name, uint32_t* nameChars,
+                         uint32_t* type, uint8_t* data, uint32_t* dataBytes) override {
+    platform::System::Default()->Sleep(1);
+    return RegistryWrapper::RegEnumValueW(key, index, name, nameChars, type, data, dataBytes);
+  }
+};
+
+class Cleaner : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(tree_.ok());
+    content_ = tree_.Path(u"Content");
+    ASSERT_TRUE(tree_.MakeFile(u"install.cfg", "[install]\r\nUserContentPath=" +
+                                                   platform::U16ToUtf8(content_) +
+                                                   "\\\r\n[TraceLog]\r\nDebugLevel=12\r\n"));
+    SetInstallConfigPath(tree_.Path(u"install.cfg"));
+#ifndef _WIN32
+    std::ifstream in(std::string(REGCLEAN_SOURCE_DIR) + "/tests/data/wine-hives/system.reg",
+                     std::ios::binary);
+    std::ofstream(tree_.prefix() + "/system.reg", std::ios::binary) << in.rdbuf();
+    registry_ = std::make_unique<platform::posix::PrefixRegistry>(tree_.prefix());
+    SetEngineRegistry(registry_.get());
+#endif
+    ASSERT_EQ(EngineRegistry()->RegCreateKeyExW(kHkeyLocalMachine, kSharedDlls, 0, kNativeWrite,
+                                                &key_, nullptr),
+              0u);
+    ASSERT_TRUE(tree_.MakeFile(u"Shared\\present.dll"));
+    AddValue(tree_.Path(u"Shared\\present.dll"));
+  }
+  void TearDown() override {
+    if (module_ != nullptr) DestroyInstanceOfModule(module_);
+    for (const std::u16string& name : added_) EngineRegistry()->RegDeleteValueW(key_, name);
+    EngineRegistry()->RegCloseKey(key_);
+    SetEngineRegistry(nullptr);
+    ResetInstallConfigPath();
+    platform::SetProcessEnvironmentVariable(u"REGCLEAN_ELEVATED", u"1");
+  }
+
+  void AddValue(const std::u16string& name, uint32_t count = 1) {
+    ASSERT_EQ(EngineRegistry()->RegSetValueExW(key_, name, platform::kRegDword,
+                                               reinterpret_cast<const uint8_t*>(&count), 4),
+              0u);
+    added_.push_back(name);
+  }
+  // Values naming files that do not exist, numbered from first.
+  void AddMissing(int first, int count) {
+    for (int i = first; i < first + count; ++i)
+      AddValue(tree_.Path(u"Gone\\lib" + platform::Utf8ToU16(std::to_string(i)) + u".dll"));
+    EngineRegistry()->Flush();
+  }
+  bool HasValue(const std::u16string& name) {
+    return EngineRegistry()->RegQueryValueExW(key_, name, nullptr, nullptr, nullptr) == 0;
+  }
+
+  void Create() {
+    module_ = CreateInstanceOfModule();
+    ASSERT_NE(module_, nullptr);
+    static_cast<CCheckModule*>(module_)->UseSystem(&machine_);
+    SetProgressCallbackOfModule(module_, &Host::Callback, &host_);
+  }
+  void Destroy() {
+    DestroyInstanceOfModule(module_);
+    module_ = nullptr;
+  }
+  const RegCleanerEngine& Engine() {
+    return static_cast<CRegistryCleanerModuleCheckModule*>(module_)->engine();
+  }
+  std::u16string Folder(std::u16string_view relative) {
+    return content_ + u"\\RegCleanerDll\\" + std::u16string(relative);
+  }
+  std::vector<std::u16string> Names(std::u16string_view folder) {
+    std::vector<platform::DirectoryEntry> entries;
+    std::vector<std::u16string> names;
+    if (tree_.fs()->ListDirectory(folder, &entries))
+      for (const auto& entry : entries) names.push_back(entry.name);
+    return names;
+  }
+  // The run log's lines without their time stamps: "<level> <text>".
+  std::vector<std::string> LogLines() {
+    const std::vector<std::u16string> logs = Names(Folder(u"Log"));
+    EXPECT_EQ(logs.size(), 1u);
+    if (logs.empty()) return {};
+    std::vector<std::string> out;
+    for (const std::string& line :
+         SplitLines(engine_test::ReadBytes(Folder(u"Log\\") + logs[0]))) {
+      const size_t level = line.find(" lv:"), arrow = line.find(" -> ");
+      if (level != std::string::npos && arrow != std::string::npos)
+        out.push_back(line.substr(level + 4, 2) + " " + line.substr(arrow + 4));
+    }
+    return out;
+  }
+  std::string Measurement(std::u16string_view key) {
+    return platform::U16ToUtf8(platform::GetPrivateProfileString(
+        u"Measurement", key, u"-", Folder(u"RegCleanerDll.cfg")));
+  }
+
+  TempTree tree_;
+#ifndef _WIN32
+  std::unique_ptr<platform::posix::PrefixRegistry> registry_;
+#endif
+  platform::HKey key_ = platform::kNullKey;
+  std::vector<std::u16string> added_;
+  std::u16string content_;
+  NoChannelMachine machine_;
+  Host host_;
+  ModuleHandle module_ = nullptr;
+};
+
+TEST_F(Cleaner, CheckLevelAndTextFollowTheProblemCount) {
+  Create();
+  struct Row {
+    int total;
+    double level;
+    const char16_t* text;
+  };
+  const Row rows[] = {
+      {0, 0.0, u"0"},       {1, 3.0, u"1"},         {100, 30.0, u"100"},
+      {1112, 100.0, u"1112"}, {2000, 100.0, u"2000"},
+  };
+  int have = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.total);
+    AddMissing(have, row.total - have);
+    have = row.total;
+    host_.seen.clear();
+    ExecuteCheckOfModule(module_, nullptr, 0);
+    EXPECT_NEAR(GetResultLevelOfModule(module_), row.level, 1e-9);
+    EXPECT_EQ(Text(module_), row.text);
+    ASSERT_FALSE(host_.seen.empty());
+    EXPECT_EQ(host_.seen.back(), 100.0);
+  }
+  // A check changes nothing.
+  EXPECT_TRUE(HasValue(tree_.Path(u"Gone\\lib0.dll")));
+}
+
+TEST_F(Cleaner, CheckLogsItsRunAndEveryProblem) {
+  AddMissing(0, 2);
+  Create();
+  ExecuteCheckOfModule(module_, nullptr, 0);
+  EXPECT_EQ(Text(module_), u"2");
+  Destroy();  // de-init flushes the log
+
+  const std::vector<std::string> lines = LogLines();
+  auto has = [&](const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+  };
+  auto starts = [&](const std::string& prefix) {
+    for (const std::string& line : lines)
+      if (line.rfind(prefix, 0) == 0) return true;
+    return false;
+  };
+  EXPECT_TRUE(starts("03 Init: Registry Cleaner Module Version: 1.0.612.0000 (from "
+                     "2013-07-24 17:09:30)"));
+  EXPECT_TRUE(has("11 IgnoreList ERROR, File: " +
+                  platform::U16ToUtf8(Folder(u"IgnoreList.slw1"))));
+  EXPECT_TRUE(has("11 BlackList ERROR, File: " + platform::U16ToUtf8(Folder(u"BlackList.cfg"))));
+  EXPECT_TRUE(has("06 Start: RegCleanerThread, mode: Scan"));
+  EXPECT_TRUE(has("06 Start: WorkSharedDllMissingProblems"));
+  EXPECT_TRUE(has("08 Key: HKEY_LOCAL_MACHINE\\" + platform::U16ToUtf8(kSharedDlls)));
+  EXPECT_TRUE(has("07 Missing: " + platform::U16ToUtf8(tree_.Path(u"Gone\\lib0.dll"))));
+  EXPECT_TRUE(has("07 Missing: " + platform::U16ToUtf8(tree_.Path(u"Gone\\lib1.dll"))));
+  EXPECT_TRUE(starts("06 Stop: WorkSharedDllMissingProblems, found 2 problems here, scanned: "));
+  EXPECT_TRUE(starts("06 Stop: WorkInprocServer32Problems, found 0 problems here, scanned: 0, "));
+  EXPECT_TRUE(starts("06 Stop: RegCleanerThread, found 2 problems total, duration: "));
+  EXPECT_TRUE(has("03 DeInit: Registry Cleaner Module Version: 1.0.612.0000"));
+  // The present file is no problem.
+  EXPECT_FALSE(has("07 Missing: " + platform::U16ToUtf8(tree_.Path(u"Shared\\present.dll"))));
+}
+
+TEST_F(Cleaner, BlackListedEntriesAreNeitherCountedNorLogged) {
+  AddMissing(0, 3);
+  const std::u16string listed = tree_.Path(u"Gone\\lib1.dll");
+  ASSERT_TRUE(tree_.fs()->CreateDirectory(content_));
+  ASSERT_TRUE(tree_.fs()->CreateDirectory(Folder(u"")));
+  engine_test::WriteBytes(
+      Folder(u"BlackList.cfg"),
+      "\xFF\xFE" + engine_test::Utf16Le(u"; kept by the user\n[RegList]\n\"HKEY_LOCAL_MACHINE\\" +
+                                        std::u16string(kSharedDlls) + u"\",\"" + listed +
+                                        u"\"\n"));
+  Create();
+  ExecuteCheckOfModule(module_, nullptr, 0);
+  EXPECT_EQ(Text(module_), u"2");
+  ExecuteResolveOfModule(module_);
+  EXPECT_TRUE(HasValue(listed));
+  Destroy();
+  for (const std::string& line : LogLines())
+    EXPECT_EQ(line.find(platform::U16ToUtf8(listed)), std::string::npos) << line;
+}
+
+TEST_F(Cleaner, ResolveBacksUpDeletesAndRemembers) {
+  AddMissing(0, 2);
+  Create();
+  ExecuteCheckOfModule(module_, nullptr, 0);
+  ASSERT_EQ(Text(module_), u"2");
+#ifndef _WIN32
+  const std::string hiveBefore = engine_test::ReadBytes(
+      platform::Utf8ToU16("Z:" + tree_.prefix() + "/system.reg"));
+#endif
+
+  ExecuteResolveOfModule(module_);
+  EXPECT_EQ(Text(module_), u"0");
+  EXPECT_EQ(GetResultLevelOfModule(module_), 0.0);
+  EXPECT_FALSE(HasValue(tree_.Path(u"Gone\\lib0.dll")));
+  EXPECT_FALSE(HasValue(tree_.Path(u"Gone\\lib1.dll")));
+  EXPECT_TRUE(HasValue(tree_.Path(u"Shared\\present.dll")));
+
+  // One backup folder named by the run's start, holding the category's
+  // file and the restore batch.
+  const std::vector<std::u16string> runs = Names(Folder(u"Backups"));
+  ASSERT_EQ(runs.size(), 1u);
+  const std::u16string run = Folder(u"Backups\\") + runs[0];
+  std::vector<std::u16string> files = Names(run);
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(files, (std::vector<std::u16string>{u"Restore Function.bat",
+                                                u"SharedDllMissingProblems.reg"}));
+  const std::string backup = engine_test::ReadBytes(run + u"\\SharedDllMissingProblems.reg");
+  auto escaped = [](std::u16string text) {
+    std::u16string out;
+    for (char16_t c : text) {
+      if (c == u'\\') out += u"\\";
+      out.push_back(c);
+    }
+    return out;
+  };
+  const std::u16string expected =
+      u"Windows Registry Editor Version 5.00\r\n"
+      u"; backup file: \"" + run + u"\\SharedDllMissingProblems.reg\"\r\n"
+      u"; to restore this backup, please import the file in regedt32.exe\r\n"
+      u"; company: CORVANE product: Brightdeck module: RegCleanerDll build: 612\r\n\r\n"
+      u"[HKEY_LOCAL_MACHINE]\r\n\r\n"
+      u"[HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n\r\n"
+      u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft]\r\n\r\n"
+      u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows]\r\n\r\n"
+      u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion]\r\n\r\n"
+      u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDlls]\r\n"
+      u"\"" + escaped(tree_.Path(u"Gone\\lib1.dll")) + u"\"=dword:00000001\r\n"
+      u"\"" + escaped(tree_.Path(u"Gone\\lib0.dll")) + u"\"=dword:00000001\r\n";
+  EXPECT_EQ(backup, "\xFF\xFE" + engine_test::Utf16Le(expected));
+
+  // A second check finds nothing; the ignore list is written at the end.
+  ExecuteCheckOfModule(module_, nullptr, 0);
+  EXPECT_EQ(Text(module_), u"0");
+  Destroy();
+  EXPECT_NE(engine_test::ReadBytes(Folder(u"IgnoreList.slw1")), "<missing>");
+  bool saveLine = false;
+  for (const std::string& line : LogLines())
+    saveLine |= line == "06 Save IgnoreList: 4 Changes - 4 Items";
+  EXPECT_TRUE(saveLine);
+
+#ifndef _WIN32
+  // The saved hive lost exactly the two values (and the key's time).
+  const std::string hiveAfter = engine_test::ReadBytes(
+      platform::Utf8ToU16("Z:" + tree_.prefix() + "/system.reg"));
+  std::vector<std::string> before = SplitLines(hiveBefore), after = SplitLines(hiveAfter);
+  std::vector<std::string> removed;
+  size_t j = 0;
+  for (size_t i = 0; i < before.size(); ++i) {
+    if (j < after.size() && before[i] == after[j]) {
+      ++j;
+      continue;
+    }
+    const bool timeLine = j < after.size() && before[i].rfind("#time=", 0) == 0 &&
+                          after[j].rfind("#time=", 0) == 0;
+    const bool keyLine = j < after.size() && before[i].rfind("[Software\\\\Microsoft\\\\Windows\\\\"
+                                                              "CurrentVersion\\\\SharedDlls]",
+                                                              0) == 0 &&
+                         after[j].rfind("[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\"
+                                        "SharedDlls]",
+                                        0) == 0;
+    if (timeLine || keyLine)
+      ++j;
+    else
+      removed.push_back(before[i]);
+  }
+  EXPECT_EQ(j, after.size());
+  ASSERT_EQ(removed.size(), 2u);
+  for (const std::string& line : removed)
+    EXPECT_NE(line.find("Gone\\\\lib"), std::string::npos) << line;
+#endif
+}
+
+TEST_F(Cleaner, HostStopGivesCanceled) {
+  AddMissing(0, 1500);
+  SlowRegistry slow(EngineRegistry());
+  SetEngineRegistry(&slow);
+  Create();
+  host_.stop = true;
+  ExecuteCheckOfModule(module_, nullptr, 0);
+  EXPECT_EQ(Text(module_), u"canceled");
+  EXPECT_EQ(GetResultLevelOfModule(module_), 0.0);
+  // The run was cut short, so its time teaches nothing.
+  EXPECT_EQ(Engine().slowExecuteTime, 0);
+  Destroy();
+#ifndef _WIN32
+  SetEngineRegistry(registry_.get());
+#else
+  SetEngineRegistry(nullptr);
+#endif
+  bool aborted = false;
+  for (const std::string& line : LogLines())
+    aborted |= line.rfind("04 ABORTED: RegCleanerThread, found ", 0) == 0;
+  EXPECT_TRUE(aborted);
+}
+
+TEST_F(Cleaner, WithoutAdministratorRightsNothingIsPrepared) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the rights of a Windows process cannot be lowered from inside it";
+#else
+  AddMissing(0, 2);
+  platform::SetProcessEnvironmentVariable(u"REGCLEAN_ELEVATED", u"0");
+  Create();
+  EXPECT_EQ(static_cast<CRegistryCleanerModuleCheckModule*>(module_)->engineReady(), 0u);
+  ExecuteCheckOfModule(module_, nullptr, 0);
+  EXPECT_EQ(GetResultLevelOfModule(module_), 0.0);
+  EXPECT_EQ(Text(module_), u"0");
+  ASSERT_FALSE(host_.seen.empty());
+  EXPECT_EQ(host_.seen.back(), 100.0);
+  ExecuteResolveOfModule(module_);
+  EXPECT_EQ(Text(module_), u"canceled");
+  EXPECT_TRUE(HasValue(tree_.Path(u"Gone\\lib0.dll")));
+  Destroy();
+  // No content folder, no log.
+  EXPECT_EQ(tree_.fs()->GetFileAttributes(content_), platform::kInvalidFileAttributes);
+#endif
+}
+
+TEST_F(Cleaner, MeasurementsAcrossRunsAndBoots) {
+  Create();
+  // No stored times: the first check expects four minutes.
+  EXPECT_EQ(Engine().slowExecuteTime, 0);
+  ExecuteCheckOfModule(module_, nullptr, 0);
+  const int32_t first = Engine().slowExecuteTime;
+  EXPECT_GT(first, 0);
+  EXPECT_EQ(Engine().runsThisBoot, 1);
+  Destroy();
+  EXPECT_EQ(Measurement(u"SlowExecuteTime"), std::to_string(first));
+  EXPECT_EQ(Measurement(u"FastExecuteTime"), "0");
+  const std::string boot = Measurement(u"LastBootTimeSignature");
+  EXPECT_EQ(boot, std::to_string(BootSessionSignature()));
+
+  // Same boot: the next module counts as a later run and learns the fast time.
+  Create();
+  EXPECT_EQ(Engine().runsThisBoot, 1);
+  ExecuteCheckOfModule(module_, nullptr, 0);
+  EXPECT_GT(Engine().fastExecuteTime, 0);
+  Destroy();
+
+  // Another boot: a stored slow time far above the run is replaced by it.
+  platform::WritePrivateProfileString(u"Measurement", u"LastBootTimeSignature", u"12345",
+                                      Folder(u"RegCleanerDll.cfg"));
+  platform::WritePrivateProfileString(u"Measurement", u"SlowExecuteTime", u"9000000",
+                                      Folder(u"RegCleanerDll.cfg"));
+  Create();
+  EXPECT_EQ(Engine().runsThisBoot, 0);
+  ExecuteCheckOfModule(module_, nullptr, 0);
+  EXPECT_LT(Engine().slowExecuteTime, 9000000);
+  Destroy();
+  EXPECT_EQ(Measurement(u"LastBootTimeSignature"), boot);
+}
+
+}  // namespace
