@@ -55,7 +55,11 @@ std::vector<std::string> MachineRegistryProblems() {
 }
 
 std::string HostPath(std::u16string_view machinePath) {
-  return posix::ToUnixPath(machinePath).path;
+  // Drive links such as dosdevices/c: -> ../drive_c would show as
+  // "prefix/dosdevices/../drive_c/..."; an existing path is shown resolved.
+  const std::string path = posix::ToUnixPath(machinePath).path;
+  char resolved[PATH_MAX];
+  return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
 }
 
 }  // namespace platform
