@@ -1,4 +1,5 @@
 #include "platform/machine.h"
+#include "platform/system_text.h"
 
 namespace platform {
 
@@ -9,5 +10,11 @@ uint32_t SelectMachine(std::string_view prefixDirectory) {
 std::string MachineName() { return {}; }
 
 bool MachineRegistryLocked() { return false; }
+
+bool MachineExists() { return true; }
+
+std::vector<std::string> MachineRegistryProblems() { return {}; }
+
+std::string HostPath(std::u16string_view machinePath) { return U16ToAnsi(machinePath); }
 
 }  // namespace platform

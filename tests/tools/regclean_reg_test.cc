@@ -9,35 +9,22 @@ TEST(RegcleanReg, PosixOnly) { GTEST_SKIP() << "runs the POSIX host on a Wine pr
 
 #else
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "tests/platform/wineserver_lock.h"
+#include "tests/tools/staged_regclean.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string Slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using Outcome = RegcleanOutcome;
 
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+std::string Slurp(const fs::path& path) { return ReadFileText(path); }
 
 class RegcleanRegTest : public testing::Test {
  protected:
@@ -59,25 +46,14 @@ class RegcleanRegTest : public testing::Test {
   }
 
   // Runs the staged host with arguments (each single-quoted for the shell).
-  Outcome Regclean(const std::vector<std::string>& args, const std::string& input = "",
+  Outcome Regclean(std::vector<std::string> args, const std::string& input = "",
                    bool withPrefixOption = true) {
-    std::string command = std::string(REGCLEAN_STAGE_DIR) + "/regclean";
-    if (withPrefixOption) command += " --prefix '" + prefix_.string() + "'";
-    for (const std::string& arg : args) command += " '" + arg + "'";
-    std::ofstream(dir_ / "in") << input;
-    command += " <'" + (dir_ / "in").string() + "' >'" + (dir_ / "out").string() + "' 2>'" +
-               (dir_ / "err").string() + "'";
-    Outcome run;
-    const int raw = std::system(command.c_str());
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    run.out = Slurp(dir_ / "out");
-    run.err = Slurp(dir_ / "err");
-    return run;
+    if (withPrefixOption) args.insert(args.begin(), {"--prefix", prefix_.string()});
+    return RunStagedRegclean(dir_, args, input);
   }
 
   void StartLockHolder() { ASSERT_TRUE(lock_.Hold(prefix_)); }
   void StopLockHolder() { lock_.Release(); }
-
 
   fs::path dir_;
   fs::path prefix_;
@@ -121,13 +97,16 @@ TEST_F(RegcleanRegTest, ErrorsExitWithOne) {
       {{"reg", "delete", "HKCU", "/f"}, "root key"},
       {{"reg", "delete", "HKCU\\Software\\NoSuchKey", "/f"}, "unable to find"},
       {{"reg", "import", "/nonexistent/file.reg"}, "cannot read"},
-      {{"nonsense"}, "unknown command"},
   };
   for (const Case& c : cases) {
     const Outcome run = Regclean(c.args);
     EXPECT_EQ(run.status, 1) << c.args.back();
     EXPECT_NE(run.err.find(c.message), std::string::npos) << c.args.back() << ": " << run.err;
   }
+  // A command regclean does not know is an error of the host: status 2.
+  const Outcome unknown = Regclean({"nonsense"});
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_NE(unknown.err.find("unknown command nonsense"), std::string::npos);
   const Outcome missing =
       Regclean({"--prefix", (dir_ / "none").string(), "reg", "query", "HKCU"}, "", false);
   EXPECT_EQ(missing.status, 1);

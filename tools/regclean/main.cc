@@ -1,5 +1,8 @@
 // regclean, the reference host of the suite. Global options come first
 // (--prefix DIR chooses the Wine prefix that is the machine), then a command:
+//   regclean check [--json]                   scan the registry, list problems
+//   regclean resolve [--yes] [--json]         remove them, with a backup
+//   regclean restore FOLDER                   put a backup back
 //   regclean reg query|export|import|delete ...   the machine's registry
 #include <iostream>
 #include <string>
@@ -7,16 +10,38 @@
 
 #include "platform/machine.h"
 #include "platform/system_text.h"
+#include "tools/regclean/clean_command.h"
 #include "tools/regclean/reg_command.h"
+
+#ifndef REGCLEAN_VERSION
+#define REGCLEAN_VERSION "unknown"
+#endif
 
 namespace {
 
+constexpr char kUsage[] =
+    "Usage: regclean [--prefix DIR] COMMAND [OPTIONS]\n"
+    "The reference host of the registry cleaner module: it loads\n"
+    "modules/RegistryCleanerModule beside it and drives it through its exports.\n\n"
+    "Commands:\n"
+    "  check      list the registry's invalid entries, by category\n"
+    "  resolve    remove them, after writing a backup folder\n"
+    "  restore    put a backup folder's entries back\n"
+    "  reg        query, export, import or delete registry keys and values\n\n"
+    "Options:\n"
+    "  --prefix DIR   the Wine prefix to work on (default: $WINEPREFIX, else ~/.wine);\n"
+    "                 on Windows the machine is the running system\n"
+    "  --help         this text; \"regclean COMMAND --help\" tells about a command\n"
+    "  --version      the version\n";
+
 int Usage(std::ostream& stream, int status) {
-  stream << "Usage: regclean [--prefix DIR] COMMAND ...\n"
-            "Commands:\n"
-            "  reg    query, export, import or delete registry keys and values\n\n"
-         << regclean::kRegUsage;
+  stream << kUsage;
   return status;
+}
+
+int BadArguments(const std::string& message, const char* usage) {
+  std::cerr << "regclean: " << message << "\n" << usage;
+  return regclean::kFailed;
 }
 
 }  // namespace
@@ -30,27 +55,81 @@ int main(int argc, char** argv) {
       prefix = args[++i];
     } else if (args[i] == "--help") {
       return Usage(std::cout, 0);
+    } else if (args[i] == "--version") {
+      std::cout << "regclean " << REGCLEAN_VERSION << "\n";
+      return 0;
     } else {
       std::cerr << "regclean: unknown option " << args[i] << "\n";
-      return Usage(std::cerr, 1);
+      return Usage(std::cerr, regclean::kFailed);
     }
   }
-  if (i == args.size()) return Usage(std::cerr, 1);
+  if (i == args.size()) return Usage(std::cerr, regclean::kFailed);
+  const std::string command = args[i++];
+
+  if (command == "reg") {
+    // The reg tools keep reg.exe's syntax and its exit status 1 for errors.
+    if (i < args.size() && args[i] == "--help") {
+      std::cout << regclean::kRegUsage;
+      return 0;
+    }
+    const uint32_t selected = platform::SelectMachine(prefix);
+    if (selected == 120) {
+      std::cerr << "regclean: --prefix works only where the machine is a Wine prefix\n";
+      return 1;
+    }
+    if (selected != 0) {
+      std::cerr << "regclean: no Wine prefix at " << platform::MachineName() << "\n";
+      return 1;
+    }
+    std::vector<std::u16string> rest;
+    for (; i < args.size(); ++i) rest.push_back(platform::AnsiToU16(args[i]));
+    return regclean::RunRegCommand(rest, std::cout, std::cerr);
+  }
+
+  const char* usage = command == "check"     ? regclean::kCheckUsage
+                      : command == "resolve" ? regclean::kResolveUsage
+                      : command == "restore" ? regclean::kRestoreUsage
+                                             : nullptr;
+  if (usage == nullptr) {
+    std::cerr << "regclean: unknown command " << command << "\n";
+    return Usage(std::cerr, regclean::kFailed);
+  }
+  regclean::CleanOptions options;
+  options.resolve = command == "resolve";
+  std::vector<std::string> operands;
+  for (; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--help") {
+      std::cout << usage;
+      return 0;
+    } else if (arg == "--prefix" && i + 1 < args.size()) {
+      prefix = args[++i];
+    } else if (arg == "--json" && command != "restore") {
+      options.json = true;
+    } else if (arg == "--yes" && command == "resolve") {
+      options.yes = true;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return BadArguments("unknown option " + arg + " for " + command, usage);
+    } else {
+      operands.push_back(arg);
+    }
+  }
+  if (command == "restore" ? operands.size() != 1 : !operands.empty()) {
+    return BadArguments(command == "restore" ? "restore takes one FOLDER"
+                                             : command + " takes no operand " + operands[0],
+                        usage);
+  }
 
   const uint32_t selected = platform::SelectMachine(prefix);
   if (selected == 120) {
     std::cerr << "regclean: --prefix works only where the machine is a Wine prefix\n";
-    return 1;
+    return regclean::kFailed;
   }
   if (selected != 0) {
-    std::cerr << "regclean: no Wine prefix at " << platform::MachineName() << "\n";
-    return 1;
+    std::cerr << "regclean: no Wine prefix at " << platform::MachineName()
+              << " (no such folder): give --prefix DIR or set WINEPREFIX\n";
+    return regclean::kFailed;
   }
-
-  const std::string& command = args[i];
-  std::vector<std::u16string> rest;
-  for (size_t j = i + 1; j < args.size(); ++j) rest.push_back(platform::AnsiToU16(args[j]));
-  if (command == "reg") return regclean::RunRegCommand(rest, std::cout, std::cerr);
-  std::cerr << "regclean: unknown command " << command << "\n";
-  return Usage(std::cerr, 1);
+  if (command == "restore") return regclean::RunRestore(operands[0], std::cout, std::cerr);
+  return regclean::RunCheckOrResolve(options, std::cin, std::cout, std::cerr);
 }

@@ -86,8 +86,7 @@ ServiceProvider::ServiceProvider(ServiceProviderOptions options, platform::Syste
 ServiceProvider::~ServiceProvider() {
   // The server first: it returns once every running handler has.
   delete ipc_;
-  if (module_ != nullptr) destroy_(module_);
-  if (library_ != nullptr) platform::FreeLibrary(library_);
+  if (module_ != nullptr) library_.destroy(module_);
 }
 
 void ServiceProvider::Log(std::u16string_view line) {
@@ -114,36 +113,17 @@ void ServiceProvider::Log(std::u16string_view line) {
 
 bool ServiceProvider::LoadModule() {
   std::string error;
-  library_ = platform::LoadLibrary(options_.modulePath, &error);
-  if (library_ == nullptr) {
+  if (!library_.Load(options_.modulePath, &error)) {
     Log(u"cannot load the module " + options_.modulePath + u": " + platform::Utf8ToU16(error));
     return false;
   }
-  auto find = [this](const char* name) { return platform::GetProcAddress(library_, name); };
-  create_ = reinterpret_cast<decltype(create_)>(find("CreateInstanceOfModule"));
-  destroy_ = reinterpret_cast<decltype(destroy_)>(find("DestroyInstanceOfModule"));
-  getIdentifier_ = reinterpret_cast<decltype(getIdentifier_)>(find("GetIdentifierOfModule"));
-  getResultLevel_ = reinterpret_cast<decltype(getResultLevel_)>(find("GetResultLevelOfModule"));
-  getResultText_ = reinterpret_cast<decltype(getResultText_)>(find("GetResultTextOfModule"));
-  setProgressCallback_ =
-      reinterpret_cast<decltype(setProgressCallback_)>(find("SetProgressCallbackOfModule"));
-  executeCheck_ = reinterpret_cast<decltype(executeCheck_)>(find("ExecuteCheckOfModule"));
-  executeResolve_ = reinterpret_cast<decltype(executeResolve_)>(find("ExecuteResolveOfModule"));
-  if (!create_ || !destroy_ || !getIdentifier_ || !getResultLevel_ || !getResultText_ ||
-      !setProgressCallback_ || !executeCheck_ || !executeResolve_) {
-    Log(u"the module " + options_.modulePath + u" lacks an export");
-    return false;
-  }
-  module_ = create_();
+  module_ = library_.create();
   if (module_ == nullptr) {
     Log(u"the module could not be created");
     return false;
   }
-  std::vector<ModuleChar> buffer(static_cast<size_t>(getIdentifier_(module_, nullptr, 0)) + 1, 0);
-  getIdentifier_(module_, buffer.data(), static_cast<int>(buffer.size()));
-  for (size_t i = 0; i < buffer.size() && buffer[i] != 0; ++i)
-    identifier_.push_back(static_cast<char16_t>(buffer[i]));
-  setProgressCallback_(module_, &ServiceProvider::OnProgress, this);
+  identifier_ = ModuleLibrary::Text(library_.getIdentifier, module_);
+  library_.setProgressCallback(module_, &ServiceProvider::OnProgress, this);
   return true;
 }
 
@@ -255,17 +235,14 @@ ServiceMessage ServiceProvider::Run(const ServiceMessage& request) {
   // The module's framework runs the work here: it never hands it on from
   // inside the service provider.
   if (resolve)
-    executeResolve_(module_);
+    library_.executeResolve(module_);
   else
-    executeCheck_(module_, nullptr, 0);
+    library_.executeCheck(module_, nullptr, 0);
 
   ServiceMessage answer;
   answer.request = request.request;
-  answer.level = getResultLevel_(module_);
-  std::vector<ModuleChar> buffer(static_cast<size_t>(getResultText_(module_, nullptr, 0)) + 1, 0);
-  getResultText_(module_, buffer.data(), static_cast<int>(buffer.size()));
-  for (size_t i = 0; i < buffer.size() && buffer[i] != 0; ++i)
-    answer.text.push_back(static_cast<char16_t>(buffer[i]));
+  answer.level = library_.getResultLevel(module_);
+  answer.text = ModuleLibrary::Text(library_.getResultText, module_);
   bool cancelled;
   {
     std::lock_guard<std::mutex> guard(stateLock_);

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "framework/module_api.h"
+#include "framework/module_library.h"
 #include "framework/service_channel.h"
 #include "platform/file_system.h"
 #include "platform/library.h"
@@ -67,18 +68,9 @@ class ServiceProvider {
   platform::System* system_;
   platform::FileSystem* fs_;
   IpcLoader* ipc_ = nullptr;
-  platform::LibraryHandle library_ = nullptr;
+  ModuleLibrary library_;
   ModuleHandle module_ = nullptr;
   std::u16string identifier_;
-
-  decltype(&CreateInstanceOfModule) create_ = nullptr;
-  decltype(&DestroyInstanceOfModule) destroy_ = nullptr;
-  decltype(&GetIdentifierOfModule) getIdentifier_ = nullptr;
-  decltype(&GetResultLevelOfModule) getResultLevel_ = nullptr;
-  decltype(&GetResultTextOfModule) getResultText_ = nullptr;
-  decltype(&SetProgressCallbackOfModule) setProgressCallback_ = nullptr;
-  decltype(&ExecuteCheckOfModule) executeCheck_ = nullptr;
-  decltype(&ExecuteResolveOfModule) executeResolve_ = nullptr;
 
   std::mutex logLock_;
   std::mutex stateLock_;   // guards the run state below

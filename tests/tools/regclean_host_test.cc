@@ -1,0 +1,388 @@
+// "regclean check|resolve|restore" end to end: the staged host, as a user
+// runs it, on fresh copies of the demo prefix: what it prints, its exit
+// status, its JSON, what a resolve removes and a restore brings back (the
+// hives compared by content), and its refusals and errors.
+#include <gtest/gtest.h>
+
+#ifdef _WIN32
+
+TEST(RegcleanHost, PosixOnly) { GTEST_SKIP() << "runs the POSIX host on a copy of a Wine prefix"; }
+
+#else
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "support/json_value.h"
+#include "tests/platform/wineserver_lock.h"
+#include "tests/tools/staged_regclean.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The demo's SharedDlls values whose files are gone.
+const char* const kMissingSharedDlls[] = {
+    "C:\\Program Files\\Common Files\\PhotoTool\\ptcodec.dll",
+    "C:\\Program Files\\PhotoTool\\phthumb.dll",
+    "C:\\Program Files (x86)\\OldGame\\gameaudio.dll",
+};
+
+std::u16string Wide(const std::string& text) { return std::u16string(text.begin(), text.end()); }
+std::string Ansi(const std::u16string& text) { return std::string(text.begin(), text.end()); }
+
+class RegcleanHostTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/regclean-demo.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    prefix_ = dir_ / "prefix";
+    // A copy as "make demo" makes it: the drive links made anew.
+    fs::copy(fs::path(REGCLEAN_SOURCE_DIR) / "data/demo-prefix", prefix_,
+             fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    fs::remove_all(prefix_ / "dosdevices");
+    fs::create_directories(prefix_ / "dosdevices");
+    fs::create_directory_symlink("../drive_c", prefix_ / "dosdevices/c:");
+    fs::create_directory_symlink("/", prefix_ / "dosdevices/z:");
+  }
+
+  void TearDown() override {
+    lock_.Release();
+    fs::remove_all(dir_);
+  }
+
+  RegcleanOutcome Regclean(std::vector<std::string> args, const std::string& input = "") {
+    args.insert(args.begin(), {"--prefix", prefix_.string()});
+    return RunStagedRegclean(dir_, args, input);
+  }
+
+  // The registry content of the prefix's machine and user hives, from their
+  // .reg export: every key with its values, keys and values in name order,
+  // so that only content counts (not the time in a key line, nor the order
+  // in which a restore put values back), without the module's run totals.
+  std::string RegistryText() {
+    std::map<std::string, std::set<std::string> > keys;
+    for (const char* root : {"HKLM", "HKCU"}) {
+      const std::string file = (dir_ / "export.reg").string();
+      const RegcleanOutcome run = Regclean({"reg", "export", root, file, "/y"});
+      EXPECT_EQ(run.status, 0) << run.err;
+      // The export is UTF-16 LE; the demo's names and data are ASCII.
+      const std::string wide = ReadFileText(file);
+      std::string text;
+      for (size_t i = 2; i + 1 < wide.size(); i += 2) text += wide[i];
+      std::string line, joined, key;
+      std::istringstream lines(text);
+      while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        joined += line;
+        if (!joined.empty() && joined.back() == '\\' && joined.find('=') != std::string::npos) {
+          joined.pop_back();  // a hex value goes on in the next line
+          continue;
+        }
+        if (joined.size() > 2 && joined.front() == '[') {
+          key = joined;
+          keys[key];
+        } else if (joined.rfind("\"REGISTRYCLEANERMODULE_", 0) == 0) {
+          // The module's own run totals, which every run rewrites.
+        } else if (!joined.empty() && !key.empty()) {
+          keys[key].insert(joined);
+        }
+        joined.clear();
+      }
+    }
+    std::string out;
+    for (const auto& [key, values] : keys) {
+      out += key + "\n";
+      for (const std::string& value : values) out += value + "\n";
+    }
+    return out;
+  }
+
+  // Runs "check --json" and reads its output; skips the test when the module
+  // scanned nothing (it left no log: its engine is not there yet).
+  JsonValue CheckJson(bool requireScan) {
+    const RegcleanOutcome run = Regclean({"check", "--json"});
+    JsonValue outcome;
+    JsonParseError error;
+    // One JSON object, then the line end. (The reader takes line ends in
+    // the text only as raw control characters.)
+    EXPECT_EQ(run.out.back(), '\n');
+    EXPECT_TRUE(outcome.Parse(Wide(run.out.substr(0, run.out.size() - 1)),
+                              JsonFlags::RawControlChars, &error))
+        << run.out << Ansi(error.message) << " at " << error.line << ":" << error.column;
+    if (requireScan && outcome[u"logFile"].kind() == JsonKind::Null) {
+      skipped_ = true;
+    }
+    return outcome;
+  }
+
+  fs::path dir_;
+  fs::path prefix_;
+  WineserverLock lock_;
+  bool skipped_ = false;
+};
+
+#define SKIP_WITHOUT_SCAN()                                          \
+  if (skipped_)                                                      \
+  GTEST_SKIP() << "the module scanned nothing and left no log: its " \
+                  "scan engine is not built yet"
+
+TEST_F(RegcleanHostTest, CheckShowsTheModuleAndListsTheProblemsByCategory) {
+  const RegcleanOutcome run = Regclean({"check"});
+  // The module's own texts, through its exports.
+  EXPECT_EQ(run.out.rfind("Clean Registry\n==============\nThe Windows Registry is the central", 0),
+            0u)
+      << run.out;
+  EXPECT_NE(run.out.find("Checking the registry of the Wine prefix " + prefix_.string()),
+            std::string::npos);
+  EXPECT_NE(run.out.find("\nResult: "), std::string::npos);
+  EXPECT_NE(run.out.find("Sub-results: none\n"), std::string::npos);
+  // Standard error is no terminal here: progress comes as plain lines.
+  EXPECT_NE(run.err.find("progress: 100%\n"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find('\r'), std::string::npos);
+
+  if (run.out.find("\nLog: ") == std::string::npos) {
+    EXPECT_EQ(run.status, 0);
+    GTEST_SKIP() << "the module scanned nothing and left no log: its scan engine is not built yet";
+  }
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_NE(run.out.find("Shared DLL counters of missing files (SharedDllMissingProblems): 3\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("  HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\"
+                         "SharedDlls\n"),
+            std::string::npos)
+      << run.out;
+  for (const char* missing : kMissingSharedDlls) {
+    EXPECT_NE(run.out.find(std::string("      Missing: ") + missing + "\n"), std::string::npos)
+        << missing;
+  }
+  // Files that exist are no problems.
+  EXPECT_EQ(run.out.find("ndxcore.dll"), std::string::npos);
+  EXPECT_EQ(run.out.find("zhcore.dll"), std::string::npos);
+  EXPECT_NE(run.out.find(" found.\n"), std::string::npos);
+}
+
+TEST_F(RegcleanHostTest, JsonHoldsTheWholeOutcome) {
+  JsonValue outcome = CheckJson(false);
+  EXPECT_EQ(*outcome[u"command"].string(), u"check");
+  EXPECT_EQ(*outcome[u"module"].string(), u"Clean Registry");
+  EXPECT_EQ(*outcome[u"prefix"].string(), Wide(prefix_.string()));
+  EXPECT_EQ(outcome[u"level"].kind(), JsonKind::Number);
+  EXPECT_EQ(outcome[u"text"].kind(), JsonKind::String);
+  ASSERT_NE(outcome[u"subResults"].array(), nullptr);
+  EXPECT_TRUE(outcome[u"subResults"].array()->empty());
+  EXPECT_EQ(outcome[u"canceled"].kind(), JsonKind::Boolean);
+  ASSERT_NE(outcome[u"categories"].array(), nullptr);
+  // No backup folder for a check.
+  EXPECT_EQ(outcome.object()->count(u"backupFolder"), 0u);
+  if (outcome[u"logFile"].kind() == JsonKind::Null) {
+    GTEST_SKIP() << "the module scanned nothing and left no log: its scan engine is not built yet";
+  }
+  EXPECT_TRUE(fs::exists(
+      std::string(outcome[u"logFile"].string()->begin(), outcome[u"logFile"].string()->end())));
+  EXPECT_GT(outcome[u"problemCount"].integer(), 0);
+  const JsonValue* shared = nullptr;
+  for (JsonValue& category : *outcome[u"categories"].array()) {
+    if (*category[u"name"].string() == u"SharedDllMissingProblems") shared = &category;
+  }
+  ASSERT_NE(shared, nullptr);
+  JsonValue sharedCopy = *shared;
+  EXPECT_EQ(sharedCopy[u"count"].integer(), 3);
+  ASSERT_EQ(sharedCopy[u"problems"].array()->size(), 3u);
+  std::vector<std::u16string> missing;
+  for (JsonValue& problem : *sharedCopy[u"problems"].array()) {
+    EXPECT_EQ(problem[u"key"].string()->rfind(u"HKEY_LOCAL_MACHINE\\SOFTWARE\\", 0), 0u);
+    missing.push_back(*problem[u"missing"].string());
+  }
+  for (const char* name : kMissingSharedDlls) {
+    EXPECT_NE(std::find(missing.begin(), missing.end(), Wide(name)), missing.end()) << name;
+  }
+}
+
+TEST_F(RegcleanHostTest, ResolveRemovesWhatCheckFoundAndRestoreBringsItBack) {
+  CheckJson(true);
+  SKIP_WITHOUT_SCAN();
+  const std::string before = RegistryText();
+
+  RegcleanOutcome run = Regclean({"resolve", "--yes"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string marker = "Backup of the removed entries: ";
+  const size_t at = run.out.find(marker);
+  ASSERT_NE(at, std::string::npos) << run.out;
+  const std::string backup =
+      run.out.substr(at + marker.size(), run.out.find('\n', at) - at - marker.size());
+  EXPECT_EQ(
+      backup.rfind((prefix_ / "drive_c/ProgramData/RegClean/RegCleanerDll/Backups/").string(), 0),
+      0u)
+      << backup;
+  EXPECT_TRUE(fs::exists(fs::path(backup) / "SharedDllMissingProblems.reg"));
+  EXPECT_NE(run.out.find("restore '" + backup + "'"), std::string::npos);
+
+  // A second check finds nothing, and the registry changed.
+  run = Regclean({"check"});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("No problems found."), std::string::npos);
+  EXPECT_NE(RegistryText(), before);
+
+  run = Regclean({"restore", backup});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("Restored "), std::string::npos);
+  EXPECT_EQ(RegistryText(), before);
+}
+
+TEST_F(RegcleanHostTest, RestoreImportsABackupFolder) {
+  // A backup folder as a resolve leaves it: .reg files and a batch.
+  const fs::path backup = dir_ / "backup";
+  fs::create_directories(backup);
+  ASSERT_EQ(Regclean({"reg", "export",
+                      "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\"
+                      "Uninstall\\PhotoTool",
+                      (backup / "UninstallInvalidProblems.reg").string()})
+                .status,
+            0);
+  std::ofstream(backup / "Restore Function.bat") << "@ECHO off\r\n";
+  const std::string before = RegistryText();
+  ASSERT_EQ(
+      Regclean({"reg", "delete",
+                "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\PhotoTool", "/f"})
+          .status,
+      0);
+  ASSERT_NE(RegistryText(), before);
+
+  RegcleanOutcome run = Regclean({"restore", backup.string()});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("Imported UninstallInvalidProblems.reg: 5 value(s)\n"), std::string::npos)
+      << run.out;
+  EXPECT_EQ(RegistryText(), before);
+
+  // A folder without backup files, and no folder at all.
+  fs::create_directories(dir_ / "empty");
+  run = Regclean({"restore", (dir_ / "empty").string()});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("holds no backup files (.reg)"), std::string::npos) << run.err;
+  run = Regclean({"restore", (dir_ / "nowhere").string()});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("no backup folder"), std::string::npos) << run.err;
+}
+
+TEST_F(RegcleanHostTest, ResolveAsksFirst) {
+  const std::string system = ReadFileText(prefix_ / "system.reg");
+  RegcleanOutcome run = Regclean({"resolve"}, "n\n");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.out.find("[y/N] "), std::string::npos);
+  EXPECT_NE(run.out.find("Nothing was changed."), std::string::npos);
+  // Without an answer (no terminal, no input) nothing happens either.
+  run = Regclean({"resolve"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("add --yes"), std::string::npos) << run.err;
+  EXPECT_EQ(ReadFileText(prefix_ / "system.reg"), system);
+  EXPECT_FALSE(fs::exists(prefix_ / "drive_c/ProgramData/RegClean/RegCleanerDll/Backups"));
+}
+
+TEST_F(RegcleanHostTest, ARunningWineserverIsRefused) {
+  const std::string system = ReadFileText(prefix_ / "system.reg");
+  ASSERT_TRUE(lock_.Hold(prefix_));
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"resolve", "--yes"},
+        std::vector<std::string>{"restore", dir_.string()}}) {
+    const RegcleanOutcome run = Regclean(args);
+    EXPECT_EQ(run.status, 2) << args[0];
+    EXPECT_NE(run.err.find("a wineserver is running on the Wine prefix " + prefix_.string()),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("WINEPREFIX='" + prefix_.string() + "' wineserver -k"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.out, "");
+  }
+  EXPECT_EQ(ReadFileText(prefix_ / "system.reg"), system);
+  // A check only reads: it runs.
+  EXPECT_NE(Regclean({"check"}).status, 2);
+}
+
+TEST_F(RegcleanHostTest, AMissingPrefixOrADamagedHiveIsAClearError) {
+  RegcleanOutcome run = RunStagedRegclean(dir_, {"check", "--prefix", (dir_ / "none").string()});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("no Wine prefix at " + (dir_ / "none").string()), std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("--prefix DIR or set WINEPREFIX"), std::string::npos);
+
+  // A folder that is no prefix.
+  fs::create_directories(dir_ / "empty");
+  run = RunStagedRegclean(dir_, {"--prefix", (dir_ / "empty").string(), "check"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("regclean: no Wine prefix at " + (dir_ / "empty").string() +
+                         " (no system.reg): give --prefix DIR or set WINEPREFIX\n"),
+            std::string::npos)
+      << run.err;
+
+  // A hive with a line that is not Wine's format: named with its line, and
+  // nothing runs.
+  std::string user = ReadFileText(prefix_ / "user.reg");
+  user.insert(user.find("[Environment]"), "this is not a registry line\n");
+  std::ofstream(prefix_ / "user.reg", std::ios::binary) << user;
+  run = Regclean({"check"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("regclean: damaged hive: " + (prefix_ / "user.reg").string() + ":6:"),
+            std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("did not read cleanly"), std::string::npos);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(ReadFileText(prefix_ / "user.reg"), user);
+}
+
+TEST_F(RegcleanHostTest, HelpVersionAndBadArguments) {
+  RegcleanOutcome run = RunStagedRegclean(dir_, {"--help"});
+  EXPECT_EQ(run.status, 0);
+  for (const char* command : {"check", "resolve", "restore", "reg", "--prefix DIR"}) {
+    EXPECT_NE(run.out.find(command), std::string::npos) << command;
+  }
+  run = RunStagedRegclean(dir_, {"resolve", "--help"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out.rfind("Usage: regclean [--prefix DIR] resolve [--yes] [--json]\n", 0), 0u);
+  run = RunStagedRegclean(dir_, {"--version"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out.rfind("regclean ", 0), 0u);
+
+  const struct {
+    std::vector<std::string> args;
+    const char* message;
+  } cases[] = {
+      {{}, "Usage: regclean"},
+      {{"--frobnicate"}, "unknown option --frobnicate"},
+      {{"check", "--yes"}, "unknown option --yes for check"},
+      {{"check", "extra"}, "check takes no operand extra"},
+      {{"restore"}, "restore takes one FOLDER"},
+      {{"restore", "--json", "x"}, "unknown option --json for restore"},
+  };
+  for (const auto& c : cases) {
+    run = RunStagedRegclean(dir_, c.args);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+  }
+}
+
+TEST_F(RegcleanHostTest, AModuleThatCannotBeLoadedIsNamed) {
+  // The host alone, without the suite's modules folder beside it.
+  fs::copy_file(fs::path(REGCLEAN_STAGE_DIR) / "regclean", dir_ / "regclean");
+  const RegcleanOutcome run = RunStagedRegclean(dir_, {"--prefix", prefix_.string(), "check"}, "",
+                                                (dir_ / "regclean").string());
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("regclean: cannot load the module " + dir_.string() +
+                         "/modules/RegistryCleanerModule/RegistryCleanerModule."),
+            std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("make"), std::string::npos);
+}
+
+}  // namespace
+
+#endif

@@ -1,0 +1,139 @@
+// What regclean prints for a run: the result and the problems by category
+// (golden text), the JSON for scripts, wrapping and the progress line.
+#include "tools/regclean/report.h"
+
+#include <gtest/gtest.h>
+
+#include "support/json_value.h"
+#include "tools/regclean/progress_display.h"
+
+namespace regclean {
+namespace {
+
+RunOutcome SampleOutcome() {
+  RunOutcome outcome;
+  outcome.title = u"Clean Registry";
+  outcome.level = 5.196152422706632;
+  outcome.text = u"3";
+  outcome.subResultsJson = u"[]";
+  outcome.logFile = "/p/drive_c/ProgramData/RegClean/RegCleanerDll/Log/x.log";
+  outcome.log = ParseRunLog(
+      u"a lv:06 -> Start: RegCleanerThread, mode: Scan\n"
+      u"a lv:06 -> Start: WorkUninstallInvalidProblems\n"
+      u"a lv:06 -> Stop: WorkUninstallInvalidProblems, found 0 problems here, scanned: 2\n"
+      u"a lv:06 -> Start: WorkSharedDllMissingProblems\n"
+      u"a lv:08 -> Key: HKEY_LOCAL_MACHINE\\SOFTWARE\\S\\SharedDlls\n"
+      u"a lv:07 -> Missing: C:\\a.dll\n"
+      u"a lv:07 -> Missing: C:\\b.dll\n"
+      u"a lv:06 -> Stop: WorkSharedDllMissingProblems, found 2 problems here, scanned: 4\n"
+      u"a lv:06 -> Start: WorkUninstallInvalidProblems\n"
+      u"a lv:08 -> Key: HKEY_LOCAL_MACHINE\\SOFTWARE\\U\\Gone - Value: UninstallString\n"
+      u"a lv:07 -> Missing: C:\\gone\\u.exe\n"
+      u"a lv:06 -> Stop: WorkUninstallInvalidProblems, found 1 problems here, scanned: 2\n");
+  return outcome;
+}
+
+TEST(Report, ResultListsTheProblemsByCategory) {
+  EXPECT_EQ(FormatResult(SampleOutcome()),
+            "Result: 3 (level 5.20)\n"
+            "Sub-results: none\n"
+            "\n"
+            "Shared DLL counters of missing files (SharedDllMissingProblems): 2\n"
+            "  HKEY_LOCAL_MACHINE\\SOFTWARE\\S\\SharedDlls\n"
+            "      Missing: C:\\a.dll\n"
+            "      Missing: C:\\b.dll\n"
+            "\n"
+            "Uninstall entries of programs that are gone (UninstallInvalidProblems): 1\n"
+            "  HKEY_LOCAL_MACHINE\\SOFTWARE\\U\\Gone  [value UninstallString]\n"
+            "      Missing: C:\\gone\\u.exe\n"
+            "\n"
+            "3 problems found.\n"
+            "Log: /p/drive_c/ProgramData/RegClean/RegCleanerDll/Log/x.log\n");
+}
+
+TEST(Report, ResultWithoutProblemsOrWithoutALog) {
+  RunOutcome outcome;
+  outcome.text = u"0";
+  outcome.subResultsJson = u"[{\"SubResultLevel\":2.000000,\"SubResultText\":\"a\"}]";
+  EXPECT_EQ(FormatResult(outcome),
+            "Result: 0 (level 0.00)\nSub-results:\n  2.00  a\n\nNo problems found.\n");
+  EXPECT_EQ(ProblemCount(outcome), 0);
+  outcome.resolve = true;
+  EXPECT_NE(FormatResult(outcome).find("Nothing needed fixing."), std::string::npos);
+
+  // Something was found (the level says so) but no log names it.
+  outcome.resolve = false;
+  outcome.level = 3.0;
+  outcome.text = u"1";
+  EXPECT_EQ(ProblemCount(outcome), -1);
+  EXPECT_NE(FormatResult(outcome).find("left no log"), std::string::npos);
+
+  // A log level below 8 counts problems without naming them.
+  RunOutcome quiet = SampleOutcome();
+  quiet.log.categories[1].problems.clear();
+  EXPECT_NE(FormatResult(quiet).find("(2 more not named in the log: its DebugLevel is below 8)"),
+            std::string::npos);
+}
+
+TEST(Report, JsonHoldsEveryPart) {
+  RunOutcome outcome = SampleOutcome();
+  outcome.resolve = true;
+  outcome.machine = "/p";
+  outcome.backupFolder = "/p/drive_c/ProgramData/RegClean/RegCleanerDll/Backups/2024";
+  const std::string text = FormatJson(outcome);
+  JsonValue json;
+  EXPECT_EQ(text.find('\r'), std::string::npos);
+  ASSERT_TRUE(json.Parse(std::u16string(text.begin(), text.end() - 1), JsonFlags::RawControlChars))
+      << text;
+  EXPECT_EQ(*json[u"command"].string(), u"resolve");
+  EXPECT_EQ(*json[u"module"].string(), u"Clean Registry");
+  EXPECT_EQ(*json[u"prefix"].string(), u"/p");
+  EXPECT_NEAR(json[u"level"].number(), 5.196152, 1e-6);
+  EXPECT_EQ(*json[u"text"].string(), u"3");
+  EXPECT_EQ(json[u"subResults"].kind(), JsonKind::Array);
+  EXPECT_FALSE(json[u"canceled"].boolean());
+  EXPECT_EQ(json[u"problemCount"].integer(), 3);
+  EXPECT_EQ(*json[u"backupFolder"].string(),
+            u"/p/drive_c/ProgramData/RegClean/RegCleanerDll/Backups/2024");
+  ASSERT_EQ(json[u"categories"].array()->size(), 3u);
+  JsonValue shared = (*json[u"categories"].array())[1];
+  EXPECT_EQ(*shared[u"name"].string(), u"SharedDllMissingProblems");
+  EXPECT_EQ(shared[u"count"].integer(), 2);
+  JsonValue first = (*shared[u"problems"].array())[0];
+  EXPECT_EQ(*first[u"key"].string(), u"HKEY_LOCAL_MACHINE\\SOFTWARE\\S\\SharedDlls");
+  EXPECT_EQ(*first[u"missing"].string(), u"C:\\a.dll");
+  EXPECT_EQ(*first[u"problem"].string(), u"Missing: C:\\a.dll");
+  EXPECT_EQ(first.object()->count(u"value"), 0u);
+  JsonValue uninstall = (*(*json[u"categories"].array())[2][u"problems"].array())[0];
+  EXPECT_EQ(*uninstall[u"value"].string(), u"UninstallString");
+
+  // A check names no backup folder; a run without a log has a null one.
+  RunOutcome check;
+  check.subResultsJson = u"[]";
+  const std::string checkText = FormatJson(check);
+  JsonValue checkJson;
+  ASSERT_TRUE(checkJson.Parse(std::u16string(checkText.begin(), checkText.end() - 1),
+                              JsonFlags::RawControlChars));
+  EXPECT_EQ(checkJson.object()->count(u"backupFolder"), 0u);
+  EXPECT_EQ(checkJson[u"logFile"].kind(), JsonKind::Null);
+}
+
+TEST(Report, WrapsAtBlanksAndKeepsLineEnds) {
+  EXPECT_EQ(WrapText("aaa bbb ccc ddd", 7), "aaa bbb\nccc ddd");
+  EXPECT_EQ(WrapText("aaa bbb ccc", 8), "aaa bbb\nccc");
+  EXPECT_EQ(WrapText("averyveryverylongword x", 5), "averyveryverylongword\nx");
+  EXPECT_EQ(WrapText("one\n\ntwo three", 5), "one\n\ntwo\nthree");
+  EXPECT_EQ(WrapText("", 10), "");
+}
+
+TEST(Report, ProgressLineFitsTheWidth) {
+  EXPECT_EQ(ProgressLine("Start scan", 50.0, 65000, 80),
+            "Start scan [####################....................]  50%  1:05");
+  EXPECT_EQ(ProgressLine("Scan", 100.0, 1000, 40), "Scan [#####################] 100%  0:01");
+  // Narrow terminals keep a bar of ten cells; out-of-range values are clamped.
+  EXPECT_EQ(ProgressLine("Scan", 150.0, 0, 10), "Scan [##########] 100%  0:00");
+  EXPECT_EQ(ProgressLine("Scan", -5.0, 0, 10), "Scan [..........]   0%  0:00");
+}
+
+}  // namespace
+}  // namespace regclean

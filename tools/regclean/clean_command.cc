@@ -1,0 +1,372 @@
+#include "tools/regclean/clean_command.h"
+
+#include <algorithm>
+#include <map>
+#include <vector>
+
+#include "framework/install_config.h"
+#include "framework/module_library.h"
+#include "platform/console.h"
+#include "platform/file_system.h"
+#include "platform/machine.h"
+#include "platform/reg_file.h"
+#include "platform/registry.h"
+#include "platform/system.h"
+#include "platform/system_text.h"
+#include "platform/unicode.h"
+#include "tools/regclean/progress_display.h"
+#include "tools/regclean/report.h"
+
+namespace regclean {
+
+const char kCheckUsage[] =
+    "Usage: regclean [--prefix DIR] check [--json]\n"
+    "Scans the registry for entries that point at files, folders or programs that\n"
+    "are gone, and lists them by category. Nothing is changed.\n"
+    "  --json   print the outcome as one JSON object (progress goes to stderr)\n"
+    "Exit status: 0 nothing found, 1 problems found, 2 error or canceled.\n";
+
+const char kResolveUsage[] =
+    "Usage: regclean [--prefix DIR] resolve [--yes] [--json]\n"
+    "Removes the entries a check finds, after writing them to a backup folder\n"
+    "that \"regclean restore\" takes back. Asks first unless --yes is given.\n"
+    "  --yes    do not ask for confirmation\n"
+    "  --json   print the outcome as one JSON object\n"
+    "Exit status: 0 done, 2 error, refused or canceled.\n";
+
+const char kRestoreUsage[] =
+    "Usage: regclean [--prefix DIR] restore FOLDER\n"
+    "Puts back what a resolve removed: FOLDER is the backup folder the resolve\n"
+    "named. On a Wine prefix its .reg files are imported into the prefix; on\n"
+    "Windows the folder's restore batch runs.\n"
+    "Exit status: 0 restored, 2 error.\n";
+
+namespace {
+
+using platform::FileSystem;
+
+std::string Ansi(std::u16string_view text) { return platform::U16ToAnsi(text); }
+
+// Where the machine is, for messages.
+std::string MachineText() {
+  const std::string name = platform::MachineName();
+  return name.empty() ? std::string("this computer") : "the Wine prefix " + name;
+}
+
+std::string StopServerHint() {
+  return "Stop it with: WINEPREFIX='" + platform::MachineName() + "' wineserver -k";
+}
+
+// The machine is there, its hives read cleanly and (for a change) no
+// wineserver holds it; otherwise the reason is written to err.
+bool MachineUsable(bool changes, std::ostream& err) {
+  if (!platform::MachineExists()) {
+    err << "regclean: no Wine prefix at " << platform::MachineName()
+        << " (no system.reg): give --prefix DIR or set WINEPREFIX\n";
+    return false;
+  }
+  const std::vector<std::string> problems = platform::MachineRegistryProblems();
+  if (!problems.empty()) {
+    for (const std::string& problem : problems)
+      err << "regclean: damaged hive: " << problem << "\n";
+    err << "regclean: the registry of " << MachineText()
+        << " did not read cleanly, so nothing was done. Repair the named line of the hive\n"
+           "(or put back a copy of the file) and run regclean again.\n";
+    return false;
+  }
+  if (changes && platform::MachineRegistryLocked()) {
+    err << "regclean: a wineserver is running on " << MachineText()
+        << ", which owns its registry now; nothing was changed.\n"
+        << StopServerHint() << "\n";
+    return false;
+  }
+  return true;
+}
+
+// The module's folder of lists, logs and backups, as the module finds it:
+// "UserContentPath" of section "install" of the installation settings file
+// ("NULL" when unset), made absolute, with "RegCleanerDll" below it.
+std::u16string ContentFolder(FileSystem* fs) {
+  std::u16string folder = ReadInstallConfig(u"install", u"UserContentPath", u"NULL", true);
+  if (!folder.empty() && folder.back() == u'\\') folder.pop_back();
+  folder = fs->GetFullPathName(folder);
+  if (folder.empty() || folder.back() != u'\\') folder += u'\\';
+  return folder + u"RegCleanerDll";
+}
+
+// The entries of a folder (files or folders) with the size of each file.
+std::map<std::u16string, uint64_t> Snapshot(FileSystem* fs, const std::u16string& folder,
+                                            bool folders) {
+  std::map<std::u16string, uint64_t> sizes;
+  std::vector<platform::DirectoryEntry> entries;
+  if (!fs->ListDirectory(folder, &entries)) return sizes;
+  for (const platform::DirectoryEntry& entry : entries) {
+    if (entry.name == u"." || entry.name == u"..") continue;
+    const bool isFolder = (entry.attributes & platform::kFileAttributeDirectory) != 0;
+    if (isFolder != folders) continue;
+    uint64_t size = 0;
+    if (!folders) {
+      platform::FileHandle file = fs->CreateFile(
+          folder + u"\\" + entry.name, platform::kGenericRead,
+          platform::kFileShareRead | platform::kFileShareWrite, platform::kOpenExisting);
+      if (file != nullptr) {
+        fs->GetFileSize(file, &size);
+        fs->CloseHandle(file);
+      }
+    }
+    sizes[entry.name] = size;
+  }
+  return sizes;
+}
+
+// The newest entry (names are start times) that is new since before or, for
+// files, grew since; empty when none.
+std::u16string NewestChanged(const std::map<std::u16string, uint64_t>& before,
+                             const std::map<std::u16string, uint64_t>& after) {
+  std::u16string newest;
+  for (const auto& [name, size] : after) {
+    const auto old = before.find(name);
+    if ((old == before.end() || old->second < size) && name > newest) newest = name;
+  }
+  return newest;
+}
+
+struct ProgressContext {
+  ProgressDisplay* display;
+  platform::System* system;
+  uint64_t startMs;
+};
+
+bool MODULE_CALL OnProgress(void* context, double* percent, int, int) {
+  auto* progress = static_cast<ProgressContext*>(context);
+  if (percent != nullptr) {
+    progress->display->Update(*percent, progress->system->GetTickCount64() - progress->startMs);
+  }
+  // A Ctrl-C asks the module to stop.
+  return !platform::InterruptRequested();
+}
+
+bool Confirm(std::istream& in, std::ostream& out, bool* answered) {
+  out << "Remove the problems found in the registry of " << MachineText()
+      << "?\nA backup of every removed entry is written first. [y/N] " << std::flush;
+  std::string answer;
+  *answered = static_cast<bool>(std::getline(in, answer));
+  return *answered && !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
+}
+
+}  // namespace
+
+int RunCheckOrResolve(const CleanOptions& options, std::istream& in, std::ostream& out,
+                      std::ostream& err) {
+  if (!MachineUsable(options.resolve, err)) return kFailed;
+  if (options.resolve && !options.yes) {
+    bool answered = false;
+    if (!Confirm(in, options.json ? err : out, &answered)) {
+      if (!answered) {
+        err << "\nregclean: no answer; nothing was changed (add --yes to resolve without asking)\n";
+        return kFailed;
+      }
+      (options.json ? err : out) << "Nothing was changed.\n";
+      return kNothingFound;
+    }
+  }
+
+  platform::System* system = platform::System::Default();
+  FileSystem* fs = FileSystem::Default();
+  const std::u16string host = system->GetHostFileName();
+  const std::u16string root = host.substr(0, host.find_last_of(u"\\/") + 1);
+  const std::u16string modulePath =
+      root + u"modules\\RegistryCleanerModule\\RegistryCleanerModule.dll";
+  const std::u16string content = ContentFolder(fs);
+  const std::u16string logFolder = content + u"\\Log";
+  const std::u16string backupsFolder = content + u"\\Backups";
+  const auto logsBefore = Snapshot(fs, logFolder, false);
+  const auto backupsBefore = Snapshot(fs, backupsFolder, true);
+
+  RunOutcome outcome;
+  outcome.resolve = options.resolve;
+  outcome.machine = platform::MachineName();
+  {
+    ModuleLibrary library;
+    std::string error;
+    if (!library.Load(modulePath, &error)) {
+      err << "regclean: cannot load the module " << platform::HostPath(modulePath) << ": " << error
+          << "\nBuild the suite with `make` and run the staged build/stage/regclean.\n";
+      return kFailed;
+    }
+    ModuleHandle module = library.create();
+    if (module == nullptr) {
+      err << "regclean: the module could not create its instance (out of memory)\n";
+      return kFailed;
+    }
+    outcome.title = ModuleLibrary::Text(library.getTitle, module);
+    outcome.description = ModuleLibrary::Text(library.getDescription, module);
+    const int columns = platform::TerminalColumns();
+    const int width = columns > 0 ? std::min(columns - 1, 100) : 80;
+    if (!options.json) {
+      out << FormatHeading(outcome, width)
+          << (options.resolve ? "Cleaning the registry of " : "Checking the registry of ")
+          << MachineText() << "\n"
+          << std::flush;
+    }
+
+    ProgressDisplay display(err, platform::IsTerminal(platform::StandardStream::kError),
+                            columns > 0 ? columns : 80,
+                            Ansi(ModuleLibrary::Text(options.resolve ? library.getResolveButtonTitle
+                                                                     : library.getCheckButtonTitle,
+                                                     module)));
+    ProgressContext context{&display, system, system->GetTickCount64()};
+    library.setProgressCallback(module, &OnProgress, &context);
+    platform::CatchInterrupt();
+    if (options.resolve) {
+      library.executeResolve(module);
+    } else {
+      // An empty channel name: the work runs here, in this process, when it
+      // has the rights for it; otherwise the module hands it on as always.
+      static const ModuleChar kNoChannel[1] = {0};
+      library.executeCheck(module, kNoChannel, 1);
+    }
+    display.Finish();
+    library.setProgressCallback(module, nullptr, nullptr);
+    outcome.level = library.getResultLevel(module);
+    outcome.text = ModuleLibrary::Text(library.getResultText, module);
+    outcome.subResultsJson = ModuleLibrary::Text(library.getSubResultsAsJson, module);
+    outcome.canceled = platform::InterruptRequested();
+    // The module writes out its log when it is destroyed, at the latest.
+    library.destroy(module);
+  }
+
+  const std::u16string log = NewestChanged(logsBefore, Snapshot(fs, logFolder, false));
+  if (!log.empty()) {
+    const std::u16string path = logFolder + u"\\" + log;
+    std::string bytes;
+    if (platform::ReadWholeFile(fs, path, &bytes)) {
+      const auto old = logsBefore.find(log);
+      const size_t from = old == logsBefore.end() ? 0 : static_cast<size_t>(old->second);
+      outcome.log = ParseRunLog(
+          platform::AnsiToU16(std::string_view(bytes).substr(std::min(from, bytes.size()))));
+      outcome.logFile = platform::HostPath(path);
+    }
+  }
+  if (options.resolve) {
+    const std::u16string backup = NewestChanged(backupsBefore, Snapshot(fs, backupsFolder, true));
+    if (!backup.empty()) outcome.backupFolder = platform::HostPath(backupsFolder + u"\\" + backup);
+  }
+
+  if (options.json) {
+    out << FormatJson(outcome);
+  } else {
+    out << "\n" << FormatResult(outcome);
+    if (!outcome.backupFolder.empty()) {
+      out << "Backup of the removed entries: " << outcome.backupFolder << "\n"
+          << "To put them back: regclean"
+          << (outcome.machine.empty() ? std::string() : " --prefix '" + outcome.machine + "'")
+          << " restore '" << outcome.backupFolder << "'\n";
+    }
+  }
+  if (outcome.canceled) {
+    err << "regclean: canceled; the outcome is incomplete\n";
+    return kFailed;
+  }
+  if (options.resolve) return kNothingFound;
+  return ProblemCount(outcome) != 0 ? kProblemsFound : kNothingFound;
+}
+
+int RunRestore(const std::string& folder, std::ostream& out, std::ostream& err) {
+  if (!MachineUsable(true, err)) return kFailed;
+  FileSystem* fs = FileSystem::Default();
+  const std::u16string path = platform::AnsiToU16(folder);
+  std::vector<platform::DirectoryEntry> entries;
+  if (!fs->ListDirectory(path, &entries)) {
+    err << "regclean: no backup folder " << folder
+        << ": give the folder that \"regclean resolve\" named\n";
+    return kFailed;
+  }
+  std::vector<std::u16string> names;
+  for (const platform::DirectoryEntry& entry : entries) names.push_back(entry.name);
+  std::sort(names.begin(), names.end());
+  auto endsWith = [](const std::u16string& name, std::u16string_view ending) {
+    return name.size() > ending.size() &&
+           platform::AsciiEqualsIgnoreCase(
+               std::u16string_view(name).substr(name.size() - ending.size()), ending);
+  };
+
+  if (platform::MachineName().empty()) {
+    // Windows: the folder's own restore batch, in its folder, as a person
+    // would start it there.
+    const auto batch = std::find_if(names.begin(), names.end(),
+                                    [&](const std::u16string& n) { return endsWith(n, u".bat"); });
+    if (batch == names.end()) {
+      err << "regclean: " << folder << " holds no restore batch (.bat)\n";
+      return kFailed;
+    }
+    platform::System* system = platform::System::Default();
+    const std::u16string full = fs->GetFullPathName(path);
+    uint32_t error = 0;
+    platform::ProcessHandle process = system->CreateProcess(
+        u"cmd.exe /D /C \"\"" + full + u"\\" + *batch + u"\"\"", full, false, false, &error);
+    if (process == nullptr) {
+      err << "regclean: cannot start the restore batch (error " << error << ")\n";
+      return kFailed;
+    }
+    uint32_t code = platform::kStillActive;
+    while (system->GetExitCodeProcess(process, &code) && code == platform::kStillActive) {
+      system->Sleep(100);
+    }
+    system->CloseProcessHandle(process);
+    out << "The restore batch " << Ansi(*batch) << " ended with status " << code
+        << "; its report is Result.txt in " << folder << "\n";
+    return code == 0 ? kNothingFound : kFailed;
+  }
+
+  platform::Registry* registry = platform::Registry::Default();
+  int files = 0;
+  uint32_t values = 0;
+  bool failed = false;
+  for (const std::u16string& name : names) {
+    if (!endsWith(name, u".reg")) continue;
+    const std::u16string file = path + u"\\" + name;
+    std::string bytes;
+    if (!platform::ReadWholeFile(fs, file, &bytes)) {
+      err << "regclean: cannot read " << folder << "/" << Ansi(name) << "\n";
+      failed = true;
+      continue;
+    }
+    const platform::RegImportResult result =
+        platform::ImportRegFile(registry, bytes, platform::kKeyWow64_64Key);
+    if (!result.recognized) {
+      err << "regclean: " << folder << "/" << Ansi(name) << " is not a registry file; skipped\n";
+      failed = true;
+      continue;
+    }
+    for (const platform::RegFileProblem& problem : result.problems) {
+      err << folder << "/" << Ansi(name) << ":" << problem.line << ": " << problem.message << "\n";
+      failed = true;
+    }
+    ++files;
+    values += result.valuesSet;
+    out << "Imported " << Ansi(name) << ": " << result.valuesSet << " value(s)\n";
+  }
+  if (files == 0 && !failed) {
+    err << "regclean: " << folder << " holds no backup files (.reg); nothing was restored\n";
+    return kFailed;
+  }
+  const uint32_t saved = registry->Flush();
+  if (saved != platform::kRegSuccess) {
+    err << "regclean: the registry could not be saved (error " << saved << ")"
+        << (platform::MachineRegistryLocked()
+                ? "; a wineserver runs on the prefix. " + StopServerHint()
+                : std::string())
+        << "\n";
+    return kFailed;
+  }
+  out << "Restored " << values << " value(s) from " << files << " backup file(s) into "
+      << MachineText() << ".\n";
+  if (failed) {
+    err << "regclean: some lines could not be restored (listed above); the rest was\n";
+    return kFailed;
+  }
+  return kNothingFound;
+}
+
+}  // namespace regclean
