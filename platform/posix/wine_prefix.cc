@@ -32,14 +32,36 @@ std::string Join(const std::string& folder, const std::string& name) {
 // The entry of folder that name stands for: the first whose name equals it
 // ignoring case, or, when name is an 8.3 name, the first whose hashed short
 // name it is. Empty if none. The exact name has been tried before.
+// An entry name in plain ASCII, the common case, is compared in place: the
+// folding maps one UTF-16 unit to one, so a name of another length never
+// matches, and no text is converted for the many entries that differ.
+enum class AsciiMatch { kYes, kNo, kNotAscii };
+AsciiMatch CompareAscii(std::string_view candidate, std::u16string_view foldedName) {
+  for (char c : candidate)
+    if (static_cast<unsigned char>(c) >= 0x80) return AsciiMatch::kNotAscii;
+  if (candidate.size() != foldedName.size()) return AsciiMatch::kNo;
+  for (size_t i = 0; i < candidate.size(); ++i)
+    if (FoldCase(static_cast<char16_t>(candidate[i])) != foldedName[i]) return AsciiMatch::kNo;
+  return AsciiMatch::kYes;
+}
+
 std::string FindEntry(const std::string& folder, std::u16string_view name) {
   DIR* dir = opendir(folder.c_str());
   if (dir == nullptr) return {};
   const bool mayBeShort = IsLegal8Dot3Name(name);
+  const std::u16string foldedName = FoldCase(name);
   std::string match;
   while (dirent* entry = readdir(dir)) {
     const std::string_view candidate = entry->d_name;
     if (candidate == "." || candidate == "..") continue;
+    if (!mayBeShort) {
+      const AsciiMatch ascii = CompareAscii(candidate, foldedName);
+      if (ascii == AsciiMatch::kNo) continue;
+      if (ascii == AsciiMatch::kYes) {
+        match = entry->d_name;
+        break;
+      }
+    }
     const std::u16string wide = Utf8ToU16(candidate);
     if (EqualsIgnoreCase(wide, name) || (mayBeShort && !IsLegal8Dot3Name(wide) &&
                                          EqualsIgnoreCase(HashShortFileName(wide), name))) {
