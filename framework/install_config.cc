@@ -80,6 +80,14 @@ std::u16string InstallConfigPath(platform::System* system, platform::FileSystem*
   return g_installConfigPath;
 }
 
+std::u16string ContentFolderPath(std::u16string_view configured, platform::FileSystem* fs) {
+  std::u16string folder(configured);
+  if (!folder.empty() && folder.back() == u'\\') folder.pop_back();
+  folder = fs->GetFullPathName(folder);
+  if (folder.empty() || folder.back() != u'\\') folder.push_back(u'\\');
+  return folder;
+}
+
 void ResetInstallConfigPath() {
   std::lock_guard<std::mutex> lock(g_pathLock);
   g_installConfigPath.clear();

@@ -22,6 +22,13 @@ std::u16string ReadInstallConfig(std::u16string_view section, std::u16string_vie
 std::u16string InstallConfigFile(platform::System* system = platform::System::Default(),
                                  platform::FileSystem* fs = platform::FileSystem::Default());
 
+// The content folder a setting such as "UserContentPath" names, as modules
+// take it: one trailing backslash dropped, made absolute against the current
+// folder, one trailing backslash added ("NULL" gives a folder named NULL
+// below the current folder).
+std::u16string ContentFolderPath(std::u16string_view configured,
+                                 platform::FileSystem* fs = platform::FileSystem::Default());
+
 // The engine's settings file, chosen once per process: "Install.cfg" in the
 // host's folder when it has a non-empty "Language" in section "Install";
 // else the same test in this library's folder and one folder higher; else

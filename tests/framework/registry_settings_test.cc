@@ -92,6 +92,16 @@ TEST(InstallConfig, HostFolderFirstThenBesideAndAboveTheModule) {
   EXPECT_EQ(ReadInstallConfig(u"install", u"Other", u"none", true, &program), u"none");
 }
 
+TEST(InstallConfig, ContentFolderIsAbsoluteWithOneBackslash) {
+  platform::FileSystem* fs = platform::FileSystem::Default();
+  EXPECT_EQ(ContentFolderPath(u"C:\\Data\\", fs), u"C:\\Data\\");
+  EXPECT_EQ(ContentFolderPath(u"C:\\Data", fs), u"C:\\Data\\");
+  // An unset path: a folder named NULL below the current folder.
+  std::u16string current = fs->GetCurrentDirectory();
+  if (current.back() != u'\\') current.push_back(u'\\');
+  EXPECT_EQ(ContentFolderPath(u"NULL", fs), current + u"NULL\\");
+}
+
 TEST(RegistrySettings, InstallationKeyOrTheCurrentUser) {
   TempTree tree;
   ASSERT_TRUE(tree.ok());

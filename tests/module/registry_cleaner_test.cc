@@ -190,6 +190,7 @@ TEST_F(Cleaner, CheckLevelAndTextFollowTheProblemCount) {
       {1112, 100.0, u"1112"}, {2000, 100.0, u"2000"},
   };
   int have = 0;
+  int32_t counted = -1;
   for (const Row& row : rows) {
     SCOPED_TRACE(row.total);
     AddMissing(have, row.total - have);
@@ -200,7 +201,11 @@ TEST_F(Cleaner, CheckLevelAndTextFollowTheProblemCount) {
     EXPECT_EQ(Text(module_), row.text);
     ASSERT_FALSE(host_.seen.empty());
     EXPECT_EQ(host_.seen.back(), 100.0);
+    // The entries are counted once per module, at its first run.
+    if (counted < 0) counted = TotalKeyCount;
+    EXPECT_EQ(TotalKeyCount, counted);
   }
+  EXPECT_GT(counted, 0);
   // A check changes nothing.
   EXPECT_TRUE(HasValue(tree_.Path(u"Gone\\lib0.dll")));
 }
@@ -285,6 +290,8 @@ TEST_F(Cleaner, ResolveBacksUpDeletesAndRemembers) {
   std::sort(files.begin(), files.end());
   EXPECT_EQ(files, (std::vector<std::u16string>{u"Restore Function.bat",
                                                 u"SharedDllMissingProblems.reg"}));
+  EXPECT_NE(engine_test::ReadBytes(run + u"\\Restore Function.bat").find("reg import"),
+            std::string::npos);
   const std::string backup = engine_test::ReadBytes(run + u"\\SharedDllMissingProblems.reg");
   auto escaped = [](std::u16string text) {
     std::u16string out;

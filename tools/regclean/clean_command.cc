@@ -87,11 +87,8 @@ bool MachineUsable(bool changes, std::ostream& err) {
 // "UserContentPath" of section "install" of the installation settings file
 // ("NULL" when unset), made absolute, with "RegCleanerDll" below it.
 std::u16string ContentFolder(FileSystem* fs) {
-  std::u16string folder = ReadInstallConfig(u"install", u"UserContentPath", u"NULL", true);
-  if (!folder.empty() && folder.back() == u'\\') folder.pop_back();
-  folder = fs->GetFullPathName(folder);
-  if (folder.empty() || folder.back() != u'\\') folder += u'\\';
-  return folder + u"RegCleanerDll";
+  return ContentFolderPath(ReadInstallConfig(u"install", u"UserContentPath", u"NULL", true), fs) +
+         u"RegCleanerDll";
 }
 
 // The entries of a folder (files or folders) with the size of each file.

@@ -105,17 +105,13 @@ uint32_t InitEngine(RegCleanerEngine* engine, platform::FileSystem* fs,
   TakeLockoutMutex(engine, system);
 
   const std::u16string settings = InstallConfigPath(system, fs);
-  std::u16string content =
+  const std::u16string configured =
       platform::GetPrivateProfileString(u"install", u"UserContentPath", u"NULL", settings)
           .substr(0, kMaxContentPathChars);
   const int32_t debugLevel =
       platform::GetPrivateProfileInt(u"TraceLog", u"DebugLevel", MyLogfile::kDefaultLevel, settings);
 
-  // An unset path gives a folder named NULL below the current folder.
-  if (!content.empty() && content.back() == u'\\') content.pop_back();
-  content = fs->GetFullPathName(content);
-  if (content.empty() || content.back() != u'\\') content.push_back(u'\\');
-  content += kEngineName;
+  const std::u16string content = ContentFolderPath(configured, fs) + kEngineName;
   engine->contentFolder = content;
   CreateFolderPath(fs, content);
 

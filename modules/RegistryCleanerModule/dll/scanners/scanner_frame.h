@@ -68,9 +68,6 @@ class ScannerFrame {
   // returns: the entries a scan would visit when counting, else the problems.
   uint32_t End();
 
-  uint32_t problems() const { return problems_; }
-  uint32_t scanned() const { return scanned_; }
-
  private:
   RegCleanerEngine* engine_;
   const char16_t* category_;
