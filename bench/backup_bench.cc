@@ -6,7 +6,7 @@
 #include <string>
 
 #include "modules/RegistryCleanerModule/dll/reg_backup_file.h"
-#include "modules/RegistryCleanerModule/dll/scanners/registry_access.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
 #include "platform/file_system.h"
 #include "platform/memory/memory_registry.h"
 #include "platform/system.h"

@@ -9,7 +9,7 @@
 #include <random>
 #include <string>
 
-#include "modules/RegistryCleanerModule/dll/scanners/path_resolution.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/path_resolution.h"
 #include "platform/file_system.h"
 #include "platform/unicode.h"
 #ifndef _WIN32

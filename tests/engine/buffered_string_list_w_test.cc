@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "modules/RegistryCleanerModule/dll/scanners/case_folding.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/case_folding.h"
 #include "platform/system_text.h"
 #include "tests/engine/engine_test_support.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "modules/RegistryCleanerModule/dll/scanners/registry_access.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
 #include "platform/file_system.h"
 #include "platform/memory/memory_registry.h"
 #include "platform/unicode.h"

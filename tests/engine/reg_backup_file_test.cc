@@ -11,7 +11,7 @@
 #include "modules/RegistryCleanerModule/dll/delete_entries.h"
 #include "modules/RegistryCleanerModule/dll/engine_state.h"
 #include "modules/RegistryCleanerModule/dll/module_resources.h"
-#include "modules/RegistryCleanerModule/dll/scanners/registry_access.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
 #include "platform/memory/memory_registry.h"
 #include "framework/system_services.h"
 #include "platform/reg_file.h"

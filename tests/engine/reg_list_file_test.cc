@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "modules/RegistryCleanerModule/dll/my_logfile.h"
-#include "modules/RegistryCleanerModule/dll/scanners/case_folding.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/case_folding.h"
 #include "tests/engine/engine_test_support.h"
 
 namespace {

@@ -17,7 +17,7 @@
 #include "framework/module_api.h"
 #include "modules/RegistryCleanerModule/dll/engine_state.h"
 #include "modules/RegistryCleanerModule/dll/registry_cleaner_check_module.h"
-#include "modules/RegistryCleanerModule/dll/scanners/registry_access.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
 #include "platform/environment.h"
 #include "platform/profile.h"
 #include "platform/registry.h"

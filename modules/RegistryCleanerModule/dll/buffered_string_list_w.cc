@@ -4,7 +4,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "modules/RegistryCleanerModule/dll/scanners/case_folding.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/case_folding.h"
 #include "platform/system_text.h"
 
 namespace {

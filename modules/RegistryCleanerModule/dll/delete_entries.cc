@@ -8,7 +8,7 @@
 
 #include "modules/RegistryCleanerModule/dll/log_format.h"
 #include "modules/RegistryCleanerModule/dll/my_logfile.h"
-#include "modules/RegistryCleanerModule/dll/scanners/registry_access.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
 #include "platform/file_system.h"
 #include "platform/system_message.h"
 #include "platform/unicode.h"

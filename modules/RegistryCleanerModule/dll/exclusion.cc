@@ -5,7 +5,7 @@
 #include "modules/RegistryCleanerModule/dll/ignore_record.h"
 #include "modules/RegistryCleanerModule/dll/my_logfile.h"
 #include "modules/RegistryCleanerModule/dll/reg_list_file.h"
-#include "modules/RegistryCleanerModule/dll/scanners/registry_access.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
 
 namespace {
 

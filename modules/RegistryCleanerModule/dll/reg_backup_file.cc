@@ -8,7 +8,7 @@
 #include "modules/RegistryCleanerModule/dll/engine_state.h"
 #include "modules/RegistryCleanerModule/dll/my_logfile.h"
 #include "modules/RegistryCleanerModule/dll/resource_text.h"
-#include "modules/RegistryCleanerModule/dll/scanners/registry_access.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
 #include "modules/RegistryCleanerModule/dll/string_ids.h"
 #include "modules/RegistryCleanerModule/dll/version_data.h"
 #include "platform/case_fold.h"

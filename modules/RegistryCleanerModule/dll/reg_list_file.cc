@@ -1,7 +1,7 @@
 #include "modules/RegistryCleanerModule/dll/reg_list_file.h"
 
 #include "modules/RegistryCleanerModule/dll/my_logfile.h"
-#include "modules/RegistryCleanerModule/dll/scanners/case_folding.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/case_folding.h"
 #include "platform/system_text.h"
 
 namespace {

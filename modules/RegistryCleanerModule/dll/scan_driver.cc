@@ -7,7 +7,7 @@
 #include "modules/RegistryCleanerModule/dll/my_logfile.h"
 #include "modules/RegistryCleanerModule/dll/reg_backup_file.h"
 #include "modules/RegistryCleanerModule/dll/registry_cleaner_check_module.h"
-#include "modules/RegistryCleanerModule/dll/scanners/registry_access.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
 #include "modules/RegistryCleanerModule/dll/scanners/scanners.h"
 #include "platform/system_text.h"
 #include "support/duration.h"

@@ -3,7 +3,7 @@
 #include "modules/RegistryCleanerModule/dll/my_logfile.h"
 #include "modules/RegistryCleanerModule/dll/problem_handling.h"
 #include "modules/RegistryCleanerModule/dll/scan_driver.h"
-#include "modules/RegistryCleanerModule/dll/scanners/registry_access.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
 #include "support/duration.h"
 
 ScannerFrame::ScannerFrame(RegCleanerEngine* engine, const char16_t* category,

@@ -8,9 +8,9 @@
 #include "modules/RegistryCleanerModule/dll/exclusion.h"
 #include "modules/RegistryCleanerModule/dll/my_logfile.h"
 #include "modules/RegistryCleanerModule/dll/problem_handling.h"
-#include "modules/RegistryCleanerModule/dll/scanners/path_resolution.h"
-#include "modules/RegistryCleanerModule/dll/scanners/path_text.h"
-#include "modules/RegistryCleanerModule/dll/scanners/registry_access.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/path_resolution.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/path_text.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
 #include "modules/RegistryCleanerModule/dll/scanners/scanner_frame.h"
 #include "modules/RegistryCleanerModule/dll/scanners/scanners.h"
 

@@ -3,7 +3,7 @@
 // under WOW64), under wine64 the real Win32 calls in the throwaway prefix (a
 // 64-bit process). Files that must sit in the machine's own folders
 // (system32, Program Files ...) are made there and removed again.
-#include "modules/RegistryCleanerModule/dll/scanners/path_resolution.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/path_resolution.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "modules/RegistryCleanerModule/dll/scanners/path_text.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/path_text.h"
 #include "platform/case_fold.h"
 #include "platform/environment.h"
 #include "platform/known_folders.h"

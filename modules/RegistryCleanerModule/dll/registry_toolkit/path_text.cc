@@ -1,6 +1,6 @@
-#include "modules/RegistryCleanerModule/dll/scanners/path_text.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/path_text.h"
 
-#include "modules/RegistryCleanerModule/dll/scanners/case_folding.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/case_folding.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "modules/RegistryCleanerModule/dll/scanners/path_resolution.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/path_resolution.h"
 
 #include <memory>
 #include <string_view>
 #include <utility>
 
-#include "modules/RegistryCleanerModule/dll/scanners/case_folding.h"
-#include "modules/RegistryCleanerModule/dll/scanners/path_text.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/case_folding.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/path_text.h"
 #include "platform/environment.h"
 #include "platform/system.h"
 

@@ -1,4 +1,4 @@
-#include "modules/RegistryCleanerModule/dll/scanners/case_folding.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/case_folding.h"
 
 #include <atomic>
 #include <cstdint>

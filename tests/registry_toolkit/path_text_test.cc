@@ -1,10 +1,10 @@
-#include "modules/RegistryCleanerModule/dll/scanners/path_text.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/path_text.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "modules/RegistryCleanerModule/dll/scanners/case_folding.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/case_folding.h"
 #include "platform/unicode.h"
 
 namespace {

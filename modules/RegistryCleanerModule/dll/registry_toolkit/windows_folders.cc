@@ -1,6 +1,6 @@
-#include "modules/RegistryCleanerModule/dll/scanners/windows_folders.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/windows_folders.h"
 
-#include "modules/RegistryCleanerModule/dll/scanners/path_text.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/path_text.h"
 #include "platform/environment.h"
 #include "platform/known_folders.h"
 

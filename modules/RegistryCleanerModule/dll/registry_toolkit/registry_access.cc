@@ -1,4 +1,4 @@
-#include "modules/RegistryCleanerModule/dll/scanners/registry_access.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
 
 #include <atomic>
 #include <cstring>

@@ -20,7 +20,7 @@
 #include <optional>
 #include <string>
 
-#include "modules/RegistryCleanerModule/dll/scanners/windows_folders.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/windows_folders.h"
 #include "platform/file_system.h"
 
 class PathResolver {

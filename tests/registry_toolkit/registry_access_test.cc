@@ -1,7 +1,7 @@
 // The registry toolkit over an in-memory machine: platform facts and masks,
 // string values, the walker's order and edge cases, deletion in a view and
 // the redirection switch.
-#include "modules/RegistryCleanerModule/dll/scanners/registry_access.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
 
 #include <gtest/gtest.h>
 
