@@ -74,6 +74,11 @@ struct RegCleanerEngine {
   // A run's worker that did not end after an abort; waited for before the
   // next run and at de-init.
   platform::ThreadHandle straggler = nullptr;
+  // Steps of the current run that could not be done safely and left their
+  // entries in place (a backup that did not reach the disk, a hive that
+  // could not be saved). Each is logged at level 11 where it happens; any of
+  // them makes the run's result say that it failed. 0 at each run's start.
+  std::atomic<uint32_t> runFailures{0};
 };
 
 // Process-wide run values. Set by the scan driver's progress step and read by
