@@ -37,6 +37,8 @@ constexpr uint32_t kKeyNotify = 0x0010;
 constexpr uint32_t kKeyWow64_64Key = 0x0100;
 constexpr uint32_t kKeyWow64_32Key = 0x0200;
 constexpr uint32_t kKeyWow64Res = 0x0300;
+// Opens a symbolic-link key itself instead of the key it points to.
+constexpr uint32_t kRegOptionOpenLink = 0x0008;
 constexpr uint32_t kKeyRead = 0x20019;
 constexpr uint32_t kKeyWrite = 0x20006;
 constexpr uint32_t kKeyAllAccess = 0xF003F;
@@ -134,6 +136,10 @@ class Registry {
   // platform lacks the call.
   virtual uint32_t RegDeleteKeyExW(HKey key, std::u16string_view subKey, uint32_t sam) = 0;
   virtual uint32_t RegDeleteValueW(HKey key, std::u16string_view valueName) = 0;
+  // Deletes the symbolic-link key subKey itself, in the view chosen by sam's
+  // view bits; the key it points to stays as it is. 2 when subKey does not
+  // exist, 87 when it is not a link.
+  virtual uint32_t RegDeleteLinkKey(HKey key, std::u16string_view subKey, uint32_t sam) = 0;
   // Writes the key's changes to lasting storage.
   virtual uint32_t RegFlushKey(HKey key) = 0;
 
@@ -195,6 +201,9 @@ class RegistryWrapper : public Registry {
   }
   uint32_t RegDeleteValueW(HKey key, std::u16string_view valueName) override {
     return target_->RegDeleteValueW(key, valueName);
+  }
+  uint32_t RegDeleteLinkKey(HKey key, std::u16string_view subKey, uint32_t sam) override {
+    return target_->RegDeleteLinkKey(key, subKey, sam);
   }
   uint32_t RegFlushKey(HKey key) override { return target_->RegFlushKey(key); }
   uint32_t RegQueryReflectionKey(HKey key, bool* disabled) override {

@@ -15,6 +15,7 @@
 #include "platform/system.h"
 #ifndef _WIN32
 #include "platform/posix/wine_prefix.h"
+#include "tests/platform/temp_tree.h"
 #endif
 
 namespace {
@@ -60,6 +61,7 @@ void UseTemporaryPrefix() {
   const std::filesystem::path hives = std::filesystem::path(REGCLEAN_SOURCE_DIR) / "tests" / "data" / "wine-hives";
   for (const char* hive : {"system.reg", "user.reg", "userdef.reg"})
     std::filesystem::copy_file(hives / hive, g_testPrefix / hive, ignored);
+  PlaceBuiltinLibraries(g_testPrefix.string());
   // Registered before the registry is first used, so it runs after the
   // registry's own save at exit.
   std::atexit(RemoveTestPrefix);

@@ -444,7 +444,8 @@ uint32_t MemoryRegistry::RegSetValueExW(HKey key, std::u16string_view valueName,
   return kRegSuccess;
 }
 
-uint32_t MemoryRegistry::DeleteKey(HKey key, std::u16string_view subKey, uint32_t sam) {
+uint32_t MemoryRegistry::DeleteKey(HKey key, std::u16string_view subKey, uint32_t sam,
+                                   bool link) {
   if ((sam & kKeyWow64Res) == kKeyWow64Res) return kRegInvalidParameter;
   std::lock_guard<std::mutex> lock(mutex_);
   Key* base = nullptr;
@@ -452,8 +453,9 @@ uint32_t MemoryRegistry::DeleteKey(HKey key, std::u16string_view subKey, uint32_
   if (error != kRegSuccess) return error;
   Key* target = nullptr;
   bool created = false;
-  error = Walk(base, subKey, View32(sam), false, 0, &target, &created);
+  error = Walk(base, subKey, View32(sam), false, link ? kOptionOpenLink : 0, &target, &created);
   if (error != kRegSuccess) return error;
+  if (link && !(target->flags & kKeyLink)) return kRegInvalidParameter;
   if (target->parent == nullptr || (target->flags & kKeyHiveRoot) || HiveOf(target) < 0 ||
       !target->children.empty()) {
     return kRegAccessDenied;
@@ -470,11 +472,15 @@ uint32_t MemoryRegistry::DeleteKey(HKey key, std::u16string_view subKey, uint32_
 }
 
 uint32_t MemoryRegistry::RegDeleteKeyW(HKey key, std::u16string_view subKey) {
-  return DeleteKey(key, subKey, 0);
+  return DeleteKey(key, subKey, 0, false);
 }
 
 uint32_t MemoryRegistry::RegDeleteKeyExW(HKey key, std::u16string_view subKey, uint32_t sam) {
-  return DeleteKey(key, subKey, sam);
+  return DeleteKey(key, subKey, sam, false);
+}
+
+uint32_t MemoryRegistry::RegDeleteLinkKey(HKey key, std::u16string_view subKey, uint32_t sam) {
+  return DeleteKey(key, subKey, sam, true);
 }
 
 uint32_t MemoryRegistry::RegDeleteValueW(HKey key, std::u16string_view valueName) {

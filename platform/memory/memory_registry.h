@@ -56,6 +56,7 @@ class MemoryRegistry : public Registry {
   uint32_t RegDeleteKeyW(HKey key, std::u16string_view subKey) override;
   uint32_t RegDeleteKeyExW(HKey key, std::u16string_view subKey, uint32_t sam) override;
   uint32_t RegDeleteValueW(HKey key, std::u16string_view valueName) override;
+  uint32_t RegDeleteLinkKey(HKey key, std::u16string_view subKey, uint32_t sam) override;
   uint32_t RegFlushKey(HKey key) override;
   uint32_t RegQueryReflectionKey(HKey key, bool* disabled) override;
   uint32_t RegDisableReflectionKey(HKey key) override;
@@ -112,7 +113,8 @@ class MemoryRegistry : public Registry {
   uint32_t FollowLink(Key* link, int depth, Key** result);
   Key* Reach(Key* key);  // loads a hive root on first contact
   bool View32(uint32_t sam) const { return options_.win64 && !(sam & kKeyWow64_64Key); }
-  uint32_t DeleteKey(HKey key, std::u16string_view subKey, uint32_t sam);
+  // link: delete the link key subKey itself (87 when it is not one).
+  uint32_t DeleteKey(HKey key, std::u16string_view subKey, uint32_t sam, bool link);
   void Record(Key* key, Change::Kind kind, std::u16string_view name = {}, uint32_t type = 0,
               const uint8_t* data = nullptr, uint32_t size = 0);
   uint32_t Writable(Key* key);

@@ -147,6 +147,30 @@ class Win32Registry final : public Registry {
     return static_cast<uint32_t>(::RegDeleteValueW(Native(key), W(valueName).c_str()));
   }
 
+  uint32_t RegDeleteLinkKey(HKey key, std::u16string_view subKey, uint32_t sam) override {
+    // RegDeleteKey opens what it deletes and so follows the link; the link
+    // itself goes only through a handle opened on it.
+    using NtDeleteKeyFn = LONG(WINAPI*)(HANDLE);
+    static const NtDeleteKeyFn ntDeleteKey = [] {
+      HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+      return ntdll == nullptr ? nullptr
+                              : reinterpret_cast<NtDeleteKeyFn>(reinterpret_cast<void*>(
+                                    ::GetProcAddress(ntdll, "NtDeleteKey")));
+    }();
+    if (ntDeleteKey == nullptr) return kRegCallNotImplemented;
+    HKEY link = nullptr;
+    LONG error = ::RegOpenKeyExW(Native(key), W(subKey).c_str(), REG_OPTION_OPEN_LINK,
+                                 KEY_QUERY_VALUE | DELETE | (sam & kKeyWow64Res), &link);
+    if (error != ERROR_SUCCESS) return static_cast<uint32_t>(error);
+    DWORD type = 0;
+    error = ::RegQueryValueExW(link, L"SymbolicLinkValue", nullptr, &type, nullptr, nullptr);
+    uint32_t result = kRegInvalidParameter;
+    if (error == ERROR_SUCCESS && type == REG_LINK)
+      result = ntDeleteKey(link) == 0 ? kRegSuccess : kRegAccessDenied;
+    ::RegCloseKey(link);
+    return result;
+  }
+
   uint32_t RegFlushKey(HKey key) override {
     return static_cast<uint32_t>(::RegFlushKey(Native(key)));
   }

@@ -237,7 +237,8 @@ TEST_F(Cleaner, CheckLogsItsRunAndEveryProblem) {
   EXPECT_TRUE(has("07 Missing: " + platform::U16ToUtf8(tree_.Path(u"Gone\\lib0.dll"))));
   EXPECT_TRUE(has("07 Missing: " + platform::U16ToUtf8(tree_.Path(u"Gone\\lib1.dll"))));
   EXPECT_TRUE(starts("06 Stop: WorkSharedDllMissingProblems, found 2 problems here, scanned: "));
-  EXPECT_TRUE(starts("06 Stop: WorkInprocServer32Problems, found 0 problems here, scanned: 0, "));
+  // The classes of a booted prefix all have their libraries.
+  EXPECT_TRUE(starts("06 Stop: WorkInprocServer32Problems, found 0 problems here, scanned: "));
   EXPECT_TRUE(starts("06 Stop: RegCleanerThread, found 2 problems total, duration: "));
   EXPECT_TRUE(has("03 DeInit: Registry Cleaner Module Version: 1.0.612.0000"));
   // The present file is no problem.

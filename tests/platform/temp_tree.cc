@@ -1,5 +1,9 @@
 #include "tests/platform/temp_tree.h"
 
+#include <fstream>
+#include <iterator>
+#include <regex>
+
 #include <cstdlib>
 #include <filesystem>
 #include <random>
@@ -37,6 +41,21 @@ void RemoveTree(platform::FileSystem* fs, const std::u16string& path) {
 
 }  // namespace
 
+#ifndef _WIN32
+void PlaceBuiltinLibraries(const std::string& prefix) {
+  std::ifstream in(prefix + "/system.reg", std::ios::binary);
+  const std::string hive((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // In hive text a backslash is written twice.
+  static const std::regex library(R"re(C:\\\\windows\\\\system32\\\\([A-Za-z0-9_.-]+))re",
+                                  std::regex::icase);
+  std::error_code error;
+  const std::string folder = prefix + "/drive_c/windows/system32/";
+  std::filesystem::create_directories(folder, error);
+  for (std::sregex_iterator it(hive.begin(), hive.end(), library), end; it != end; ++it)
+    std::ofstream(folder + (*it)[1].str(), std::ios::app);
+}
+#endif
+
 TempTree::TempTree() {
   savedCurrentDirectory_ = fs_->GetCurrentDirectory();
 #ifdef _WIN32
@@ -60,6 +79,7 @@ TempTree::TempTree() {
   for (const char* hive : {"system.reg", "user.reg", "userdef.reg"})
     if (!error) fs::copy_file(hives / hive, fs::path(prefix_) / hive, error);
   if (error) return;
+  PlaceBuiltinLibraries(prefix_);
   savedPrefix_ = platform::posix::PrefixDirectory();
   platform::posix::SetPrefixDirectory(prefix_);
   root_ = u"C:\\Work";

@@ -12,6 +12,14 @@
 
 #include "platform/file_system.h"
 
+#ifndef _WIN32
+// Puts an empty file in drive_c/windows/system32 for every library of that
+// folder that the prefix's system.reg names, as wineboot installs Wine's
+// builtin libraries there: the copied hives of a booted prefix then describe
+// a machine whose COM classes and programs exist.
+void PlaceBuiltinLibraries(const std::string& prefix);
+#endif
+
 class TempTree {
  public:
   TempTree();

@@ -38,18 +38,31 @@ uint32_t DeleteOneKey(HKey root, const char16_t* keyPath, uint32_t sam) {
   return 0;
 }
 
+// A symbolic link goes by itself; the key it points to is not ours to delete.
+uint32_t DeleteOneLink(HKey root, const char16_t* keyPath, uint32_t sam) {
+  const uint32_t error = EngineRegistry()->RegDeleteLinkKey(root, keyPath, sam);
+  if (error != platform::kRegSuccess) {
+    LogDeleteKeyFailure(root, keyPath);
+    EngineLogPrintf(4, "Error: %ls", ErrorText(error));
+  }
+  return 0;
+}
+
 uint32_t PlainDelete(HKey root, const char16_t* keyPath, const char16_t* valueName, const uint8_t*,
-                     uint32_t, uint32_t, uint32_t, void* context) {
+                     uint32_t, uint32_t, uint32_t flags, void* context) {
   if (valueName != nullptr) return 0;
-  return DeleteOneKey(root, keyPath, *static_cast<const uint32_t*>(context));
+  const uint32_t sam = *static_cast<const uint32_t*>(context);
+  if (flags & WALK_LINK_EVENT) return DeleteOneLink(root, keyPath, sam);
+  return DeleteOneKey(root, keyPath, sam);
 }
 
 // Where the system still reflects keys between the views (64-bit Vista), a
 // key is cut loose from its twin before it goes.
 uint32_t ReflectingDelete(HKey root, const char16_t* keyPath, const char16_t* valueName,
-                          const uint8_t*, uint32_t, uint32_t, uint32_t, void* context) {
+                          const uint8_t*, uint32_t, uint32_t, uint32_t flags, void* context) {
   if (valueName != nullptr) return 0;
   const uint32_t sam = *static_cast<const uint32_t*>(context);
+  if (flags & WALK_LINK_EVENT) return DeleteOneLink(root, keyPath, sam);
   platform::Registry* registry = EngineRegistry();
   HKey key = platform::kNullKey;
   if (registry->RegOpenKeyExW(root, keyPath, 0, sam, &key) == platform::kRegSuccess) {

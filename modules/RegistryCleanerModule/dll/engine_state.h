@@ -78,7 +78,7 @@ struct RegCleanerEngine {
   // entries in place (a backup that did not reach the disk, a hive that
   // could not be saved). Each is logged at level 11 where it happens; any of
   // them makes the run's result say that it failed. 0 at each run's start.
-  std::atomic<uint32_t> runFailures{0};
+  uint32_t runFailures = 0;
 };
 
 // Process-wide run values. Set by the scan driver's progress step and read by

@@ -14,55 +14,80 @@ bool IsBackingUp(uint32_t mode) { return mode == Backup || mode == BackupAndClea
 
 }  // namespace
 
-int LogProblem(platform::HKey root, std::u16string_view keyPath, std::u16string_view valueName,
-               std::u16string_view missing) {
+int LogKeyLine(const char* prefix, const char* rootText, std::u16string_view keyPath,
+               std::u16string_view valueLabel) {
   // Views are not terminated; the log's "%ls" wants terminated text.
   const std::u16string key(keyPath);
-  const std::u16string value(valueName);
-  const std::u16string what(missing);
+  if (valueLabel.empty()) return EngineLogPrintf(8, "%s%s\\%ls", prefix, rootText, key.c_str());
+  const std::u16string value(valueLabel);
+  return EngineLogPrintf(8, "%s%s\\%ls - Value: %ls", prefix, rootText, key.c_str(),
+                         value.c_str());
+}
+
+int LogProblem(platform::HKey root, std::u16string_view keyPath, std::u16string_view valueName,
+               std::u16string_view missing) {
   int written = 0;
-  if (!key.empty()) {
-    if (root != platform::kNullKey) {
-      const char* rootName = RootKeyNameA(root);
-      written += value.empty()
-                     ? EngineLogPrintf(8, "Key: %s\\%ls", rootName, key.c_str())
-                     : EngineLogPrintf(8, "Key: %s\\%ls - Value: %ls", rootName, key.c_str(),
-                                       value.c_str());
-    } else {
-      written += value.empty() ? EngineLogPrintf(8, "Key: .\\%ls", key.c_str())
-                               : EngineLogPrintf(8, "Key: .\\%ls - Value: %ls", key.c_str(),
-                                                 value.c_str());
-    }
-  }
-  if (!what.empty()) written += EngineLogPrintf(7, "Missing: %ls", what.c_str());
+  if (!keyPath.empty())
+    written += LogKeyLine("Key: ", root != platform::kNullKey ? RootKeyNameA(root) : ".", keyPath,
+                          valueName);
+  if (!missing.empty())
+    written += EngineLogPrintf(7, "Missing: %ls", std::u16string(missing).c_str());
   return written;
 }
 
-void ActOnProblemKey(RegCleanerEngine* engine, platform::HKey root, std::u16string_view keyPath,
-                     uint32_t readAccess, uint32_t writeAccess, uint32_t mode,
-                     RegBackupFile* backupFile) {
-  if (IsCleaning(mode)) RecordCleaned(engine, root, keyPath, u"");
-  if (IsBackingUp(mode)) BackupKeyTree(root, keyPath, readAccess, backupFile);
-  if (IsCleaning(mode)) {
-    if (backupFile != nullptr) backupFile->Flush();
-    DeleteKeyTree(root, keyPath, writeAccess);
-  }
+namespace {
+
+// In BackupAndClean an entry goes only once its backup is on disk.
+bool BackupOnDisk(RegCleanerEngine* engine, RegBackupFile* backupFile, platform::HKey root,
+                  std::u16string_view keyPath, std::u16string_view valueName) {
+  if (backupFile != nullptr && backupFile->Flush()) return true;
+  const std::u16string key(keyPath);
+  const std::u16string file = backupFile != nullptr ? backupFile->path() : u"";
+  if (valueName.empty())
+    EngineLogPrintf(11, "Not deleted, its backup could not be written to \"%ls\": %s\\%ls",
+                    file.c_str(), RootKeyNameA(root), key.c_str());
+  else
+    EngineLogPrintf(11,
+                    "Not deleted, its backup could not be written to \"%ls\": %s\\%ls - "
+                    "Value: %ls",
+                    file.c_str(), RootKeyNameA(root), key.c_str(),
+                    std::u16string(valueName).c_str());
+  ++engine->runFailures;
+  return false;
 }
 
-void ActOnProblemValue(RegCleanerEngine* engine, platform::HKey root,
+}  // namespace
+
+bool ActOnProblemKey(RegCleanerEngine* engine, platform::HKey root, std::u16string_view keyPath,
+                     uint32_t readAccess, uint32_t writeAccess, uint32_t mode,
+                     RegBackupFile* backupFile) {
+  if (IsBackingUp(mode)) {
+    BackupKeyTree(root, keyPath, readAccess, backupFile);
+    if (IsCleaning(mode) && !BackupOnDisk(engine, backupFile, root, keyPath, u"")) return false;
+  }
+  if (IsCleaning(mode)) {
+    RecordCleaned(engine, root, keyPath, u"");
+    DeleteKeyTree(root, keyPath, writeAccess);
+  }
+  return true;
+}
+
+bool ActOnProblemValue(RegCleanerEngine* engine, platform::HKey root,
                        std::u16string_view keyPath, platform::HKey key,
                        std::u16string_view valueName, const uint8_t* data, uint32_t dataSize,
                        uint32_t type, uint32_t mode, RegBackupFile* backupFile) {
-  if (IsCleaning(mode)) RecordCleaned(engine, root, keyPath, valueName);
   if (IsBackingUp(mode)) {
     const std::u16string name(valueName);
     BackupValue(root, keyPath, name.c_str(), data, static_cast<int32_t>(dataSize), type,
                 backupFile);
+    if (IsCleaning(mode) && !BackupOnDisk(engine, backupFile, root, keyPath, valueName))
+      return false;
   }
   if (IsCleaning(mode)) {
-    if (backupFile != nullptr) backupFile->Flush();
+    RecordCleaned(engine, root, keyPath, valueName);
     DeleteValue(root, keyPath, key, valueName);
   }
+  return true;
 }
 
 uint32_t HandleProblemKey(RegCleanerEngine* engine, platform::HKey root,

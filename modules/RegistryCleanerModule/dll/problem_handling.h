@@ -18,22 +18,33 @@
 int LogProblem(platform::HKey root, std::u16string_view keyPath, std::u16string_view valueName,
                std::u16string_view missing);
 
+// A key line at level 8: "<prefix><rootText>\<keyPath>", followed by
+// " - Value: <valueLabel>" when valueLabel is not empty. rootText is a root's
+// name for the long form, "." or "..." for the short ones. Returns the log
+// characters written.
+int LogKeyLine(const char* prefix, const char* rootText, std::u16string_view keyPath,
+               std::u16string_view valueLabel);
+
 // A whole key found to be a problem: 0 when the lists exclude it or the mode
 // is above KeyCount; otherwise the mode's action on the key and its subtree
-// (the ignore-list record, then the backup, then the deletion) and 1.
+// (as ActOnProblemKey) and 1.
 uint32_t HandleProblemKey(RegCleanerEngine* engine, platform::HKey root,
                           std::u16string_view keyPath, uint32_t access, uint32_t mode,
                           RegBackupFile* backupFile);
 
 // The mode's action on a key that is a problem and not excluded: Clean
-// records and deletes, Backup backs up, BackupAndClean records, backs up
-// (on disk before the deletion) and deletes.
-void ActOnProblemKey(RegCleanerEngine* engine, platform::HKey root, std::u16string_view keyPath,
+// records and deletes, Backup backs up, BackupAndClean backs up, records and
+// deletes. In BackupAndClean nothing is recorded or deleted unless the
+// backup is on disk first: when the backup file could not be opened, written
+// or flushed, the key stays, the failure is logged at level 11 and counted
+// in the engine's runFailures, and the result is false. Symbolic-link keys
+// below keyPath are deleted themselves, never followed.
+bool ActOnProblemKey(RegCleanerEngine* engine, platform::HKey root, std::u16string_view keyPath,
                      uint32_t readAccess, uint32_t writeAccess, uint32_t mode,
                      RegBackupFile* backupFile);
 // The same for one value of key (opened with write access), with the data
 // as enumerated.
-void ActOnProblemValue(RegCleanerEngine* engine, platform::HKey root,
+bool ActOnProblemValue(RegCleanerEngine* engine, platform::HKey root,
                        std::u16string_view keyPath, platform::HKey key,
                        std::u16string_view valueName, const uint8_t* data, uint32_t dataSize,
                        uint32_t type, uint32_t mode, RegBackupFile* backupFile);

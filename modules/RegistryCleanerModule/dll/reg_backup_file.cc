@@ -118,6 +118,7 @@ bool RegBackupFile::WriteBufferOut() {
   const size_t units = done / 2;
   std::copy(buffer_.begin() + units, buffer_.begin() + fill_, buffer_.begin());
   fill_ -= units;
+  if (fill_ != 0 || done % 2 != 0) writeFailed_ = true;
   return fill_ == 0;
 }
 
@@ -131,7 +132,9 @@ size_t RegBackupFile::Write(std::u16string_view text) {
   }
   // Larger than the whole buffer: straight to the file.
   uint32_t written = 0;
-  fs_->WriteFile(file_, text.data(), static_cast<uint32_t>(text.size() * 2), &written);
+  if (!fs_->WriteFile(file_, text.data(), static_cast<uint32_t>(text.size() * 2), &written) ||
+      written != text.size() * 2)
+    writeFailed_ = true;
   return written / 2;
 }
 
@@ -245,9 +248,9 @@ bool RegBackupFile::Flush() {
   if (!Lock()) return false;
   std::lock_guard<std::recursive_mutex> hold(lock_, std::adopt_lock);
   if (file_ == nullptr) return false;
-  const bool all = WriteBufferOut();
-  fs_->FlushFileBuffers(file_);
-  return all;
+  WriteBufferOut();
+  if (!fs_->FlushFileBuffers(file_)) writeFailed_ = true;
+  return !writeFailed_;
 }
 
 void RegBackupFile::Close() {
@@ -297,10 +300,18 @@ size_t BackupValue(platform::HKey root, std::u16string_view keyPath, const char1
 namespace {
 
 uint32_t BackupCallback(platform::HKey root, const char16_t* keyPath, const char16_t* valueName,
-                        const uint8_t* data, uint32_t dataSize, uint32_t type, uint32_t /*flags*/,
+                        const uint8_t* data, uint32_t dataSize, uint32_t type, uint32_t flags,
                         void* context) {
   auto* file = static_cast<RegBackupFile*>(context);
   if (file == nullptr) return 0;
+  if (flags & WALK_LINK_EVENT) {
+    // A .reg file has no way to say "link": the link is deleted with its
+    // parent but cannot be given back, and the user is told so.
+    EngineLogPrintf(11, "Backup: %s\%ls is a registry link, which a .reg file cannot hold; it is "
+                    "not in the backup",
+                    RootKeyNameA(root), keyPath);
+    return 0;
+  }
   if (valueName == nullptr) return static_cast<uint32_t>(file->WriteSection(root, keyPath));
   return static_cast<uint32_t>(
       file->WriteValue(valueName, data, static_cast<int32_t>(dataSize), type));

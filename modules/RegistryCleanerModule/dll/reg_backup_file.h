@@ -67,7 +67,9 @@ class RegBackupFile {
   size_t WriteValue(const char16_t* name, const uint8_t* data, int32_t size, uint32_t type);
 
   // Writes the buffer out and asks the system to put it on disk. True when
-  // everything buffered is in the file.
+  // the file is open and everything ever written to this object is in the
+  // file: after one failed or short write (a full disk) it stays false, so
+  // that nothing more is deleted on the strength of this backup.
   bool Flush();
   // Flush and close.
   void Close();
@@ -91,6 +93,7 @@ class RegBackupFile {
   std::vector<char16_t> buffer_;
   size_t fill_ = 0;
   bool headerWritten_ = false;
+  bool writeFailed_ = false;
   ChainedStringListW sections_;
   std::recursive_mutex lock_;
 };

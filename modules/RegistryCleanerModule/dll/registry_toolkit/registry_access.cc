@@ -191,11 +191,19 @@ uint32_t WalkKeyTree(HKey root, std::u16string_view keyPath, uint32_t sam, WalkC
   platform::Registry* registry = EngineRegistry();
   HKey key = root;
   const bool opened = !keyPath.empty();
-  if (opened && registry->RegOpenKeyExW(root, keyPath, 0, sam, &key) != platform::kRegSuccess)
+  if (opened && registry->RegOpenKeyExW(root, keyPath, platform::kRegOptionOpenLink, sam, &key) !=
+                    platform::kRegSuccess)
     return 0;
   auto close = [&] {
     if (opened) registry->RegCloseKey(key);
   };
+  if (opened && IsLinkKey(key)) {
+    // What a link points to lives elsewhere: it is not part of this tree.
+    close();
+    if (!(flags & WALK_KEYS)) return 0;
+    const std::u16string path(keyPath);
+    return callback(root, path.c_str(), nullptr, nullptr, 0, 0, flags | WALK_LINK_EVENT, context);
+  }
   platform::RegKeyInfo info;
   if (registry->RegQueryInfoKeyW(key, &info) != platform::kRegSuccess) {
     close();
@@ -249,6 +257,14 @@ uint32_t WalkKeyTree(HKey root, std::u16string_view keyPath, uint32_t sam, WalkC
   if (childrenFirst) keyAndValues();
   close();
   return total;
+}
+
+bool IsLinkKey(HKey key) {
+  uint32_t type = 0;
+  uint32_t size = 0;
+  return EngineRegistry()->RegQueryValueExW(key, u"SymbolicLinkValue", &type, nullptr, &size) ==
+             platform::kRegSuccess &&
+         type == platform::kRegLink;
 }
 
 uint32_t DeleteKeyView(HKey root, std::u16string_view keyPath, uint32_t sam) {

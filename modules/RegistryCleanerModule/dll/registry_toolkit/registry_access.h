@@ -54,6 +54,7 @@ constexpr uint32_t WALK_KEYS = 0x004;            // call back for keys, enumerat
 constexpr uint32_t WALK_KEY_EVENT = 0x008;       // set on the callback of a visited key
 constexpr uint32_t WALK_RECURSE = 0x010;         // descend into subkeys
 constexpr uint32_t WALK_CHILD_EVENT = 0x020;     // set on the callback of a subkey not descended
+constexpr uint32_t WALK_LINK_EVENT = 0x040;      // set on the callback of a symbolic-link key
 constexpr uint32_t WALK_CHILDREN_FIRST = 0x400;  // last index first; subkeys before the key
 // The walker stops descending when this little stack is left.
 constexpr size_t kWalkStackReserve = 8192;
@@ -82,13 +83,20 @@ uint32_t ExpandEnvInPlace(char16_t* text, uint32_t capacityChars, uint32_t value
 uint32_t EnumValues(platform::HKey root, std::u16string_view keyPath, uint32_t sam,
                     WalkCallback callback, uint32_t flags, void* context);
 // Walks keyPath (empty: the root itself) as the flags say. Subkeys named
-// Wow6432Node, in any case, are skipped with all they hold. A child whose
+// Wow6432Node, in any case, are skipped with all they hold. A symbolic-link
+// key (keyPath itself or any key below it) is never followed: with WALK_KEYS
+// it gets one callback with WALK_LINK_EVENT, and neither its values nor the
+// key it points to are visited. A child whose
 // walk throws is abandoned with its partial total and the walk goes on; on
 // Windows a structured exception (an access violation) is not a C++
 // exception in code built with MinGW and is not caught. Returns the sum of
 // the callback results.
 uint32_t WalkKeyTree(platform::HKey root, std::u16string_view keyPath, uint32_t sam,
                      WalkCallback callback, uint32_t flags, void* context);
+
+// True when key, opened with kRegOptionOpenLink, is a symbolic link (it
+// holds the link's target as "SymbolicLinkValue" of type REG_LINK).
+bool IsLinkKey(platform::HKey key);
 
 // Deletes one key without subkeys in the view of sam's view bits (the plain
 // delete where the system has no view-aware one). Returns the Win32 code.

@@ -15,21 +15,9 @@ uint32_t ScanNothingYet(RegCleanerEngine* engine, const char16_t* category,
 
 }  // namespace
 
-uint32_t ScanUninstallEntries(RegCleanerEngine* engine) {
-  return ScanNothingYet(engine, kUninstallCategory, true);
-}
 uint32_t ScanFileTypes(RegCleanerEngine* engine) {
   return ScanNothingYet(engine, kFileTypeCategory, false);
 }
 uint32_t ScanExplorerFileExtensions(RegCleanerEngine* engine) {
   return ScanNothingYet(engine, kExplorerExtensionCategory, false);
-}
-uint32_t ScanInstallerFolders(RegCleanerEngine* engine) {
-  return ScanNothingYet(engine, kInstallerFolderCategory, true);
-}
-uint32_t ScanInstallerUserData(RegCleanerEngine* engine) {
-  return ScanNothingYet(engine, kInstallerUserDataCategory, false);
-}
-uint32_t ScanInprocServers(RegCleanerEngine* engine) {
-  return ScanNothingYet(engine, kInprocServerCategory, false);
 }

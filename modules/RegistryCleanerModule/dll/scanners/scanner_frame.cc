@@ -27,15 +27,21 @@ bool ScannerFrame::Begin() {
   return true;
 }
 
-void ScannerFrame::Visit() {
-  ProgressStep(engine_);
-  ++scanned_;
+void ScannerFrame::Step() { ProgressStep(engine_); }
+
+void ScannerFrame::LogKeyLine(uint32_t rootIndex, platform::HKey root,
+                              std::u16string_view keyPath, std::u16string_view valueLabel,
+                              ShortLine shortLine, const char* longPrefix) {
+  if (rootIndex != lastLoggedRoot_) {
+    lastLoggedRoot_ = rootIndex;
+    ::LogKeyLine(longPrefix, RootKeyNameA(root), keyPath, valueLabel);
+  } else if (shortLine != ShortLine::kNone) {
+    ::LogKeyLine("Key: ", shortLine == ShortLine::kDot ? "." : "...", keyPath, valueLabel);
+  }
 }
 
-bool ScannerFrame::FirstProblemUnderRoot(uint32_t rootIndex) {
-  if (rootIndex == lastLoggedRoot_) return false;
-  lastLoggedRoot_ = rootIndex;
-  return true;
+void ScannerFrame::LogMissing(std::u16string_view text) {
+  EngineLogPrintf(7, "Missing: %ls", std::u16string(text).c_str());
 }
 
 void ScannerFrame::ValueProblem(platform::HKey root, std::u16string_view keyPath,
@@ -49,6 +55,12 @@ void ScannerFrame::ValueProblem(platform::HKey root, std::u16string_view keyPath
 void ScannerFrame::KeyProblem(platform::HKey root, std::u16string_view keyPath) {
   ActOnProblemKey(engine_, root, keyPath, readMask_, writeMask_, mode_, backup_.get());
   ++problems_;
+}
+
+uint32_t ScannerFrame::HandleKey(platform::HKey root, std::u16string_view keyPath) {
+  const uint32_t handled = HandleProblemKey(engine_, root, keyPath, readMask_, mode_, backup_.get());
+  if (handled != 0) ++problems_;
+  return handled;
 }
 
 uint32_t ScannerFrame::End() {

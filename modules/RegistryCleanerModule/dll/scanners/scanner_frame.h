@@ -48,20 +48,37 @@ class ScannerFrame {
   uint32_t writeMask() const { return writeMask_; }
   RegBackupFile* backupFile() const { return backup_.get(); }
 
-  // One entry visited: the progress step and the visited count.
-  void Visit();
-  // Entries a scan would visit (counting mode).
-  void AddScanned(uint32_t count) { scanned_ += count; }
+  // One entry visited: the progress step and the visited count. Scanners
+  // whose progress and count go by different entries call the two apart.
+  void Visit() {
+    Step();
+    Count();
+  }
+  void Step();
+  void Count(uint32_t entries = 1) { scanned_ += entries; }
 
-  // True for the first problem under scan root rootIndex since another root
-  // had one: the scanner then writes the long form of its key line.
-  bool FirstProblemUnderRoot(uint32_t rootIndex);
+  // How a scanner writes the key line of a problem that is not the first
+  // under its scan root: "Key: .\<path>", "Key: ...\<path>", or not at all.
+  enum class ShortLine { kNone, kDot, kEllipsis };
+  // The key line of a problem under scan root rootIndex: the long form
+  // "<longPrefix><root name>\<keyPath>" for the first problem under that root
+  // since another root had one, else the short form; " - Value: <valueLabel>"
+  // follows when valueLabel is not empty.
+  void LogKeyLine(uint32_t rootIndex, platform::HKey root, std::u16string_view keyPath,
+                  std::u16string_view valueLabel, ShortLine shortLine,
+                  const char* longPrefix = "Key: ");
+  // "Missing: <text>" at level 7.
+  static void LogMissing(std::u16string_view text);
 
   // A counted problem: the mode's action, and the count grows by one.
   void ValueProblem(platform::HKey root, std::u16string_view keyPath, platform::HKey key,
                     std::u16string_view valueName, const uint8_t* data, uint32_t dataSize,
                     uint32_t type);
   void KeyProblem(platform::HKey root, std::u16string_view keyPath);
+  // A key handed to HandleProblemKey (the black list first, then the mode's
+  // action in the read mask's view); counted when it was not excluded.
+  // Returns HandleProblemKey's answer.
+  uint32_t HandleKey(platform::HKey root, std::u16string_view keyPath);
 
   // Closes the backup file (kept when a problem was counted, else deleted),
   // logs the stop line at level 6 or more, and returns what the scanner

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 #include "modules/RegistryCleanerModule/dll/engine_state.h"
 
@@ -20,3 +22,8 @@ inline constexpr Scanner kScanners[] = {
     ScanUninstallEntries,  ScanSharedDlls,         ScanFileTypes,     ScanExplorerFileExtensions,
     ScanInstallerFolders, ScanInstallerUserData, ScanInprocServers,
 };
+
+// The program path an uninstall command starts with: from the drive letter
+// of its first ":\\" up to a second drive path, cut behind ".exe," or
+// ".dll," and before " ,". Empty when the command names no drive path.
+std::u16string FirstUninstallPath(std::u16string_view command);

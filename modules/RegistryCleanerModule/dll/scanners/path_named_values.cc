@@ -1,6 +1,8 @@
-// Shared DLL reference counters: every value below "SharedDlls" is named by
-// the path of a shared file, and a value whose file no longer exists (in
-// either file-system view) is a problem. The count itself plays no part.
+// The two scanners of values named by paths. Shared DLL reference counters:
+// every value below "SharedDlls" is named by the path of a shared file.
+// Installer folders: every value below "Installer\Folders" is named by a
+// folder that an installation created. A value whose file or folder no longer
+// exists (in either file-system view) is a problem; its data plays no part.
 #include <array>
 #include <string>
 #include <vector>
@@ -23,13 +25,22 @@ const ScanRoot kSharedDllRoots[] = {
     {platform::kNullKey, nullptr, 0},
 };
 
+const ScanRoot kInstallerFolderRoots[] = {
+    {platform::kHkeyLocalMachine,
+     u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\Folders", 1},
+    {platform::kHkeyLocalMachine,
+     u"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Installer\\Folders", 0},
+    {platform::kNullKey, nullptr, 0},
+};
+
 constexpr uint32_t kNameChars = 4096;
 constexpr uint32_t kDataChars = 2048;
 // Names of this many characters or fewer cannot be a path worth testing.
 constexpr uint32_t kShortestName = 4;
 
+// keyLine: how the first problem under a root names the root's key.
 void ScanRootValues(RegCleanerEngine* engine, ScannerFrame* frame, uint32_t rootIndex,
-                    const ScanRoot& scanRoot) {
+                    const ScanRoot& scanRoot, const char* keyLine) {
   platform::Registry* registry = EngineRegistry();
   platform::HKey key = platform::kNullKey;
   // Opened for writing: problems are deleted through this key, in place.
@@ -41,7 +52,7 @@ void ScanRootValues(RegCleanerEngine* engine, ScannerFrame* frame, uint32_t root
     return;
   }
   if (frame->counting()) {
-    frame->AddScanned(info.values);
+    frame->Count(info.values);
     registry->RegCloseKey(key);
     return;
   }
@@ -74,24 +85,32 @@ void ScanRootValues(RegCleanerEngine* engine, ScannerFrame* frame, uint32_t root
     if (FileExistsResolved(&probe, kNameChars, want64) != 0) continue;
     if (IsExcluded(engine, scanRoot.root, scanRoot.path, valueName) != 0) continue;
 
-    if (frame->FirstProblemUnderRoot(rootIndex))
-      LogProblem(scanRoot.root, scanRoot.path, u"", valueName);
-    else
-      EngineLogPrintf(7, "Missing: %ls", std::u16string(valueName).c_str());
+    frame->LogKeyLine(rootIndex, scanRoot.root, scanRoot.path, u"", ScannerFrame::ShortLine::kNone,
+                      keyLine);
+    ScannerFrame::LogMissing(valueName);
     frame->ValueProblem(scanRoot.root, scanRoot.path, key, valueName,
                         reinterpret_cast<const uint8_t*>(data), dataBytes, type);
   }
   registry->RegCloseKey(key);
 }
 
+uint32_t ScanPathNamedValues(RegCleanerEngine* engine, const char16_t* category,
+                             const ScanRoot* roots, const char* keyLine) {
+  ScannerFrame frame(engine, category, true);
+  if (!frame.Begin()) return 0;
+  for (uint32_t i = 0; roots[i].path != nullptr; ++i) {
+    if (ScannerFrame::Stopped()) break;
+    ScanRootValues(engine, &frame, i, roots[i], keyLine);
+  }
+  return frame.End();
+}
+
 }  // namespace
 
 uint32_t ScanSharedDlls(RegCleanerEngine* engine) {
-  ScannerFrame frame(engine, kSharedDllCategory, true);
-  if (!frame.Begin()) return 0;
-  for (uint32_t i = 0; kSharedDllRoots[i].path != nullptr; ++i) {
-    if (ScannerFrame::Stopped()) break;
-    ScanRootValues(engine, &frame, i, kSharedDllRoots[i]);
-  }
-  return frame.End();
+  return ScanPathNamedValues(engine, kSharedDllCategory, kSharedDllRoots, "Key: ");
+}
+
+uint32_t ScanInstallerFolders(RegCleanerEngine* engine) {
+  return ScanPathNamedValues(engine, kInstallerFolderCategory, kInstallerFolderRoots, "in Key: ");
 }
