@@ -307,7 +307,7 @@ uint32_t BackupCallback(platform::HKey root, const char16_t* keyPath, const char
   if (flags & WALK_LINK_EVENT) {
     // A .reg file has no way to say "link": the link is deleted with its
     // parent but cannot be given back, and the user is told so.
-    EngineLogPrintf(11, "Backup: %s\%ls is a registry link, which a .reg file cannot hold; it is "
+    EngineLogPrintf(11, "Backup: %s\\%ls is a registry link, which a .reg file cannot hold; it is "
                     "not in the backup",
                     RootKeyNameA(root), keyPath);
     return 0;

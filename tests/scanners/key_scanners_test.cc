@@ -1,0 +1,406 @@
+// The uninstall, COM server and installer scanners on a machine the test
+// builds: fixtures imported as .reg text into the platform's registry (a
+// Wine prefix's hives natively, Wine's own registry under wine64), real
+// files, every mode, the log lines, registry links inside a problem key and
+// a backup that cannot be written.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "modules/RegistryCleanerModule/dll/buffered_string_list_w.h"
+#include "modules/RegistryCleanerModule/dll/engine_state.h"
+#include "modules/RegistryCleanerModule/dll/reg_list_file.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/path_resolution.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
+#include "modules/RegistryCleanerModule/dll/scanners/scanner_frame.h"
+#include "modules/RegistryCleanerModule/dll/scanners/scanners.h"
+#include "platform/reg_file.h"
+#include "platform/unicode.h"
+#include "tests/engine/engine_test_support.h"
+#include "tests/engine/log_capture.h"
+#include "tests/platform/temp_tree.h"
+#ifndef _WIN32
+#include <unistd.h>
+
+#include "platform/posix/prefix_registry.h"
+#endif
+
+namespace {
+
+using platform::kHkeyCurrentUser;
+using platform::kHkeyLocalMachine;
+
+constexpr uint32_t k64 = platform::kKeyAllAccess | platform::kKeyWow64_64Key;
+constexpr char16_t kUninstall[] = u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+constexpr char16_t kUninstall32[] =
+    u"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+constexpr char16_t kClsid[] = u"SOFTWARE\\Classes\\CLSID";
+constexpr char16_t kClsid32[] = u"SOFTWARE\\Wow6432Node\\Classes\\CLSID";
+constexpr char16_t kComponents[] =
+    u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components";
+constexpr char16_t kComponents32[] =
+    u"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-21-"
+    u"7\\Components";
+constexpr char16_t kFolders[] = u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\Folders";
+
+std::u16string Join(std::u16string_view a, std::u16string_view b) {
+  return std::u16string(a) + u"\\" + std::u16string(b);
+}
+
+// "hex(N):" bytes of UTF-16 text (NULs written as "\0" in text).
+std::string HexText(int type, std::u16string_view text) {
+  std::string out = "hex(" + std::to_string(type) + "):";
+  char byte[8];
+  for (size_t i = 0; i < text.size(); ++i) {
+    std::snprintf(byte, sizeof(byte), "%02x,%02x", text[i] & 0xFF, text[i] >> 8);
+    out += (i ? "," : "") + std::string(byte);
+  }
+  return out + ",00,00";
+}
+
+class KeyScanners : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(tree_.ok());
+    for (const char16_t* file : {u"Present\\app.exe", u"Present\\lib.dll", u"Present\\key.txt"})
+      ASSERT_TRUE(tree_.MakeFile(file));
+#ifndef _WIN32
+    registry_ = std::make_unique<platform::posix::PrefixRegistry>(tree_.prefix());
+    SetEngineRegistry(registry_.get());
+#endif
+    saved_ = {Is64BitOs, IsWow64, OsLevel};
+    Is64BitOs = IsWow64 = true;
+    OsLevel = 2;
+    SetPathResolverFacts(ResolverFacts{true, true, 2});
+    AbortRequested = 0;
+    TotalKeyCount = 0;
+    engine_.blackList = std::make_unique<BufferedStringListW>("BlackList", 64);
+    engine_.blackList->Add(ListEntryText(u"HKEY_LOCAL_MACHINE", Join(kUninstall, u"RcListed"), u""),
+                           0);
+    engine_.ignoreList = std::make_unique<BufferedStringListW>("IgnoreList", 256);
+    engine_.runBackupFolder = backups_.path();
+    // What the machine itself holds (a booted prefix, or Wine's registry).
+    for (size_t i = 0; i < std::size(kAll); ++i) {
+      engine_.mode = KeyCount;
+      baseCount_[i] = kAll[i].scan(&engine_);
+      engine_.mode = Scan;
+      baseProblems_[i] = kAll[i].scan(&engine_);
+    }
+    Import(Fixture());
+  }
+  void TearDown() override {
+    Import("[-HKEY_LOCAL_MACHINE\\SOFTWARE\\RcTarget]\r\n");
+    for (const char* key : {"RcQuoted", "RcNoDrive", "RcGoneFirst", "RcPresentFirst", "RcResource",
+                            "RcRundll", "RcListed", "RcGone"})
+      Import("[-HKEY_LOCAL_MACHINE\\" + Utf8(kUninstall) + "\\" + key + "]\r\n");
+    SetEngineRegistry(nullptr);
+    Is64BitOs = saved_.is64;
+    IsWow64 = saved_.wow64;
+    OsLevel = saved_.level;
+    SetPathResolverFacts(ResolverFacts{saved_.is64, saved_.wow64, saved_.level});
+    AbortRequested = 0;
+  }
+
+  static std::string Utf8(std::u16string_view text) { return platform::U16ToUtf8(text); }
+  // A path as a .reg string writes it.
+  std::string Reg(std::u16string_view relative) {
+    std::string out;
+    for (char c : Utf8(tree_.Path(relative))) out += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    return out;
+  }
+  std::string Fixture() {
+    const std::string u = "[HKEY_LOCAL_MACHINE\\" + Utf8(kUninstall) + "\\";
+    const std::string c = "[HKEY_LOCAL_MACHINE\\" + Utf8(kClsid) + "\\{RC00000";
+    const std::string k = "[HKEY_LOCAL_MACHINE\\" + Utf8(kComponents) + "\\RCC000";
+    std::string r = "Windows Registry Editor Version 5.00\r\n";
+    // Uninstall entries: four programs gone (one of them under Wow6432Node).
+    r += u + "RcQuoted]\r\n\"UninstallString\"=\"\\\"" + Reg(u"Present\\app.exe") +
+         "\\\" /uninstall\"\r\n";
+    r += u + "RcNoDrive]\r\n\"UninstallString\"=\"msiexec.exe /x {0A1B2C3D}\"\r\n";
+    r += u + "RcGoneFirst]\r\n\"UninstallString\"=\"" + Reg(u"Gone\\uninst.exe") + " " +
+         Reg(u"Present\\app.exe") + "\"\r\n";
+    r += u + "RcPresentFirst]\r\n\"UninstallString\"=\"" + Reg(u"Present\\app.exe") + " " +
+         Reg(u"Gone\\data.bin") + "\"\r\n";
+    r += u + "RcResource]\r\n\"UninstallString\"=\"" + Reg(u"Present\\app.exe") + ",1\"\r\n";
+    r += u + "RcRundll]\r\n\"UninstallString\"=\"C:\\\\windows\\\\system32\\\\rundll32.exe " +
+         Reg(u"Gone\\setup.dll") + ",Uninstall\"\r\n";
+    r += u + "RcListed]\r\n\"UninstallString\"=\"" + Reg(u"Gone\\listed.exe") + "\"\r\n";
+    r += u + "RcGone]\r\n\"UninstallString\"=\"" + Reg(u"Gone\\gone.exe") + "\"\r\n";
+    r += u + "RcGone\\Details]\r\n\"Size\"=dword:00000010\r\n";
+    r += "[HKEY_LOCAL_MACHINE\\" + Utf8(kUninstall32) + "\\RcOld32]\r\n\"UninstallString\"=\"" +
+         Reg(u"Gone\\old32.exe") + "\"\r\n";
+    // COM classes: five servers gone, one under the user's key.
+    r += c + "1}\\InprocServer32]\r\n@=\"" + Reg(u"Present\\lib.dll") + "\"\r\n";
+    r += c + "2}]\r\n@=\"Gone class\"\r\n" + c + "2}\\ProgID]\r\n@=\"Rc.Gone\"\r\n";
+    r += c + "2}\\InprocServer32]\r\n@=\"" + Reg(u"Gone\\gone.dll") + "\"\r\n";
+    r += c + "3}\\InprocServer32]\r\n@=" + HexText(2, u"%SystemRoot%\\system32\\rcgone.dll") +
+         "\r\n";
+    r += c + "4}\\InprocServer32]\r\n@=\"rcbare.dll\"\r\n";
+    r += c + "5}\\ProgID]\r\n@=\"Rc.NoServer\"\r\n";
+    r += c + "6}\\InprocServer32]\r\n@=" +
+         HexText(7, tree_.Path(u"Gone\\multi.dll") + std::u16string(1, 0) + u"x") +
+         "\r\n";
+    r += "[HKEY_CURRENT_USER\\" + Utf8(kClsid) + "\\{RC000007}\\InprocServer32]\r\n@=\"" +
+         Reg(u"Gone\\user.dll") + "\"\r\n";
+    r += "[HKEY_LOCAL_MACHINE\\" + Utf8(kClsid32) + "\\{RC000008}\\InprocServer32]\r\n@=\"" +
+         Reg(u"Gone\\wow.dll") + "\"\r\n";
+    // Installer components: two gone (one with two missing files), one under
+    // Wow6432Node; a registry reference and other types are not files.
+    r += k + "1]\r\n\"P1\"=\"" + Reg(u"Present\\key.txt") + "\"\r\n";
+    r += k + "2]\r\n\"P1\"=\"" + Reg(u"Gone\\a.txt") + "\"\r\n\"P2\"=\"" + Reg(u"Gone\\b.txt") +
+         "\"\r\n";
+    r += k + "3]\r\n\"P1\"=\"01:\\\\Software\\\\RcSomething\\\\Value\"\r\n";
+    r += k + "4]\r\n\"P1\"=" + HexText(7, tree_.Path(u"Gone\\m.txt")) +
+         "\r\n\"P2\"=dword:00000001\r\n";
+    r += "[HKEY_LOCAL_MACHINE\\" + Utf8(kComponents32) + "\\RCC0005]\r\n\"P1\"=\"" +
+         Reg(u"Gone\\c.txt") + "\"\r\n";
+    // Installer folders: an existing one with its backslash, a gone one.
+    r += "[HKEY_LOCAL_MACHINE\\" + Utf8(kFolders) + "]\r\n\"" + Reg(u"Present\\") + "\"=\"\"\r\n\"" +
+         Reg(u"Gone\\") + "\"=\"\"\r\n\"C:\\\\x\"=\"\"\r\n";
+    r += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\RcTarget]\r\n\"keep\"=\"yes\"\r\n";
+    return r;
+  }
+  static std::u16string Utf8ToU16(const std::string& text) { return platform::Utf8ToU16(text); }
+  void Import(const std::string& text) {
+    // UTF-16, so that hex(2) and hex(7) data is taken as UTF-16 too.
+    const std::string bytes =
+        "\xFF\xFE" +
+        engine_test::Utf16Le(Utf8ToU16(text.rfind("Windows", 0) == 0
+                                           ? text
+                                           : "Windows Registry Editor Version 5.00\r\n" + text));
+    const platform::RegImportResult result = platform::ImportRegFile(EngineRegistry(), bytes, k64);
+    ASSERT_TRUE(result.recognized);
+    ASSERT_EQ(result.writeError, 0u);
+  }
+  bool Exists(platform::HKey root, std::u16string_view path, std::u16string_view value = u"") {
+    platform::HKey key;
+    if (EngineRegistry()->RegOpenKeyExW(root, path, 0, platform::kKeyRead | platform::kKeyWow64_64Key,
+                                        &key) != 0)
+      return false;
+    const bool found =
+        value.empty() || EngineRegistry()->RegQueryValueExW(key, value, nullptr, nullptr, nullptr) == 0;
+    EngineRegistry()->RegCloseKey(key);
+    return found;
+  }
+  uint32_t Run(size_t scanner, uint32_t mode) {
+    engine_.mode = mode;
+    return kAll[scanner].scan(&engine_) -
+           (mode == KeyCount ? baseCount_[scanner] : baseProblems_[scanner]);
+  }
+  std::string BackupText(const char16_t* category) {
+    const std::string bytes = engine_test::ReadBytes(backups_.File(std::u16string(category) + u".reg"));
+    if (bytes.size() < 2) return bytes;
+    return Utf8(std::u16string(reinterpret_cast<const char16_t*>(bytes.data() + 2), (bytes.size() - 2) / 2));
+  }
+
+  struct Case {
+    Scanner scan;
+    const char16_t* category;
+    uint32_t counted;        // KeyCount: entries of the fixture a scan visits
+    uint32_t found;          // Scan and Backup: problems
+    uint32_t cleaned;        // Clean and BackupAndClean: problems
+    uint32_t gone;           // problem keys (or values) that go
+  };
+  static constexpr Case kAll[] = {
+      {ScanUninstallEntries, kUninstallCategory, 9, 4, 4, 4},
+      {ScanInprocServers, kInprocServerCategory, 8, 5, 5, 5},
+      {ScanInstallerUserData, kInstallerUserDataCategory, 5, 3, 2, 2},
+      {ScanInstallerFolders, kInstallerFolderCategory, 3, 1, 1, 1},
+  };
+  // What must be gone after a clean, per scanner, and what must stay.
+  std::vector<std::pair<platform::HKey, std::u16string>> Stale(size_t scanner) {
+    switch (scanner) {
+      case 0:
+        return {{kHkeyLocalMachine, Join(kUninstall, u"RcGoneFirst")},
+                {kHkeyLocalMachine, Join(kUninstall, u"RcRundll")},
+                {kHkeyLocalMachine, Join(kUninstall, u"RcGone")},
+                {kHkeyLocalMachine, Join(kUninstall32, u"RcOld32")}};
+      case 1:
+        return {{kHkeyLocalMachine, Join(kClsid, u"{RC000002}")},
+                {kHkeyLocalMachine, Join(kClsid, u"{RC000003}")},
+                {kHkeyLocalMachine, Join(kClsid, u"{RC000006}")},
+                {kHkeyCurrentUser, Join(kClsid, u"{RC000007}")},
+                {kHkeyLocalMachine, Join(kClsid32, u"{RC000008}")}};
+      case 2:
+        return {{kHkeyLocalMachine, Join(kComponents, u"RCC0002")},
+                {kHkeyLocalMachine, Join(kComponents32, u"RCC0005")}};
+      default:
+        return {};
+    }
+  }
+  std::vector<std::pair<platform::HKey, std::u16string>> Valid(size_t scanner) {
+    switch (scanner) {
+      case 0:
+        return {{kHkeyLocalMachine, Join(kUninstall, u"RcQuoted")},
+                {kHkeyLocalMachine, Join(kUninstall, u"RcNoDrive")},
+                {kHkeyLocalMachine, Join(kUninstall, u"RcPresentFirst")},
+                {kHkeyLocalMachine, Join(kUninstall, u"RcResource")},
+                {kHkeyLocalMachine, Join(kUninstall, u"RcListed")}};
+      case 1:
+        return {{kHkeyLocalMachine, Join(kClsid, u"{RC000001}")},
+                {kHkeyLocalMachine, Join(kClsid, u"{RC000004}")},
+                {kHkeyLocalMachine, Join(kClsid, u"{RC000005}")}};
+      case 2:
+        return {{kHkeyLocalMachine, Join(kComponents, u"RCC0001")},
+                {kHkeyLocalMachine, Join(kComponents, u"RCC0003")},
+                {kHkeyLocalMachine, Join(kComponents, u"RCC0004")}};
+      default:
+        return {};
+    }
+  }
+
+  TempTree tree_;
+  engine_test::TempFolder backups_;
+#ifndef _WIN32
+  std::unique_ptr<platform::posix::PrefixRegistry> registry_;
+#endif
+  RegCleanerEngine engine_;
+  uint32_t baseCount_[4] = {};
+  uint32_t baseProblems_[4] = {};
+  struct {
+    bool is64, wow64;
+    int level;
+  } saved_{};
+};
+
+TEST(FirstUninstallPath, CutsTheProgramOutOfTheCommand) {
+  const struct {
+    const char16_t* command;
+    const char16_t* path;
+  } rows[] = {
+      {u"\"C:\\App\\un.exe\" /x", u"C:\\App\\un.exe\" /x"},
+      {u"msiexec /x {1}", u""},
+      {u"C:\\App\\un.exe C:\\Data\\log.txt", u"C:\\App\\un.exe "},
+      {u"C:\\App\\un.exe,0 /q", u"C:\\App\\un.exe"},
+      {u"C:\\Win\\rundll32.exe C:\\App\\x.dll,Remove", u"C:\\Win\\rundll32.exe "},
+      {u":\\odd.exe", u":\\odd.exe"},
+      {u"C:\\App\\un.exe , /q", u"C:\\App\\un.exe"},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(FirstUninstallPath(row.command), row.path) << platform::U16ToUtf8(row.command);
+}
+
+TEST_F(KeyScanners, EveryModeCountsFindsBacksUpAndRemovesExactlyTheStaleEntries) {
+  for (size_t s = 0; s < std::size(kAll); ++s) {
+    SCOPED_TRACE(Utf8(kAll[s].category));
+    const Case& c = kAll[s];
+    EXPECT_EQ(Run(s, KeyCount), c.counted);
+    EXPECT_EQ(Run(s, Scan), c.found);
+    EXPECT_EQ(Run(s, Backup), c.found);
+    EXPECT_NE(BackupText(c.category).find("Windows Registry Editor Version 5.00"), std::string::npos);
+    for (const auto& [root, path] : Stale(s)) EXPECT_TRUE(Exists(root, path)) << Utf8(path);
+    EXPECT_EQ(Run(s, BackupAndClean), c.cleaned);
+    for (const auto& [root, path] : Stale(s)) {
+      EXPECT_FALSE(Exists(root, path)) << Utf8(path);
+      EXPECT_NE(BackupText(c.category).find("\\" + Utf8(path.substr(path.rfind(u'\\') + 1)) + "]"),
+                std::string::npos)
+          << Utf8(path);
+    }
+    for (const auto& [root, path] : Valid(s)) EXPECT_TRUE(Exists(root, path)) << Utf8(path);
+    EXPECT_EQ(Run(s, Scan), 0u);
+    EXPECT_EQ(Run(s, Clean), 0u);
+  }
+  EXPECT_FALSE(Exists(kHkeyLocalMachine, kFolders, Utf8ToU16(Reg(u"Gone\\"))));
+  EXPECT_TRUE(Exists(kHkeyLocalMachine, kFolders, tree_.Path(u"Present\\")));
+  EXPECT_TRUE(Exists(kHkeyLocalMachine, kFolders, u"C:\\x"));
+  // Each removed entry is remembered: entry and record.
+  EXPECT_EQ(engine_.ignoreList->Count(), 2 * (4 + 5 + 2 + 1));
+}
+
+TEST_F(KeyScanners, CleanWithoutBackupRemovesAComponentOnceAndTheRestQuietly) {
+  EXPECT_EQ(Run(2, Clean), 2u);
+  EXPECT_FALSE(Exists(kHkeyLocalMachine, Join(kComponents, u"RCC0002")));
+}
+
+TEST_F(KeyScanners, LogLinesNameTheRootOnceThenTheShortForm) {
+  engine_test::CapturedLog log;
+  Run(0, Scan);
+  Run(1, Scan);
+  Run(3, Scan);
+  std::vector<std::string> lines = log.Lines();
+  auto has = [&](const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+  };
+  const std::string uninstall = Utf8(kUninstall);
+  // Entries are visited from the last to the first.
+  EXPECT_TRUE(has("08 Key: HKEY_LOCAL_MACHINE\\" + uninstall + "\\RcRundll - Value: UninstallString"));
+  EXPECT_TRUE(has("08 Key: .\\" + uninstall + "\\RcGoneFirst - Value: UninstallString"));
+  EXPECT_TRUE(has("07 Missing: " + Utf8(tree_.Path(u"Gone\\uninst.exe")) + " " +
+                  Utf8(tree_.Path(u"Present\\app.exe"))));
+  EXPECT_TRUE(has("08 Key: HKEY_LOCAL_MACHINE\\" + Utf8(kUninstall32) +
+                  "\\RcOld32 - Value: UninstallString"));
+  EXPECT_FALSE(has("07 Missing: " + Utf8(tree_.Path(u"Gone\\listed.exe"))));
+  const std::string clsid = Utf8(kClsid);
+  EXPECT_TRUE(has("08 Key: HKEY_LOCAL_MACHINE\\" + clsid +
+                  "\\{RC000006}\\InprocServer32 - Value: (default)"));
+  EXPECT_TRUE(has("08 Key: ...\\" + clsid + "\\{RC000003}\\InprocServer32 - Value: (default)"));
+  // Expanded before the test, and shown expanded.
+  EXPECT_TRUE(has("07 Missing: C:\\windows\\system32\\rcgone.dll"));
+  EXPECT_TRUE(has("07 Missing: " + Utf8(tree_.Path(u"Gone\\multi.dll"))));
+  EXPECT_TRUE(has("08 Key: HKEY_CURRENT_USER\\" + clsid + "\\{RC000007}\\InprocServer32 - Value: (default)"));
+  EXPECT_TRUE(has("08 in Key: HKEY_LOCAL_MACHINE\\" + Utf8(kFolders)));
+  EXPECT_TRUE(has("07 Missing: " + Utf8(tree_.Path(u"Gone\\"))));
+  for (const std::string& line : lines) EXPECT_EQ(line.find("rcbare"), std::string::npos) << line;
+}
+
+TEST_F(KeyScanners, ALinkInsideAProblemKeyGoesAloneAndItsTargetStays) {
+  // {RC000002} is stale; its "Shortcut" subkey is a link to a valid key.
+  platform::Registry* registry = EngineRegistry();
+  platform::HKey link;
+  const std::u16string linkPath = Join(kClsid, u"{RC000002}\\Shortcut");
+  ASSERT_EQ(registry->RegCreateKeyExW(kHkeyLocalMachine, linkPath, 2 /* create link */, k64,
+                                      &link, nullptr),
+            0u);
+  const std::u16string target = u"\\Registry\\Machine\\SOFTWARE\\RcTarget";
+  ASSERT_EQ(registry->RegSetValueExW(link, u"SymbolicLinkValue", platform::kRegLink,
+                                     reinterpret_cast<const uint8_t*>(target.data()),
+                                     static_cast<uint32_t>(target.size() * 2)),
+            0u);
+  registry->RegCloseKey(link);
+  ASSERT_TRUE(Exists(kHkeyLocalMachine, linkPath, u"keep"));  // opening follows it
+
+  engine_test::CapturedLog log;
+  EXPECT_EQ(Run(1, BackupAndClean), 5u);
+  EXPECT_FALSE(Exists(kHkeyLocalMachine, Join(kClsid, u"{RC000002}")));
+  EXPECT_TRUE(Exists(kHkeyLocalMachine, u"SOFTWARE\\RcTarget", u"keep"));
+  EXPECT_EQ(BackupText(kInprocServerCategory).find("keep"), std::string::npos);
+  const std::vector<std::string> lines = log.Lines();
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      "11 Backup: HKEY_LOCAL_MACHINE\\" + Utf8(linkPath) +
+                          " is a registry link, which a .reg file cannot hold; it is not in the "
+                          "backup"),
+            lines.end())
+      << testing::PrintToString(lines);
+}
+
+TEST_F(KeyScanners, NothingIsRemovedOrRememberedWhenItsBackupCannotBeWritten) {
+  std::vector<std::u16string> folders = {backups_.path() + u"\\missing"};
+#ifndef _WIN32
+  // A real full disk: writes to /dev/full fail with "no space left".
+  std::string unixFolder = Utf8(backups_.path()).substr(2);  // below Z:
+  std::replace(unixFolder.begin(), unixFolder.end(), '\\', '/');
+  ASSERT_EQ(symlink("/dev/full", (unixFolder + "/" + Utf8(kUninstallCategory) + ".reg").c_str()), 0);
+  folders.push_back(backups_.path());
+#endif
+  for (const std::u16string& folder : folders) {
+    engine_.runBackupFolder = folder;
+    engine_.runFailures = 0;
+    engine_test::CapturedLog log;
+    EXPECT_EQ(Run(0, BackupAndClean), 4u);
+    EXPECT_EQ(engine_.runFailures, 4u);
+    for (const auto& [root, path] : Stale(0)) EXPECT_TRUE(Exists(root, path)) << Utf8(path);
+    EXPECT_EQ(engine_.ignoreList->Count(), 0);
+    const std::vector<std::string> lines = log.Lines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) {
+                              return line.rfind("11 Not deleted, its backup could not be written to", 0) == 0;
+                            }),
+              4);
+  }
+}
+
+}  // namespace
