@@ -6,35 +6,23 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "modules/RegistryCleanerModule/dll/buffered_string_list_w.h"
-#include "modules/RegistryCleanerModule/dll/engine_state.h"
 #include "modules/RegistryCleanerModule/dll/reg_list_file.h"
-#include "modules/RegistryCleanerModule/dll/registry_toolkit/path_resolution.h"
-#include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
 #include "modules/RegistryCleanerModule/dll/scanners/scanner_frame.h"
-#include "modules/RegistryCleanerModule/dll/scanners/scanners.h"
-#include "platform/reg_file.h"
-#include "platform/unicode.h"
-#include "tests/engine/engine_test_support.h"
 #include "tests/engine/log_capture.h"
-#include "tests/platform/temp_tree.h"
+#include "tests/scanners/scanner_fixture.h"
 #ifndef _WIN32
 #include <unistd.h>
-
-#include "platform/posix/prefix_registry.h"
 #endif
 
 namespace {
 
+using namespace scanner_test;
 using platform::kHkeyCurrentUser;
 using platform::kHkeyLocalMachine;
 
-constexpr uint32_t k64 = platform::kKeyAllAccess | platform::kKeyWow64_64Key;
 constexpr char16_t kUninstall[] = u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 constexpr char16_t kUninstall32[] =
     u"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
@@ -47,71 +35,34 @@ constexpr char16_t kComponents32[] =
     u"7\\Components";
 constexpr char16_t kFolders[] = u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\Folders";
 
-std::u16string Join(std::u16string_view a, std::u16string_view b) {
-  return std::u16string(a) + u"\\" + std::u16string(b);
-}
-
-// "hex(N):" bytes of UTF-16 text (NULs written as "\0" in text).
-std::string HexText(int type, std::u16string_view text) {
-  std::string out = "hex(" + std::to_string(type) + "):";
-  char byte[8];
-  for (size_t i = 0; i < text.size(); ++i) {
-    std::snprintf(byte, sizeof(byte), "%02x,%02x", text[i] & 0xFF, text[i] >> 8);
-    out += (i ? "," : "") + std::string(byte);
-  }
-  return out + ",00,00";
-}
-
-class KeyScanners : public testing::Test {
+class KeyScanners : public ScannerFixture {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(tree_.ok());
+    ScannerFixture::SetUp();
     for (const char16_t* file : {u"Present\\app.exe", u"Present\\lib.dll", u"Present\\key.txt"})
       ASSERT_TRUE(tree_.MakeFile(file));
-#ifndef _WIN32
-    registry_ = std::make_unique<platform::posix::PrefixRegistry>(tree_.prefix());
-    SetEngineRegistry(registry_.get());
-#endif
-    saved_ = {Is64BitOs, IsWow64, OsLevel};
-    Is64BitOs = IsWow64 = true;
-    OsLevel = 2;
-    SetPathResolverFacts(ResolverFacts{true, true, 2});
-    AbortRequested = 0;
-    TotalKeyCount = 0;
-    engine_.blackList = std::make_unique<BufferedStringListW>("BlackList", 64);
     engine_.blackList->Add(ListEntryText(u"HKEY_LOCAL_MACHINE", Join(kUninstall, u"RcListed"), u""),
                            0);
-    engine_.ignoreList = std::make_unique<BufferedStringListW>("IgnoreList", 256);
-    engine_.runBackupFolder = backups_.path();
     // What the machine itself holds (a booted prefix, or Wine's registry).
-    for (size_t i = 0; i < std::size(kAll); ++i) {
-      engine_.mode = KeyCount;
-      baseCount_[i] = kAll[i].scan(&engine_);
-      engine_.mode = Scan;
-      baseProblems_[i] = kAll[i].scan(&engine_);
-    }
+    for (const Case& c : kAll) Baseline(c.scan);
     Import(Fixture());
-  }
-  void TearDown() override {
-    Import("[-HKEY_LOCAL_MACHINE\\SOFTWARE\\RcTarget]\r\n");
+    RemoveAfterwards("HKEY_LOCAL_MACHINE\\SOFTWARE\\RcTarget");
     for (const char* key : {"RcQuoted", "RcNoDrive", "RcGoneFirst", "RcPresentFirst", "RcResource",
                             "RcRundll", "RcListed", "RcGone"})
-      Import("[-HKEY_LOCAL_MACHINE\\" + Utf8(kUninstall) + "\\" + key + "]\r\n");
-    SetEngineRegistry(nullptr);
-    Is64BitOs = saved_.is64;
-    IsWow64 = saved_.wow64;
-    OsLevel = saved_.level;
-    SetPathResolverFacts(ResolverFacts{saved_.is64, saved_.wow64, saved_.level});
-    AbortRequested = 0;
+      RemoveAfterwards("HKEY_LOCAL_MACHINE\\" + Utf8(kUninstall) + "\\" + key);
+    RemoveAfterwards("HKEY_LOCAL_MACHINE\\" + Utf8(kUninstall32) + "\\RcOld32");
+    for (char n = '1'; n <= '8'; ++n) {
+      const std::string clsid = Utf8(kClsid) + "\\{RC00000" + n + "}";
+      RemoveAfterwards("HKEY_LOCAL_MACHINE\\" + clsid);
+      RemoveAfterwards("HKEY_CURRENT_USER\\" + clsid);
+      RemoveAfterwards("HKEY_LOCAL_MACHINE\\" + Utf8(kClsid32) + "\\{RC00000" + n + "}");
+      RemoveAfterwards("HKEY_LOCAL_MACHINE\\" + Utf8(kComponents) + "\\RCC000" + n);
+    }
+    RemoveAfterwards("HKEY_LOCAL_MACHINE\\" + Utf8(kComponents32));
+    cleanup_ += "[HKEY_LOCAL_MACHINE\\" + Utf8(kFolders) + "]\r\n\"" + Reg(u"Present\\") +
+                "\"=-\r\n\"" + Reg(u"Gone\\") + "\"=-\r\n\"C:\\\\x\"=-\r\n";
   }
 
-  static std::string Utf8(std::u16string_view text) { return platform::U16ToUtf8(text); }
-  // A path as a .reg string writes it.
-  std::string Reg(std::u16string_view relative) {
-    std::string out;
-    for (char c : Utf8(tree_.Path(relative))) out += c == '\\' ? std::string("\\\\") : std::string(1, c);
-    return out;
-  }
   std::string Fixture() {
     const std::string u = "[HKEY_LOCAL_MACHINE\\" + Utf8(kUninstall) + "\\";
     const std::string c = "[HKEY_LOCAL_MACHINE\\" + Utf8(kClsid) + "\\{RC00000";
@@ -164,39 +115,6 @@ class KeyScanners : public testing::Test {
     r += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\RcTarget]\r\n\"keep\"=\"yes\"\r\n";
     return r;
   }
-  static std::u16string Utf8ToU16(const std::string& text) { return platform::Utf8ToU16(text); }
-  void Import(const std::string& text) {
-    // UTF-16, so that hex(2) and hex(7) data is taken as UTF-16 too.
-    const std::string bytes =
-        "\xFF\xFE" +
-        engine_test::Utf16Le(Utf8ToU16(text.rfind("Windows", 0) == 0
-                                           ? text
-                                           : "Windows Registry Editor Version 5.00\r\n" + text));
-    const platform::RegImportResult result = platform::ImportRegFile(EngineRegistry(), bytes, k64);
-    ASSERT_TRUE(result.recognized);
-    ASSERT_EQ(result.writeError, 0u);
-  }
-  bool Exists(platform::HKey root, std::u16string_view path, std::u16string_view value = u"") {
-    platform::HKey key;
-    if (EngineRegistry()->RegOpenKeyExW(root, path, 0, platform::kKeyRead | platform::kKeyWow64_64Key,
-                                        &key) != 0)
-      return false;
-    const bool found =
-        value.empty() || EngineRegistry()->RegQueryValueExW(key, value, nullptr, nullptr, nullptr) == 0;
-    EngineRegistry()->RegCloseKey(key);
-    return found;
-  }
-  uint32_t Run(size_t scanner, uint32_t mode) {
-    engine_.mode = mode;
-    return kAll[scanner].scan(&engine_) -
-           (mode == KeyCount ? baseCount_[scanner] : baseProblems_[scanner]);
-  }
-  std::string BackupText(const char16_t* category) {
-    const std::string bytes = engine_test::ReadBytes(backups_.File(std::u16string(category) + u".reg"));
-    if (bytes.size() < 2) return bytes;
-    return Utf8(std::u16string(reinterpret_cast<const char16_t*>(bytes.data() + 2), (bytes.size() - 2) / 2));
-  }
-
   struct Case {
     Scanner scan;
     const char16_t* category;
@@ -253,18 +171,6 @@ class KeyScanners : public testing::Test {
     }
   }
 
-  TempTree tree_;
-  engine_test::TempFolder backups_;
-#ifndef _WIN32
-  std::unique_ptr<platform::posix::PrefixRegistry> registry_;
-#endif
-  RegCleanerEngine engine_;
-  uint32_t baseCount_[4] = {};
-  uint32_t baseProblems_[4] = {};
-  struct {
-    bool is64, wow64;
-    int level;
-  } saved_{};
 };
 
 TEST(FirstUninstallPath, CutsTheProgramOutOfTheCommand) {
@@ -288,12 +194,12 @@ TEST_F(KeyScanners, EveryModeCountsFindsBacksUpAndRemovesExactlyTheStaleEntries)
   for (size_t s = 0; s < std::size(kAll); ++s) {
     SCOPED_TRACE(Utf8(kAll[s].category));
     const Case& c = kAll[s];
-    EXPECT_EQ(Run(s, KeyCount), c.counted);
-    EXPECT_EQ(Run(s, Scan), c.found);
-    EXPECT_EQ(Run(s, Backup), c.found);
+    EXPECT_EQ(Run(kAll[s].scan, KeyCount), c.counted);
+    EXPECT_EQ(Run(kAll[s].scan, Scan), c.found);
+    EXPECT_EQ(Run(kAll[s].scan, Backup), c.found);
     EXPECT_NE(BackupText(c.category).find("Windows Registry Editor Version 5.00"), std::string::npos);
     for (const auto& [root, path] : Stale(s)) EXPECT_TRUE(Exists(root, path)) << Utf8(path);
-    EXPECT_EQ(Run(s, BackupAndClean), c.cleaned);
+    EXPECT_EQ(Run(kAll[s].scan, BackupAndClean), c.cleaned);
     for (const auto& [root, path] : Stale(s)) {
       EXPECT_FALSE(Exists(root, path)) << Utf8(path);
       EXPECT_NE(BackupText(c.category).find("\\" + Utf8(path.substr(path.rfind(u'\\') + 1)) + "]"),
@@ -301,10 +207,10 @@ TEST_F(KeyScanners, EveryModeCountsFindsBacksUpAndRemovesExactlyTheStaleEntries)
           << Utf8(path);
     }
     for (const auto& [root, path] : Valid(s)) EXPECT_TRUE(Exists(root, path)) << Utf8(path);
-    EXPECT_EQ(Run(s, Scan), 0u);
-    EXPECT_EQ(Run(s, Clean), 0u);
+    EXPECT_EQ(Run(kAll[s].scan, Scan), 0u);
+    EXPECT_EQ(Run(kAll[s].scan, Clean), 0u);
   }
-  EXPECT_FALSE(Exists(kHkeyLocalMachine, kFolders, Utf8ToU16(Reg(u"Gone\\"))));
+  EXPECT_FALSE(Exists(kHkeyLocalMachine, kFolders, platform::Utf8ToU16(Reg(u"Gone\\"))));
   EXPECT_TRUE(Exists(kHkeyLocalMachine, kFolders, tree_.Path(u"Present\\")));
   EXPECT_TRUE(Exists(kHkeyLocalMachine, kFolders, u"C:\\x"));
   // Each removed entry is remembered: entry and record.
@@ -312,15 +218,15 @@ TEST_F(KeyScanners, EveryModeCountsFindsBacksUpAndRemovesExactlyTheStaleEntries)
 }
 
 TEST_F(KeyScanners, CleanWithoutBackupRemovesAComponentOnceAndTheRestQuietly) {
-  EXPECT_EQ(Run(2, Clean), 2u);
+  EXPECT_EQ(Run(ScanInstallerUserData, Clean), 2u);
   EXPECT_FALSE(Exists(kHkeyLocalMachine, Join(kComponents, u"RCC0002")));
 }
 
 TEST_F(KeyScanners, LogLinesNameTheRootOnceThenTheShortForm) {
   engine_test::CapturedLog log;
-  Run(0, Scan);
-  Run(1, Scan);
-  Run(3, Scan);
+  Run(ScanUninstallEntries, Scan);
+  Run(ScanInprocServers, Scan);
+  Run(ScanInstallerFolders, Scan);
   std::vector<std::string> lines = log.Lines();
   auto has = [&](const std::string& line) {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
@@ -364,7 +270,7 @@ TEST_F(KeyScanners, ALinkInsideAProblemKeyGoesAloneAndItsTargetStays) {
   ASSERT_TRUE(Exists(kHkeyLocalMachine, linkPath, u"keep"));  // opening follows it
 
   engine_test::CapturedLog log;
-  EXPECT_EQ(Run(1, BackupAndClean), 5u);
+  EXPECT_EQ(Run(ScanInprocServers, BackupAndClean), 5u);
   EXPECT_FALSE(Exists(kHkeyLocalMachine, Join(kClsid, u"{RC000002}")));
   EXPECT_TRUE(Exists(kHkeyLocalMachine, u"SOFTWARE\\RcTarget", u"keep"));
   EXPECT_EQ(BackupText(kInprocServerCategory).find("keep"), std::string::npos);
@@ -390,7 +296,7 @@ TEST_F(KeyScanners, NothingIsRemovedOrRememberedWhenItsBackupCannotBeWritten) {
     engine_.runBackupFolder = folder;
     engine_.runFailures = 0;
     engine_test::CapturedLog log;
-    EXPECT_EQ(Run(0, BackupAndClean), 4u);
+    EXPECT_EQ(Run(ScanUninstallEntries, BackupAndClean), 4u);
     EXPECT_EQ(engine_.runFailures, 4u);
     for (const auto& [root, path] : Stale(0)) EXPECT_TRUE(Exists(root, path)) << Utf8(path);
     EXPECT_EQ(engine_.ignoreList->Count(), 0);

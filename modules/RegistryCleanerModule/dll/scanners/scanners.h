@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "modules/RegistryCleanerModule/dll/engine_state.h"
+#include "platform/registry.h"
 
 uint32_t ScanUninstallEntries(RegCleanerEngine* engine);
 uint32_t ScanSharedDlls(RegCleanerEngine* engine);
@@ -27,3 +28,15 @@ inline constexpr Scanner kScanners[] = {
 // of its first ":\\" up to a second drive path, cut behind ".exe," or
 // ".dll," and before " ,". Empty when the command names no drive path.
 std::u16string FirstUninstallPath(std::u16string_view command);
+
+// The Explorer extension checks: kExtEntryValid when some listed program or
+// class is usable, kExtEntryInvalid when some was tested and is not; 0 when
+// nothing was tested. CheckFileExtEntry tries "OpenWithList",
+// "OpenWithProgids" and "UserChoice" in that order and stops at the first
+// usable item; the others take the open list key.
+constexpr uint32_t kExtEntryValid = 0x1;
+constexpr uint32_t kExtEntryInvalid = 0x2;
+uint32_t CheckFileExtEntry(platform::HKey root, uint32_t sam, std::u16string_view extensionPath);
+uint32_t CheckMruList(platform::HKey key, uint32_t sam);
+uint32_t CheckOpenWithProgids(platform::HKey key, uint32_t sam);
+uint32_t CheckUserChoice(platform::HKey key, uint32_t sam);

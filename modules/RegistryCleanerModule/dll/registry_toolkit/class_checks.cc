@@ -1,0 +1,303 @@
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/class_checks.h"
+
+#include <array>
+#include <string>
+
+#include "modules/RegistryCleanerModule/dll/delete_entries.h"
+#include "modules/RegistryCleanerModule/dll/engine_state.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/path_resolution.h"
+#include "platform/case_fold.h"
+#include "platform/unicode.h"
+
+using platform::HKey;
+
+const ScanRoot kClassRoots[] = {
+    {platform::kHkeyCurrentUser, u"SOFTWARE\\Classes", 1},
+    {platform::kHkeyCurrentUser, u"SOFTWARE\\Wow6432Node\\Classes", 0},
+    {platform::kHkeyLocalMachine, u"SOFTWARE\\Classes", 1},
+    {platform::kHkeyLocalMachine, u"SOFTWARE\\Wow6432Node\\Classes", 0},
+    {platform::kNullKey, nullptr, 0},
+};
+
+namespace {
+
+constexpr uint32_t kTextBytes = 4096;
+constexpr uint32_t kResolveChars = 2048;
+constexpr uint32_t kShortestCommand = 5;  // bytes
+
+bool Aborted() { return AbortRequested.load(std::memory_order_relaxed) != 0; }
+
+// An open key that closes itself; null when the open failed.
+class Key {
+ public:
+  Key(HKey parent, std::u16string_view path, uint32_t sam) {
+    if (EngineRegistry()->RegOpenKeyExW(parent, path, 0, sam, &key_) != 0) key_ = platform::kNullKey;
+  }
+  ~Key() {
+    if (key_ != platform::kNullKey) EngineRegistry()->RegCloseKey(key_);
+  }
+  Key(const Key&) = delete;
+  Key& operator=(const Key&) = delete;
+  bool open() const { return key_ != platform::kNullKey; }
+  bool Query(platform::RegKeyInfo* info) const {
+    return open() && EngineRegistry()->RegQueryInfoKeyW(key_, info) == 0;
+  }
+  // The value's data into buffer (bytes in *size); false when it cannot be read.
+  bool Read(std::u16string_view name, char16_t* buffer, uint32_t* size,
+            uint32_t* type = nullptr) const {
+    return open() && EngineRegistry()->RegQueryValueExW(key_, name, type,
+                                                        reinterpret_cast<uint8_t*>(buffer),
+                                                        size) == 0;
+  }
+  HKey get() const { return key_; }
+
+ private:
+  HKey key_ = platform::kNullKey;
+};
+
+// The string value as ReadStringValue gives it; empty when none.
+std::u16string ReadText(HKey key, std::u16string_view subKey, std::u16string_view name,
+                        uint32_t sam, uint32_t bytes = kTextBytes) {
+  std::u16string buffer(bytes / 2, u'\0');
+  const uint32_t length = ReadStringValue(key, subKey, name, sam, buffer.data(), bytes);
+  buffer.resize(length);
+  return buffer;
+}
+
+uint32_t ResolveCommand(std::u16string text, bool want64) {
+  if (text.size() >= kResolveChars) text.resize(kResolveChars - 1);
+  return static_cast<uint32_t>(ResolveCommandToFile(&text, kResolveChars, want64, true));
+}
+
+// A verb resolves when its command runs an existing program, or else its
+// DDE application exists.
+bool VerbResolves(HKey shell, std::u16string_view verb, uint32_t sam, bool want64) {
+  const std::u16string command = ReadText(shell, std::u16string(verb) + u"\\Command", u"", sam);
+  if (!command.empty() && ResolveCommand(command, want64) != 0) return true;
+  const std::u16string application =
+      ReadText(shell, std::u16string(verb) + u"\\ddeexec\\Application", u"", sam);
+  return !application.empty() && ResolveAppName(sam, application) != 0;
+}
+
+// A flag value of an Applications registration: present and holding no text.
+bool IsEmptyFlagValue(const Key& key, std::u16string_view name) {
+  std::array<char16_t, 1024> buffer;
+  buffer[0] = 1;
+  uint32_t size = 2048;
+  return key.Read(name, buffer.data(), &size) && (size == 0 || buffer[0] == 0);
+}
+
+bool InList(std::u16string_view text, const char16_t* const* list, size_t count, int* position) {
+  for (size_t i = 0; i < count; ++i) {
+    if (platform::EqualsIgnoreCase(text, list[i])) {
+      *position = static_cast<int>(i) + 1;
+      return true;
+    }
+  }
+  return false;
+}
+
+// The value of name in "<class root>\MIME\Database\Content Type\<type>";
+// the last class root that has it wins.
+const char16_t* MimeValue(const ScanRoot* classRoots, uint32_t sam, std::u16string_view contentType,
+                          std::u16string_view name, std::array<char16_t, 128>* result) {
+  (*result)[0] = 0;
+  std::array<char16_t, kTextBytes / 2 + 1> buffer;
+  for (const ScanRoot* root = classRoots; root->path != nullptr; ++root) {
+    Key key(root->root,
+            std::u16string(root->path) + u"\\MIME\\Database\\Content Type\\" +
+                std::u16string(contentType),
+            sam);
+    buffer.fill(0);
+    uint32_t size = kTextBytes;
+    if (!key.Read(name, buffer.data(), &size) || size == 0) continue;
+    const size_t length = std::min<size_t>(platform::U16Length(buffer.data()), result->size() - 1);
+    std::copy(buffer.data(), buffer.data() + length, result->data());
+    (*result)[length] = 0;
+  }
+  return result->data();
+}
+
+}  // namespace
+
+uint32_t CheckShellVerbs(HKey classKey, uint32_t sam, std::u16string_view keyPathForLog) {
+  Key shell(classKey, u"shell", sam);
+  if (!shell.open()) return 0;
+  platform::RegKeyInfo info;
+  const std::u16string logPath(keyPathForLog);
+  if (!shell.Query(&info)) {
+    LogLastError(u"Error: RegQueryInfoKey %ls\\Shell", logPath.c_str());
+    return 0;
+  }
+  const bool want64 = (sam & platform::kKeyWow64Res) != 0;
+  if (info.maxValueLen > 3) {
+    std::array<char16_t, kTextBytes / 2 + 1> verb{};
+    uint32_t size = kTextBytes;
+    if (shell.Read(u"", verb.data(), &size) && size >= 4 && verb[0] != 0 &&
+        VerbResolves(shell.get(), verb.data(), sam, want64))
+      return 1;
+  }
+  std::array<char16_t, 1024> name;
+  for (uint32_t index = 0; index < info.subKeys && !Aborted(); ++index) {
+    const uint32_t result = EngineRegistry()->RegEnumKeyW(shell.get(), index, name.data(),
+                                                         static_cast<uint32_t>(name.size()));
+    if (result == platform::kRegNoMoreItems) break;
+    if (result != 0) {
+      LogLastError(u"Error: RegEnumKey %ls\\Shell (%d)", logPath.c_str(), static_cast<int>(index));
+      continue;
+    }
+    if (name[0] != 0 && VerbResolves(shell.get(), name.data(), sam, want64)) return 1;
+  }
+  return 2;
+}
+
+uint32_t ResolveAppName(uint32_t sam, std::u16string_view appName) {
+  const std::u16string name(appName);
+  const struct {
+    HKey root;
+    std::u16string path;
+    bool want64;
+  } registrations[] = {
+      {platform::kHkeyLocalMachine,
+       u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\" + name, true},
+      {platform::kHkeyLocalMachine,
+       u"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\App Paths\\" + name, false},
+      {platform::kHkeyClassesRoot, u"Applications\\" + name, true},
+  };
+  bool applicationsOpened = false;
+  for (const auto& registration : registrations) {
+    if (Aborted()) break;
+    Key key(registration.root, registration.path, sam);
+    platform::RegKeyInfo info;
+    if (!key.Query(&info)) continue;
+    applicationsOpened = registration.root == platform::kHkeyClassesRoot;
+    if (info.values > 0) {
+      std::array<char16_t, kTextBytes / 2 + 1> command{};
+      uint32_t size = kTextBytes;
+      if (key.Read(u"", command.data(), &size) && size >= kShortestCommand) {
+        const uint32_t found = ResolveCommand(command.data(), registration.want64);
+        if (found != 0) return found;
+      }
+    }
+    if (info.subKeys > 0 && CheckShellVerbs(key.get(), sam, registration.path) == 1) return 1;
+  }
+  if (applicationsOpened) {
+    Key key(platform::kHkeyClassesRoot, registrations[2].path, sam);
+    if (IsEmptyFlagValue(key, u"NoOpenWith")) return 17;
+    if (IsEmptyFlagValue(key, u"IsHostApp")) return 34;
+    std::array<char16_t, 1025> friendly{};
+    uint32_t size = 2048;
+    if (key.Read(u"FriendlyAppName", friendly.data(), &size)) {
+      const std::u16string_view text(friendly.data());
+      if (!text.empty() && (text[0] == u'@' || text.size() > 7)) return 42;
+    }
+  }
+  return ResolveCommand(name, (sam & platform::kKeyWow64Res) != 0);
+}
+
+uint32_t CheckClass(uint32_t sam, std::u16string_view className) {
+  uint32_t flags = 0;
+  bool otherSubkeys = false;
+  bool otherValues = false;
+  std::array<char16_t, kTextBytes / 2 + 1> buffer;
+  for (const ScanRoot* root = kClassRoots; root->path != nullptr; ++root) {
+    const std::u16string classPath = std::u16string(root->path) + u"\\" + std::u16string(className);
+    Key key(root->root, classPath, sam);
+    platform::RegKeyInfo info;
+    if (!key.Query(&info)) continue;
+    uint32_t knownSubkeys = 0;
+    const uint32_t shell = CheckShellVerbs(key.get(), sam, classPath);
+    if (shell != 0) knownSubkeys = 1;
+    if (shell == 1) flags |= kClassVerbRuns;
+    const std::u16string icon = ReadText(key.get(), u"DefaultIcon", u"", sam);
+    if (!icon.empty()) {
+      knownSubkeys = shell != 0 ? 2 : 1;
+      if (ResolveCommand(icon, root->view == 1) != 0) flags |= kClassIconExists;
+    }
+    uint32_t knownValues = 0;
+    uint32_t size = kTextBytes;
+    if (key.Read(u"FriendlyTypeName", buffer.data(), &size)) {
+      flags |= kClassFriendlyName;
+      knownValues = 1;
+    }
+    size = kTextBytes;
+    if (key.Read(u"NoOpen", buffer.data(), &size)) {
+      flags |= kClassOtherValues;
+      ++knownValues;
+    }
+    size = kTextBytes;
+    if (key.Read(u"", buffer.data(), &size)) ++knownValues;
+    if (info.subKeys > knownSubkeys) otherSubkeys = true;
+    if (info.values > knownValues) otherValues = true;
+  }
+  if (otherSubkeys) flags |= kClassOtherSubkeys;
+  if (otherValues) flags |= kClassOtherValues;
+  return flags;
+}
+
+int IsKnownPerceivedType(std::u16string_view text) {
+  static const char16_t* const kTypes[] = {
+      u"text",     u"system",        u"folder",
+      u"program",  u"contact",       u"video",
+      u"audio",    u"communications", u"communications/e-mail",
+      u"communications/calendar", u"communications/task", u"communications/im",
+      u"document", u"document/note", u"document/text",
+      u"document/spreadsheet", u"document/presentation", u"music",
+      u"images",   u"images/picture", u"images/video",
+  };
+  int position = 0;
+  return InList(text, kTypes, std::size(kTypes), &position) ? position : 0;
+}
+
+int IsKnownContentType(std::u16string_view text) {
+  static const char16_t* const kTypes[] = {
+      u"text/plain",          u"text/html",
+      u"text/xml",            u"text/richtext",
+      u"text/scriptlet",      u"audio/x-aiff",
+      u"audio/basic",         u"audio/mid",
+      u"audio/wav",           u"image/gif",
+      u"image/jpeg",          u"image/pjpeg",
+      u"image/png",           u"image/x-png",
+      u"image/tiff",          u"image/bmp",
+      u"image/x-xbitmap",     u"image/x-jg",
+      u"image/x-emf",         u"image/x-wmf",
+      u"video/avi",           u"video/mpeg",
+      u"application/octet-stream", u"application/postscript",
+      u"application/base64",  u"application/macbinhex40",
+      u"application/pdf",     u"application/xml",
+      u"application/atom+xml", u"application/rss+xml",
+      u"application/x-compressed", u"application/x-zip-compressed",
+      u"application/x-gzip-compressed", u"application/java",
+      u"application/x-msdownload",
+  };
+  int position = 0;
+  return InList(text, kTypes, std::size(kTypes), &position) ? position : 0;
+}
+
+const char16_t* MimeExtension(const ScanRoot* classRoots, uint32_t sam,
+                              std::u16string_view contentType) {
+  static std::array<char16_t, 128> result;
+  return MimeValue(classRoots, sam, contentType, u"Extension", &result);
+}
+
+const char16_t* MimeClsid(const ScanRoot* classRoots, uint32_t sam,
+                          std::u16string_view contentType) {
+  static std::array<char16_t, 128> result;
+  return MimeValue(classRoots, sam, contentType, u"CLSID", &result);
+}
+
+const char16_t* InprocServerOf(const ScanRoot* classRoots, uint32_t sam, std::u16string_view clsid) {
+  static std::array<char16_t, 1024> result;
+  result[0] = 0;
+  Key key(classRoots[0].root,
+          std::u16string(classRoots[0].path) + u"\\CLSID\\" + std::u16string(clsid) +
+              u"\\InprocServer32\\",
+          sam);
+  std::array<char16_t, 1025> buffer{};
+  uint32_t size = 2048;
+  if (!key.Read(u"", buffer.data(), &size) || size == 0) return result.data();
+  const size_t length = std::min<size_t>(platform::U16Length(buffer.data()), result.size() - 1);
+  std::copy(buffer.data(), buffer.data() + length, result.data());
+  result[length] = 0;
+  return result.data();
+}

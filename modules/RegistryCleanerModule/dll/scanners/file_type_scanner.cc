@@ -1,0 +1,137 @@
+// File name extensions registered as classes: an extension key that
+// associates nothing usable any more (no class with a working verb or icon,
+// no known or resolvable content type, no known or resolvable perceived
+// type) is a problem. An extension with any subkey, or with more than one
+// value, is always left alone.
+#include <string>
+
+#include "modules/RegistryCleanerModule/dll/exclusion.h"
+#include "modules/RegistryCleanerModule/dll/my_logfile.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/class_checks.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/path_resolution.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
+#include "modules/RegistryCleanerModule/dll/scanners/scanner_frame.h"
+#include "modules/RegistryCleanerModule/dll/scanners/scanners.h"
+
+namespace {
+
+constexpr uint32_t kNameChars = 4096;
+constexpr uint32_t kTextBytes = 8192;
+
+// The tests of one extension key share one text: a read that fails leaves
+// the last text read in place, and the problem line shows it.
+class ExtensionTests {
+ public:
+  ExtensionTests(platform::HKey key, uint32_t sam, bool want64)
+      : key_(key), sam_(sam), want64_(want64) {}
+
+  bool Valid() {
+    if (Read(u"") && (CheckClass(sam_, text_) & kClassUsable) != 0) return true;
+    if (Read(u"Content Type")) {
+      const std::u16string contentType = text_;
+      if (IsKnownContentType(contentType) != 0) return true;
+      if (ExtensionWorks(contentType)) return true;
+      const std::u16string clsid = MimeClsid(kClassRoots, sam_, contentType);
+      if (!clsid.empty()) {
+        const std::u16string server = InprocServerOf(kClassRoots, sam_, clsid);
+        if (!server.empty()) {
+          text_ = server;
+          if (ResolveCommandToFile(&text_, kTextBytes / 2, want64_, true) != 0) return true;
+        }
+      }
+    }
+    if (Read(u"PerceivedType")) {
+      const std::u16string perceivedType = text_;
+      if (IsKnownPerceivedType(perceivedType) != 0) return true;
+      if (ExtensionWorks(perceivedType)) return true;
+    }
+    return false;
+  }
+  const std::u16string& text() const { return text_; }
+
+ private:
+  // True when the value reads as text (which then replaces the shared text).
+  bool Read(std::u16string_view name) {
+    std::u16string buffer(kTextBytes / 2, u'\0');
+    const uint32_t length = ReadStringValue(key_, u"", name, sam_, buffer.data(), kTextBytes);
+    if (length == 0) return false;
+    buffer.resize(length);
+    text_ = std::move(buffer);
+    return true;
+  }
+  // The MIME database names an extension for the type whose class works.
+  bool ExtensionWorks(std::u16string_view type) {
+    const std::u16string extension = MimeExtension(kClassRoots, sam_, type);
+    return !extension.empty() && CheckClass(sam_, extension) != 0;
+  }
+
+  platform::HKey key_;
+  uint32_t sam_;
+  bool want64_;
+  std::u16string text_;
+};
+
+void ScanExtensions(RegCleanerEngine* engine, ScannerFrame* frame, uint32_t rootIndex,
+                    const ScanRoot& scanRoot) {
+  platform::Registry* registry = EngineRegistry();
+  platform::HKey key = platform::kNullKey;
+  if (registry->RegOpenKeyExW(scanRoot.root, scanRoot.path, 0, frame->readMask(), &key) != 0)
+    return;
+  platform::RegKeyInfo info;
+  if (registry->RegQueryInfoKeyW(key, &info) != 0) {
+    registry->RegCloseKey(key);
+    return;
+  }
+  if (frame->counting()) {
+    frame->Count(info.subKeys);  // every class, not only the extensions
+    registry->RegCloseKey(key);
+    return;
+  }
+  std::u16string name(kNameChars, u'\0');
+  for (uint32_t index = info.subKeys; index-- > 0;) {
+    if (ScannerFrame::Stopped()) break;
+    frame->Step();
+    const uint32_t result = registry->RegEnumKeyW(key, index, name.data(), kNameChars);
+    if (result == platform::kRegNoMoreItems) break;
+    if (result != 0 || name[0] != u'.') continue;
+    frame->Count();
+    const std::u16string extensionPath =
+        std::u16string(scanRoot.path) + u'\\' + std::u16string(name.data());
+    platform::HKey extension = platform::kNullKey;
+    if (registry->RegOpenKeyExW(scanRoot.root, extensionPath, 0, frame->readMask(), &extension) !=
+        0)
+      continue;
+    platform::RegKeyInfo extensionInfo;
+    const bool queried = registry->RegQueryInfoKeyW(extension, &extensionInfo) == 0;
+    // Any subkey, or a second value, says the extension is still in use.
+    if (!queried || extensionInfo.subKeys > 0 || extensionInfo.values > 1) {
+      registry->RegCloseKey(extension);
+      continue;
+    }
+    ExtensionTests tests(extension, frame->readMask(), scanRoot.view == 1);
+    const bool valid = tests.Valid();
+    registry->RegCloseKey(extension);
+    if (valid || IsExcluded(engine, scanRoot.root, extensionPath, u"") != 0) continue;
+
+    frame->LogKeyLine(rootIndex, scanRoot.root, extensionPath, u"",
+                      ScannerFrame::ShortLine::kEllipsis);
+    if (tests.text().empty())
+      EngineLogPrintf(7, "Missing Default Value");
+    else
+      EngineLogPrintf(7, "Missing valid: %ls", tests.text().c_str());
+    frame->KeyProblem(scanRoot.root, extensionPath);
+  }
+  registry->RegCloseKey(key);
+}
+
+}  // namespace
+
+uint32_t ScanFileTypes(RegCleanerEngine* engine) {
+  ScannerFrame frame(engine, kFileTypeCategory, false);
+  if (!frame.Begin()) return 0;
+  for (uint32_t i = 0; kClassRoots[i].path != nullptr; ++i) {
+    if (ScannerFrame::Stopped()) break;
+    ScanExtensions(engine, &frame, i, kClassRoots[i]);
+  }
+  return frame.End();
+}

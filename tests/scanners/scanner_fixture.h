@@ -1,0 +1,143 @@
+// A machine for the scanner tests: the platform's registry (a Wine prefix's
+// hives natively, Wine's own registry under wine64) with fixtures imported
+// as .reg text, real files below a temporary tree, an engine with lists and
+// a backup folder, and the platform facts of a 64-bit system.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "modules/RegistryCleanerModule/dll/buffered_string_list_w.h"
+#include "modules/RegistryCleanerModule/dll/engine_state.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/path_resolution.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
+#include "modules/RegistryCleanerModule/dll/scanners/scanners.h"
+#include "platform/reg_file.h"
+#include "platform/unicode.h"
+#include "tests/engine/engine_test_support.h"
+#include "tests/platform/temp_tree.h"
+#ifndef _WIN32
+#include "platform/posix/prefix_registry.h"
+#endif
+
+namespace scanner_test {
+
+constexpr uint32_t k64 = platform::kKeyAllAccess | platform::kKeyWow64_64Key;
+
+inline std::string Utf8(std::u16string_view text) { return platform::U16ToUtf8(text); }
+inline std::u16string Join(std::u16string_view a, std::u16string_view b) {
+  return std::u16string(a) + u"\\" + std::u16string(b);
+}
+
+// "hex(N):" bytes of UTF-16 text with its NUL.
+inline std::string HexText(int type, std::u16string_view text) {
+  std::string out = "hex(" + std::to_string(type) + "):";
+  char byte[8];
+  for (size_t i = 0; i < text.size(); ++i) {
+    std::snprintf(byte, sizeof(byte), "%02x,%02x", text[i] & 0xFF, text[i] >> 8);
+    out += (i ? "," : "") + std::string(byte);
+  }
+  return out + ",00,00";
+}
+
+class ScannerFixture : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(tree_.ok());
+#ifndef _WIN32
+    registry_ = std::make_unique<platform::posix::PrefixRegistry>(tree_.prefix());
+    SetEngineRegistry(registry_.get());
+#endif
+    saved_ = {Is64BitOs, IsWow64, OsLevel};
+    Is64BitOs = IsWow64 = true;
+    OsLevel = 2;
+    SetPathResolverFacts(ResolverFacts{true, true, 2});
+    AbortRequested = 0;
+    TotalKeyCount = 0;
+    engine_.blackList = std::make_unique<BufferedStringListW>("BlackList", 64);
+    engine_.ignoreList = std::make_unique<BufferedStringListW>("IgnoreList", 256);
+    engine_.runBackupFolder = backups_.path();
+  }
+  void TearDown() override {
+    if (!cleanup_.empty()) Import(cleanup_);
+    SetEngineRegistry(nullptr);
+    Is64BitOs = saved_.is64;
+    IsWow64 = saved_.wow64;
+    OsLevel = saved_.level;
+    SetPathResolverFacts(ResolverFacts{saved_.is64, saved_.wow64, saved_.level});
+    AbortRequested = 0;
+  }
+
+  // A path below the tree as a .reg string writes it.
+  std::string Reg(std::u16string_view relative) {
+    std::string out;
+    for (char c : Utf8(tree_.Path(relative)))
+      out += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    return out;
+  }
+  // Imports .reg text (header optional) in the 64-bit view, as UTF-16 so
+  // that hex(2) and hex(7) data is UTF-16 too.
+  void Import(const std::string& text) {
+    const std::string header = "Windows Registry Editor Version 5.00\r\n";
+    const std::string bytes =
+        "\xFF\xFE" + engine_test::Utf16Le(platform::Utf8ToU16(
+                         text.rfind("Windows", 0) == 0 ? text : header + text));
+    const platform::RegImportResult result = platform::ImportRegFile(EngineRegistry(), bytes, k64);
+    ASSERT_TRUE(result.recognized);
+    ASSERT_EQ(result.writeError, 0u);
+  }
+  // Keys removed again after the test (on Wine's registry, which outlives it).
+  void RemoveAfterwards(const std::string& rootAndPath) {
+    cleanup_ += "[-" + rootAndPath + "]\r\n";
+  }
+  bool Exists(platform::HKey root, std::u16string_view path, std::u16string_view value = u"") {
+    platform::HKey key;
+    if (EngineRegistry()->RegOpenKeyExW(root, path, 0,
+                                        platform::kKeyRead | platform::kKeyWow64_64Key, &key) != 0)
+      return false;
+    const bool found = value.empty() || EngineRegistry()->RegQueryValueExW(
+                                            key, value, nullptr, nullptr, nullptr) == 0;
+    EngineRegistry()->RegCloseKey(key);
+    return found;
+  }
+  // A scanner's answer less what the machine's own entries gave before the
+  // fixture was imported (see Baseline).
+  uint32_t Run(Scanner scanner, uint32_t mode) {
+    engine_.mode = mode;
+    const uint32_t result = scanner(&engine_);
+    const auto& base = baseline_[scanner];
+    return result - (mode == KeyCount ? base.first : base.second);
+  }
+  void Baseline(Scanner scanner) {
+    engine_.mode = KeyCount;
+    baseline_[scanner].first = scanner(&engine_);
+    engine_.mode = Scan;
+    baseline_[scanner].second = scanner(&engine_);
+  }
+  std::string BackupText(std::u16string_view category) {
+    const std::string bytes =
+        engine_test::ReadBytes(backups_.File(std::u16string(category) + u".reg"));
+    if (bytes.size() < 2) return bytes;
+    return Utf8(std::u16string(reinterpret_cast<const char16_t*>(bytes.data() + 2),
+                               (bytes.size() - 2) / 2));
+  }
+
+  TempTree tree_;
+  engine_test::TempFolder backups_;
+#ifndef _WIN32
+  std::unique_ptr<platform::posix::PrefixRegistry> registry_;
+#endif
+  RegCleanerEngine engine_;
+  std::map<Scanner, std::pair<uint32_t, uint32_t>> baseline_;
+  std::string cleanup_;
+  struct {
+    bool is64, wow64;
+    int level;
+  } saved_{};
+};
+
+}  // namespace scanner_test
