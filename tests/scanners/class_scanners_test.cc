@@ -1,0 +1,166 @@
+// The class checks and the two scanners built on them (file types and the
+// Explorer extension lists) on the platform's registry with real programs:
+// what makes a class, a program name or an extension usable, the problem
+// lines with the last text read, and the entries a clean removes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/class_checks.h"
+#include "modules/RegistryCleanerModule/dll/scanners/scanner_frame.h"
+#include "tests/engine/log_capture.h"
+#include "tests/scanners/scanner_fixture.h"
+
+namespace {
+
+using namespace scanner_test;
+using platform::kHkeyCurrentUser;
+using platform::kHkeyLocalMachine;
+
+constexpr uint32_t kRead = platform::kKeyRead | platform::kKeyWow64_64Key;
+constexpr char16_t kClasses[] = u"SOFTWARE\\Classes";
+constexpr char16_t kFileExts[] = u"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts";
+
+class ClassScanners : public ScannerFixture {
+ protected:
+  void SetUp() override {
+    ScannerFixture::SetUp();
+    ASSERT_TRUE(tree_.MakeFile(u"Present\\rcapp.exe"));
+    // A program known only to the search path.
+    ASSERT_TRUE(tree_.MakeFileAt(u"C:\\windows\\system32\\rcsearch.exe"));
+    Baseline(ScanFileTypes);
+    Baseline(ScanExplorerFileExtensions);
+    const std::string hklm = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\";
+    const std::string app = "\"\\\"" + Reg(u"Present\\rcapp.exe") + "\\\" \\\"%1\\\"\"";
+    const std::string gone = "\"\\\"" + Reg(u"Gone\\rcgone.exe") + "\\\" \\\"%1\\\"\"";
+    std::string r;
+    // Classes.
+    r += hklm + "RcProg.Friendly]\r\n\"FriendlyTypeName\"=\"Rc document\"\r\n";
+    r += hklm + "RcProg.NoOpen]\r\n\"NoOpen\"=\"\"\r\n";
+    r += hklm + "RcProg.Gone\\shell\\open\\command]\r\n@=" + gone + "\r\n";
+    r += hklm + "RcProg.Second\\shell]\r\n@=\"edit\"\r\n" + hklm +
+         "RcProg.Second\\shell\\edit\\command]\r\n@=" + gone + "\r\n" + hklm +
+         "RcProg.Second\\shell\\open\\command]\r\n@=" + app + "\r\n";
+    r += hklm + "RcProg.Dde\\shell\\open\\ddeexec\\Application]\r\n@=\"rcapp.exe\"\r\n";
+    r += hklm + "RcProg.Icon\\DefaultIcon]\r\n@=\"" + Reg(u"Present\\rcapp.exe") + ",0\"\r\n" + hklm +
+         "RcProg.Icon\\Extra]\r\n";
+    r += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App "
+         "Paths\\rcapp.exe]\r\n@=\"" + Reg(u"Present\\rcapp.exe") + "\"\r\n";
+    r += hklm + "Applications\\rcfriend.exe]\r\n\"FriendlyAppName\"=\"@rcfriend.exe,-1\"\r\n";
+    r += hklm + "Applications\\rcnoopen.exe]\r\n\"NoOpenWith\"=\"\"\r\n";
+    r += hklm + "MIME\\Database\\Content Type\\application/x-rc]\r\n\"Extension\"=\".rcsub\"\r\n";
+    r += "[HKEY_CURRENT_USER\\SOFTWARE\\Classes\\MIME\\Database\\Content Type\\application/"
+         "x-rc]\r\n\"Extension\"=\".rcuser\"\r\n";
+    // Extensions: three stale (.rcnoopen, .rcempty, .rcgone).
+    r += hklm + ".rcfriendly]\r\n@=\"RcProg.Friendly\"\r\n";
+    r += hklm + ".rcnoopen]\r\n@=\"RcProg.NoOpen\"\r\n";
+    r += hklm + ".rcempty]\r\n";
+    r += hklm + ".rctwo]\r\n@=\"RcProg.Gone\"\r\n\"Content Type\"=\"x/unknown\"\r\n";
+    r += hklm + ".rcsub\\OpenWithProgids]\r\n";
+    r += hklm + ".rcpng]\r\n\"Content Type\"=\"IMAGE/png\"\r\n";
+    r += hklm + ".rcmime]\r\n\"Content Type\"=\"application/x-rc\"\r\n";
+    r += hklm + ".rcdoc]\r\n\"PerceivedType\"=\"DOCUMENT\"\r\n";
+    r += hklm + ".rcgone]\r\n@=\"RcProg.Gone\"\r\n";
+    // Explorer lists: three stale (.rcmruone, .rcprogids, .rcnone).
+    const std::string ext = "[HKEY_CURRENT_USER\\" + Utf8(kFileExts) + "\\";
+    r += ext + ".rcmru\\OpenWithList]\r\n\"a\"=\"rcgone.exe\"\r\n\"b\"=\"rcapp.exe\"\r\n"
+               "\"MRUList\"=\"ab\"\r\n";
+    r += ext + ".rcmruone\\OpenWithList]\r\n\"MRUList\"=\"a\"\r\n";
+    r += ext + ".rcchoice\\UserChoice]\r\n\"Progid\"=\"Applications\\\\rcapp.exe\"\r\n";
+    r += ext + ".rcclass\\UserChoice]\r\n\"Progid\"=\"RcProg.Friendly\"\r\n";
+    r += ext + ".rcprogids\\OpenWithProgids]\r\n\"RcProg.Gone\"=hex(0):\r\n";
+    r += ext + ".rcnone\\Other]\r\n";
+    r += ext + ".]\r\n";
+    Import(r);
+    for (const char* key : {"RcProg.Friendly", "RcProg.NoOpen", "RcProg.Gone", "RcProg.Second",
+                            "RcProg.Dde", "RcProg.Icon", "Applications\\rcfriend.exe",
+                            "Applications\\rcnoopen.exe", "MIME\\Database\\Content Type\\application/x-rc",
+                            ".rcfriendly", ".rcnoopen", ".rcempty", ".rctwo", ".rcsub", ".rcpng",
+                            ".rcmime", ".rcdoc", ".rcgone"})
+      RemoveAfterwards("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\" + std::string(key));
+    RemoveAfterwards(
+        "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\rcapp.exe");
+    RemoveAfterwards("HKEY_CURRENT_USER\\SOFTWARE\\Classes\\MIME\\Database\\Content Type\\application/x-rc");
+    for (const char* key : {".rcmru", ".rcmruone", ".rcchoice", ".rcclass", ".rcprogids", ".rcnone", "."})
+      RemoveAfterwards("HKEY_CURRENT_USER\\" + Utf8(kFileExts) + "\\" + key);
+  }
+};
+
+TEST_F(ClassScanners, ClassChecksReadVerbsIconsNamesAndPrograms) {
+  EXPECT_EQ(CheckClass(kRead, u"RcProg.Friendly"), kClassFriendlyName);
+  EXPECT_EQ(CheckClass(kRead, u"RcProg.NoOpen"), kClassOtherValues);
+  EXPECT_EQ(CheckClass(kRead, u"RcProg.Gone"), 0u);
+  // The default verb has no program; the next verb by index has one.
+  EXPECT_EQ(CheckClass(kRead, u"RcProg.Second"), kClassVerbRuns);
+  // A DDE application registered under App Paths.
+  EXPECT_EQ(CheckClass(kRead, u"RcProg.Dde"), kClassVerbRuns);
+  EXPECT_EQ(CheckClass(kRead, u"RcProg.Icon"), kClassIconExists | kClassOtherSubkeys);
+  EXPECT_EQ(CheckClass(kRead, u"RcProg.Nowhere"), 0u);
+
+  EXPECT_NE(ResolveAppName(kRead, u"rcapp.exe"), 0u);
+  EXPECT_NE(ResolveAppName(kRead, u"rcsearch.exe"), 0u);  // through the search path
+  EXPECT_EQ(ResolveAppName(kRead, u"rcfriend.exe"), 42u);
+  EXPECT_EQ(ResolveAppName(kRead, u"rcnoopen.exe"), 17u);
+  EXPECT_EQ(ResolveAppName(kRead, u"rcgone.exe"), 0u);
+
+  EXPECT_EQ(IsKnownContentType(u"IMAGE/PNG"), 13);
+  EXPECT_EQ(IsKnownContentType(u"application/x-msdownload"), 35);
+  EXPECT_EQ(IsKnownPerceivedType(u"Document"), 13);
+  EXPECT_EQ(IsKnownPerceivedType(u"images/video"), 21);
+  EXPECT_EQ(IsKnownContentType(u"image/png "), 0);
+  // The machine's classes come last and win.
+  EXPECT_EQ(std::u16string(MimeExtension(kClassRoots, kRead, u"application/x-rc")), u".rcsub");
+  EXPECT_EQ(std::u16string(MimeClsid(kClassRoots, kRead, u"application/x-rc")), u"");
+}
+
+TEST_F(ClassScanners, FileTypesWithNothingUsableAreReportedWithTheLastTextRead) {
+  engine_test::CapturedLog log;
+  EXPECT_EQ(Run(ScanFileTypes, Scan), 3u);
+  const std::vector<std::string> lines = log.Lines();
+  auto has = [&](const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+  };
+  EXPECT_TRUE(has("07 Missing valid: RcProg.NoOpen"));
+  EXPECT_TRUE(has("07 Missing valid: RcProg.Gone"));
+  EXPECT_TRUE(has("07 Missing Default Value"));
+  // Extensions are visited from the last to the first, so .rcnoopen comes
+  // after the long form of the first one.
+  EXPECT_TRUE(has("08 Key: ...\\SOFTWARE\\Classes\\.rcnoopen"));
+  EXPECT_GE(Run(ScanFileTypes, KeyCount), 9u + 6u);  // the ProgIDs count too
+
+  EXPECT_EQ(Run(ScanFileTypes, BackupAndClean), 3u);
+  for (const char16_t* stale : {u".rcnoopen", u".rcempty", u".rcgone"})
+    EXPECT_FALSE(Exists(kHkeyLocalMachine, Join(kClasses, stale))) << Utf8(stale);
+  for (const char16_t* valid :
+       {u".rcfriendly", u".rctwo", u".rcsub", u".rcpng", u".rcmime", u".rcdoc", u"RcProg.Gone"})
+    EXPECT_TRUE(Exists(kHkeyLocalMachine, Join(kClasses, valid))) << Utf8(valid);
+  EXPECT_NE(BackupText(kFileTypeCategory).find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.rcgone]"),
+            std::string::npos);
+  engine_.mode = Scan;
+  EXPECT_EQ(ScanFileTypes(&engine_), 0u);
+}
+
+TEST_F(ClassScanners, ExplorerExtensionsWithoutAUsableListAreReported) {
+  EXPECT_EQ(CheckFileExtEntry(kHkeyCurrentUser, kRead, Join(kFileExts, u".rcmru")),
+            kExtEntryValid | kExtEntryInvalid);
+  EXPECT_EQ(CheckFileExtEntry(kHkeyCurrentUser, kRead, Join(kFileExts, u".rcmruone")), 0u);
+  EXPECT_EQ(CheckFileExtEntry(kHkeyCurrentUser, kRead, Join(kFileExts, u".rcprogids")),
+            kExtEntryInvalid);
+
+  engine_test::CapturedLog log;
+  EXPECT_EQ(Run(ScanExplorerFileExtensions, Clean), 3u);
+  const std::vector<std::string> lines = log.Lines();
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "07 Unused FileExt: \".rcnone\""), lines.end());
+  for (const char16_t* stale : {u".rcmruone", u".rcprogids", u".rcnone"})
+    EXPECT_FALSE(Exists(kHkeyCurrentUser, Join(kFileExts, stale))) << Utf8(stale);
+  for (const char16_t* valid : {u".rcmru", u".rcchoice", u".rcclass", u"."})
+    EXPECT_TRUE(Exists(kHkeyCurrentUser, Join(kFileExts, valid))) << Utf8(valid);
+  // "." alone is neither counted nor judged.
+  EXPECT_NE(lines.back().find("problems here, scanned: "), std::string::npos);
+  engine_.mode = Scan;
+  EXPECT_EQ(ScanExplorerFileExtensions(&engine_), 0u);
+}
+
+}  // namespace
