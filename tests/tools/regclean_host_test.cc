@@ -17,6 +17,7 @@ TEST(RegcleanHost, PosixOnly) { GTEST_SKIP() << "runs the POSIX host on a copy o
 #include <fstream>
 #include <map>
 #include <set>
+#include <vector>
 #include <sstream>
 
 #include "support/json_value.h"
@@ -26,6 +27,35 @@ TEST(RegcleanHost, PosixOnly) { GTEST_SKIP() << "runs the POSIX host on a copy o
 namespace {
 
 namespace fs = std::filesystem;
+
+// What a resolve of the demo removes: whole keys, and values of keys that stay.
+const std::set<std::string> kRemovedKeys = {
+    "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.oldsave]",
+    "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.oldsave\\OpenWithList]",
+    "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.phtl]",
+    "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.phtl\\OpenWithList]",
+    "[HKEY_LOCAL_MACHINE\\Software\\Classes\\.phtl]",
+    "[HKEY_LOCAL_MACHINE\\Software\\Classes\\CLSID\\{6B3C1E52-8F0A-4C1D-9E21-3A5D7C0B4E11}]",
+    "[HKEY_LOCAL_MACHINE\\Software\\Classes\\CLSID\\{6B3C1E52-8F0A-4C1D-9E21-3A5D7C0B4E11}\\InprocServer32]",
+    "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components\\2F8E1B6A9C3D4E5F8A7B6C5D4E3F2A1B]",
+    "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\PhotoTool]",
+    "[HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Classes\\CLSID\\{C4E2A7B9-1D3F-4A6B-8C5E-9F0A1B2C3D47}]",
+    "[HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Classes\\CLSID\\{C4E2A7B9-1D3F-4A6B-8C5E-9F0A1B2C3D47}\\InprocServer32]",
+    "[HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\OldGame]",
+};
+const std::set<std::string> kRemovedValues = {
+    "\"C:\\\\Program Files\\\\PhotoTool\\\\\"=\"\"",
+    "\"C:\\\\Program Files\\\\Common Files\\\\PhotoTool\\\\ptcodec.dll\"=dword:00000001",
+    "\"C:\\\\Program Files\\\\PhotoTool\\\\phthumb.dll\"=dword:00000002",
+    "\"C:\\\\Program Files (x86)\\\\OldGame\\\\gameaudio.dll\"=dword:00000001",
+};
+// Problems per category of a check of the demo, in the order of the run.
+const std::pair<const char16_t*, int> kDemoCategories[] = {
+    {u"UninstallInvalidProblems", 2},     {u"SharedDllMissingProblems", 3},
+    {u"UnusedFileTypeExtensions", 1},     {u"UnusedExplorerFileExtensions", 2},
+    {u"InstallerFolderEmptyProblems", 1}, {u"InstallerUserDataProblems", 1},
+    {u"InprocServer32Problems", 2},
+};
 
 // The demo's SharedDlls values whose files are gone.
 const char* const kMissingSharedDlls[] = {
@@ -68,6 +98,14 @@ class RegcleanHostTest : public testing::Test {
   // so that only content counts (not the time in a key line, nor the order
   // in which a restore put values back), without the module's run totals.
   std::string RegistryText() {
+    std::string out;
+    for (const auto& [key, values] : RegistryKeys()) {
+      out += key + "\n";
+      for (const std::string& value : values) out += value + "\n";
+    }
+    return out;
+  }
+  std::map<std::string, std::set<std::string> > RegistryKeys() {
     std::map<std::string, std::set<std::string> > keys;
     for (const char* root : {"HKLM", "HKCU"}) {
       const std::string file = (dir_ / "export.reg").string();
@@ -97,12 +135,7 @@ class RegcleanHostTest : public testing::Test {
         joined.clear();
       }
     }
-    std::string out;
-    for (const auto& [key, values] : keys) {
-      out += key + "\n";
-      for (const std::string& value : values) out += value + "\n";
-    }
-    return out;
+    return keys;
   }
 
   // Runs "check --json" and reads its output; skips the test when the module
@@ -190,9 +223,16 @@ TEST_F(RegcleanHostTest, JsonHoldsTheWholeOutcome) {
       std::string(outcome[u"logFile"].string()->begin(), outcome[u"logFile"].string()->end())));
   EXPECT_GT(outcome[u"problemCount"].integer(), 0);
   const JsonValue* shared = nullptr;
+  std::vector<std::pair<std::u16string, int>> counts;
   for (JsonValue& category : *outcome[u"categories"].array()) {
     if (*category[u"name"].string() == u"SharedDllMissingProblems") shared = &category;
+    counts.emplace_back(*category[u"name"].string(), static_cast<int>(category[u"count"].integer()));
   }
+  // Every category finds exactly the demo's stale entries.
+  const std::vector<std::pair<std::u16string, int>> expected(std::begin(kDemoCategories),
+                                                             std::end(kDemoCategories));
+  EXPECT_EQ(counts, expected);
+  EXPECT_EQ(outcome[u"problemCount"].integer(), 12);
   ASSERT_NE(shared, nullptr);
   JsonValue sharedCopy = *shared;
   EXPECT_EQ(sharedCopy[u"count"].integer(), 3);
@@ -211,6 +251,7 @@ TEST_F(RegcleanHostTest, ResolveRemovesWhatCheckFoundAndRestoreBringsItBack) {
   CheckJson(true);
   SKIP_WITHOUT_SCAN();
   const std::string before = RegistryText();
+  const auto keysBefore = RegistryKeys();
 
   RegcleanOutcome run = Regclean({"resolve", "--yes"});
   ASSERT_EQ(run.status, 0) << run.err;
@@ -226,11 +267,24 @@ TEST_F(RegcleanHostTest, ResolveRemovesWhatCheckFoundAndRestoreBringsItBack) {
   EXPECT_TRUE(fs::exists(fs::path(backup) / "SharedDllMissingProblems.reg"));
   EXPECT_NE(run.out.find("restore '" + backup + "'"), std::string::npos);
 
-  // A second check finds nothing, and the registry changed.
+  // A second check finds nothing; exactly the stale entries are gone.
   run = Regclean({"check"});
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_NE(run.out.find("No problems found."), std::string::npos);
-  EXPECT_NE(RegistryText(), before);
+  const auto keysAfter = RegistryKeys();
+  std::set<std::string> removedKeys, removedValues;
+  for (const auto& [key, values] : keysBefore) {
+    const auto kept = keysAfter.find(key);
+    if (kept == keysAfter.end()) {
+      removedKeys.insert(key);
+      continue;
+    }
+    for (const std::string& value : values)
+      if (kept->second.count(value) == 0) removedValues.insert(value);
+  }
+  EXPECT_EQ(removedKeys, kRemovedKeys);
+  EXPECT_EQ(removedValues, kRemovedValues);
+  for (const auto& [key, values] : keysAfter) EXPECT_EQ(keysBefore.count(key), 1u) << key;
 
   run = Regclean({"restore", backup});
   EXPECT_EQ(run.status, 0) << run.err;
