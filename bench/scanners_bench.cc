@@ -1,0 +1,313 @@
+// The scanners on large win64 prefixes, a fifth of whose entries name files
+// that are gone (in folders of 1,000 files), at one and four times the size:
+//  - keys: 20,000 COM classes, 5,000 uninstall entries, 10,000 installer
+//    components;
+//  - classes: 10,000 file extensions with 10,000 ProgIDs, 2,000 Explorer
+//    extensions whose chosen program is one of those ProgIDs.
+// The engine's whole check (hive load, the counting pass, the seven scanners
+// with their log) against a lower bound: the same registry walk with one
+// attribute lookup per named file. Each side runs in a child process of its
+// own, so that its peak memory is its own.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "modules/RegistryCleanerModule/dll/engine_state.h"
+#include "modules/RegistryCleanerModule/dll/my_logfile.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/path_resolution.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
+#include "modules/RegistryCleanerModule/dll/scan_driver.h"
+#include "platform/file_system.h"
+#include "platform/posix/wine_prefix.h"
+#include "platform/registry.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kPerFolder = 1000;
+constexpr uint32_t kRead = platform::kKeyRead | platform::kKeyWow64_64Key;
+
+bool Stale(int i) { return i % 5 == 4; }
+
+// Files named "C:\Apps\<folder><NNN>\<file>" (the hive doubles backslashes).
+struct Files {
+  const char* folder;
+  const char* pattern;  // printf pattern of the file name
+  std::string Name(int i, bool escaped) const {
+    const char* sep = escaped ? "\\\\" : "\\";
+    char file[32], name[96];
+    std::snprintf(file, sizeof(file), pattern, i);
+    std::snprintf(name, sizeof(name), "C:%sApps%s%s%03d%s%s", sep, sep, folder, i / kPerFolder,
+                  sep, file);
+    return name;
+  }
+  // Every file of 0..count-1 that is not stale, below drive_c.
+  void Make(const fs::path& prefix, int count) const {
+    for (int i = 0; i < count; ++i) {
+      if (Stale(i)) continue;
+      char sub[16], file[32];
+      std::snprintf(sub, sizeof(sub), "%s%03d", folder, i / kPerFolder);
+      std::snprintf(file, sizeof(file), pattern, i);
+      const fs::path path = prefix / "drive_c" / "Apps" / sub;
+      if (i % kPerFolder == 0) fs::create_directories(path);
+      std::ofstream(path / file).put('x');
+    }
+  }
+};
+const Files kLibraries{"c", "lib%06d.dll"};
+const Files kUninstallers{"u", "unins%06d.exe"};
+const Files kKeyFiles{"k", "key%06d.txt"};
+const Files kPrograms{"p", "prog%06d.exe"};
+
+constexpr int kClasses = 20000, kUninstall = 5000, kComponents = 10000;
+constexpr int kExtensions = 10000, kFileExts = 2000;
+
+using HiveWriter = std::function<void(std::ofstream& machine, std::ofstream& user, int scale)>;
+
+fs::path MakePrefix(const HiveWriter& write, int scale) {
+  char pattern[] = "/tmp/regclean-bench-scanners.XXXXXX";
+  const fs::path dir = mkdtemp(pattern);
+  fs::create_directories(dir / "dosdevices");
+  fs::create_symlink("../drive_c", dir / "dosdevices" / "c:");
+  fs::create_symlink("/", dir / "dosdevices" / "z:");
+  std::ofstream machine(dir / "system.reg", std::ios::binary);
+  std::ofstream user(dir / "user.reg", std::ios::binary);
+  machine << "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n";
+  user << "WINE REGISTRY Version 2\n;; All keys relative to \\\\User\\\\S-1-5-21-0-0-0-1000\n\n"
+          "#arch=win64\n";
+  write(machine, user, scale);
+  return dir;
+}
+
+void WriteKeys(std::ofstream& hive, std::ofstream&, int scale) {
+  char key[160];
+  for (int i = 0; i < kClasses * scale; ++i) {
+    std::snprintf(key, sizeof(key), "Software\\\\Classes\\\\CLSID\\\\{%08X-0000-4000-8000-%012X}",
+                  i, i);
+    hive << "\n[" << key << "] 1733000000\n@=\"Class\"\n\n[" << key
+         << "\\\\InprocServer32] 1733000000\n@=\"" << kLibraries.Name(i, true)
+         << "\"\n\"ThreadingModel\"=\"Both\"\n";
+  }
+  for (int i = 0; i < kUninstall * scale; ++i)
+    hive << "\n[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\App" << i
+         << "] 1733000000\n\"DisplayName\"=\"App\"\n\"UninstallString\"=\"\\\""
+         << kUninstallers.Name(i, true) << "\\\" /uninstall\"\n";
+  for (int i = 0; i < kComponents * scale; ++i) {
+    std::snprintf(key, sizeof(key), "%032X", i);
+    hive << "\n[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Installer\\\\UserData\\\\S-1-"
+            "5-18\\\\Components\\\\"
+         << key << "] 1733000000\n\"00000000000000000000000000000001\"=\""
+         << kKeyFiles.Name(i, true) << "\"\n";
+  }
+}
+
+void WriteClasses(std::ofstream& machine, std::ofstream& user, int scale) {
+  for (int i = 0; i < kExtensions * scale; ++i) {
+    machine << "\n[Software\\\\Classes\\\\.rc" << i << "] 1733000000\n@=\"Rc.Prog" << i << "\"\n";
+    machine << "\n[Software\\\\Classes\\\\Rc.Prog" << i
+            << "\\\\shell\\\\open\\\\command] 1733000000\n@=\"\\\"" << kPrograms.Name(i, true)
+            << "\\\" \\\"%1\\\"\"\n";
+  }
+  for (int i = 0; i < kFileExts * scale; ++i)
+    user << "\n[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Explorer\\\\FileExts\\\\.rc"
+         << i << "\\\\UserChoice] 1733000000\n\"Progid\"=\"Rc.Prog" << i << "\"\n";
+}
+
+struct Machine {
+  HiveWriter write;
+  std::vector<std::pair<const Files*, int>> files;  // files per scale 1
+  int Stale(int scale) const {
+    int stale = 0;
+    for (const auto& [_, count] : files) stale += count * scale / 5;
+    return stale;
+  }
+};
+const Machine kKeysMachine{WriteKeys,
+                           {{&kLibraries, kClasses}, {&kUninstallers, kUninstall}, {&kKeyFiles, kComponents}}};
+// The Explorer extensions name the first 2,000 ProgIDs: their stale ones
+// count again.
+const Machine kClassesMachine{WriteClasses, {{&kPrograms, kExtensions}, {nullptr, kFileExts}}};
+
+const fs::path& Prefix(const Machine& machine, int scale) {
+  static std::map<std::pair<const Machine*, int>, fs::path> prefixes;
+  auto it = prefixes.find({&machine, scale});
+  if (it == prefixes.end()) {
+    if (prefixes.empty())
+      std::atexit([] {
+        std::error_code ignored;
+        for (const auto& [_, path] : prefixes) fs::remove_all(path, ignored);
+      });
+    const fs::path dir = MakePrefix(machine.write, scale);
+    for (const auto& [files, count] : machine.files)
+      if (files != nullptr) files->Make(dir, count * scale);
+    it = prefixes.emplace(std::make_pair(&machine, scale), dir).first;
+  }
+  return it->second;
+}
+
+struct ChildResult {
+  double seconds = 0;
+  double peakMb = 0;
+  int problems = -1;
+};
+
+template <typename Work>
+ChildResult InChild(const fs::path& prefix, Work work) {
+  const fs::path out = prefix / "result.txt";
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    // The prefix's registry, loaded once in the child as the module has it.
+    platform::posix::SetPrefixDirectory(prefix.string());
+    platform::Registry::Default();
+    const int problems = work(prefix);
+    std::ofstream(out) << problems;
+    _exit(0);
+  }
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  ChildResult result;
+  result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  result.peakMb = static_cast<double>(usage.ru_maxrss) / 1024;
+  std::ifstream(out) >> result.problems;
+  return result;
+}
+
+int EngineCheck(const fs::path& prefix) {
+  InitPlatformFacts();
+  SetPathResolverFacts(ResolverFacts{Is64BitOs, IsWow64, OsLevel});
+  MyLogfile log(("Z:" + (prefix / "check.log").string()).c_str(), 0x400000,
+                MyLogfile::kCloseAfterWrite, 0xc800000);
+  SetEngineLog(&log);
+  RegCleanerEngine engine;
+  engine.mode = Scan;
+  TotalKeyCount = 0;
+  const auto problems = static_cast<int>(RegCleanerThread(&engine));
+  SetEngineLog(nullptr);
+  return problems;
+}
+
+// The text of root\path's value, empty when none.
+std::u16string ReadValue(platform::HKey root, std::u16string_view path, std::u16string_view name) {
+  platform::Registry* registry = EngineRegistry();
+  platform::HKey key;
+  if (registry->RegOpenKeyExW(root, path, 0, kRead, &key) != 0) return {};
+  char16_t data[1024] = {};
+  uint32_t bytes = sizeof(data) - 2;
+  const uint32_t read =
+      name == u"*" ? registry->RegEnumValueW(key, 0, data, &bytes, nullptr,
+                                             reinterpret_cast<uint8_t*>(data), &bytes)
+                   : registry->RegQueryValueExW(key, name, nullptr, reinterpret_cast<uint8_t*>(data),
+                                                &bytes);
+  registry->RegCloseKey(key);
+  return read == 0 ? std::u16string(data) : std::u16string();
+}
+
+bool Missing(std::u16string_view file) {
+  if (!file.empty() && file[0] == u'"') file = file.substr(1, file.find(u'"', 1) - 1);
+  return platform::FileSystem::Default()->GetFileAttributes(file) == platform::kInvalidFileAttributes;
+}
+
+// For each subkey of root\path: read() gives the file it names.
+template <typename Read>
+int Walk(platform::HKey root, std::u16string_view path, Read read) {
+  platform::Registry* registry = EngineRegistry();
+  platform::HKey key;
+  if (registry->RegOpenKeyExW(root, path, 0, kRead, &key) != 0) return 0;
+  int missing = 0;
+  char16_t name[256];
+  for (uint32_t i = 0; registry->RegEnumKeyW(key, i, name, 256) == 0; ++i) {
+    const std::u16string file = read(std::u16string(path) + u"\\" + name, std::u16string(name));
+    if (!file.empty() && Missing(file)) ++missing;
+  }
+  registry->RegCloseKey(key);
+  return missing;
+}
+
+int KeysBound(const fs::path&) {
+  const platform::HKey hklm = platform::kHkeyLocalMachine;
+  auto value = [&](const char16_t* sub, const char16_t* name) {
+    return [=](const std::u16string& path, const std::u16string&) {
+      return ReadValue(hklm, path + sub, name);
+    };
+  };
+  return Walk(hklm, u"SOFTWARE\\Classes\\CLSID", value(u"\\InprocServer32", u"")) +
+         Walk(hklm, u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+              value(u"", u"UninstallString")) +
+         Walk(hklm,
+              u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\"
+              u"Components",
+              value(u"", u"*"));
+}
+
+// The program of a ProgID's open verb.
+std::u16string ProgramOf(const std::u16string& progId) {
+  return ReadValue(platform::kHkeyLocalMachine,
+                   u"SOFTWARE\\Classes\\" + progId + u"\\shell\\open\\command", u"");
+}
+
+int ClassesBound(const fs::path&) {
+  return Walk(platform::kHkeyLocalMachine, u"SOFTWARE\\Classes",
+              [](const std::u16string& path, const std::u16string& name) {
+                if (name[0] != u'.') return std::u16string();
+                return ProgramOf(ReadValue(platform::kHkeyLocalMachine, path, u""));
+              }) +
+         Walk(platform::kHkeyCurrentUser,
+              u"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts",
+              [](const std::u16string& path, const std::u16string&) {
+                return ProgramOf(
+                    ReadValue(platform::kHkeyCurrentUser, path + u"\\UserChoice", u"Progid"));
+              });
+}
+
+void CheckAgainstBound(benchmark::State& state, const Machine& machine, int (*bound)(const fs::path&)) {
+  const int scale = static_cast<int>(state.range(0));
+  const fs::path& prefix = Prefix(machine, scale);  // built outside the timing
+  ChildResult check, lower;
+  for (auto _ : state) {
+    check = InChild(prefix, EngineCheck);
+    lower = InChild(prefix, bound);
+    state.SetIterationTime(check.seconds);
+  }
+  if (check.problems != machine.Stale(scale) || lower.problems != machine.Stale(scale))
+    state.SkipWithError("the check and the lower bound disagree on the problems");
+  state.counters["problems"] = check.problems;
+  state.counters["check_s"] = check.seconds;
+  state.counters["bound_s"] = lower.seconds;
+  state.counters["time_ratio"] = check.seconds / lower.seconds;
+  state.counters["check_peak_MB"] = check.peakMb;
+  state.counters["bound_peak_MB"] = lower.peakMb;
+}
+
+void BM_KeyScannersAgainstLowerBound(benchmark::State& state) {
+  CheckAgainstBound(state, kKeysMachine, KeysBound);
+}
+void BM_ClassScannersAgainstLowerBound(benchmark::State& state) {
+  CheckAgainstBound(state, kClassesMachine, ClassesBound);
+}
+BENCHMARK(BM_KeyScannersAgainstLowerBound)
+    ->Arg(1)
+    ->Arg(4)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(3);
+BENCHMARK(BM_ClassScannersAgainstLowerBound)
+    ->Arg(1)
+    ->Arg(4)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(3);
+
+}  // namespace
