@@ -125,9 +125,9 @@ TEST_F(ClassScanners, FileTypesWithNothingUsableAreReportedWithTheLastTextRead) 
   EXPECT_TRUE(has("07 Missing valid: RcProg.NoOpen"));
   EXPECT_TRUE(has("07 Missing valid: RcProg.Gone"));
   EXPECT_TRUE(has("07 Missing Default Value"));
-  // Extensions are visited from the last to the first, so .rcnoopen comes
-  // after the long form of the first one.
-  EXPECT_TRUE(has("08 Key: ...\\SOFTWARE\\Classes\\.rcnoopen"));
+  // Extensions are visited from the last to the first: the root is named once.
+  EXPECT_TRUE(has("08 Key: HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.rcnoopen"));
+  EXPECT_TRUE(has("08 Key: ...\\SOFTWARE\\Classes\\.rcgone"));
   EXPECT_GE(Run(ScanFileTypes, KeyCount), 9u + 6u);  // the ProgIDs count too
 
   EXPECT_EQ(Run(ScanFileTypes, BackupAndClean), 3u);
