@@ -281,6 +281,10 @@ class PosixFileSystem final : public FileSystem {
     longPath->clear();
     if (path.empty()) return Fail(kErrorInvalidParameter);
     std::u16string text(path);
+    if (FoundAsWritten(text)) {
+      *longPath = std::move(text);
+      return true;
+    }
     size_t position = 0;
     if (text.rfind(u"\\\\?\\", 0) == 0 || text.rfind(u"\\??\\", 0) == 0) position = 4;
     if (text.size() >= position + 2 && text[position + 1] == u':') position += 2;
@@ -308,6 +312,24 @@ class PosixFileSystem final : public FileSystem {
     if (GetFileAttributes(out) == kInvalidFileAttributes) return Fail(kErrorFileNotFound);
     *longPath = std::move(out);
     return true;
+  }
+
+  // True when a full path exists with every component named exactly as
+  // written: then it is its own long name, found with one lookup.
+  static bool FoundAsWritten(std::u16string_view text) {
+    if (text.size() < 4 || text[1] != u':' || text[2] != u'\\') return false;
+    std::string tail;
+    for (size_t start = 3; start < text.size();) {
+      size_t end = text.find(u'\\', start);
+      if (end == std::u16string_view::npos) end = text.size();
+      const std::u16string_view part = text.substr(start, end - start);
+      if (part.empty() || part == u"." || part == u"..") return false;
+      tail += "/" + U16ToUtf8(part);
+      start = end + 1;
+    }
+    const posix::UnixPath unix = posix::ToUnixPath(text);
+    return unix.found && unix.path.size() >= tail.size() &&
+           unix.path.compare(unix.path.size() - tail.size(), tail.size(), tail) == 0;
   }
 
   bool SearchPath(std::u16string_view folders, std::u16string_view fileName,

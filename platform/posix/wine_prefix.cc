@@ -4,9 +4,16 @@
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
+#include <time.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <mutex>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/case_fold.h"
@@ -29,47 +36,141 @@ std::string Join(const std::string& folder, const std::string& name) {
   return (folder.empty() || folder.back() == '/') ? folder + name : folder + "/" + name;
 }
 
-// The entry of folder that name stands for: the first whose name equals it
-// ignoring case, or, when name is an 8.3 name, the first whose hashed short
-// name it is. Empty if none. The exact name has been tried before.
-// An entry name in plain ASCII, the common case, is compared in place: the
-// folding maps one UTF-16 unit to one, so a name of another length never
-// matches, and no text is converted for the many entries that differ.
-enum class AsciiMatch { kYes, kNo, kNotAscii };
-AsciiMatch CompareAscii(std::string_view candidate, std::u16string_view foldedName) {
-  for (char c : candidate)
-    if (static_cast<unsigned char>(c) >= 0x80) return AsciiMatch::kNotAscii;
-  if (candidate.size() != foldedName.size()) return AsciiMatch::kNo;
-  for (size_t i = 0; i < candidate.size(); ++i)
-    if (FoldCase(static_cast<char16_t>(candidate[i])) != foldedName[i]) return AsciiMatch::kNo;
-  return AsciiMatch::kYes;
+// Folder listings, kept across lookups so that a name missing as written
+// does not cost a read of its whole folder each time. A kept listing is used
+// only while its folder's device, inode, mtime and ctime are unchanged, and
+// it is kept only when the folder had not changed for a while (longer than
+// one tick of the file system's clock) when it was read: a later change then
+// gets a later time stamp, so it can never go unseen and an existing file is
+// never called missing. Linux's own file systems stamp times from the
+// kernel's coarse clock (one tick is 10 ms at most); others get two seconds
+// (FAT's granularity); network and user-space file systems, whose times may
+// come from elsewhere, are never kept.
+constexpr size_t kMaxListedNames = size_t{1} << 20;
+
+// 0: never keep listings of this file system.
+int64_t SettleNs(const std::string& folder) {
+  struct statfs fs;
+  if (statfs(folder.c_str(), &fs) != 0) return 0;
+  switch (static_cast<uint64_t>(fs.f_type)) {
+    case 0xEF53:      // ext2, ext3, ext4
+    case 0x58465342:  // xfs
+    case 0x9123683E:  // btrfs
+    case 0x01021994:  // tmpfs
+    case 0x794C7630:  // overlayfs
+    case 0xF2F52010:  // f2fs
+      return 50'000'000;
+    case 0x6969:      // nfs
+    case 0xFF534D42:  // cifs
+    case 0xFE534D42:  // smb2
+    case 0x65735546:  // fuse
+    case 0x01021997:  // 9p
+    case 0x73757245:  // coda
+    case 0x564C:      // ncp
+    case 0x0BD00BD0:  // lustre
+    case 0x19830326:  // fhgfs
+    case 0x6B414653:  // afs
+    case 0x5346414F:  // openafs
+    case 0x00C36400:  // ceph
+      return 0;
+    default:
+      return 2'000'000'000;
+  }
 }
 
-std::string FindEntry(const std::string& folder, std::u16string_view name) {
+struct Listing {
+  struct stat folder {};
+  std::vector<std::string> names;  // in the folder's order
+  // The first entry per folded name, and per folded hashed short name of
+  // the entries that are no 8.3 names themselves (made on first need).
+  std::unordered_map<std::u16string, uint32_t> byName;
+  std::unordered_map<std::u16string, uint32_t> byShortName;
+  bool shortNamesIndexed = false;
+};
+
+std::mutex g_listingLock;
+std::unordered_map<std::string, Listing> g_listings;
+size_t g_listedNames = 0;
+
+int64_t Nanoseconds(const timespec& t) { return int64_t{t.tv_sec} * 1'000'000'000 + t.tv_nsec; }
+
+bool SameFolder(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino &&
+         Nanoseconds(a.st_mtim) == Nanoseconds(b.st_mtim) &&
+         Nanoseconds(a.st_ctim) == Nanoseconds(b.st_ctim);
+}
+
+// The folder (path, as stat gave it) has not changed for longer than its
+// file system's settle time.
+bool Settled(const std::string& path, const struct stat& folder) {
+  const int64_t settle = SettleNs(path);
+  if (settle == 0) return false;
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  const int64_t changed = std::max(Nanoseconds(folder.st_mtim), Nanoseconds(folder.st_ctim));
+  return Nanoseconds(now) - changed > settle;
+}
+
+bool ReadListing(const std::string& folder, Listing* listing) {
   DIR* dir = opendir(folder.c_str());
-  if (dir == nullptr) return {};
-  const bool mayBeShort = IsLegal8Dot3Name(name);
-  const std::u16string foldedName = FoldCase(name);
-  std::string match;
+  if (dir == nullptr) return false;
   while (dirent* entry = readdir(dir)) {
-    const std::string_view candidate = entry->d_name;
-    if (candidate == "." || candidate == "..") continue;
-    if (!mayBeShort) {
-      const AsciiMatch ascii = CompareAscii(candidate, foldedName);
-      if (ascii == AsciiMatch::kNo) continue;
-      if (ascii == AsciiMatch::kYes) {
-        match = entry->d_name;
-        break;
-      }
-    }
-    const std::u16string wide = Utf8ToU16(candidate);
-    if (EqualsIgnoreCase(wide, name) || (mayBeShort && !IsLegal8Dot3Name(wide) &&
-                                         EqualsIgnoreCase(HashShortFileName(wide), name))) {
-      match = entry->d_name;
-      break;
-    }
+    const std::string_view name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    const uint32_t index = static_cast<uint32_t>(listing->names.size());
+    listing->names.emplace_back(name);
+    listing->byName.emplace(FoldCase(Utf8ToU16(name)), index);
   }
   closedir(dir);
+  return true;
+}
+
+// The entry of the listing that name stands for: the first whose name
+// equals it ignoring case, or, when name is an 8.3 name, the first whose
+// hashed short name it is, whichever comes first. Empty if none.
+std::string Lookup(Listing* listing, std::u16string_view name) {
+  const std::u16string folded = FoldCase(name);
+  uint32_t best = UINT32_MAX;
+  if (auto it = listing->byName.find(folded); it != listing->byName.end()) best = it->second;
+  if (IsLegal8Dot3Name(name)) {
+    if (!listing->shortNamesIndexed) {
+      for (uint32_t i = 0; i < listing->names.size(); ++i) {
+        const std::u16string wide = Utf8ToU16(listing->names[i]);
+        if (!IsLegal8Dot3Name(wide)) listing->byShortName.emplace(FoldCase(HashShortFileName(wide)), i);
+      }
+      listing->shortNamesIndexed = true;
+    }
+    if (auto it = listing->byShortName.find(folded); it != listing->byShortName.end())
+      best = std::min(best, it->second);
+  }
+  return best == UINT32_MAX ? std::string() : listing->names[best];
+}
+
+// The entry of folder that name stands for (see Lookup). The exact name has
+// been tried before.
+std::string FindEntry(const std::string& folder, std::u16string_view name) {
+  struct stat st;
+  if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return {};
+  std::lock_guard<std::mutex> hold(g_listingLock);
+  auto kept = g_listings.find(folder);
+  if (kept != g_listings.end()) {
+    if (SameFolder(kept->second.folder, st)) return Lookup(&kept->second, name);
+    g_listedNames -= kept->second.names.size();
+    g_listings.erase(kept);
+  }
+  // Stat before reading: a change while reading shows as a new time stamp.
+  Listing listing;
+  listing.folder = st;
+  if (!ReadListing(folder, &listing)) return {};
+  const std::string match = Lookup(&listing, name);
+  if (Settled(folder, st)) {
+    if (g_listedNames + listing.names.size() > kMaxListedNames) {
+      g_listings.clear();
+      g_listedNames = 0;
+    }
+    g_listedNames += listing.names.size();
+    g_listings.emplace(folder, std::move(listing));
+  }
   return match;
 }
 
@@ -104,9 +205,48 @@ void SetPrefixDirectory(std::string directory) {
   g_prefixSet = true;
 }
 
+namespace {
+
+// The drive folders found so far, kept while the prefix's dosdevices folder
+// is unchanged (and had settled when it was looked at, as for listings).
+struct DriveMap {
+  std::string prefix;
+  struct stat devices {};
+  std::string roots[26];
+  bool known[26] = {};
+};
+std::mutex g_driveLock;
+DriveMap g_drives;
+
+std::string FindDriveRoot(char16_t lower);
+
+}  // namespace
+
 std::string DriveRoot(char16_t letter) {
   const char16_t lower = AsciiLower(letter);
   if (lower < u'a' || lower > u'z') return {};
+  const std::string prefix = PrefixDirectory();
+  struct stat devices;
+  if (stat((prefix + "/dosdevices").c_str(), &devices) != 0) return FindDriveRoot(lower);
+  const int index = lower - u'a';
+  std::lock_guard<std::mutex> hold(g_driveLock);
+  if (g_drives.prefix != prefix || !SameFolder(g_drives.devices, devices)) {
+    g_drives = DriveMap{};
+    g_drives.prefix = prefix;
+    g_drives.devices = devices;
+  }
+  if (g_drives.known[index]) return g_drives.roots[index];
+  std::string root = FindDriveRoot(lower);
+  if (Settled(prefix + "/dosdevices", devices)) {
+    g_drives.roots[index] = root;
+    g_drives.known[index] = true;
+  }
+  return root;
+}
+
+namespace {
+
+std::string FindDriveRoot(char16_t lower) {
   const std::string devices = PrefixDirectory() + "/dosdevices/";
   const std::string entry = devices + static_cast<char>(lower) + ":";
   std::string root;
@@ -128,6 +268,8 @@ std::string DriveRoot(char16_t letter) {
   return root;
 }
 
+}  // namespace
+
 uint32_t DriveMask() {
   uint32_t mask = 0;
   for (char16_t letter = u'a'; letter <= u'z'; ++letter)
@@ -141,7 +283,9 @@ UnixPath ToUnixPath(std::u16string_view path) {
   for (char16_t& c : text)
     if (c == u'/') c = u'\\';
   if (text.rfind(u"\\\\?\\", 0) == 0 || text.rfind(u"\\??\\", 0) == 0) text.erase(0, 4);
-  const std::u16string full = FullPathName(text, CurrentDirectory());
+  // Only a path without its drive's root needs the current folder.
+  const bool rooted = text.size() >= 3 && text[1] == u':' && text[2] == u'\\';
+  const std::u16string full = FullPathName(text, rooted ? std::u16string() : CurrentDirectory());
   if (full.size() < 3 || full[1] != u':') return result;  // no drive: UNC or nothing
   const std::string root = DriveRoot(full[0]);
   if (root.empty()) return result;
@@ -184,6 +328,13 @@ UnixPath ToUnixPath(std::u16string_view path) {
   result.path = current;
   result.found = found;
   return result;
+}
+
+int64_t ListingSettleNanoseconds(const std::string& folder) { return SettleNs(folder); }
+
+size_t KeptListingCount() {
+  std::lock_guard<std::mutex> hold(g_listingLock);
+  return g_listings.size();
 }
 
 std::u16string ToWindowsPath(std::string_view unixPath) {

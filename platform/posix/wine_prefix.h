@@ -2,6 +2,7 @@
 // it is, its drives, and how a Windows path becomes a Unix path in it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -39,6 +40,12 @@ struct UnixPath {
 // the entry whose hashed short name it is. "C:\windows\sysnative" is
 // system32. UNC paths are not found.
 UnixPath ToUnixPath(std::u16string_view windowsPath);
+
+// How long a folder must have stayed unchanged before a listing of it is
+// kept for case-insensitive lookups (0: never kept, as on network file
+// systems), and how many listings are kept now. For tests.
+int64_t ListingSettleNanoseconds(const std::string& folder);
+size_t KeptListingCount();
 
 // A Unix path seen through Z: ("/tmp/a" -> "Z:\tmp\a"); a relative one is
 // made absolute against the current folder first.

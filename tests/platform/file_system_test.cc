@@ -323,6 +323,53 @@ TEST_F(WinePrefixTest, DrivesComeFromDosdevicesLinks) {
 #endif
 }
 
+// A folder listing kept for case-insensitive lookups never hides a change:
+// a file created after it was kept, a rename, a change of case.
+TEST_F(WinePrefixTest, AKeptFolderListingSeesEveryChange) {
+#ifndef _WIN32
+  ASSERT_TRUE(tree_.MakeFile(u"Kept\\Alpha.txt"));
+  const std::string folder = tree_.prefix() + "/drive_c/Work/Kept";
+  const int64_t settle = posix::ListingSettleNanoseconds(folder);
+  if (settle == 0) GTEST_SKIP() << "this file system's folder listings are never kept";
+  auto settled = [&] {
+    System::Default()->Sleep(static_cast<uint32_t>(settle / 1'000'000 + 20));
+  };
+  auto exists = [&](const char16_t* name) {
+    return fs()->GetFileAttributes(tree_.Path(std::u16string(u"Kept\\") + name)) !=
+           kInvalidFileAttributes;
+  };
+  settled();
+  const size_t before = posix::KeptListingCount();
+  EXPECT_TRUE(exists(u"ALPHA.TXT"));
+  EXPECT_FALSE(exists(u"BETA.TXT"));
+  EXPECT_EQ(posix::KeptListingCount(), before + 1);  // the folder was old enough
+
+  std::ofstream(folder + "/beta.txt") << "x";  // right after the listing was kept
+  EXPECT_TRUE(exists(u"BETA.TXT"));
+  settled();
+  EXPECT_FALSE(exists(u"GAMMA.TXT"));
+  std::filesystem::rename(folder + "/beta.txt", folder + "/gamma.txt");
+  EXPECT_TRUE(exists(u"GAMMA.TXT"));
+  EXPECT_FALSE(exists(u"BETA.TXT"));
+  settled();
+  EXPECT_TRUE(exists(u"gamma.TXT"));
+  std::filesystem::rename(folder + "/gamma.txt", folder + "/GaMmA.txt");
+  EXPECT_TRUE(exists(u"gamma.txt"));
+  std::filesystem::remove(folder + "/GaMmA.txt");
+  EXPECT_FALSE(exists(u"GAMMA.TXT"));
+  // Long names from a kept listing, and a hashed short name through it.
+  std::u16string longName;
+  settled();
+  EXPECT_TRUE(fs()->GetLongPathName(tree_.Path(u"Kept\\ALPHA.TXT"), &longName));
+  EXPECT_EQ(longName, tree_.Path(u"Kept\\Alpha.txt"));
+  ASSERT_TRUE(tree_.MakeFile(u"Kept\\A long name.text"));
+  settled();
+  const std::u16string shortName = ShortNameOf(tree_.Path(u"Kept"), u"A long name.text");
+  ASSERT_FALSE(shortName.empty());
+  EXPECT_TRUE(exists(shortName.c_str()));
+#endif
+}
+
 TEST_F(WinePrefixTest, UnixPathsAreSeenThroughZ) {
 #ifndef _WIN32
   EXPECT_EQ(posix::ToWindowsPath("/usr/lib/x.so"), u"Z:\\usr\\lib\\x.so");
