@@ -7,10 +7,14 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "modules/RegistryCleanerModule/dll/buffered_string_list_w.h"
 #include "modules/RegistryCleanerModule/dll/delete_entries.h"
 #include "modules/RegistryCleanerModule/dll/engine_state.h"
 #include "modules/RegistryCleanerModule/dll/module_resources.h"
+#include "modules/RegistryCleanerModule/dll/problem_handling.h"
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
 #include "platform/memory/memory_registry.h"
 #include "framework/system_services.h"
@@ -32,6 +36,17 @@ std::string Golden(std::u16string_view text) {
 
 const uint8_t* Data(std::u16string_view text) {
   return reinterpret_cast<const uint8_t*>(text.data());
+}
+
+// REG_SZ data that only the exact hex form carries: a megabyte of text, a
+// NUL inside, line breaks. (Text without its final NUL goes as hex too, and
+// an import gives it its NUL back, as every importer does.)
+std::vector<std::pair<std::u16string, std::u16string>> AwkwardStrings() {
+  std::u16string big(524288, u'x');
+  big.back() = 0;
+  return {{u"Big", big},
+          {u"Zero", std::u16string(u"ab\0cd\0", 6)},
+          {u"Lines", std::u16string(u"one\r\ntwo\nthree\0", 15)}};
 }
 
 class RegBackupFileTest : public testing::Test {
@@ -92,7 +107,8 @@ TEST_F(RegBackupFileTest, SectionsOfAncestorsOnceThenValueLines) {
               platform::kRegDword, file.get());
   BackupValue(kHkeyLocalMachine, u"SOFTWARE\\Def", nullptr, nullptr, 0, platform::kRegDword,
               file.get());
-  // Back to the first key: its section again, marked as a repeat.
+  // Back to the first key: its section again, marked as a repeat. Text with
+  // a line break goes as exact bytes, and so does a dword without its four.
   BackupValue(kHkeyLocalMachine, u"software\\abc", u"Quote\"Back\\slash",
               Data(u"say \"hi\"\r\nnext"), 30, platform::kRegSz, file.get());
   // An unknown root writes no section; its value lands under the last one.
@@ -107,10 +123,12 @@ TEST_F(RegBackupFileTest, SectionsOfAncestorsOnceThenValueLines) {
                                        u"\"Count\"=dword:000000ff\r\n"
                                        u"\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Def]\r\n"
                                        u"@=dword:00000001\r\n"
-                                       u"@=dword:00000000\r\n"
+                                       u"@=hex(4):\r\n"
                                        u"\r\n[HKEY_LOCAL_MACHINE\\software\\abc]\r\n"
                                        u"; this is the second section with the same name!!!\r\n"
-                                       u"\"Quote\\\"Back\\\\slash\"=\"say \\\"hi\\\"\r\nnext\"\r\n"
+                                       u"\"Quote\\\"Back\\\\slash\"=hex(1):73,00,61,00,79,00,20,00,22,"
+                                       u"00,68,00,69,00,22,00,0d,\\\r\n"
+                                       u"  00,0a,00,6e,00,65,00,78,00,74,00,00,00\r\n"
                                        u"\"Lost\"=\"x\"\r\n"));
 }
 
@@ -252,7 +270,7 @@ TEST_F(RegBackupFileTest, SmallBufferWritesOutAsItFills) {
   RegBackupFile file(Path(u"Small"), 64);
   file.WriteHeader();
   for (int i = 0; i < 20; ++i)
-    file.WriteValue(u"Name", Data(u"a longer text than the buffer holds at once"), 90,
+    file.WriteValue(u"Name", Data(u"a longer text than the buffer holds at once"), 88,
                     platform::kRegSz);
   file.Close();
   std::u16string expected = Header(u"Small");
@@ -369,6 +387,17 @@ TEST_F(RegBackupFileTest, ImportingTheBackupRestoresTheDeletedTree) {
   SetEngineRegistry(&registry);
   Is64BitOs = true;
   IsWow64 = true;
+  // Data the quoted forms would change: a megabyte of text, a NUL inside,
+  // line breaks, no final NUL; a dword of three bytes.
+  platform::HKey gone;
+  ASSERT_EQ(registry.RegOpenKeyExW(kHkeyLocalMachine, u"Software\\Gone", 0, 0xF003F | 0x100, &gone),
+            0u);
+  for (const auto& [name, text] : AwkwardStrings())
+    ASSERT_EQ(registry.RegSetValueExW(gone, name, platform::kRegSz, Data(text),
+                                      static_cast<uint32_t>(text.size() * 2)),
+              0u);
+  ASSERT_EQ(registry.RegSetValueExW(gone, u"Short", platform::kRegDword, Data(u"ab"), 3), 0u);
+  registry.RegCloseKey(gone);
   const platform::RegExportResult before =
       platform::ExportRegFile(&registry, kHkeyLocalMachine, u"Software\\Gone", 0x100);
   ASSERT_EQ(before.error, 0u);
@@ -378,7 +407,6 @@ TEST_F(RegBackupFileTest, ImportingTheBackupRestoresTheDeletedTree) {
   ASSERT_GT(BackupKeyTree(kHkeyLocalMachine, u"Software\\Gone", ReadAccessMask(), file.get()), 0u);
   file->Close();
   DeleteKeyTree(kHkeyLocalMachine, u"Software\\Gone", ReadAccessMask());
-  platform::HKey gone;
   ASSERT_NE(registry.RegOpenKeyExW(kHkeyLocalMachine, u"Software\\Gone", 0, 0x20119, &gone), 0u);
 
   const platform::RegImportResult imported =
@@ -425,6 +453,8 @@ TEST_F(RegBackupFileTest, RegExeRestoresABackup) {
   set(path, u"dword", platform::kRegDword, std::string("\xff\x00\x00\x00", 4));
   set(path, u"bin", 3, std::string("\x01\x02\x03", 3));
   set(path + u"\\Sub", u"x", platform::kRegSz, units(std::u16string(u"\x00e9\0", 2)));
+  for (const auto& [name, text] : AwkwardStrings()) set(path, name, platform::kRegSz, units(text));
+  set(path, u"Short", platform::kRegDword, std::string("\x01\x02\x03", 3));
   const platform::RegExportResult before =
       platform::ExportRegFile(reg, platform::kHkeyCurrentUser, path, 0);
   ASSERT_EQ(before.error, 0u);
@@ -442,6 +472,47 @@ TEST_F(RegBackupFileTest, RegExeRestoresABackup) {
   EXPECT_EQ(after.bytes, before.bytes);
   platform::DeleteKeyTree(reg, platform::kHkeyCurrentUser, path, 0);
 #endif
+}
+
+}  // namespace
+
+namespace {
+
+// A name a .reg file cannot carry keeps its entry: nothing is deleted that a
+// restore would bring back under another name, or not at all.
+TEST_F(RegBackupFileTest, ANameTheFormatCannotCarryKeepsItsEntry) {
+  platform::memory::MemoryRegistry registry;
+  ASSERT_TRUE(registry
+                  .LoadHiveText(platform::memory::kMachineHive,
+                                "WINE REGISTRY Version 2\n"
+                                "[Software\\\\Odd]\n\"line\\nbreak\"=\"v\"\n\"plain\"=\"v\"\n"
+                                "[Software\\\\Odd\\\\a\\rb]\n\"x\"=\"y\"\n")
+                  .empty());
+  SetEngineRegistry(&registry);
+  RegCleanerEngine engine;
+  engine.ignoreList = std::make_unique<BufferedStringListW>("IgnoreList", 16);
+  std::unique_ptr<RegBackupFile> file(OpenBackupFile(folder_.path(), u"Odd"));
+  platform::HKey odd;
+  ASSERT_EQ(registry.RegOpenKeyExW(kHkeyLocalMachine, u"Software\\Odd", 0, 0xF003F, &odd), 0u);
+  EXPECT_FALSE(ActOnProblemValue(&engine, kHkeyLocalMachine, u"Software\\Odd", odd,
+                                 u"line\nbreak", Data(u"v"), 4, platform::kRegSz, BackupAndClean,
+                                 file.get()));
+  EXPECT_FALSE(ActOnProblemKey(&engine, kHkeyLocalMachine, u"Software\\Odd\\a\rb", 0xF003F,
+                               0xF003F, BackupAndClean, file.get()));
+  EXPECT_TRUE(ActOnProblemValue(&engine, kHkeyLocalMachine, u"Software\\Odd", odd, u"plain",
+                                Data(u"v"), 4, platform::kRegSz, BackupAndClean, file.get()));
+  EXPECT_EQ(engine.runFailures, 2u);
+  EXPECT_EQ(registry.RegQueryValueExW(odd, u"line\nbreak", nullptr, nullptr, nullptr), 0u);
+  EXPECT_NE(registry.RegQueryValueExW(odd, u"plain", nullptr, nullptr, nullptr), 0u);
+  platform::HKey child;
+  EXPECT_EQ(registry.RegOpenKeyExW(odd, u"a\rb", 0, 0x20019, &child), 0u);
+  registry.RegCloseKey(child);
+  registry.RegCloseKey(odd);
+  file->Close();
+  // Only the value that went is in the backup.
+  const std::string backup = ReadBytes(Path(u"Odd"));
+  EXPECT_NE(backup.find(engine_test::Utf16Le(u"\"plain\"=\"v\"")), std::string::npos);
+  EXPECT_EQ(backup.find(engine_test::Utf16Le(u"\"x\"")), std::string::npos);
 }
 
 }  // namespace

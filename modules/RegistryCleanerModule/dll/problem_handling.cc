@@ -37,21 +37,22 @@ int LogProblem(platform::HKey root, std::u16string_view keyPath, std::u16string_
 
 namespace {
 
-// In BackupAndClean an entry goes only once its backup is on disk.
+// In BackupAndClean an entry goes only once its backup is on disk, exactly.
 bool BackupOnDisk(RegCleanerEngine* engine, RegBackupFile* backupFile, platform::HKey root,
-                  std::u16string_view keyPath, std::u16string_view valueName) {
-  if (backupFile != nullptr && backupFile->Flush()) return true;
+                  std::u16string_view keyPath, std::u16string_view valueName, bool exact) {
+  const bool marked = backupFile != nullptr && backupFile->TakeUnrepresentable();
+  const bool whole = exact && !marked;
+  if (whole && backupFile != nullptr && backupFile->Flush()) return true;
   const std::u16string key(keyPath);
-  const std::u16string file = backupFile != nullptr ? backupFile->path() : u"";
+  const std::u16string why =
+      !whole ? u"a .reg file cannot hold its name"
+             : u"its backup could not be written to \"" +
+                   (backupFile != nullptr ? backupFile->path() : std::u16string()) + u"\"";
   if (valueName.empty())
-    EngineLogPrintf(11, "Not deleted, its backup could not be written to \"%ls\": %s\\%ls",
-                    file.c_str(), RootKeyNameA(root), key.c_str());
+    EngineLogPrintf(11, "Not deleted, %ls: %s\\%ls", why.c_str(), RootKeyNameA(root), key.c_str());
   else
-    EngineLogPrintf(11,
-                    "Not deleted, its backup could not be written to \"%ls\": %s\\%ls - "
-                    "Value: %ls",
-                    file.c_str(), RootKeyNameA(root), key.c_str(),
-                    std::u16string(valueName).c_str());
+    EngineLogPrintf(11, "Not deleted, %ls: %s\\%ls - Value: %ls", why.c_str(), RootKeyNameA(root),
+                    key.c_str(), std::u16string(valueName).c_str());
   ++engine->runFailures;
   return false;
 }
@@ -63,7 +64,8 @@ bool ActOnProblemKey(RegCleanerEngine* engine, platform::HKey root, std::u16stri
                      RegBackupFile* backupFile) {
   if (IsBackingUp(mode)) {
     BackupKeyTree(root, keyPath, readAccess, backupFile);
-    if (IsCleaning(mode) && !BackupOnDisk(engine, backupFile, root, keyPath, u"")) return false;
+    if (IsCleaning(mode) && !BackupOnDisk(engine, backupFile, root, keyPath, u"", true))
+      return false;
   }
   if (IsCleaning(mode)) {
     RecordCleaned(engine, root, keyPath, u"");
@@ -80,7 +82,9 @@ bool ActOnProblemValue(RegCleanerEngine* engine, platform::HKey root,
     const std::u16string name(valueName);
     BackupValue(root, keyPath, name.c_str(), data, static_cast<int32_t>(dataSize), type,
                 backupFile);
-    if (IsCleaning(mode) && !BackupOnDisk(engine, backupFile, root, keyPath, valueName))
+    // A name with a NUL would come back cut short.
+    const bool exact = valueName.find(u'\0') == std::u16string_view::npos;
+    if (IsCleaning(mode) && !BackupOnDisk(engine, backupFile, root, keyPath, valueName, exact))
       return false;
   }
   if (IsCleaning(mode)) {

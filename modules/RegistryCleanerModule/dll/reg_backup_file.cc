@@ -56,6 +56,33 @@ std::u16string_view StringData(const uint8_t* data, int32_t size) {
   return std::u16string_view(text, n);
 }
 
+// The text as a comment can show it: control characters become dots, so a
+// line break in the data can never start a line of its own.
+std::u16string Readable(std::u16string_view text) {
+  std::u16string out(text.substr(0, RegBackupFile::kMaxTextChars));
+  for (char16_t& c : out)
+    if (c < 32) c = u'.';
+  return out;
+}
+
+// A name that the quoted form carries exactly: no line break (an importer
+// reads none inside quotes), and not cut by the length limit.
+bool Representable(std::u16string_view name) {
+  if (name.find_first_of(u"\r\n") != std::u16string_view::npos) return false;
+  size_t escaped = name.size();
+  for (char16_t c : name) escaped += (c == u'\\' || c == u'"') ? 1 : 0;
+  return escaped <= RegBackupFile::kMaxTextChars;
+}
+
+// REG_SZ data that the quoted form gives back byte for byte: whole units,
+// ended by its only NUL, without line breaks, not cut by the length limit.
+bool QuotedStringKeepsData(const uint8_t* data, int32_t size) {
+  if (data == nullptr || size < 2 || size % 2 != 0) return false;
+  const std::u16string_view text = StringData(data, size);
+  if (text.size() + 1 != static_cast<size_t>(size) / 2) return false;
+  return Representable(text);
+}
+
 std::u16string Quoted(const char16_t* name) {
   if (name == nullptr || name[0] == 0) return u"@";
   return u"\"" + Escape(name) + u"\"";
@@ -159,6 +186,13 @@ size_t RegBackupFile::WriteSection(platform::HKey root, std::u16string_view keyP
   if (!Lock()) return 0;
   std::lock_guard<std::recursive_mutex> hold(lock_, std::adopt_lock);
   const std::u16string path = SectionPath(root, keyPath);
+  // Without its section, value lines would land in the key of the one before.
+  sectionBroken_ =
+      path.size() < keyPath.size() || path.find_first_of(u"\r\n") != std::u16string::npos;
+  if (sectionBroken_) {
+    unrepresentable_ = true;
+    return 0;
+  }
   size_t written = 0;
   bool anyNew = false;
   for (size_t end = 0; end != std::u16string::npos;) {
@@ -205,12 +239,19 @@ size_t RegBackupFile::WriteValue(const char16_t* name, const uint8_t* data, int3
                                  uint32_t type) {
   if (!Lock()) return 0;
   std::lock_guard<std::recursive_mutex> hold(lock_, std::adopt_lock);
+  if (sectionBroken_ || (name != nullptr && !Representable(name))) {
+    unrepresentable_ = true;
+    return 0;
+  }
   const std::u16string quoted = Quoted(name);
   char number[32];
   switch (type) {
     case platform::kRegSz:
+      // Anything the quoted form would change goes as exact bytes.
+      if (!QuotedStringKeepsData(data, size)) return WriteHex(quoted + u"=hex(1):", data, size);
       return Write(quoted + u"=\"" + Escape(StringData(data, size)) + u"\"\r\n");
     case platform::kRegDword: {
+      if (size != 4) return WriteHex(quoted + u"=hex(4):", data, size);
       uint32_t value = 0;
       for (int32_t i = 0; data != nullptr && i < size && i < 4; ++i)
         value |= static_cast<uint32_t>(data[i]) << (8 * i);
@@ -218,7 +259,8 @@ size_t RegBackupFile::WriteValue(const char16_t* name, const uint8_t* data, int3
       return Write(quoted + u"=dword:" + Ascii(number) + u"\r\n");
     }
     case platform::kRegExpandSz: {
-      size_t written = Write(u"; expand: \"" + Escape(StringData(data, size)) + u"\"\r\n");
+      size_t written =
+          Write(u"; expand: \"" + Readable(Escape(StringData(data, size))) + u"\"\r\n");
       return written + WriteHex(quoted + u"=hex(2):", data, size);
     }
     case platform::kRegMultiSz: {
@@ -242,6 +284,14 @@ size_t RegBackupFile::WriteValue(const char16_t* name, const uint8_t* data, int3
       std::snprintf(number, sizeof(number), "%x", type);
       return WriteHex(quoted + u"=hex(" + Ascii(number) + u"):", data, size);
   }
+}
+
+bool RegBackupFile::TakeUnrepresentable() {
+  if (!Lock()) return true;
+  std::lock_guard<std::recursive_mutex> hold(lock_, std::adopt_lock);
+  const bool was = unrepresentable_;
+  unrepresentable_ = false;
+  return was;
 }
 
 bool RegBackupFile::Flush() {
@@ -326,7 +376,11 @@ size_t BackupKeyTree(platform::HKey root, std::u16string_view keyPath, uint32_t 
     if (IsWow64 && (sam & platform::kKeyWow64_64Key)) flags |= platform::kKeyWow64_64Key;
     if (!IsWow64 && (sam & platform::kKeyWow64_32Key)) flags |= platform::kKeyWow64_32Key;
   }
-  return WalkKeyTree(root, keyPath, sam, BackupCallback, flags, file);
+  const size_t written = WalkKeyTree(root, keyPath, sam, BackupCallback, flags, file);
+  // The tree wrote sections of its own: a value backed up next needs its
+  // section again, or its line would land under the tree's last key.
+  g_lastSection.clear();
+  return written;
 }
 
 size_t WriteRestoreBatch(const RegCleanerEngine& engine, platform::FileSystem* fs,

@@ -63,8 +63,15 @@ class RegBackupFile {
   // note. An unknown root writes nothing. Returns the characters.
   size_t WriteSection(platform::HKey root, std::u16string_view keyPath);
   // One value line (two for expandable and multi-strings); a null or empty
-  // name is the default value "@". Returns the characters.
+  // name is the default value "@". Data that the quoted or dword form would
+  // not give back byte for byte (a string without its final NUL, with
+  // another NUL or a line break, or longer than the cut; a dword of another
+  // size) is written as exact hex. Returns the characters.
   size_t WriteValue(const char16_t* name, const uint8_t* data, int32_t size, uint32_t type);
+  // True when, since the last call, a key path or value name came that the
+  // format cannot carry exactly (a line break, a length past the cut): it
+  // was not written, and what it belongs to must not be deleted.
+  bool TakeUnrepresentable();
 
   // Writes the buffer out and asks the system to put it on disk. True when
   // the file is open and everything ever written to this object is in the
@@ -94,6 +101,8 @@ class RegBackupFile {
   size_t fill_ = 0;
   bool headerWritten_ = false;
   bool writeFailed_ = false;
+  bool unrepresentable_ = false;
+  bool sectionBroken_ = false;  // the last section could not be written
   ChainedStringListW sections_;
   std::recursive_mutex lock_;
 };
