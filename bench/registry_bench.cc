@@ -13,6 +13,7 @@
 #include <sstream>
 #include <string>
 
+#include "bench/bench_support.h"
 #include "platform/memory/hive_text.h"
 #include "platform/memory/memory_registry.h"
 #include "platform/posix/prefix_registry.h"
@@ -46,8 +47,7 @@ const fs::path& BigPrefix() {
     const size_t first = text.find("\n[");
     const std::string prologue = text.substr(0, first);
     const std::string body = text.substr(first);
-    char pattern[] = "/tmp/regclean-bench.XXXXXX";
-    fs::path dir = mkdtemp(pattern);
+    const fs::path dir = bench::MakeTempPrefix("registry");
     std::ofstream out(dir / "system.reg", std::ios::binary);
     out << prologue;
     std::string copy;

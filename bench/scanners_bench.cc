@@ -7,14 +7,10 @@
 // The engine's whole check (hive load, the counting pass, the seven scanners
 // with their log) against a lower bound: the same registry walk with one
 // attribute lookup per named file. Each side runs in a child process of its
-// own, so that its peak memory is its own.
+// own (a fresh copy of the benchmark program), so that its peak memory is its
+// own.
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -22,6 +18,7 @@
 #include <map>
 #include <string>
 
+#include "bench/bench_support.h"
 #include "modules/RegistryCleanerModule/dll/engine_state.h"
 #include "modules/RegistryCleanerModule/dll/my_logfile.h"
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/path_resolution.h"
@@ -76,11 +73,7 @@ constexpr int kExtensions = 10000, kFileExts = 2000;
 using HiveWriter = std::function<void(std::ofstream& machine, std::ofstream& user, int scale)>;
 
 fs::path MakePrefix(const HiveWriter& write, int scale) {
-  char pattern[] = "/tmp/regclean-bench-scanners.XXXXXX";
-  const fs::path dir = mkdtemp(pattern);
-  fs::create_directories(dir / "dosdevices");
-  fs::create_symlink("../drive_c", dir / "dosdevices" / "c:");
-  fs::create_symlink("/", dir / "dosdevices" / "z:");
+  const fs::path dir = bench::MakeTempPrefix("scanners");
   std::ofstream machine(dir / "system.reg", std::ios::binary);
   std::ofstream user(dir / "user.reg", std::ios::binary);
   machine << "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n";
@@ -99,10 +92,12 @@ void WriteKeys(std::ofstream& hive, std::ofstream&, int scale) {
          << "\\\\InprocServer32] 1733000000\n@=\"" << kLibraries.Name(i, true)
          << "\"\n\"ThreadingModel\"=\"Both\"\n";
   }
-  for (int i = 0; i < kUninstall * scale; ++i)
-    hive << "\n[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\App" << i
+  for (int i = 0; i < kUninstall * scale; ++i) {
+    std::snprintf(key, sizeof(key), "App%06d", i);
+    hive << "\n[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\" << key
          << "] 1733000000\n\"DisplayName\"=\"App\"\n\"UninstallString\"=\"\\\""
          << kUninstallers.Name(i, true) << "\\\" /uninstall\"\n";
+  }
   for (int i = 0; i < kComponents * scale; ++i) {
     std::snprintf(key, sizeof(key), "%032X", i);
     hive << "\n[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Installer\\\\UserData\\\\S-1-"
@@ -112,16 +107,25 @@ void WriteKeys(std::ofstream& hive, std::ofstream&, int scale) {
   }
 }
 
+// Keys in the order Wine saves them (sorted), as a real hive has them.
 void WriteClasses(std::ofstream& machine, std::ofstream& user, int scale) {
+  char name[32];
   for (int i = 0; i < kExtensions * scale; ++i) {
-    machine << "\n[Software\\\\Classes\\\\.rc" << i << "] 1733000000\n@=\"Rc.Prog" << i << "\"\n";
-    machine << "\n[Software\\\\Classes\\\\Rc.Prog" << i
+    std::snprintf(name, sizeof(name), "%06d", i);
+    machine << "\n[Software\\\\Classes\\\\.rc" << name << "] 1733000000\n@=\"Rc.Prog" << name
+            << "\"\n";
+  }
+  for (int i = 0; i < kExtensions * scale; ++i) {
+    std::snprintf(name, sizeof(name), "%06d", i);
+    machine << "\n[Software\\\\Classes\\\\Rc.Prog" << name
             << "\\\\shell\\\\open\\\\command] 1733000000\n@=\"\\\"" << kPrograms.Name(i, true)
             << "\\\" \\\"%1\\\"\"\n";
   }
-  for (int i = 0; i < kFileExts * scale; ++i)
+  for (int i = 0; i < kFileExts * scale; ++i) {
+    std::snprintf(name, sizeof(name), "%06d", i);
     user << "\n[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Explorer\\\\FileExts\\\\.rc"
-         << i << "\\\\UserChoice] 1733000000\n\"Progid\"=\"Rc.Prog" << i << "\"\n";
+         << name << "\\\\UserChoice] 1733000000\n\"Progid\"=\"Rc.Prog" << name << "\"\n";
+  }
 }
 
 struct Machine {
@@ -143,11 +147,6 @@ const fs::path& Prefix(const Machine& machine, int scale) {
   static std::map<std::pair<const Machine*, int>, fs::path> prefixes;
   auto it = prefixes.find({&machine, scale});
   if (it == prefixes.end()) {
-    if (prefixes.empty())
-      std::atexit([] {
-        std::error_code ignored;
-        for (const auto& [_, path] : prefixes) fs::remove_all(path, ignored);
-      });
     const fs::path dir = MakePrefix(machine.write, scale);
     for (const auto& [files, count] : machine.files)
       if (files != nullptr) files->Make(dir, count * scale);
@@ -156,35 +155,7 @@ const fs::path& Prefix(const Machine& machine, int scale) {
   return it->second;
 }
 
-struct ChildResult {
-  double seconds = 0;
-  double peakMb = 0;
-  int problems = -1;
-};
-
-template <typename Work>
-ChildResult InChild(const fs::path& prefix, Work work) {
-  const fs::path out = prefix / "result.txt";
-  const auto start = std::chrono::steady_clock::now();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    // The prefix's registry, loaded once in the child as the module has it.
-    platform::posix::SetPrefixDirectory(prefix.string());
-    platform::Registry::Default();
-    const int problems = work(prefix);
-    std::ofstream(out) << problems;
-    _exit(0);
-  }
-  int status = 0;
-  rusage usage{};
-  wait4(pid, &status, 0, &usage);
-  ChildResult result;
-  result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  result.peakMb = static_cast<double>(usage.ru_maxrss) / 1024;
-  std::ifstream(out) >> result.problems;
-  return result;
-}
-
+// The engine's whole check as the module runs it, on the prefix's registry.
 int EngineCheck(const fs::path& prefix) {
   InitPlatformFacts();
   SetPathResolverFacts(ResolverFacts{Is64BitOs, IsWow64, OsLevel});
@@ -205,9 +176,12 @@ std::u16string ReadValue(platform::HKey root, std::u16string_view path, std::u16
   platform::HKey key;
   if (registry->RegOpenKeyExW(root, path, 0, kRead, &key) != 0) return {};
   char16_t data[1024] = {};
+  char16_t valueName[256];
+  uint32_t nameChars = 256;
   uint32_t bytes = sizeof(data) - 2;
+  // "*": the key's first value, whatever its name.
   const uint32_t read =
-      name == u"*" ? registry->RegEnumValueW(key, 0, data, &bytes, nullptr,
+      name == u"*" ? registry->RegEnumValueW(key, 0, valueName, &nameChars, nullptr,
                                              reinterpret_cast<uint8_t*>(data), &bytes)
                    : registry->RegQueryValueExW(key, name, nullptr, reinterpret_cast<uint8_t*>(data),
                                                 &bytes);
@@ -272,18 +246,24 @@ int ClassesBound(const fs::path&) {
               });
 }
 
-void CheckAgainstBound(benchmark::State& state, const Machine& machine, int (*bound)(const fs::path&)) {
+const bench::RegisterChildWork kCheck("scanners-check", EngineCheck);
+const bench::RegisterChildWork kKeysBound("keys-bound", KeysBound);
+const bench::RegisterChildWork kClassesBound("classes-bound", ClassesBound);
+
+void CheckAgainstBound(benchmark::State& state, const Machine& machine, const char* bound) {
   const int scale = static_cast<int>(state.range(0));
   const fs::path& prefix = Prefix(machine, scale);  // built outside the timing
-  ChildResult check, lower;
+  bench::ChildResult check, lower;
   for (auto _ : state) {
-    check = InChild(prefix, EngineCheck);
-    lower = InChild(prefix, bound);
+    check = bench::RunInChild("scanners-check", prefix);
+    lower = bench::RunInChild(bound, prefix);
     state.SetIterationTime(check.seconds);
   }
-  if (check.problems != machine.Stale(scale) || lower.problems != machine.Stale(scale))
-    state.SkipWithError("the check and the lower bound disagree on the problems");
-  state.counters["problems"] = check.problems;
+  if (check.result != machine.Stale(scale) || lower.result != machine.Stale(scale))
+    state.SkipWithError(("the check (" + std::to_string(check.result) + ") and the lower bound (" +
+                         std::to_string(lower.result) + ") disagree on the problems")
+                            .c_str());
+  state.counters["problems"] = check.result;
   state.counters["check_s"] = check.seconds;
   state.counters["bound_s"] = lower.seconds;
   state.counters["time_ratio"] = check.seconds / lower.seconds;
@@ -292,10 +272,10 @@ void CheckAgainstBound(benchmark::State& state, const Machine& machine, int (*bo
 }
 
 void BM_KeyScannersAgainstLowerBound(benchmark::State& state) {
-  CheckAgainstBound(state, kKeysMachine, KeysBound);
+  CheckAgainstBound(state, kKeysMachine, "keys-bound");
 }
 void BM_ClassScannersAgainstLowerBound(benchmark::State& state) {
-  CheckAgainstBound(state, kClassesMachine, ClassesBound);
+  CheckAgainstBound(state, kClassesMachine, "classes-bound");
 }
 BENCHMARK(BM_KeyScannersAgainstLowerBound)
     ->Arg(1)

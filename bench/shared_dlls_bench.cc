@@ -16,6 +16,7 @@
 #include <fstream>
 #include <string>
 
+#include "bench/bench_support.h"
 #include "modules/RegistryCleanerModule/dll/engine_state.h"
 #include "modules/RegistryCleanerModule/dll/my_logfile.h"
 #include "modules/RegistryCleanerModule/dll/scan_driver.h"
@@ -46,11 +47,7 @@ std::string FileName(const char* view, int i, bool escaped) {
 
 const fs::path& Prefix() {
   static const fs::path prefix = [] {
-    char pattern[] = "/tmp/regclean-bench-dlls.XXXXXX";
-    const fs::path dir = mkdtemp(pattern);
-    fs::create_directories(dir / "dosdevices");
-    fs::create_symlink("../drive_c", dir / "dosdevices" / "c:");
-    fs::create_symlink("/", dir / "dosdevices" / "z:");
+    const fs::path dir = bench::MakeTempPrefix("dlls");
     std::ofstream hive(dir / "system.reg", std::ios::binary);
     hive << "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n";
     for (const char* view : {"64", "32"}) {
@@ -65,61 +62,19 @@ const fs::path& Prefix() {
           std::snprintf(file, sizeof(file), "lib%06d.dll", i);
           const fs::path path = dir / "drive_c" / "Shared" / view / folder;
           if (i % kPerFolder == 0) fs::create_directories(path);
-          const fs::path filePath = path / file;
-          std::ofstream(filePath).put('x');
+          std::ofstream(path / file).put('x');
         }
       }
     }
     return dir;
   }();
-  static const bool removeAtExit = [] {
-    std::atexit([] {
-      std::error_code ignored;
-      fs::remove_all(prefix, ignored);
-    });
-    return true;
-  }();
-  (void)removeAtExit;
   return prefix;
 }
 
-struct ChildResult {
-  double seconds = 0;
-  double peakMb = 0;
-  int problems = -1;
-};
-
-// Runs work in a child process and measures its time and peak resident
-// memory; the problem count it returns comes back through a file.
-template <typename Work>
-ChildResult InChild(Work work) {
-  const fs::path out = Prefix() / "result.txt";
-  const auto start = std::chrono::steady_clock::now();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int problems = work();
-    std::ofstream(out) << problems;
-    _exit(0);
-  }
-  int status = 0;
-  rusage usage{};
-  wait4(pid, &status, 0, &usage);
-  ChildResult result;
-  result.seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  result.peakMb = static_cast<double>(usage.ru_maxrss) / 1024;
-  std::ifstream(out) >> result.problems;
-  return result;
-}
-
-int EngineCheck() {
-  platform::posix::SetPrefixDirectory(Prefix().string());
-  // The registry of the prefix, as the module sees it: one copy, shared by
-  // the scan and the prefix's environment.
-  platform::Registry::Default();
+int EngineCheck(const fs::path& prefix) {
   InitPlatformFacts();
   SetPathResolverFacts(ResolverFacts{Is64BitOs, IsWow64, OsLevel});
-  const std::string logPath = (Prefix() / "check.log").string();
+  const std::string logPath = (prefix / "check.log").string();
   MyLogfile log(("Z:" + logPath).c_str(), 0x400000, MyLogfile::kCloseAfterWrite, 0xc800000);
   SetEngineLog(&log);
   RegCleanerEngine engine;
@@ -130,8 +85,7 @@ int EngineCheck() {
   return problems;
 }
 
-int LowerBound() {
-  platform::posix::SetPrefixDirectory(Prefix().string());
+int LowerBound(const fs::path&) {
   platform::Registry& registry = *platform::Registry::Default();
   platform::FileSystem* fs = platform::FileSystem::Default();
   int missing = 0;
@@ -153,17 +107,20 @@ int LowerBound() {
   return missing;
 }
 
+const bench::RegisterChildWork kCheck("dlls-check", EngineCheck);
+const bench::RegisterChildWork kBound("dlls-bound", LowerBound);
+
 void BM_SharedDllCheckAgainstLowerBound(benchmark::State& state) {
-  Prefix();  // built outside the timing
-  ChildResult check, bound;
+  const fs::path& prefix = Prefix();  // built outside the timing
+  bench::ChildResult check, bound;
   for (auto _ : state) {
-    check = InChild(EngineCheck);
-    bound = InChild(LowerBound);
+    check = bench::RunInChild("dlls-check", prefix);
+    bound = bench::RunInChild("dlls-bound", prefix);
     state.SetIterationTime(check.seconds);
   }
-  if (check.problems != kValuesPerView || bound.problems != kValuesPerView)
+  if (check.result != kValuesPerView || bound.result != kValuesPerView)
     state.SkipWithError("the check and the lower bound disagree on the problems");
-  state.counters["problems"] = check.problems;
+  state.counters["problems"] = check.result;
   state.counters["check_s"] = check.seconds;
   state.counters["bound_s"] = bound.seconds;
   state.counters["time_ratio"] = check.seconds / bound.seconds;

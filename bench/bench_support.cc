@@ -1,0 +1,89 @@
+#include "bench/bench_support.h"
+
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "platform/posix/wine_prefix.h"
+
+namespace bench {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kChildFlag[] = "--bench-child";
+
+std::map<std::string, ChildWork>& Works() {
+  static std::map<std::string, ChildWork> works;
+  return works;
+}
+
+std::vector<fs::path>& Prefixes() {
+  static std::vector<fs::path> prefixes;
+  return prefixes;
+}
+
+}  // namespace
+
+fs::path MakeTempPrefix(const char* name) {
+  std::string pattern = std::string("/tmp/regclean-bench-") + name + ".XXXXXX";
+  const fs::path dir = mkdtemp(pattern.data());
+  fs::create_directories(dir / "dosdevices");
+  fs::create_directories(dir / "drive_c");
+  fs::create_symlink("../drive_c", dir / "dosdevices" / "c:");
+  fs::create_symlink("/", dir / "dosdevices" / "z:");
+  if (Prefixes().empty())
+    std::atexit([] {
+      std::error_code ignored;
+      for (const fs::path& prefix : Prefixes()) {
+        // The links first, so that nothing is followed out of the prefix.
+        fs::remove(prefix / "dosdevices" / "c:", ignored);
+        fs::remove(prefix / "dosdevices" / "z:", ignored);
+        fs::remove_all(prefix, ignored);
+      }
+    });
+  Prefixes().push_back(dir);
+  return dir;
+}
+
+RegisterChildWork::RegisterChildWork(const char* name, ChildWork work) { Works()[name] = work; }
+
+ChildResult RunInChild(const char* name, const fs::path& prefix) {
+  const fs::path out = prefix / (std::string("result-") + name + ".txt");
+  fs::remove(out);
+  const std::string self = fs::read_symlink("/proc/self/exe");
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    execl(self.c_str(), self.c_str(), kChildFlag, name, prefix.c_str(), out.c_str(), nullptr);
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  ChildResult result;
+  result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  result.peakMb = static_cast<double>(usage.ru_maxrss) / 1024;
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) std::ifstream(out) >> result.result;
+  return result;
+}
+
+int RunChildWork(int argc, char** argv) {
+  if (argc != 5 || std::strcmp(argv[1], kChildFlag) != 0) return -1;
+  const auto work = Works().find(argv[2]);
+  if (work == Works().end()) return 2;
+  platform::posix::SetPrefixDirectory(argv[3]);
+  const int result = work->second(argv[3]);
+  std::ofstream(argv[4]) << result;
+  return 0;
+}
+
+}  // namespace bench
