@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -40,6 +42,12 @@ fs::path MakeTempPrefix(const char* name) {
   fs::create_directories(dir / "drive_c");
   fs::create_symlink("../drive_c", dir / "dosdevices" / "c:");
   fs::create_symlink("/", dir / "dosdevices" / "z:");
+  // REGCLEAN_BENCH_KEEP=1 keeps the prefixes, to profile a child on one:
+  //   benchmarks --bench-child NAME PREFIX RESULT_FILE
+  if (std::getenv("REGCLEAN_BENCH_KEEP") != nullptr) {
+    std::fprintf(stderr, "kept: %s\n", dir.c_str());
+    return dir;
+  }
   if (Prefixes().empty())
     std::atexit([] {
       std::error_code ignored;

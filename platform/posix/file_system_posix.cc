@@ -23,6 +23,13 @@ namespace platform {
 namespace {
 
 thread_local uint32_t t_lastError = 0;
+// The last path whose attributes were found, and where: a long-name query of
+// the same path right after needs no second lookup.
+struct FoundPath {
+  std::u16string path;
+  std::string unix;
+};
+thread_local FoundPath t_lastFound;
 
 uint32_t FromErrno(int error, bool parentMissing) {
   switch (error) {
@@ -76,10 +83,13 @@ class PosixFileSystem final : public FileSystem {
   uint32_t GetFileAttributes(std::u16string_view path) override {
     const posix::UnixPath unix = posix::ToUnixPath(path);
     struct stat st;
-    if (!unix.found || stat(unix.path.c_str(), &st) != 0) {
+    st.st_mode = unix.mode;
+    if (!unix.found || (unix.mode == 0 && stat(unix.path.c_str(), &st) != 0)) {
       t_lastError = unix.parentFound ? kErrorFileNotFound : kErrorPathNotFound;
       return kInvalidFileAttributes;
     }
+    t_lastFound.path.assign(path);
+    t_lastFound.unix = unix.path;
     uint32_t attributes = 0;
     if (S_ISDIR(st.st_mode)) attributes |= kFileAttributeDirectory;
     if ((st.st_mode & S_IWUSR) == 0) attributes |= kFileAttributeReadOnly;
@@ -315,7 +325,9 @@ class PosixFileSystem final : public FileSystem {
   }
 
   // True when a full path exists with every component named exactly as
-  // written: then it is its own long name, found with one lookup.
+  // written: then it is its own long name, found with one lookup (none when
+  // the attributes of the same path were just found: the scanners ask for
+  // both, one right after the other).
   static bool FoundAsWritten(std::u16string_view text) {
     if (text.size() < 4 || text[1] != u':' || text[2] != u'\\') return false;
     std::string tail;
@@ -327,9 +339,16 @@ class PosixFileSystem final : public FileSystem {
       tail += "/" + U16ToUtf8(part);
       start = end + 1;
     }
-    const posix::UnixPath unix = posix::ToUnixPath(text);
-    return unix.found && unix.path.size() >= tail.size() &&
-           unix.path.compare(unix.path.size() - tail.size(), tail.size(), tail) == 0;
+    std::string found;
+    if (t_lastFound.path == text) {
+      found = t_lastFound.unix;
+    } else {
+      const posix::UnixPath unix = posix::ToUnixPath(text);
+      if (!unix.found) return false;
+      found = unix.path;
+    }
+    return found.size() >= tail.size() &&
+           found.compare(found.size() - tail.size(), tail.size(), tail) == 0;
   }
 
   bool SearchPath(std::u16string_view folders, std::u16string_view fileName,

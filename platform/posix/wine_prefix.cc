@@ -27,9 +27,9 @@ std::mutex g_prefixLock;
 std::string g_prefix;
 bool g_prefixSet = false;
 
-bool Exists(const std::string& path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
+bool Exists(const std::string& path, struct stat* st = nullptr) {
+  struct stat own;
+  return lstat(path.c_str(), st != nullptr ? st : &own) == 0;
 }
 
 std::string Join(const std::string& folder, const std::string& name) {
@@ -148,9 +148,14 @@ std::string Lookup(Listing* listing, std::u16string_view name) {
 
 // The entry of folder that name stands for (see Lookup). The exact name has
 // been tried before.
-std::string FindEntry(const std::string& folder, std::u16string_view name) {
+std::string FindEntry(const std::string& folder, std::u16string_view name,
+                      const struct stat* folderStat = nullptr) {
   struct stat st;
-  if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return {};
+  if (folderStat != nullptr)
+    st = *folderStat;
+  else if (stat(folder.c_str(), &st) != 0)
+    return {};
+  if (!S_ISDIR(st.st_mode)) return {};
   std::lock_guard<std::mutex> hold(g_listingLock);
   auto kept = g_listings.find(folder);
   if (kept != g_listings.end()) {
@@ -297,6 +302,29 @@ UnixPath ToUnixPath(std::u16string_view path) {
     if (end == std::u16string::npos) end = full.size();
     if (end > start) parts.push_back(full.substr(start, end - start));
     start = end + 1;
+  }
+
+  // The common cases first, as Wine looks names up: the whole path as
+  // written, then its folder as written with the last name looked up in it.
+  const bool sysnative = parts.size() >= 2 && EqualsIgnoreCase(parts[1], u"sysnative");
+  if (!sysnative && !parts.empty()) {
+    std::string folder = root;
+    for (size_t i = 0; i + 1 < parts.size(); ++i) folder = Join(folder, U16ToUtf8(parts[i]));
+    const std::string last = U16ToUtf8(parts.back());
+    struct stat st;
+    if (Exists(Join(folder, last), &st)) {
+      result.path = Join(folder, last);
+      result.found = result.parentFound = true;
+      if (!S_ISLNK(st.st_mode)) result.mode = st.st_mode;
+      return result;
+    }
+    if (stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      const std::string match = FindEntry(folder, parts.back(), &st);
+      result.path = Join(folder, match.empty() ? last : match);
+      result.found = !match.empty();
+      result.parentFound = true;
+      return result;
+    }
   }
 
   std::string current = root;

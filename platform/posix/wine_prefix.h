@@ -31,6 +31,7 @@ struct UnixPath {
   std::string path;          // the Unix path; components not found are appended as given
   bool found = false;        // every component exists
   bool parentFound = false;  // every component but the last exists
+  uint32_t mode = 0;         // st_mode of what was found when the lookup saw it; 0 unknown
 };
 
 // Maps "C:\dir\file" (also with "\\?\" or "\??\", "/" separators, "." and
