@@ -36,6 +36,18 @@ size_t Unescape(std::string_view s, char endChar, std::u16string* out) {
   size_t i = 0;
   const size_t n = s.size();
   while (i < n) {
+    // Most text is plain ASCII: widen a whole run at once.
+    size_t run = i;
+    while (run < n && static_cast<unsigned char>(s[run]) < 0x80 && s[run] != '\\' &&
+           s[run] != endChar)
+      ++run;
+    if (run > i) {
+      const size_t at = out->size();
+      out->resize(at + (run - i));
+      char16_t* to = out->data() + at;
+      for (; i < run; ++i) *to++ = static_cast<unsigned char>(s[i]);
+      continue;
+    }
     const char c = s[i];
     if (c == endChar) return i + 1;
     if (c == '\\' && i + 1 < n) {
@@ -575,6 +587,11 @@ void HiveReader::ValueLine(std::string_view p) {
 
 bool HiveReader::HexData(std::string_view s) {
   size_t i = 0;
+  // Wine writes "hh," without blanks: read those triples in one step.
+  while (i + 2 < s.size() && IsHexDigit(s[i]) && IsHexDigit(s[i + 1]) && s[i + 2] == ',') {
+    hexBytes_.push_back(static_cast<char>((HexValue(s[i]) << 4) | HexValue(s[i + 1])));
+    i += 3;
+  }
   while (i < s.size() && IsHexDigit(s[i])) {
     unsigned value = 0;
     size_t digits = 0;
