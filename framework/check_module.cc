@@ -355,6 +355,16 @@ bool CCheckModule::ReportProgress(double percent) {
     if (percent == 0.0 && !haveThread) ResetProgress();
     std::lock_guard<std::recursive_mutex> lock(progressLock);
     if (percent < targetProgress) return !stopFlag;
+    // The display is at 100 already and no ticker runs: the host is shown
+    // 100 once more, and nothing crawls up from 0 again.
+    if (percent >= 100.0 && displayedProgress >= 100.0 && progressThread == nullptr) {
+      targetProgress = 100.0;
+      if (progressCallback != nullptr) {
+        double value = 100.0;
+        stopFlag = !progressCallback(progressContext, &value, 0, 0);
+      }
+      return !stopFlag;
+    }
     if (progressThread == nullptr) {
       progressThread =
           new Thread(&CCheckModule::ProgressTicker, static_cast<ThreadParam*>(this), system_);
@@ -400,6 +410,9 @@ void CCheckModule::TickerLoop() {
     windowStopwatch = Stopwatch::StartNew(system_);
     etaStopwatch = Stopwatch::StartNew(system_);
     displayedProgress = 0.0;
+    // The step's pacing restarts with the ticker's own clock.
+    nextAdjustMs = 0;
+    lastDecayPercent = 0;
   }
   bool report = false;
   for (;;) {

@@ -300,6 +300,22 @@ TEST(CheckModuleProgress, ImmediateHundredWaitsForTheDisplay) {
   EXPECT_EQ(module.GetProgress(), 100.0);
 }
 
+// The work's final 100 after the display got there shows 100 once more and
+// returns: no new ticker crawls up from 0.
+TEST(CheckModuleProgress, AHundredAfterTheDisplayGotThereReturnsAtOnce) {
+  ScriptedModule module;
+  Host host;
+  module.SetProgressCallback(&Host::Callback, &host);
+  module.SetExpectedDuration(2000, false);
+  EXPECT_TRUE(module.ReportProgress(100));
+  const size_t shown = host.Seen().size();
+  EXPECT_TRUE(module.ReportProgress(100));
+  const std::vector<double> seen = host.Seen();
+  ASSERT_EQ(seen.size(), shown + 1);
+  EXPECT_EQ(seen.back(), 100.0);
+  EXPECT_EQ(module.GetProgress(), 100.0);
+}
+
 TEST(CheckModuleProgress, ResetEndsTheTickerAndZeroesEverything) {
   ScriptedModule module(50);
   module.SetExpectedDuration(2000, false);
