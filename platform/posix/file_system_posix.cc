@@ -11,7 +11,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <mutex>
 #include <new>
+#include <string>
+#include <thread>
 
 #include "platform/dos_path.h"
 #include "platform/environment.h"
@@ -23,13 +26,29 @@ namespace platform {
 namespace {
 
 thread_local uint32_t t_lastError = 0;
-// The last path whose attributes were found, and where: a long-name query of
-// the same path right after needs no second lookup.
+// The last path whose attributes a thread found, and where: a long-name
+// query of the same path right after needs no second lookup. (Not a
+// thread_local object: one with a destructor would keep a loaded module in
+// memory after it was freed.)
 struct FoundPath {
+  std::mutex lock;
+  std::thread::id thread;
   std::u16string path;
   std::string unix;
+
+  void Remember(std::u16string_view windows, const std::string& found) {
+    std::lock_guard<std::mutex> hold(lock);
+    thread = std::this_thread::get_id();
+    path.assign(windows);
+    unix = found;
+  }
+  bool Recall(std::u16string_view windows, std::string* found) {
+    std::lock_guard<std::mutex> hold(lock);
+    if (thread != std::this_thread::get_id() || path != windows) return false;
+    *found = unix;
+    return true;
+  }
 };
-thread_local FoundPath t_lastFound;
 
 uint32_t FromErrno(int error, bool parentMissing) {
   switch (error) {
@@ -88,8 +107,7 @@ class PosixFileSystem final : public FileSystem {
       t_lastError = unix.parentFound ? kErrorFileNotFound : kErrorPathNotFound;
       return kInvalidFileAttributes;
     }
-    t_lastFound.path.assign(path);
-    t_lastFound.unix = unix.path;
+    lastFound_.Remember(path, unix.path);
     uint32_t attributes = 0;
     if (S_ISDIR(st.st_mode)) attributes |= kFileAttributeDirectory;
     if ((st.st_mode & S_IWUSR) == 0) attributes |= kFileAttributeReadOnly;
@@ -328,7 +346,7 @@ class PosixFileSystem final : public FileSystem {
   // written: then it is its own long name, found with one lookup (none when
   // the attributes of the same path were just found: the scanners ask for
   // both, one right after the other).
-  static bool FoundAsWritten(std::u16string_view text) {
+  bool FoundAsWritten(std::u16string_view text) {
     if (text.size() < 4 || text[1] != u':' || text[2] != u'\\') return false;
     std::string tail;
     for (size_t start = 3; start < text.size();) {
@@ -340,9 +358,7 @@ class PosixFileSystem final : public FileSystem {
       start = end + 1;
     }
     std::string found;
-    if (t_lastFound.path == text) {
-      found = t_lastFound.unix;
-    } else {
+    if (!lastFound_.Recall(text, &found)) {
       const posix::UnixPath unix = posix::ToUnixPath(text);
       if (!unix.found) return false;
       found = unix.path;
@@ -400,6 +416,8 @@ class PosixFileSystem final : public FileSystem {
     *found = candidate;
     return true;
   }
+
+  FoundPath lastFound_;
 };
 
 }  // namespace
