@@ -217,9 +217,20 @@ namespace {
 struct DriveMap {
   std::string prefix;
   struct stat devices {};
+  int64_t checkedNs = 0;  // when dosdevices was last seen unchanged (monotonic)
   std::string roots[26];
   bool known[26] = {};
 };
+// How long a look at dosdevices holds: a drive remapped while a scan runs is
+// seen within this time, as a file made while it runs is seen when it is
+// looked up next.
+constexpr int64_t kDriveCheckNs = 100'000'000;
+
+int64_t MonotonicNs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+  return Nanoseconds(now);
+}
 std::mutex g_driveLock;
 DriveMap g_drives;
 
@@ -231,10 +242,17 @@ std::string DriveRoot(char16_t letter) {
   const char16_t lower = AsciiLower(letter);
   if (lower < u'a' || lower > u'z') return {};
   const std::string prefix = PrefixDirectory();
+  const int index = lower - u'a';
+  {
+    std::lock_guard<std::mutex> hold(g_driveLock);
+    if (g_drives.prefix == prefix && g_drives.known[index] &&
+        MonotonicNs() - g_drives.checkedNs < kDriveCheckNs)
+      return g_drives.roots[index];
+  }
   struct stat devices;
   if (stat((prefix + "/dosdevices").c_str(), &devices) != 0) return FindDriveRoot(lower);
-  const int index = lower - u'a';
   std::lock_guard<std::mutex> hold(g_driveLock);
+  g_drives.checkedNs = MonotonicNs();
   if (g_drives.prefix != prefix || !SameFolder(g_drives.devices, devices)) {
     g_drives = DriveMap{};
     g_drives.prefix = prefix;
