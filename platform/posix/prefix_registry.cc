@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "platform/memory/hive_text.h"
+#include "platform/unicode.h"
 
 namespace platform::posix {
 namespace {
@@ -232,6 +233,8 @@ uint32_t PrefixRegistry::CheckWritable(HiveId) {
 void PrefixRegistry::Changed(HiveId hive, memory::Change&& change) {
   files_[hive].journal.push_back(std::move(change));
 }
+
+std::u16string PrefixRegistry::StoreName(HiveId hive) { return Utf8ToU16(files_[hive].path); }
 
 uint32_t PrefixRegistry::SaveHive(HiveId hive) {
   HiveFile& file = files_[hive];

@@ -41,6 +41,8 @@ class PrefixRegistry : public memory::MemoryRegistry {
   uint32_t CheckWritable(memory::HiveId hive) override;
   void Changed(memory::HiveId hive, memory::Change&& change) override;
   uint32_t SaveHive(memory::HiveId hive) override;
+  // The hive file's path.
+  std::u16string StoreName(memory::HiveId hive) override;
 
  private:
   struct Identity {

@@ -10,9 +10,12 @@ TEST(RegcleanHost, PosixOnly) { GTEST_SKIP() << "runs the POSIX host on a copy o
 
 #else
 
+#include <sys/mount.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -55,7 +58,31 @@ class RegcleanHostTest : public testing::Test {
 
   void TearDown() override {
     lock_.Release();
+    if (!mounted_.empty()) umount2(mounted_.c_str(), MNT_DETACH);
     fs::remove_all(dir_);
+  }
+
+  // Moves the prefix's hives onto a small file system that is then filled,
+  // its drive_c staying where it is; false when no tmpfs can be mounted.
+  bool HivesOnAFullDisk(std::string* why) {
+    const fs::path full = dir_ / "full";
+    fs::create_directories(full);
+    if (mount("tmpfs", full.c_str(), "tmpfs", 0, "size=64k") != 0) {
+      *why = std::strerror(errno);
+      return false;
+    }
+    mounted_ = full;
+    fs::create_directories(full / "dosdevices");
+    for (const char* hive : {"system.reg", "user.reg", "userdef.reg"})
+      fs::copy(prefix_ / hive, full);
+    fs::create_directory_symlink(prefix_ / "drive_c", full / "dosdevices/c:");
+    fs::create_directory_symlink("/", full / "dosdevices/z:");
+    prefix_ = full;
+    std::ofstream filler(full / "filler", std::ios::binary);
+    const std::string block(1024, 'x');
+    while (filler.write(block.data(), block.size()) && filler.flush()) {
+    }
+    return true;
   }
 
   RegcleanOutcome Regclean(std::vector<std::string> args, const std::string& input = "") {
@@ -125,6 +152,7 @@ class RegcleanHostTest : public testing::Test {
 
   fs::path dir_;
   fs::path prefix_;
+  fs::path mounted_;
   WineserverLock lock_;
   bool skipped_ = false;
 };
@@ -306,6 +334,52 @@ TEST_F(RegcleanHostTest, ARunningWineserverIsRefused) {
   EXPECT_EQ(ReadFileText(prefix_ / "system.reg"), system);
   // A check only reads: it runs.
   EXPECT_NE(Regclean({"check"}).status, 2);
+}
+
+TEST_F(RegcleanHostTest, AHiveThatCannotBeSavedFailsTheResolve) {
+  CheckJson(true);
+  SKIP_WITHOUT_SCAN();
+  std::string why;
+  if (!HivesOnAFullDisk(&why)) GTEST_SKIP() << "no tmpfs can be mounted here (" << why << ")";
+  const std::string system = ReadFileText(prefix_ / "system.reg");
+  RegcleanOutcome run = Regclean({"resolve", "--yes"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("regclean: The registry hive " + (prefix_ / "system.reg").string() +
+                         " could not be saved (error 112: There is not enough space on the "
+                         "disk); its entries were not removed.\n"),
+            std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("regclean: the resolve failed;"), std::string::npos) << run.err;
+  EXPECT_NE(run.out.find("Result: failed (level -1.00)"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("problems removed."), std::string::npos) << run.out;
+  EXPECT_EQ(ReadFileText(prefix_ / "system.reg"), system);
+  // Nothing was recorded as cleaned: with room again, a check still finds
+  // every problem instead of hiding them as already cleaned.
+  fs::remove(prefix_ / "filler");
+  run = Regclean({"check"});
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
+  for (const char* name : kMissingSharedDlls)
+    EXPECT_NE(run.out.find(name), std::string::npos) << name << "\n" << run.out;
+}
+
+TEST_F(RegcleanHostTest, AModuleThatCannotMakeItsFolderFailsTheCheckAndRefusesToResolve) {
+  // A file where the module's folder belongs.
+  fs::create_directories(prefix_ / "drive_c/ProgramData/RegClean");
+  std::ofstream(prefix_ / "drive_c/ProgramData/RegClean/RegCleanerDll") << "x";
+  const std::string system = ReadFileText(prefix_ / "system.reg");
+  for (const char* command : {"check", "resolve"}) {
+    const RegcleanOutcome run =
+        std::string(command) == "check" ? Regclean({command}) : Regclean({command, "--yes"});
+    EXPECT_EQ(run.status, 2) << command;
+    EXPECT_NE(run.err.find("regclean: The module's folder C:\\ProgramData\\RegClean\\RegCleanerDll "
+                           "could not be created (error 183: "),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find(std::string("regclean: the ") + command + " failed"), std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.out.find("No problems found"), std::string::npos) << run.out;
+  }
+  EXPECT_EQ(ReadFileText(prefix_ / "system.reg"), system);
 }
 
 TEST_F(RegcleanHostTest, AMissingPrefixOrADamagedHiveIsAClearError) {

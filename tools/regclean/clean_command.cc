@@ -128,6 +128,15 @@ std::u16string NewestChanged(const std::map<std::u16string, uint64_t>& before,
   return newest;
 }
 
+bool HoldsBackupFiles(FileSystem* fs, const std::u16string& folder) {
+  for (const auto& [name, size] : Snapshot(fs, folder, false)) {
+    if (name.size() > 4 &&
+        platform::AsciiEqualsIgnoreCase(std::u16string_view(name).substr(name.size() - 4), u".reg"))
+      return true;
+  }
+  return false;
+}
+
 struct ProgressContext {
   ProgressDisplay* display;
   platform::System* system;
@@ -229,6 +238,7 @@ int RunCheckOrResolve(const CleanOptions& options, std::istream& in, std::ostrea
     outcome.text = ModuleLibrary::Text(library.getResultText, module);
     outcome.subResultsJson = ModuleLibrary::Text(library.getSubResultsAsJson, module);
     outcome.canceled = platform::InterruptRequested();
+    ReadFailures(&outcome);
     // The module writes out its log when it is destroyed, at the latest.
     library.destroy(module);
   }
@@ -246,8 +256,10 @@ int RunCheckOrResolve(const CleanOptions& options, std::istream& in, std::ostrea
     }
   }
   if (options.resolve) {
+    // A run folder without backup files stands for nothing removed.
     const std::u16string backup = NewestChanged(backupsBefore, Snapshot(fs, backupsFolder, true));
-    if (!backup.empty()) outcome.backupFolder = platform::HostPath(backupsFolder + u"\\" + backup);
+    if (!backup.empty() && HoldsBackupFiles(fs, backupsFolder + u"\\" + backup))
+      outcome.backupFolder = platform::HostPath(backupsFolder + u"\\" + backup);
   }
 
   if (options.json) {
@@ -255,11 +267,22 @@ int RunCheckOrResolve(const CleanOptions& options, std::istream& in, std::ostrea
   } else {
     out << "\n" << FormatResult(outcome);
     if (!outcome.backupFolder.empty()) {
-      out << "Backup of the removed entries: " << outcome.backupFolder << "\n"
+      out << (outcome.failed ? "Backup of the entries handled before the failure: "
+                             : "Backup of the removed entries: ")
+          << outcome.backupFolder << "\n"
           << "To put them back: regclean"
           << (outcome.machine.empty() ? std::string() : " --prefix '" + outcome.machine + "'")
           << " restore '" << outcome.backupFolder << "'\n";
     }
+  }
+  if (outcome.failed) {
+    for (const std::u16string& failure : outcome.failures)
+      err << "regclean: " << Ansi(failure) << "\n";
+    err << "regclean: the " << (options.resolve ? "resolve" : "check") << " failed"
+        << (outcome.failures.empty() ? " (the module names no cause; see its log)" : "")
+        << (options.resolve ? "; what could not be removed safely is still in the registry\n"
+                            : "\n");
+    return kFailed;
   }
   if (outcome.canceled) {
     err << "regclean: canceled; the outcome is incomplete\n";

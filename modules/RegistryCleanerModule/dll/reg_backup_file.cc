@@ -343,6 +343,7 @@ size_t WriteRestoreBatch(const RegCleanerEngine& engine, platform::FileSystem* f
                   "%%G\" >> Result.txt\r\n\r\n");
   written += batch.WriteText(":END\r\n\r\n");
   written += batch.WriteText("@ECHO on\r\n\r\n");
+  const bool onDisk = batch.EverOpened() && batch.Flush() == written;
   batch.Close();
-  return written;
+  return onDisk ? written : 0;
 }
