@@ -317,6 +317,7 @@ TEST_F(RegcleanHostTest, ResolveAsksFirst) {
 
 TEST_F(RegcleanHostTest, ARunningWineserverIsRefused) {
   const std::string system = ReadFileText(prefix_ / "system.reg");
+  SKIP_WITHOUT_WINESERVER();
   ASSERT_TRUE(lock_.Hold(prefix_));
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"resolve", "--yes"},
