@@ -327,8 +327,7 @@ TEST_F(RestoreBatchTest, EachOsLevelAndBitness) {
   for (const Case& c : cases) {
     OsLevel = c.level;
     Is64BitOs = c.is64;
-    const std::string expected =
-        start + (c.prompts ? prompt : "") + dates + import + end;
+    const std::string expected = start + (c.prompts ? prompt : "") + dates + import + end;
     EXPECT_EQ(Write(), expected) << "level " << c.level << (c.is64 ? " 64-bit" : " 32-bit");
     EXPECT_EQ(written_, expected.size());
   }
@@ -374,9 +373,8 @@ TEST_F(RestoreBatchTest, RunByCmdItRestoresTheBackup) {
       u"cmd.exe /D /C \"\"" + run + u"\\Restore Function.bat\"\"", run, true, false, &error);
   ASSERT_NE(process, nullptr) << error;
   uint32_t code = platform::kStillActive;
-  for (int i = 0; i < 600 && system->GetExitCodeProcess(process, &code) &&
-                  code == platform::kStillActive;
-       ++i)
+  for (int i = 0;
+       i < 600 && system->GetExitCodeProcess(process, &code) && code == platform::kStillActive; ++i)
     system->Sleep(100);
   system->CloseProcessHandle(process);
   EXPECT_EQ(code, 0u);
