@@ -383,6 +383,23 @@ TEST_F(RegcleanHostTest, AModuleThatCannotMakeItsFolderFailsTheCheckAndRefusesTo
   EXPECT_EQ(ReadFileText(prefix_ / "system.reg"), system);
 }
 
+// The suite's settings naming a content folder as Windows writes paths: the
+// host finds the module's log where the module wrote it.
+TEST_F(RegcleanHostTest, AContentFolderWithBackslashLettersIsFoundAsTheModuleFindsIt) {
+  const fs::path suite = dir_ / "suite";
+  fs::copy(REGCLEAN_STAGE_DIR, suite, fs::copy_options::recursive);
+  std::ofstream(suite / "install.cfg", std::ios::trunc)
+      << "[install]\r\nUserContentPath=C:\\temp\\new\r\nRegKey=RegClean\r\n";
+  const RegcleanOutcome run = RunStagedRegclean(dir_, {"--prefix", prefix_.string(), "check"}, "",
+                                                (suite / "regclean").string());
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
+  EXPECT_NE(run.out.find("Log: " + (prefix_ / "drive_c/temp/new/RegCleanerDll/Log/").string()),
+            std::string::npos)
+      << run.out;
+  for (const char* name : kMissingSharedDlls)
+    EXPECT_NE(run.out.find(name), std::string::npos) << name << "\n" << run.out;
+}
+
 TEST_F(RegcleanHostTest, AMissingPrefixOrADamagedHiveIsAClearError) {
   RegcleanOutcome run = RunStagedRegclean(dir_, {"check", "--prefix", (dir_ / "none").string()});
   EXPECT_EQ(run.status, 2);

@@ -83,12 +83,10 @@ bool MachineUsable(bool changes, std::ostream& err) {
   return true;
 }
 
-// The module's folder of lists, logs and backups, as the module finds it:
-// "UserContentPath" of section "install" of the installation settings file
-// ("NULL" when unset), made absolute, with "RegCleanerDll" below it.
-std::u16string ContentFolder(FileSystem* fs) {
-  return ContentFolderPath(ReadInstallConfig(u"install", u"UserContentPath", u"NULL", true), fs) +
-         u"RegCleanerDll";
+// The module's folder of lists, logs and backups, found by the module's
+// own rule for the module at modulePath, with "RegCleanerDll" below it.
+std::u16string ContentFolder(const std::u16string& modulePath, FileSystem* fs) {
+  return UserContentFolder(modulePath, platform::System::Default(), fs) + u"RegCleanerDll";
 }
 
 // The entries of a folder (files or folders) with the size of each file.
@@ -183,7 +181,7 @@ int RunCheckOrResolve(const CleanOptions& options, std::istream& in, std::ostrea
   const std::u16string root = host.substr(0, host.find_last_of(u"\\/") + 1);
   const std::u16string modulePath =
       root + u"modules\\RegistryCleanerModule\\RegistryCleanerModule.dll";
-  const std::u16string content = ContentFolder(fs);
+  const std::u16string content = ContentFolder(modulePath, fs);
   const std::u16string logFolder = content + u"\\Log";
   const std::u16string backupsFolder = content + u"\\Backups";
   const auto logsBefore = Snapshot(fs, logFolder, false);

@@ -22,7 +22,6 @@ namespace {
 constexpr char16_t kEngineName[] = u"RegCleanerDll";
 constexpr char16_t kLockoutName[] = u"Global\\RegCleanerDll Multiple Instance Lockout";
 constexpr char16_t kMeasurement[] = u"Measurement";
-constexpr size_t kMaxContentPathChars = 1024;
 constexpr size_t kMaxPlainPathChars = 260;
 constexpr uint32_t kErrorAlreadyExists = 183;
 
@@ -113,14 +112,10 @@ uint32_t InitEngine(RegCleanerEngine* engine, platform::FileSystem* fs, platform
   TotalKeyCount = 0;
   TakeLockoutMutex(engine, system);
 
-  const std::u16string settings = InstallConfigPath(system, fs);
-  const std::u16string configured =
-      platform::GetPrivateProfileString(u"install", u"UserContentPath", u"NULL", settings)
-          .substr(0, kMaxContentPathChars);
-  const int32_t debugLevel =
-      platform::GetPrivateProfileInt(u"TraceLog", u"DebugLevel", MyLogfile::kDefaultLevel, settings);
+  const int32_t debugLevel = platform::GetPrivateProfileInt(
+      u"TraceLog", u"DebugLevel", MyLogfile::kDefaultLevel, InstallConfigPath(system, fs));
 
-  const std::u16string content = ContentFolderPath(configured, fs) + kEngineName;
+  const std::u16string content = UserContentFolder({}, system, fs) + kEngineName;
   engine->contentFolder = content;
   engine->backupsFolder = content + u"\\Backups";
   // Without its folders the engine could neither log what it finds nor back
