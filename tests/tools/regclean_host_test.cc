@@ -254,6 +254,12 @@ TEST_F(RegcleanHostTest, ResolveRemovesWhatCheckFoundAndRestoreBringsItBack) {
   EXPECT_TRUE(fs::exists(fs::path(backup) / "SharedDllMissingProblems.reg"));
   EXPECT_NE(run.out.find("restore '" + backup + "'"), std::string::npos);
 
+  // A second resolve removes nothing, so it names no backup to restore.
+  run = Regclean({"resolve", "--yes"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out.find("Backup of"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("restore '"), std::string::npos) << run.out;
+
   // A second check finds nothing, and the registry changed.
   run = Regclean({"check"});
   EXPECT_EQ(run.status, 0) << run.out;
@@ -440,6 +446,10 @@ TEST_F(RegcleanHostTest, HelpVersionAndBadArguments) {
   run = RunStagedRegclean(dir_, {"resolve", "--help"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out.rfind("Usage: regclean [--prefix DIR] resolve [--yes] [--json]\n", 0), 0u);
+  // What a check leaves behind, although it changes no entry.
+  run = RunStagedRegclean(dir_, {"check", "--help"});
+  EXPECT_NE(run.out.find("its log"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("problem totals"), std::string::npos) << run.out;
   run = RunStagedRegclean(dir_, {"--version"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out.rfind("regclean ", 0), 0u);
@@ -454,6 +464,8 @@ TEST_F(RegcleanHostTest, HelpVersionAndBadArguments) {
       {{"check", "extra"}, "check takes no operand extra"},
       {{"restore"}, "restore takes one FOLDER"},
       {{"restore", "--json", "x"}, "unknown option --json for restore"},
+      {{"--prefix"}, "regclean: --prefix needs a folder: --prefix DIR\n"},
+      {{"check", "--prefix"}, "regclean: --prefix needs a folder: --prefix DIR\n"},
   };
   for (const auto& c : cases) {
     run = RunStagedRegclean(dir_, c.args);

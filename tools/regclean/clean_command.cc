@@ -22,9 +22,11 @@ namespace regclean {
 const char kCheckUsage[] =
     "Usage: regclean [--prefix DIR] check [--json]\n"
     "Scans the registry for entries that point at files, folders or programs that\n"
-    "are gone, and lists them by category. Nothing is changed.\n"
+    "are gone, and lists them by category. No entry is changed, but the module\n"
+    "writes its log (its path follows \"Log:\") and keeps the problem totals in\n"
+    "the registry (HKLM\\SOFTWARE\\corvane\\<RegKey of install.cfg>).\n"
     "  --json   print the outcome as one JSON object (progress goes to stderr)\n"
-    "Exit status: 0 nothing found, 1 problems found, 2 error or canceled.\n";
+    "Exit status: 0 nothing found, 1 problems found, 2 error, failed run or canceled.\n";
 
 const char kResolveUsage[] =
     "Usage: regclean [--prefix DIR] resolve [--yes] [--json]\n"
@@ -32,7 +34,7 @@ const char kResolveUsage[] =
     "that \"regclean restore\" takes back. Asks first unless --yes is given.\n"
     "  --yes    do not ask for confirmation\n"
     "  --json   print the outcome as one JSON object\n"
-    "Exit status: 0 done, 2 error, refused or canceled.\n";
+    "Exit status: 0 done, 2 error, failed run, refused or canceled.\n";
 
 const char kRestoreUsage[] =
     "Usage: regclean [--prefix DIR] restore FOLDER\n"
