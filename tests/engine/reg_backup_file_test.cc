@@ -348,9 +348,10 @@ TEST_F(RestoreBatchTest, RunByCmdItRestoresTheBackup) {
     ASSERT_EQ(reg->RegCreateKeyExW(platform::kHkeyCurrentUser, key, 0, platform::kKeyAllAccess,
                                    &handle, nullptr),
               0u);
-    const std::u16string data(u"C:\\Program Files\\x y\\z.dll\0", 29);
+    const std::u16string data = u"C:\\Program Files\\x y\\z.dll";
     reg->RegSetValueExW(handle, u"a value", platform::kRegSz,
-                        reinterpret_cast<const uint8_t*>(data.data()), 58);
+                        reinterpret_cast<const uint8_t*>(data.c_str()),
+                        static_cast<uint32_t>(data.size() + 1) * 2);
     reg->RegCloseKey(handle);
   }
   const platform::RegExportResult before =

@@ -436,9 +436,10 @@ TEST_F(Cleaner, AModuleThatCannotMakeItsFolderSaysSoAndRefuses) {
   std::u16string folder;
   for (char16_t c : Folder(u"").substr(0, Folder(u"").size() - 1))
     folder += c == u'\\' ? u"\\\\" : std::u16string(1, c);
+  // The reason is the system's own text for error 183.
   const std::u16string failure =
       u"[{\"SubResultLevel\":-1.000000,\"SubResultText\":\"The module's folder " + folder +
-      u" could not be created (error 183: Cannot create a file when that file already exists).\"}]";
+      u" could not be created (error 183: ";
   for (bool resolve : {false, true}) {
     SCOPED_TRACE(resolve);
     if (resolve)
@@ -447,7 +448,9 @@ TEST_F(Cleaner, AModuleThatCannotMakeItsFolderSaysSoAndRefuses) {
       ExecuteCheckOfModule(module_, nullptr, 0);
     EXPECT_EQ(GetResultLevelOfModule(module_), -1.0);
     EXPECT_EQ(Text(module_), u"failed");
-    EXPECT_EQ(SubResults(), failure);
+    const std::u16string subResults = SubResults();
+    EXPECT_EQ(subResults.substr(0, failure.size()), failure);
+    EXPECT_TRUE(subResults.ends_with(u").\"}]")) << platform::U16ToUtf8(subResults);
     ASSERT_FALSE(host_.seen.empty());
     EXPECT_EQ(host_.seen.back(), 100.0);
   }
