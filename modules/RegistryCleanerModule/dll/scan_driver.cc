@@ -92,6 +92,9 @@ uint32_t RunEngine(RegCleanerEngine* engine, platform::System* system) {
   // so that it never sees a cleared one.
   WaitForStraggler(engine, system);
   AbortRequested = 0;
+  // The worker starts its run's count again; a run that never starts must
+  // not report the failures of the one before.
+  ResetRunFailures(engine);
   platform::ThreadHandle worker = system->CreateThread(&RegCleanerThread, engine, kWorkerStack);
   if (worker == nullptr) return 0;
   // The thread's end is asked directly rather than read from its exit code,
