@@ -10,10 +10,15 @@ TEST(RegcleanHost, PosixOnly) { GTEST_SKIP() << "runs the POSIX host on a copy o
 
 #else
 
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/mount.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -21,6 +26,7 @@ TEST(RegcleanHost, PosixOnly) { GTEST_SKIP() << "runs the POSIX host on a copy o
 #include <map>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "support/json_value.h"
 #include "tests/platform/wineserver_lock.h"
@@ -367,6 +373,70 @@ TEST_F(RegcleanHostTest, AHiveThatCannotBeSavedFailsTheResolve) {
   EXPECT_EQ(run.status, 1) << run.out << run.err;
   for (const char* name : kMissingSharedDlls)
     EXPECT_NE(run.out.find(name), std::string::npos) << name << "\n" << run.out;
+}
+
+// regclean killed (SIGKILL) at points all through a resolve of 20,000 stale
+// values: the hive is the old one or the new one, never half of each, and
+// every value gone from it is in the run's backup.
+TEST_F(RegcleanHostTest, KilledAnywhereInAResolveTheHiveIsWholeAndEveryRemovalBackedUp) {
+  constexpr int kStale = 20000;
+  std::string hive = ReadFileText(prefix_ / "system.reg");
+  const std::string anchor =
+      "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\SharedDlls] 1700000000\n";
+  const size_t at = hive.find(anchor);
+  ASSERT_NE(at, std::string::npos);
+  std::string stale;
+  for (int i = 0; i < kStale; ++i)
+    stale += "\"C:\\\\Gone\\\\lib" + std::to_string(i) + ".dll\"=dword:00000001\n";
+  hive.insert(at + anchor.size(), stale);
+  const fs::path original = dir_ / "original";
+  fs::copy(prefix_, original, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+  std::ofstream(original / "system.reg", std::ios::binary | std::ios::trunc) << hive;
+
+  const std::string program = REGCLEAN_STAGE_DIR "/regclean";
+  for (int killAfterMs : {1000, 4000, 7000, 8500, 9500, 11000}) {
+    SCOPED_TRACE(killAfterMs);
+    fs::remove_all(prefix_);
+    fs::copy(original, prefix_, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    const std::string prefixArg = prefix_.string();
+    const char* argv[] = {program.c_str(), "--prefix", prefixArg.c_str(),
+                          "resolve",       "--yes",    nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    ASSERT_EQ(
+        posix_spawn(&pid, program.c_str(), &actions, nullptr, const_cast<char**>(argv), environ),
+        0);
+    posix_spawn_file_actions_destroy(&actions);
+    std::this_thread::sleep_for(std::chrono::milliseconds(killAfterMs));
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+
+    // Whole: the hive reads cleanly, with all the stale values or none.
+    const std::string after = ReadFileText(prefix_ / "system.reg");
+    ASSERT_EQ(after.rfind("WINE REGISTRY Version 2\n", 0), 0u);
+    std::set<std::string> left;
+    for (size_t from = after.find("\"C:\\\\Gone\\\\lib"); from != std::string::npos;
+         from = after.find("\"C:\\\\Gone\\\\lib", from + 1))
+      left.insert(after.substr(from, after.find('"', from + 1) - from));
+    EXPECT_TRUE(left.size() == kStale || left.empty()) << left.size() << " left";
+    EXPECT_EQ(Regclean({"reg", "query", "HKLM\\Software"}).status, 0);
+    if (!left.empty()) continue;
+    // New: every removed value is in the backup.
+    const fs::path backups = prefix_ / "drive_c/ProgramData/RegClean/RegCleanerDll/Backups";
+    std::set<std::string> backedUp;
+    for (const auto& run : fs::directory_iterator(backups)) {
+      const std::string wide = ReadFileText(run.path() / "SharedDllMissingProblems.reg");
+      std::string text;
+      for (size_t i = 2; i + 1 < wide.size(); i += 2) text += wide[i];
+      for (size_t from = text.find("\"C:\\\\Gone\\\\lib"); from != std::string::npos;
+           from = text.find("\"C:\\\\Gone\\\\lib", from + 1))
+        backedUp.insert(text.substr(from, text.find('"', from + 1) - from));
+    }
+    EXPECT_EQ(backedUp.size(), static_cast<size_t>(kStale));
+  }
 }
 
 TEST_F(RegcleanHostTest, AModuleThatCannotMakeItsFolderFailsTheCheckAndRefusesToResolve) {
