@@ -122,6 +122,7 @@ uint32_t InitEngine(RegCleanerEngine* engine, platform::FileSystem* fs, platform
   // up what it removes: it stays unprepared and says why.
   auto unprepared = [&](std::u16string what) {
     if (failure != nullptr) *failure = std::move(what);
+    FreeCaseFoldingTable();  // de-init does not run for an unprepared engine
     ReleaseLockoutMutex(engine, system);
     return 0u;
   };
