@@ -15,9 +15,11 @@ bool Exists(platform::FileSystem* fs, const std::u16string& path) {
 }
 
 // The library's folder, then one and two folders higher.
-std::vector<std::u16string> ModuleFolders(platform::System* system) {
+std::vector<std::u16string> ModuleFolders(platform::System* system,
+                                          std::u16string_view moduleFile = {}) {
   std::vector<std::u16string> folders;
-  std::u16string folder = KvOSAL::ParentFolder(GetModuleFilePath(system));
+  std::u16string folder = KvOSAL::ParentFolder(moduleFile.empty() ? GetModuleFilePath(system)
+                                                                  : std::u16string(moduleFile));
   for (int i = 0; i < 3; ++i) {
     folders.push_back(folder);
     folder = KvOSAL::ParentFolder(folder);
@@ -56,9 +58,8 @@ std::u16string ReadInstallConfig(std::u16string_view section, std::u16string_vie
   return value;
 }
 
-std::u16string InstallConfigPath(platform::System* system, platform::FileSystem* fs) {
-  std::lock_guard<std::mutex> lock(g_pathLock);
-  if (g_installConfigPathSet) return g_installConfigPath;
+std::u16string InstallConfigPathFor(std::u16string_view moduleFile, platform::System* system,
+                                    platform::FileSystem* fs) {
   auto longForm = [fs](const std::u16string& path) {
     std::u16string full;
     return fs->GetLongPathName(path, &full) ? full : path;
@@ -66,18 +67,33 @@ std::u16string InstallConfigPath(platform::System* system, platform::FileSystem*
   auto hasLanguage = [](const std::u16string& path) {
     return !platform::GetPrivateProfileString(u"Install", u"Language", u"", path).empty();
   };
-  std::vector<std::u16string> candidates{KvOSAL::ParentFolder(GetHostFilePath(system)) + u"\\Install.cfg"};
-  const std::vector<std::u16string> folders = ModuleFolders(system);
-  for (const std::u16string& folder : folders) candidates.push_back(folder + u"\\Install.cfg");
-  g_installConfigPath = longForm(candidates.back());
-  for (size_t i = 0; i + 1 < candidates.size(); ++i) {
-    if (hasLanguage(candidates[i])) {
-      g_installConfigPath = longForm(candidates[i]);
-      break;
-    }
+  std::vector<std::u16string> candidates{KvOSAL::ParentFolder(GetHostFilePath(system)) +
+                                         u"\\Install.cfg"};
+  for (const std::u16string& folder : ModuleFolders(system, moduleFile))
+    candidates.push_back(folder + u"\\Install.cfg");
+  for (size_t i = 0; i + 1 < candidates.size(); ++i)
+    if (hasLanguage(candidates[i])) return longForm(candidates[i]);
+  return longForm(candidates.back());
+}
+
+std::u16string InstallConfigPath(platform::System* system, platform::FileSystem* fs) {
+  std::lock_guard<std::mutex> lock(g_pathLock);
+  if (!g_installConfigPathSet) {
+    g_installConfigPath = InstallConfigPathFor({}, system, fs);
+    g_installConfigPathSet = true;
   }
-  g_installConfigPathSet = true;
   return g_installConfigPath;
+}
+
+std::u16string UserContentFolder(std::u16string_view moduleFile, platform::System* system,
+                                 platform::FileSystem* fs) {
+  constexpr size_t kMaxContentPathChars = 1024;
+  const std::u16string settings = moduleFile.empty() ? InstallConfigPath(system, fs)
+                                                     : InstallConfigPathFor(moduleFile, system, fs);
+  const std::u16string configured =
+      platform::GetPrivateProfileString(u"install", u"UserContentPath", u"NULL", settings)
+          .substr(0, kMaxContentPathChars);
+  return ContentFolderPath(configured, fs);
 }
 
 std::u16string ContentFolderPath(std::u16string_view configured, platform::FileSystem* fs) {

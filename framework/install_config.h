@@ -29,6 +29,22 @@ std::u16string InstallConfigFile(platform::System* system = platform::System::De
 std::u16string ContentFolderPath(std::u16string_view configured,
                                  platform::FileSystem* fs = platform::FileSystem::Default());
 
+// The folder "UserContentPath" of section "install" of the engine's settings
+// file names, as the engine takes it: read by the system's private-profile
+// reader (no escapes: "C:\temp\new" stays as written), "NULL" when unset, at
+// most 1024 characters, made absolute by ContentFolderPath. The settings
+// file is InstallConfigPath's for this library, or with moduleFile that of
+// the library at moduleFile (a host finds the module's folder so).
+std::u16string UserContentFolder(std::u16string_view moduleFile = {},
+                                 platform::System* system = platform::System::Default(),
+                                 platform::FileSystem* fs = platform::FileSystem::Default());
+
+// The engine's settings file for the library at moduleFile, not remembered;
+// the rule of InstallConfigPath.
+std::u16string InstallConfigPathFor(std::u16string_view moduleFile,
+                                    platform::System* system = platform::System::Default(),
+                                    platform::FileSystem* fs = platform::FileSystem::Default());
+
 // The engine's settings file, chosen once per process: "Install.cfg" in the
 // host's folder when it has a non-empty "Language" in section "Install";
 // else the same test in this library's folder and one folder higher; else

@@ -555,7 +555,8 @@ class Exporter {
   RegExportResult Run(HKey root, std::u16string_view subKey);
 
  private:
-  void Key(HKey key, const std::u16string& path);
+  // linksFollowed: links followed on the way to key (a guard against loops).
+  void Key(HKey key, const std::u16string& path, int linksFollowed = 0);
   void Value(const std::u16string& path, const RegValue& value);
   void Hex(uint32_t type, const std::vector<uint8_t>& data, size_t column);
 
@@ -604,12 +605,9 @@ RegExportResult Exporter::Run(HKey root, std::u16string_view subKey) {
   out_ = u"\xFEFF";
   out_ += kHeader5;
   out_ += u"\r\n";
-  if (!subKey.empty() && IsLinkKey(registry_, root, subKey, view_)) {
-    result_.problems.push_back(U16ToUtf8(path) +
-                               ": a symbolic link cannot be written to a .reg file");
-  } else {
-    Key(key, path);
-  }
+  // A link is opened through to its target, whose content is written under
+  // the link's name, as Wine's reg export writes it.
+  Key(key, path, !subKey.empty() && IsLinkKey(registry_, root, subKey, view_) ? 1 : 0);
   registry_->RegCloseKey(key);
   out_ += u"\r\n";
   result_.bytes.resize(out_.size() * 2);
@@ -620,7 +618,8 @@ RegExportResult Exporter::Run(HKey root, std::u16string_view subKey) {
   return std::move(result_);
 }
 
-void Exporter::Key(HKey key, const std::u16string& path) {
+void Exporter::Key(HKey key, const std::u16string& path, int linksFollowed) {
+  constexpr int kMostLinks = 8;
   if (path.find_first_of(std::u16string_view(u"\r\n\0", 3)) != std::u16string::npos) {
     result_.problems.push_back(U16ToUtf8(path) +
                                ": a key name with a line break or NUL cannot be written");
@@ -634,9 +633,11 @@ void Exporter::Key(HKey key, const std::u16string& path) {
   std::u16string name;
   for (uint32_t i = 0; EnumKey(registry_, key, i, &name) == kRegSuccess; ++i) {
     const std::u16string childPath = path + u"\\" + name;
-    if (IsLinkKey(registry_, key, name, view_)) {
-      result_.problems.push_back(U16ToUtf8(childPath) +
-                                 ": a symbolic link cannot be written to a .reg file");
+    const bool link = IsLinkKey(registry_, key, name, view_);
+    if (link && linksFollowed >= kMostLinks) {
+      result_.problems.push_back(U16ToUtf8(childPath) + ": more than " +
+                                 std::to_string(kMostLinks) +
+                                 " symbolic links on the way (they lead in a circle)");
       continue;
     }
     HKey child;
@@ -646,7 +647,7 @@ void Exporter::Key(HKey key, const std::u16string& path) {
                                  std::to_string(error) + ")");
       continue;
     }
-    Key(child, childPath);
+    Key(child, childPath, linksFollowed + (link ? 1 : 0));
     registry_->RegCloseKey(child);
   }
 }
@@ -655,11 +656,6 @@ void Exporter::Value(const std::u16string& path, const RegValue& value) {
   if (value.name.find(u'\0') != std::u16string::npos) {
     result_.problems.push_back(U16ToUtf8(path) + ": a value name containing NUL (" +
                                Quote(value.name) + ") cannot be written");
-    return;
-  }
-  if (value.type == kRegLink) {
-    result_.problems.push_back(U16ToUtf8(path) + ": the REG_LINK value " + Quote(value.name) +
-                               " cannot be written to a .reg file");
     return;
   }
   const size_t lineStart = out_.size();

@@ -64,7 +64,8 @@ struct RegExportResult {
 
 // Exports subKey of root (empty: the root itself) with its values and all
 // keys below it, in the view of sam's view bits. Keys are written as the
-// registry enumerates them.
+// registry enumerates them. A symbolic link is written as Wine's reg export
+// writes it: its target's values and keys under the link's name.
 RegExportResult ExportRegFile(Registry* registry, HKey root, std::u16string_view subKey,
                               uint32_t sam);
 

@@ -156,7 +156,9 @@ class Registry {
   // Writes every change made so far to lasting storage: nothing to do on
   // Windows; on POSIX the prefix's hive files. The engine calls it at the end
   // of a run and at destruction; the POSIX backend also at process exit.
-  virtual uint32_t Flush() = 0;
+  // Returns the first failure's error; failedStore (may be null) then
+  // receives the name of the store that could not be written (a hive file).
+  virtual uint32_t Flush(std::u16string* failedStore = nullptr) = 0;
 };
 
 // Forwards every call to another Registry; a test derives from it and
@@ -215,7 +217,9 @@ class RegistryWrapper : public Registry {
   uint32_t SfcIsKeyProtected(HKey root, std::u16string_view subKey, uint32_t sam) override {
     return target_->SfcIsKeyProtected(root, subKey, sam);
   }
-  uint32_t Flush() override { return target_->Flush(); }
+  uint32_t Flush(std::u16string* failedStore = nullptr) override {
+    return target_->Flush(failedStore);
+  }
 
  private:
   Registry* target_;

@@ -1,5 +1,6 @@
 #include "platform/memory/hive_text.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "platform/registry.h"
@@ -343,10 +344,23 @@ HiveReadResult HiveReader::Finish() {
 }
 
 void HiveReader::Problem(const char* message, std::string_view line) {
+  // The line goes to a terminal: control and non-ASCII bytes are shown as
+  // \xNN, and a long line is cut.
+  constexpr size_t kShown = 160;
   std::string text = fileName_ + ":" + std::to_string(line_) + ": " + message;
   if (!line.empty()) {
     text += " '";
-    text.append(line);
+    for (size_t i = 0; i < line.size() && i < kShown; ++i) {
+      const auto c = static_cast<unsigned char>(line[i]);
+      if (c >= 0x20 && c < 0x7F) {
+        text.push_back(static_cast<char>(c));
+      } else {
+        char hex[8];
+        std::snprintf(hex, sizeof(hex), "\\x%02x", c);
+        text += hex;
+      }
+    }
+    if (line.size() > kShown) text += "...";
     text += "'";
   }
   result_.problems.push_back(std::move(text));

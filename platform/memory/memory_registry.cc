@@ -528,14 +528,23 @@ uint32_t MemoryRegistry::SfcIsKeyProtected(HKey /*root*/, std::u16string_view /*
   return 0;
 }
 
-uint32_t MemoryRegistry::Flush() {
+uint32_t MemoryRegistry::Flush(std::u16string* failedStore) {
   std::lock_guard<std::mutex> lock(mutex_);
   uint32_t result = kRegSuccess;
   for (int hive = 0; hive < kHiveCount; ++hive) {
     const uint32_t error = SaveHive(static_cast<HiveId>(hive));
-    if (result == kRegSuccess) result = error;
+    if (result == kRegSuccess && error != kRegSuccess) {
+      result = error;
+      if (failedStore != nullptr) *failedStore = StoreName(static_cast<HiveId>(hive));
+    }
   }
   return result;
+}
+
+std::u16string MemoryRegistry::StoreName(HiveId hive) {
+  static const char16_t* const kNames[kHiveCount] = {u"HKEY_LOCAL_MACHINE", u"HKEY_USERS\\.Default",
+                                                     u"HKEY_CURRENT_USER"};
+  return kNames[hive];
 }
 
 void MemoryRegistry::ReplaceHive(HiveId hive, std::unique_ptr<Key> fresh) {

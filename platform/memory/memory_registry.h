@@ -62,7 +62,7 @@ class MemoryRegistry : public Registry {
   uint32_t RegDisableReflectionKey(HKey key) override;
   // No key is protected here.
   uint32_t SfcIsKeyProtected(HKey root, std::u16string_view subKey, uint32_t sam) override;
-  uint32_t Flush() override;
+  uint32_t Flush(std::u16string* failedStore = nullptr) override;
 
   // Reads Wine hive text ("WINE REGISTRY Version 2", key paths relative to
   // the hive's root) into a hive, as if the hive file held it. Returns the
@@ -85,6 +85,9 @@ class MemoryRegistry : public Registry {
   virtual void Changed(HiveId /*hive*/, Change&& /*change*/) {}
   // Makes the hive's changes lasting (RegFlushKey); Flush() calls it per hive.
   virtual uint32_t SaveHive(HiveId /*hive*/) { return 0; }
+  // The name of the hive's store in messages: its root key path here, the
+  // hive file where there is one.
+  virtual std::u16string StoreName(HiveId hive);
 
   std::mutex& mutex() { return mutex_; }
   uint64_t Now() const;

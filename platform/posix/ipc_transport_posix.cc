@@ -3,6 +3,7 @@
 // (device and inode), so that a host never reaches a provider serving another
 // prefix. A listener holds an flock on "<name>.lock" for its lifetime: the
 // lock tells a live listener from a socket file a dead one left behind.
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -18,6 +19,8 @@
 #include <atomic>
 #include <climits>
 #include <mutex>
+#include <string_view>
+#include <vector>
 
 #include "platform/ipc_transport.h"
 #include "platform/posix/ipc_directory.h"
@@ -131,6 +134,9 @@ bool PeerAllowed(int fd) {
 // on a file that its owner removed meanwhile does not count: the file at the
 // path must be the one locked.
 int LockChannel(const std::string& lockPath, const std::string& socketPath, std::string* error) {
+  // A sweep of the folder holds a left-over lock for a moment while it
+  // removes it: a lock that is taken is asked again for a while.
+  int busyTries = 20;
   for (;;) {
     const int fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
@@ -140,6 +146,10 @@ int LockChannel(const std::string& lockPath, const std::string& socketPath, std:
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
       const int code = errno;
       close(fd);
+      if (code == EWOULDBLOCK && --busyTries > 0) {
+        usleep(10000);
+        continue;
+      }
       SetError(error, code == EWOULDBLOCK ? socketPath + ": another listener serves this channel"
                                           : ErrnoText(lockPath, code));
       return -1;
@@ -311,6 +321,58 @@ void SetIpcDirectory(std::string directory) {
 
 bool EnsureIpcDirectory(std::string* error) { return EnsureDirectory(IpcDirectory(), error); }
 
+bool RemoveUnheldFile(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return false;
+  bool removed = false;
+  struct stat locked;
+  struct stat current;
+  if (flock(fd, LOCK_EX | LOCK_NB) == 0 && fstat(fd, &locked) == 0 &&
+      lstat(path.c_str(), &current) == 0 && locked.st_dev == current.st_dev &&
+      locked.st_ino == current.st_ino)
+    removed = unlink(path.c_str()) == 0;
+  close(fd);  // releases the lock
+  return removed;
+}
+
+void SweepIpcDirectory() {
+  const std::string directory = IpcDirectory();
+  DIR* folder = opendir(directory.c_str());
+  if (folder == nullptr) return;
+  std::vector<std::string> names;
+  while (const dirent* entry = readdir(folder)) names.emplace_back(entry->d_name);
+  closedir(folder);
+  auto endsWith = [](const std::string& name, std::string_view ending) {
+    return name.size() > ending.size() &&
+           name.compare(name.size() - ending.size(), ending.size(), ending) == 0;
+  };
+  for (const std::string& name : names) {
+    const std::string path = directory + "/" + name;
+    if (endsWith(name, ".mutex")) {
+      RemoveUnheldFile(path);
+    } else if (endsWith(name, ".lock")) {
+      // The socket goes first, while the lock still keeps a listener away.
+      const std::string base = path.substr(0, path.size() - 5);
+      const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+      if (fd < 0) continue;
+      struct stat locked;
+      struct stat current;
+      if (flock(fd, LOCK_EX | LOCK_NB) == 0 && fstat(fd, &locked) == 0 &&
+          lstat(path.c_str(), &current) == 0 && locked.st_dev == current.st_dev &&
+          locked.st_ino == current.st_ino) {
+        unlink((base + ".sock").c_str());
+        unlink(path.c_str());
+      }
+      close(fd);
+    } else if (endsWith(name, ".sock")) {
+      // A listener makes its lock before its socket and removes it after.
+      struct stat lock;
+      if (lstat((path.substr(0, path.size() - 5) + ".lock").c_str(), &lock) != 0 && errno == ENOENT)
+        unlink(path.c_str());
+    }
+  }
+}
+
 std::string PrefixScopedPath(std::u16string_view name) {
   return EndpointBase(IpcDirectory(), name);
 }
@@ -329,6 +391,8 @@ std::unique_ptr<IpcListener> IpcListen(std::u16string_view channel, std::string*
   }
   const std::string directory = posix::IpcDirectory();
   if (!EnsureDirectory(directory, error)) return nullptr;
+  // Providers that were killed could not remove their files.
+  posix::SweepIpcDirectory();
   const std::string base = EndpointBase(directory, channel);
   const std::string path = base + ".sock";
   const std::string lockPath = base + ".lock";

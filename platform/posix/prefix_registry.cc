@@ -1,5 +1,6 @@
 #include "platform/posix/prefix_registry.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -7,9 +8,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
+#include <mutex>
 
 #include "platform/memory/hive_text.h"
+#include "platform/unicode.h"
 
 namespace platform::posix {
 namespace {
@@ -129,16 +133,10 @@ bool PrefixIsWin64(const std::string& prefix) {
   return win64;
 }
 
-}  // namespace
-
-bool WineServerRunning(const std::string& prefixDirectory) {
-  struct stat st;
-  if (::stat(prefixDirectory.c_str(), &st) != 0) return false;
-  char path[128];
-  std::snprintf(path, sizeof(path), "/tmp/.wine-%u/server-%llx-%llx/lock",
-                static_cast<unsigned>(::getuid()), static_cast<unsigned long long>(st.st_dev),
-                static_cast<unsigned long long>(st.st_ino));
-  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+// True when the server folder's lock file is write-locked: the server holds
+// an fcntl lock on its first byte while it runs.
+bool LockHeld(const std::string& serverFolder) {
+  const int fd = ::open((serverFolder + "/lock").c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   struct flock lock;
   std::memset(&lock, 0, sizeof(lock));
@@ -148,6 +146,91 @@ bool WineServerRunning(const std::string& prefixDirectory) {
   lock.l_len = 1;
   const bool running = ::fcntl(fd, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
   ::close(fd);
+  return running;
+}
+
+// The folder that Debian's and Ubuntu's Wine names in the prefix's
+// "wineserver" file ("wine-XXXXXX", below /tmp); empty when there is none.
+std::string NamedTempFolder(const std::string& prefix) {
+  const int fd = ::open((prefix + "/wineserver").c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return {};
+  char text[256];
+  const ssize_t n = ::read(fd, text, sizeof(text) - 1);
+  ::close(fd);
+  if (n <= 0) return {};
+  std::string name(text, static_cast<size_t>(n));
+  while (!name.empty() && (name.back() == '\n' || name.back() == '\r' || name.back() == ' '))
+    name.pop_back();
+  if (name.empty() || name == "." || name == "..") return {};
+  if (name[0] == '/') return name;
+  if (name.find('/') != std::string::npos) return {};
+  return "/tmp/" + name;
+}
+
+// A process named wineserver* whose working folder is a folder named
+// serverName (the server works in its server folder, whatever its parent) or
+// the prefix itself (where it goes to read and save the hives).
+bool ServerProcessIn(const std::string& serverName, const struct stat& prefix) {
+  DIR* proc = ::opendir("/proc");
+  if (proc == nullptr) return false;
+  bool found = false;
+  while (const dirent* entry = ::readdir(proc)) {
+    if (entry->d_name[0] < '1' || entry->d_name[0] > '9') continue;
+    const std::string base = std::string("/proc/") + entry->d_name;
+    char comm[64] = {};
+    const int fd = ::open((base + "/comm").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) continue;
+    const ssize_t n = ::read(fd, comm, sizeof(comm) - 1);
+    ::close(fd);
+    if (n <= 0 || std::strncmp(comm, "wineserver", 10) != 0) continue;
+    char cwd[4096];
+    const ssize_t length = ::readlink((base + "/cwd").c_str(), cwd, sizeof(cwd) - 1);
+    if (length <= 0) continue;
+    const std::string folder(cwd, static_cast<size_t>(length));
+    const size_t slash = folder.rfind('/');
+    struct stat st;
+    if (folder.compare(slash + 1, std::string::npos, serverName) == 0 ||
+        (::stat((base + "/cwd").c_str(), &st) == 0 && st.st_dev == prefix.st_dev &&
+         st.st_ino == prefix.st_ino)) {
+      found = true;
+      break;
+    }
+  }
+  ::closedir(proc);
+  return found;
+}
+
+}  // namespace
+
+bool WineServerRunning(const std::string& prefixDirectory, bool fresh) {
+  struct stat st;
+  if (::stat(prefixDirectory.c_str(), &st) != 0) return false;
+  char name[64];
+  std::snprintf(name, sizeof(name), "server-%llx-%llx", static_cast<unsigned long long>(st.st_dev),
+                static_cast<unsigned long long>(st.st_ino));
+  // Upstream Wine: /tmp/.wine-<uid>/server-<dev>-<ino>.
+  if (LockHeld("/tmp/.wine-" + std::to_string(::getuid()) + "/" + name)) return true;
+  // Debian's and Ubuntu's Wine: below the folder the prefix names.
+  const std::string named = NamedTempFolder(prefixDirectory);
+  if (!named.empty() && LockHeld(named + "/" + name)) return true;
+  // Any other layout: the server process by its working folder. A walk of
+  // /proc costs far more than the two looks above, so a write's check takes
+  // an answer up to a second old; a save always looks again.
+  static std::mutex cacheLock;
+  static std::string cachedName;
+  static std::chrono::steady_clock::time_point cachedAt;
+  static bool cachedRunning = false;
+  const auto now = std::chrono::steady_clock::now();
+  {
+    std::lock_guard<std::mutex> lock(cacheLock);
+    if (!fresh && cachedName == name && now - cachedAt < std::chrono::seconds(1))
+      return cachedRunning;
+  }
+  const bool running = ServerProcessIn(name, st);
+  std::lock_guard<std::mutex> lock(cacheLock);
+  cachedName = name;
+  cachedAt = now;
+  cachedRunning = running;
   return running;
 }
 
@@ -226,12 +309,14 @@ void PrefixRegistry::LoadHive(HiveId hive) {
 }
 
 uint32_t PrefixRegistry::CheckWritable(HiveId) {
-  return WineServerRunning(prefix_) ? kRegAccessDenied : kRegSuccess;
+  return WineServerRunning(prefix_, false) ? kRegAccessDenied : kRegSuccess;
 }
 
 void PrefixRegistry::Changed(HiveId hive, memory::Change&& change) {
   files_[hive].journal.push_back(std::move(change));
 }
+
+std::u16string PrefixRegistry::StoreName(HiveId hive) { return Utf8ToU16(files_[hive].path); }
 
 uint32_t PrefixRegistry::SaveHive(HiveId hive) {
   HiveFile& file = files_[hive];

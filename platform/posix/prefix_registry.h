@@ -20,9 +20,13 @@
 
 namespace platform::posix {
 
-// True while a wineserver runs on the prefix: the lock file in its server
-// folder (/tmp/.wine-<uid>/server-<dev>-<ino>/lock) is write-locked.
-bool WineServerRunning(const std::string& prefixDirectory);
+// True while a wineserver runs on the prefix: the lock file of its server
+// folder server-<dev>-<ino> is write-locked, below /tmp/.wine-<uid> (upstream
+// Wine) or below the /tmp folder the prefix's "wineserver" file names
+// (Debian's and Ubuntu's Wine); failing both, a wineserver process works in
+// a folder of that name. Without fresh, that last look may be up to a second
+// old (it walks /proc).
+bool WineServerRunning(const std::string& prefixDirectory, bool fresh = true);
 
 class PrefixRegistry : public memory::MemoryRegistry {
  public:
@@ -41,6 +45,8 @@ class PrefixRegistry : public memory::MemoryRegistry {
   uint32_t CheckWritable(memory::HiveId hive) override;
   void Changed(memory::HiveId hive, memory::Change&& change) override;
   uint32_t SaveHive(memory::HiveId hive) override;
+  // The hive file's path.
+  std::u16string StoreName(memory::HiveId hive) override;
 
  private:
   struct Identity {

@@ -1,5 +1,6 @@
 // Private-profile files on POSIX, read and written the way Windows and Wine
-// treat them: UTF-16 with a byte-order mark or 8-bit text (UTF-8 here),
+// treat them: UTF-16 (little- or big-endian) with a byte-order mark or 8-bit
+// text (UTF-8 here),
 // sections and keys without regard to case, values trimmed and unquoted, and
 // a write that changes only the line concerned.
 #include <cstdlib>
@@ -17,6 +18,7 @@ std::mutex g_profileLock;
 
 struct ProfileFile {
   bool utf16 = false;
+  bool bigEndian = false;  // UTF-16 with the mark FE FF
   bool bom8 = false;
   std::u16string newline = u"\r\n";
   std::vector<std::u16string> lines;
@@ -36,12 +38,14 @@ bool Load(std::u16string_view path, ProfileFile* file) {
   std::string bytes;
   if (!ReadWholeFile(FileSystem::Default(), path, &bytes)) return false;
   std::u16string text;
-  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
-      static_cast<unsigned char>(bytes[1]) == 0xFE) {
+  const auto byte = [&bytes](size_t i) { return static_cast<unsigned char>(bytes[i]); };
+  if (bytes.size() >= 2 &&
+      ((byte(0) == 0xFF && byte(1) == 0xFE) || (byte(0) == 0xFE && byte(1) == 0xFF))) {
     file->utf16 = true;
+    file->bigEndian = byte(0) == 0xFE;
+    const size_t low = file->bigEndian ? 1 : 0;
     for (size_t i = 2; i + 1 < bytes.size(); i += 2)
-      text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                           (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+      text.push_back(static_cast<char16_t>(byte(i + low) | (byte(i + 1 - low) << 8)));
   } else {
     size_t start = 0;
     if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
@@ -72,10 +76,11 @@ bool Save(std::u16string_view path, const ProfileFile& file) {
   }
   std::string bytes;
   if (file.utf16) {
-    bytes = "\xFF\xFE";
+    bytes = file.bigEndian ? "\xFE\xFF" : "\xFF\xFE";
     for (char16_t c : text) {
-      bytes.push_back(static_cast<char>(c & 0xFF));
-      bytes.push_back(static_cast<char>(c >> 8));
+      const char low = static_cast<char>(c & 0xFF), high = static_cast<char>(c >> 8);
+      bytes.push_back(file.bigEndian ? high : low);
+      bytes.push_back(file.bigEndian ? low : high);
     }
   } else {
     if (file.bom8) bytes = "\xEF\xBB\xBF";

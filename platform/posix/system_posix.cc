@@ -355,9 +355,10 @@ class PosixSystem final : public System {
   // A named mutex is a file in the user's private channel folder, named for
   // the mutex and the prefix; its holder keeps an exclusive flock on it. A
   // mutex nobody holds does not exist, as a Windows mutex whose last handle
-  // was closed.
+  // was closed: the last to close it removes its file.
   struct NamedMutex {
     int fd;
+    std::string path;
   };
   static std::string MutexPath(std::u16string_view name) {
     return posix::PrefixScopedPath(name) + ".mutex";
@@ -369,16 +370,30 @@ class PosixSystem final : public System {
       close(fd);
       return nullptr;
     }
-    return new (std::nothrow) NamedMutex{fd};
+    return new (std::nothrow) NamedMutex{fd, MutexPath(name)};
   }
   MutexHandle CreateMutex(std::u16string_view name, bool initialOwner) override {
     std::string error;
     if (!posix::EnsureIpcDirectory(&error)) return nullptr;
-    // Inherited by children, as the Windows handle is.
-    const int fd = open(MutexPath(name).c_str(), O_RDWR | O_CREAT, 0600);
+    const std::string path = MutexPath(name);
+    int fd = -1;
+    for (int tries = 0; tries < 100; ++tries) {
+      // Inherited by children, as the Windows handle is.
+      fd = open(path.c_str(), O_RDWR | O_CREAT, 0600);
+      if (fd < 0) return nullptr;
+      if (!initialOwner || flock(fd, LOCK_EX | LOCK_NB) != 0) break;  // held elsewhere: opened
+      // Owned: the file must still be at its path (its last user may have
+      // removed it just before the lock was taken).
+      struct stat locked;
+      struct stat current;
+      if (fstat(fd, &locked) == 0 && lstat(path.c_str(), &current) == 0 &&
+          locked.st_dev == current.st_dev && locked.st_ino == current.st_ino)
+        break;
+      close(fd);
+      fd = -1;
+    }
     if (fd < 0) return nullptr;
-    if (initialOwner) flock(fd, LOCK_EX | LOCK_NB);  // held elsewhere: opened only
-    auto* mutex = new (std::nothrow) NamedMutex{fd};
+    auto* mutex = new (std::nothrow) NamedMutex{fd, path};
     if (mutex == nullptr) close(fd);
     return mutex;
   }
@@ -386,6 +401,7 @@ class PosixSystem final : public System {
     if (mutex == nullptr) return false;
     auto* named = static_cast<NamedMutex*>(mutex);
     close(named->fd);
+    posix::RemoveUnheldFile(named->path);
     delete named;
     return true;
   }

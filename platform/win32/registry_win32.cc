@@ -206,7 +206,9 @@ class Win32Registry final : public Registry {
     return isProtected(Native(root), W(subKey).c_str(), sam) ? 1 : 0;
   }
 
-  uint32_t Flush() override { return kRegSuccess; }  // Windows keeps its hives itself
+  uint32_t Flush(std::u16string* = nullptr) override {
+    return kRegSuccess;
+  }  // Windows keeps its hives itself
 };
 
 }  // namespace

@@ -329,10 +329,13 @@ TEST_F(RestoreBatchTest, EachOsLevelAndBitness) {
   const std::string start = "@ECHO off\r\n";
   const std::string dates = "DATE /T >> Result.txt\r\nTIME /T >> Result.txt\r\n";
   const std::string end = ":END\r\n\r\n@ECHO on\r\n\r\n";
-  auto import = [](const char* folder) {
-    return std::string("%SystemRoot%\\") + folder +
-           "\\cmd.exe /D /C \"FOR /R %%G IN (*.reg) DO reg import %%G\" >> Result.txt\r\n\r\n";
-  };
+  // The same on every machine: the batch picks the command processor.
+  const std::string import =
+      "SET \"RESTORE_CMD=%SystemRoot%\\System32\\cmd.exe\"\r\n"
+      "IF EXIST \"%SystemRoot%\\sysnative\\cmd.exe\" "
+      "SET \"RESTORE_CMD=%SystemRoot%\\sysnative\\cmd.exe\"\r\n"
+      "\"%RESTORE_CMD%\" /D /C \"FOR /R %%G IN (*.reg) DO reg import \"%%G\"\" >> "
+      "Result.txt\r\n\r\n";
   struct Case {
     int level;
     bool is64;
@@ -342,11 +345,63 @@ TEST_F(RestoreBatchTest, EachOsLevelAndBitness) {
   for (const Case& c : cases) {
     OsLevel = c.level;
     Is64BitOs = c.is64;
-    const std::string expected =
-        start + (c.prompts ? prompt : "") + dates + import(c.is64 ? "sysnative" : "System32") + end;
+    const std::string expected = start + (c.prompts ? prompt : "") + dates + import + end;
     EXPECT_EQ(Write(), expected) << "level " << c.level << (c.is64 ? " 64-bit" : " 32-bit");
     EXPECT_EQ(written_, expected.size());
   }
+}
+
+// The batch run as a person runs it, from its run folder (whose name holds a
+// blank), by Windows' own cmd and reg: the backed-up tree comes back whole.
+TEST_F(RestoreBatchTest, RunByCmdItRestoresTheBackup) {
+#ifndef _WIN32
+  GTEST_SKIP() << "needs Windows' cmd.exe and reg.exe: runs under wine64 only";
+#else
+  platform::Registry* reg = platform::Registry::Default();
+  platform::FileSystem* fs = platform::FileSystem::Default();
+  const std::u16string path = u"Software\\RegcleanBatchWineTest";
+  platform::DeleteKeyTree(reg, platform::kHkeyCurrentUser, path, 0);
+  for (const std::u16string& key : {path, path + u"\\Sub Key"}) {
+    platform::HKey handle;
+    ASSERT_EQ(reg->RegCreateKeyExW(platform::kHkeyCurrentUser, key, 0, platform::kKeyAllAccess,
+                                   &handle, nullptr),
+              0u);
+    const std::u16string data = u"C:\\Program Files\\x y\\z.dll";
+    reg->RegSetValueExW(handle, u"a value", platform::kRegSz,
+                        reinterpret_cast<const uint8_t*>(data.c_str()),
+                        static_cast<uint32_t>(data.size() + 1) * 2);
+    reg->RegCloseKey(handle);
+  }
+  const platform::RegExportResult before =
+      platform::ExportRegFile(reg, platform::kHkeyCurrentUser, path, 0);
+  ASSERT_EQ(before.error, 0u);
+  const std::u16string run = folder_.path() + u"\\2026-12-06 05-45-08";
+  ASSERT_TRUE(fs->CreateDirectory(run));
+  std::unique_ptr<RegBackupFile> file(OpenBackupFile(run, u"UninstallInvalidProblems"));
+  ASSERT_GT(BackupKeyTree(platform::kHkeyCurrentUser, path, ReadAccessMask(), file.get()), 0u);
+  file->Close();
+  RegCleanerEngine engine;
+  engine.resourceModule = OwnResourceModule();
+  engine.runBackupFolder = run;
+  ASSERT_GT(WriteRestoreBatch(engine), 0u);
+  ASSERT_EQ(platform::DeleteKeyTree(reg, platform::kHkeyCurrentUser, path, 0), 0u);
+
+  platform::System* system = platform::System::Default();
+  uint32_t error = 0;
+  platform::ProcessHandle process = system->CreateProcess(
+      u"cmd.exe /D /C \"\"" + run + u"\\Restore Function.bat\"\"", run, true, false, &error);
+  ASSERT_NE(process, nullptr) << error;
+  uint32_t code = platform::kStillActive;
+  for (int i = 0;
+       i < 600 && system->GetExitCodeProcess(process, &code) && code == platform::kStillActive; ++i)
+    system->Sleep(100);
+  system->CloseProcessHandle(process);
+  EXPECT_EQ(code, 0u);
+  const platform::RegExportResult after =
+      platform::ExportRegFile(reg, platform::kHkeyCurrentUser, path, 0);
+  EXPECT_EQ(after.bytes, before.bytes) << ReadBytes(run + u"\\Result.txt");
+  platform::DeleteKeyTree(reg, platform::kHkeyCurrentUser, path, 0);
+#endif
 }
 
 TEST_F(RestoreBatchTest, AnEarlierLongerBatchIsReplacedWhole) {

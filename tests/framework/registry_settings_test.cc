@@ -102,6 +102,32 @@ TEST(InstallConfig, ContentFolderIsAbsoluteWithOneBackslash) {
   EXPECT_EQ(ContentFolderPath(u"NULL", fs), current + u"NULL\\");
 }
 
+// The module's content folder as the engine finds it, from the engine's or
+// from a host's side: the private-profile reader takes "\t" and "\n" as
+// they stand, in 8-bit and UTF-16 files of either byte order.
+TEST(InstallConfig, UserContentFolderIsTakenAsWritten) {
+  TempTree tree;
+  ASSERT_TRUE(tree.ok());
+  ASSERT_TRUE(tree.MakeFolder(u"suite\\modules\\cleaner"));
+  ASSERT_TRUE(tree.MakeFolder(u"host"));
+  const std::u16string module = tree.Path(u"suite\\modules\\cleaner\\m.dll");
+  PlacedProgram program(tree.Path(u"host\\host.exe"), module);
+  const std::u16string text = u"[install]\r\nUserContentPath=C:\\temp\\new\r\n";
+  std::string le = "\xFF\xFE", be = "\xFE\xFF";
+  for (char16_t c : text) {
+    le += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+    be += {static_cast<char>(c >> 8), static_cast<char>(c & 0xFF)};
+  }
+  for (const std::string& bytes :
+       {std::string("[install]\r\nUserContentPath=C:\\temp\\new\r\n"), le, be}) {
+    ASSERT_TRUE(tree.MakeFile(u"suite\\Install.cfg", bytes));
+    EXPECT_EQ(UserContentFolder(module, &program), u"C:\\temp\\new\\");
+    ResetInstallConfigPath();
+    EXPECT_EQ(UserContentFolder({}, &program), u"C:\\temp\\new\\");
+    ResetInstallConfigPath();
+  }
+}
+
 TEST(RegistrySettings, InstallationKeyOrTheCurrentUser) {
   TempTree tree;
   ASSERT_TRUE(tree.ok());

@@ -10,6 +10,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "framework/check_module.h"
@@ -18,6 +19,7 @@
 #include "modules/RegistryCleanerModule/dll/engine_state.h"
 #include "modules/RegistryCleanerModule/dll/registry_cleaner_check_module.h"
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
+#include "modules/RegistryCleanerModule/dll/scan_driver.h"
 #include "platform/environment.h"
 #include "platform/profile.h"
 #include "platform/registry.h"
@@ -101,6 +103,7 @@ class Cleaner : public testing::Test {
   }
   void TearDown() override {
     if (module_ != nullptr) DestroyInstanceOfModule(module_);
+    SetRunScannersForTesting({});
     for (const std::u16string& name : added_) EngineRegistry()->RegDeleteValueW(key_, name);
     EngineRegistry()->RegCloseKey(key_);
     SetEngineRegistry(nullptr);
@@ -139,6 +142,13 @@ class Cleaner : public testing::Test {
   }
   std::u16string Folder(std::u16string_view relative) {
     return content_ + u"\\RegCleanerDll\\" + std::u16string(relative);
+  }
+  std::u16string SubResults() {
+    ModuleChar buffer[2048] = {};
+    GetSubResultsAsJSONOfModule(module_, buffer, 2048);
+    std::u16string out;
+    for (const ModuleChar* c = buffer; *c; ++c) out.push_back(static_cast<char16_t>(*c));
+    return out;
   }
   std::vector<std::u16string> Names(std::u16string_view folder) {
     std::vector<platform::DirectoryEntry> entries;
@@ -380,6 +390,72 @@ TEST_F(Cleaner, HostStopGivesCanceled) {
   for (const std::string& line : LogLines())
     aborted |= line.rfind("04 ABORTED: RegCleanerThread, found ", 0) == 0;
   EXPECT_TRUE(aborted);
+}
+
+// A scanner whose entry hangs in the system after the host asked to stop,
+// until the test lets it go; a real scanner deletes its next entry then
+// unless it sees the abort.
+struct BlockedEntry {
+  static inline std::atomic<bool> release{false};
+  static inline std::atomic<bool> sawNoAbort{false};
+  static uint32_t Scanner(RegCleanerEngine* engine) {
+    if (engine->mode == KeyCount) return 1;
+    if (engine->mode != BackupAndClean) return 0;
+    AbortRequested = 1;  // the host's stop
+    while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (AbortRequested == 0) sawNoAbort = true;
+    return 1;
+  }
+};
+
+TEST_F(Cleaner, AfterAStopTheAbandonedWorkerDeletesNothing) {
+  BlockedEntry::release = false;
+  BlockedEntry::sawNoAbort = false;
+  SetRunScannersForTesting({&BlockedEntry::Scanner}, 2);
+  Create();
+  ExecuteResolveOfModule(module_);  // the worker is left running
+  EXPECT_EQ(Text(module_), u"canceled");
+  EXPECT_NE(AbortRequested, 0u);
+  // The next run waits for that worker, which still sees the abort.
+  std::thread releaser([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    BlockedEntry::release = true;
+  });
+  ExecuteCheckOfModule(module_, nullptr, 0);
+  releaser.join();
+  EXPECT_FALSE(BlockedEntry::sawNoAbort);
+  EXPECT_EQ(Text(module_), u"0");
+  EXPECT_EQ(AbortRequested, 0u);
+}
+
+TEST_F(Cleaner, AModuleThatCannotMakeItsFolderSaysSoAndRefuses) {
+  AddMissing(0, 2);
+  // A file where the module's folder belongs.
+  ASSERT_TRUE(tree_.MakeFile(u"Content\\RegCleanerDll"));
+  Create();
+  EXPECT_EQ(static_cast<CRegistryCleanerModuleCheckModule*>(module_)->engineReady(), 0u);
+  std::u16string folder;
+  for (char16_t c : Folder(u"").substr(0, Folder(u"").size() - 1))
+    folder += c == u'\\' ? u"\\\\" : std::u16string(1, c);
+  // The reason is the system's own text for error 183.
+  const std::u16string failure =
+      u"[{\"SubResultLevel\":-1.000000,\"SubResultText\":\"The module's folder " + folder +
+      u" could not be created (error 183: ";
+  for (bool resolve : {false, true}) {
+    SCOPED_TRACE(resolve);
+    if (resolve)
+      ExecuteResolveOfModule(module_);
+    else
+      ExecuteCheckOfModule(module_, nullptr, 0);
+    EXPECT_EQ(GetResultLevelOfModule(module_), -1.0);
+    EXPECT_EQ(Text(module_), u"failed");
+    const std::u16string subResults = SubResults();
+    EXPECT_EQ(subResults.substr(0, failure.size()), failure);
+    EXPECT_TRUE(subResults.ends_with(u").\"}]")) << platform::U16ToUtf8(subResults);
+    ASSERT_FALSE(host_.seen.empty());
+    EXPECT_EQ(host_.seen.back(), 100.0);
+  }
+  EXPECT_TRUE(HasValue(tree_.Path(u"Gone\\lib0.dll")));
 }
 
 TEST_F(Cleaner, WithoutAdministratorRightsNothingIsPrepared) {

@@ -202,7 +202,9 @@ TEST(HiveText, MalformedLinesAreReportedWithTheirLineAndSkipped) {
       "\"d\"=\"lost\"\n"
       "[Good\\\\Sub]\n"
       "\"e\"=hex:01,\\\n"
-      "  02\n";
+      "  02\n"
+      "bad\x1b[2J\xc3\xa9\n" +
+      std::string(200, 'x') + "\n";
   auto root = NewHive();
   const HiveReadResult read = ReadHive(text, root.get(), "system.reg", kNow);
   EXPECT_TRUE(read.isRegistryFile);
@@ -214,6 +216,9 @@ TEST(HiveText, MalformedLinesAreReportedWithTheirLineAndSkipped) {
       "system.reg:8: Malformed value '\"c\"=hex:01,zz'",
       "system.reg:9: Malformed key '[Bad'",
       "system.reg:10: Value without key '\"d\"=\"lost\"'",
+      // Shown escaped and cut, as it goes to a terminal.
+      "system.reg:14: Unrecognized input 'bad\\x1b[2J\\xc3\\xa9'",
+      "system.reg:15: Unrecognized input '" + std::string(160, 'x') + "...'",
   };
   EXPECT_EQ(read.problems, expected);
   Key* good = FindPath(root.get(), u"Good");

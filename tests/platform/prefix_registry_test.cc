@@ -149,10 +149,12 @@ TEST_F(PrefixRegistryTest, AnEmptiedParentKeepsItsKey) {
             kRegSuccess);
 }
 
-TEST_F(PrefixRegistryTest, NothingIsWrittenWhileAWineserverHoldsTheLock) {
+TEST_F(PrefixRegistryTest, NothingIsWrittenWhileAWineserverRuns) {
+  SKIP_WITHOUT_WINESERVER();
   auto reg = Open();
   ASSERT_EQ(SetString(reg.get(), kHkeyCurrentUser, u"Environment", u"Before", u"1"), kRegSuccess);
   const std::string before = Slurp(prefix_ / "user.reg");
+  EXPECT_FALSE(WineServerRunning(prefix_.string()));
   StartLockHolder();
   EXPECT_TRUE(WineServerRunning(prefix_.string()));
   EXPECT_EQ(SetString(reg.get(), kHkeyCurrentUser, u"Environment", u"During", u"1"),
@@ -160,6 +162,13 @@ TEST_F(PrefixRegistryTest, NothingIsWrittenWhileAWineserverHoldsTheLock) {
   EXPECT_EQ(reg->RegDeleteValueW(kHkeyCurrentUser, u"Before"), kRegFileNotFound);
   EXPECT_EQ(reg->Flush(), kRegAccessDenied);
   EXPECT_EQ(Slurp(prefix_ / "user.reg"), before);
+  // A layout we do not know (here: the prefix's pointer to Debian's server
+  // folder gone): the server process is found by its working folder.
+  std::error_code none;
+  fs::rename(prefix_ / "wineserver", prefix_ / "wineserver.away", none);
+  EXPECT_TRUE(WineServerRunning(prefix_.string()));
+  EXPECT_EQ(reg->Flush(), kRegAccessDenied);
+  fs::rename(prefix_ / "wineserver.away", prefix_ / "wineserver", none);
   StopLockHolder();
   EXPECT_FALSE(WineServerRunning(prefix_.string()));
   EXPECT_EQ(reg->Flush(), kRegSuccess);

@@ -165,36 +165,55 @@ TEST_F(RegFileTest, ExportWritesEveryTypeInTheEditorsForm) {
   EXPECT_EQ(U16ToUtf8(Utf16Text(exported.bytes)), U16ToUtf8(golden));
 }
 
-TEST_F(RegFileTest, ExportRefusesWhatAFileCannotHold) {
+// Links are written as Wine's reg export writes them: the target's content
+// under the link's name (a circle of links is cut); a REG_LINK value as
+// hex(6); only a value name holding NUL cannot be written.
+TEST_F(RegFileTest, ExportFollowsLinksAndRefusesOnlyNulNames) {
   Set(&reg_, kHkeyCurrentUser, u"Software\\L", u"ok", kRegDword, Bytes({1, 0, 0, 0}));
-  Set(&reg_, kHkeyCurrentUser, u"Software\\L", u"link-value", kRegLink, Units(u"\\Registry"));
+  Set(&reg_, kHkeyCurrentUser, u"Software\\L", u"link-value", kRegLink, Units(u"\\R"));
   Set(&reg_, kHkeyCurrentUser, u"Software\\L", std::u16string(u"nul\0name", 8), kRegDword,
       Bytes({1, 0, 0, 0}));
-  HKey link;
-  constexpr uint32_t kCreateLink = 2;
-  ASSERT_EQ(reg_.RegCreateKeyExW(kHkeyCurrentUser, u"Software\\L\\Link", kCreateLink, kKeyAllAccess,
-                                 &link, nullptr),
-            kRegSuccess);
-  const std::vector<uint8_t> target = Units(u"\\Registry\\Machine\\Software");
-  ASSERT_EQ(reg_.RegSetValueExW(link, u"SymbolicLinkValue", kRegLink, target.data(),
-                                static_cast<uint32_t>(target.size())),
-            kRegSuccess);
-  reg_.RegCloseKey(link);
+  Set(&reg_, kHkeyLocalMachine, u"System\\Target\\Sub", u"t", kRegDword, Bytes({2, 0, 0, 0}));
+  auto makeLink = [&](std::u16string_view at, std::u16string_view to) {
+    HKey link;
+    constexpr uint32_t kCreateLink = 2;
+    ASSERT_EQ(
+        reg_.RegCreateKeyExW(kHkeyCurrentUser, at, kCreateLink, kKeyAllAccess, &link, nullptr),
+        kRegSuccess);
+    const std::vector<uint8_t> target = Units(to);
+    ASSERT_EQ(reg_.RegSetValueExW(link, u"SymbolicLinkValue", kRegLink, target.data(),
+                                  static_cast<uint32_t>(target.size())),
+              kRegSuccess);
+    reg_.RegCloseKey(link);
+  };
+  makeLink(u"Software\\L\\Link", u"\\Registry\\Machine\\System\\Target");
 
-  const RegExportResult exported = ExportRegFile(&reg_, kHkeyCurrentUser, u"Software\\L", 0);
+  // The 64-bit view, as regclean reg exports.
+  RegExportResult exported =
+      ExportRegFile(&reg_, kHkeyCurrentUser, u"Software\\L", kKeyWow64_64Key);
   ASSERT_EQ(exported.error, kRegSuccess);
-  ASSERT_EQ(exported.problems.size(), 3u);
-  EXPECT_NE(exported.problems[0].find("REG_LINK value 'link-value'"), std::string::npos);
-  EXPECT_NE(exported.problems[1].find("containing NUL"), std::string::npos);
-  EXPECT_NE(exported.problems[2].find("Software\\L\\Link: a symbolic link"), std::string::npos);
-  // Neither the link's target nor the bad values reach the text.
+  ASSERT_EQ(exported.problems.size(), 1u);
+  EXPECT_NE(exported.problems[0].find("containing NUL"), std::string::npos);
   const std::string text = U16ToUtf8(Utf16Text(exported.bytes));
-  EXPECT_EQ(text.find("Link"), std::string::npos);
+  EXPECT_NE(text.find("\"link-value\"=hex(6):5c,00,52,00\r\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Software\\L\\Link]\r\n\r\n"
+                      "[HKEY_CURRENT_USER\\Software\\L\\Link\\Sub]\r\n\"t\"=dword:00000002\r\n"),
+            std::string::npos)
+      << text;
+  EXPECT_EQ(text.find("SymbolicLinkValue"), std::string::npos);
   EXPECT_EQ(text.find("nul"), std::string::npos);
-  EXPECT_NE(text.find("\"ok\"=dword:00000001"), std::string::npos);
-
-  const RegExportResult ofLink = ExportRegFile(&reg_, kHkeyCurrentUser, u"Software\\L\\Link", 0);
-  EXPECT_EQ(ofLink.problems.size(), 1u);
+  // The link itself, as the key asked for.
+  exported = ExportRegFile(&reg_, kHkeyCurrentUser, u"Software\\L\\Link", kKeyWow64_64Key);
+  EXPECT_TRUE(exported.problems.empty());
+  EXPECT_NE(
+      U16ToUtf8(Utf16Text(exported.bytes)).find("[HKEY_CURRENT_USER\\Software\\L\\Link\\Sub]"),
+      std::string::npos);
+  // A link back to its own parent ends after a few rounds.
+  makeLink(u"Software\\L\\Loop", u"\\Registry\\User\\S-1-5-21-0-0-0-1000\\Software\\L");
+  exported = ExportRegFile(&reg_, kHkeyCurrentUser, u"Software\\L", kKeyWow64_64Key);
+  ASSERT_FALSE(exported.problems.empty());
+  EXPECT_NE(exported.problems.back().find("symbolic links on the way"), std::string::npos)
+      << exported.problems.back();
   EXPECT_EQ(ExportRegFile(&reg_, kHkeyCurrentUser, u"Software\\Missing", 0).error,
             kRegFileNotFound);
 }

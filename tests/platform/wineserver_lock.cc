@@ -1,57 +1,90 @@
 #ifndef _WIN32
 #include "tests/platform/wineserver_lock.h"
 
-#include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <thread>
 
-bool WineserverLock::Hold(const std::filesystem::path& prefix) {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Runs "WINEPREFIX=prefix <program> <option>" and waits for it.
+int RunServer(const fs::path& prefix, const char* option) {
+  const std::string command = "WINEPREFIX='" + prefix.string() + "' '" + WineserverLock::Program() +
+                              "' " + option + " >/dev/null 2>&1";
+  return std::system(command.c_str());
+}
+
+// The server folder's candidates for prefix: upstream's and Debian's.
+std::vector<fs::path> ServerFolders(const fs::path& prefix) {
   struct stat st;
-  if (stat(prefix.c_str(), &st) != 0) return false;
-  // Wine's server folder for the prefix: /tmp/.wine-<uid>/server-<dev>-<ino>.
-  char dir[128];
-  std::snprintf(dir, sizeof(dir), "/tmp/.wine-%u/server-%llx-%llx", getuid(),
-                static_cast<unsigned long long>(st.st_dev),
+  if (stat(prefix.c_str(), &st) != 0) return {};
+  char name[64];
+  std::snprintf(name, sizeof(name), "server-%llx-%llx", static_cast<unsigned long long>(st.st_dev),
                 static_cast<unsigned long long>(st.st_ino));
-  serverDir_ = dir;
-  std::error_code ignored;
-  std::filesystem::create_directories(serverDir_, ignored);
-  int ready[2];
-  if (pipe(ready) != 0) return false;
-  holder_ = fork();
-  if (holder_ < 0) return false;
-  if (holder_ == 0) {
-    const int fd = open((serverDir_ / "lock").c_str(), O_CREAT | O_RDWR, 0600);
-    struct flock lock = {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    lock.l_len = 1;
-    fcntl(fd, F_SETLK, &lock);
-    (void)!write(ready[1], "x", 1);
-    pause();
-    _exit(0);
+  std::vector<fs::path> folders = {fs::path("/tmp/.wine-" + std::to_string(getuid())) / name};
+  std::string named;
+  std::ifstream(prefix / "wineserver") >> named;
+  if (!named.empty()) folders.push_back(fs::path("/tmp") / named / name);
+  return folders;
+}
+
+}  // namespace
+
+std::string WineserverLock::Program() {
+  static const std::string program = [] {
+    std::vector<std::string> candidates = {"/usr/lib/wine/wineserver64", "/usr/lib/wine/wineserver",
+                                           "/usr/lib/x86_64-linux-gnu/wine/wineserver",
+                                           "/usr/bin/wineserver"};
+    if (const char* path = std::getenv("PATH")) {
+      std::string folders = path;
+      for (size_t start = 0; start <= folders.size();) {
+        size_t end = folders.find(':', start);
+        if (end == std::string::npos) end = folders.size();
+        candidates.push_back(folders.substr(start, end - start) + "/wineserver");
+        start = end + 1;
+      }
+    }
+    for (const std::string& candidate : candidates)
+      if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    return std::string();
+  }();
+  return program;
+}
+
+bool WineserverLock::Hold(const fs::path& prefix) {
+  if (Program().empty()) return false;
+  prefix_ = prefix;
+  // "-p": stay when the last client is gone; the program returns once the
+  // server runs in the background.
+  if (RunServer(prefix, "-p") != 0) return false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < deadline) {
+    for (const fs::path& folder : ServerFolders(prefix)) {
+      std::error_code error;
+      if (fs::exists(folder / "socket", error)) return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  char c;
-  const bool held = read(ready[0], &c, 1) == 1;
-  close(ready[0]);
-  close(ready[1]);
-  return held;
+  return false;
 }
 
 void WineserverLock::Release() {
-  if (holder_ > 0) {
-    kill(holder_, SIGKILL);
-    waitpid(holder_, nullptr, 0);
-    holder_ = -1;
-  }
-  if (!serverDir_.empty()) {
+  if (prefix_.empty()) return;
+  const std::vector<fs::path> folders = ServerFolders(prefix_);
+  RunServer(prefix_, "-k");
+  RunServer(prefix_, "-w");
+  // Debian's Wine leaves the /tmp folder it made for the prefix.
+  if (folders.size() > 1) {
     std::error_code ignored;
-    std::filesystem::remove_all(serverDir_, ignored);
-    serverDir_.clear();
+    fs::remove_all(folders[1].parent_path(), ignored);
   }
+  prefix_.clear();
 }
 #endif

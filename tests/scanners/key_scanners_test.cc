@@ -309,4 +309,22 @@ TEST_F(KeyScanners, NothingIsRemovedOrRememberedWhenItsBackupCannotBeWritten) {
   }
 }
 
+// A registry that refuses every deletion, as a wineserver started meanwhile
+// makes it: nothing is remembered as cleaned, and the run fails.
+TEST_F(KeyScanners, ADeletionTheRegistryRefusesIsNeitherRememberedNorHidden) {
+  struct Refusing : platform::RegistryWrapper {
+    using RegistryWrapper::RegistryWrapper;
+    uint32_t RegDeleteKeyW(platform::HKey, std::u16string_view) override { return 5; }
+    uint32_t RegDeleteKeyExW(platform::HKey, std::u16string_view, uint32_t) override { return 5; }
+    uint32_t RegDeleteValueW(platform::HKey, std::u16string_view) override { return 5; }
+  } refusing(EngineRegistry());
+  SetEngineRegistry(&refusing);
+  EXPECT_EQ(Run(ScanUninstallEntries, BackupAndClean), 4u);
+  EXPECT_EQ(Run(ScanInstallerFolders, Clean), 1u);
+  EXPECT_EQ(engine_.runFailures, 5u);
+  EXPECT_EQ(engine_.ignoreList->Count(), 0);
+  for (const auto& [root, path] : Stale(0)) EXPECT_TRUE(Exists(root, path)) << Utf8(path);
+  SetEngineRegistry(refusing.target());
+}
+
 }  // namespace

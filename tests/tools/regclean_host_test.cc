@@ -10,15 +10,24 @@ TEST(RegcleanHost, PosixOnly) { GTEST_SKIP() << "runs the POSIX host on a copy o
 
 #else
 
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
 #include <vector>
 #include <sstream>
+#include <thread>
 
 #include "support/json_value.h"
 #include "tests/platform/wineserver_lock.h"
@@ -85,7 +94,31 @@ class RegcleanHostTest : public testing::Test {
 
   void TearDown() override {
     lock_.Release();
+    if (!mounted_.empty()) umount2(mounted_.c_str(), MNT_DETACH);
     fs::remove_all(dir_);
+  }
+
+  // Moves the prefix's hives onto a small file system that is then filled,
+  // its drive_c staying where it is; false when no tmpfs can be mounted.
+  bool HivesOnAFullDisk(std::string* why) {
+    const fs::path full = dir_ / "full";
+    fs::create_directories(full);
+    if (mount("tmpfs", full.c_str(), "tmpfs", 0, "size=64k") != 0) {
+      *why = std::strerror(errno);
+      return false;
+    }
+    mounted_ = full;
+    fs::create_directories(full / "dosdevices");
+    for (const char* hive : {"system.reg", "user.reg", "userdef.reg"})
+      fs::copy(prefix_ / hive, full);
+    fs::create_directory_symlink(prefix_ / "drive_c", full / "dosdevices/c:");
+    fs::create_directory_symlink("/", full / "dosdevices/z:");
+    prefix_ = full;
+    std::ofstream filler(full / "filler", std::ios::binary);
+    const std::string block(1024, 'x');
+    while (filler.write(block.data(), block.size()) && filler.flush()) {
+    }
+    return true;
   }
 
   RegcleanOutcome Regclean(std::vector<std::string> args, const std::string& input = "") {
@@ -158,6 +191,7 @@ class RegcleanHostTest : public testing::Test {
 
   fs::path dir_;
   fs::path prefix_;
+  fs::path mounted_;
   WineserverLock lock_;
   bool skipped_ = false;
 };
@@ -267,6 +301,12 @@ TEST_F(RegcleanHostTest, ResolveRemovesWhatCheckFoundAndRestoreBringsItBack) {
   EXPECT_TRUE(fs::exists(fs::path(backup) / "SharedDllMissingProblems.reg"));
   EXPECT_NE(run.out.find("restore '" + backup + "'"), std::string::npos);
 
+  // A second resolve removes nothing, so it names no backup to restore.
+  run = Regclean({"resolve", "--yes"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out.find("Backup of"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("restore '"), std::string::npos) << run.out;
+
   // A second check finds nothing; exactly the stale entries are gone.
   run = Regclean({"check"});
   EXPECT_EQ(run.status, 0) << run.out;
@@ -343,6 +383,7 @@ TEST_F(RegcleanHostTest, ResolveAsksFirst) {
 
 TEST_F(RegcleanHostTest, ARunningWineserverIsRefused) {
   const std::string system = ReadFileText(prefix_ / "system.reg");
+  SKIP_WITHOUT_WINESERVER();
   ASSERT_TRUE(lock_.Hold(prefix_));
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"resolve", "--yes"},
@@ -360,6 +401,133 @@ TEST_F(RegcleanHostTest, ARunningWineserverIsRefused) {
   EXPECT_EQ(ReadFileText(prefix_ / "system.reg"), system);
   // A check only reads: it runs.
   EXPECT_NE(Regclean({"check"}).status, 2);
+}
+
+TEST_F(RegcleanHostTest, AHiveThatCannotBeSavedFailsTheResolve) {
+  CheckJson(true);
+  SKIP_WITHOUT_SCAN();
+  std::string why;
+  if (!HivesOnAFullDisk(&why)) GTEST_SKIP() << "no tmpfs can be mounted here (" << why << ")";
+  const std::string system = ReadFileText(prefix_ / "system.reg");
+  RegcleanOutcome run = Regclean({"resolve", "--yes"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("regclean: The registry hive " + (prefix_ / "system.reg").string() +
+                         " could not be saved (error 112: There is not enough space on the "
+                         "disk); its entries were not removed.\n"),
+            std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("regclean: the resolve failed;"), std::string::npos) << run.err;
+  EXPECT_NE(run.out.find("Result: failed (level -1.00)"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("problems removed."), std::string::npos) << run.out;
+  EXPECT_EQ(ReadFileText(prefix_ / "system.reg"), system);
+  // Nothing was recorded as cleaned: with room again, a check still finds
+  // every problem instead of hiding them as already cleaned.
+  fs::remove(prefix_ / "filler");
+  run = Regclean({"check"});
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
+  for (const char* name : kMissingSharedDlls)
+    EXPECT_NE(run.out.find(name), std::string::npos) << name << "\n" << run.out;
+}
+
+// regclean killed (SIGKILL) at points all through a resolve of 20,000 stale
+// values: the hive is the old one or the new one, never half of each, and
+// every value gone from it is in the run's backup.
+TEST_F(RegcleanHostTest, KilledAnywhereInAResolveTheHiveIsWholeAndEveryRemovalBackedUp) {
+  constexpr int kStale = 20000;
+  std::string hive = ReadFileText(prefix_ / "system.reg");
+  const std::string anchor =
+      "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\SharedDlls] 1700000000\n";
+  const size_t at = hive.find(anchor);
+  ASSERT_NE(at, std::string::npos);
+  std::string stale;
+  for (int i = 0; i < kStale; ++i)
+    stale += "\"C:\\\\Gone\\\\lib" + std::to_string(i) + ".dll\"=dword:00000001\n";
+  hive.insert(at + anchor.size(), stale);
+  const fs::path original = dir_ / "original";
+  fs::copy(prefix_, original, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+  std::ofstream(original / "system.reg", std::ios::binary | std::ios::trunc) << hive;
+
+  const std::string program = REGCLEAN_STAGE_DIR "/regclean";
+  for (int killAfterMs : {1000, 4000, 7000, 8500, 9500, 11000}) {
+    SCOPED_TRACE(killAfterMs);
+    fs::remove_all(prefix_);
+    fs::copy(original, prefix_, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    const std::string prefixArg = prefix_.string();
+    const char* argv[] = {program.c_str(), "--prefix", prefixArg.c_str(),
+                          "resolve",       "--yes",    nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    ASSERT_EQ(
+        posix_spawn(&pid, program.c_str(), &actions, nullptr, const_cast<char**>(argv), environ),
+        0);
+    posix_spawn_file_actions_destroy(&actions);
+    std::this_thread::sleep_for(std::chrono::milliseconds(killAfterMs));
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+
+    // Whole: the hive reads cleanly, with all the stale values or none.
+    const std::string after = ReadFileText(prefix_ / "system.reg");
+    ASSERT_EQ(after.rfind("WINE REGISTRY Version 2\n", 0), 0u);
+    std::set<std::string> left;
+    for (size_t from = after.find("\"C:\\\\Gone\\\\lib"); from != std::string::npos;
+         from = after.find("\"C:\\\\Gone\\\\lib", from + 1))
+      left.insert(after.substr(from, after.find('"', from + 1) - from));
+    EXPECT_TRUE(left.size() == kStale || left.empty()) << left.size() << " left";
+    EXPECT_EQ(Regclean({"reg", "query", "HKLM\\Software"}).status, 0);
+    if (!left.empty()) continue;
+    // New: every removed value is in the backup.
+    const fs::path backups = prefix_ / "drive_c/ProgramData/RegClean/RegCleanerDll/Backups";
+    std::set<std::string> backedUp;
+    for (const auto& run : fs::directory_iterator(backups)) {
+      const std::string wide = ReadFileText(run.path() / "SharedDllMissingProblems.reg");
+      std::string text;
+      for (size_t i = 2; i + 1 < wide.size(); i += 2) text += wide[i];
+      for (size_t from = text.find("\"C:\\\\Gone\\\\lib"); from != std::string::npos;
+           from = text.find("\"C:\\\\Gone\\\\lib", from + 1))
+        backedUp.insert(text.substr(from, text.find('"', from + 1) - from));
+    }
+    EXPECT_EQ(backedUp.size(), static_cast<size_t>(kStale));
+  }
+}
+
+TEST_F(RegcleanHostTest, AModuleThatCannotMakeItsFolderFailsTheCheckAndRefusesToResolve) {
+  // A file where the module's folder belongs.
+  fs::create_directories(prefix_ / "drive_c/ProgramData/RegClean");
+  std::ofstream(prefix_ / "drive_c/ProgramData/RegClean/RegCleanerDll") << "x";
+  const std::string system = ReadFileText(prefix_ / "system.reg");
+  for (const char* command : {"check", "resolve"}) {
+    const RegcleanOutcome run =
+        std::string(command) == "check" ? Regclean({command}) : Regclean({command, "--yes"});
+    EXPECT_EQ(run.status, 2) << command;
+    EXPECT_NE(run.err.find("regclean: The module's folder C:\\ProgramData\\RegClean\\RegCleanerDll "
+                           "could not be created (error 183: "),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find(std::string("regclean: the ") + command + " failed"), std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.out.find("No problems found"), std::string::npos) << run.out;
+  }
+  EXPECT_EQ(ReadFileText(prefix_ / "system.reg"), system);
+}
+
+// The suite's settings naming a content folder as Windows writes paths: the
+// host finds the module's log where the module wrote it.
+TEST_F(RegcleanHostTest, AContentFolderWithBackslashLettersIsFoundAsTheModuleFindsIt) {
+  const fs::path suite = dir_ / "suite";
+  fs::copy(REGCLEAN_STAGE_DIR, suite, fs::copy_options::recursive);
+  std::ofstream(suite / "install.cfg", std::ios::trunc)
+      << "[install]\r\nUserContentPath=C:\\temp\\new\r\nRegKey=RegClean\r\n";
+  const RegcleanOutcome run = RunStagedRegclean(dir_, {"--prefix", prefix_.string(), "check"}, "",
+                                                (suite / "regclean").string());
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
+  EXPECT_NE(run.out.find("Log: " + (prefix_ / "drive_c/temp/new/RegCleanerDll/Log/").string()),
+            std::string::npos)
+      << run.out;
+  for (const char* name : kMissingSharedDlls)
+    EXPECT_NE(run.out.find(name), std::string::npos) << name << "\n" << run.out;
 }
 
 TEST_F(RegcleanHostTest, AMissingPrefixOrADamagedHiveIsAClearError) {
@@ -402,6 +570,10 @@ TEST_F(RegcleanHostTest, HelpVersionAndBadArguments) {
   run = RunStagedRegclean(dir_, {"resolve", "--help"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out.rfind("Usage: regclean [--prefix DIR] resolve [--yes] [--json]\n", 0), 0u);
+  // What a check leaves behind, although it changes no entry.
+  run = RunStagedRegclean(dir_, {"check", "--help"});
+  EXPECT_NE(run.out.find("its log"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("problem totals"), std::string::npos) << run.out;
   run = RunStagedRegclean(dir_, {"--version"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out.rfind("regclean ", 0), 0u);
@@ -416,6 +588,8 @@ TEST_F(RegcleanHostTest, HelpVersionAndBadArguments) {
       {{"check", "extra"}, "check takes no operand extra"},
       {{"restore"}, "restore takes one FOLDER"},
       {{"restore", "--json", "x"}, "unknown option --json for restore"},
+      {{"--prefix"}, "regclean: --prefix needs a folder: --prefix DIR\n"},
+      {{"check", "--prefix"}, "regclean: --prefix needs a folder: --prefix DIR\n"},
   };
   for (const auto& c : cases) {
     run = RunStagedRegclean(dir_, c.args);

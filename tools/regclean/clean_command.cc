@@ -22,9 +22,11 @@ namespace regclean {
 const char kCheckUsage[] =
     "Usage: regclean [--prefix DIR] check [--json]\n"
     "Scans the registry for entries that point at files, folders or programs that\n"
-    "are gone, and lists them by category. Nothing is changed.\n"
+    "are gone, and lists them by category. No entry is changed, but the module\n"
+    "writes its log (its path follows \"Log:\") and keeps the problem totals in\n"
+    "the registry (HKLM\\SOFTWARE\\corvane\\<RegKey of install.cfg>).\n"
     "  --json   print the outcome as one JSON object (progress goes to stderr)\n"
-    "Exit status: 0 nothing found, 1 problems found, 2 error or canceled.\n";
+    "Exit status: 0 nothing found, 1 problems found, 2 error, failed run or canceled.\n";
 
 const char kResolveUsage[] =
     "Usage: regclean [--prefix DIR] resolve [--yes] [--json]\n"
@@ -32,7 +34,7 @@ const char kResolveUsage[] =
     "that \"regclean restore\" takes back. Asks first unless --yes is given.\n"
     "  --yes    do not ask for confirmation\n"
     "  --json   print the outcome as one JSON object\n"
-    "Exit status: 0 done, 2 error, refused or canceled.\n";
+    "Exit status: 0 done, 2 error, failed run, refused or canceled.\n";
 
 const char kRestoreUsage[] =
     "Usage: regclean [--prefix DIR] restore FOLDER\n"
@@ -83,12 +85,10 @@ bool MachineUsable(bool changes, std::ostream& err) {
   return true;
 }
 
-// The module's folder of lists, logs and backups, as the module finds it:
-// "UserContentPath" of section "install" of the installation settings file
-// ("NULL" when unset), made absolute, with "RegCleanerDll" below it.
-std::u16string ContentFolder(FileSystem* fs) {
-  return ContentFolderPath(ReadInstallConfig(u"install", u"UserContentPath", u"NULL", true), fs) +
-         u"RegCleanerDll";
+// The module's folder of lists, logs and backups, found by the module's
+// own rule for the module at modulePath, with "RegCleanerDll" below it.
+std::u16string ContentFolder(const std::u16string& modulePath, FileSystem* fs) {
+  return UserContentFolder(modulePath, platform::System::Default(), fs) + u"RegCleanerDll";
 }
 
 // The entries of a folder (files or folders) with the size of each file.
@@ -126,6 +126,15 @@ std::u16string NewestChanged(const std::map<std::u16string, uint64_t>& before,
     if ((old == before.end() || old->second < size) && name > newest) newest = name;
   }
   return newest;
+}
+
+bool HoldsBackupFiles(FileSystem* fs, const std::u16string& folder) {
+  for (const auto& [name, size] : Snapshot(fs, folder, false)) {
+    if (name.size() > 4 &&
+        platform::AsciiEqualsIgnoreCase(std::u16string_view(name).substr(name.size() - 4), u".reg"))
+      return true;
+  }
+  return false;
 }
 
 struct ProgressContext {
@@ -174,7 +183,7 @@ int RunCheckOrResolve(const CleanOptions& options, std::istream& in, std::ostrea
   const std::u16string root = host.substr(0, host.find_last_of(u"\\/") + 1);
   const std::u16string modulePath =
       root + u"modules\\RegistryCleanerModule\\RegistryCleanerModule.dll";
-  const std::u16string content = ContentFolder(fs);
+  const std::u16string content = ContentFolder(modulePath, fs);
   const std::u16string logFolder = content + u"\\Log";
   const std::u16string backupsFolder = content + u"\\Backups";
   const auto logsBefore = Snapshot(fs, logFolder, false);
@@ -229,6 +238,7 @@ int RunCheckOrResolve(const CleanOptions& options, std::istream& in, std::ostrea
     outcome.text = ModuleLibrary::Text(library.getResultText, module);
     outcome.subResultsJson = ModuleLibrary::Text(library.getSubResultsAsJson, module);
     outcome.canceled = platform::InterruptRequested();
+    ReadFailures(&outcome);
     // The module writes out its log when it is destroyed, at the latest.
     library.destroy(module);
   }
@@ -246,8 +256,10 @@ int RunCheckOrResolve(const CleanOptions& options, std::istream& in, std::ostrea
     }
   }
   if (options.resolve) {
+    // A run folder without backup files stands for nothing removed.
     const std::u16string backup = NewestChanged(backupsBefore, Snapshot(fs, backupsFolder, true));
-    if (!backup.empty()) outcome.backupFolder = platform::HostPath(backupsFolder + u"\\" + backup);
+    if (!backup.empty() && HoldsBackupFiles(fs, backupsFolder + u"\\" + backup))
+      outcome.backupFolder = platform::HostPath(backupsFolder + u"\\" + backup);
   }
 
   if (options.json) {
@@ -255,11 +267,22 @@ int RunCheckOrResolve(const CleanOptions& options, std::istream& in, std::ostrea
   } else {
     out << "\n" << FormatResult(outcome);
     if (!outcome.backupFolder.empty()) {
-      out << "Backup of the removed entries: " << outcome.backupFolder << "\n"
+      out << (outcome.failed ? "Backup of the entries handled before the failure: "
+                             : "Backup of the removed entries: ")
+          << outcome.backupFolder << "\n"
           << "To put them back: regclean"
           << (outcome.machine.empty() ? std::string() : " --prefix '" + outcome.machine + "'")
           << " restore '" << outcome.backupFolder << "'\n";
     }
+  }
+  if (outcome.failed) {
+    for (const std::u16string& failure : outcome.failures)
+      err << "regclean: " << Ansi(failure) << "\n";
+    err << "regclean: the " << (options.resolve ? "resolve" : "check") << " failed"
+        << (outcome.failures.empty() ? " (the module names no cause; see its log)" : "")
+        << (options.resolve ? "; what could not be removed safely is still in the registry\n"
+                            : "\n");
+    return kFailed;
   }
   if (outcome.canceled) {
     err << "regclean: canceled; the outcome is incomplete\n";

@@ -53,6 +53,8 @@ int main(int argc, char** argv) {
   for (; i < args.size() && args[i].size() > 2 && args[i].compare(0, 2, "--") == 0; ++i) {
     if (args[i] == "--prefix" && i + 1 < args.size()) {
       prefix = args[++i];
+    } else if (args[i] == "--prefix") {
+      return BadArguments("--prefix needs a folder: --prefix DIR", kUsage);
     } else if (args[i] == "--help") {
       return Usage(std::cout, 0);
     } else if (args[i] == "--version") {
@@ -104,6 +106,8 @@ int main(int argc, char** argv) {
       return 0;
     } else if (arg == "--prefix" && i + 1 < args.size()) {
       prefix = args[++i];
+    } else if (arg == "--prefix") {
+      return BadArguments("--prefix needs a folder: --prefix DIR", usage);
     } else if (arg == "--json" && command != "restore") {
       options.json = true;
     } else if (arg == "--yes" && command == "resolve") {

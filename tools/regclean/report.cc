@@ -62,6 +62,19 @@ std::string FormatHeading(const RunOutcome& outcome, int width) {
   return out + "\n";
 }
 
+void ReadFailures(RunOutcome* outcome) {
+  outcome->failed = outcome->level < 0.0;
+  outcome->failures.clear();
+  JsonValue subResults;
+  if (!subResults.Parse(outcome->subResultsJson) || subResults.array() == nullptr) return;
+  for (JsonValue& item : *subResults.array()) {
+    if (item[u"SubResultLevel"].number() >= 0.0) continue;
+    outcome->failed = true;
+    const std::u16string* text = item[u"SubResultText"].string();
+    if (text != nullptr) outcome->failures.push_back(*text);
+  }
+}
+
 int ProblemCount(const RunOutcome& outcome) {
   if (!outcome.log.categories.empty()) {
     int sum = 0;
@@ -89,6 +102,10 @@ std::string FormatResult(const RunOutcome& outcome) {
     out += "Sub-results: none\n";
   }
   if (outcome.canceled) out += "The run was canceled; what it found so far is listed.\n";
+  if (outcome.failed) {
+    out += outcome.resolve ? "The run failed: nothing is counted as removed.\n"
+                           : "The run failed: its findings are incomplete.\n";
+  }
 
   bool any = false;
   for (const LoggedCategory& category : outcome.log.categories) {
@@ -116,7 +133,9 @@ std::string FormatResult(const RunOutcome& outcome) {
   }
   const int count = ProblemCount(outcome);
   if (!any) {
-    if (outcome.canceled) {
+    if (outcome.failed) {
+      // The causes are said on their own; "nothing found" would not be true.
+    } else if (outcome.canceled) {
       out += "\nNo problems were found before the run stopped.\n";
     } else if (count == 0) {
       out += outcome.resolve ? "\nNothing needed fixing.\n" : "\nNo problems found.\n";
@@ -125,7 +144,10 @@ std::string FormatResult(const RunOutcome& outcome) {
     }
   } else {
     out += "\n" + Plural(count, "problem", "problems") +
-           (outcome.resolve ? " removed.\n" : " found.\n");
+           (outcome.failed ? (outcome.resolve ? " handled before the failure; the registry may "
+                                                "still hold them.\n"
+                                              : " found before the failure.\n")
+                           : (outcome.resolve ? " removed.\n" : " found.\n"));
   }
   if (!outcome.logFile.empty()) out += "Log: " + outcome.logFile + "\n";
   return out;
@@ -141,6 +163,11 @@ std::string FormatJson(const RunOutcome& outcome) {
   JsonValue& subResults = root[u"subResults"];
   if (!subResults.Parse(outcome.subResultsJson)) subResults = JsonValue(JsonKind::Array);
   root[u"canceled"] = outcome.canceled;
+  root[u"failed"] = outcome.failed;
+  JsonValue& failures = root[u"failures"];
+  failures = JsonValue(JsonKind::Array);
+  for (const std::u16string& failure : outcome.failures)
+    failures.array()->push_back(JsonValue(std::u16string_view(failure)));
   const int count = ProblemCount(outcome);
   if (count >= 0) {
     root[u"problemCount"] = count;

@@ -94,7 +94,7 @@ std::u16string Insert(const std::u16string& message, const char16_t* const* args
 
 }  // namespace
 
-void DeleteKeyTree(HKey root, std::u16string_view keyPath, uint32_t sam) {
+bool DeleteKeyTree(HKey root, std::u16string_view keyPath, uint32_t sam) {
   uint32_t flags = WALK_KEYS | WALK_RECURSE | WALK_CHILDREN_FIRST;
   if (Is64BitOs) {
     if (IsWow64 && (sam & platform::kKeyWow64_64Key)) flags |= platform::kKeyWow64_64Key;
@@ -103,6 +103,12 @@ void DeleteKeyTree(HKey root, std::u16string_view keyPath, uint32_t sam) {
   const WalkCallback callback = (OsLevel == 3 && Is64BitOs) ? ReflectingDelete : PlainDelete;
   uint32_t context = sam;
   WalkKeyTree(root, keyPath, sam, callback, flags, &context);
+  HKey left = platform::kNullKey;
+  if (EngineRegistry()->RegOpenKeyExW(root, keyPath, platform::kRegOptionOpenLink, sam, &left) !=
+      platform::kRegSuccess)
+    return true;
+  EngineRegistry()->RegCloseKey(left);
+  return false;
 }
 
 int DeleteValue(HKey root, std::u16string_view keyPath, HKey key, std::u16string_view valueName) {

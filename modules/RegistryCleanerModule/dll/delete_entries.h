@@ -14,7 +14,8 @@
 
 // Deletes keyPath with all its subkeys and values, children before parents.
 // On 64-bit Vista workstations reflection is switched off for each key first.
-void DeleteKeyTree(platform::HKey root, std::u16string_view keyPath, uint32_t sam);
+// True when keyPath is gone afterwards.
+bool DeleteKeyTree(platform::HKey root, std::u16string_view keyPath, uint32_t sam);
 
 // Deletes valueName from key, opened by the caller with write access; root
 // and keyPath name it in the log. Returns 1 when deleted, else 0.

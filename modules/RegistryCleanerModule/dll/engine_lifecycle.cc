@@ -10,6 +10,7 @@
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/case_folding.h"
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/path_resolution.h"
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
+#include "modules/RegistryCleanerModule/dll/run_failures.h"
 #include "modules/RegistryCleanerModule/dll/version_data.h"
 #include "platform/profile.h"
 #include "platform/system_text.h"
@@ -21,8 +22,8 @@ namespace {
 constexpr char16_t kEngineName[] = u"RegCleanerDll";
 constexpr char16_t kLockoutName[] = u"Global\\RegCleanerDll Multiple Instance Lockout";
 constexpr char16_t kMeasurement[] = u"Measurement";
-constexpr size_t kMaxContentPathChars = 1024;
 constexpr size_t kMaxPlainPathChars = 260;
+constexpr uint32_t kErrorAlreadyExists = 183;
 
 // A folder path of 260 characters or more is only created with "\\?\".
 bool CreateFolder(platform::FileSystem* fs, const std::u16string& path) {
@@ -38,6 +39,13 @@ void CreateFolderPath(platform::FileSystem* fs, const std::u16string& path) {
   const std::u16string parent = KvOSAL::ParentFolder(path);
   if (!parent.empty() && parent.size() < path.size()) CreateFolderPath(fs, parent);
   CreateFolder(fs, path);
+}
+
+bool IsFolder(platform::FileSystem* fs, const std::u16string& path) {
+  const bool plain = path.size() < kMaxPlainPathChars || path.rfind(u"\\\\", 0) == 0;
+  const uint32_t attributes = fs->GetFileAttributes(plain ? path : u"\\\\?\\" + path);
+  return attributes != platform::kInvalidFileAttributes &&
+         (attributes & platform::kFileAttributeDirectory) != 0;
 }
 
 std::string TimeText(const platform::LocalTime& t) {
@@ -94,8 +102,8 @@ void ReleaseLockoutMutex(RegCleanerEngine* engine, platform::System* system) {
   engine->lockoutMutex = nullptr;
 }
 
-uint32_t InitEngine(RegCleanerEngine* engine, platform::FileSystem* fs,
-                    platform::System* system) {
+uint32_t InitEngine(RegCleanerEngine* engine, platform::FileSystem* fs, platform::System* system,
+                    std::u16string* failure) {
   if (!IsElevatedAdmin(system)) return 0;
   BuildCaseFoldingTable();
   InitPlatformFacts(system);
@@ -104,19 +112,30 @@ uint32_t InitEngine(RegCleanerEngine* engine, platform::FileSystem* fs,
   TotalKeyCount = 0;
   TakeLockoutMutex(engine, system);
 
-  const std::u16string settings = InstallConfigPath(system, fs);
-  const std::u16string configured =
-      platform::GetPrivateProfileString(u"install", u"UserContentPath", u"NULL", settings)
-          .substr(0, kMaxContentPathChars);
-  const int32_t debugLevel =
-      platform::GetPrivateProfileInt(u"TraceLog", u"DebugLevel", MyLogfile::kDefaultLevel, settings);
+  const int32_t debugLevel = platform::GetPrivateProfileInt(
+      u"TraceLog", u"DebugLevel", MyLogfile::kDefaultLevel, InstallConfigPath(system, fs));
 
-  const std::u16string content = ContentFolderPath(configured, fs) + kEngineName;
+  const std::u16string content = UserContentFolder({}, system, fs) + kEngineName;
   engine->contentFolder = content;
-  CreateFolderPath(fs, content);
-
   engine->backupsFolder = content + u"\\Backups";
-  CreateFolder(fs, engine->backupsFolder);
+  // Without its folders the engine could neither log what it finds nor back
+  // up what it removes: it stays unprepared and says why.
+  auto unprepared = [&](std::u16string what) {
+    if (failure != nullptr) *failure = std::move(what);
+    FreeCaseFoldingTable();  // de-init does not run for an unprepared engine
+    ReleaseLockoutMutex(engine, system);
+    return 0u;
+  };
+  for (const std::u16string& folder : {content, engine->backupsFolder, content + u"\\Log"}) {
+    fs->SetLastError(0);
+    CreateFolderPath(fs, folder);
+    if (!IsFolder(fs, folder)) {
+      // A file in its place is never created over: "already exists".
+      const bool taken = fs->GetFileAttributes(folder) != platform::kInvalidFileAttributes;
+      return unprepared(u"The module's folder " + folder + u" could not be created (" +
+                        ReasonText(taken ? kErrorAlreadyExists : fs->GetLastError()) + u").");
+    }
+  }
   engine->configFile = content + u"\\" + kEngineName + u".cfg";
 
   engine->slowExecuteTime =
@@ -130,16 +149,16 @@ uint32_t InitEngine(RegCleanerEngine* engine, platform::FileSystem* fs,
   ReadVersion(&engine->hostVersion, GetHostFilePath(system), fs, system);
   ReadVersion(&engine->moduleVersion, GetModuleFilePath(system), fs, system);
 
-  CreateFolder(fs, content + u"\\Log");
   const std::u16string logPath = content + u"\\Log\\" +
                                  platform::AnsiToU16(FormatTimestampForFileName(system)) + u" " +
                                  kEngineName + u".log";
   auto* log = new MyLogfile(platform::U16ToAnsi(logPath).c_str(), 0x400000,
                             MyLogfile::kCloseAfterWrite, 0xc800000, fs, system);
   if (!log->EverOpened()) {
+    const uint32_t error = fs->GetLastError();
     delete log;
-    ReleaseLockoutMutex(engine, system);
-    return 0;
+    return unprepared(u"The log file " + logPath + u" could not be opened (" + ReasonText(error) +
+                      u").");
   }
   SetEngineLog(log);
   log->SetLevel(debugLevel);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "modules/RegistryCleanerModule/dll/engine_state.h"
 #include "platform/file_system.h"
@@ -24,10 +25,13 @@ void ReleaseLockoutMutex(RegCleanerEngine* engine,
                          platform::System* system = platform::System::Default());
 
 // Prepares engine. Returns 1 when check and resolve may scan, 0 when they
-// must report at once (no administrator rights, or no log file).
+// must report at once: without administrator rights, or when the content
+// folder (with its Backups and Log folders) or the log file cannot be made;
+// failure (may be null) then receives what could not be made and why.
 uint32_t InitEngine(RegCleanerEngine* engine,
                     platform::FileSystem* fs = platform::FileSystem::Default(),
-                    platform::System* system = platform::System::Default());
+                    platform::System* system = platform::System::Default(),
+                    std::u16string* failure = nullptr);
 // Saves the ignore list and the measurements, closes the log and frees what
 // InitEngine made. Does nothing without administrator rights.
 void DeinitEngine(RegCleanerEngine* engine,

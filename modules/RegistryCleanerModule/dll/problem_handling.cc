@@ -5,7 +5,9 @@
 #include "modules/RegistryCleanerModule/dll/delete_entries.h"
 #include "modules/RegistryCleanerModule/dll/exclusion.h"
 #include "modules/RegistryCleanerModule/dll/my_logfile.h"
+#include "modules/RegistryCleanerModule/dll/run_failures.h"
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
+#include "platform/unicode.h"
 
 namespace {
 
@@ -37,23 +39,32 @@ int LogProblem(platform::HKey root, std::u16string_view keyPath, std::u16string_
 
 namespace {
 
+std::u16string EntryText(platform::HKey root, std::u16string_view keyPath,
+                         std::u16string_view valueName) {
+  std::u16string entry = platform::Utf8ToU16(RootKeyNameA(root)) + u"\\" + std::u16string(keyPath);
+  if (!valueName.empty()) entry += u" - Value: " + std::u16string(valueName);
+  return entry;
+}
+
+// A deletion the registry refused (a wineserver that started meanwhile, a
+// protected key): the entry is not remembered as cleaned, and the run fails.
+bool Refused(RegCleanerEngine* engine, platform::HKey root, std::u16string_view keyPath,
+             std::u16string_view valueName) {
+  ReportRunFailure(engine, u"Not deleted, the registry refused: " + EntryText(root, keyPath, valueName));
+  return false;
+}
+
 // In BackupAndClean an entry goes only once its backup is on disk, exactly.
 bool BackupOnDisk(RegCleanerEngine* engine, RegBackupFile* backupFile, platform::HKey root,
                   std::u16string_view keyPath, std::u16string_view valueName, bool exact) {
   const bool marked = backupFile != nullptr && backupFile->TakeUnrepresentable();
   const bool whole = exact && !marked;
   if (whole && backupFile != nullptr && backupFile->Flush()) return true;
-  const std::u16string key(keyPath);
   const std::u16string why =
       !whole ? u"a .reg file cannot hold its name"
              : u"its backup could not be written to \"" +
                    (backupFile != nullptr ? backupFile->path() : std::u16string()) + u"\"";
-  if (valueName.empty())
-    EngineLogPrintf(11, "Not deleted, %ls: %s\\%ls", why.c_str(), RootKeyNameA(root), key.c_str());
-  else
-    EngineLogPrintf(11, "Not deleted, %ls: %s\\%ls - Value: %ls", why.c_str(), RootKeyNameA(root),
-                    key.c_str(), std::u16string(valueName).c_str());
-  ++engine->runFailures;
+  ReportRunFailure(engine, u"Not deleted, " + why + u": " + EntryText(root, keyPath, valueName));
   return false;
 }
 
@@ -68,8 +79,8 @@ bool ActOnProblemKey(RegCleanerEngine* engine, platform::HKey root, std::u16stri
       return false;
   }
   if (IsCleaning(mode)) {
+    if (!DeleteKeyTree(root, keyPath, writeAccess)) return Refused(engine, root, keyPath, u"");
     RecordCleaned(engine, root, keyPath, u"");
-    DeleteKeyTree(root, keyPath, writeAccess);
   }
   return true;
 }
@@ -88,8 +99,9 @@ bool ActOnProblemValue(RegCleanerEngine* engine, platform::HKey root,
       return false;
   }
   if (IsCleaning(mode)) {
+    if (DeleteValue(root, keyPath, key, valueName) == 0)
+      return Refused(engine, root, keyPath, valueName);
     RecordCleaned(engine, root, keyPath, valueName);
-    DeleteValue(root, keyPath, key, valueName);
   }
   return true;
 }

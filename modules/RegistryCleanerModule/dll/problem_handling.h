@@ -33,8 +33,9 @@ uint32_t HandleProblemKey(RegCleanerEngine* engine, platform::HKey root,
                           RegBackupFile* backupFile);
 
 // The mode's action on a key that is a problem and not excluded: Clean
-// records and deletes, Backup backs up, BackupAndClean backs up, records and
-// deletes. In BackupAndClean nothing is recorded or deleted unless the
+// deletes and records, Backup backs up, BackupAndClean backs up, deletes and
+// records. Only what was deleted is recorded in the ignore list; a deletion
+// the registry refuses fails the run (level 11) and gives false. In BackupAndClean nothing is recorded or deleted unless the
 // backup is on disk first: when the backup file could not be opened, written
 // or flushed, the key stays, the failure is logged at level 11 and counted
 // in the engine's runFailures, and the result is false. Symbolic-link keys

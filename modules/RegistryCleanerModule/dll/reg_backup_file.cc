@@ -401,13 +401,20 @@ size_t WriteRestoreBatch(const RegCleanerEngine& engine, platform::FileSystem* f
   }
   written += batch.WriteText("DATE /T >> Result.txt\r\n");
   written += batch.WriteText("TIME /T >> Result.txt\r\n");
+  // The command processor that imports: a 32-bit cmd on a 64-bit system
+  // reaches the 64-bit one (and so the 64-bit registry view) only through
+  // "sysnative", which a 64-bit cmd does not have; so the batch asks. The
+  // file name is quoted: a run folder's name holds a blank.
+  written += batch.WriteText("SET \"RESTORE_CMD=%SystemRoot%\\System32\\cmd.exe\"\r\n");
   written += batch.WriteText(
-      Is64BitOs ? "%SystemRoot%\\sysnative\\cmd.exe /D /C \"FOR /R %%G IN (*.reg) DO reg import "
-                  "%%G\" >> Result.txt\r\n\r\n"
-                : "%SystemRoot%\\System32\\cmd.exe /D /C \"FOR /R %%G IN (*.reg) DO reg import "
-                  "%%G\" >> Result.txt\r\n\r\n");
+      "IF EXIST \"%SystemRoot%\\sysnative\\cmd.exe\" "
+      "SET \"RESTORE_CMD=%SystemRoot%\\sysnative\\cmd.exe\"\r\n");
+  written += batch.WriteText(
+      "\"%RESTORE_CMD%\" /D /C \"FOR /R %%G IN (*.reg) DO reg import \"%%G\"\" >> "
+      "Result.txt\r\n\r\n");
   written += batch.WriteText(":END\r\n\r\n");
   written += batch.WriteText("@ECHO on\r\n\r\n");
+  const bool onDisk = batch.EverOpened() && batch.Flush() == written;
   batch.Close();
-  return written;
+  return onDisk ? written : 0;
 }

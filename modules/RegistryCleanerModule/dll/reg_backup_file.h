@@ -126,7 +126,8 @@ size_t BackupKeyTree(platform::HKey root, std::u16string_view keyPath, uint32_t 
                      RegBackupFile* file);
 
 // Writes the run's restore batch "<runBackupFolder>\<string 7010>.bat",
-// which imports every .reg file of its folder. Returns the characters written.
+// which imports every .reg file of its folder. Returns the characters written,
+// 0 when the batch did not reach the disk whole.
 size_t WriteRestoreBatch(const RegCleanerEngine& engine,
                          platform::FileSystem* fs = platform::FileSystem::Default(),
                          platform::System* system = platform::System::Default());

@@ -7,6 +7,7 @@
 #include "framework/restore_point.h"
 #include "modules/RegistryCleanerModule/dll/engine_lifecycle.h"
 #include "modules/RegistryCleanerModule/dll/resource_text.h"
+#include "modules/RegistryCleanerModule/dll/run_failures.h"
 #include "modules/RegistryCleanerModule/dll/scan_driver.h"
 #include "modules/RegistryCleanerModule/dll/string_ids.h"
 
@@ -20,10 +21,11 @@ CRegistryCleanerModuleCheckModule::CRegistryCleanerModuleCheckModule() {
   descriptionHeading = LoadResourceText(resourceModule_, kIdsDescriptionHeading);
   checkButtonTitle = LoadResourceText(resourceModule_, kIdsCheckButton);
   resolveButtonTitle = LoadResourceText(resourceModule_, kIdsResolveButton);
-  engine_ = RegCleanerEngine{};
+  // engine_ starts zero-filled by its member initialisers.
   engine_.owner = this;
   engine_.resourceModule = resourceModule_;
-  engineReady_ = InitEngine(&engine_);
+  engineReady_ = InitEngine(&engine_, platform::FileSystem::Default(), platform::System::Default(),
+                            &prepareFailure_);
 }
 
 CRegistryCleanerModuleCheckModule::~CRegistryCleanerModuleCheckModule() {
@@ -39,16 +41,37 @@ void CRegistryCleanerModuleCheckModule::LearnDuration(uint32_t startTick) {
   UpdateMeasurement(&engine_, static_cast<int32_t>(elapsed));
 }
 
+void CRegistryCleanerModuleCheckModule::ReportFailure(const std::vector<std::u16string>& causes) {
+  resultLevel = kFailedLevel;
+  resultText = LoadResourceText(resourceModule_, kIdsFailed);
+  subResults.clear();
+  for (const std::u16string& cause : causes) subResults.push_back(SubResult{kFailedLevel, cause});
+}
+
+void CRegistryCleanerModuleCheckModule::SaveTotals() {
+  if (resultLevel == kFailedLevel) {
+    solvedCount = 0;
+    return;
+  }
+  CCheckModule::SaveTotals();
+}
+
 void CRegistryCleanerModuleCheckModule::DoCheck() {
   if (engineReady_ == 0) {
-    resultLevel = 0.0;
+    // Without its folders the module cannot say what it would have found.
+    if (!prepareFailure_.empty()) {
+      ReportFailure({prepareFailure_});
+    } else {
+      resultLevel = 0.0;
+      resultText = LoadResourceText(resourceModule_, kIdsNothingFound);
+    }
     ReportProgress(100.0);
-    resultText = LoadResourceText(resourceModule_, kIdsNothingFound);
     return;
   }
   if (busy_ != 0) return;
-  AbortRequested = 0;
+  ClearAbortRequest(&engine_);
   resultText.clear();
+  subResults.clear();
   busy_ = 1;
   const uint32_t startTick = platform::System::Default()->GetTickCount();
   SetExpectedDuration(ExpectedCheckDuration(engine_), false);
@@ -56,7 +79,9 @@ void CRegistryCleanerModuleCheckModule::DoCheck() {
 
   engine_.mode = Scan;
   const auto problems = static_cast<int32_t>(RunEngine(&engine_));
-  if (AbortRequested != 0) {
+  if (engine_.runFailures != 0) {
+    ReportFailure(RunFailureCauses(engine_));
+  } else if (AbortRequested != 0) {
     resultText = LoadResourceText(resourceModule_, kIdsCanceled);
     resultLevel = 0.0;
   } else {
@@ -77,12 +102,15 @@ void CRegistryCleanerModuleCheckModule::DoResolve() {
   if (AbortRequested != 0 || engineReady_ == 0) {
     resultLevel = 0.0;
     solvedCount = 0;
-    ReportProgress(100.0);
     resultText = LoadResourceText(resourceModule_, kIdsCanceled);
+    // A module without its folders refuses, and says why.
+    if (engineReady_ == 0 && !prepareFailure_.empty()) ReportFailure({prepareFailure_});
+    ReportProgress(100.0);
     return;
   }
   if (busy_ != 0) return;
   resultText.clear();
+  subResults.clear();
   busy_ = 1;
   const uint32_t startTick = platform::System::Default()->GetTickCount();
   SetExpectedDuration(ExpectedResolveDuration(engine_), false);
@@ -94,9 +122,23 @@ void CRegistryCleanerModuleCheckModule::DoResolve() {
   const bool restorePointBegun = BeginRestorePoint(restoreDescription, &sequence);
 
   engine_.mode = BackupAndClean;
+  // The ignore list's entries from here on are this run's.
+  const int32_t remembered = engine_.ignoreList ? engine_.ignoreList->Count() : 0;
   solvedCount = static_cast<int32_t>(RunEngine(&engine_));
   resultLevel = 0.0;
-  if (AbortRequested != 0) {
+  if (engine_.runFailures != 0 && engine_.straggler == nullptr) {
+    // What a failed run removed may not have lasted (a hive that was not
+    // saved keeps its entries): nothing is counted as cleaned, and the ignore
+    // list forgets the run's entries, so that a later check reports them
+    // again rather than hiding them. Forgetting one that did go costs
+    // nothing.
+    solvedCount = 0;
+    if (engine_.ignoreList) {
+      for (int32_t i = engine_.ignoreList->Count() - 1; i >= remembered; --i)
+        engine_.ignoreList->Remove(i);
+    }
+    ReportFailure(RunFailureCauses(engine_));
+  } else if (AbortRequested != 0) {
     resultText = LoadResourceText(resourceModule_, kIdsCanceled);
   } else {
     resultText = LoadResourceText(resourceModule_, kIdsNothingFound);
@@ -105,5 +147,5 @@ void CRegistryCleanerModuleCheckModule::DoResolve() {
   if (restorePointBegun && sequence > 0) EndRestorePoint(sequence);
   ReportProgress(100.0);
   busy_ = 0;
-  AbortRequested = 0;
+  ClearAbortRequest(&engine_);
 }

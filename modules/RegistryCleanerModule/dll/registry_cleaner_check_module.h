@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "framework/check_module.h"
 #include "modules/RegistryCleanerModule/dll/engine_state.h"
@@ -15,17 +17,26 @@ class CRegistryCleanerModuleCheckModule : public CCheckModule {
 
   void DoCheck() override;
   void DoResolve() override;
+  // A run that failed stores no totals: its counts would not be true.
+  void SaveTotals() override;
 
   uint32_t engineReady() const { return engineReady_; }
+  // Why the engine could not be prepared; empty when it was, or when only
+  // the administrator rights were missing.
+  const std::u16string& prepareFailure() const { return prepareFailure_; }
   const RegCleanerEngine& engine() const { return engine_; }
 
  private:
   // Measurements after a run that was not aborted, from its start tick.
   void LearnDuration(uint32_t startTick);
+  // The result of a run that failed: kFailedLevel, "failed" and one
+  // sub-result per cause.
+  void ReportFailure(const std::vector<std::u16string>& causes);
 
   RegCleanerEngine engine_;
   // 0 until the engine has been prepared; then check and resolve scan.
   uint32_t engineReady_ = 0;
+  std::u16string prepareFailure_;
   // 1 while a check or resolve runs in this object.
   uint32_t busy_ = 0;
   // Holds the texts 7000-7012.

@@ -8,7 +8,7 @@
 #include "modules/RegistryCleanerModule/dll/reg_backup_file.h"
 #include "modules/RegistryCleanerModule/dll/registry_cleaner_check_module.h"
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
-#include "modules/RegistryCleanerModule/dll/scanners/scanners.h"
+#include "modules/RegistryCleanerModule/dll/run_failures.h"
 #include "platform/system_text.h"
 #include "support/duration.h"
 
@@ -20,13 +20,65 @@ constexpr uint32_t kPollMs = 100;
 constexpr int kAbortPolls = 100;
 constexpr uint32_t kReportIntervalMs = 111;
 
+std::vector<Scanner> testScanners;
+int testAbortPolls = -1;
+
 uint32_t RunScanners(RegCleanerEngine* engine) {
   uint32_t total = 0;
+  if (!testScanners.empty()) {
+    for (Scanner scanner : testScanners) total += scanner(engine);
+    return total;
+  }
   for (Scanner scanner : kScanners) total += scanner(engine);
   return total;
 }
 
+bool IsDirectory(platform::FileSystem* fs, const std::u16string& path) {
+  const uint32_t attributes = fs->GetFileAttributes(path);
+  return attributes != platform::kInvalidFileAttributes &&
+         (attributes & platform::kFileAttributeDirectory) != 0;
+}
+
+// The run's backup folder with its restore batch; false (the failure
+// reported) when either is missing, and then nothing may be deleted.
+bool PrepareRunBackupFolder(RegCleanerEngine* engine, platform::System* system) {
+  platform::FileSystem* fs = platform::FileSystem::Default();
+  engine->runBackupFolder =
+      engine->backupsFolder + u"\\" + platform::AnsiToU16(FormatTimestampForFileName(system));
+  fs->SetLastError(0);
+  fs->CreateDirectory(engine->runBackupFolder);
+  if (!IsDirectory(fs, engine->runBackupFolder)) {
+    ReportRunFailure(engine, u"The backup folder " + engine->runBackupFolder +
+                                 u" could not be created (" + ReasonText(fs->GetLastError()) +
+                                 u"); nothing was removed.");
+    return false;
+  }
+  fs->SetLastError(0);
+  if (WriteRestoreBatch(*engine) == 0) {
+    ReportRunFailure(engine, u"The restore batch in " + engine->runBackupFolder +
+                                 u" could not be written (" + ReasonText(fs->GetLastError()) +
+                                 u"); nothing was removed.");
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+void SetRunScannersForTesting(std::vector<Scanner> scanners, int abortPolls) {
+  testScanners = std::move(scanners);
+  testAbortPolls = abortPolls;
+}
+
+bool ClearAbortRequest(RegCleanerEngine* engine, platform::System* system) {
+  if (engine->straggler != nullptr) {
+    if (!system->WaitForThread(engine->straggler, 0)) return false;
+    system->CloseThreadHandle(engine->straggler);
+    engine->straggler = nullptr;
+  }
+  AbortRequested = 0;
+  return true;
+}
 
 void WaitForStraggler(RegCleanerEngine* engine, platform::System* system) {
   if (engine->straggler == nullptr) return;
@@ -36,8 +88,13 @@ void WaitForStraggler(RegCleanerEngine* engine, platform::System* system) {
 }
 
 uint32_t RunEngine(RegCleanerEngine* engine, platform::System* system) {
-  AbortRequested = 0;
+  // A worker left running after an abort ends before the flag is cleared,
+  // so that it never sees a cleared one.
   WaitForStraggler(engine, system);
+  AbortRequested = 0;
+  // The worker starts its run's count again; a run that never starts must
+  // not report the failures of the one before.
+  ResetRunFailures(engine);
   platform::ThreadHandle worker = system->CreateThread(&RegCleanerThread, engine, kWorkerStack);
   if (worker == nullptr) return 0;
   // The thread's end is asked directly rather than read from its exit code,
@@ -45,7 +102,8 @@ uint32_t RunEngine(RegCleanerEngine* engine, platform::System* system) {
   bool ended = system->WaitForThread(worker, 0);
   while (!ended && AbortRequested == 0) ended = system->WaitForThread(worker, kPollMs);
   if (!ended) {
-    for (int poll = 0; poll <= kAbortPolls && !ended; ++poll)
+    const int polls = testAbortPolls >= 0 ? testAbortPolls : kAbortPolls;
+    for (int poll = 0; poll <= polls && !ended; ++poll)
       ended = system->WaitForThread(worker, poll == 0 ? 0 : kPollMs);
   }
   if (!ended) {
@@ -71,6 +129,7 @@ uint32_t RegCleanerThread(void* argument) {
     FsRedirectionSwitch redirection(true, system);
     platform::FileSystem::Default()->SetLastError(0);
     EngineLogPrintf(6, "Start: RegCleanerThread, mode: %ls", ModeName(engine->mode));
+    ResetRunFailures(engine);
 
     const uint32_t startTick = system->GetTickCount();
     ProcessedKeyCount = 0;
@@ -82,14 +141,10 @@ uint32_t RegCleanerThread(void* argument) {
       engine->mode = mode;
     }
 
-    if (engine->mode == Backup || engine->mode == BackupAndClean) {
-      engine->runBackupFolder = engine->backupsFolder + u"\\" +
-                                platform::AnsiToU16(FormatTimestampForFileName(system));
-      platform::FileSystem::Default()->CreateDirectory(engine->runBackupFolder);
-      WriteRestoreBatch(*engine);
-    }
-
-    total = RunScanners(engine);
+    // Without its backup folder and restore batch a run that backs up does
+    // not start: nothing may go that could not be given back.
+    const bool backsUp = engine->mode == Backup || engine->mode == BackupAndClean;
+    if (!backsUp || PrepareRunBackupFolder(engine, system)) total = RunScanners(engine);
 
     const std::string duration = TrimmedDuration(
         static_cast<int32_t>(system->GetTickCount() - startTick), kDurationMilliseconds);
@@ -100,9 +155,15 @@ uint32_t RegCleanerThread(void* argument) {
       EngineLogPrintf(6, "Stop: RegCleanerThread, found %d problems total, duration: %s", total,
                       duration.c_str());
     }
-    if (MyLogfile* log = EngineLog()) log->Flush();
     // A Wine prefix's hives get the run's deletions now; Windows has them.
-    EngineRegistry()->Flush();
+    // A hive that cannot be saved keeps the entries: the run failed.
+    std::u16string hive;
+    const uint32_t saved = EngineRegistry()->Flush(&hive);
+    if (saved != platform::kRegSuccess) {
+      ReportRunFailure(engine, u"The registry hive " + hive + u" could not be saved (" +
+                                   ReasonText(saved) + u"); its entries were not removed.");
+    }
+    if (MyLogfile* log = EngineLog()) log->Flush();
   }
   if (privilegesEnabled) system->RestorePrivileges(privileges);
   ReleaseLockoutMutex(engine, system);

@@ -7,8 +7,10 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "modules/RegistryCleanerModule/dll/engine_state.h"
+#include "modules/RegistryCleanerModule/dll/scanners/scanners.h"
 #include "platform/file_system.h"
 #include "platform/system.h"
 
@@ -32,3 +34,14 @@ int32_t ProgressStep(RegCleanerEngine* engine,
 // Waits for a run's worker that was left running after an abort.
 void WaitForStraggler(RegCleanerEngine* engine,
                       platform::System* system = platform::System::Default());
+
+// Clears AbortRequested, unless a worker left running after an abort still
+// lives: that one must go on seeing the abort, or it would delete again.
+// Returns true when the flag was cleared.
+bool ClearAbortRequest(RegCleanerEngine* engine,
+                       platform::System* system = platform::System::Default());
+
+// Tests only: the scanners a run calls instead of the seven (empty: the
+// seven again), and how many 100 ms polls a worker gets after an abort
+// before it is left running (negative: the usual 100).
+void SetRunScannersForTesting(std::vector<Scanner> scanners, int abortPolls = -1);

@@ -16,3 +16,4 @@ constexpr uint32_t kIdsRestoreDescription = 7009;
 constexpr uint32_t kIdsRestoreName = 7010;    // "Restore Function"
 constexpr uint32_t kIdsRestorePrompt = 7011;  // "Start restore function?"
 constexpr uint32_t kIdsDescriptionHeading = 7012;
+constexpr uint32_t kIdsFailed = 7013;  // "failed": a step could not be done safely
