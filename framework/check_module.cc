@@ -58,9 +58,21 @@ int CCheckModule::GetSubResultsAsJSON(char16_t* buffer, int size) {
 }
 
 void CCheckModule::SetProgressCallback(ModuleProgressCallback callback, void* context) {
-  std::lock_guard<std::recursive_mutex> lock(progressLock);
+  std::lock_guard<std::mutex> lock(callbackLock);
   progressCallback = callback;
   progressContext = callback != nullptr ? context : nullptr;
+}
+
+int CCheckModule::CallHost(double* percent) {
+  ModuleProgressCallback callback;
+  void* context;
+  {
+    std::lock_guard<std::mutex> lock(callbackLock);
+    callback = progressCallback;
+    context = progressContext;
+  }
+  if (callback == nullptr) return -1;
+  return callback(context, percent, 0, 0) ? 1 : 0;
 }
 int CCheckModule::GetProgressText(char16_t* buffer, int size) {
   return CopyTextOut(progressText, buffer, size);
@@ -213,7 +225,7 @@ void CCheckModule::RelayLoop() {
     if (requestAnswered_) {
       // The run is over: the host sees its end once.
       displayedProgress = targetProgress = 100.0;
-      if (progressCallback != nullptr) progressCallback(progressContext, &displayedProgress, 0, 0);
+      CallHost(&displayedProgress);
       return;
     }
     if (delegatedRuns.load() == 0 || !requestSent_) {
@@ -225,7 +237,12 @@ void CCheckModule::RelayLoop() {
     // not overtake it and read the end of the service provider's last run.
     RelayWait(500);
     if (stopFlag || requestAnswered_) continue;
-    if (progressCallback == nullptr || ipcClient == nullptr) continue;
+    bool haveCallback;
+    {
+      std::lock_guard<std::mutex> guard(callbackLock);
+      haveCallback = progressCallback != nullptr;
+    }
+    if (!haveCallback || ipcClient == nullptr) continue;
     std::u16string reply;
     if (!SendRunRequest(ServiceRequest::Progress, &reply)) {
       SetProgressFinished(true);
@@ -233,7 +250,7 @@ void CCheckModule::RelayLoop() {
       continue;
     }
     displayedProgress = ReadServiceReply(reply).level;
-    if (!progressCallback(progressContext, &displayedProgress, 0, 0)) {
+    if (CallHost(&displayedProgress) == 0) {
       SendRunRequest(ServiceRequest::Cancel, nullptr);
       SetProgressFinished(true);
       targetProgress = 100.0;
@@ -250,6 +267,11 @@ void CCheckModule::RunLocally(bool resolve) {
     while (localRuns.load() != 0) system_->Sleep(500);
     return;
   }
+  // The run is given back however the work ends, also when it throws.
+  struct Release {
+    std::atomic<int32_t>& runs;
+    ~Release() { --runs; }
+  } release{localRuns};
   if (resolve) {
     solvedCount = 0;
     DoResolve();
@@ -258,7 +280,6 @@ void CCheckModule::RunLocally(bool resolve) {
     checkDone = true;
   }
   SaveTotals();
-  --localRuns;
 }
 
 bool CCheckModule::IsUndoAvailable() { return undoAvailable; }
@@ -342,7 +363,7 @@ bool CCheckModule::ReportProgress(double percent) {
     // Direct mode: only the final 100 reaches the host, on this thread.
     if (direct && percent == 100.0) {
       double value = percent;
-      if (progressCallback != nullptr) stopFlag = !progressCallback(progressContext, &value, 0, 0);
+      if (const int answer = CallHost(&value); answer >= 0) stopFlag = answer == 0;
       targetProgress = 100.0;
     }
   }
@@ -359,10 +380,8 @@ bool CCheckModule::ReportProgress(double percent) {
     // 100 once more, and nothing crawls up from 0 again.
     if (percent >= 100.0 && displayedProgress >= 100.0 && progressThread == nullptr) {
       targetProgress = 100.0;
-      if (progressCallback != nullptr) {
-        double value = 100.0;
-        stopFlag = !progressCallback(progressContext, &value, 0, 0);
-      }
+      double value = 100.0;
+      if (const int answer = CallHost(&value); answer >= 0) stopFlag = answer == 0;
       return !stopFlag;
     }
     if (progressThread == nullptr) {
@@ -457,8 +476,8 @@ void CCheckModule::TickerLoop() {
       // final 100 even when the last value shown already rounded up to it.
       const bool reachedEnd = displayedProgress >= 100.0 && lastReportedProgress < 100.0;
       if (report || reachedEnd || std::ceil(lastReportedProgress) != std::ceil(displayedProgress)) {
-        if (progressCallback != nullptr) {
-          stopFlag = !progressCallback(progressContext, &displayedProgress, 0, 0);
+        if (const int answer = CallHost(&displayedProgress); answer >= 0) {
+          stopFlag = answer == 0;
           if (stopFlag) targetProgress = 100.0;
         }
         report = false;

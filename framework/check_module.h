@@ -128,8 +128,15 @@ class CCheckModule : public IUndoResolveModule, public ThreadParam {
   IpcClient* ipcClient = nullptr;
   std::vector<SubResult> subResults;
   // Progress.
+  // The host's callback and its context, guarded by callbackLock (not by
+  // progressLock, which is held while the callback runs): a host may change
+  // them from another thread while its callback runs. A call already under
+  // way may then still finish after the change.
   ModuleProgressCallback progressCallback = nullptr;
   void* progressContext = nullptr;
+  std::mutex callbackLock;
+  // Shows the host percent: -1 without a callback, else 1 to go on, 0 to stop.
+  int CallHost(double* percent);
   double minStep = 1.0 / 15000.0;
   double maxStep = 5.0;
   double targetProgress = 0.0;

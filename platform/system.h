@@ -75,6 +75,15 @@ class System {
   // Starts proc(argument) on a new thread at once, with a stack of at least
   // stackReserve bytes (0: the system's default). Returns null on failure.
   virtual ThreadHandle CreateThread(ThreadProc proc, void* argument, uint32_t stackReserve) = 0;
+  // Runs proc(argument) on the calling thread, a thread that CreateThread
+  // started, and returns its result. A hardware fault inside proc (an access
+  // violation, a bus error, a division by zero: on Windows a structured
+  // exception nothing else handles, on POSIX SIGSEGV, SIGBUS, SIGFPE or SIGILL
+  // raised in this thread) abandons proc: *faulted becomes true and the
+  // thread's exit code is 0xFFFFFFFF (POSIX returns it here; Windows ends the
+  // thread with it). Whatever proc held stays held. Elsewhere a fault stays
+  // the process's end, as before.
+  virtual uint32_t RunGuarded(ThreadProc proc, void* argument, bool* faulted) = 0;
   // Waits up to timeoutMs (kInfinite: forever). True when the thread has ended.
   virtual bool WaitForThread(ThreadHandle thread, uint32_t timeoutMs) = 0;
   // The thread's result, or kStillActive while it runs.
@@ -192,6 +201,9 @@ class SystemWrapper : public System {
   void Sleep(uint32_t milliseconds) override { target_->Sleep(milliseconds); }
   ThreadHandle CreateThread(ThreadProc proc, void* argument, uint32_t stackReserve) override {
     return target_->CreateThread(proc, argument, stackReserve);
+  }
+  uint32_t RunGuarded(ThreadProc proc, void* argument, bool* faulted) override {
+    return target_->RunGuarded(proc, argument, faulted);
   }
   bool WaitForThread(ThreadHandle thread, uint32_t timeoutMs) override {
     return target_->WaitForThread(thread, timeoutMs);

@@ -45,7 +45,9 @@ uint32_t Thread::Procedure(void* self) {
   uint32_t result = 0xFFFFFFFFu;
   if (thread->routine_ == nullptr) return result;
   try {
-    result = thread->routine_(thread->argument_);
+    // A hardware fault in the routine ends only this thread, too.
+    // (On Windows such a thread ends inside, with failed_ already set.)
+    result = thread->system_->RunGuarded(thread->routine_, thread->argument_, &thread->failed_);
   } catch (...) {
     // Any failure of the routine ends only this thread; the owner learns of it
     // at Join.

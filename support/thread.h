@@ -14,8 +14,10 @@ class ThreadParam {
 };
 
 // Runs routine(argument) on its own thread. Used by its owner's thread only.
-// A routine that throws is recorded as failed with exit code 0xFFFFFFFF, and
-// Join rethrows that failure to the owner as a plain std::exception.
+// A routine that throws, or that faults (an access violation, a division by
+// zero: see System::RunGuarded), is recorded as failed with exit code
+// 0xFFFFFFFF, and Join rethrows that failure to the owner as a plain
+// std::exception. The host goes on.
 class Thread {
  public:
   using Routine = uint32_t (*)(void* argument);

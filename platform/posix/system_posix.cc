@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <pthread.h>
+#include <setjmp.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
@@ -19,6 +20,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -190,6 +192,47 @@ uint64_t MonotonicNanoseconds() {
   return static_cast<uint64_t>(ts.tv_sec) * 1000000000ull + static_cast<uint64_t>(ts.tv_nsec);
 }
 
+// Guarded routines: a fault raised in a thread that runs one jumps back to
+// its guard; a fault anywhere else goes to whatever handled it before (the
+// default: the process ends).
+struct GuardFrame {
+  sigjmp_buf jump;
+};
+thread_local GuardFrame* t_guard = nullptr;
+constexpr size_t kAltStackBytes = 64 * 1024;
+constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL};
+struct sigaction g_previousActions[std::size(kFaultSignals)];
+
+void OnFault(int signal, siginfo_t* info, void* context) {
+  if (GuardFrame* frame = t_guard) {
+    t_guard = nullptr;
+    siglongjmp(frame->jump, 1);
+  }
+  for (size_t i = 0; i < std::size(kFaultSignals); ++i) {
+    if (kFaultSignals[i] != signal) continue;
+    const struct sigaction& previous = g_previousActions[i];
+    if (previous.sa_flags & SA_SIGINFO) {
+      previous.sa_sigaction(signal, info, context);
+    } else if (previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN) {
+      previous.sa_handler(signal);
+    } else {
+      // Back to the default: the faulting instruction runs again and ends
+      // the process as it would have.
+      sigaction(signal, &previous, nullptr);
+    }
+    return;
+  }
+}
+
+void InstallFaultHandlers() {
+  struct sigaction action {};
+  action.sa_sigaction = &OnFault;
+  action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_NODEFER;
+  sigemptyset(&action.sa_mask);
+  for (size_t i = 0; i < std::size(kFaultSignals); ++i)
+    sigaction(kFaultSignals[i], &action, &g_previousActions[i]);
+}
+
 class PosixSystem final : public System {
  public:
   bool QueryPerformanceFrequency(uint64_t* frequency) override {
@@ -255,6 +298,30 @@ class PosixSystem final : public System {
       return nullptr;
     }
     return handle;
+  }
+  uint32_t RunGuarded(ThreadProc proc, void* argument, bool* faulted) override {
+    static std::once_flag installed;
+    std::call_once(installed, InstallFaultHandlers);
+    // The handler runs on a stack of its own, so that a stack overflow
+    // is caught too.
+    std::unique_ptr<char[]> altStack(new (std::nothrow) char[kAltStackBytes]);
+    stack_t alternate{}, previous{};
+    if (altStack != nullptr) {
+      alternate.ss_sp = altStack.get();
+      alternate.ss_size = kAltStackBytes;
+      if (sigaltstack(&alternate, &previous) != 0) altStack.reset();
+    }
+    GuardFrame frame;
+    uint32_t result = 0xFFFFFFFFu;
+    if (sigsetjmp(frame.jump, 1) == 0) {
+      t_guard = &frame;
+      result = proc(argument);
+    } else {
+      *faulted = true;
+    }
+    t_guard = nullptr;
+    if (altStack != nullptr) sigaltstack(&previous, nullptr);
+    return result;
   }
   bool WaitForThread(ThreadHandle thread, uint32_t timeoutMs) override {
     auto& state = *static_cast<Handle*>(thread)->state;

@@ -61,6 +61,38 @@ DWORD WINAPI Trampoline(LPVOID parameter) {
   return start.proc(start.argument);
 }
 
+// The fault flag of the guarded routine running on this thread, if any.
+thread_local bool* t_faulted = nullptr;
+LPTOP_LEVEL_EXCEPTION_FILTER g_previousFilter = nullptr;
+
+bool IsHardwareFault(DWORD code) {
+  switch (code) {
+    case EXCEPTION_ACCESS_VIOLATION:
+    case EXCEPTION_ARRAY_BOUNDS_EXCEEDED:
+    case EXCEPTION_DATATYPE_MISALIGNMENT:
+    case EXCEPTION_FLT_DIVIDE_BY_ZERO:
+    case EXCEPTION_ILLEGAL_INSTRUCTION:
+    case EXCEPTION_IN_PAGE_ERROR:
+    case EXCEPTION_INT_DIVIDE_BY_ZERO:
+    case EXCEPTION_INT_OVERFLOW:
+    case EXCEPTION_PRIV_INSTRUCTION:
+    case EXCEPTION_STACK_OVERFLOW:
+      return true;
+    default:
+      return false;
+  }
+}
+
+LONG WINAPI GuardFilter(EXCEPTION_POINTERS* info) {
+  if (t_faulted != nullptr && info != nullptr && info->ExceptionRecord != nullptr &&
+      IsHardwareFault(info->ExceptionRecord->ExceptionCode)) {
+    *t_faulted = true;
+    t_faulted = nullptr;
+    ::ExitThread(0xFFFFFFFFu);
+  }
+  return g_previousFilter != nullptr ? g_previousFilter(info) : EXCEPTION_CONTINUE_SEARCH;
+}
+
 class Win32System final : public System {
  public:
   bool QueryPerformanceFrequency(uint64_t* frequency) override {
@@ -99,6 +131,20 @@ class Win32System final : public System {
                                    nullptr);
     if (handle == nullptr) delete start;
     return handle;
+  }
+  uint32_t RunGuarded(ThreadProc proc, void* argument, bool* faulted) override {
+    // MinGW-built code has no __try: an exception that nothing handles
+    // reaches the process's unhandled-exception filter, which ends a guarded
+    // thread instead of the process.
+    static const bool installed = [] {
+      g_previousFilter = ::SetUnhandledExceptionFilter(&GuardFilter);
+      return true;
+    }();
+    (void)installed;
+    t_faulted = faulted;
+    const uint32_t result = proc(argument);
+    t_faulted = nullptr;
+    return result;
   }
   bool WaitForThread(ThreadHandle thread, uint32_t timeoutMs) override {
     return ::WaitForSingleObject(thread, timeoutMs) == WAIT_OBJECT_0;

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+#include <stdexcept>
+
 #include <atomic>
 #include <cmath>
 #include <mutex>
@@ -170,6 +173,42 @@ TEST(CheckModuleRun, SecondRunDuringALocalRunWaitsAndDoesNotRunAgain) {
   second.join();
   EXPECT_TRUE(secondReturned.load());
   EXPECT_EQ(module.checks.load(), 1);
+}
+
+// Work that throws gives the run back: the next run is not kept waiting.
+TEST(CheckModuleRun, WorkThatThrowsGivesTheRunBack) {
+  ScriptedModule module;
+  module.SetExpectedDuration(0, true);
+  module.work = [](ScriptedModule&) { throw std::runtime_error("the work failed"); };
+  EXPECT_ANY_THROW(module.ExecuteCheck(u"c", 1));
+  module.work = nullptr;
+  std::future<void> second = std::async(std::launch::async, [&] { module.ExecuteCheck(u"c", 1); });
+  ASSERT_EQ(second.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  EXPECT_EQ(module.checks.load(), 2);
+}
+
+// A host that clears its callback from another thread while the callback
+// runs (waiting for that thread, as a UI thread does) is not deadlocked.
+TEST(CheckModuleProgress, TheCallbackCanBeChangedWhileItRuns) {
+  ScriptedModule module;
+  module.SetExpectedDuration(2000, false);
+  struct Clearing {
+    ScriptedModule* module;
+    std::atomic<bool> cleared{false};
+    static bool MODULE_CALL Callback(void* context, double*, int, int) {
+      auto* self = static_cast<Clearing*>(context);
+      if (self->cleared) return true;
+      std::future<void> other = std::async(std::launch::async, [self] {
+        self->module->SetProgressCallback(nullptr, nullptr);
+        self->cleared = true;
+      });
+      EXPECT_EQ(other.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+      return true;
+    }
+  } host{&module};
+  module.SetProgressCallback(&Clearing::Callback, &host);
+  EXPECT_TRUE(module.ReportProgress(100));
+  EXPECT_TRUE(host.cleared.load());
 }
 
 TEST(CheckModuleRun, CallsArrivingTogetherRunTheWorkOnce) {

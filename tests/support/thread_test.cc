@@ -55,6 +55,31 @@ TEST(Thread, ThrowingRoutineMakesJoinThrowAfterCollection) {
   EXPECT_THROW(thread.Join(), std::exception);
 }
 
+// A routine that faults ends only its own thread: an access violation or a
+// division by zero makes the thread failed with exit code -1, and the host
+// goes on (a second fault in another thread too).
+uint32_t WriteThroughNull(void* argument) {
+  *static_cast<volatile int*>(argument) = 1;
+  return 0;
+}
+uint32_t DivideByZero(void* argument) {
+  const volatile int zero = static_cast<int>(reinterpret_cast<uintptr_t>(argument));
+  return static_cast<uint32_t>(7 / zero);
+}
+
+TEST(WorkerFault, AFaultingRoutineFailsItsThreadOnly) {
+  for (Thread::Routine routine : {&WriteThroughNull, &DivideByZero, &WriteThroughNull}) {
+    Thread thread(routine, nullptr);
+    thread.Start();
+    EXPECT_THROW(thread.Join(), std::exception);
+    EXPECT_TRUE(thread.failed());
+    EXPECT_EQ(thread.exitCode(), 0xFFFFFFFFu);
+  }
+  Thread healthy(&ReturnArgument, reinterpret_cast<void*>(uintptr_t{5}));
+  healthy.Start();
+  EXPECT_EQ(healthy.Join(), 5u);
+}
+
 TEST(Thread, IsRunningCollectsAFinishedThread) {
   Gate gate;
   Thread thread(&WaitAtGate, &gate);
