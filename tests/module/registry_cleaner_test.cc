@@ -5,6 +5,7 @@
 // module; Windows (wine64): the real registry, values the test adds itself.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <fstream>
 #include <memory>
@@ -60,23 +61,32 @@ std::vector<std::string> SplitLines(const std::string& text) {
 struct Host {
   std::vector<double> seen;
   bool stop = false;
+  std::atomic<bool> asked{false};  // the callback ran at least once
   static bool MODULE_CALL Callback(void* context, double* percent, int, int) {
     auto* host = static_cast<Host*>(context);
     host->seen.push_back(*percent);
+    host->asked = true;
     return !host->stop;
   }
 };
 
-// Every enumerated value costs a millisecond, so that a run lasts long
-// enough for the host to stop it.
+// Every enumerated value costs a millisecond, and none is enumerated before
+// the host was asked once (for at most ten seconds), so that a run lasts
+// until the host can stop it, however loaded the machine is.
 class SlowRegistry : public platform::RegistryWrapper {
  public:
-  explicit SlowRegistry(platform::Registry* target) : RegistryWrapper(target) {}
+  SlowRegistry(platform::Registry* target, const std::atomic<bool>* hostAsked = nullptr)
+      : RegistryWrapper(target), hostAsked_(hostAsked) {}
   uint32_t RegEnumValueW(platform::HKey key, uint32_t index, char16_t* name, uint32_t* nameChars,
                          uint32_t* type, uint8_t* data, uint32_t* dataBytes) override {
+    for (int waited = 0; hostAsked_ != nullptr && !*hostAsked_ && waited < 10000; ++waited)
+      platform::System::Default()->Sleep(1);
     platform::System::Default()->Sleep(1);
     return RegistryWrapper::RegEnumValueW(key, index, name, nameChars, type, data, dataBytes);
   }
+
+ private:
+  const std::atomic<bool>* hostAsked_;
 };
 
 class Cleaner : public testing::Test {
@@ -371,9 +381,9 @@ TEST_F(Cleaner, ResolveBacksUpDeletesAndRemembers) {
 
 TEST_F(Cleaner, HostStopGivesCanceled) {
   AddMissing(0, 1500);
-  SlowRegistry slow(EngineRegistry());
-  SetEngineRegistry(&slow);
   Create();
+  SlowRegistry slow(EngineRegistry(), &host_.asked);
+  SetEngineRegistry(&slow);
   host_.stop = true;
   ExecuteCheckOfModule(module_, nullptr, 0);
   EXPECT_EQ(Text(module_), u"canceled");
