@@ -17,8 +17,8 @@
 namespace {
 
 const ScanRoot kFileExtRoots[] = {
-    {platform::kHkeyCurrentUser, u"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts",
-     1},
+    {platform::kHkeyCurrentUser,
+     u"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts", 1},
     {platform::kHkeyCurrentUser,
      u"Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts", 0},
     {platform::kNullKey, nullptr, 0},
@@ -80,7 +80,7 @@ uint32_t CheckUserChoice(platform::HKey key, uint32_t sam) {
   for (size_t at = 0; at + kApplications.size() <= text.size(); ++at) {
     if (platform::EqualsIgnoreCase(text.substr(at, kApplications.size()), kApplications))
       return ResolveAppName(sam, text.substr(at + kApplications.size())) != 0 ? kExtEntryValid
-                                                                               : kExtEntryInvalid;
+                                                                              : kExtEntryInvalid;
   }
   return (CheckClass(sam, text) & kClassUsable) != 0 ? kExtEntryValid : kExtEntryInvalid;
 }
@@ -113,20 +113,11 @@ namespace {
 
 void ScanFileExts(RegCleanerEngine* engine, ScannerFrame* frame, uint32_t rootIndex,
                   const ScanRoot& scanRoot) {
-  platform::Registry* registry = EngineRegistry();
-  platform::HKey key = platform::kNullKey;
-  if (registry->RegOpenKeyExW(scanRoot.root, scanRoot.path, 0, frame->readMask(), &key) != 0)
-    return;
   platform::RegKeyInfo info;
-  if (registry->RegQueryInfoKeyW(key, &info) != 0) {
-    registry->RegCloseKey(key);
-    return;
-  }
-  if (frame->counting()) {
-    frame->Count(info.subKeys);
-    registry->RegCloseKey(key);
-    return;
-  }
+  const platform::HKey key =
+      frame->OpenRoot(scanRoot, frame->readMask(), ScannerFrame::Counts::kSubkeys, &info);
+  if (key == platform::kNullKey) return;
+  platform::Registry* registry = EngineRegistry();
   std::u16string name(kNameChars, u'\0');
   for (uint32_t index = info.subKeys; index-- > 0;) {
     if (ScannerFrame::Stopped()) break;
@@ -152,10 +143,7 @@ void ScanFileExts(RegCleanerEngine* engine, ScannerFrame* frame, uint32_t rootIn
 
 uint32_t ScanExplorerFileExtensions(RegCleanerEngine* engine) {
   ScannerFrame frame(engine, kExplorerExtensionCategory, false);
-  if (!frame.Begin()) return 0;
-  for (uint32_t i = 0; kFileExtRoots[i].path != nullptr; ++i) {
-    if (ScannerFrame::Stopped()) break;
-    ScanFileExts(engine, &frame, i, kFileExtRoots[i]);
-  }
-  return frame.End();
+  return frame.Run(kFileExtRoots, [&](uint32_t i, const ScanRoot& root) {
+    ScanFileExts(engine, &frame, i, root);
+  });
 }

@@ -73,20 +73,11 @@ class ExtensionTests {
 
 void ScanExtensions(RegCleanerEngine* engine, ScannerFrame* frame, uint32_t rootIndex,
                     const ScanRoot& scanRoot) {
-  platform::Registry* registry = EngineRegistry();
-  platform::HKey key = platform::kNullKey;
-  if (registry->RegOpenKeyExW(scanRoot.root, scanRoot.path, 0, frame->readMask(), &key) != 0)
-    return;
   platform::RegKeyInfo info;
-  if (registry->RegQueryInfoKeyW(key, &info) != 0) {
-    registry->RegCloseKey(key);
-    return;
-  }
-  if (frame->counting()) {
-    frame->Count(info.subKeys);  // every class, not only the extensions
-    registry->RegCloseKey(key);
-    return;
-  }
+  const platform::HKey key =
+      frame->OpenRoot(scanRoot, frame->readMask(), ScannerFrame::Counts::kSubkeys, &info);
+  if (key == platform::kNullKey) return;
+  platform::Registry* registry = EngineRegistry();
   std::u16string name(kNameChars, u'\0');
   for (uint32_t index = info.subKeys; index-- > 0;) {
     if (ScannerFrame::Stopped()) break;
@@ -128,10 +119,7 @@ void ScanExtensions(RegCleanerEngine* engine, ScannerFrame* frame, uint32_t root
 
 uint32_t ScanFileTypes(RegCleanerEngine* engine) {
   ScannerFrame frame(engine, kFileTypeCategory, false);
-  if (!frame.Begin()) return 0;
-  for (uint32_t i = 0; kClassRoots[i].path != nullptr; ++i) {
-    if (ScannerFrame::Stopped()) break;
-    ScanExtensions(engine, &frame, i, kClassRoots[i]);
-  }
-  return frame.End();
+  return frame.Run(kClassRoots, [&](uint32_t i, const ScanRoot& root) {
+    ScanExtensions(engine, &frame, i, root);
+  });
 }

@@ -28,20 +28,11 @@ constexpr uint32_t kShortestData = 5;  // bytes
 
 void ScanClasses(RegCleanerEngine* engine, ScannerFrame* frame, uint32_t rootIndex,
                  const ScanRoot& scanRoot) {
-  platform::Registry* registry = EngineRegistry();
-  platform::HKey key = platform::kNullKey;
-  if (registry->RegOpenKeyExW(scanRoot.root, scanRoot.path, 0, frame->readMask(), &key) != 0)
-    return;
   platform::RegKeyInfo info;
-  if (registry->RegQueryInfoKeyW(key, &info) != 0) {
-    registry->RegCloseKey(key);
-    return;
-  }
-  if (frame->counting()) {
-    frame->Count(info.subKeys);
-    registry->RegCloseKey(key);
-    return;
-  }
+  const platform::HKey key =
+      frame->OpenRoot(scanRoot, frame->readMask(), ScannerFrame::Counts::kSubkeys, &info);
+  if (key == platform::kNullKey) return;
+  platform::Registry* registry = EngineRegistry();
   std::array<char16_t, kClassNameChars> name;
   std::vector<char16_t> data;
   for (uint32_t index = info.subKeys; index-- > 0;) {
@@ -94,10 +85,6 @@ void ScanClasses(RegCleanerEngine* engine, ScannerFrame* frame, uint32_t rootInd
 
 uint32_t ScanInprocServers(RegCleanerEngine* engine) {
   ScannerFrame frame(engine, kInprocServerCategory, false);
-  if (!frame.Begin()) return 0;
-  for (uint32_t i = 0; kClassRoots[i].path != nullptr; ++i) {
-    if (ScannerFrame::Stopped()) break;
-    ScanClasses(engine, &frame, i, kClassRoots[i]);
-  }
-  return frame.End();
+  return frame.Run(kClassRoots,
+                   [&](uint32_t i, const ScanRoot& root) { ScanClasses(engine, &frame, i, root); });
 }

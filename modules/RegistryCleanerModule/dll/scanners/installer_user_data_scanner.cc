@@ -113,7 +113,8 @@ void ScanUsers(RegCleanerEngine* engine, ScannerFrame* frame, uint32_t rootIndex
     for (uint32_t index = componentsInfo.subKeys; index-- > 0;) {
       if (ScannerFrame::Stopped()) break;
       frame->Step();
-      const uint32_t found = registry->RegEnumKeyW(components.get(), index, name.data(), kNameChars);
+      const uint32_t found =
+          registry->RegEnumKeyW(components.get(), index, name.data(), kNameChars);
       if (found == platform::kRegNoMoreItems) break;
       if (found != 0) continue;
       ScanComponent(engine, frame, rootIndex, scanRoot, componentsPath + u'\\' + name.data());
@@ -125,10 +126,6 @@ void ScanUsers(RegCleanerEngine* engine, ScannerFrame* frame, uint32_t rootIndex
 
 uint32_t ScanInstallerUserData(RegCleanerEngine* engine) {
   ScannerFrame frame(engine, kInstallerUserDataCategory, false);
-  if (!frame.Begin()) return 0;
-  for (uint32_t i = 0; kUserDataRoots[i].path != nullptr; ++i) {
-    if (ScannerFrame::Stopped()) break;
-    ScanUsers(engine, &frame, i, kUserDataRoots[i]);
-  }
-  return frame.End();
+  return frame.Run(kUserDataRoots,
+                   [&](uint32_t i, const ScanRoot& root) { ScanUsers(engine, &frame, i, root); });
 }

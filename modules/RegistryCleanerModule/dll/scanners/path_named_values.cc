@@ -41,21 +41,11 @@ constexpr uint32_t kShortestName = 4;
 // keyLine: how the first problem under a root names the root's key.
 void ScanRootValues(RegCleanerEngine* engine, ScannerFrame* frame, uint32_t rootIndex,
                     const ScanRoot& scanRoot, const char* keyLine) {
-  platform::Registry* registry = EngineRegistry();
-  platform::HKey key = platform::kNullKey;
-  // Opened for writing: problems are deleted through this key, in place.
-  if (registry->RegOpenKeyExW(scanRoot.root, scanRoot.path, 0, frame->writeMask(), &key) != 0)
-    return;
   platform::RegKeyInfo info;
-  if (registry->RegQueryInfoKeyW(key, &info) != 0) {
-    registry->RegCloseKey(key);
-    return;
-  }
-  if (frame->counting()) {
-    frame->Count(info.values);
-    registry->RegCloseKey(key);
-    return;
-  }
+  const platform::HKey key =
+      frame->OpenRoot(scanRoot, frame->writeMask(), ScannerFrame::Counts::kValues, &info);
+  if (key == platform::kNullKey) return;
+  platform::Registry* registry = EngineRegistry();
 
   std::array<char16_t, kDataChars> fixedData;
   std::vector<char16_t> largeData;
@@ -97,12 +87,9 @@ void ScanRootValues(RegCleanerEngine* engine, ScannerFrame* frame, uint32_t root
 uint32_t ScanPathNamedValues(RegCleanerEngine* engine, const char16_t* category,
                              const ScanRoot* roots, const char* keyLine) {
   ScannerFrame frame(engine, category, true);
-  if (!frame.Begin()) return 0;
-  for (uint32_t i = 0; roots[i].path != nullptr; ++i) {
-    if (ScannerFrame::Stopped()) break;
-    ScanRootValues(engine, &frame, i, roots[i], keyLine);
-  }
-  return frame.End();
+  return frame.Run(roots, [&](uint32_t i, const ScanRoot& root) {
+    ScanRootValues(engine, &frame, i, root, keyLine);
+  });
 }
 
 }  // namespace

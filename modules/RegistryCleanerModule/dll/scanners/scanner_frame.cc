@@ -2,8 +2,8 @@
 
 #include "modules/RegistryCleanerModule/dll/my_logfile.h"
 #include "modules/RegistryCleanerModule/dll/problem_handling.h"
-#include "modules/RegistryCleanerModule/dll/scan_driver.h"
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
+#include "modules/RegistryCleanerModule/dll/scan_driver.h"
 #include "support/duration.h"
 
 ScannerFrame::ScannerFrame(RegCleanerEngine* engine, const char16_t* category,
@@ -27,11 +27,32 @@ bool ScannerFrame::Begin() {
   return true;
 }
 
+platform::HKey ScannerFrame::OpenRoot(const ScanRoot& root, uint32_t access, Counts counts,
+                                      platform::RegKeyInfo* info) {
+  platform::Registry* registry = EngineRegistry();
+  platform::HKey key = platform::kNullKey;
+  if (registry->RegOpenKeyExW(root.root, root.path, 0, access, &key) != 0)
+    return platform::kNullKey;
+  if (registry->RegQueryInfoKeyW(key, info) != 0 || counting()) {
+    if (counting()) Count(counts == Counts::kSubkeys ? info->subKeys : info->values);
+    registry->RegCloseKey(key);
+    return platform::kNullKey;
+  }
+  return key;
+}
+
+uint32_t ScannerFrame::Run(const ScanRoot* roots,
+                           const std::function<void(uint32_t, const ScanRoot&)>& walk) {
+  if (!Begin()) return 0;
+  for (uint32_t i = 0; roots[i].path != nullptr && !Stopped(); ++i) walk(i, roots[i]);
+  return End();
+}
+
 void ScannerFrame::Step() { ProgressStep(engine_); }
 
-void ScannerFrame::LogKeyLine(uint32_t rootIndex, platform::HKey root,
-                              std::u16string_view keyPath, std::u16string_view valueLabel,
-                              ShortLine shortLine, const char* longPrefix) {
+void ScannerFrame::LogKeyLine(uint32_t rootIndex, platform::HKey root, std::u16string_view keyPath,
+                              std::u16string_view valueLabel, ShortLine shortLine,
+                              const char* longPrefix) {
   if (rootIndex != lastLoggedRoot_) {
     lastLoggedRoot_ = rootIndex;
     ::LogKeyLine(longPrefix, RootKeyNameA(root), keyPath, valueLabel);
@@ -58,7 +79,8 @@ void ScannerFrame::KeyProblem(platform::HKey root, std::u16string_view keyPath) 
 }
 
 uint32_t ScannerFrame::HandleKey(platform::HKey root, std::u16string_view keyPath) {
-  const uint32_t handled = HandleProblemKey(engine_, root, keyPath, readMask_, mode_, backup_.get());
+  const uint32_t handled =
+      HandleProblemKey(engine_, root, keyPath, readMask_, mode_, backup_.get());
   if (handled != 0) ++problems_;
   return handled;
 }
@@ -76,6 +98,7 @@ uint32_t ScannerFrame::End() {
   if (log == nullptr || log->Level() < 6) return problems_;
   const uint32_t elapsed = platform::System::Default()->GetTickCount() - startTick_;
   log->Printf(6, "Stop: Work%ls, found %d problems here, scanned: %d, duration: %s", category_,
-              problems_, scanned_, TrimmedDuration(static_cast<int32_t>(elapsed), kDurationMilliseconds).c_str());
+              problems_, scanned_,
+              TrimmedDuration(static_cast<int32_t>(elapsed), kDurationMilliseconds).c_str());
   return problems_;
 }

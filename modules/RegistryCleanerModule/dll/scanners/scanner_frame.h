@@ -8,11 +8,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string_view>
 
 #include "modules/RegistryCleanerModule/dll/engine_state.h"
 #include "modules/RegistryCleanerModule/dll/reg_backup_file.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
 #include "platform/registry.h"
 
 // Category names, the scanners' identities in the log and the names of
@@ -39,6 +41,11 @@ class ScannerFrame {
   // mode is above KeyCount. Otherwise opens the backup file (Backup modes),
   // logs "Start: Work<category>" (not when counting) and starts the clock.
   bool Begin();
+  // The whole scanner: Begin, then walk(rootIndex, root) for each scan root
+  // of the list (ended by an empty path) until a stop, then End.
+  uint32_t Run(const ScanRoot* roots,
+               const std::function<void(uint32_t rootIndex, const ScanRoot& root)>& walk);
+
   // Checked before each scan root and each entry.
   static bool Stopped() { return AbortRequested.load(std::memory_order_relaxed) != 0; }
 
@@ -47,6 +54,15 @@ class ScannerFrame {
   uint32_t readMask() const { return readMask_; }
   uint32_t writeMask() const { return writeMask_; }
   RegBackupFile* backupFile() const { return backup_.get(); }
+
+  // What counting mode counts of a scan root: its subkeys or its values.
+  enum class Counts { kSubkeys, kValues };
+  // Opens a scan root with access and queries it into *info. Null when it
+  // does not open or cannot be queried (skipped silently), and in counting
+  // mode, once its subkeys or values are counted: the scanner then goes on
+  // with the next root. Otherwise the caller closes the key.
+  platform::HKey OpenRoot(const ScanRoot& root, uint32_t access, Counts counts,
+                          platform::RegKeyInfo* info);
 
   // One entry visited: the progress step and the visited count. Scanners
   // whose progress and count go by different entries call the two apart.

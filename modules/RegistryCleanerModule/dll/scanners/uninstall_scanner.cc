@@ -23,20 +23,11 @@ constexpr uint32_t kCommandBytes = 1024;
 constexpr size_t kFirstPathChars = 512;
 
 void ScanEntries(ScannerFrame* frame, uint32_t rootIndex, const ScanRoot& scanRoot) {
-  platform::Registry* registry = EngineRegistry();
-  platform::HKey key = platform::kNullKey;
-  if (registry->RegOpenKeyExW(scanRoot.root, scanRoot.path, 0, frame->readMask(), &key) != 0)
-    return;
   platform::RegKeyInfo info;
-  if (registry->RegQueryInfoKeyW(key, &info) != 0) {
-    registry->RegCloseKey(key);
-    return;
-  }
-  if (frame->counting()) {
-    frame->Count(info.subKeys);
-    registry->RegCloseKey(key);
-    return;
-  }
+  const platform::HKey key =
+      frame->OpenRoot(scanRoot, frame->readMask(), ScannerFrame::Counts::kSubkeys, &info);
+  if (key == platform::kNullKey) return;
+  platform::Registry* registry = EngineRegistry();
   std::array<char16_t, kNameChars> name;
   std::array<char16_t, kCommandBytes / 2> command;
   for (uint32_t index = info.subKeys; index-- > 0;) {
@@ -87,10 +78,6 @@ std::u16string FirstUninstallPath(std::u16string_view command) {
 
 uint32_t ScanUninstallEntries(RegCleanerEngine* engine) {
   ScannerFrame frame(engine, kUninstallCategory, true);
-  if (!frame.Begin()) return 0;
-  for (uint32_t i = 0; kUninstallRoots[i].path != nullptr; ++i) {
-    if (ScannerFrame::Stopped()) break;
-    ScanEntries(&frame, i, kUninstallRoots[i]);
-  }
-  return frame.End();
+  return frame.Run(kUninstallRoots,
+                   [&](uint32_t i, const ScanRoot& root) { ScanEntries(&frame, i, root); });
 }
