@@ -45,8 +45,8 @@ struct Files {
     const char* sep = escaped ? "\\\\" : "\\";
     char file[32], name[96];
     std::snprintf(file, sizeof(file), pattern, i);
-    std::snprintf(name, sizeof(name), "C:%sApps%s%s%03d%s%s", sep, sep, folder, i / kPerFolder,
-                  sep, file);
+    std::snprintf(name, sizeof(name), "C:%sApps%s%s%03d%s%s", sep, sep, folder, i / kPerFolder, sep,
+                  file);
     return name;
   }
   // Every file of 0..count-1 that is not stale, below drive_c.
@@ -137,8 +137,8 @@ struct Machine {
     return stale;
   }
 };
-const Machine kKeysMachine{WriteKeys,
-                           {{&kLibraries, kClasses}, {&kUninstallers, kUninstall}, {&kKeyFiles, kComponents}}};
+const Machine kKeysMachine{
+    WriteKeys, {{&kLibraries, kClasses}, {&kUninstallers, kUninstall}, {&kKeyFiles, kComponents}}};
 // The Explorer extensions name the first 2,000 ProgIDs: their stale ones
 // count again.
 const Machine kClassesMachine{WriteClasses, {{&kPrograms, kExtensions}, {nullptr, kFileExts}}};
@@ -180,18 +180,19 @@ std::u16string ReadValue(platform::HKey root, std::u16string_view path, std::u16
   uint32_t nameChars = 256;
   uint32_t bytes = sizeof(data) - 2;
   // "*": the key's first value, whatever its name.
-  const uint32_t read =
-      name == u"*" ? registry->RegEnumValueW(key, 0, valueName, &nameChars, nullptr,
-                                             reinterpret_cast<uint8_t*>(data), &bytes)
-                   : registry->RegQueryValueExW(key, name, nullptr, reinterpret_cast<uint8_t*>(data),
-                                                &bytes);
+  const uint32_t read = name == u"*"
+                            ? registry->RegEnumValueW(key, 0, valueName, &nameChars, nullptr,
+                                                      reinterpret_cast<uint8_t*>(data), &bytes)
+                            : registry->RegQueryValueExW(key, name, nullptr,
+                                                         reinterpret_cast<uint8_t*>(data), &bytes);
   registry->RegCloseKey(key);
   return read == 0 ? std::u16string(data) : std::u16string();
 }
 
 bool Missing(std::u16string_view file) {
   if (!file.empty() && file[0] == u'"') file = file.substr(1, file.find(u'"', 1) - 1);
-  return platform::FileSystem::Default()->GetFileAttributes(file) == platform::kInvalidFileAttributes;
+  return platform::FileSystem::Default()->GetFileAttributes(file) ==
+         platform::kInvalidFileAttributes;
 }
 
 // For each subkey of root\path: read() gives the file it names.

@@ -19,12 +19,12 @@
 #include "bench/bench_support.h"
 #include "modules/RegistryCleanerModule/dll/engine_state.h"
 #include "modules/RegistryCleanerModule/dll/my_logfile.h"
-#include "modules/RegistryCleanerModule/dll/scan_driver.h"
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/path_resolution.h"
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
+#include "modules/RegistryCleanerModule/dll/scan_driver.h"
 #include "platform/file_system.h"
-#include "platform/registry.h"
 #include "platform/posix/wine_prefix.h"
+#include "platform/registry.h"
 
 namespace {
 

@@ -6,9 +6,8 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <string>
-
 #include <filesystem>
+#include <string>
 #include <system_error>
 
 #include "platform/environment.h"
@@ -51,14 +50,16 @@ void RemoveTestPrefix() {
 }
 
 void UseTemporaryPrefix() {
-  g_testPrefix = std::filesystem::temp_directory_path() /
-                 ("regclean-tests-" + std::to_string(platform::System::Default()->GetCurrentProcessId()));
+  g_testPrefix =
+      std::filesystem::temp_directory_path() /
+      ("regclean-tests-" + std::to_string(platform::System::Default()->GetCurrentProcessId()));
   std::error_code ignored;
   std::filesystem::remove_all(g_testPrefix, ignored);
   std::filesystem::create_directories(g_testPrefix / "drive_c", ignored);
   // The hives of a freshly booted 64-bit prefix (trimmed), so that the
   // registry and the environment look as they do on a real prefix.
-  const std::filesystem::path hives = std::filesystem::path(REGCLEAN_SOURCE_DIR) / "tests" / "data" / "wine-hives";
+  const std::filesystem::path hives =
+      std::filesystem::path(REGCLEAN_SOURCE_DIR) / "tests" / "data" / "wine-hives";
   for (const char* hive : {"system.reg", "user.reg", "userdef.reg"})
     std::filesystem::copy_file(hives / hive, g_testPrefix / hive, ignored);
   PlaceBuiltinLibraries(g_testPrefix.string());
@@ -81,9 +82,9 @@ void RemoveWorkFolder() {
   std::filesystem::remove_all(g_workFolder, ignored);
 }
 void UseTemporaryWorkFolder() {
-  g_workFolder = std::filesystem::temp_directory_path() /
-                 ("regclean-work-" +
-                  std::to_string(platform::System::Default()->GetCurrentProcessId()));
+  g_workFolder =
+      std::filesystem::temp_directory_path() /
+      ("regclean-work-" + std::to_string(platform::System::Default()->GetCurrentProcessId()));
   std::error_code ignored;
   std::filesystem::remove_all(g_workFolder, ignored);
   std::filesystem::create_directories(g_workFolder, ignored);

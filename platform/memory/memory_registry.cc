@@ -444,8 +444,7 @@ uint32_t MemoryRegistry::RegSetValueExW(HKey key, std::u16string_view valueName,
   return kRegSuccess;
 }
 
-uint32_t MemoryRegistry::DeleteKey(HKey key, std::u16string_view subKey, uint32_t sam,
-                                   bool link) {
+uint32_t MemoryRegistry::DeleteKey(HKey key, std::u16string_view subKey, uint32_t sam, bool link) {
   if ((sam & kKeyWow64Res) == kKeyWow64Res) return kRegInvalidParameter;
   std::lock_guard<std::mutex> lock(mutex_);
   Key* base = nullptr;

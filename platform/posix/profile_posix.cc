@@ -145,8 +145,7 @@ int32_t GetPrivateProfileInt(std::u16string_view section, std::u16string_view ke
 
 bool WritePrivateProfileString(std::optional<std::u16string_view> section,
                                std::optional<std::u16string_view> key,
-                               std::optional<std::u16string_view> value,
-                               std::u16string_view path) {
+                               std::optional<std::u16string_view> value, std::u16string_view path) {
   // A flush: nothing is cached here. Like Windows, the call answers false.
   if (!section) return false;
   std::lock_guard<std::mutex> lock(g_profileLock);
@@ -155,7 +154,8 @@ bool WritePrivateProfileString(std::optional<std::u16string_view> section,
   if (!existed && (!key || !value)) return true;  // nothing to remove
 
   // Find the section and, in it, the key.
-  size_t sectionLine = file.lines.size(), sectionEnd = file.lines.size(), keyLine = file.lines.size();
+  size_t sectionLine = file.lines.size(), sectionEnd = file.lines.size(),
+         keyLine = file.lines.size();
   for (size_t i = 0; i < file.lines.size(); ++i) {
     std::u16string_view name, k, v;
     if (SectionOf(file.lines[i], &name)) {

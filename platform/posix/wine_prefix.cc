@@ -5,9 +5,8 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
-#include <unistd.h>
-
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
@@ -136,7 +135,8 @@ std::string Lookup(Listing* listing, std::u16string_view name) {
     if (!listing->shortNamesIndexed) {
       for (uint32_t i = 0; i < listing->names.size(); ++i) {
         const std::u16string wide = Utf8ToU16(listing->names[i]);
-        if (!IsLegal8Dot3Name(wide)) listing->byShortName.emplace(FoldCase(HashShortFileName(wide)), i);
+        if (!IsLegal8Dot3Name(wide))
+          listing->byShortName.emplace(FoldCase(HashShortFileName(wide)), i);
       }
       listing->shortNamesIndexed = true;
     }

@@ -1,6 +1,4 @@
 // Win32 backend of the system seam: the kernel calls themselves.
-#include "platform/win32/win32.h"
-
 #include <objbase.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
@@ -10,7 +8,7 @@
 #include <string>
 
 #include "platform/system.h"
-
+#include "platform/win32/win32.h"
 
 namespace platform {
 namespace {
@@ -126,9 +124,9 @@ class Win32System final : public System {
     // procedures on 32-bit Windows, so a small trampoline sits between them.
     auto* start = new (std::nothrow) Start{proc, argument};
     if (start == nullptr) return nullptr;
-    HANDLE handle = ::CreateThread(nullptr, stackReserve, &Trampoline, start,
-                                   stackReserve != 0 ? STACK_SIZE_PARAM_IS_A_RESERVATION : 0,
-                                   nullptr);
+    HANDLE handle =
+        ::CreateThread(nullptr, stackReserve, &Trampoline, start,
+                       stackReserve != 0 ? STACK_SIZE_PARAM_IS_A_RESERVATION : 0, nullptr);
     if (handle == nullptr) delete start;
     return handle;
   }

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "framework/system_services.h"
 #include "modules/RegistryCleanerModule/dll/buffered_string_list_w.h"
 #include "modules/RegistryCleanerModule/dll/delete_entries.h"
 #include "modules/RegistryCleanerModule/dll/engine_state.h"
@@ -17,7 +18,6 @@
 #include "modules/RegistryCleanerModule/dll/problem_handling.h"
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
 #include "platform/memory/memory_registry.h"
-#include "framework/system_services.h"
 #include "platform/reg_file.h"
 #include "platform/registry_paths.h"
 #include "platform/unicode.h"
@@ -115,21 +115,22 @@ TEST_F(RegBackupFileTest, SectionsOfAncestorsOnceThenValueLines) {
   BackupValue(platform::HKey{0x1234}, u"Whatever", u"Lost", Data(u"x"), 4, platform::kRegSz,
               file.get());
   file->Close();
-  EXPECT_EQ(ReadBytes(Path(u"Values")),
-            Golden(Header(u"Values") + u"\r\n[HKEY_LOCAL_MACHINE]\r\n"
-                                       u"\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n"
-                                       u"\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Abc]\r\n"
-                                       u"\"Path\"=\"C:\\\\Program Files\\\\Abc\\\\abc.dll\"\r\n"
-                                       u"\"Count\"=dword:000000ff\r\n"
-                                       u"\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Def]\r\n"
-                                       u"@=dword:00000001\r\n"
-                                       u"@=hex(4):\r\n"
-                                       u"\r\n[HKEY_LOCAL_MACHINE\\software\\abc]\r\n"
-                                       u"; this is the second section with the same name!!!\r\n"
-                                       u"\"Quote\\\"Back\\\\slash\"=hex(1):73,00,61,00,79,00,20,00,22,"
-                                       u"00,68,00,69,00,22,00,0d,\\\r\n"
-                                       u"  00,0a,00,6e,00,65,00,78,00,74,00,00,00\r\n"
-                                       u"\"Lost\"=\"x\"\r\n"));
+  EXPECT_EQ(
+      ReadBytes(Path(u"Values")),
+      Golden(Header(u"Values") + u"\r\n[HKEY_LOCAL_MACHINE]\r\n"
+                                 u"\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n"
+                                 u"\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Abc]\r\n"
+                                 u"\"Path\"=\"C:\\\\Program Files\\\\Abc\\\\abc.dll\"\r\n"
+                                 u"\"Count\"=dword:000000ff\r\n"
+                                 u"\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Def]\r\n"
+                                 u"@=dword:00000001\r\n"
+                                 u"@=hex(4):\r\n"
+                                 u"\r\n[HKEY_LOCAL_MACHINE\\software\\abc]\r\n"
+                                 u"; this is the second section with the same name!!!\r\n"
+                                 u"\"Quote\\\"Back\\\\slash\"=hex(1):73,00,61,00,79,00,20,00,22,"
+                                 u"00,68,00,69,00,22,00,0d,\\\r\n"
+                                 u"  00,0a,00,6e,00,65,00,78,00,74,00,00,00\r\n"
+                                 u"\"Lost\"=\"x\"\r\n"));
 }
 
 TEST_F(RegBackupFileTest, HexadecimalFormsAndTheirWrap) {
@@ -424,21 +425,23 @@ namespace {
 // bytes come back changed.)
 TEST_F(RegBackupFileTest, ImportingTheBackupRestoresTheDeletedTree) {
   platform::memory::MemoryRegistry registry;
-  ASSERT_TRUE(registry
-                  .LoadHiveText(platform::memory::kMachineHive,
-                                "WINE REGISTRY Version 2\n"
-                                "[Software\\\\Gone]\n@=\"default text\"\n"
-                                "\"Quote\\\"d\"=\"a \\\"b\\\" c\\\\d\"\n"
-                                "\"Expand\"=str(2):\"%SystemRoot%\\\\x.dll\"\n"
-                                "\"Multi\"=str(7):\"one\\0two\\0\"\n"
-                                "\"Count\"=dword:0000002a\n"
-                                "\"Big\"=hex(b):01,02,03,04,05,06,07,08\n"
-                                "\"Bin\"=hex:00,ff,10\n"
-                                "\"None\"=hex(0):\n"
-                                "\"Back\\\\slash\"=dword:00000201\n"
-                                "[Software\\\\Gone\\\\Child]\n\"Path\"=\"C:\\\\Program Files\\\\Gone\\\\gone.exe\"\n"
-                                "[Software\\\\Gone\\\\Child\\\\Leaf]\n")
-                  .empty());
+  ASSERT_TRUE(
+      registry
+          .LoadHiveText(
+              platform::memory::kMachineHive,
+              "WINE REGISTRY Version 2\n"
+              "[Software\\\\Gone]\n@=\"default text\"\n"
+              "\"Quote\\\"d\"=\"a \\\"b\\\" c\\\\d\"\n"
+              "\"Expand\"=str(2):\"%SystemRoot%\\\\x.dll\"\n"
+              "\"Multi\"=str(7):\"one\\0two\\0\"\n"
+              "\"Count\"=dword:0000002a\n"
+              "\"Big\"=hex(b):01,02,03,04,05,06,07,08\n"
+              "\"Bin\"=hex:00,ff,10\n"
+              "\"None\"=hex(0):\n"
+              "\"Back\\\\slash\"=dword:00000201\n"
+              "[Software\\\\Gone\\\\Child]\n\"Path\"=\"C:\\\\Program Files\\\\Gone\\\\gone.exe\"\n"
+              "[Software\\\\Gone\\\\Child\\\\Leaf]\n")
+          .empty());
   SetEngineRegistry(&registry);
   Is64BitOs = true;
   IsWow64 = true;
@@ -549,11 +552,10 @@ TEST_F(RegBackupFileTest, ANameTheFormatCannotCarryKeepsItsEntry) {
   std::unique_ptr<RegBackupFile> file(OpenBackupFile(folder_.path(), u"Odd"));
   platform::HKey odd;
   ASSERT_EQ(registry.RegOpenKeyExW(kHkeyLocalMachine, u"Software\\Odd", 0, 0xF003F, &odd), 0u);
-  EXPECT_FALSE(ActOnProblemValue(&engine, kHkeyLocalMachine, u"Software\\Odd", odd,
-                                 u"line\nbreak", Data(u"v"), 4, platform::kRegSz, BackupAndClean,
-                                 file.get()));
-  EXPECT_FALSE(ActOnProblemKey(&engine, kHkeyLocalMachine, u"Software\\Odd\\a\rb", 0xF003F,
-                               0xF003F, BackupAndClean, file.get()));
+  EXPECT_FALSE(ActOnProblemValue(&engine, kHkeyLocalMachine, u"Software\\Odd", odd, u"line\nbreak",
+                                 Data(u"v"), 4, platform::kRegSz, BackupAndClean, file.get()));
+  EXPECT_FALSE(ActOnProblemKey(&engine, kHkeyLocalMachine, u"Software\\Odd\\a\rb", 0xF003F, 0xF003F,
+                               BackupAndClean, file.get()));
   EXPECT_TRUE(ActOnProblemValue(&engine, kHkeyLocalMachine, u"Software\\Odd", odd, u"plain",
                                 Data(u"v"), 4, platform::kRegSz, BackupAndClean, file.get()));
   EXPECT_EQ(engine.runFailures, 2u);

@@ -80,9 +80,8 @@ TEST(ExpectedDuration, FromStoredTimes) {
     uint32_t check, resolve;
   };
   const Row rows[] = {
-      {0, 0, 0, 240000, 240000},      {0, 5000, 3, 240000, 240000},
-      {80000, 0, 0, 80000, 20000},    {80000, 0, 1, 20000, 20000},
-      {80000, 30000, 0, 80000, 30000}, {80000, 30000, 2, 30000, 30000},
+      {0, 0, 0, 240000, 240000},   {0, 5000, 3, 240000, 240000},    {80000, 0, 0, 80000, 20000},
+      {80000, 0, 1, 20000, 20000}, {80000, 30000, 0, 80000, 30000}, {80000, 30000, 2, 30000, 30000},
       {10003, 0, 1, 2500, 2500},
   };
   for (const Row& row : rows) {
@@ -102,18 +101,18 @@ TEST(Measurement, KeepsTheMaximumUnlessAFirstRunIsMuchFaster) {
     int32_t newSlow, newFast;
   };
   const Row rows[] = {
-      {0, 0, 0, 5000, 5000, 0},            // first ever run
-      {10000, 0, 0, 8000, 8000, 0},        // first run of a boot, 20 % faster: replaces
-      {10000, 0, 0, 9000, 10000, 0},       // only 10 % faster: kept
-      {10000, 0, 0, 12000, 12000, 0},      // slower: the new maximum
-      {10000, 0, 1, 3000, 10000, 3000},    // second run of a boot learns the fast time
-      {10000, 4000, 1, 3000, 10000, 3000}, // ... and a much faster one replaces it
-      {10000, 4000, 2, 3000, 10000, 4000}, // later runs only raise it
+      {0, 0, 0, 5000, 5000, 0},             // first ever run
+      {10000, 0, 0, 8000, 8000, 0},         // first run of a boot, 20 % faster: replaces
+      {10000, 0, 0, 9000, 10000, 0},        // only 10 % faster: kept
+      {10000, 0, 0, 12000, 12000, 0},       // slower: the new maximum
+      {10000, 0, 1, 3000, 10000, 3000},     // second run of a boot learns the fast time
+      {10000, 4000, 1, 3000, 10000, 3000},  // ... and a much faster one replaces it
+      {10000, 4000, 2, 3000, 10000, 4000},  // later runs only raise it
       {10000, 4000, 2, 11000, 11000, 11000},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(testing::Message() << row.slow << " " << row.fast << " " << row.runs << " "
-                                    << row.elapsed);
+    SCOPED_TRACE(testing::Message()
+                 << row.slow << " " << row.fast << " " << row.runs << " " << row.elapsed);
     RegCleanerEngine engine;
     engine.slowExecuteTime = row.slow;
     engine.fastExecuteTime = row.fast;

@@ -2,12 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <future>
-#include <stdexcept>
-
 #include <atomic>
 #include <cmath>
+#include <future>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 

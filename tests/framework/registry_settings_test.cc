@@ -16,7 +16,9 @@ namespace {
 class PlacedProgram : public platform::SystemWrapper {
  public:
   PlacedProgram(std::u16string host, std::u16string module)
-      : SystemWrapper(platform::System::Default()), host_(std::move(host)), module_(std::move(module)) {}
+      : SystemWrapper(platform::System::Default()),
+        host_(std::move(host)),
+        module_(std::move(module)) {}
   std::u16string GetHostFileName() override { return host_; }
   std::u16string GetModuleFileName(const void*) override { return module_; }
 
@@ -84,7 +86,8 @@ TEST(InstallConfig, HostFolderFirstThenBesideAndAboveTheModule) {
   ASSERT_TRUE(tree.MakeFile(u"suite\\install.cfg", "[install]\r\nRegKey=Two\r\n"));
   EXPECT_EQ(ReadInstallConfig(u"install", u"RegKey", u"none", true, &program), u"Two");
   // Beside the module wins over above it.
-  ASSERT_TRUE(tree.MakeFile(u"suite\\modules\\cleaner\\install.cfg", "[install]\r\nRegKey=Beside\r\n"));
+  ASSERT_TRUE(
+      tree.MakeFile(u"suite\\modules\\cleaner\\install.cfg", "[install]\r\nRegKey=Beside\r\n"));
   EXPECT_EQ(ReadInstallConfig(u"install", u"RegKey", u"none", true, &program), u"Beside");
   // The host's folder wins over all.
   ASSERT_TRUE(tree.MakeFile(u"host\\install.cfg", "[install]\r\nRegKey=Host\r\n"));
@@ -172,9 +175,15 @@ TEST(Totals, LeadingIntegerOfTheResultText) {
   struct Row {
     std::u16string text;
     int32_t value;
-  } rows[] = {{u"17", 17},          {u"  42 problems", 42}, {u"-3", -3},
-              {u"+8", 8},           {u"canceled", 0},       {u"", 0},
-              {u"\t\n 5", 5},       {u"12abc", 12},         {u"99999999999", 2147483647},
+  } rows[] = {{u"17", 17},
+              {u"  42 problems", 42},
+              {u"-3", -3},
+              {u"+8", 8},
+              {u"canceled", 0},
+              {u"", 0},
+              {u"\t\n 5", 5},
+              {u"12abc", 12},
+              {u"99999999999", 2147483647},
               {u"-99999999999", -2147483647 - 1}};
   for (const Row& r : rows) EXPECT_EQ(LeadingInteger(r.text), r.value);
 }

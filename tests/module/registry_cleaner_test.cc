@@ -94,9 +94,9 @@ class Cleaner : public testing::Test {
   void SetUp() override {
     ASSERT_TRUE(tree_.ok());
     content_ = tree_.Path(u"Content");
-    ASSERT_TRUE(tree_.MakeFile(u"install.cfg", "[install]\r\nUserContentPath=" +
-                                                   platform::U16ToUtf8(content_) +
-                                                   "\\\r\n[TraceLog]\r\nDebugLevel=12\r\n"));
+    ASSERT_TRUE(tree_.MakeFile(u"install.cfg",
+                               "[install]\r\nUserContentPath=" + platform::U16ToUtf8(content_) +
+                                   "\\\r\n[TraceLog]\r\nDebugLevel=12\r\n"));
     SetInstallConfigPath(tree_.Path(u"install.cfg"));
 #ifndef _WIN32
     std::ifstream in(std::string(REGCLEAN_SOURCE_DIR) + "/tests/data/wine-hives/system.reg",
@@ -173,8 +173,7 @@ class Cleaner : public testing::Test {
     EXPECT_EQ(logs.size(), 1u);
     if (logs.empty()) return {};
     std::vector<std::string> out;
-    for (const std::string& line :
-         SplitLines(engine_test::ReadBytes(Folder(u"Log\\") + logs[0]))) {
+    for (const std::string& line : SplitLines(engine_test::ReadBytes(Folder(u"Log\\") + logs[0]))) {
       const size_t level = line.find(" lv:"), arrow = line.find(" -> ");
       if (level != std::string::npos && arrow != std::string::npos)
         out.push_back(line.substr(level + 4, 2) + " " + line.substr(arrow + 4));
@@ -182,8 +181,8 @@ class Cleaner : public testing::Test {
     return out;
   }
   std::string Measurement(std::u16string_view key) {
-    return platform::U16ToUtf8(platform::GetPrivateProfileString(
-        u"Measurement", key, u"-", Folder(u"RegCleanerDll.cfg")));
+    return platform::U16ToUtf8(
+        platform::GetPrivateProfileString(u"Measurement", key, u"-", Folder(u"RegCleanerDll.cfg")));
   }
 
   TempTree tree_;
@@ -206,7 +205,7 @@ TEST_F(Cleaner, CheckLevelAndTextFollowTheProblemCount) {
     const char16_t* text;
   };
   const Row rows[] = {
-      {0, 0.0, u"0"},       {1, 3.0, u"1"},         {100, 30.0, u"100"},
+      {0, 0.0, u"0"},         {1, 3.0, u"1"},         {100, 30.0, u"100"},
       {1112, 100.0, u"1112"}, {2000, 100.0, u"2000"},
   };
   int have = 0;
@@ -246,10 +245,10 @@ TEST_F(Cleaner, CheckLogsItsRunAndEveryProblem) {
       if (line.rfind(prefix, 0) == 0) return true;
     return false;
   };
-  EXPECT_TRUE(starts("03 Init: Registry Cleaner Module Version: 1.0.612.0000 (from "
-                     "2013-07-24 17:09:30)"));
-  EXPECT_TRUE(has("11 IgnoreList ERROR, File: " +
-                  platform::U16ToUtf8(Folder(u"IgnoreList.slw1"))));
+  EXPECT_TRUE(
+      starts("03 Init: Registry Cleaner Module Version: 1.0.612.0000 (from "
+             "2013-07-24 17:09:30)"));
+  EXPECT_TRUE(has("11 IgnoreList ERROR, File: " + platform::U16ToUtf8(Folder(u"IgnoreList.slw1"))));
   EXPECT_TRUE(has("11 BlackList ERROR, File: " + platform::U16ToUtf8(Folder(u"BlackList.cfg"))));
   EXPECT_TRUE(has("06 Start: RegCleanerThread, mode: Scan"));
   EXPECT_TRUE(has("06 Start: WorkSharedDllMissingProblems"));
@@ -273,8 +272,7 @@ TEST_F(Cleaner, BlackListedEntriesAreNeitherCountedNorLogged) {
   engine_test::WriteBytes(
       Folder(u"BlackList.cfg"),
       "\xFF\xFE" + engine_test::Utf16Le(u"; kept by the user\n[RegList]\n\"HKEY_LOCAL_MACHINE\\" +
-                                        std::u16string(kSharedDlls) + u"\",\"" + listed +
-                                        u"\"\n"));
+                                        std::u16string(kSharedDlls) + u"\",\"" + listed + u"\"\n"));
   Create();
   ExecuteCheckOfModule(module_, nullptr, 0);
   EXPECT_EQ(Text(module_), u"2");
@@ -291,8 +289,8 @@ TEST_F(Cleaner, ResolveBacksUpDeletesAndRemembers) {
   ExecuteCheckOfModule(module_, nullptr, 0);
   ASSERT_EQ(Text(module_), u"2");
 #ifndef _WIN32
-  const std::string hiveBefore = engine_test::ReadBytes(
-      platform::Utf8ToU16("Z:" + tree_.prefix() + "/system.reg"));
+  const std::string hiveBefore =
+      engine_test::ReadBytes(platform::Utf8ToU16("Z:" + tree_.prefix() + "/system.reg"));
 #endif
 
   ExecuteResolveOfModule(module_);
@@ -324,7 +322,9 @@ TEST_F(Cleaner, ResolveBacksUpDeletesAndRemembers) {
   };
   const std::u16string expected =
       u"Windows Registry Editor Version 5.00\r\n"
-      u"; backup file: \"" + run + u"\\SharedDllMissingProblems.reg\"\r\n"
+      u"; backup file: \"" +
+      run +
+      u"\\SharedDllMissingProblems.reg\"\r\n"
       u"; to restore this backup, please import the file in regedt32.exe\r\n"
       u"; company: CORVANE product: Brightdeck module: RegCleanerDll build: 612\r\n\r\n"
       u"[HKEY_LOCAL_MACHINE]\r\n\r\n"
@@ -333,8 +333,11 @@ TEST_F(Cleaner, ResolveBacksUpDeletesAndRemembers) {
       u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows]\r\n\r\n"
       u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion]\r\n\r\n"
       u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDlls]\r\n"
-      u"\"" + escaped(tree_.Path(u"Gone\\lib1.dll")) + u"\"=dword:00000001\r\n"
-      u"\"" + escaped(tree_.Path(u"Gone\\lib0.dll")) + u"\"=dword:00000001\r\n";
+      u"\"" +
+      escaped(tree_.Path(u"Gone\\lib1.dll")) +
+      u"\"=dword:00000001\r\n"
+      u"\"" +
+      escaped(tree_.Path(u"Gone\\lib0.dll")) + u"\"=dword:00000001\r\n";
   EXPECT_EQ(backup, "\xFF\xFE" + engine_test::Utf16Le(expected));
 
   // A second check finds nothing; the ignore list is written at the end.
@@ -349,8 +352,8 @@ TEST_F(Cleaner, ResolveBacksUpDeletesAndRemembers) {
 
 #ifndef _WIN32
   // The saved hive lost exactly the two values (and the key's time).
-  const std::string hiveAfter = engine_test::ReadBytes(
-      platform::Utf8ToU16("Z:" + tree_.prefix() + "/system.reg"));
+  const std::string hiveAfter =
+      engine_test::ReadBytes(platform::Utf8ToU16("Z:" + tree_.prefix() + "/system.reg"));
   std::vector<std::string> before = SplitLines(hiveBefore), after = SplitLines(hiveAfter);
   std::vector<std::string> removed;
   size_t j = 0;
@@ -359,14 +362,17 @@ TEST_F(Cleaner, ResolveBacksUpDeletesAndRemembers) {
       ++j;
       continue;
     }
-    const bool timeLine = j < after.size() && before[i].rfind("#time=", 0) == 0 &&
-                          after[j].rfind("#time=", 0) == 0;
-    const bool keyLine = j < after.size() && before[i].rfind("[Software\\\\Microsoft\\\\Windows\\\\"
-                                                              "CurrentVersion\\\\SharedDlls]",
-                                                              0) == 0 &&
-                         after[j].rfind("[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\"
-                                        "SharedDlls]",
-                                        0) == 0;
+    const bool timeLine =
+        j < after.size() && before[i].rfind("#time=", 0) == 0 && after[j].rfind("#time=", 0) == 0;
+    const bool keyLine = j < after.size() &&
+                         before[i].rfind(
+                             "[Software\\\\Microsoft\\\\Windows\\\\"
+                             "CurrentVersion\\\\SharedDlls]",
+                             0) == 0 &&
+                         after[j].rfind(
+                             "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\"
+                             "SharedDlls]",
+                             0) == 0;
     if (timeLine || keyLine)
       ++j;
     else

@@ -271,8 +271,8 @@ TEST_F(FileSystemTest, HostAndModuleFilesExist) {
   EXPECT_NE(fs()->GetFileAttributes(host), kInvalidFileAttributes) << Narrow(host);
   EXPECT_NE(FoldCase(host).find(u"unit_tests"), std::u16string::npos) << Narrow(host);
   // The tests are linked into the program, so their module is the host.
-  const std::u16string module =
-      platform::System::Default()->GetModuleFileName(reinterpret_cast<const void*>(&DefaultSearchPath));
+  const std::u16string module = platform::System::Default()->GetModuleFileName(
+      reinterpret_cast<const void*>(&DefaultSearchPath));
   EXPECT_TRUE(EqualsIgnoreCase(module, host)) << Narrow(module);
 #ifndef _WIN32
   EXPECT_EQ(host.substr(0, 3), u"Z:\\");
@@ -331,9 +331,7 @@ TEST_F(WinePrefixTest, AKeptFolderListingSeesEveryChange) {
   const std::string folder = tree_.prefix() + "/drive_c/Work/Kept";
   const int64_t settle = posix::ListingSettleNanoseconds(folder);
   if (settle == 0) GTEST_SKIP() << "this file system's folder listings are never kept";
-  auto settled = [&] {
-    System::Default()->Sleep(static_cast<uint32_t>(settle / 1'000'000 + 20));
-  };
+  auto settled = [&] { System::Default()->Sleep(static_cast<uint32_t>(settle / 1'000'000 + 20)); };
   auto exists = [&](const char16_t* name) {
     return fs()->GetFileAttributes(tree_.Path(std::u16string(u"Kept\\") + name)) !=
            kInvalidFileAttributes;

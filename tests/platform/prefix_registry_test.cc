@@ -20,8 +20,8 @@ TEST(PrefixRegistry, PosixOnly) { GTEST_SKIP() << "hive files belong to the POSI
 #include <fstream>
 #include <sstream>
 
-#include "tests/platform/wineserver_lock.h"
 #include "platform/posix/prefix_registry.h"
+#include "tests/platform/wineserver_lock.h"
 
 namespace platform::posix {
 namespace {
@@ -94,7 +94,6 @@ class PrefixRegistryTest : public testing::Test {
 
   void StartLockHolder() { ASSERT_TRUE(lock_.Hold(prefix_)); }
   void StopLockHolder() { lock_.Release(); }
-
 
   fs::path prefix_;
   WineserverLock lock_;

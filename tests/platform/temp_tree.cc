@@ -1,12 +1,11 @@
 #include "tests/platform/temp_tree.h"
 
-#include <fstream>
-#include <iterator>
-#include <regex>
-
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
+#include <regex>
 #include <vector>
 
 #include "platform/unicode.h"

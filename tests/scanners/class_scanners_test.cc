@@ -21,7 +21,8 @@ using platform::kHkeyLocalMachine;
 
 constexpr uint32_t kRead = platform::kKeyRead | platform::kKeyWow64_64Key;
 constexpr char16_t kClasses[] = u"SOFTWARE\\Classes";
-constexpr char16_t kFileExts[] = u"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts";
+constexpr char16_t kFileExts[] =
+    u"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts";
 
 class ClassScanners : public ScannerFixture {
  protected:
@@ -44,10 +45,11 @@ class ClassScanners : public ScannerFixture {
          "RcProg.Second\\shell\\edit\\command]\r\n@=" + gone + "\r\n" + hklm +
          "RcProg.Second\\shell\\open\\command]\r\n@=" + app + "\r\n";
     r += hklm + "RcProg.Dde\\shell\\open\\ddeexec\\Application]\r\n@=\"rcapp.exe\"\r\n";
-    r += hklm + "RcProg.Icon\\DefaultIcon]\r\n@=\"" + Reg(u"Present\\rcapp.exe") + ",0\"\r\n" + hklm +
-         "RcProg.Icon\\Extra]\r\n";
+    r += hklm + "RcProg.Icon\\DefaultIcon]\r\n@=\"" + Reg(u"Present\\rcapp.exe") + ",0\"\r\n" +
+         hklm + "RcProg.Icon\\Extra]\r\n";
     r += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App "
-         "Paths\\rcapp.exe]\r\n@=\"" + Reg(u"Present\\rcapp.exe") + "\"\r\n";
+         "Paths\\rcapp.exe]\r\n@=\"" +
+         Reg(u"Present\\rcapp.exe") + "\"\r\n";
     r += hklm + "Applications\\rcfriend.exe]\r\n\"FriendlyAppName\"=\"@rcfriend.exe,-1\"\r\n";
     r += hklm + "Applications\\rcnoopen.exe]\r\n\"NoOpenWith\"=\"\"\r\n";
     r += hklm + "MIME\\Database\\Content Type\\application/x-rc]\r\n\"Extension\"=\".rcsub\"\r\n";
@@ -65,8 +67,9 @@ class ClassScanners : public ScannerFixture {
     r += hklm + ".rcgone]\r\n@=\"RcProg.Gone\"\r\n";
     // Explorer lists: three stale (.rcmruone, .rcprogids, .rcnone).
     const std::string ext = "[HKEY_CURRENT_USER\\" + Utf8(kFileExts) + "\\";
-    r += ext + ".rcmru\\OpenWithList]\r\n\"a\"=\"rcgone.exe\"\r\n\"b\"=\"rcapp.exe\"\r\n"
-               "\"MRUList\"=\"ab\"\r\n";
+    r += ext +
+         ".rcmru\\OpenWithList]\r\n\"a\"=\"rcgone.exe\"\r\n\"b\"=\"rcapp.exe\"\r\n"
+         "\"MRUList\"=\"ab\"\r\n";
     r += ext + ".rcmruone\\OpenWithList]\r\n\"MRUList\"=\"a\"\r\n";
     r += ext + ".rcchoice\\UserChoice]\r\n\"Progid\"=\"Applications\\\\rcapp.exe\"\r\n";
     r += ext + ".rcclass\\UserChoice]\r\n\"Progid\"=\"RcProg.Friendly\"\r\n";
@@ -74,16 +77,18 @@ class ClassScanners : public ScannerFixture {
     r += ext + ".rcnone\\Other]\r\n";
     r += ext + ".]\r\n";
     Import(r);
-    for (const char* key : {"RcProg.Friendly", "RcProg.NoOpen", "RcProg.Gone", "RcProg.Second",
-                            "RcProg.Dde", "RcProg.Icon", "Applications\\rcfriend.exe",
-                            "Applications\\rcnoopen.exe", "MIME\\Database\\Content Type\\application/x-rc",
-                            ".rcfriendly", ".rcnoopen", ".rcempty", ".rctwo", ".rcsub", ".rcpng",
-                            ".rcmime", ".rcdoc", ".rcgone"})
+    for (const char* key :
+         {"RcProg.Friendly", "RcProg.NoOpen", "RcProg.Gone", "RcProg.Second", "RcProg.Dde",
+          "RcProg.Icon", "Applications\\rcfriend.exe", "Applications\\rcnoopen.exe",
+          "MIME\\Database\\Content Type\\application/x-rc", ".rcfriendly", ".rcnoopen", ".rcempty",
+          ".rctwo", ".rcsub", ".rcpng", ".rcmime", ".rcdoc", ".rcgone"})
       RemoveAfterwards("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\" + std::string(key));
     RemoveAfterwards(
         "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\rcapp.exe");
-    RemoveAfterwards("HKEY_CURRENT_USER\\SOFTWARE\\Classes\\MIME\\Database\\Content Type\\application/x-rc");
-    for (const char* key : {".rcmru", ".rcmruone", ".rcchoice", ".rcclass", ".rcprogids", ".rcnone", "."})
+    RemoveAfterwards(
+        "HKEY_CURRENT_USER\\SOFTWARE\\Classes\\MIME\\Database\\Content Type\\application/x-rc");
+    for (const char* key :
+         {".rcmru", ".rcmruone", ".rcchoice", ".rcclass", ".rcprogids", ".rcnone", "."})
       RemoveAfterwards("HKEY_CURRENT_USER\\" + Utf8(kFileExts) + "\\" + key);
   }
 };

@@ -93,8 +93,7 @@ class KeyScanners : public ScannerFixture {
     r += c + "4}\\InprocServer32]\r\n@=\"rcbare.dll\"\r\n";
     r += c + "5}\\ProgID]\r\n@=\"Rc.NoServer\"\r\n";
     r += c + "6}\\InprocServer32]\r\n@=" +
-         HexText(7, tree_.Path(u"Gone\\multi.dll") + std::u16string(1, 0) + u"x") +
-         "\r\n";
+         HexText(7, tree_.Path(u"Gone\\multi.dll") + std::u16string(1, 0) + u"x") + "\r\n";
     r += "[HKEY_CURRENT_USER\\" + Utf8(kClsid) + "\\{RC000007}\\InprocServer32]\r\n@=\"" +
          Reg(u"Gone\\user.dll") + "\"\r\n";
     r += "[HKEY_LOCAL_MACHINE\\" + Utf8(kClsid32) + "\\{RC000008}\\InprocServer32]\r\n@=\"" +
@@ -110,18 +109,18 @@ class KeyScanners : public ScannerFixture {
     r += "[HKEY_LOCAL_MACHINE\\" + Utf8(kComponents32) + "\\RCC0005]\r\n\"P1\"=\"" +
          Reg(u"Gone\\c.txt") + "\"\r\n";
     // Installer folders: an existing one with its backslash, a gone one.
-    r += "[HKEY_LOCAL_MACHINE\\" + Utf8(kFolders) + "]\r\n\"" + Reg(u"Present\\") + "\"=\"\"\r\n\"" +
-         Reg(u"Gone\\") + "\"=\"\"\r\n\"C:\\\\x\"=\"\"\r\n";
+    r += "[HKEY_LOCAL_MACHINE\\" + Utf8(kFolders) + "]\r\n\"" + Reg(u"Present\\") +
+         "\"=\"\"\r\n\"" + Reg(u"Gone\\") + "\"=\"\"\r\n\"C:\\\\x\"=\"\"\r\n";
     r += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\RcTarget]\r\n\"keep\"=\"yes\"\r\n";
     return r;
   }
   struct Case {
     Scanner scan;
     const char16_t* category;
-    uint32_t counted;        // KeyCount: entries of the fixture a scan visits
-    uint32_t found;          // Scan and Backup: problems
-    uint32_t cleaned;        // Clean and BackupAndClean: problems
-    uint32_t gone;           // problem keys (or values) that go
+    uint32_t counted;  // KeyCount: entries of the fixture a scan visits
+    uint32_t found;    // Scan and Backup: problems
+    uint32_t cleaned;  // Clean and BackupAndClean: problems
+    uint32_t gone;     // problem keys (or values) that go
   };
   static constexpr Case kAll[] = {
       {ScanUninstallEntries, kUninstallCategory, 9, 4, 4, 4},
@@ -170,7 +169,6 @@ class KeyScanners : public ScannerFixture {
         return {};
     }
   }
-
 };
 
 TEST(FirstUninstallPath, CutsTheProgramOutOfTheCommand) {
@@ -197,7 +195,8 @@ TEST_F(KeyScanners, EveryModeCountsFindsBacksUpAndRemovesExactlyTheStaleEntries)
     EXPECT_EQ(Run(kAll[s].scan, KeyCount), c.counted);
     EXPECT_EQ(Run(kAll[s].scan, Scan), c.found);
     EXPECT_EQ(Run(kAll[s].scan, Backup), c.found);
-    EXPECT_NE(BackupText(c.category).find("Windows Registry Editor Version 5.00"), std::string::npos);
+    EXPECT_NE(BackupText(c.category).find("Windows Registry Editor Version 5.00"),
+              std::string::npos);
     for (const auto& [root, path] : Stale(s)) EXPECT_TRUE(Exists(root, path)) << Utf8(path);
     EXPECT_EQ(Run(kAll[s].scan, BackupAndClean), c.cleaned);
     for (const auto& [root, path] : Stale(s)) {
@@ -233,7 +232,8 @@ TEST_F(KeyScanners, LogLinesNameTheRootOnceThenTheShortForm) {
   };
   const std::string uninstall = Utf8(kUninstall);
   // Entries are visited from the last to the first.
-  EXPECT_TRUE(has("08 Key: HKEY_LOCAL_MACHINE\\" + uninstall + "\\RcRundll - Value: UninstallString"));
+  EXPECT_TRUE(
+      has("08 Key: HKEY_LOCAL_MACHINE\\" + uninstall + "\\RcRundll - Value: UninstallString"));
   EXPECT_TRUE(has("08 Key: .\\" + uninstall + "\\RcGoneFirst - Value: UninstallString"));
   EXPECT_TRUE(has("07 Missing: " + Utf8(tree_.Path(u"Gone\\uninst.exe")) + " " +
                   Utf8(tree_.Path(u"Present\\app.exe"))));
@@ -247,7 +247,8 @@ TEST_F(KeyScanners, LogLinesNameTheRootOnceThenTheShortForm) {
   // Expanded before the test, and shown expanded.
   EXPECT_TRUE(has("07 Missing: C:\\windows\\system32\\rcgone.dll"));
   EXPECT_TRUE(has("07 Missing: " + Utf8(tree_.Path(u"Gone\\multi.dll"))));
-  EXPECT_TRUE(has("08 Key: HKEY_CURRENT_USER\\" + clsid + "\\{RC000007}\\InprocServer32 - Value: (default)"));
+  EXPECT_TRUE(has("08 Key: HKEY_CURRENT_USER\\" + clsid +
+                  "\\{RC000007}\\InprocServer32 - Value: (default)"));
   EXPECT_TRUE(has("08 in Key: HKEY_LOCAL_MACHINE\\" + Utf8(kFolders)));
   EXPECT_TRUE(has("07 Missing: " + Utf8(tree_.Path(u"Gone\\"))));
   for (const std::string& line : lines) EXPECT_EQ(line.find("rcbare"), std::string::npos) << line;
@@ -258,8 +259,8 @@ TEST_F(KeyScanners, ALinkInsideAProblemKeyGoesAloneAndItsTargetStays) {
   platform::Registry* registry = EngineRegistry();
   platform::HKey link;
   const std::u16string linkPath = Join(kClsid, u"{RC000002}\\Shortcut");
-  ASSERT_EQ(registry->RegCreateKeyExW(kHkeyLocalMachine, linkPath, 2 /* create link */, k64,
-                                      &link, nullptr),
+  ASSERT_EQ(registry->RegCreateKeyExW(kHkeyLocalMachine, linkPath, 2 /* create link */, k64, &link,
+                                      nullptr),
             0u);
   const std::u16string target = u"\\Registry\\Machine\\SOFTWARE\\RcTarget";
   ASSERT_EQ(registry->RegSetValueExW(link, u"SymbolicLinkValue", platform::kRegLink,
@@ -289,7 +290,8 @@ TEST_F(KeyScanners, NothingIsRemovedOrRememberedWhenItsBackupCannotBeWritten) {
   // A real full disk: writes to /dev/full fail with "no space left".
   std::string unixFolder = Utf8(backups_.path()).substr(2);  // below Z:
   std::replace(unixFolder.begin(), unixFolder.end(), '\\', '/');
-  ASSERT_EQ(symlink("/dev/full", (unixFolder + "/" + Utf8(kUninstallCategory) + ".reg").c_str()), 0);
+  ASSERT_EQ(symlink("/dev/full", (unixFolder + "/" + Utf8(kUninstallCategory) + ".reg").c_str()),
+            0);
   folders.push_back(backups_.path());
 #endif
   for (const std::u16string& folder : folders) {
@@ -301,10 +303,11 @@ TEST_F(KeyScanners, NothingIsRemovedOrRememberedWhenItsBackupCannotBeWritten) {
     for (const auto& [root, path] : Stale(0)) EXPECT_TRUE(Exists(root, path)) << Utf8(path);
     EXPECT_EQ(engine_.ignoreList->Count(), 0);
     const std::vector<std::string> lines = log.Lines();
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                            [](const std::string& line) {
-                              return line.rfind("11 Not deleted, its backup could not be written to", 0) == 0;
-                            }),
+    EXPECT_EQ(std::count_if(
+                  lines.begin(), lines.end(),
+                  [](const std::string& line) {
+                    return line.rfind("11 Not deleted, its backup could not be written to", 0) == 0;
+                  }),
               4);
   }
 }

@@ -84,8 +84,8 @@ class ScannerFixture : public testing::Test {
   void Import(const std::string& text) {
     const std::string header = "Windows Registry Editor Version 5.00\r\n";
     const std::string bytes =
-        "\xFF\xFE" + engine_test::Utf16Le(platform::Utf8ToU16(
-                         text.rfind("Windows", 0) == 0 ? text : header + text));
+        "\xFF\xFE" + engine_test::Utf16Le(
+                         platform::Utf8ToU16(text.rfind("Windows", 0) == 0 ? text : header + text));
     const platform::RegImportResult result = platform::ImportRegFile(EngineRegistry(), bytes, k64);
     ASSERT_TRUE(result.recognized);
     ASSERT_EQ(result.writeError, 0u);
@@ -99,8 +99,8 @@ class ScannerFixture : public testing::Test {
     if (EngineRegistry()->RegOpenKeyExW(root, path, 0,
                                         platform::kKeyRead | platform::kKeyWow64_64Key, &key) != 0)
       return false;
-    const bool found = value.empty() || EngineRegistry()->RegQueryValueExW(
-                                            key, value, nullptr, nullptr, nullptr) == 0;
+    const bool found = value.empty() || EngineRegistry()->RegQueryValueExW(key, value, nullptr,
+                                                                           nullptr, nullptr) == 0;
     EngineRegistry()->RegCloseKey(key);
     return found;
   }

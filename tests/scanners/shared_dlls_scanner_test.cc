@@ -9,9 +9,9 @@
 #include "modules/RegistryCleanerModule/dll/buffered_string_list_w.h"
 #include "modules/RegistryCleanerModule/dll/engine_state.h"
 #include "modules/RegistryCleanerModule/dll/reg_list_file.h"
-#include "modules/RegistryCleanerModule/dll/scan_driver.h"
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/path_resolution.h"
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
+#include "modules/RegistryCleanerModule/dll/scan_driver.h"
 #include "modules/RegistryCleanerModule/dll/scanners/scanner_frame.h"
 #include "modules/RegistryCleanerModule/dll/scanners/scanners.h"
 #include "platform/memory/memory_registry.h"
@@ -31,8 +31,10 @@ constexpr char16_t kWow[] =
 std::string HiveName(std::u16string_view name) {
   std::string out;
   for (char c : platform::U16ToUtf8(name)) {
-    if (c == '\\') out += "\\\\";
-    else out.push_back(c);
+    if (c == '\\')
+      out += "\\\\";
+    else
+      out.push_back(c);
   }
   return out;
 }
@@ -54,8 +56,8 @@ class SharedDllsScanner : public testing::Test {
     hive += "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\SharedDlls]\n";
     for (const std::u16string* name : {&present_, &gone_, &gone2_, &listed_})
       hive += "\"" + HiveName(*name) + "\"=dword:00000001\n";
-    hive += "\"a.dl\"=dword:00000001\n";          // four characters: never tested
-    hive += "\"nothing.dll\"=dword:00000002\n";   // not a path
+    hive += "\"a.dl\"=dword:00000001\n";         // four characters: never tested
+    hive += "\"nothing.dll\"=dword:00000002\n";  // not a path
     hive += "[Software\\\\Wow6432Node\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\SharedDlls]\n";
     hive += "\"" + HiveName(gone32_) + "\"=dword:00000003\n";
     hive += "\"" + HiveName(present32_) + "\"=dword:00000001\n";
@@ -168,8 +170,7 @@ TEST_F(SharedDllsScanner, CleanDeletesEachMissingValueAndVisitsEveryOtherOnce) {
 TEST_F(SharedDllsScanner, BackupWritesTheValuesAndDeletesNothing) {
   EXPECT_EQ(Run(Backup), 3u);
   EXPECT_EQ(Values(kNative).size(), 6u);
-  const std::string backup =
-      engine_test::ReadBytes(backups_.File(u"SharedDllMissingProblems.reg"));
+  const std::string backup = engine_test::ReadBytes(backups_.File(u"SharedDllMissingProblems.reg"));
   ASSERT_NE(backup, "<missing>");
   const std::u16string text(reinterpret_cast<const char16_t*>(backup.data() + 2),
                             (backup.size() - 2) / 2);

@@ -85,7 +85,7 @@ TEST(WorkerFault, AFaultingRoutineFailsItsThreadOnly) {
 TEST(Thread, IsRunningCollectsAFinishedThread) {
   Gate gate;
   Thread thread(&WaitAtGate, &gate);
-  EXPECT_FALSE(thread.IsRunning());   // not started
+  EXPECT_FALSE(thread.IsRunning());     // not started
   EXPECT_FALSE(thread.SetPriority(0));  // no thread to set
   thread.Start();
   EXPECT_TRUE(thread.IsRunning());

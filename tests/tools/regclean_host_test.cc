@@ -25,9 +25,9 @@ TEST(RegcleanHost, PosixOnly) { GTEST_SKIP() << "runs the POSIX host on a copy o
 #include <fstream>
 #include <map>
 #include <set>
-#include <vector>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "support/json_value.h"
 #include "tests/platform/wineserver_lock.h"
@@ -39,18 +39,26 @@ namespace fs = std::filesystem;
 
 // What a resolve of the demo removes: whole keys, and values of keys that stay.
 const std::set<std::string> kRemovedKeys = {
-    "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.oldsave]",
-    "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.oldsave\\OpenWithList]",
+    "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\."
+    "oldsave]",
+    "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\."
+    "oldsave\\OpenWithList]",
     "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.phtl]",
-    "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.phtl\\OpenWithList]",
+    "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\."
+    "phtl\\OpenWithList]",
     "[HKEY_LOCAL_MACHINE\\Software\\Classes\\.phtl]",
     "[HKEY_LOCAL_MACHINE\\Software\\Classes\\CLSID\\{6B3C1E52-8F0A-4C1D-9E21-3A5D7C0B4E11}]",
-    "[HKEY_LOCAL_MACHINE\\Software\\Classes\\CLSID\\{6B3C1E52-8F0A-4C1D-9E21-3A5D7C0B4E11}\\InprocServer32]",
-    "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components\\2F8E1B6A9C3D4E5F8A7B6C5D4E3F2A1B]",
+    "[HKEY_LOCAL_MACHINE\\Software\\Classes\\CLSID\\{6B3C1E52-8F0A-4C1D-9E21-3A5D7C0B4E11}"
+    "\\InprocServer32]",
+    "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-"
+    "18\\Components\\2F8E1B6A9C3D4E5F8A7B6C5D4E3F2A1B]",
     "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\PhotoTool]",
-    "[HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Classes\\CLSID\\{C4E2A7B9-1D3F-4A6B-8C5E-9F0A1B2C3D47}]",
-    "[HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Classes\\CLSID\\{C4E2A7B9-1D3F-4A6B-8C5E-9F0A1B2C3D47}\\InprocServer32]",
-    "[HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\OldGame]",
+    "[HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Classes\\CLSID\\{C4E2A7B9-1D3F-4A6B-8C5E-"
+    "9F0A1B2C3D47}]",
+    "[HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Classes\\CLSID\\{C4E2A7B9-1D3F-4A6B-8C5E-"
+    "9F0A1B2C3D47}\\InprocServer32]",
+    "[HKEY_LOCAL_"
+    "MACHINE\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\OldGame]",
 };
 const std::set<std::string> kRemovedValues = {
     "\"C:\\\\Program Files\\\\PhotoTool\\\\\"=\"\"",
@@ -257,14 +265,15 @@ TEST_F(RegcleanHostTest, JsonHoldsTheWholeOutcome) {
       std::string(outcome[u"logFile"].string()->begin(), outcome[u"logFile"].string()->end())));
   EXPECT_GT(outcome[u"problemCount"].integer(), 0);
   const JsonValue* shared = nullptr;
-  std::vector<std::pair<std::u16string, int>> counts;
+  std::vector<std::pair<std::u16string, int> > counts;
   for (JsonValue& category : *outcome[u"categories"].array()) {
     if (*category[u"name"].string() == u"SharedDllMissingProblems") shared = &category;
-    counts.emplace_back(*category[u"name"].string(), static_cast<int>(category[u"count"].integer()));
+    counts.emplace_back(*category[u"name"].string(),
+                        static_cast<int>(category[u"count"].integer()));
   }
   // Every category finds exactly the demo's stale entries.
-  const std::vector<std::pair<std::u16string, int>> expected(std::begin(kDemoCategories),
-                                                             std::end(kDemoCategories));
+  const std::vector<std::pair<std::u16string, int> > expected(std::begin(kDemoCategories),
+                                                              std::end(kDemoCategories));
   EXPECT_EQ(counts, expected);
   EXPECT_EQ(outcome[u"problemCount"].integer(), 12);
   ASSERT_NE(shared, nullptr);

@@ -142,8 +142,8 @@ uint32_t InitEngine(RegCleanerEngine* engine, platform::FileSystem* fs, platform
       platform::GetPrivateProfileInt(kMeasurement, u"SlowExecuteTime", 0, engine->configFile);
   engine->fastExecuteTime =
       platform::GetPrivateProfileInt(kMeasurement, u"FastExecuteTime", 0, engine->configFile);
-  const uint32_t storedBoot = static_cast<uint32_t>(
-      platform::GetPrivateProfileInt(kMeasurement, u"LastBootTimeSignature", 0, engine->configFile));
+  const uint32_t storedBoot = static_cast<uint32_t>(platform::GetPrivateProfileInt(
+      kMeasurement, u"LastBootTimeSignature", 0, engine->configFile));
   if (storedBoot == BootSessionSignature(system)) engine->runsThisBoot = 1;
 
   ReadVersion(&engine->hostVersion, GetHostFilePath(system), fs, system);
@@ -170,9 +170,8 @@ uint32_t InitEngine(RegCleanerEngine* engine, platform::FileSystem* fs, platform
   }
   const FileVersionRecord& module = engine->moduleVersion;
   if (module.valid) {
-    log->Printf(3, "Init: %ls Version: %d.%d.%d.%04d (from %s)", VersionName(module),
-                module.major, module.minor, module.build, module.revision,
-                REGCLEAN_BUILD_TIMESTAMP);
+    log->Printf(3, "Init: %ls Version: %d.%d.%d.%04d (from %s)", VersionName(module), module.major,
+                module.minor, module.build, module.revision, REGCLEAN_BUILD_TIMESTAMP);
   }
 
   engine->ignoreListFile = content + u"\\IgnoreList.slw1";

@@ -5,8 +5,8 @@
 #include "modules/RegistryCleanerModule/dll/delete_entries.h"
 #include "modules/RegistryCleanerModule/dll/exclusion.h"
 #include "modules/RegistryCleanerModule/dll/my_logfile.h"
-#include "modules/RegistryCleanerModule/dll/run_failures.h"
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
+#include "modules/RegistryCleanerModule/dll/run_failures.h"
 #include "platform/unicode.h"
 
 namespace {
@@ -22,8 +22,7 @@ int LogKeyLine(const char* prefix, const char* rootText, std::u16string_view key
   const std::u16string key(keyPath);
   if (valueLabel.empty()) return EngineLogPrintf(8, "%s%s\\%ls", prefix, rootText, key.c_str());
   const std::u16string value(valueLabel);
-  return EngineLogPrintf(8, "%s%s\\%ls - Value: %ls", prefix, rootText, key.c_str(),
-                         value.c_str());
+  return EngineLogPrintf(8, "%s%s\\%ls - Value: %ls", prefix, rootText, key.c_str(), value.c_str());
 }
 
 int LogProblem(platform::HKey root, std::u16string_view keyPath, std::u16string_view valueName,
@@ -50,7 +49,8 @@ std::u16string EntryText(platform::HKey root, std::u16string_view keyPath,
 // protected key): the entry is not remembered as cleaned, and the run fails.
 bool Refused(RegCleanerEngine* engine, platform::HKey root, std::u16string_view keyPath,
              std::u16string_view valueName) {
-  ReportRunFailure(engine, u"Not deleted, the registry refused: " + EntryText(root, keyPath, valueName));
+  ReportRunFailure(engine,
+                   u"Not deleted, the registry refused: " + EntryText(root, keyPath, valueName));
   return false;
 }
 
@@ -85,10 +85,9 @@ bool ActOnProblemKey(RegCleanerEngine* engine, platform::HKey root, std::u16stri
   return true;
 }
 
-bool ActOnProblemValue(RegCleanerEngine* engine, platform::HKey root,
-                       std::u16string_view keyPath, platform::HKey key,
-                       std::u16string_view valueName, const uint8_t* data, uint32_t dataSize,
-                       uint32_t type, uint32_t mode, RegBackupFile* backupFile) {
+bool ActOnProblemValue(RegCleanerEngine* engine, platform::HKey root, std::u16string_view keyPath,
+                       platform::HKey key, std::u16string_view valueName, const uint8_t* data,
+                       uint32_t dataSize, uint32_t type, uint32_t mode, RegBackupFile* backupFile) {
   if (IsBackingUp(mode)) {
     const std::u16string name(valueName);
     BackupValue(root, keyPath, name.c_str(), data, static_cast<int32_t>(dataSize), type,

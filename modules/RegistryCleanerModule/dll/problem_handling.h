@@ -35,17 +35,16 @@ uint32_t HandleProblemKey(RegCleanerEngine* engine, platform::HKey root,
 // The mode's action on a key that is a problem and not excluded: Clean
 // deletes and records, Backup backs up, BackupAndClean backs up, deletes and
 // records. Only what was deleted is recorded in the ignore list; a deletion
-// the registry refuses fails the run (level 11) and gives false. In BackupAndClean nothing is recorded or deleted unless the
-// backup is on disk first: when the backup file could not be opened, written
-// or flushed, the key stays, the failure is logged at level 11 and counted
-// in the engine's runFailures, and the result is false. Symbolic-link keys
-// below keyPath are deleted themselves, never followed.
+// the registry refuses fails the run (level 11) and gives false. In BackupAndClean nothing is
+// recorded or deleted unless the backup is on disk first: when the backup file could not be opened,
+// written or flushed, the key stays, the failure is logged at level 11 and counted in the engine's
+// runFailures, and the result is false. Symbolic-link keys below keyPath are deleted themselves,
+// never followed.
 bool ActOnProblemKey(RegCleanerEngine* engine, platform::HKey root, std::u16string_view keyPath,
                      uint32_t readAccess, uint32_t writeAccess, uint32_t mode,
                      RegBackupFile* backupFile);
 // The same for one value of key (opened with write access), with the data
 // as enumerated.
-bool ActOnProblemValue(RegCleanerEngine* engine, platform::HKey root,
-                       std::u16string_view keyPath, platform::HKey key,
-                       std::u16string_view valueName, const uint8_t* data, uint32_t dataSize,
-                       uint32_t type, uint32_t mode, RegBackupFile* backupFile);
+bool ActOnProblemValue(RegCleanerEngine* engine, platform::HKey root, std::u16string_view keyPath,
+                       platform::HKey key, std::u16string_view valueName, const uint8_t* data,
+                       uint32_t dataSize, uint32_t type, uint32_t mode, RegBackupFile* backupFile);

@@ -7,8 +7,8 @@
 #include "modules/RegistryCleanerModule/dll/buffered_string_list_w.h"
 #include "modules/RegistryCleanerModule/dll/engine_state.h"
 #include "modules/RegistryCleanerModule/dll/my_logfile.h"
-#include "modules/RegistryCleanerModule/dll/resource_text.h"
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
+#include "modules/RegistryCleanerModule/dll/resource_text.h"
 #include "modules/RegistryCleanerModule/dll/string_ids.h"
 #include "modules/RegistryCleanerModule/dll/version_data.h"
 #include "platform/case_fold.h"
@@ -357,7 +357,8 @@ uint32_t BackupCallback(platform::HKey root, const char16_t* keyPath, const char
   if (flags & WALK_LINK_EVENT) {
     // A .reg file has no way to say "link": the link is deleted with its
     // parent but cannot be given back, and the user is told so.
-    EngineLogPrintf(11, "Backup: %s\\%ls is a registry link, which a .reg file cannot hold; it is "
+    EngineLogPrintf(11,
+                    "Backup: %s\\%ls is a registry link, which a .reg file cannot hold; it is "
                     "not in the backup",
                     RootKeyNameA(root), keyPath);
     return 0;

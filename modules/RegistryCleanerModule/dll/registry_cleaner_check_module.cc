@@ -116,8 +116,8 @@ void CRegistryCleanerModuleCheckModule::DoResolve() {
   SetExpectedDuration(ExpectedResolveDuration(engine_), false);
   ReportProgress(0.0);
 
-  const std::u16string restoreDescription = engine_.hostVersion.productName + u": " + title +
-                                            u" (" + resolveButtonTitle + u")";
+  const std::u16string restoreDescription =
+      engine_.hostVersion.productName + u": " + title + u" (" + resolveButtonTitle + u")";
   int64_t sequence = 0;
   const bool restorePointBegun = BeginRestorePoint(restoreDescription, &sequence);
 

@@ -149,8 +149,8 @@ uint32_t RegCleanerThread(void* argument) {
     const std::string duration = TrimmedDuration(
         static_cast<int32_t>(system->GetTickCount() - startTick), kDurationMilliseconds);
     if (AbortRequested != 0) {
-      EngineLogPrintf(4, "ABORTED: RegCleanerThread, found %d problems total, duration: %s",
-                      total, duration.c_str());
+      EngineLogPrintf(4, "ABORTED: RegCleanerThread, found %d problems total, duration: %s", total,
+                      duration.c_str());
     } else {
       EngineLogPrintf(6, "Stop: RegCleanerThread, found %d problems total, duration: %s", total,
                       duration.c_str());

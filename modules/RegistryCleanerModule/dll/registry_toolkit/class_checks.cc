@@ -31,7 +31,8 @@ bool Aborted() { return AbortRequested.load(std::memory_order_relaxed) != 0; }
 class Key {
  public:
   Key(HKey parent, std::u16string_view path, uint32_t sam) {
-    if (EngineRegistry()->RegOpenKeyExW(parent, path, 0, sam, &key_) != 0) key_ = platform::kNullKey;
+    if (EngineRegistry()->RegOpenKeyExW(parent, path, 0, sam, &key_) != 0)
+      key_ = platform::kNullKey;
   }
   ~Key() {
     if (key_ != platform::kNullKey) EngineRegistry()->RegCloseKey(key_);
@@ -45,9 +46,8 @@ class Key {
   // The value's data into buffer (bytes in *size); false when it cannot be read.
   bool Read(std::u16string_view name, char16_t* buffer, uint32_t* size,
             uint32_t* type = nullptr) const {
-    return open() && EngineRegistry()->RegQueryValueExW(key_, name, type,
-                                                        reinterpret_cast<uint8_t*>(buffer),
-                                                        size) == 0;
+    return open() && EngineRegistry()->RegQueryValueExW(
+                         key_, name, type, reinterpret_cast<uint8_t*>(buffer), size) == 0;
   }
   HKey get() const { return key_; }
 
@@ -140,7 +140,7 @@ uint32_t CheckShellVerbs(HKey classKey, uint32_t sam, std::u16string_view keyPat
   std::array<char16_t, 1024> name;
   for (uint32_t index = 0; index < info.subKeys && !Aborted(); ++index) {
     const uint32_t result = EngineRegistry()->RegEnumKeyW(shell.get(), index, name.data(),
-                                                         static_cast<uint32_t>(name.size()));
+                                                          static_cast<uint32_t>(name.size()));
     if (result == platform::kRegNoMoreItems) break;
     if (result != 0) {
       LogLastError(u"Error: RegEnumKey %ls\\Shell (%d)", logPath.c_str(), static_cast<int>(index));
@@ -237,13 +237,27 @@ uint32_t CheckClass(uint32_t sam, std::u16string_view className) {
 
 int IsKnownPerceivedType(std::u16string_view text) {
   static const char16_t* const kTypes[] = {
-      u"text",     u"system",        u"folder",
-      u"program",  u"contact",       u"video",
-      u"audio",    u"communications", u"communications/e-mail",
-      u"communications/calendar", u"communications/task", u"communications/im",
-      u"document", u"document/note", u"document/text",
-      u"document/spreadsheet", u"document/presentation", u"music",
-      u"images",   u"images/picture", u"images/video",
+      u"text",
+      u"system",
+      u"folder",
+      u"program",
+      u"contact",
+      u"video",
+      u"audio",
+      u"communications",
+      u"communications/e-mail",
+      u"communications/calendar",
+      u"communications/task",
+      u"communications/im",
+      u"document",
+      u"document/note",
+      u"document/text",
+      u"document/spreadsheet",
+      u"document/presentation",
+      u"music",
+      u"images",
+      u"images/picture",
+      u"images/video",
   };
   int position = 0;
   return InList(text, kTypes, std::size(kTypes), &position) ? position : 0;
@@ -251,23 +265,40 @@ int IsKnownPerceivedType(std::u16string_view text) {
 
 int IsKnownContentType(std::u16string_view text) {
   static const char16_t* const kTypes[] = {
-      u"text/plain",          u"text/html",
-      u"text/xml",            u"text/richtext",
-      u"text/scriptlet",      u"audio/x-aiff",
-      u"audio/basic",         u"audio/mid",
-      u"audio/wav",           u"image/gif",
-      u"image/jpeg",          u"image/pjpeg",
-      u"image/png",           u"image/x-png",
-      u"image/tiff",          u"image/bmp",
-      u"image/x-xbitmap",     u"image/x-jg",
-      u"image/x-emf",         u"image/x-wmf",
-      u"video/avi",           u"video/mpeg",
-      u"application/octet-stream", u"application/postscript",
-      u"application/base64",  u"application/macbinhex40",
-      u"application/pdf",     u"application/xml",
-      u"application/atom+xml", u"application/rss+xml",
-      u"application/x-compressed", u"application/x-zip-compressed",
-      u"application/x-gzip-compressed", u"application/java",
+      u"text/plain",
+      u"text/html",
+      u"text/xml",
+      u"text/richtext",
+      u"text/scriptlet",
+      u"audio/x-aiff",
+      u"audio/basic",
+      u"audio/mid",
+      u"audio/wav",
+      u"image/gif",
+      u"image/jpeg",
+      u"image/pjpeg",
+      u"image/png",
+      u"image/x-png",
+      u"image/tiff",
+      u"image/bmp",
+      u"image/x-xbitmap",
+      u"image/x-jg",
+      u"image/x-emf",
+      u"image/x-wmf",
+      u"video/avi",
+      u"video/mpeg",
+      u"application/octet-stream",
+      u"application/postscript",
+      u"application/base64",
+      u"application/macbinhex40",
+      u"application/pdf",
+      u"application/xml",
+      u"application/atom+xml",
+      u"application/rss+xml",
+      u"application/x-compressed",
+      u"application/x-zip-compressed",
+      u"application/x-gzip-compressed",
+      u"application/java",
       u"application/x-msdownload",
   };
   int position = 0;
@@ -286,7 +317,8 @@ const char16_t* MimeClsid(const ScanRoot* classRoots, uint32_t sam,
   return MimeValue(classRoots, sam, contentType, u"CLSID", &result);
 }
 
-const char16_t* InprocServerOf(const ScanRoot* classRoots, uint32_t sam, std::u16string_view clsid) {
+const char16_t* InprocServerOf(const ScanRoot* classRoots, uint32_t sam,
+                               std::u16string_view clsid) {
   static std::array<char16_t, 1024> result;
   result[0] = 0;
   Key key(classRoots[0].root,

@@ -22,11 +22,11 @@
 extern const ScanRoot kClassRoots[];
 
 // CheckClass flags.
-constexpr uint32_t kClassVerbRuns = 0x01;        // a shell verb runs an existing program
-constexpr uint32_t kClassIconExists = 0x02;      // "DefaultIcon" names an existing file
-constexpr uint32_t kClassFriendlyName = 0x04;    // a "FriendlyTypeName" value
-constexpr uint32_t kClassOtherSubkeys = 0x08;    // subkeys beyond "shell" and "DefaultIcon"
-constexpr uint32_t kClassOtherValues = 0x10;     // "NoOpen", or values beyond the known ones
+constexpr uint32_t kClassVerbRuns = 0x01;      // a shell verb runs an existing program
+constexpr uint32_t kClassIconExists = 0x02;    // "DefaultIcon" names an existing file
+constexpr uint32_t kClassFriendlyName = 0x04;  // a "FriendlyTypeName" value
+constexpr uint32_t kClassOtherSubkeys = 0x08;  // subkeys beyond "shell" and "DefaultIcon"
+constexpr uint32_t kClassOtherValues = 0x10;   // "NoOpen", or values beyond the known ones
 // Any of these makes a class usable.
 constexpr uint32_t kClassUsable = 0x0F;
 

@@ -20,7 +20,7 @@ uint32_t ScanInprocServers(RegCleanerEngine* engine);
 
 using Scanner = uint32_t (*)(RegCleanerEngine* engine);
 inline constexpr Scanner kScanners[] = {
-    ScanUninstallEntries,  ScanSharedDlls,         ScanFileTypes,     ScanExplorerFileExtensions,
+    ScanUninstallEntries, ScanSharedDlls,        ScanFileTypes,     ScanExplorerFileExtensions,
     ScanInstallerFolders, ScanInstallerUserData, ScanInprocServers,
 };
 
