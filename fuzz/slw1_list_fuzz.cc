@@ -1,13 +1,15 @@
 // Loads arbitrary bytes as an SLW1 list file (the engine's black, white and
 // ignore lists) and checks that the list saves and loads back to the same
-// items, that every item is found by its own text, and that a merging load
-// adds no more than a plain one.
+// items, that every item is found by its own text (also as a pattern: "?"
+// and "*" in an item match themselves), and that a merging load adds no more
+// than a plain one.
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "fuzz/fuzz_support.h"
 #include "modules/RegistryCleanerModule/dll/buffered_string_list_w.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/case_folding.h"
 
 namespace {
 
@@ -18,6 +20,8 @@ std::u16string_view TextAt(const BufferedStringListW& list, int32_t index) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const bool folding = (BuildCaseFoldingTable(), true);
+  (void)folding;
   fuzz::ScratchFolder& scratch = fuzz::ScratchFolder::Get();
   const std::u16string input =
       scratch.Write("input.slw", std::string_view(reinterpret_cast<const char*>(data), size));
@@ -30,6 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Check(list.LengthAt(i) >= 2 && list.At(i)[list.LengthAt(i) - 1] == 0,
                 "an item is a text with its terminator");
     fuzz::Check(list.Find(TextAt(list, i)) >= i, "an item is found by its text");
+    fuzz::Check(list.FindSameLength(TextAt(list, i)) >= i, "an item matches its own text");
   }
 
   BufferedStringListW merged("IgnoreList", 16);
