@@ -87,8 +87,7 @@ int32_t ReadRegListFile(BufferedStringListW* list, std::u16string_view path,
     text[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
                                     (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
 
-  // The byte-order mark is no part of the first line.
-  const std::u16string_view all = std::u16string_view(text).substr(byteOrderMark ? 1 : 0);
+  const std::u16string_view all(text);
   ReaderState state = ReaderState::kBeforeSection;
   int32_t entries = 0;
   size_t pos = 0;
