@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <string_view>
@@ -40,6 +41,11 @@ class ScratchFolder {
     out.close();
     Check(static_cast<bool>(out), "the scratch file is written");
     return WindowsPath(name);
+  }
+  // The bytes of the file name in the folder; empty when it cannot be read.
+  std::string Read(const std::string& name) const {
+    std::ifstream in(path_ / name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
   // The Windows path of the file name in the folder (Z: is the root).
   std::u16string WindowsPath(const std::string& name) const {

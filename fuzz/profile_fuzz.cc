@@ -1,16 +1,53 @@
 // Reads arbitrary bytes as a private-profile file and writes into it: a key
-// written is read back as written, whatever else the file holds, and once
-// removed it is gone when the file had no such key before.
+// written is read back as written, whatever else the file holds; once
+// removed it is gone when the file had no such key before, and every other
+// line of the file is as it was, byte for byte (only its line break may
+// change, and the section written may stay behind, empty).
 #include <cstdint>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "fuzz/fuzz_support.h"
 #include "platform/profile.h"
 
+namespace {
+
+// The file's lines as bytes, or as UTF-16 units after the mark, without
+// their line breaks; a stray last byte of UTF-16 text is a line of its own.
+std::vector<std::u32string> Lines(const std::string& bytes) {
+  std::u32string text;
+  const bool utf16 = bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE';
+  std::u32string stray;
+  if (utf16) {
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2)
+      text.push_back(static_cast<uint8_t>(bytes[i]) | (static_cast<uint8_t>(bytes[i + 1]) << 8));
+    if (bytes.size() % 2 != 0) stray.push_back(0x10000 | static_cast<uint8_t>(bytes.back()));
+  } else {
+    for (char c : bytes) text.push_back(static_cast<uint8_t>(c));
+  }
+  std::vector<std::u32string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find(U'\n', start);
+    if (end == std::u32string::npos) end = text.size();
+    std::u32string line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == U'\r') line.pop_back();
+    lines.push_back(std::move(line));
+    start = end + 1;
+  }
+  if (!stray.empty()) lines.push_back(stray);
+  return lines;
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::u16string path = fuzz::ScratchFolder::Get().Write(
-      "profile.ini", std::string_view(reinterpret_cast<const char*>(data), size));
+  fuzz::ScratchFolder& scratch = fuzz::ScratchFolder::Get();
+  const std::string original(reinterpret_cast<const char*>(data), size);
+  const std::u16string path = scratch.Write("profile.ini", original);
   platform::GetPrivateProfileString(u"Settings", u"UserContentPath", u"", path);
   platform::GetPrivateProfileInt(u"Settings", u"Count", 7, path);
 
@@ -25,6 +62,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
               "the key is removed");
   const std::u16string after = platform::GetPrivateProfileString(kSection, kKey, kMissing, path);
   fuzz::Check(before != kMissing || after == kMissing, "the key written is gone");
+  if (before == kMissing) {
+    const std::vector<std::u32string> was = Lines(original);
+    std::vector<std::u32string> now = Lines(scratch.Read("profile.ini"));
+    if (now.size() == was.size() + 1) {
+      size_t i = 0;
+      while (i < was.size() && now[i] == was[i]) ++i;
+      if (now[i] == U"[Fuzz]") now.erase(now.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+    fuzz::Check(now == was, "the other lines are kept byte for byte");
+  }
   fuzz::Check(platform::WritePrivateProfileString(kSection, std::nullopt, std::nullopt, path),
               "the section is removed");
   return 0;
