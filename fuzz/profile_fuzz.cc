@@ -16,19 +16,23 @@
 namespace {
 
 // The file's lines as bytes, or as UTF-16 units after the mark, without
-// their line breaks; a stray last byte of UTF-16 text is a line of its own.
+// their line breaks; a UTF-8 mark and a stray last byte of UTF-16 text are
+// lines of their own.
 std::vector<std::u32string> Lines(const std::string& bytes) {
-  std::u32string text;
-  const bool utf16 = bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE';
-  std::u32string stray;
-  if (utf16) {
+  std::vector<std::u32string> lines;
+  std::u32string text, stray;
+  if (bytes.starts_with("\xFF\xFE")) {
     for (size_t i = 2; i + 1 < bytes.size(); i += 2)
       text.push_back(static_cast<uint8_t>(bytes[i]) | (static_cast<uint8_t>(bytes[i + 1]) << 8));
     if (bytes.size() % 2 != 0) stray.push_back(0x10000 | static_cast<uint8_t>(bytes.back()));
   } else {
-    for (char c : bytes) text.push_back(static_cast<uint8_t>(c));
+    size_t from = 0;
+    if (bytes.starts_with("\xEF\xBB\xBF")) {
+      lines.push_back(U"\xFEFF");
+      from = 3;
+    }
+    for (size_t i = from; i < bytes.size(); ++i) text.push_back(static_cast<uint8_t>(bytes[i]));
   }
-  std::vector<std::u32string> lines;
   size_t start = 0;
   while (start < text.size()) {
     size_t end = text.find(U'\n', start);
