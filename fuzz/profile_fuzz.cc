@@ -17,7 +17,9 @@ namespace {
 
 // The file's lines as bytes, or as UTF-16 units after the mark, without
 // their line breaks; a UTF-8 mark and a stray last byte of UTF-16 text are
-// lines of their own.
+// lines of their own. Carriage returns at the end of a line count as part of
+// its break: a file whose last line ends in one without a line feed gets the
+// line feed on a write, and "\r" + "\n" reads back as one break.
 std::vector<std::u32string> Lines(const std::string& bytes) {
   std::vector<std::u32string> lines;
   std::u32string text, stray;
@@ -38,7 +40,7 @@ std::vector<std::u32string> Lines(const std::string& bytes) {
     size_t end = text.find(U'\n', start);
     if (end == std::u32string::npos) end = text.size();
     std::u32string line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == U'\r') line.pop_back();
+    while (!line.empty() && line.back() == U'\r') line.pop_back();
     lines.push_back(std::move(line));
     start = end + 1;
   }
