@@ -7,9 +7,10 @@
 #   make test-wine  build the mingw64 test suite and run it under wine64
 #   make bench      build and run the benchmarks
 #   make demo       run the reference host on a copy of the demo prefix
+#   make fuzz       build the libFuzzer targets (clang) and run each FUZZ_SECONDS
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build test asan tsan mingw32 mingw64 test-wine bench demo format clean
+.PHONY: all build test asan tsan mingw32 mingw64 test-wine bench demo fuzz format clean
 
 all: build
 
@@ -84,6 +85,22 @@ demo: build
 
 bench: build
 	build/native/bench/benchmarks
+
+# The parsers of outside input under libFuzzer with AddressSanitizer and
+# UBSan, the libraries instrumented too; each target runs FUZZ_SECONDS over a
+# working copy of its seed corpus (fuzz/run). The corpora are replayed as
+# ctests in the native and asan builds.
+FUZZ_SECONDS ?= 60
+FUZZ_FLAGS = -fsanitize=fuzzer-no-link,address,undefined
+
+build/fuzz/build.ninja:
+	cmake -S . -B build/fuzz -G Ninja -DFUZZ=ON -DREGCLEAN_TESTS=OFF -DREGCLEAN_BENCH=OFF \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DCMAKE_CXX_FLAGS="$(FUZZ_FLAGS)"
+
+fuzz: build/fuzz/build.ninja
+	cmake --build build/fuzz -j $(JOBS) --target fuzz_targets
+	FUZZ_SECONDS=$(FUZZ_SECONDS) fuzz/run
 
 format:
 	git ls-files '*.cc' '*.h' | xargs clang-format -i

@@ -7,13 +7,15 @@
 // becomes UTF-16 (bit 7: pairs of bytes, little-endian; else one byte each).
 //
 // Built so that the libraries under test report their coverage too:
-//   cmake -S . -B build/fuzz -G Ninja -DFUZZ=ON -DREGCLEAN_TESTS=OFF -DREGCLEAN_BENCH=OFF \
-//     -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
+//   make fuzz (or by hand, in one line:)
+//   cmake -S . -B build/fuzz -G Ninja -DFUZZ=ON -DREGCLEAN_TESTS=OFF -DREGCLEAN_BENCH=OFF
+//     -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang
 //     -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link,address,undefined
 //   cmake --build build/fuzz --target json_parser_fuzz
-//   build/fuzz/fuzz/json_parser_fuzz -dict=fuzz/json.dict -max_total_time=240 CORPUS_DIR
+//   build/fuzz/fuzz/json_parser_fuzz -dict=fuzz/json_parser.dict -max_total_time=240 CORPUS_DIR
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>

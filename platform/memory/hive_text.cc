@@ -378,8 +378,11 @@ void HiveReader::EndBlock(uint64_t end) {
     key_->spanOffset = blockStart_;
     key_->spanLength = static_cast<uint32_t>(end - blockStart_);
   }
-  // Keys that exist only as parents take the time of their first child.
-  for (Key* k = key_->parent; k != nullptr && k->modified == 0; k = k->parent) {
+  // Keys that exist only as parents take the time of their first child. A
+  // key with a block of its own keeps its time, even a time of 0.
+  for (Key* k = key_->parent;
+       k != nullptr && k->modified == 0 && k->spanLength == 0 && !(k->flags & kKeyDirty);
+       k = k->parent) {
     k->modified = key_->modified;
   }
 }

@@ -20,6 +20,7 @@ struct ProfileFile {
   bool utf16 = false;
   bool bigEndian = false;  // UTF-16 with the mark FE FF
   bool bom8 = false;
+  std::string strayByte;  // a last byte of UTF-16 text that makes no unit
   std::u16string newline = u"\r\n";
   std::vector<std::u16string> lines;
 };
@@ -34,6 +35,95 @@ std::u16string_view Trim(std::u16string_view text) {
 
 bool SameName(std::u16string_view a, std::u16string_view b) { return AsciiEqualsIgnoreCase(a, b); }
 
+// 8-bit text is UTF-8. A byte that is no part of well-formed UTF-8 (an
+// overlong form, a surrogate, beyond U+10FFFF, a text in another encoding)
+// is kept as U+DC00 plus the byte, a lone low surrogate that UTF-8 never
+// gives, so that a write puts back exactly the bytes of the lines it does
+// not change. Readers of values see U+FFFD for it.
+constexpr char16_t kByteEscape = 0xDC00;
+
+bool IsByteEscape(char16_t c) { return c >= 0xDC80 && c <= 0xDCFF; }
+
+std::u16string DecodeBytes(std::string_view bytes) {
+  std::u16string text;
+  text.reserve(bytes.size());
+  size_t i = 0;
+  while (i < bytes.size()) {
+    const unsigned char c = static_cast<unsigned char>(bytes[i]);
+    if (c < 0x80) {
+      text.push_back(c);
+      ++i;
+      continue;
+    }
+    size_t length = 0;
+    char32_t cp = 0;
+    unsigned char low = 0x80, high = 0xBF;  // the second byte's range
+    if (c >= 0xC2 && c <= 0xDF) {
+      length = 2, cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      length = 3, cp = c & 0x0F;
+      if (c == 0xE0) low = 0xA0;
+      if (c == 0xED) high = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      length = 4, cp = c & 0x07;
+      if (c == 0xF0) low = 0x90;
+      if (c == 0xF4) high = 0x8F;
+    }
+    bool ok = length != 0 && length <= bytes.size() - i;
+    for (size_t k = 1; ok && k < length; ++k) {
+      const unsigned char b = static_cast<unsigned char>(bytes[i + k]);
+      ok = b >= (k == 1 ? low : 0x80) && b <= (k == 1 ? high : 0xBF);
+      cp = (cp << 6) | (b & 0x3F);
+    }
+    if (!ok) {
+      text.push_back(static_cast<char16_t>(kByteEscape | c));
+      ++i;
+      continue;
+    }
+    if (cp >= 0x10000) {
+      text.push_back(static_cast<char16_t>(0xD800 | ((cp - 0x10000) >> 10)));
+      text.push_back(static_cast<char16_t>(0xDC00 | ((cp - 0x10000) & 0x3FF)));
+    } else {
+      text.push_back(static_cast<char16_t>(cp));
+    }
+    i += length;
+  }
+  return text;
+}
+
+std::string EncodeBytes(std::u16string_view text) {
+  std::string bytes;
+  bytes.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    char32_t cp = text[i];
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[++i] - 0xDC00);
+    } else if (IsByteEscape(static_cast<char16_t>(cp))) {
+      bytes.push_back(static_cast<char>(cp & 0xFF));
+      continue;
+    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+      cp = 0xFFFD;  // a lone surrogate has no UTF-8 form
+    }
+    if (cp < 0x80) {
+      bytes.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+      bytes.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+      bytes.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+      bytes.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+      bytes.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      bytes.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+      bytes.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+      bytes.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+      bytes.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      bytes.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+  }
+  return bytes;
+}
+
 bool Load(std::u16string_view path, ProfileFile* file) {
   std::string bytes;
   if (!ReadWholeFile(FileSystem::Default(), path, &bytes)) return false;
@@ -46,13 +136,14 @@ bool Load(std::u16string_view path, ProfileFile* file) {
     const size_t low = file->bigEndian ? 1 : 0;
     for (size_t i = 2; i + 1 < bytes.size(); i += 2)
       text.push_back(static_cast<char16_t>(byte(i + low) | (byte(i + 1 - low) << 8)));
+    if (bytes.size() % 2 != 0) file->strayByte = bytes.back();
   } else {
     size_t start = 0;
     if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
       file->bom8 = true;
       start = 3;
     }
-    text = Utf8ToU16(std::string_view(bytes).substr(start));
+    text = DecodeBytes(std::string_view(bytes).substr(start));
   }
   if (text.find(u"\r\n") == std::u16string::npos && text.find(u'\n') != std::u16string::npos)
     file->newline = u"\n";
@@ -82,9 +173,10 @@ bool Save(std::u16string_view path, const ProfileFile& file) {
       bytes.push_back(file.bigEndian ? high : low);
       bytes.push_back(file.bigEndian ? low : high);
     }
+    bytes += file.strayByte;
   } else {
     if (file.bom8) bytes = "\xEF\xBB\xBF";
-    bytes += U16ToUtf8(text);
+    bytes += EncodeBytes(text);
   }
   return WriteWholeFile(FileSystem::Default(), path, bytes);
 }
@@ -109,11 +201,17 @@ bool EntryOf(std::u16string_view line, std::u16string_view* key, std::u16string_
   return true;
 }
 
-std::u16string Unquote(std::u16string_view value) {
+// The value without its quotes; in 8-bit text a byte that is no part of
+// UTF-8 reads as U+FFFD.
+std::u16string Unquote(std::u16string_view value, const ProfileFile& file) {
   if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') &&
       value.back() == value.front())
     value = value.substr(1, value.size() - 2);
-  return std::u16string(value);
+  std::u16string text(value);
+  for (char16_t& c : text) {
+    if (!file.utf16 && IsByteEscape(c)) c = 0xFFFD;
+  }
+  return text;
 }
 
 }  // namespace
@@ -129,7 +227,7 @@ std::u16string GetPrivateProfileString(std::u16string_view section, std::u16stri
     if (SectionOf(line, &name)) {
       inSection = SameName(name, section);
     } else if (inSection && EntryOf(line, &k, &v) && SameName(k, key)) {
-      return Unquote(v);
+      return Unquote(v, file);
     }
   }
   return std::u16string(defaultValue);

@@ -104,6 +104,10 @@ int32_t ReadRegListFile(BufferedStringListW* list, std::u16string_view path,
     std::u16string_view line = all.substr(pos, end - pos);
     pos = next;
     while (!line.empty() && line.front() <= 32) line.remove_prefix(1);
+    // The line ends at a zero unit, as every text the list keeps does: a key
+    // or parameter that would become empty there must not leave an entry
+    // with one item, which would pair every later text with the wrong one.
+    line = line.substr(0, line.find(u'\0'));
     if (line.empty() || line.front() == u'/' || line.front() == u';') continue;
     switch (state) {
       case ReaderState::kBeforeSection:
