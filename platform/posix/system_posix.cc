@@ -224,6 +224,33 @@ void OnFault(int signal, siginfo_t* info, void* context) {
   }
 }
 
+// The fault handler runs on a stack of its own, so that a stack overflow is
+// caught too: the thread's own (a sanitizer's) when it has one, else one made
+// for the guarded call and given back after it.
+class AlternateStack {
+ public:
+  AlternateStack() {
+    stack_t current{};
+    if (sigaltstack(nullptr, &current) == 0 && !(current.ss_flags & SS_DISABLE)) return;
+    memory_.reset(new (std::nothrow) char[kAltStackBytes]);
+    if (memory_ == nullptr) return;
+    stack_t own{};
+    own.ss_sp = memory_.get();
+    own.ss_size = kAltStackBytes;
+    installed_ = sigaltstack(&own, &previous_) == 0;
+  }
+  ~AlternateStack() {
+    if (installed_) sigaltstack(&previous_, nullptr);
+  }
+  AlternateStack(const AlternateStack&) = delete;
+  AlternateStack& operator=(const AlternateStack&) = delete;
+
+ private:
+  std::unique_ptr<char[]> memory_;
+  stack_t previous_{};
+  bool installed_ = false;
+};
+
 void InstallFaultHandlers() {
   struct sigaction action {};
   action.sa_sigaction = &OnFault;
@@ -302,26 +329,18 @@ class PosixSystem final : public System {
   uint32_t RunGuarded(ThreadProc proc, void* argument, bool* faulted) override {
     static std::once_flag installed;
     std::call_once(installed, InstallFaultHandlers);
-    // The handler runs on a stack of its own, so that a stack overflow
-    // is caught too.
-    std::unique_ptr<char[]> altStack(new (std::nothrow) char[kAltStackBytes]);
-    stack_t alternate{}, previous{};
-    if (altStack != nullptr) {
-      alternate.ss_sp = altStack.get();
-      alternate.ss_size = kAltStackBytes;
-      if (sigaltstack(&alternate, &previous) != 0) altStack.reset();
-    }
+    // Undone however proc ends, also when it throws.
+    AlternateStack alternate;
+    struct Unguard {
+      ~Unguard() { t_guard = nullptr; }
+    } unguard;
     GuardFrame frame;
-    uint32_t result = 0xFFFFFFFFu;
-    if (sigsetjmp(frame.jump, 1) == 0) {
-      t_guard = &frame;
-      result = proc(argument);
-    } else {
+    if (sigsetjmp(frame.jump, 1) != 0) {
       *faulted = true;
+      return 0xFFFFFFFFu;
     }
-    t_guard = nullptr;
-    if (altStack != nullptr) sigaltstack(&previous, nullptr);
-    return result;
+    t_guard = &frame;
+    return proc(argument);
   }
   bool WaitForThread(ThreadHandle thread, uint32_t timeoutMs) override {
     auto& state = *static_cast<Handle*>(thread)->state;
