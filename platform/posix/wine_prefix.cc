@@ -310,6 +310,9 @@ UnixPath ToUnixPath(std::u16string_view path) {
   const bool rooted = text.size() >= 3 && text[1] == u':' && text[2] == u'\\';
   const std::u16string full = FullPathName(text, rooted ? std::u16string() : CurrentDirectory());
   if (full.size() < 3 || full[1] != u':') return result;  // no drive: UNC or nothing
+  // Characters no Windows name can hold: such a path names nothing, as
+  // Wine answers without looking (a command line tried as a path has them).
+  if (full.find_first_of(u"\"*<>?|", 3) != std::u16string::npos) return result;
   const std::string root = DriveRoot(full[0]);
   if (root.empty()) return result;
 

@@ -39,7 +39,8 @@ struct UnixPath {
 // drive through dosdevices, then each component by its exact name first,
 // else by the first entry of its folder that equals it ignoring case, else by
 // the entry whose hashed short name it is. "C:\windows\sysnative" is
-// system32. UNC paths are not found.
+// system32. UNC paths, and paths with a character no Windows name can hold
+// (" * < > ? |), are not found.
 UnixPath ToUnixPath(std::u16string_view windowsPath);
 
 // How long a folder must have stayed unchanged before a listing of it is
