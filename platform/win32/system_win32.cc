@@ -1,4 +1,8 @@
 // Win32 backend of the system seam: the kernel calls themselves.
+// win32.h first: it includes <windows.h> and then removes the A/W macros
+// whose names the seam uses, which a later Windows header would bring back.
+#include "platform/win32/win32.h"
+// clang-format off
 #include <objbase.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
@@ -7,8 +11,8 @@
 #include <new>
 #include <string>
 
+// clang-format on
 #include "platform/system.h"
-#include "platform/win32/win32.h"
 
 namespace platform {
 namespace {
