@@ -61,6 +61,13 @@ fs::path MakeTempPrefix(const char* name) {
   return dir;
 }
 
+std::chrono::steady_clock::time_point& WorkStart() {
+  static std::chrono::steady_clock::time_point start;
+  return start;
+}
+
+void MarkWorkStart() { WorkStart() = std::chrono::steady_clock::now(); }
+
 RegisterChildWork::RegisterChildWork(const char* name, ChildWork work) { Works()[name] = work; }
 
 ChildResult RunInChild(const char* name, const fs::path& prefix) {
@@ -78,7 +85,8 @@ ChildResult RunInChild(const char* name, const fs::path& prefix) {
   ChildResult result;
   result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   double peakKb = 0;
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) std::ifstream(out) >> result.result >> peakKb;
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+    std::ifstream(out) >> result.result >> peakKb >> result.workSeconds;
   result.peakMb = peakKb / 1024;
   return result;
 }
@@ -88,7 +96,10 @@ int RunChildWork(int argc, char** argv) {
   const auto work = Works().find(argv[2]);
   if (work == Works().end()) return 2;
   platform::posix::SetPrefixDirectory(argv[3]);
+  MarkWorkStart();
   const int result = work->second(argv[3]);
+  const double workSeconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - WorkStart()).count();
   // The peak of this program image alone (the parent's, which a forked
   // child's resource usage would count, ended with the exec).
   std::ifstream status("/proc/self/status");
@@ -96,7 +107,7 @@ int RunChildWork(int argc, char** argv) {
   long peakKb = 0;
   while (std::getline(status, line))
     if (line.rfind("VmHWM:", 0) == 0) peakKb = std::atol(line.c_str() + 6);
-  std::ofstream(argv[4]) << result << " " << peakKb;
+  std::ofstream(argv[4]) << result << " " << peakKb << " " << workSeconds;
   return 0;
 }
 

@@ -17,7 +17,13 @@ struct ChildResult {
   double seconds = 0;
   double peakMb = 0;
   int result = -1;  // what the work returned; -1 when the child failed
+  // From the child's MarkWorkStart() (or the start of its work) to its end:
+  // the part of the work after its setup, without the program's start.
+  double workSeconds = 0;
 };
+
+// In a child: the work proper starts now (after a load it does not measure).
+void MarkWorkStart();
 
 // Work a child can run: it gets the prefix (already chosen as the
 // process's Wine prefix) and returns a count.

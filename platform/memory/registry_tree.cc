@@ -104,6 +104,9 @@ Key* Key::InsertChild(std::u16string_view childName, size_t insertAt) {
 int Key::FindValue(std::u16string_view valueName) const {
   if (valueIndex) {
     const auto& index = *valueIndex;
+    // A hive file lists values in order: a name read from it is mostly new
+    // and sorts after every name so far.
+    if (!index.empty() && CompareNames(values[index.back()].name(), valueName) < 0) return -1;
     size_t lo = 0, hi = index.size();
     while (lo < hi) {
       const size_t mid = (lo + hi) / 2;
