@@ -11,9 +11,16 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <sstream>
 #include <vector>
 
+#include "modules/RegistryCleanerModule/dll/engine_state.h"
+#include "modules/RegistryCleanerModule/dll/my_logfile.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/path_resolution.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
+#include "modules/RegistryCleanerModule/dll/scan_driver.h"
 #include "platform/posix/wine_prefix.h"
+#include "platform/registry.h"
 
 namespace bench {
 namespace {
@@ -67,6 +74,55 @@ std::chrono::steady_clock::time_point& WorkStart() {
 }
 
 void MarkWorkStart() { WorkStart() = std::chrono::steady_clock::now(); }
+
+int EngineCheck(const fs::path& prefix) {
+  // The hive is read first, so that the work measured is the check proper.
+  platform::RegKeyInfo info;
+  platform::Registry::Default()->RegQueryInfoKeyW(platform::kHkeyLocalMachine, &info);
+  MarkWorkStart();
+  InitPlatformFacts();
+  SetPathResolverFacts(ResolverFacts{Is64BitOs, IsWow64, OsLevel});
+  MyLogfile log(("Z:" + (prefix / "check.log").string()).c_str(), 0x400000,
+                MyLogfile::kCloseAfterWrite, 0xc800000);
+  SetEngineLog(&log);
+  RegCleanerEngine engine;
+  engine.mode = Scan;
+  TotalKeyCount = 0;
+  const auto problems = static_cast<int>(RegCleanerThread(&engine));
+  SetEngineLog(nullptr);
+  return problems;
+}
+
+namespace {
+const RegisterChildWork kEngineCheck("engine-check", EngineCheck);
+}  // namespace
+
+void WriteSampleHive(const fs::path& file, int copies) {
+  // The sample lives in the source tree beside this file's folder.
+  std::ifstream in(fs::path(__FILE__).parent_path().parent_path() /
+                       "tests/data/wine-hives/system.reg",
+                   std::ios::binary);
+  std::stringstream sample;
+  sample << in.rdbuf();
+  const std::string text = sample.str();
+  const size_t first = text.find("\n[");
+  const std::string body = text.substr(first);
+  std::ofstream out(file, std::ios::binary);
+  out << text.substr(0, first);
+  std::string copy;
+  for (int i = 0; i < copies; ++i) {
+    char head[32];
+    std::snprintf(head, sizeof(head), "\n[Bench\\\\%05d\\\\", i);
+    copy.clear();
+    size_t at = 0;
+    for (size_t next; (next = body.find("\n[", at)) != std::string::npos; at = next + 2) {
+      copy.append(body, at, next - at);
+      copy += head;
+    }
+    copy.append(body, at, std::string::npos);
+    out << copy;
+  }
+}
 
 RegisterChildWork::RegisterChildWork(const char* name, ChildWork work) { Works()[name] = work; }
 

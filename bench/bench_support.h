@@ -13,6 +13,11 @@ namespace bench {
 // an empty drive_c. Removed with all it holds when the program ends.
 std::filesystem::path MakeTempPrefix(const char* name);
 
+// Writes a system.reg holding copies of the real sample hive of the tests
+// (65 KB each), each below its own Bench\NNNNN key so that the file stays in
+// Wine's order.
+void WriteSampleHive(const std::filesystem::path& file, int copies);
+
 struct ChildResult {
   double seconds = 0;
   double peakMb = 0;
@@ -33,6 +38,11 @@ using ChildWork = int (*)(const std::filesystem::path& prefix);
 struct RegisterChildWork {
   RegisterChildWork(const char* name, ChildWork work);
 };
+
+// Work every benchmark may run, as "engine-check": the engine's whole check
+// of the prefix (Scan mode, all scanners, with its log), its work timed from
+// after the hive load. Returns the problems found.
+int EngineCheck(const std::filesystem::path& prefix);
 
 // Runs the work registered as name in a fresh copy of this program.
 ChildResult RunInChild(const char* name, const std::filesystem::path& prefix);

@@ -33,36 +33,11 @@ double PeakRssMb() {
   return static_cast<double>(usage.ru_maxrss) / 1024;
 }
 
-// A prefix whose system.reg holds kCopies copies of the real sample, each
-// below its own Bench\NNNNN key so that the file stays in Wine's order.
+// A prefix whose system.reg holds kCopies copies of the real sample.
 const fs::path& BigPrefix() {
   static const fs::path prefix = [] {
-    // The sample lives in the source tree beside this file's folder.
-    std::ifstream in(
-        fs::path(__FILE__).parent_path().parent_path() / "tests/data/wine-hives/system.reg",
-        std::ios::binary);
-    std::stringstream sample;
-    sample << in.rdbuf();
-    const std::string text = sample.str();
-    const size_t first = text.find("\n[");
-    const std::string prologue = text.substr(0, first);
-    const std::string body = text.substr(first);
     const fs::path dir = bench::MakeTempPrefix("registry");
-    std::ofstream out(dir / "system.reg", std::ios::binary);
-    out << prologue;
-    std::string copy;
-    for (int i = 0; i < kCopies; ++i) {
-      char head[32];
-      std::snprintf(head, sizeof(head), "\n[Bench\\\\%05d\\\\", i);
-      copy.clear();
-      size_t at = 0;
-      for (size_t next; (next = body.find("\n[", at)) != std::string::npos; at = next + 2) {
-        copy.append(body, at, next - at);
-        copy += head;
-      }
-      copy.append(body, at, std::string::npos);
-      out << copy;
-    }
+    bench::WriteSampleHive(dir / "system.reg", kCopies);
     return dir;
   }();
   return prefix;

@@ -156,20 +156,6 @@ const fs::path& Prefix(const Machine& machine, int scale) {
 }
 
 // The engine's whole check as the module runs it, on the prefix's registry.
-int EngineCheck(const fs::path& prefix) {
-  InitPlatformFacts();
-  SetPathResolverFacts(ResolverFacts{Is64BitOs, IsWow64, OsLevel});
-  MyLogfile log(("Z:" + (prefix / "check.log").string()).c_str(), 0x400000,
-                MyLogfile::kCloseAfterWrite, 0xc800000);
-  SetEngineLog(&log);
-  RegCleanerEngine engine;
-  engine.mode = Scan;
-  TotalKeyCount = 0;
-  const auto problems = static_cast<int>(RegCleanerThread(&engine));
-  SetEngineLog(nullptr);
-  return problems;
-}
-
 // The text of root\path's value, empty when none.
 std::u16string ReadValue(platform::HKey root, std::u16string_view path, std::u16string_view name) {
   platform::Registry* registry = EngineRegistry();
@@ -247,7 +233,6 @@ int ClassesBound(const fs::path&) {
               });
 }
 
-const bench::RegisterChildWork kCheck("scanners-check", EngineCheck);
 const bench::RegisterChildWork kKeysBound("keys-bound", KeysBound);
 const bench::RegisterChildWork kClassesBound("classes-bound", ClassesBound);
 
@@ -256,7 +241,7 @@ void CheckAgainstBound(benchmark::State& state, const Machine& machine, const ch
   const fs::path& prefix = Prefix(machine, scale);  // built outside the timing
   bench::ChildResult check, lower;
   for (auto _ : state) {
-    check = bench::RunInChild("scanners-check", prefix);
+    check = bench::RunInChild("engine-check", prefix);
     lower = bench::RunInChild(bound, prefix);
     state.SetIterationTime(check.seconds);
   }

@@ -75,24 +75,6 @@ const fs::path& Prefix() {
   return prefix;
 }
 
-int EngineCheck(const fs::path& prefix) {
-  // The hive is read first, so that the work measured is the check proper.
-  platform::RegKeyInfo info;
-  platform::Registry::Default()->RegQueryInfoKeyW(platform::kHkeyLocalMachine, &info);
-  bench::MarkWorkStart();
-  InitPlatformFacts();
-  SetPathResolverFacts(ResolverFacts{Is64BitOs, IsWow64, OsLevel});
-  const std::string logPath = (prefix / "check.log").string();
-  MyLogfile log(("Z:" + logPath).c_str(), 0x400000, MyLogfile::kCloseAfterWrite, 0xc800000);
-  SetEngineLog(&log);
-  RegCleanerEngine engine;
-  engine.mode = Scan;
-  TotalKeyCount = 0;
-  const auto problems = static_cast<int>(RegCleanerThread(&engine));
-  SetEngineLog(nullptr);
-  return problems;
-}
-
 int LowerBound(const fs::path&) {
   platform::Registry& registry = *platform::Registry::Default();
   platform::FileSystem* fs = platform::FileSystem::Default();
@@ -147,14 +129,13 @@ int StatFloor(const fs::path& prefix) {
 }
 
 const bench::RegisterChildWork kFloor("dlls-floor", StatFloor);
-const bench::RegisterChildWork kCheck("dlls-check", EngineCheck);
 const bench::RegisterChildWork kBound("dlls-bound", LowerBound);
 
 void BM_SharedDllCheckAgainstLowerBound(benchmark::State& state) {
   const fs::path& prefix = Prefix();  // built outside the timing
   bench::ChildResult check, bound, floor;
   for (auto _ : state) {
-    check = bench::RunInChild("dlls-check", prefix);
+    check = bench::RunInChild("engine-check", prefix);
     bound = bench::RunInChild("dlls-bound", prefix);
     floor = bench::RunInChild("dlls-floor", prefix);
     state.SetIterationTime(check.seconds);

@@ -84,6 +84,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const HiveReadResult pieceRead = reader.Finish();
   fuzz::Check(pieceRead.problems == read.problems, "pieces give the same problems");
   fuzz::Check(pieceRead.prologueLength == read.prologueLength, "pieces give the same prologue");
+  const HiveReadResult checked = ReadHive(text, nullptr, "t.reg", kNow);
+  fuzz::Check(checked.problems == read.problems && checked.clean == read.clean,
+              "checking the text alone finds the same problems");
 
   if (!read.isRegistryFile) return 0;
 

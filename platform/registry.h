@@ -140,7 +140,8 @@ class Registry {
   // view bits; the key it points to stays as it is. 2 when subKey does not
   // exist, 87 when it is not a link.
   virtual uint32_t RegDeleteLinkKey(HKey key, std::u16string_view subKey, uint32_t sam) = 0;
-  // Writes the key's changes to lasting storage.
+  // Asks for the key's changes to be made lasting: at once on Windows; on a
+  // Wine prefix, as with Wine's own server, with the next Flush().
   virtual uint32_t RegFlushKey(HKey key) = 0;
 
   // Registry reflection. Where it does not exist the query reports it

@@ -148,6 +148,7 @@ size_t Unescape(std::string_view s, char endChar, std::u16string* out) {
 
 // Sets a value while reading: the key is not touched.
 void StoreValue(Key* key, std::u16string_view name, uint32_t type, const void* data, size_t size) {
+  if (key == nullptr) return;  // only checking the text
   const auto* bytes = static_cast<const uint8_t*>(data);
   const int at = key->FindValue(name);
   if (at >= 0) {
@@ -472,6 +473,10 @@ void HiveReader::KeyLine(std::string_view p, uint64_t offset) {
     modified = static_cast<uint32_t>(seconds) * kFileTimeTicksPerSecond + kUnixEpochFileTime;
   }
 
+  if (root_ == nullptr) {  // only checking the text
+    state_ = State::kInKey;
+    return;
+  }
   // Reuse the parents shared with the previous key line.
   const std::u16string& path = scratch_;
   size_t common = 0;
@@ -512,7 +517,7 @@ void HiveReader::KeyOption(std::string_view p) {
   if (p.substr(0, 6) == "#time=") {
     uint64_t t = 0;
     for (size_t i = 6; i < p.size() && IsHexDigit(p[i]); ++i) t = (t << 4) | HexValue(p[i]);
-    key_->modified = t;
+    if (key_ != nullptr) key_->modified = t;
   } else if (p.substr(0, 7) == "#class=") {
     std::u16string text;
     if (p.size() < 8 || p[7] != '"' ||
@@ -520,8 +525,8 @@ void HiveReader::KeyOption(std::string_view p) {
       Problem("Malformed class", p);
       return;
     }
-    key_->className = std::make_unique<std::u16string>(std::move(text));
-  } else if (p.substr(0, 5) == "#link") {
+    if (key_ != nullptr) key_->className = std::make_unique<std::u16string>(std::move(text));
+  } else if (p.substr(0, 5) == "#link" && key_ != nullptr) {
     key_->flags |= kKeyLink;
   }
 }

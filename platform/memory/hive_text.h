@@ -25,7 +25,8 @@ struct HiveReadResult {
 };
 
 // Reads hive text into the hive whose root is given (a key with kKeyHiveRoot
-// and its hive set, and no children yet). Text may come in pieces of any
+// and its hive set, and no children yet); without a root it only checks the
+// text, finding the same problems while keeping nothing. Text may come in pieces of any
 // size. Explicit state machine: header, global options, inside a key block,
 // skipping after a malformed key line, inside a wrapped hex value.
 class HiveReader {

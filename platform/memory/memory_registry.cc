@@ -497,13 +497,13 @@ uint32_t MemoryRegistry::RegDeleteValueW(HKey key, std::u16string_view valueName
   return kRegSuccess;
 }
 
+// As with Wine's server, flushing a key saves nothing by itself: each
+// changed hive is saved once, by Flush() at the end of the run (or when the
+// registry is released), not once per value a caller flushes.
 uint32_t MemoryRegistry::RegFlushKey(HKey key) {
   std::lock_guard<std::mutex> lock(mutex_);
   Key* k = nullptr;
-  const uint32_t error = Resolve(key, &k);
-  if (error != kRegSuccess) return error;
-  const int hive = HiveOf(k);
-  return hive < 0 ? kRegSuccess : SaveHive(static_cast<HiveId>(hive));
+  return Resolve(key, &k);
 }
 
 uint32_t MemoryRegistry::RegQueryReflectionKey(HKey key, bool* disabled) {

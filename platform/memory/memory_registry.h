@@ -83,7 +83,7 @@ class MemoryRegistry : public Registry {
   virtual uint32_t CheckWritable(HiveId hive);
   // A change was made to a non-volatile key of the hive.
   virtual void Changed(HiveId /*hive*/, Change&& /*change*/) {}
-  // Makes the hive's changes lasting (RegFlushKey); Flush() calls it per hive.
+  // Makes the hive's changes lasting; Flush() calls it per hive.
   virtual uint32_t SaveHive(HiveId /*hive*/) { return 0; }
   // The name of the hive's store in messages: its root key path here, the
   // hive file where there is one.

@@ -36,22 +36,7 @@ bool MachineExists() {
 }
 
 std::vector<std::string> MachineRegistryProblems() {
-  auto* registry = dynamic_cast<posix::PrefixRegistry*>(Registry::Default());
-  if (registry == nullptr) return {};
-  registry->SetProblemReporter([](const std::string&) {});
-  // Opening a key of each hive reads that hive.
-  const struct {
-    HKey root;
-    const char16_t* path;
-  } hives[] = {
-      {kHkeyLocalMachine, u"Software"}, {kHkeyUsers, u".Default"}, {kHkeyCurrentUser, u"Software"}};
-  for (const auto& hive : hives) {
-    HKey key;
-    if (registry->RegOpenKeyExW(hive.root, hive.path, 0, kKeyRead, &key) == kRegSuccess) {
-      registry->RegCloseKey(key);
-    }
-  }
-  return registry->Problems();
+  return posix::HiveProblems(posix::PrefixDirectory());
 }
 
 std::string HostPath(std::u16string_view machinePath) {

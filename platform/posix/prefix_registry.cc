@@ -264,26 +264,24 @@ void PrefixRegistry::Report(const std::string& problem) {
   }
 }
 
-bool PrefixRegistry::ReadInto(HiveId hive, Key* root, Identity* identity,
-                              uint64_t* prologueLength) {
-  *identity = Identity{};
+namespace {
+
+// Streams the hive file at path through a reader into root, or without a
+// root only checks it; every problem goes to report. The file's status is
+// left in st (st_ino 0 when there is no file). False when it did not read
+// cleanly.
+bool StreamHive(const std::string& path, Key* root, uint64_t now, struct stat* st,
+                uint64_t* prologueLength, const std::function<void(const std::string&)>& report) {
+  *st = {};
   *prologueLength = 0;
-  const std::string& path = files_[hive].path;
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     if (errno == ENOENT) return true;  // no file yet: an empty hive
-    Report(path + ": cannot be read: " + std::strerror(errno));
+    report(path + ": cannot be read: " + std::strerror(errno));
     return false;
   }
-  struct stat st;
-  ::fstat(fd, &st);
-  identity->exists = true;
-  identity->device = st.st_dev;
-  identity->inode = st.st_ino;
-  identity->size = static_cast<uint64_t>(st.st_size);
-  identity->mtimeNs = static_cast<uint64_t>(st.st_mtim.tv_sec) * 1000000000ull +
-                      static_cast<uint64_t>(st.st_mtim.tv_nsec);
-  memory::HiveReader reader(root, path, Now());
+  ::fstat(fd, st);
+  memory::HiveReader reader(root, path, now);
   std::string buffer(kReadChunk, '\0');
   bool readError = false;
   for (;;) {
@@ -295,10 +293,44 @@ bool PrefixRegistry::ReadInto(HiveId hive, Key* root, Identity* identity,
   }
   ::close(fd);
   memory::HiveReadResult result = reader.Finish();
-  for (const std::string& problem : result.problems) Report(problem);
-  if (readError) Report(path + ": read error");
+  for (const std::string& problem : result.problems) report(problem);
+  if (readError) report(path + ": read error");
   *prologueLength = result.prologueLength;
   return result.clean && !readError;
+}
+
+}  // namespace
+
+std::vector<std::string> HiveProblems(const std::string& prefixDirectory) {
+  std::vector<std::string> problems;
+  FolderLock lock(prefixDirectory, LOCK_SH);  // a save in another process is not half seen
+  for (const char* name : kFileNames) {
+    struct stat st;
+    uint64_t prologueLength = 0;
+    StreamHive(prefixDirectory + "/" + name, nullptr, 0, &st, &prologueLength,
+               [&](const std::string& problem) { problems.push_back(problem); });
+  }
+  return problems;
+}
+
+PrefixRegistry::Identity PrefixRegistry::IdentityOf(const struct stat& st) {
+  Identity identity;
+  identity.exists = true;
+  identity.device = st.st_dev;
+  identity.inode = st.st_ino;
+  identity.size = static_cast<uint64_t>(st.st_size);
+  identity.mtimeNs = static_cast<uint64_t>(st.st_mtim.tv_sec) * 1000000000ull +
+                     static_cast<uint64_t>(st.st_mtim.tv_nsec);
+  return identity;
+}
+
+bool PrefixRegistry::ReadInto(HiveId hive, Key* root, Identity* identity,
+                              uint64_t* prologueLength) {
+  struct stat st;
+  const bool clean = StreamHive(files_[hive].path, root, Now(), &st, prologueLength,
+                                [this](const std::string& problem) { Report(problem); });
+  *identity = st.st_ino != 0 ? IdentityOf(st) : Identity{};
+  return clean;
 }
 
 void PrefixRegistry::LoadHive(HiveId hive) {
@@ -328,16 +360,8 @@ uint32_t PrefixRegistry::SaveHive(HiveId hive) {
 
   // Another process may have saved the hive since it was read: read it again
   // and make this registry's changes on the new text.
-  Identity now;
   struct stat st;
-  if (::stat(file.path.c_str(), &st) == 0) {
-    now.exists = true;
-    now.device = st.st_dev;
-    now.inode = st.st_ino;
-    now.size = static_cast<uint64_t>(st.st_size);
-    now.mtimeNs = static_cast<uint64_t>(st.st_mtim.tv_sec) * 1000000000ull +
-                  static_cast<uint64_t>(st.st_mtim.tv_nsec);
-  }
+  const Identity now = ::stat(file.path.c_str(), &st) == 0 ? IdentityOf(st) : Identity{};
   if (!(now == file.identity)) {
     auto fresh = std::make_unique<Key>();
     fresh->flags = memory::kKeyHiveRoot;
@@ -416,14 +440,7 @@ uint32_t PrefixRegistry::Write(HiveId hive, int directory) {
   memory::CommitWrite(hive_root(hive), written);
   file.prologueLength = written.prologueLength;
   file.journal.clear();
-  if (::stat(file.path.c_str(), &st) == 0) {
-    file.identity.exists = true;
-    file.identity.device = st.st_dev;
-    file.identity.inode = st.st_ino;
-    file.identity.size = static_cast<uint64_t>(st.st_size);
-    file.identity.mtimeNs = static_cast<uint64_t>(st.st_mtim.tv_sec) * 1000000000ull +
-                            static_cast<uint64_t>(st.st_mtim.tv_nsec);
-  }
+  if (::stat(file.path.c_str(), &st) == 0) file.identity = IdentityOf(st);
   return kRegSuccess;
 }
 

@@ -12,6 +12,8 @@
 // are made again on it, so neither side's changes are lost.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -27,6 +29,11 @@ namespace platform::posix {
 // a folder of that name. Without fresh, that last look may be up to a second
 // old (it walks /proc).
 bool WineServerRunning(const std::string& prefixDirectory, bool fresh = true);
+
+// Every "file:line: message" that reading the prefix's hive files finds,
+// found without keeping what they hold (a check before the registry is
+// loaded). Empty when they read cleanly or do not exist.
+std::vector<std::string> HiveProblems(const std::string& prefixDirectory);
 
 class PrefixRegistry : public memory::MemoryRegistry {
  public:
@@ -62,6 +69,7 @@ class PrefixRegistry : public memory::MemoryRegistry {
     std::vector<memory::Change> journal;
   };
 
+  static Identity IdentityOf(const struct stat& st);
   // Reads the hive file into root; false when it did not read cleanly.
   bool ReadInto(memory::HiveId hive, memory::Key* root, Identity* identity,
                 uint64_t* prologueLength);

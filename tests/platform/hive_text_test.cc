@@ -221,6 +221,10 @@ TEST(HiveText, MalformedLinesAreReportedWithTheirLineAndSkipped) {
       "system.reg:15: Unrecognized input '" + std::string(160, 'x') + "...'",
   };
   EXPECT_EQ(read.problems, expected);
+  // Checking the text alone, without a tree, finds the same.
+  const HiveReadResult checked = ReadHive(text, nullptr, "system.reg", kNow);
+  EXPECT_EQ(checked.problems, expected);
+  EXPECT_FALSE(checked.clean);
   Key* good = FindPath(root.get(), u"Good");
   ASSERT_NE(good, nullptr);
   ASSERT_EQ(good->values.size(), 1u);

@@ -6,6 +6,7 @@
 #include "framework/language.h"
 #include "framework/restore_point.h"
 #include "modules/RegistryCleanerModule/dll/engine_lifecycle.h"
+#include "modules/RegistryCleanerModule/dll/my_logfile.h"
 #include "modules/RegistryCleanerModule/dll/resource_text.h"
 #include "modules/RegistryCleanerModule/dll/run_failures.h"
 #include "modules/RegistryCleanerModule/dll/scan_driver.h"
@@ -54,6 +55,16 @@ void CRegistryCleanerModuleCheckModule::SaveTotals() {
     return;
   }
   CCheckModule::SaveTotals();
+  // On a Wine prefix a key's flush saves nothing by itself (as with Wine's
+  // own server): the counters reach the hive here, with the run. They are
+  // figures about runs, not entries: a failed save is said in the log and
+  // leaves the run's outcome as it is.
+  std::u16string hive;
+  const uint32_t saved = settingsRegistry->Flush(&hive);
+  if (saved != platform::kRegSuccess) {
+    EngineLogPrintf(11, "The registry hive %ls could not be saved (%ls); the run counters were not kept",
+                    hive.c_str(), ReasonText(saved).c_str());
+  }
 }
 
 void CRegistryCleanerModuleCheckModule::DoCheck() {
