@@ -147,15 +147,16 @@ size_t Unescape(std::string_view s, char endChar, std::u16string* out) {
 }
 
 // Sets a value while reading: the key is not touched.
-void StoreValue(Key* key, std::u16string_view name, uint32_t type, const void* data, size_t size) {
+void StoreValue(Key* key, std::u16string_view name, uint32_t type, const void* data, size_t size,
+                TreeArena* arena) {
   if (key == nullptr) return;  // only checking the text
   const auto* bytes = static_cast<const uint8_t*>(data);
   const int at = key->FindValue(name);
   if (at >= 0) {
     Value& old = key->values[static_cast<size_t>(at)];
-    old = Value(old.name(), type, bytes, static_cast<uint32_t>(size));
+    old = Value(old.name(), type, bytes, static_cast<uint32_t>(size), arena);
   } else {
-    key->AppendValue(Value(name, type, bytes, static_cast<uint32_t>(size)));
+    key->AppendValue(Value(name, type, bytes, static_cast<uint32_t>(size), arena));
   }
 }
 
@@ -290,8 +291,8 @@ void FormatValue(const Value& value, std::string* out) {
 
 // ---------------------------------------------------------------- reading
 
-HiveReader::HiveReader(Key* root, std::string fileName, uint64_t now)
-    : root_(root), fileName_(std::move(fileName)), now_(now) {}
+HiveReader::HiveReader(Key* root, std::string fileName, uint64_t now, TreeArena* arena)
+    : root_(root), arena_(arena), fileName_(std::move(fileName)), now_(now) {}
 
 HiveReader::~HiveReader() = default;
 
@@ -501,7 +502,7 @@ void HiveReader::KeyLine(std::string_view p, uint64_t offset) {
     const std::u16string_view name(path.data() + pos, end - pos);
     size_t at = 0;
     Key* child = key->FindChild(name, &at);
-    if (child == nullptr) child = key->InsertChild(name, at);
+    if (child == nullptr) child = key->InsertChild(name, at, arena_);
     key = child;
     previousKeys_.push_back(key);
     previousEnds_.push_back(end);
@@ -571,7 +572,7 @@ void HiveReader::ValueLine(std::string_view p) {
     uint32_t dw = 0;
     for (size_t i = 6; i < data.size() && IsHexDigit(data[i]); ++i)
       dw = (dw << 4) | HexValue(data[i]);
-    StoreValue(key_, name, kRegDword, &dw, 4);
+    StoreValue(key_, name, kRegDword, &dw, 4, arena_);
     return;
   } else if (data.substr(0, 4) == "hex(") {
     size_t i = 4;
@@ -594,7 +595,7 @@ void HiveReader::ValueLine(std::string_view p) {
       return;
     }
     text.push_back(0);
-    StoreValue(key_, name, type, text.data(), text.size() * 2);
+    StoreValue(key_, name, type, text.data(), text.size() * 2, arena_);
     return;
   }
   hexName_ = name;
@@ -628,7 +629,7 @@ bool HiveReader::HexData(std::string_view s) {
   }
   while (i < s.size() && IsSpace(s[i])) ++i;
   if (i == s.size()) {
-    StoreValue(key_, hexName_, hexType_, hexBytes_.data(), hexBytes_.size());
+    StoreValue(key_, hexName_, hexType_, hexBytes_.data(), hexBytes_.size(), arena_);
     state_ = State::kInKey;
     return true;
   }

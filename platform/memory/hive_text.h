@@ -31,7 +31,9 @@ struct HiveReadResult {
 // skipping after a malformed key line, inside a wrapped hex value.
 class HiveReader {
  public:
-  HiveReader(Key* root, std::string fileName, uint64_t now);
+  // The keys and values read are made in arena when one is given; it must
+  // outlive the tree.
+  HiveReader(Key* root, std::string fileName, uint64_t now, TreeArena* arena = nullptr);
   ~HiveReader();
   HiveReader(const HiveReader&) = delete;
   HiveReader& operator=(const HiveReader&) = delete;
@@ -51,6 +53,7 @@ class HiveReader {
   void Problem(const char* message, std::string_view line);
 
   Key* root_;
+  TreeArena* arena_;
   std::string fileName_;
   uint64_t now_;
   State state_ = State::kHeader;

@@ -546,7 +546,12 @@ std::u16string MemoryRegistry::StoreName(HiveId hive) {
   return kNames[hive];
 }
 
-void MemoryRegistry::ReplaceHive(HiveId hive, std::unique_ptr<Key> fresh) {
+void MemoryRegistry::KeepArena(HiveId hive, std::unique_ptr<TreeArena> arena) {
+  arenas_[hive].push_back(std::move(arena));
+}
+
+void MemoryRegistry::ReplaceHive(HiveId hive, std::unique_ptr<Key> fresh,
+                                 std::unique_ptr<TreeArena> arena) {
   Key* root = hives_[hive];
   struct Moved {
     size_t slot;
@@ -574,6 +579,9 @@ void MemoryRegistry::ReplaceHive(HiveId hive, std::unique_ptr<Key> fresh) {
     slots_[m.slot].key = key;
     slots_[m.slot].deleted = key == nullptr;
   }
+  // Nothing of the old tree is left: its arenas can go.
+  arenas_[hive].clear();
+  if (arena) arenas_[hive].push_back(std::move(arena));
 }
 
 }  // namespace platform::memory

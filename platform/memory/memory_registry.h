@@ -95,7 +95,12 @@ class MemoryRegistry : public Registry {
   // Replaces the contents of a hive by a freshly read tree; handles open on
   // keys of that hive follow their paths into it (a key that is gone reads as
   // deleted).
-  void ReplaceHive(HiveId hive, std::unique_ptr<Key> fresh);
+  // The arena the fresh tree was read into (if any) lives as long as it; the
+  // old tree's arenas go with the old tree.
+  void ReplaceHive(HiveId hive, std::unique_ptr<Key> fresh,
+                   std::unique_ptr<TreeArena> arena = nullptr);
+  // Keeps the arena a hive's tree was read into as long as the tree lives.
+  void KeepArena(HiveId hive, std::unique_ptr<TreeArena> arena);
   // The hive a key belongs to, or -1 (\Registry and \Registry\User).
   static int HiveOf(const Key* key);
 
@@ -125,6 +130,8 @@ class MemoryRegistry : public Registry {
 
   Options options_;
   std::mutex mutex_;
+  // Declared before the tree, so that they go after it.
+  std::vector<std::unique_ptr<TreeArena>> arenas_[kHiveCount];
   std::unique_ptr<Key> root_;  // \Registry
   Key* hives_[kHiveCount] = {};
   std::vector<Slot> slots_;

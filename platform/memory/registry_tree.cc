@@ -1,6 +1,8 @@
 #include "platform/memory/registry_tree.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 namespace platform::memory {
@@ -26,25 +28,63 @@ int CompareNames(std::u16string_view a, std::u16string_view b) {
   return static_cast<int>(a.size()) - static_cast<int>(b.size());
 }
 
-Value::Value(std::u16string_view name, uint32_t type, const uint8_t* data, uint32_t size) {
+TreeArena::BlockSource TreeArena::HeapBlocks() {
+  return {[](size_t bytes) -> void* { return ::operator new(bytes, std::nothrow); },
+          [](void* block, size_t) { ::operator delete(block); }, 4 << 20};
+}
+
+TreeArena::TreeArena(BlockSource source) : source_(source) {}
+
+TreeArena::~TreeArena() {
+  for (const Block& block : blocks_) source_.release(block.start, block.bytes);
+}
+
+void* TreeArena::Allocate(size_t bytes) {
+  constexpr size_t kAlign = alignof(std::max_align_t);
+  bytes = (bytes + kAlign - 1) & ~(kAlign - 1);
+  if (static_cast<size_t>(end_ - next_) < bytes) {
+    constexpr size_t kFirstBlock = 64 << 10;
+    const size_t grown = blocks_.size() < 16 ? kFirstBlock << blocks_.size() : SIZE_MAX;
+    const size_t blockBytes = std::max(bytes, std::min(grown, source_.maxBlockBytes));
+    blocks_.reserve(blocks_.size() + 1);
+    auto* block = static_cast<char*>(source_.allocate(blockBytes));
+    if (block == nullptr) throw std::bad_alloc();
+    blocks_.push_back({block, blockBytes});
+    next_ = block;
+    end_ = block + blockBytes;
+  }
+  void* out = next_;
+  next_ += bytes;
+  return out;
+}
+
+Value::Value(std::u16string_view name, uint32_t type, const uint8_t* data, uint32_t size,
+             TreeArena* arena) {
   const size_t bytes = sizeof(Header) + name.size() * 2 + size;
-  storage_.reset(new uint32_t[(bytes + 3) / 4]);
-  Header header{static_cast<uint32_t>(name.size()), type, size};
-  char* raw = reinterpret_cast<char*>(storage_.get());
+  const size_t words = (bytes + 3) / 4;
+  storage_ = arena != nullptr ? static_cast<uint32_t*>(arena->Allocate(words * 4))
+                              : new uint32_t[words];
+  Header header{static_cast<uint32_t>(name.size()), type, size, arena != nullptr};
+  char* raw = reinterpret_cast<char*>(storage_);
   std::memcpy(raw, &header, sizeof(header));
   if (!name.empty()) std::memcpy(raw + sizeof(Header), name.data(), name.size() * 2);
   if (size != 0) std::memcpy(raw + sizeof(Header) + name.size() * 2, data, size);
 }
 
+void Value::Release() {
+  if (storage_ != nullptr && !header().inArena) delete[] storage_;
+  storage_ = nullptr;
+}
+
 std::u16string_view Value::name() const {
-  return {reinterpret_cast<const char16_t*>(reinterpret_cast<const char*>(storage_.get()) +
+  return {reinterpret_cast<const char16_t*>(reinterpret_cast<const char*>(storage_) +
                                             sizeof(Header)),
           header().nameLength};
 }
 uint32_t Value::type() const { return header().type; }
 uint32_t Value::size() const { return header().size; }
 const uint8_t* Value::data() const {
-  return reinterpret_cast<const uint8_t*>(storage_.get()) + sizeof(Header) +
+  return reinterpret_cast<const uint8_t*>(storage_) + sizeof(Header) +
          header().nameLength * 2;
 }
 bool Value::Same(uint32_t otherType, const uint8_t* otherData, uint32_t otherSize) const {
@@ -83,8 +123,17 @@ Key* Key::FindChild(std::u16string_view childName, size_t* insertAt) const {
   return nullptr;
 }
 
-Key* Key::InsertChild(std::u16string_view childName, size_t insertAt) {
-  auto child = std::make_unique<Key>();
+void KeyDeleter::operator()(Key* key) const {
+  if (key->flags & kKeyInArena) {
+    key->~Key();
+  } else {
+    delete key;
+  }
+}
+
+Key* Key::InsertChild(std::u16string_view childName, size_t insertAt, TreeArena* arena) {
+  KeyPtr child(arena != nullptr ? new (arena->Allocate(sizeof(Key))) Key : new Key);
+  if (arena != nullptr) child->flags |= kKeyInArena;
   child->parent = this;
   child->name.assign(childName);
   Key* raw = child.get();

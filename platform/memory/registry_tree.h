@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,16 +24,61 @@ inline bool NamesEqual(std::u16string_view a, std::u16string_view b) {
   return a.size() == b.size() && CompareNames(a, b) == 0;
 }
 
+// Memory for the keys and values of a tree read from a hive file, handed out
+// from large blocks and given back all at once when the arena goes (after
+// the tree: a key or value freed on its own leaves its room in the arena).
+// Reading a hive makes one allocation per key and per value; from blocks
+// this large the system maps the memory in far fewer, larger pages.
+class TreeArena {
+ public:
+  // Where blocks come from; the default takes them from the heap. Blocks
+  // start small (a small hive stays small) and double up to maxBlockBytes.
+  struct BlockSource {
+    void* (*allocate)(size_t bytes);  // null when there is no memory
+    void (*release)(void* block, size_t bytes);
+    size_t maxBlockBytes;
+  };
+  static BlockSource HeapBlocks();
+
+  explicit TreeArena(BlockSource source = HeapBlocks());
+  ~TreeArena();
+  TreeArena(const TreeArena&) = delete;
+  TreeArena& operator=(const TreeArena&) = delete;
+
+  // bytes, aligned for any key or value; throws std::bad_alloc.
+  void* Allocate(size_t bytes);
+
+ private:
+  struct Block {
+    char* start;
+    size_t bytes;
+  };
+  BlockSource source_;
+  std::vector<Block> blocks_;
+  char* next_ = nullptr;
+  char* end_ = nullptr;
+};
+
 // FILETIME of 1970-01-01, and the conversions Wine's key lines use.
 constexpr uint64_t kUnixEpochFileTime = 116444736000000000ull;
 constexpr uint64_t kFileTimeTicksPerSecond = 10000000ull;
 
-// One value: name, type and raw data in one allocation.
+// One value: name, type and raw data in one allocation (from the arena when
+// one is given).
 class Value {
  public:
-  Value(std::u16string_view name, uint32_t type, const uint8_t* data, uint32_t size);
-  Value(Value&&) noexcept = default;
-  Value& operator=(Value&&) noexcept = default;
+  Value(std::u16string_view name, uint32_t type, const uint8_t* data, uint32_t size,
+        TreeArena* arena = nullptr);
+  Value(Value&& other) noexcept : storage_(other.storage_) { other.storage_ = nullptr; }
+  Value& operator=(Value&& other) noexcept {
+    if (this != &other) {
+      Release();
+      storage_ = other.storage_;
+      other.storage_ = nullptr;
+    }
+    return *this;
+  }
+  ~Value() { Release(); }
 
   std::u16string_view name() const;
   uint32_t type() const;
@@ -45,9 +91,11 @@ class Value {
     uint32_t nameLength;
     uint32_t type;
     uint32_t size;
+    uint32_t inArena;
   };
-  const Header& header() const { return *reinterpret_cast<const Header*>(storage_.get()); }
-  std::unique_ptr<uint32_t[]> storage_;  // Header, then the name units, then the data
+  const Header& header() const { return *reinterpret_cast<const Header*>(storage_); }
+  void Release();
+  uint32_t* storage_;  // Header, then the name units, then the data
 };
 
 // Key flags.
@@ -59,11 +107,20 @@ constexpr uint16_t kKeyHasWow = 0x0010;    // has a Wow6432Node child (and is no
 constexpr uint16_t kKeyHiveRoot = 0x0020;  // the root of a hive file
 constexpr uint16_t kKeyUnloaded = 0x0040;  // hive root whose file was not read yet
 constexpr uint16_t kKeyReadOnly = 0x0080;  // hive root: writes are refused
+constexpr uint16_t kKeyInArena = 0x0100;   // made in a TreeArena: deleting frees nothing
+
+struct Key;
+// Deletes a subkey: one made in an arena (kKeyInArena) is only destroyed, its
+// room goes with the arena.
+struct KeyDeleter {
+  void operator()(Key* key) const;
+};
+using KeyPtr = std::unique_ptr<Key, KeyDeleter>;
 
 struct Key {
   Key* parent = nullptr;
   std::u16string name;
-  std::vector<std::unique_ptr<Key>> children;  // sorted by CompareNames
+  std::vector<KeyPtr> children;  // sorted by CompareNames
   std::vector<Value> values;                   // insertion order
   // Positions of values sorted by name, kept once a key has many values.
   std::unique_ptr<std::vector<uint32_t>> valueIndex;
@@ -74,10 +131,12 @@ struct Key {
   uint16_t flags = 0;
   uint8_t hive = 0;  // for hive roots: which hive
 
+
   // The child named name, or null; *insertAt receives where it would go.
   Key* FindChild(std::u16string_view childName, size_t* insertAt = nullptr) const;
-  // Inserts a new child at insertAt (from FindChild); the caller touches.
-  Key* InsertChild(std::u16string_view childName, size_t insertAt);
+  // Inserts a new child at insertAt (from FindChild), made in arena when one
+  // is given; the caller touches.
+  Key* InsertChild(std::u16string_view childName, size_t insertAt, TreeArena* arena = nullptr);
   // The position of a value, or -1.
   int FindValue(std::u16string_view valueName) const;
   // Appends a value known not to exist.

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -270,8 +271,9 @@ namespace {
 // root only checks it; every problem goes to report. The file's status is
 // left in st (st_ino 0 when there is no file). False when it did not read
 // cleanly.
-bool StreamHive(const std::string& path, Key* root, uint64_t now, struct stat* st,
-                uint64_t* prologueLength, const std::function<void(const std::string&)>& report) {
+bool StreamHive(const std::string& path, Key* root, memory::TreeArena* arena, uint64_t now,
+                struct stat* st, uint64_t* prologueLength,
+                const std::function<void(const std::string&)>& report) {
   *st = {};
   *prologueLength = 0;
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -281,7 +283,7 @@ bool StreamHive(const std::string& path, Key* root, uint64_t now, struct stat* s
     return false;
   }
   ::fstat(fd, st);
-  memory::HiveReader reader(root, path, now);
+  memory::HiveReader reader(root, path, now, arena);
   std::string buffer(kReadChunk, '\0');
   bool readError = false;
   for (;;) {
@@ -299,6 +301,20 @@ bool StreamHive(const std::string& path, Key* root, uint64_t now, struct stat* s
   return result.clean && !readError;
 }
 
+// Blocks for a hive's tree: mapped memory that the kernel may back with
+// large pages, so that reading a big hive does not stop on a page fault for
+// every 4 KB it fills.
+memory::TreeArena::BlockSource LargeBlocks() {
+  return {[](size_t bytes) -> void* {
+            void* block =
+                ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            if (block == MAP_FAILED) return nullptr;
+            if (bytes >= (4u << 20)) ::madvise(block, bytes, MADV_HUGEPAGE);
+            return block;
+          },
+          [](void* block, size_t bytes) { ::munmap(block, bytes); }, 16u << 20};
+}
+
 }  // namespace
 
 std::vector<std::string> HiveProblems(const std::string& prefixDirectory) {
@@ -307,7 +323,7 @@ std::vector<std::string> HiveProblems(const std::string& prefixDirectory) {
   for (const char* name : kFileNames) {
     struct stat st;
     uint64_t prologueLength = 0;
-    StreamHive(prefixDirectory + "/" + name, nullptr, 0, &st, &prologueLength,
+    StreamHive(prefixDirectory + "/" + name, nullptr, nullptr, 0, &st, &prologueLength,
                [&](const std::string& problem) { problems.push_back(problem); });
   }
   return problems;
@@ -324,10 +340,10 @@ PrefixRegistry::Identity PrefixRegistry::IdentityOf(const struct stat& st) {
   return identity;
 }
 
-bool PrefixRegistry::ReadInto(HiveId hive, Key* root, Identity* identity,
-                              uint64_t* prologueLength) {
+bool PrefixRegistry::ReadInto(HiveId hive, Key* root, memory::TreeArena* arena,
+                              Identity* identity, uint64_t* prologueLength) {
   struct stat st;
-  const bool clean = StreamHive(files_[hive].path, root, Now(), &st, prologueLength,
+  const bool clean = StreamHive(files_[hive].path, root, arena, Now(), &st, prologueLength,
                                 [this](const std::string& problem) { Report(problem); });
   *identity = st.st_ino != 0 ? IdentityOf(st) : Identity{};
   return clean;
@@ -336,7 +352,9 @@ bool PrefixRegistry::ReadInto(HiveId hive, Key* root, Identity* identity,
 void PrefixRegistry::LoadHive(HiveId hive) {
   HiveFile& file = files_[hive];
   FolderLock lock(prefix_, LOCK_SH);  // a save in another process is not half seen
-  file.clean = ReadInto(hive, hive_root(hive), &file.identity, &file.prologueLength);
+  auto arena = std::make_unique<memory::TreeArena>(LargeBlocks());
+  file.clean = ReadInto(hive, hive_root(hive), arena.get(), &file.identity, &file.prologueLength);
+  KeepArena(hive, std::move(arena));
   if (!file.clean) hive_root(hive)->flags |= memory::kKeyReadOnly;
 }
 
@@ -363,16 +381,18 @@ uint32_t PrefixRegistry::SaveHive(HiveId hive) {
   struct stat st;
   const Identity now = ::stat(file.path.c_str(), &st) == 0 ? IdentityOf(st) : Identity{};
   if (!(now == file.identity)) {
+    auto arena = std::make_unique<memory::TreeArena>(LargeBlocks());
     auto fresh = std::make_unique<Key>();
     fresh->flags = memory::kKeyHiveRoot;
     fresh->hive = static_cast<uint8_t>(hive);
     fresh->name = hive_root(hive)->name;
     Identity identity;
     uint64_t prologueLength = 0;
-    if (!ReadInto(hive, fresh.get(), &identity, &prologueLength)) return kRegAccessDenied;
+    if (!ReadInto(hive, fresh.get(), arena.get(), &identity, &prologueLength))
+      return kRegAccessDenied;
     const uint64_t time = Now();
     for (const memory::Change& change : file.journal) ApplyChange(fresh.get(), change, time);
-    ReplaceHive(hive, std::move(fresh));
+    ReplaceHive(hive, std::move(fresh), std::move(arena));
     file.identity = identity;
     file.prologueLength = prologueLength;
   }

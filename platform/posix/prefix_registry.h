@@ -71,8 +71,8 @@ class PrefixRegistry : public memory::MemoryRegistry {
 
   static Identity IdentityOf(const struct stat& st);
   // Reads the hive file into root; false when it did not read cleanly.
-  bool ReadInto(memory::HiveId hive, memory::Key* root, Identity* identity,
-                uint64_t* prologueLength);
+  bool ReadInto(memory::HiveId hive, memory::Key* root, memory::TreeArena* arena,
+                Identity* identity, uint64_t* prologueLength);
   uint32_t Write(memory::HiveId hive, int directory);
   void Report(const std::string& problem);
 
