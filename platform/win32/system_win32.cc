@@ -420,7 +420,9 @@ class Win32System final : public System {
     const std::wstring v = W(verb), f = W(file), p = W(parameters), d = W(folder);
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    // No error dialog: a program that is missing or refused is a result for
+    // the caller (the host's check runs on), never a box for the user.
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
     info.lpVerb = v.empty() ? nullptr : v.c_str();
     info.lpFile = f.c_str();
     info.lpParameters = p.empty() ? nullptr : p.c_str();
