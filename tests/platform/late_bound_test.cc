@@ -29,7 +29,7 @@ TEST(LateBound, CompareFallbackOrdersAsCompareStringOrdinal) {
   const std::vector<std::wstring> texts = {
       L"",          L"explorer.exe", L"EXPLORER.EXE", L"Explorer.ex", L"explorer.exe ",
       L"\u00c4rger", L"\u00e4rger",   L"\u03a3\u03c3", L"\u03c3\u03c3", L"\u00df",
-      L"SS",        L"\ud83d\ude00", L"\uffff",       L"a\u0000b",    L"[_]"};
+      L"SS",        L"\U0001F600", L"\uffff",       std::wstring(L"a\0b", 3),    L"[_]"};
   for (const std::wstring& a : texts) {
     for (const std::wstring& b : texts) {
       for (const bool ignoreCase : {false, true}) {
