@@ -96,13 +96,7 @@ demo-build: build/native/build.ninja
 # A fresh copy of the demo prefix each time, its drive links made anew; the
 # check's exit status 1 (problems found) is the expected outcome.
 demo: demo-build
-	rm -rf build/demo
-	mkdir -p build/demo
-	cp -R data/demo-prefix build/demo/prefix
-	rm -rf build/demo/prefix/dosdevices
-	mkdir -p build/demo/prefix/dosdevices
-	ln -s ../drive_c build/demo/prefix/dosdevices/c:
-	ln -s / build/demo/prefix/dosdevices/z:
+	scripts/copy-demo-prefix build/demo/prefix
 	build/stage/regclean check --prefix build/demo/prefix; status=$$?; \
 	  if [ $$status -gt 1 ]; then exit $$status; fi
 

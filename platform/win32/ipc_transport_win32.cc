@@ -151,11 +151,18 @@ class PipeListener final : public IpcListener {
   static HANDLE CreateInstance(const std::wstring& name, PSECURITY_DESCRIPTOR descriptor,
                                bool first) {
     SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor, FALSE};
-    return CreateNamedPipeW(
-        name.c_str(),
-        PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
-        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
-        PIPE_UNLIMITED_INSTANCES, 65536, 65536, 0, &attributes);
+    const DWORD openMode =
+        PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
+    const DWORD pipeMode = PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT;
+    HANDLE pipe = CreateNamedPipeW(name.c_str(), openMode, pipeMode | PIPE_REJECT_REMOTE_CLIENTS,
+                                   PIPE_UNLIMITED_INSTANCES, 65536, 65536, 0, &attributes);
+    // Windows XP and Server 2003 refuse PIPE_REJECT_REMOTE_CLIENTS as an
+    // unknown mode; there the descriptor's entry denying network logons keeps
+    // remote clients out.
+    if (pipe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_INVALID_PARAMETER)
+      pipe = CreateNamedPipeW(name.c_str(), openMode, pipeMode, PIPE_UNLIMITED_INSTANCES, 65536,
+                              65536, 0, &attributes);
+    return pipe;
   }
 
   std::unique_ptr<IpcConnection> Accept() override {
@@ -228,8 +235,9 @@ std::unique_ptr<IpcListener> IpcListen(std::u16string_view channel, std::string*
     SetError(error, "the current user's SID is unknown");
     return nullptr;
   }
-  // Protected DACL: full access for this user and for Administrators only.
-  const std::wstring sddl = L"D:P(A;;GA;;;" + sid + L")(A;;GA;;;BA)";
+  // Protected DACL: network logons denied; full access for this user and for
+  // Administrators only.
+  const std::wstring sddl = L"D:P(D;;GA;;;NU)(A;;GA;;;" + sid + L")(A;;GA;;;BA)";
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
                                                             &descriptor, nullptr)) {
