@@ -5,9 +5,9 @@
 // every other import to the list of functions all those systems have.
 #pragma once
 
-#include "platform/win32/win32.h"
-
 #include <cstdint>
+
+#include "platform/win32/win32.h"
 
 namespace platform {
 

@@ -1,8 +1,8 @@
 // The functions some supported systems lack, looked up when first used.
-#include "platform/win32/late_bound.h"
-
 #include <atomic>
 #include <string>
+
+#include "platform/win32/late_bound.h"
 
 namespace platform {
 namespace {
@@ -40,8 +40,8 @@ ULONGLONG WINAPI TickCount64Resolving() {
 #define REGCLEAN_IMPORT_SLOT(name, argumentBytes) "__imp_" #name
 #endif
 extern "C" {
-TickCount64Fn regclean_GetTickCount64_slot __asm__(REGCLEAN_IMPORT_SLOT(GetTickCount64, 0)) =
-    &TickCount64Resolving;
+TickCount64Fn regclean_GetTickCount64_slot __asm__(REGCLEAN_IMPORT_SLOT(GetTickCount64,
+                                                                        0)) = &TickCount64Resolving;
 }
 
 uint64_t ExtendTickCount(uint64_t last, uint32_t now) {

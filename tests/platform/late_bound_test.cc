@@ -27,9 +27,9 @@ TEST(LateBound, CompareFallbackOrdersAsCompareStringOrdinal) {
   const Fn real = platform::LateBound<Fn>(L"kernel32.dll", "CompareStringOrdinal");
   ASSERT_NE(real, nullptr) << "this system has CompareStringOrdinal";
   const std::vector<std::wstring> texts = {
-      L"",          L"explorer.exe", L"EXPLORER.EXE", L"Explorer.ex", L"explorer.exe ",
-      L"\u00c4rger", L"\u00e4rger",   L"\u03a3\u03c3", L"\u03c3\u03c3", L"\u00df",
-      L"SS",        L"\U0001F600", L"\uffff",       std::wstring(L"a\0b", 3),    L"[_]"};
+      L"",           L"explorer.exe", L"EXPLORER.EXE", L"Explorer.ex",           L"explorer.exe ",
+      L"\u00c4rger", L"\u00e4rger",   L"\u03a3\u03c3", L"\u03c3\u03c3",          L"\u00df",
+      L"SS",         L"\U0001F600",   L"\uffff",       std::wstring(L"a\0b", 3), L"[_]"};
   for (const std::wstring& a : texts) {
     for (const std::wstring& b : texts) {
       for (const bool ignoreCase : {false, true}) {
