@@ -14,7 +14,7 @@
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
 .PHONY: all build test asan tsan mingw32 mingw64 test-wine bench demo fuzz format clean \
-  dist dist-win32 dist-linux install test-wine32 demo-build
+  dist dist-win32 dist-linux install test-wine32 mingw32-tests demo-build
 
 all: build
 
@@ -148,10 +148,12 @@ install: demo-build
 # wine32, which needs the i386 architecture) in a throwaway prefix: the module
 # as it ships, a 32-bit program under WOW64. Without one it says so and skips.
 WINE32 ?= /usr/lib/wine/wine
-test-wine32: build/mingw32/build.ninja
+mingw32-tests: build/mingw32/build.ninja
+	cmake --build --preset mingw32 -j $(JOBS) --target unit_tests
+
+test-wine32: mingw32-tests
 	@if [ ! -x "$(WINE32)" ]; then \
 	  echo "SKIPPED: test-wine32: no 32-bit Wine at $(WINE32) (install wine32, which needs the i386 architecture)"; \
 	else \
-	  cmake --build --preset mingw32 -j $(JOBS) --target unit_tests && \
 	  WINE=$(WINE32) scripts/wine-test build/mingw32/tests/unit_tests.exe; \
 	fi
