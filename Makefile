@@ -3,14 +3,18 @@
 #   make test       build and run every test of the native preset
 #   make asan       build and test under AddressSanitizer + UBSan
 #   make tsan       build and run the run-control tests under ThreadSanitizer
-#   make mingw32    build the 32-bit Windows DLL and check its exports
+#   make mingw32    build the 32-bit Windows suite; check exports, imports, versions
 #   make test-wine  build the mingw64 test suite and run it under wine64
 #   make bench      build and run the benchmarks
 #   make demo       run the reference host on a copy of the demo prefix
 #   make fuzz       build the libFuzzer targets (clang) and run each FUZZ_SECONDS
+#   make dist       the Windows zip and the Linux .tar.gz and .deb in build/dist/
+#   make install    install the Linux suite under PREFIX (/usr/local)
+#   make test-wine32  build the mingw32 test suite and run it under a 32-bit Wine
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build test asan tsan mingw32 mingw64 test-wine bench demo fuzz format clean
+.PHONY: all build test asan tsan mingw32 mingw64 test-wine bench demo fuzz format clean \
+  dist dist-win32 dist-linux install test-wine32 mingw32-tests demo-build
 
 all: build
 
@@ -55,11 +59,24 @@ tsan: build/tsan/build.ninja
 build/mingw32/build.ninja:
 	cmake --preset mingw32
 
+# The Windows suite (the zip's content), its exports, its imports (only what
+# every supported system has) and the project version in every binary.
+WIN32_STAGE = build/mingw32/stage
+WIN32_BINARIES = $(WIN32_STAGE)/regclean.exe $(WIN32_STAGE)/ServiceProvider.exe \
+  $(WIN32_STAGE)/modules/common/asp_ipc32.dll \
+  $(WIN32_STAGE)/modules/RegistryCleanerModule/RegistryCleanerModule.dll \
+  $(WIN32_STAGE)/modules/RegistryCleanerModule/language/RegistryCleanerModule_de_DE.dll \
+  $(WIN32_STAGE)/modules/RegistryCleanerModule/language/RegistryCleanerModule_fr_FR.dll
+# The project version as CMake read it, at the time the recipe runs.
+WIN32_VERSION = $$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/mingw32/CMakeCache.txt)
+
 mingw32: build/mingw32/build.ninja
-	cmake --build --preset mingw32 -j $(JOBS) --target RegistryCleanerModule asp_ipc32
-	scripts/check-exports build/mingw32/stage/modules/RegistryCleanerModule/RegistryCleanerModule.dll \
+	cmake --build --preset mingw32 -j $(JOBS) --target RegistryCleanerModule asp_ipc32 regclean ServiceProvider
+	scripts/check-exports $(WIN32_STAGE)/modules/RegistryCleanerModule/RegistryCleanerModule.dll \
 	  modules/RegistryCleanerModule/dll/RegistryCleanerModule.def
-	scripts/check-exports build/mingw32/stage/modules/common/asp_ipc32.dll ipc/asp_ipc32.def
+	scripts/check-exports $(WIN32_STAGE)/modules/common/asp_ipc32.dll ipc/asp_ipc32.def
+	scripts/check-imports $(WIN32_BINARIES)
+	scripts/check-version $(WIN32_VERSION) $(WIN32_BINARIES)
 
 build/mingw64/build.ninja:
 	cmake --preset mingw64
@@ -70,16 +87,16 @@ mingw64: build/mingw64/build.ninja
 test-wine: mingw64
 	scripts/wine-test build/mingw64/tests/unit_tests.exe
 
+# Only what the demo runs: the module (its language libraries come with it),
+# the IPC library, the service provider and regclean; no tests, benchmarks or
+# fuzz replays.
+demo-build: build/native/build.ninja
+	cmake --build --preset native -j $(JOBS) --target RegistryCleanerModule asp_ipc32 ServiceProvider regclean
+
 # A fresh copy of the demo prefix each time, its drive links made anew; the
 # check's exit status 1 (problems found) is the expected outcome.
-demo: build
-	rm -rf build/demo
-	mkdir -p build/demo
-	cp -R data/demo-prefix build/demo/prefix
-	rm -rf build/demo/prefix/dosdevices
-	mkdir -p build/demo/prefix/dosdevices
-	ln -s ../drive_c build/demo/prefix/dosdevices/c:
-	ln -s / build/demo/prefix/dosdevices/z:
+demo: demo-build
+	scripts/copy-demo-prefix build/demo/prefix
 	build/stage/regclean check --prefix build/demo/prefix; status=$$?; \
 	  if [ $$status -gt 1 ]; then exit $$status; fi
 
@@ -107,3 +124,36 @@ format:
 
 clean:
 	rm -rf build
+
+# ---- Shipping: the Windows zip, the Linux packages, installing, the 32-bit
+# suite under Wine.
+
+# build/dist/regclean-VERSION-win32.zip: the checked mingw32 suite, every
+# binary stripped, its debug information kept in build/dist/*-win32-debug/.
+dist-win32: mingw32
+	scripts/make-win32-zip $(WIN32_STAGE) $(WIN32_VERSION) build/dist
+
+# The .tar.gz and the .deb of the native build (CPack), in build/dist/.
+dist-linux: demo-build
+	cd build/native && cpack -B $(CURDIR)/build/dist
+	rm -rf build/dist/_CPack_Packages
+
+dist: dist-win32 dist-linux
+
+PREFIX ?= /usr/local
+install: demo-build
+	cmake --install build/native --prefix $(PREFIX)
+
+# The test suite built for 32-bit Windows, run under a 32-bit Wine (Debian's
+# wine32, which needs the i386 architecture) in a throwaway prefix: the module
+# as it ships, a 32-bit program under WOW64. Without one it says so and skips.
+WINE32 ?= /usr/lib/wine/wine
+mingw32-tests: build/mingw32/build.ninja
+	cmake --build --preset mingw32 -j $(JOBS) --target unit_tests
+
+test-wine32: mingw32-tests
+	@if [ ! -x "$(WINE32)" ]; then \
+	  echo "SKIPPED: test-wine32: no 32-bit Wine at $(WINE32) (install wine32, which needs the i386 architecture)"; \
+	else \
+	  WINE=$(WINE32) scripts/wine-test build/mingw32/tests/unit_tests.exe; \
+	fi

@@ -153,7 +153,8 @@ class System {
   virtual ProcessHandle OpenProcess(uint32_t pid) = 0;
   virtual bool TerminateProcess(ProcessHandle process, uint32_t exitCode) = 0;
   virtual bool CloseProcessHandle(ProcessHandle process) = 0;
-  // ShellExecuteEx of file with parameters in folder; verb may be empty.
+  // ShellExecuteEx of file with parameters in folder; verb may be empty. Never
+  // shows an error dialog (SEE_MASK_FLAG_NO_UI): failing returns false.
   virtual bool ShellExecute(std::u16string_view verb, std::u16string_view file,
                             std::u16string_view parameters, std::u16string_view folder,
                             int show) = 0;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/ipc_transport.h"
+#include "platform/win32/late_bound.h"
 
 namespace platform {
 namespace {
@@ -81,16 +82,18 @@ class PipeConnection final : public IpcConnection {
   }
   void Shutdown() override {
     SetEvent(shutdown_);
-    CancelIoEx(pipe_, nullptr);
+    // Where only CancelIo exists this cancels nothing of another thread's;
+    // the event set above still ends that thread's wait.
+    CancelFileIo(pipe_, nullptr);
   }
 
  private:
   IpcIo Transfer(bool reading, char* at, size_t size, uint32_t timeoutMs) {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    const ULONGLONG deadline = TickCount64() + timeoutMs;
     HANDLE event = reading ? readEvent_ : writeEvent_;
     while (size > 0) {
       if (WaitForSingleObject(shutdown_, 0) == WAIT_OBJECT_0) return IpcIo::kClosed;
-      const ULONGLONG now = GetTickCount64();
+      const ULONGLONG now = TickCount64();
       if (now >= deadline && timeoutMs > 0) return IpcIo::kTimeout;
       OVERLAPPED overlapped{};
       overlapped.hEvent = event;
@@ -107,7 +110,7 @@ class PipeConnection final : public IpcConnection {
         if (woke != WAIT_OBJECT_0) {
           // Take the operation back before its buffer goes away.
           DWORD ignored = 0;
-          CancelIoEx(pipe_, &overlapped);
+          CancelFileIo(pipe_, &overlapped);
           GetOverlappedResult(pipe_, &overlapped, &ignored, TRUE);
           return woke == WAIT_OBJECT_0 + 1 ? IpcIo::kClosed : IpcIo::kTimeout;
         }
@@ -148,11 +151,18 @@ class PipeListener final : public IpcListener {
   static HANDLE CreateInstance(const std::wstring& name, PSECURITY_DESCRIPTOR descriptor,
                                bool first) {
     SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor, FALSE};
-    return CreateNamedPipeW(
-        name.c_str(),
-        PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
-        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
-        PIPE_UNLIMITED_INSTANCES, 65536, 65536, 0, &attributes);
+    const DWORD openMode =
+        PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
+    const DWORD pipeMode = PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT;
+    HANDLE pipe = CreateNamedPipeW(name.c_str(), openMode, pipeMode | PIPE_REJECT_REMOTE_CLIENTS,
+                                   PIPE_UNLIMITED_INSTANCES, 65536, 65536, 0, &attributes);
+    // Windows XP and Server 2003 refuse PIPE_REJECT_REMOTE_CLIENTS as an
+    // unknown mode; there the descriptor's entry denying network logons keeps
+    // remote clients out.
+    if (pipe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_INVALID_PARAMETER)
+      pipe = CreateNamedPipeW(name.c_str(), openMode, pipeMode, PIPE_UNLIMITED_INSTANCES, 65536,
+                              65536, 0, &attributes);
+    return pipe;
   }
 
   std::unique_ptr<IpcConnection> Accept() override {
@@ -175,7 +185,7 @@ class PipeListener final : public IpcListener {
           const DWORD woke = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
           DWORD ignored = 0;
           if (woke != WAIT_OBJECT_0) {
-            CancelIoEx(pending_, &overlapped);
+            CancelFileIo(pending_, &overlapped);
             GetOverlappedResult(pending_, &overlapped, &ignored, TRUE);
             return nullptr;
           }
@@ -225,8 +235,9 @@ std::unique_ptr<IpcListener> IpcListen(std::u16string_view channel, std::string*
     SetError(error, "the current user's SID is unknown");
     return nullptr;
   }
-  // Protected DACL: full access for this user and for Administrators only.
-  const std::wstring sddl = L"D:P(A;;GA;;;" + sid + L")(A;;GA;;;BA)";
+  // Protected DACL: network logons denied; full access for this user and for
+  // Administrators only.
+  const std::wstring sddl = L"D:P(D;;GA;;;NU)(A;;GA;;;" + sid + L")(A;;GA;;;BA)";
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
                                                             &descriptor, nullptr)) {
@@ -272,7 +283,7 @@ std::unique_ptr<IpcConnection> IpcConnect(std::u16string_view channel, uint32_t 
     return nullptr;
   }
   const std::wstring name = PipeName(channel);
-  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  const ULONGLONG deadline = TickCount64() + timeoutMs;
   for (;;) {
     // SECURITY_IDENTIFICATION: the listener may learn who we are, not act as us.
     HANDLE pipe = CreateFileW(
@@ -287,7 +298,7 @@ std::unique_ptr<IpcConnection> IpcConnect(std::u16string_view channel, uint32_t 
       return connection;
     }
     const DWORD code = GetLastError();
-    const ULONGLONG now = GetTickCount64();
+    const ULONGLONG now = TickCount64();
     // Busy: every instance is taken; the listener makes a new one shortly.
     if (code != ERROR_PIPE_BUSY || now >= deadline) {
       SetError(error, Win32Error("CreateFile", code));

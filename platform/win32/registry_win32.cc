@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/registry.h"
+#include "platform/win32/late_bound.h"
 
 static_assert(sizeof(wchar_t) == 2, "Win32 wide characters are UTF-16 units");
 
@@ -35,9 +36,7 @@ HKey Ours(HKEY key) {
 
 template <typename F>
 F Lookup(const char* name) {
-  HMODULE advapi = ::GetModuleHandleW(L"advapi32.dll");
-  if (advapi == nullptr) return nullptr;
-  return reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(advapi, name)));
+  return LateBound<F>(L"advapi32.dll", name);
 }
 
 using DeleteKeyExFn = LONG(WINAPI*)(HKEY, LPCWSTR, REGSAM, DWORD);

@@ -13,6 +13,7 @@
 
 // clang-format on
 #include "platform/system.h"
+#include "platform/win32/late_bound.h"
 
 namespace platform {
 namespace {
@@ -43,14 +44,6 @@ struct StateManagerStatus {
   INT64 sequenceNumber;
 };
 #pragma pack(pop)
-
-template <typename Function>
-Function Lookup(const wchar_t* library, const char* name) {
-  HMODULE module = ::GetModuleHandleW(library);
-  if (module == nullptr) module = ::LoadLibraryW(library);
-  if (module == nullptr) return nullptr;
-  return reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
-}
 
 struct Start {
   ThreadProc proc;
@@ -109,7 +102,7 @@ class Win32System final : public System {
     return static_cast<uint64_t>(value.QuadPart);
   }
   uint32_t GetTickCount() override { return ::GetTickCount(); }
-  uint64_t GetTickCount64() override { return ::GetTickCount64(); }
+  uint64_t GetTickCount64() override { return TickCount64(); }
   LocalTime GetLocalTime() override {
     SYSTEMTIME st;
     ::GetLocalTime(&st);
@@ -179,7 +172,7 @@ class Win32System final : public System {
   }
   uint16_t GetNativeArchitecture() override {
     using Fn = void(WINAPI*)(LPSYSTEM_INFO);
-    static Fn native = Lookup<Fn>(L"kernel32.dll", "GetNativeSystemInfo");
+    static Fn native = LateBound<Fn>(L"kernel32.dll", "GetNativeSystemInfo");
     if (native == nullptr) return 0xFFFF;
     SYSTEM_INFO info = {};
     native(&info);
@@ -187,7 +180,7 @@ class Win32System final : public System {
   }
   bool IsWow64Process() override {
     using Fn = BOOL(WINAPI*)(HANDLE, PBOOL);
-    static Fn isWow64 = Lookup<Fn>(L"kernel32.dll", "IsWow64Process");
+    static Fn isWow64 = LateBound<Fn>(L"kernel32.dll", "IsWow64Process");
     BOOL result = FALSE;
     if (isWow64 == nullptr || !isWow64(::GetCurrentProcess(), &result)) return false;
     return result != FALSE;
@@ -195,13 +188,13 @@ class Win32System final : public System {
 
   int Wow64DisableWow64FsRedirection(void** oldValue) override {
     using Fn = BOOL(WINAPI*)(PVOID*);
-    static Fn disable = Lookup<Fn>(L"kernel32.dll", "Wow64DisableWow64FsRedirection");
+    static Fn disable = LateBound<Fn>(L"kernel32.dll", "Wow64DisableWow64FsRedirection");
     if (disable == nullptr) return -1;
     return disable(oldValue) ? 1 : 0;
   }
   int Wow64RevertWow64FsRedirection(void* oldValue) override {
     using Fn = BOOL(WINAPI*)(PVOID);
-    static Fn revert = Lookup<Fn>(L"kernel32.dll", "Wow64RevertWow64FsRedirection");
+    static Fn revert = LateBound<Fn>(L"kernel32.dll", "Wow64RevertWow64FsRedirection");
     if (revert == nullptr) return -1;
     return revert(oldValue) ? 1 : 0;
   }
@@ -427,7 +420,9 @@ class Win32System final : public System {
     const std::wstring v = W(verb), f = W(file), p = W(parameters), d = W(folder);
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    // No error dialog: a program that is missing or refused is a result for
+    // the caller (the host's check runs on), never a box for the user.
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
     info.lpVerb = v.empty() ? nullptr : v.c_str();
     info.lpFile = f.c_str();
     info.lpParameters = p.empty() ? nullptr : p.c_str();
@@ -511,8 +506,8 @@ class Win32System final : public System {
 
 bool SameProgramName(std::u16string_view running, std::u16string_view wanted) {
   const std::wstring a = W(running), b = W(wanted);
-  return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
-                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+  return CompareOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                        static_cast<int>(b.size()), true) == CSTR_EQUAL;
 }
 
 System* System::Default() {
