@@ -65,8 +65,8 @@ bool ListHostFolder(const std::string& folder, std::vector<HostEntry>* entries) 
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0) continue;
     item.link = S_ISLNK(st.st_mode);
-    item.folder = S_ISDIR(st.st_mode) ||
-                  (item.link && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+    item.folder =
+        S_ISDIR(st.st_mode) || (item.link && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
     entries->push_back(std::move(item));
   }
   ::closedir(dir);

@@ -159,7 +159,8 @@ bool RunHostProgram(const std::vector<std::string>& arguments, HostRun* run, std
   *input.put() = ::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                                OPEN_EXISTING, 0, nullptr);
   std::wstring line;
-  for (const std::string& argument : arguments) line += (line.empty() ? L"" : L" ") + Quoted(W(argument));
+  for (const std::string& argument : arguments)
+    line += (line.empty() ? L"" : L" ") + Quoted(W(argument));
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES;

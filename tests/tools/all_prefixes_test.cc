@@ -23,8 +23,8 @@ TEST(PrefixFiles, ReadWhatTheyCanOfDamagedInput) {
   // its line, and what came before is kept.
   std::string deep;
   for (int i = 0; i < 40; ++i) deep += "\"k\" {";
-  for (const std::string& bad : std::vector<std::string>{
-           "\"a\" { \"b\" \"c\"\n\"d\" \"unclosed", "}", "\"a\" { \"b\" }", "{", deep}) {
+  for (const std::string& bad : std::vector<std::string>{"\"a\" { \"b\" \"c\"\n\"d\" \"unclosed",
+                                                         "}", "\"a\" { \"b\" }", "{", deep}) {
     regclean::VdfNode partial;
     EXPECT_FALSE(regclean::ParseVdf(bad, &partial, &error)) << bad;
     EXPECT_EQ(error.compare(0, 5, "line "), 0) << error;
@@ -189,6 +189,10 @@ TEST_F(AllPrefixesTest, FindsEveryKindAndChecksThemInParallelAsOneByOne) {
                                    (home_ / ".local/share/bottles/bottles/Office").string() +
                                    " bottles \"Office\" 6.1 KiB -\n");
 
+  run = Regclean({"check", "--all", (dir_ / "none").string()});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err, "regclean: no folder " + (dir_ / "none").string() + "\n");
+
   run = Regclean({"check", "--all", "-j", "2", "--json"});
   EXPECT_EQ(run.status, 2) << run.err;  // the damaged prefix
   EXPECT_NE(run.err.find("progress: 100%"), std::string::npos) << run.err;
@@ -212,12 +216,14 @@ TEST_F(AllPrefixesTest, FindsEveryKindAndChecksThemInParallelAsOneByOne) {
   run = Regclean({"check", "--all", "-j", "3"});
   EXPECT_EQ(run.status, 2);
   const std::string table = Squeezed(run.out);
-  EXPECT_TRUE(table.starts_with("Prefix Uninstall SharedDLLs FileTypes Explorer InstFolders "
-                                 "InstComps COM Total Time\n~/.wine failed: damaged hive: " +
-                                     (damaged_ / "user.reg").string() + ":6:"))
+  EXPECT_TRUE(
+      table.starts_with("Prefix Uninstall SharedDLLs FileTypes Explorer InstFolders "
+                        "InstComps COM Total Time\n~/.wine failed: damaged hive: " +
+                        (damaged_ / "user.reg").string() + ":6:"))
       << run.out;
-  for (const std::string& label : std::vector<std::string>{"Half-Life 2 (proton)", "Counter-Strike (proton)",
-                                  library + "999/pfx", "the-witcher (lutris)", "Office (bottles)"})
+  for (const std::string& label :
+       std::vector<std::string>{"Half-Life 2 (proton)", "Counter-Strike (proton)",
+                                library + "999/pfx", "the-witcher (lutris)", "Office (bottles)"})
     EXPECT_NE(table.find("\n" + label + " 2 3 1 2 1 1 2 12 "), std::string::npos) << label;
   EXPECT_NE(table.find("\n60 problems found in 5 of 6 prefixes.\nNot checked:\n " +
                        damaged_.string() + ": damaged hive: "),
@@ -248,8 +254,9 @@ TEST_F(AllPrefixesTest, ResolveAsksOnceAndSkipsABusyPrefix) {
   EXPECT_EQ(run.status, 2) << run.err;  // one was skipped
   EXPECT_NE(run.out.find("48 problems removed in 4 of 5 prefixes.\n"), std::string::npos)
       << run.out;
-  EXPECT_NE(Squeezed(run.out).find("\nHalf-Life 2 (proton) skipped: a wineserver is running on it\n"),
-            std::string::npos)
+  EXPECT_NE(
+      Squeezed(run.out).find("\nHalf-Life 2 (proton) skipped: a wineserver is running on it\n"),
+      std::string::npos)
       << run.out;
   EXPECT_EQ(ReadFileText(busy / "system.reg"), systemBefore);
   const size_t restores = run.out.find("To put the removed entries back:\n");

@@ -63,10 +63,13 @@ std::string Quoted(const std::string& text) {
 // The short column heading of a category of the module.
 std::string ColumnOf(const std::u16string& category) {
   static const std::pair<const char16_t*, const char*> kColumns[] = {
-      {u"UninstallInvalidProblems", "Uninstall"},  {u"SharedDllMissingProblems", "SharedDLLs"},
-      {u"UnusedFileTypeExtensions", "FileTypes"},  {u"UnusedExplorerFileExtensions", "Explorer"},
+      {u"UninstallInvalidProblems", "Uninstall"},
+      {u"SharedDllMissingProblems", "SharedDLLs"},
+      {u"UnusedFileTypeExtensions", "FileTypes"},
+      {u"UnusedExplorerFileExtensions", "Explorer"},
       {u"InstallerFolderEmptyProblems", "InstFolders"},
-      {u"InstallerUserDataProblems", "InstComps"}, {u"InprocServer32Problems", "COM"},
+      {u"InstallerUserDataProblems", "InstComps"},
+      {u"InprocServer32Problems", "COM"},
   };
   for (const auto& [name, column] : kColumns)
     if (category == name) return column;
@@ -155,11 +158,10 @@ void RunAll(std::vector<PrefixRun>* runs, bool resolve, unsigned jobs, std::ostr
   if (todo.empty()) return;
   const std::string self = platform::HostProgramFile();
   const int columns = platform::TerminalColumns();
-  ProgressDisplay display(err, platform::IsTerminal(platform::StandardStream::kError),
-                          columns > 0 ? columns : 80,
-                          std::string(resolve ? "Cleaning " : "Checking ") +
-                              std::to_string(todo.size()) +
-                              (todo.size() == 1 ? " prefix" : " prefixes"));
+  ProgressDisplay display(
+      err, platform::IsTerminal(platform::StandardStream::kError), columns > 0 ? columns : 80,
+      std::string(resolve ? "Cleaning " : "Checking ") + std::to_string(todo.size()) +
+          (todo.size() == 1 ? " prefix" : " prefixes"));
   platform::System* system = platform::System::Default();
   const uint64_t start = system->GetTickCount64();
   std::atomic<size_t> next{0};
@@ -190,8 +192,7 @@ void RunAll(std::vector<PrefixRun>* runs, bool resolve, unsigned jobs, std::ostr
   }
 }
 
-std::string FormatTable(const std::vector<PrefixRun>& runs, bool resolve,
-                        const std::string& home) {
+std::string FormatTable(const std::vector<PrefixRun>& runs, bool resolve, const std::string& home) {
   std::vector<std::u16string> categories;
   for (const PrefixRun& run : runs)
     for (const auto& [name, count] : run.counts)
@@ -211,8 +212,9 @@ std::string FormatTable(const std::vector<PrefixRun>& runs, bool resolve,
     const PrefixRun& run = runs[i];
     out += Padded(labels[i], labelWidth);
     if (run.state == PrefixRun::State::kSkipped || run.state == PrefixRun::State::kFailed) {
-      out += std::string("  ") + (run.state == PrefixRun::State::kSkipped ? "skipped: " : "failed: ") +
-             run.reason + "\n";
+      out += std::string("  ") +
+             (run.state == PrefixRun::State::kSkipped ? "skipped: " : "failed: ") + run.reason +
+             "\n";
       continue;
     }
     for (const std::u16string& category : categories) {
@@ -295,9 +297,21 @@ std::string FormatAllJson(std::vector<PrefixRun>& runs, bool resolve) {
   return Ansi(text) + "\n";
 }
 
+// Every folder given is there; otherwise each that is not is named on err.
+bool FoldersThere(const std::vector<std::string>& folders, std::ostream& err) {
+  bool there = true;
+  for (const std::string& folder : folders) {
+    if (platform::HostFileKindOf(folder) == platform::HostFileKind::kFolder) continue;
+    err << "regclean: no folder " << folder << "\n";
+    there = false;
+  }
+  return there;
+}
+
 }  // namespace
 
 int RunPrefixes(const std::vector<std::string>& folders, std::ostream& out, std::ostream& err) {
+  if (!FoldersThere(folders, err)) return kFailed;
   const std::vector<FoundPrefix> found = FindPrefixes(folders, platform::HostHomeFolder());
   if (found.empty()) {
     err << "regclean: no Wine prefix found"
@@ -309,7 +323,8 @@ int RunPrefixes(const std::vector<std::string>& folders, std::ostream& out, std:
   size_t pathWidth = 4, kindWidth = 4, sizeWidth = 5;
   for (const FoundPrefix& prefix : found) {
     pathWidth = std::max(pathWidth, prefix.path.size());
-    kindWidth = std::max(kindWidth, prefix.kind.size() + (prefix.name.empty() ? 0 : prefix.name.size() + 3));
+    kindWidth = std::max(kindWidth,
+                         prefix.kind.size() + (prefix.name.empty() ? 0 : prefix.name.size() + 3));
     sizeWidth = std::max(sizeWidth, Size(prefix.hiveBytes).size());
   }
   out << Padded("Path", pathWidth) << "  " << Padded("Kind", kindWidth) << "  "
@@ -326,6 +341,7 @@ int RunPrefixes(const std::vector<std::string>& folders, std::ostream& out, std:
 
 int RunAllPrefixes(const AllOptions& options, std::istream& in, std::ostream& out,
                    std::ostream& err) {
+  if (!FoldersThere(options.folders, err)) return kFailed;
   const std::string home = platform::HostRealPath(platform::HostHomeFolder());
   std::vector<PrefixRun> runs;
   for (FoundPrefix& prefix : FindPrefixes(options.folders, platform::HostHomeFolder())) {
@@ -373,8 +389,8 @@ int RunAllPrefixes(const AllOptions& options, std::istream& in, std::ostream& ou
       }
     }
   }
-  RunAll(&runs, options.resolve,
-         options.jobs > 0 ? options.jobs : platform::HostProcessorCount(), err);
+  RunAll(&runs, options.resolve, options.jobs > 0 ? options.jobs : platform::HostProcessorCount(),
+         err);
   bool failed = false;
   int problems = 0;
   for (const PrefixRun& run : runs) {

@@ -15,14 +15,15 @@ namespace regclean {
 extern const char kPrefixesUsage[];
 
 // Lists the prefixes found in folders (the usual places when empty): path,
-// kind and name, size of the hives, whether a wineserver runs on it. 0.
+// kind and name, size of the hives, whether a wineserver runs on it. 0; 2
+// when a folder given is not there.
 int RunPrefixes(const std::vector<std::string>& folders, std::ostream& out, std::ostream& err);
 
 struct AllOptions {
   bool resolve = false;
   bool json = false;
   bool yes = false;
-  unsigned jobs = 0;  // prefixes at a time; 0: one per processor
+  unsigned jobs = 0;                 // prefixes at a time; 0: one per processor
   std::vector<std::string> folders;  // where to look; empty: the usual places
 };
 
@@ -31,7 +32,8 @@ struct AllOptions {
 // Check: 0 nothing found anywhere, 1 problems, 2 when any prefix failed.
 // Resolve: asks once (unless yes), skips every prefix a wineserver runs on,
 // ends with the restore command of each prefix that changed; 0 when every
-// prefix was resolved, 2 when any failed or was skipped.
+// prefix was resolved, 2 when any failed or was skipped. A folder given that
+// is not there is an error (2) before anything runs.
 int RunAllPrefixes(const AllOptions& options, std::istream& in, std::ostream& out,
                    std::ostream& err);
 

@@ -61,8 +61,8 @@ bool ScalarValue(std::string_view rest, std::string* value) {
   }
   if (state == State::kSingle || state == State::kDouble || state == State::kEscape) return false;
   if (state == State::kPlain || state == State::kDone) {
-    while (!value->empty() && (value->back() == ' ' || value->back() == '\t' ||
-                               value->back() == '\r'))
+    while (!value->empty() &&
+           (value->back() == ' ' || value->back() == '\t' || value->back() == '\r'))
       value->pop_back();
   }
   return true;

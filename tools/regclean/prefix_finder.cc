@@ -88,7 +88,8 @@ class Finder {
     prefix.name = name;
     for (const char* hive : {"/system.reg", "/user.reg", "/userdef.reg"}) {
       uint64_t size = 0;
-      if (HostFileKindOf(prefix.path + hive, &size) == HostFileKind::kFile) prefix.hiveBytes += size;
+      if (HostFileKindOf(prefix.path + hive, &size) == HostFileKind::kFile)
+        prefix.hiveBytes += size;
     }
     prefix.busy = platform::PrefixRegistryLocked(prefix.path);
     found_.push_back(std::move(prefix));

@@ -20,9 +20,9 @@
 namespace regclean {
 
 struct FoundPrefix {
-  std::string path;  // with every link resolved
-  std::string kind;  // "wine", "proton", "lutris" or "bottles"
-  std::string name;  // the game's or bottle's name; may be empty
+  std::string path;        // with every link resolved
+  std::string kind;        // "wine", "proton", "lutris" or "bottles"
+  std::string name;        // the game's or bottle's name; may be empty
   uint64_t hiveBytes = 0;  // system.reg, user.reg and userdef.reg together
   bool busy = false;       // a wineserver runs on it
 };

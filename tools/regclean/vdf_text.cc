@@ -68,8 +68,7 @@ class Tokens {
           state = State::kQuoted;
           break;
         case State::kBare:
-          if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '"' || c == '{' ||
-              c == '}') {
+          if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '"' || c == '{' || c == '}') {
             if (c == '\n') --line_;  // counted again when read as the next token's
             return TokenKind::kText;
           }
