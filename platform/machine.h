@@ -24,6 +24,10 @@ std::string MachineName();
 // fail with error 5: a wineserver running on the prefix. False on Windows.
 bool MachineRegistryLocked();
 
+// The same for any Wine prefix folder (a host path), chosen or not: true
+// while a wineserver runs on it. False on Windows.
+bool PrefixRegistryLocked(const std::string& prefixDirectory);
+
 // True when the machine is there: on POSIX the prefix holds its system.reg
 // (the HKEY_LOCAL_MACHINE hive); always on Windows.
 bool MachineExists();

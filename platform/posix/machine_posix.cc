@@ -30,6 +30,10 @@ std::string MachineName() { return posix::PrefixDirectory(); }
 
 bool MachineRegistryLocked() { return posix::WineServerRunning(posix::PrefixDirectory()); }
 
+bool PrefixRegistryLocked(const std::string& prefixDirectory) {
+  return posix::WineServerRunning(prefixDirectory);
+}
+
 bool MachineExists() {
   struct stat st;
   return stat((posix::PrefixDirectory() + "/system.reg").c_str(), &st) == 0 && S_ISREG(st.st_mode);

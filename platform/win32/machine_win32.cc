@@ -11,6 +11,8 @@ std::string MachineName() { return {}; }
 
 bool MachineRegistryLocked() { return false; }
 
+bool PrefixRegistryLocked(const std::string&) { return false; }
+
 bool MachineExists() { return true; }
 
 std::vector<std::string> MachineRegistryProblems() { return {}; }

@@ -21,20 +21,31 @@ namespace regclean {
 
 const char kCheckUsage[] =
     "Usage: regclean [--prefix DIR] check [--json]\n"
+    "       regclean check --all [-j N] [--json] [DIR...]\n"
     "Scans the registry for entries that point at files, folders or programs that\n"
     "are gone, and lists them by category. No entry is changed, but the module\n"
     "writes its log (its path follows \"Log:\") and keeps the problem totals in\n"
     "the registry (HKLM\\SOFTWARE\\corvane\\<RegKey of install.cfg>).\n"
     "  --json   print the outcome as one JSON object (progress goes to stderr)\n"
-    "Exit status: 0 nothing found, 1 problems found, 2 error, failed run or canceled.\n";
+    "  --all    check every Wine prefix found (see regclean prefixes --help), or\n"
+    "           found below each DIR, each by a regclean of its own, and print a\n"
+    "           table: problems per category, total and time per prefix\n"
+    "  -j N     with --all: N prefixes at a time (default: one per processor)\n"
+    "Exit status: 0 nothing found, 1 problems found, 2 error, failed run or canceled\n"
+    "(with --all: 2 when any prefix could not be checked).\n";
 
 const char kResolveUsage[] =
     "Usage: regclean [--prefix DIR] resolve [--yes] [--json]\n"
+    "       regclean resolve --all [-j N] [--yes] [--json] [DIR...]\n"
     "Removes the entries a check finds, after writing them to a backup folder\n"
     "that \"regclean restore\" takes back. Asks first unless --yes is given.\n"
     "  --yes    do not ask for confirmation\n"
     "  --json   print the outcome as one JSON object\n"
-    "Exit status: 0 done, 2 error, failed run, refused or canceled.\n";
+    "  --all    resolve every Wine prefix found, asking once for all; a prefix a\n"
+    "           wineserver runs on is skipped; ends with each restore command\n"
+    "  -j N     with --all: N prefixes at a time (default: one per processor)\n"
+    "Exit status: 0 done, 2 error, failed run, refused or canceled (with --all:\n"
+    "2 when any prefix was skipped or could not be resolved).\n";
 
 const char kRestoreUsage[] =
     "Usage: regclean [--prefix DIR] restore FOLDER\n"

@@ -3,6 +3,8 @@
 //   regclean check [--json]                   scan the registry, list problems
 //   regclean resolve [--yes] [--json]         remove them, with a backup
 //   regclean restore FOLDER                   put a backup back
+//   regclean prefixes [DIR...]                the Wine prefixes found
+//   regclean check|resolve --all [-j N] [DIR...]  every prefix found
 //   regclean reg query|export|import|delete ...   the machine's registry
 #include <iostream>
 #include <string>
@@ -10,6 +12,7 @@
 
 #include "platform/machine.h"
 #include "platform/system_text.h"
+#include "tools/regclean/all_prefixes.h"
 #include "tools/regclean/clean_command.h"
 #include "tools/regclean/reg_command.h"
 
@@ -27,9 +30,11 @@ constexpr char kUsage[] =
     "  check      list the registry's invalid entries, by category\n"
     "  resolve    remove them, after writing a backup folder\n"
     "  restore    put a backup folder's entries back\n"
+    "  prefixes   list the Wine prefixes found (Wine, Proton, Lutris, Bottles)\n"
     "  reg        query, export, import or delete registry keys and values\n\n"
     "Options:\n"
     "  --prefix DIR   the Wine prefix to work on (default: $WINEPREFIX, else ~/.wine);\n"
+    "                 check --all and resolve --all work on every prefix found\n"
     "                 on Windows the machine is the running system\n"
     "  --help         this text; \"regclean COMMAND --help\" tells about a command\n"
     "  --version      the version\n";
@@ -88,22 +93,40 @@ int main(int argc, char** argv) {
     return regclean::RunRegCommand(rest, std::cout, std::cerr);
   }
 
-  const char* usage = command == "check"     ? regclean::kCheckUsage
-                      : command == "resolve" ? regclean::kResolveUsage
-                      : command == "restore" ? regclean::kRestoreUsage
-                                             : nullptr;
+  const char* usage = command == "check"      ? regclean::kCheckUsage
+                      : command == "resolve"  ? regclean::kResolveUsage
+                      : command == "restore"  ? regclean::kRestoreUsage
+                      : command == "prefixes" ? regclean::kPrefixesUsage
+                                              : nullptr;
   if (usage == nullptr) {
     std::cerr << "regclean: unknown command " << command << "\n";
     return Usage(std::cerr, regclean::kFailed);
   }
   regclean::CleanOptions options;
   options.resolve = command == "resolve";
+  regclean::AllOptions all;
+  bool everyPrefix = false;
+  const bool clean = command == "check" || command == "resolve";
   std::vector<std::string> operands;
   for (; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "--help") {
       std::cout << usage;
       return 0;
+    } else if (arg == "--all" && clean) {
+      everyPrefix = true;
+    } else if ((arg == "-j" || arg == "--jobs") && clean) {
+      const std::string count = i + 1 < args.size() ? args[++i] : std::string();
+      all.jobs = count.size() > 0 && count.size() < 4 &&
+                         count.find_first_not_of("0123456789") == std::string::npos
+                     ? static_cast<unsigned>(std::stoi(count))
+                     : 0;
+      if (all.jobs == 0)
+        return BadArguments("-j needs a number of prefixes at a time (1 to 999)", usage);
+    } else if (command == "prefixes" && arg != "--prefix") {
+      if (arg.size() > 1 && arg[0] == '-')
+        return BadArguments("unknown option " + arg + " for prefixes", usage);
+      operands.push_back(arg);
     } else if (arg == "--prefix" && i + 1 < args.size()) {
       prefix = args[++i];
     } else if (arg == "--prefix") {
@@ -118,6 +141,22 @@ int main(int argc, char** argv) {
       operands.push_back(arg);
     }
   }
+  if (command == "prefixes") return regclean::RunPrefixes(operands, std::cout, std::cerr);
+  if (everyPrefix) {
+    if (!prefix.empty()) return BadArguments("--all and --prefix exclude each other", usage);
+    // Each prefix is checked by a regclean of its own through --prefix,
+    // which only a Wine prefix machine has.
+    if (platform::MachineName().empty()) {
+      std::cerr << "regclean: --all works only where the machine is a Wine prefix\n";
+      return regclean::kFailed;
+    }
+    all.resolve = options.resolve;
+    all.json = options.json;
+    all.yes = options.yes;
+    all.folders = operands;
+    return regclean::RunAllPrefixes(all, std::cin, std::cout, std::cerr);
+  }
+  if (all.jobs != 0) return BadArguments("-j goes with --all", usage);
   if (command == "restore" ? operands.size() != 1 : !operands.empty()) {
     return BadArguments(command == "restore" ? "restore takes one FOLDER"
                                              : command + " takes no operand " + operands[0],

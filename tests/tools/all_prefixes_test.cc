@@ -1,0 +1,279 @@
+// "regclean prefixes" and "regclean check|resolve --all" end to end: the
+// staged host with HOME set to a folder tree written here like a user's,
+// with a Steam installation and a second library, a Lutris game, a bottle,
+// a damaged ~/.wine and (for the resolve) a prefix held by a real
+// wineserver. And the two readers of those files on damaged input.
+#include <gtest/gtest.h>
+
+#include "tools/regclean/lutris_config.h"
+#include "tools/regclean/vdf_text.h"
+
+TEST(PrefixFiles, ReadWhatTheyCanOfDamagedInput) {
+  regclean::VdfNode root;
+  std::string error;
+  EXPECT_TRUE(regclean::ParseVdf(
+      "// comment\n\"libraryfolders\" { \"0\" { \"path\" \"C:\\\\Steam \\\"x\\\"\" } "
+      "\"1\" [$LINUX] \"/old/form\" }",
+      &root, &error));
+  const regclean::VdfNode* folders = root.Find("LibraryFolders");
+  ASSERT_NE(folders, nullptr);
+  EXPECT_EQ(folders->Find("0")->Find("path")->value, "C:\\Steam \"x\"");
+  EXPECT_EQ(folders->Find("1")->value, "/old/form");
+  // Cut short, stray braces, a key without value, too deep: an error with
+  // its line, and what came before is kept.
+  std::string deep;
+  for (int i = 0; i < 40; ++i) deep += "\"k\" {";
+  for (const std::string& bad : std::vector<std::string>{"\"a\" { \"b\" \"c\"\n\"d\" \"unclosed",
+                                                         "}", "\"a\" { \"b\" }", "{", deep}) {
+    regclean::VdfNode partial;
+    EXPECT_FALSE(regclean::ParseVdf(bad, &partial, &error)) << bad;
+    EXPECT_EQ(error.compare(0, 5, "line "), 0) << error;
+  }
+  regclean::VdfNode partial;
+  regclean::ParseVdf("\"a\" { \"b\" \"c\"\n\"d\" \"unclosed", &partial, &error);
+  EXPECT_EQ(partial.Find("a")->Find("b")->value, "c");
+  EXPECT_EQ(error, "line 2: a quoted text is not closed");
+
+  EXPECT_EQ(regclean::LutrisPrefix("system:\n  prefix: /not/this\ngame:\n  exe: a.exe\n"
+                                   "  prefix: '/games/it''s # here' # comment\n",
+                                   "/home/u"),
+            "/games/it's # here");
+  EXPECT_EQ(regclean::LutrisPrefix("game:\n  prefix: ~/Games/x #c\r\n", "/home/u"),
+            "/home/u/Games/x");
+  EXPECT_EQ(regclean::LutrisPrefix("game:\n  prefix: \"/a\\\"b\"\n", "/h"), "/a\"b");
+  EXPECT_EQ(regclean::LutrisPrefix("game:\n  prefix: \"/unclosed\n  prefix:\n", "/h"), "");
+}
+
+#ifndef _WIN32
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "support/json_value.h"
+#include "tests/platform/wineserver_lock.h"
+#include "tests/tools/staged_regclean.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::u16string Wide(const std::string& text) { return std::u16string(text.begin(), text.end()); }
+
+// Text with every run of blanks made one: the tables' columns without their
+// widths, which follow the longest path.
+std::string Squeezed(const std::string& text) {
+  std::string out;
+  for (char c : text)
+    if (c != ' ' || out.empty() || out.back() != ' ') out += c;
+  return out;
+}
+
+// regclean's JSON: one object, then a line end.
+bool ReadJson(const std::string& text, JsonValue* value) {
+  return !text.empty() && text.back() == '\n' &&
+         value->Parse(Wide(text.substr(0, text.size() - 1)), JsonFlags::RawControlChars);
+}
+std::string Ansi(const std::u16string& text) { return std::string(text.begin(), text.end()); }
+
+class AllPrefixesTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/regclean-all.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = fs::canonical(pattern);
+    home_ = dir_ / "home";
+    const fs::path steam = home_ / ".local/share/Steam";
+    const fs::path library = dir_ / "disk2/SteamLibrary";
+    Write(steam / "steamapps/libraryfolders.vdf",
+          "\"libraryfolders\"\n{\n\t\"0\"\n\t{\n\t\t\"path\"\t\t\"" + steam.string() +
+              "\"\n\t}\n\t\"1\"\n\t{\n\t\t\"path\"\t\t\"" + library.string() +
+              "\"\n\t\t\"apps\"\n\t\t{\n\t\t\t\"730\"\t\t\"1\"\n\t\t}\n\t}\n}\n");
+    Write(steam / "steamapps/appmanifest_220.acf",
+          "\"AppState\"\n{\n\t\"appid\"\t\t\"220\"\n\t\"name\"\t\t\"Half-Life 2\"\n}\n");
+    Write(library / "steamapps/appmanifest_730.acf", "\"AppState\" { \"name\" \"Counter-Strike\" ");
+    fs::create_directories(home_ / ".steam");
+    fs::create_directory_symlink(steam, home_ / ".steam/steam");  // the same installation
+    prefixes_ = {{Demo(steam / "steamapps/compatdata/220/pfx"), "Half-Life 2 (proton)"},
+                 {Demo(library / "steamapps/compatdata/730/pfx"), "Counter-Strike (proton)"},
+                 {Demo(library / "steamapps/compatdata/999/pfx"), "999"},
+                 {Demo(home_ / "Games/the-witcher"), "the-witcher (lutris)"},
+                 {Demo(home_ / ".local/share/bottles/bottles/Office"), "Office (bottles)"}};
+    Write(home_ / ".config/lutris/games/the-witcher-1712345678.yml",
+          "game:\n  exe: witcher.exe\n  prefix: ~/Games/the-witcher\nwine:\n  version: x\n");
+    Write(home_ / ".config/lutris/games/broken.yml", "game:\n  prefix: \"/nowhere\n");
+    Write(home_ / ".local/share/bottles/bottles/Office/bottle.yml", "Name: Office\n");
+    // ~/.wine is damaged: a hive line that is not Wine's.
+    damaged_ = Demo(home_ / ".wine");
+    std::string user = ReadFileText(damaged_ / "user.reg");
+    user.insert(user.find("[Environment]"), "this is not a registry line\n");
+    Write(damaged_ / "user.reg", user);
+  }
+
+  void TearDown() override {
+    lock_.Release();
+    fs::remove_all(dir_);
+  }
+
+  static void Write(const fs::path& file, const std::string& text) {
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << text;
+  }
+
+  // A copy of the demo prefix as "make demo" makes it.
+  fs::path Demo(const fs::path& prefix) {
+    fs::create_directories(prefix.parent_path());
+    fs::copy(fs::path(REGCLEAN_SOURCE_DIR) / "data/demo-prefix", prefix,
+             fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    fs::remove_all(prefix / "dosdevices");
+    fs::create_directories(prefix / "dosdevices");
+    fs::create_directory_symlink("../drive_c", prefix / "dosdevices/c:");
+    fs::create_directory_symlink("/", prefix / "dosdevices/z:");
+    return prefix;
+  }
+
+  // The staged regclean with HOME at the tree and no WINEPREFIX.
+  RegcleanOutcome Regclean(const std::vector<std::string>& args, const std::string& input = "") {
+    std::vector<std::string> all = {"-u", "WINEPREFIX", "HOME=" + home_.string(),
+                                    REGCLEAN_STAGE_DIR "/regclean"};
+    all.insert(all.end(), args.begin(), args.end());
+    return RunStagedRegclean(dir_, all, input, "/usr/bin/env");
+  }
+
+  // Problems per category of one prefix, checked on its own.
+  std::map<std::u16string, int64_t> CheckedAlone(const fs::path& prefix) {
+    RegcleanOutcome run = Regclean({"--prefix", prefix.string(), "check", "--json"});
+    EXPECT_EQ(run.status, 1) << run.err;
+    JsonValue outcome;
+    EXPECT_TRUE(ReadJson(run.out, &outcome));
+    return Counts(outcome);
+  }
+
+  static std::map<std::u16string, int64_t> Counts(JsonValue& outcome) {
+    std::map<std::u16string, int64_t> counts;
+    if (JsonArray* categories = outcome[u"categories"].array())
+      for (JsonValue& category : *categories)
+        counts[*category[u"name"].string()] = category[u"count"].integer();
+    return counts;
+  }
+
+  fs::path dir_, home_, damaged_;
+  std::vector<std::pair<fs::path, std::string>> prefixes_;  // with their table labels
+  WineserverLock lock_;
+};
+
+TEST_F(AllPrefixesTest, FindsEveryKindAndChecksThemInParallelAsOneByOne) {
+  // Six prefixes, each once (~/.steam/steam is the same installation), in
+  // the order of their places, with the heading.
+  const std::string steam = (home_ / ".local/share/Steam/steamapps/compatdata/").string();
+  const std::string library = (dir_ / "disk2/SteamLibrary/steamapps/compatdata/").string();
+  RegcleanOutcome run = Regclean({"prefixes"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Squeezed(run.out),
+            "Path Kind Hives Wineserver\n" + damaged_.string() + " wine 6.1 KiB -\n" + steam +
+                "220/pfx proton \"Half-Life 2\" 6.1 KiB -\n" + library +
+                "730/pfx proton \"Counter-Strike\" 6.1 KiB -\n" + library +
+                "999/pfx proton 6.1 KiB -\n" + (home_ / "Games/the-witcher").string() +
+                " lutris \"the-witcher\" 6.1 KiB -\n" +
+                (home_ / ".local/share/bottles/bottles/Office").string() +
+                " bottles \"Office\" 6.1 KiB -\n");
+
+  // A folder given is searched; the kind comes from where a prefix lies.
+  run = Regclean({"prefixes", (dir_ / "disk2").string(), (home_ / ".local").string()});
+  EXPECT_EQ(Squeezed(run.out), "Path Kind Hives Wineserver\n" + library +
+                                   "730/pfx proton \"Counter-Strike\" 6.1 KiB -\n" + library +
+                                   "999/pfx proton 6.1 KiB -\n" + steam +
+                                   "220/pfx proton \"Half-Life 2\" 6.1 KiB -\n" +
+                                   (home_ / ".local/share/bottles/bottles/Office").string() +
+                                   " bottles \"Office\" 6.1 KiB -\n");
+
+  run = Regclean({"check", "--all", (dir_ / "none").string()});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err, "regclean: no folder " + (dir_ / "none").string() + "\n");
+
+  run = Regclean({"check", "--all", "-j", "2", "--json"});
+  EXPECT_EQ(run.status, 2) << run.err;  // the damaged prefix
+  EXPECT_NE(run.err.find("progress: 100%"), std::string::npos) << run.err;
+  JsonValue all;
+  ASSERT_TRUE(ReadJson(run.out, &all)) << run.out;
+  EXPECT_EQ(all[u"problemCount"].integer(), 5 * 12);
+  EXPECT_EQ(all[u"failed"].integer(), 1);
+  ASSERT_EQ(all[u"prefixes"].array()->size(), 6u);
+  for (JsonValue& entry : *all[u"prefixes"].array()) {
+    const fs::path prefix = Ansi(*entry[u"prefix"].string());
+    if (prefix == damaged_) {
+      EXPECT_EQ(*entry[u"state"].string(), u"failed");
+      EXPECT_EQ(Ansi(*entry[u"reason"].string()).compare(0, 14, "damaged hive: "), 0);
+      continue;
+    }
+    EXPECT_EQ(*entry[u"state"].string(), u"done") << prefix;
+    EXPECT_EQ(entry[u"counts"].ChildCount(), 7u);
+    EXPECT_EQ(Counts(entry[u"outcome"]), CheckedAlone(prefix)) << prefix;
+  }
+
+  run = Regclean({"check", "--all", "-j", "3"});
+  EXPECT_EQ(run.status, 2);
+  const std::string table = Squeezed(run.out);
+  EXPECT_TRUE(
+      table.starts_with("Prefix Uninstall SharedDLLs FileTypes Explorer InstFolders "
+                        "InstComps COM Total Time\n~/.wine failed: damaged hive: " +
+                        (damaged_ / "user.reg").string() + ":6:"))
+      << run.out;
+  for (const std::string& label :
+       std::vector<std::string>{"Half-Life 2 (proton)", "Counter-Strike (proton)",
+                                library + "999/pfx", "the-witcher (lutris)", "Office (bottles)"})
+    EXPECT_NE(table.find("\n" + label + " 2 3 1 2 1 1 2 12 "), std::string::npos) << label;
+  EXPECT_NE(table.find("\n60 problems found in 5 of 6 prefixes.\nNot checked:\n " +
+                       damaged_.string() + ": damaged hive: "),
+            std::string::npos)
+      << run.out;
+}
+
+TEST_F(AllPrefixesTest, ResolveAsksOnceAndSkipsABusyPrefix) {
+  SKIP_WITHOUT_WINESERVER();
+  fs::remove_all(damaged_);
+  const fs::path busy = prefixes_[0].first;
+  ASSERT_TRUE(lock_.Hold(busy));
+  const std::string systemBefore = ReadFileText(busy / "system.reg");
+
+  RegcleanOutcome run = Regclean({"prefixes"});
+  EXPECT_NE(run.out.find(busy.string()), std::string::npos);
+  EXPECT_NE(run.out.find("  running\n"), std::string::npos) << run.out;
+
+  run = Regclean({"resolve", "--all"}, "n\n");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.out.find("  skipped (a wineserver runs on it): " + busy.string() + "\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("registries of these 4 Wine prefixes?"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Nothing was changed.\n"), std::string::npos);
+
+  run = Regclean({"resolve", "--all", "-j", "2"}, "y\n");
+  EXPECT_EQ(run.status, 2) << run.err;  // one was skipped
+  EXPECT_NE(run.out.find("48 problems removed in 4 of 5 prefixes.\n"), std::string::npos)
+      << run.out;
+  EXPECT_NE(
+      Squeezed(run.out).find("\nHalf-Life 2 (proton) skipped: a wineserver is running on it\n"),
+      std::string::npos)
+      << run.out;
+  EXPECT_EQ(ReadFileText(busy / "system.reg"), systemBefore);
+  const size_t restores = run.out.find("To put the removed entries back:\n");
+  ASSERT_NE(restores, std::string::npos) << run.out;
+  for (size_t i = 1; i < prefixes_.size(); ++i) {
+    EXPECT_NE(run.out.find("  regclean --prefix '" + prefixes_[i].first.string() + "' restore '" +
+                               prefixes_[i].first.string() +
+                               "/drive_c/ProgramData/RegClean/RegCleanerDll/Backups/",
+                           restores),
+              std::string::npos)
+        << run.out;
+  }
+  lock_.Release();
+  run = Regclean({"check", "--all", "--json", prefixes_[1].first.parent_path().string()});
+  EXPECT_EQ(run.status, 0) << run.out << run.err;  // nothing left where it was resolved
+}
+
+}  // namespace
+
+#endif
