@@ -79,6 +79,11 @@ struct RegCleanerEngine {
   // could not be saved). Each is logged at level 11 where it happens; any of
   // them makes the run's result say that it failed. 0 at each run's start.
   uint32_t runFailures = 0;
+  // Whether the worker saves the registry at its run's end. The module object
+  // clears it while it waits for the worker, and saves once itself after
+  // writing the run's counters; a worker left running after an abort has it
+  // set again, so that what it still changes is saved too.
+  std::atomic<bool> saveAtRunEnd{true};
 };
 
 // Process-wide run values. Set by the scan driver's progress step and read by

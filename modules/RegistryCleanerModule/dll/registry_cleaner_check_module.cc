@@ -7,6 +7,7 @@
 #include "framework/restore_point.h"
 #include "modules/RegistryCleanerModule/dll/engine_lifecycle.h"
 #include "modules/RegistryCleanerModule/dll/my_logfile.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
 #include "modules/RegistryCleanerModule/dll/resource_text.h"
 #include "modules/RegistryCleanerModule/dll/run_failures.h"
 #include "modules/RegistryCleanerModule/dll/scan_driver.h"
@@ -49,22 +50,30 @@ void CRegistryCleanerModuleCheckModule::ReportFailure(const std::vector<std::u16
   for (const std::u16string& cause : causes) subResults.push_back(SubResult{kFailedLevel, cause});
 }
 
+void CRegistryCleanerModuleCheckModule::ForgetResolve() {
+  // Forgetting an entry that did go costs nothing: a later check does not
+  // find it again.
+  solvedCount = 0;
+  if (ignoresBeforeResolve_ < 0 || !engine_.ignoreList) return;
+  for (int32_t i = engine_.ignoreList->Count() - 1; i >= ignoresBeforeResolve_; --i)
+    engine_.ignoreList->Remove(i);
+}
+
 void CRegistryCleanerModuleCheckModule::SaveTotals() {
   if (resultLevel == kFailedLevel) {
     solvedCount = 0;
-    return;
+  } else {
+    CCheckModule::SaveTotals();
   }
-  CCheckModule::SaveTotals();
-  // On a Wine prefix a key's flush saves nothing by itself (as with Wine's
-  // own server): the counters reach the hive here, with the run. They are
-  // figures about runs, not entries: a failed save is said in the log and
-  // leaves the run's outcome as it is.
-  std::u16string hive;
-  const uint32_t saved = settingsRegistry->Flush(&hive);
-  if (saved != platform::kRegSuccess) {
-    EngineLogPrintf(11, "The registry hive %ls could not be saved (%ls); the run counters were not kept",
-                    hive.c_str(), ReasonText(saved).c_str());
+  // One save for the run's changes and its counters. A worker still running
+  // after an abort saves again at its end.
+  if (engineReady_ != 0 && !SaveRunChanges(&engine_) && engine_.straggler == nullptr) {
+    ForgetResolve();
+    ReportFailure(RunFailureCauses(engine_));
   }
+  if (settingsRegistry != EngineRegistry()) settingsRegistry->Flush();
+  if (MyLogfile* log = EngineLog()) log->Flush();
+  ignoresBeforeResolve_ = -1;
 }
 
 void CRegistryCleanerModuleCheckModule::DoCheck() {
@@ -89,6 +98,7 @@ void CRegistryCleanerModuleCheckModule::DoCheck() {
   ReportProgress(0.0);
 
   engine_.mode = Scan;
+  engine_.saveAtRunEnd = false;  // saved with the counters
   const auto problems = static_cast<int32_t>(RunEngine(&engine_));
   if (engine_.runFailures != 0) {
     ReportFailure(RunFailureCauses(engine_));
@@ -134,20 +144,16 @@ void CRegistryCleanerModuleCheckModule::DoResolve() {
 
   engine_.mode = BackupAndClean;
   // The ignore list's entries from here on are this run's.
-  const int32_t remembered = engine_.ignoreList ? engine_.ignoreList->Count() : 0;
+  ignoresBeforeResolve_ = engine_.ignoreList ? engine_.ignoreList->Count() : 0;
+  engine_.saveAtRunEnd = false;  // saved with the counters
   solvedCount = static_cast<int32_t>(RunEngine(&engine_));
   resultLevel = 0.0;
   if (engine_.runFailures != 0 && engine_.straggler == nullptr) {
-    // What a failed run removed may not have lasted (a hive that was not
-    // saved keeps its entries): nothing is counted as cleaned, and the ignore
-    // list forgets the run's entries, so that a later check reports them
-    // again rather than hiding them. Forgetting one that did go costs
-    // nothing.
-    solvedCount = 0;
-    if (engine_.ignoreList) {
-      for (int32_t i = engine_.ignoreList->Count() - 1; i >= remembered; --i)
-        engine_.ignoreList->Remove(i);
-    }
+    // A step that failed may have left removals that should not count (a
+    // backup that did not reach the disk keeps its entry): the ignore list
+    // forgets the run's entries, so that a later check reports them again
+    // rather than hiding them.
+    ForgetResolve();
     ReportFailure(RunFailureCauses(engine_));
   } else if (AbortRequested != 0) {
     resultText = LoadResourceText(resourceModule_, kIdsCanceled);

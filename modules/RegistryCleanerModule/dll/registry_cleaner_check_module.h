@@ -17,7 +17,9 @@ class CRegistryCleanerModuleCheckModule : public CCheckModule {
 
   void DoCheck() override;
   void DoResolve() override;
-  // A run that failed stores no totals: its counts would not be true.
+  // Writes the run's counters (a run that failed stores none: its counts
+  // would not be true), then saves the registry once, with the run's
+  // changes: a save that fails makes the run fail.
   void SaveTotals() override;
 
   uint32_t engineReady() const { return engineReady_; }
@@ -32,6 +34,9 @@ class CRegistryCleanerModuleCheckModule : public CCheckModule {
   // The result of a run that failed: kFailedLevel, "failed" and one
   // sub-result per cause.
   void ReportFailure(const std::vector<std::u16string>& causes);
+  // After a resolve that failed: what it removed may not have lasted, so
+  // nothing is counted as cleaned and the ignore list forgets its entries.
+  void ForgetResolve();
 
   RegCleanerEngine engine_;
   // 0 until the engine has been prepared; then check and resolve scan.
@@ -39,6 +44,8 @@ class CRegistryCleanerModuleCheckModule : public CCheckModule {
   std::u16string prepareFailure_;
   // 1 while a check or resolve runs in this object.
   uint32_t busy_ = 0;
+  // The ignore list's length before the current resolve; -1 outside one.
+  int32_t ignoresBeforeResolve_ = -1;
   // Holds the texts 7000-7012.
   platform::ResourceModule resourceModule_ = nullptr;
 };

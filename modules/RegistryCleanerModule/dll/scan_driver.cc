@@ -87,6 +87,16 @@ void WaitForStraggler(RegCleanerEngine* engine, platform::System* system) {
   engine->straggler = nullptr;
 }
 
+bool SaveRunChanges(RegCleanerEngine* engine) {
+  // A hive that cannot be saved keeps the entries: the run failed.
+  std::u16string hive;
+  const uint32_t saved = EngineRegistry()->Flush(&hive);
+  if (saved == platform::kRegSuccess) return true;
+  ReportRunFailure(engine, u"The registry hive " + hive + u" could not be saved (" +
+                               ReasonText(saved) + u"); its entries were not removed.");
+  return false;
+}
+
 uint32_t RunEngine(RegCleanerEngine* engine, platform::System* system) {
   // A worker left running after an abort ends before the flag is cleared,
   // so that it never sees a cleared one.
@@ -108,7 +118,9 @@ uint32_t RunEngine(RegCleanerEngine* engine, platform::System* system) {
   }
   if (!ended) {
     // A thread cannot be ended from outside without risking the locks it
-    // holds; it only waits on the system and stops at its next entry.
+    // holds; it only waits on the system and stops at its next entry, and
+    // saves what it changed itself.
+    engine->saveAtRunEnd = true;
     engine->straggler = worker;
     return 0;
   }
@@ -155,14 +167,9 @@ uint32_t RegCleanerThread(void* argument) {
       EngineLogPrintf(6, "Stop: RegCleanerThread, found %d problems total, duration: %s", total,
                       duration.c_str());
     }
-    // A Wine prefix's hives get the run's deletions now; Windows has them.
-    // A hive that cannot be saved keeps the entries: the run failed.
-    std::u16string hive;
-    const uint32_t saved = EngineRegistry()->Flush(&hive);
-    if (saved != platform::kRegSuccess) {
-      ReportRunFailure(engine, u"The registry hive " + hive + u" could not be saved (" +
-                                   ReasonText(saved) + u"); its entries were not removed.");
-    }
+    // A Wine prefix's hives get the run's deletions now (Windows has them),
+    // unless the module object saves them with its counters.
+    if (engine->saveAtRunEnd) SaveRunChanges(engine);
     if (MyLogfile* log = EngineLog()) log->Flush();
   }
   if (privilegesEnabled) system->RestorePrivileges(privileges);

@@ -24,6 +24,10 @@ uint32_t RunEngine(RegCleanerEngine* engine,
 // The worker's routine (argument: the engine). Returns the problem total.
 uint32_t RegCleanerThread(void* engine);
 
+// Saves the registry's changes (on a Wine prefix, each changed hive once).
+// A save that fails is a failure of the run, with the hive and the reason.
+bool SaveRunChanges(RegCleanerEngine* engine);
+
 // One entry visited: counts it and, when the thousandth of the total changed
 // and more than 111 ms passed since the last report, reports the progress
 // to the engine's owner; a host that answers "stop" sets AbortRequested.
