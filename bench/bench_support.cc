@@ -99,9 +99,9 @@ const RegisterChildWork kEngineCheck("engine-check", EngineCheck);
 
 void WriteSampleHive(const fs::path& file, int copies) {
   // The sample lives in the source tree beside this file's folder.
-  std::ifstream in(fs::path(__FILE__).parent_path().parent_path() /
-                       "tests/data/wine-hives/system.reg",
-                   std::ios::binary);
+  std::ifstream in(
+      fs::path(__FILE__).parent_path().parent_path() / "tests/data/wine-hives/system.reg",
+      std::ios::binary);
   std::stringstream sample;
   sample << in.rdbuf();
   const std::string text = sample.str();

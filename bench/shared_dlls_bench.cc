@@ -5,8 +5,8 @@
 // enumerates those values once and looks each named file up once. Each side
 // runs in a child process of its own, so that its peak memory is its own.
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
 #include <dirent.h>
+#include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>

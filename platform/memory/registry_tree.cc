@@ -62,8 +62,8 @@ Value::Value(std::u16string_view name, uint32_t type, const uint8_t* data, uint3
              TreeArena* arena) {
   const size_t bytes = sizeof(Header) + name.size() * 2 + size;
   const size_t words = (bytes + 3) / 4;
-  storage_ = arena != nullptr ? static_cast<uint32_t*>(arena->Allocate(words * 4))
-                              : new uint32_t[words];
+  storage_ =
+      arena != nullptr ? static_cast<uint32_t*>(arena->Allocate(words * 4)) : new uint32_t[words];
   Header header{static_cast<uint32_t>(name.size()), type, size, arena != nullptr};
   char* raw = reinterpret_cast<char*>(storage_);
   std::memcpy(raw, &header, sizeof(header));
@@ -77,15 +77,14 @@ void Value::Release() {
 }
 
 std::u16string_view Value::name() const {
-  return {reinterpret_cast<const char16_t*>(reinterpret_cast<const char*>(storage_) +
-                                            sizeof(Header)),
-          header().nameLength};
+  return {
+      reinterpret_cast<const char16_t*>(reinterpret_cast<const char*>(storage_) + sizeof(Header)),
+      header().nameLength};
 }
 uint32_t Value::type() const { return header().type; }
 uint32_t Value::size() const { return header().size; }
 const uint8_t* Value::data() const {
-  return reinterpret_cast<const uint8_t*>(storage_) + sizeof(Header) +
-         header().nameLength * 2;
+  return reinterpret_cast<const uint8_t*>(storage_) + sizeof(Header) + header().nameLength * 2;
 }
 bool Value::Same(uint32_t otherType, const uint8_t* otherData, uint32_t otherSize) const {
   return type() == otherType && size() == otherSize &&

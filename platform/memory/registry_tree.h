@@ -121,7 +121,7 @@ struct Key {
   Key* parent = nullptr;
   std::u16string name;
   std::vector<KeyPtr> children;  // sorted by CompareNames
-  std::vector<Value> values;                   // insertion order
+  std::vector<Value> values;     // insertion order
   // Positions of values sorted by name, kept once a key has many values.
   std::unique_ptr<std::vector<uint32_t>> valueIndex;
   std::unique_ptr<std::u16string> className;
@@ -130,7 +130,6 @@ struct Key {
   uint32_t spanLength = 0;  // 0: the key has no block there
   uint16_t flags = 0;
   uint8_t hive = 0;  // for hive roots: which hive
-
 
   // The child named name, or null; *insertAt receives where it would go.
   Key* FindChild(std::u16string_view childName, size_t* insertAt = nullptr) const;

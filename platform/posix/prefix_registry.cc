@@ -340,8 +340,8 @@ PrefixRegistry::Identity PrefixRegistry::IdentityOf(const struct stat& st) {
   return identity;
 }
 
-bool PrefixRegistry::ReadInto(HiveId hive, Key* root, memory::TreeArena* arena,
-                              Identity* identity, uint64_t* prologueLength) {
+bool PrefixRegistry::ReadInto(HiveId hive, Key* root, memory::TreeArena* arena, Identity* identity,
+                              uint64_t* prologueLength) {
   struct stat st;
   const bool clean = StreamHive(files_[hive].path, root, arena, Now(), &st, prologueLength,
                                 [this](const std::string& problem) { Report(problem); });

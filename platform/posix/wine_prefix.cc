@@ -10,8 +10,8 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <mutex>
 #include <unordered_map>
 #include <vector>
