@@ -217,19 +217,21 @@ bool WineServerRunning(const std::string& prefixDirectory, bool fresh) {
   // Any other layout: the server process by its working folder. A walk of
   // /proc costs far more than the two looks above, so a write's check takes
   // an answer up to a second old; a save always looks again.
+  // Nothing here has a destructor: the registry's save at process exit
+  // still asks after the function's statics would have been destroyed.
   static std::mutex cacheLock;
-  static std::string cachedName;
+  static char cachedName[sizeof(name)];
   static std::chrono::steady_clock::time_point cachedAt;
   static bool cachedRunning = false;
   const auto now = std::chrono::steady_clock::now();
   {
     std::lock_guard<std::mutex> lock(cacheLock);
-    if (!fresh && cachedName == name && now - cachedAt < std::chrono::seconds(1))
+    if (!fresh && std::strcmp(cachedName, name) == 0 && now - cachedAt < std::chrono::seconds(1))
       return cachedRunning;
   }
   const bool running = ServerProcessIn(name, st);
   std::lock_guard<std::mutex> lock(cacheLock);
-  cachedName = name;
+  std::memcpy(cachedName, name, sizeof(name));
   cachedAt = now;
   cachedRunning = running;
   return running;
