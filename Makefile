@@ -154,6 +154,8 @@ mingw32-tests: build/mingw32/build.ninja
 test-wine32: mingw32-tests
 	@if [ ! -x "$(WINE32)" ]; then \
 	  echo "SKIPPED: test-wine32: no 32-bit Wine at $(WINE32) (install wine32, which needs the i386 architecture)"; \
+	elif ! why=$$("$(WINE32)" --version 2>&1); then \
+	  echo "SKIPPED: test-wine32: $(WINE32) does not run here ($$(echo "$$why" | tail -n 1))"; \
 	else \
 	  WINE=$(WINE32) scripts/wine-test build/mingw32/tests/unit_tests.exe; \
 	fi
