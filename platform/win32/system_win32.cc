@@ -60,12 +60,23 @@ DWORD WINAPI Trampoline(LPVOID parameter) {
 thread_local bool* t_faulted = nullptr;
 LPTOP_LEVEL_EXCEPTION_FILTER g_previousFilter = nullptr;
 
+// Every floating-point and integer exception counts: an emulated processor
+// may report an integer division by zero as an invalid floating-point
+// operation (qemu gives 0xC0000090 for it).
 bool IsHardwareFault(DWORD code) {
   switch (code) {
     case EXCEPTION_ACCESS_VIOLATION:
     case EXCEPTION_ARRAY_BOUNDS_EXCEEDED:
     case EXCEPTION_DATATYPE_MISALIGNMENT:
+    case EXCEPTION_FLT_DENORMAL_OPERAND:
     case EXCEPTION_FLT_DIVIDE_BY_ZERO:
+    case EXCEPTION_FLT_INEXACT_RESULT:
+    case EXCEPTION_FLT_INVALID_OPERATION:
+    case EXCEPTION_FLT_OVERFLOW:
+    case EXCEPTION_FLT_STACK_CHECK:
+    case EXCEPTION_FLT_UNDERFLOW:
+    case 0xC00002B4u:  // STATUS_FLOAT_MULTIPLE_FAULTS
+    case 0xC00002B5u:  // STATUS_FLOAT_MULTIPLE_TRAPS
     case EXCEPTION_ILLEGAL_INSTRUCTION:
     case EXCEPTION_IN_PAGE_ERROR:
     case EXCEPTION_INT_DIVIDE_BY_ZERO:

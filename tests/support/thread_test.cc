@@ -3,7 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cfenv>
 #include <stdexcept>
+
+#ifdef _WIN32
+#include <float.h>
+#endif
 
 namespace {
 
@@ -69,11 +74,33 @@ __attribute__((no_sanitize("undefined"))) uint32_t DivideByZero(void* argument) 
   return static_cast<uint32_t>(7 / zero);
 }
 
+// An invalid floating-point operation with its trap on (0xC0000090 on
+// Windows, the code an emulated processor gives for a division by zero too).
+// qemu does not trap x87 faults: the routine then returns kNoFloatTrap.
+constexpr uint32_t kNoFloatTrap = 90;
+__attribute__((no_sanitize("undefined"))) uint32_t InvalidFloatOperation(void* argument) {
+#ifdef _WIN32
+  unsigned int control;
+  _controlfp_s(&control, _MCW_EM & ~_EM_INVALID, _MCW_EM);
+#else
+  feenableexcept(FE_INVALID);
+#endif
+  const volatile double zero = static_cast<double>(reinterpret_cast<uintptr_t>(argument));
+  const volatile double result = zero / zero;
+  (void)result;
+  return kNoFloatTrap;
+}
+
 TEST(WorkerFault, AFaultingRoutineFailsItsThreadOnly) {
-  for (Thread::Routine routine : {&WriteThroughNull, &DivideByZero, &WriteThroughNull}) {
+  for (Thread::Routine routine :
+       {&WriteThroughNull, &DivideByZero, &InvalidFloatOperation, &WriteThroughNull}) {
     Thread thread(routine, nullptr);
     thread.Start();
-    EXPECT_THROW(thread.Join(), std::exception);
+    try {
+      if (thread.Join() == kNoFloatTrap && routine == &InvalidFloatOperation) continue;
+      ADD_FAILURE() << "the fault did not fail the thread";
+    } catch (const std::exception&) {
+    }
     EXPECT_TRUE(thread.failed());
     EXPECT_EQ(thread.exitCode(), 0xFFFFFFFFu);
   }
