@@ -9,6 +9,7 @@
 
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/path_text.h"
@@ -274,8 +275,9 @@ TEST_F(PathResolutionTest, EntriesOfOneViewFoundInTheOther) {
   EXPECT_EQ(Resolve(&text, true), 1);
   EXPECT_SAME_PATH(text, x86App);
 
-  // A 64-bit entry below SysWOW64 whose library is in the native folder.
-  const std::u16string native = MakeMachineFile(f.systemDir, name_ + u".dll");
+  // A 64-bit entry below SysWOW64 whose library is in the native folder
+  // (made through Sysnative, which a 32-bit process's System32 is not).
+  const std::u16string native = MakeMachineFile(f.nativeSystemDir, name_ + u".dll");
   text = f.systemX86Dir + name_ + u".dll";
   EXPECT_NE(resolver().ViewAwareExists(&text, 2048, true), kInvalidFileAttributes);
   EXPECT_SAME_PATH(text, f.nativeSystemDir + name_ + u".dll");
@@ -362,17 +364,24 @@ TEST_F(PathResolutionTest, EachViewTriesTheFoldersInItsOrder) {
 // --- Stage 2: the system's own prefixes ----------------------------------------
 
 TEST_F(PathResolutionTest, SystemRootAndSystem32Prefixes) {
-  const std::u16string driver =
-      MakeMachineFile(folders().systemRootDir, u"System32\\drivers\\" + name_ + u".sys");
-  for (const std::u16string& original :
-       {u"\\SystemRoot\\System32\\drivers\\" + name_ + u".sys",
-        u"\\systemroot\\System32\\drivers\\" + name_ + u".sys",
-        u"SystemRoot\\System32\\drivers\\" + name_ + u".sys",
-        u"System32\\drivers\\" + name_ + u".sys", u"\\System32\\drivers\\" + name_ + u".sys"}) {
+  // "System32\" names the native system folder (Sysnative under WOW64, so a
+  // 32-bit module finds the 64-bit driver), "\SystemRoot\" the Windows folder
+  // as this process sees it (under WOW64 its System32 is SysWOW64). Each file
+  // is made in the folder it is read from and found there.
+  const std::u16string native = MakeMachineFile(SystemFolder(), u"drivers\\" + name_ + u"n.sys");
+  const std::u16string own =
+      MakeMachineFile(folders().systemRootDir, u"System32\\drivers\\" + name_ + u"o.sys");
+  const std::pair<std::u16string, std::u16string> cases[] = {
+      {u"\\SystemRoot\\System32\\drivers\\" + name_ + u"o.sys", own},
+      {u"\\systemroot\\System32\\drivers\\" + name_ + u"o.sys", own},
+      {u"SystemRoot\\System32\\drivers\\" + name_ + u"o.sys", own},
+      {u"System32\\drivers\\" + name_ + u"n.sys", native},
+      {u"\\System32\\drivers\\" + name_ + u"n.sys", native}};
+  for (const auto& [original, found] : cases) {
     std::u16string text = original;
     EXPECT_EQ(Resolve(&text, true), 1) << Narrow(original);
     // The folder and the rest keep their backslash between them.
-    EXPECT_NE(text.find(u"\\drivers\\" + name_), std::u16string::npos) << Narrow(text);
+    EXPECT_SAME_PATH(text, found);
   }
 }
 
