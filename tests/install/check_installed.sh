@@ -88,11 +88,15 @@ complete_line() {  # complete_line WORD...: the completions of the last word
 }
 [ "$(complete_line regclean res)" = "$(printf 'resolve\nrestore')" ] ||
   fail "completion of 'regclean res': $(complete_line regclean res)"
+# (grep reads it all: grep -q would end the pipe early, which pipefail counts.)
 complete_line regclean resolve --only 'UninstallInvalidProblems,Shared' |
-  grep -qx 'UninstallInvalidProblems,SharedDllMissingProblems' || fail "no completion of categories"
-complete_line regclean resolve --y | grep -qx -- --yes || fail "no completion of resolve's options"
-complete_line regclean --prefix "$work/home/" | grep -qx "$work/home/.wine" ||
-  fail "no completion of the prefixes found: $(complete_line regclean --prefix "$work/home/")"
+  grep -x 'UninstallInvalidProblems,SharedDllMissingProblems' >/dev/null ||
+  fail "no completion of categories"
+complete_line regclean resolve --y | grep -x -- --yes >/dev/null ||
+  fail "no completion of resolve's options"
+complete_line regclean --prefix "$work/home/" | grep -Fx "$work/home/.wine" >/dev/null ||
+  fail "no completion of the prefixes found: $(complete_line regclean --prefix "$work/home/");" \
+    "regclean prefixes: $(HOME=$work/home WINEPREFIX= "$installed" prefixes 2>&1)"
 
 # Keeping entries: a later check no longer lists them; --remove takes one out.
 run() {  # run STATUS COMMAND...: the command's exit status must be STATUS

@@ -35,7 +35,8 @@ const char kCheckUsage[] =
     "(with --all: 2 when any prefix could not be checked).\n";
 
 const char kResolveUsage[] =
-    "Usage: regclean [--prefix DIR] resolve [--yes] [--json] [--only|--skip CATEGORY]\n"
+    "Usage: regclean [--prefix DIR] resolve [--yes] [--json]\n"
+    "       regclean resolve --only|--skip CATEGORY[,CATEGORY] [--yes] [--json]\n"
     "       regclean resolve --all [-j N] [--yes] [--json] [DIR...]\n"
     "Removes the entries a check finds, after writing them to a backup folder\n"
     "that \"regclean restore\" takes back. Asks first unless --yes is given.\n"
