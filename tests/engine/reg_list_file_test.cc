@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "modules/RegistryCleanerModule/dll/my_logfile.h"
+#include "modules/RegistryCleanerModule/dll/reg_list_text.h"
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/case_folding.h"
 #include "tests/engine/engine_test_support.h"
 
@@ -76,10 +77,13 @@ TEST_F(RegListFileTest, ReadsEntriesAfterTheSectionLine) {
   for (int32_t i = 0; i < list_.Count(); ++i) EXPECT_EQ(list_.TagAt(i), 0u);
 }
 
-TEST_F(RegListFileTest, TheByteOrderMarkBelongsToTheFirstLine) {
-  EXPECT_EQ(Read(u"[RegList]\r\nHKEY_CURRENT_USER\\Software\\Abc\r\n"), 0);
-  EXPECT_EQ(list_.Count(), 0);
-  EXPECT_EQ(Read(u"\r\n[RegList]\r\nHKEY_CURRENT_USER\\Software\\Abc\r\n"), 1);
+// A list written in a text editor begins with its section line right after
+// the mark; its entries count (they would be lost if the mark were taken for
+// part of the line).
+TEST_F(RegListFileTest, ASectionLineRightAfterTheByteOrderMarkCounts) {
+  EXPECT_EQ(Read(u"[RegList]\r\nHKEY_CURRENT_USER\\Software\\Abc\r\n"), 1);
+  EXPECT_EQ(Texts(list_),
+            (std::vector<std::u16string>{u"HKEY_CURRENT_USER\\Software\\Abc", u"NOOP"}));
 }
 
 TEST_F(RegListFileTest, UnmarkedUtf16IsRecognised) {
@@ -99,7 +103,7 @@ TEST_F(RegListFileTest, RejectsFilesThatAreMissingSmallOrNotUtf16) {
                 platform::FileSystem::Default(), &clock);
   SetEngineLog(&log);
   EXPECT_EQ(ReadRegListFile(&list_, folder_.File(u"absent.cfg")), 0);
-  WriteBytes(file_, "\xFF\xFE" + Utf16Le(u"[RegList]\nHKCU\\A"));  // 28 bytes
+  WriteBytes(file_, "\xFF\xFE" + Utf16Le(u"[RegList]\nH\\A"));  // 28 bytes
   EXPECT_EQ(ReadRegListFile(&list_, file_), 0);
   WriteBytes(file_, "; written as ANSI text\r\n[RegList]\r\nHKEY_CURRENT_USER\\Software\\Abc\r\n");
   EXPECT_EQ(ReadRegListFile(&list_, file_), 0);
@@ -109,6 +113,37 @@ TEST_F(RegListFileTest, RejectsFilesThatAreMissingSmallOrNotUtf16) {
   const std::string path(file_.begin(), file_.end());
   EXPECT_EQ(ReadBytes(folder_.File(u"list.log")),
             "2014-01-31 09:05:07,123 lv:04 -> UNICODE File Type missmatch: " + path + "\r\n");
+}
+
+// What "regclean keep" writes reads back as the same entry, or is refused.
+TEST(RegListText, AnEntryLineReadsBackOrIsRefused) {
+  const struct {
+    std::u16string_view key, value;
+    bool carried;
+  } kCases[] = {
+      {u"HKEY_CURRENT_USER\\Software\\Abc", u"", true},
+      {u"HKEY_LOCAL_MACHINE\\SOFTWARE\\A, B", u"C:\\Program Files\\x, y.dll", true},
+      {u"HKEY_LOCAL_MACHINE\\;x", u"/value", true},
+      {u"HKEY_LOCAL_MACHINE\\A\"B", u"", false},
+      {u"HKEY_LOCAL_MACHINE\\A", u"v\nw", false},
+      {u"HKEY_LOCAL_MACHINE\\A ", u"", false},
+      {u"HKEY_LOCAL_MACHINE\\A", u" v", false},
+      {u"HKEY_LOCAL_MACHINE\\A", u"*", false},
+      {u";HKEY_LOCAL_MACHINE\\A", u"", false},
+  };
+  for (const auto& c : kCases) {
+    const std::u16string line = FormatRegListEntry(c.key, c.value);
+    ASSERT_EQ(!line.empty(), c.carried) << std::string(c.key.begin(), c.key.end());
+    if (line.empty()) continue;
+    const std::vector<RegListLine> lines =
+        ParseRegListText(u"\xFEFF[RegList]\r\n" + line + u"\r\n");
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1].kind, RegListLine::Kind::kEntry);
+    EXPECT_EQ(lines[1].key, c.key);
+    EXPECT_EQ(lines[1].value, c.value);
+    EXPECT_EQ(lines[1].begin, 12u);
+    EXPECT_EQ(lines[1].next, 12 + line.size() + 2);
+  }
 }
 
 TEST(ListEntryText, NamesKeysAndValues) {

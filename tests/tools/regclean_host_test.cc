@@ -599,6 +599,12 @@ TEST_F(RegcleanHostTest, HelpVersionAndBadArguments) {
       {{"restore", "--json", "x"}, "unknown option --json for restore"},
       {{"--prefix"}, "regclean: --prefix needs a folder: --prefix DIR\n"},
       {{"check", "--prefix"}, "regclean: --prefix needs a folder: --prefix DIR\n"},
+      {{"resolve", "--skip", "SharedDllMissingProblems,Nope"}, "no category Nope; the categories"},
+      {{"resolve", "--only"}, "--only needs a category"},
+      {{"check", "--only", "InprocServer32Problems"}, "unknown option --only for check"},
+      {{"resolve", "--all", "--skip", "InprocServer32Problems"}, "--skip go with one prefix"},
+      {{"keep"}, "keep takes KEY [VALUE]"},
+      {{"keep", "--list", "HKLM\\X"}, "--list takes no KEY"},
   };
   for (const auto& c : cases) {
     run = RunStagedRegclean(dir_, c.args);

@@ -36,11 +36,15 @@ const char kCheckUsage[] =
 
 const char kResolveUsage[] =
     "Usage: regclean [--prefix DIR] resolve [--yes] [--json]\n"
+    "       regclean resolve --only|--skip CATEGORY[,CATEGORY] [--yes] [--json]\n"
     "       regclean resolve --all [-j N] [--yes] [--json] [DIR...]\n"
     "Removes the entries a check finds, after writing them to a backup folder\n"
     "that \"regclean restore\" takes back. Asks first unless --yes is given.\n"
     "  --yes    do not ask for confirmation\n"
     "  --json   print the outcome as one JSON object\n"
+    "  --only CATEGORY[,CATEGORY]  remove only the problems of these categories\n"
+    "  --skip CATEGORY[,CATEGORY]  leave the problems of these categories alone\n"
+    "           (the names check prints, e.g. SharedDllMissingProblems)\n"
     "  --all    resolve every Wine prefix found, asking once for all; a prefix a\n"
     "           wineserver runs on is skipped; ends with each restore command\n"
     "  -j N     with --all: N prefixes at a time (default: one per processor)\n"
@@ -272,6 +276,7 @@ int RunCheckOrResolve(const CleanOptions& options, std::istream& in, std::ostrea
     if (!backup.empty() && HoldsBackupFiles(fs, backupsFolder + u"\\" + backup))
       outcome.backupFolder = platform::HostPath(backupsFolder + u"\\" + backup);
   }
+  if (options.outcome != nullptr) *options.outcome = outcome;
 
   if (options.json) {
     out << FormatJson(outcome);

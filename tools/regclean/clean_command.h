@@ -9,6 +9,8 @@
 
 namespace regclean {
 
+struct RunOutcome;
+
 extern const char kCheckUsage[];
 extern const char kResolveUsage[];
 extern const char kRestoreUsage[];
@@ -19,9 +21,10 @@ constexpr int kProblemsFound = 1;
 constexpr int kFailed = 2;
 
 struct CleanOptions {
-  bool resolve = false;  // resolve instead of check
-  bool json = false;     // the outcome as JSON on out, nothing else there
-  bool yes = false;      // resolve without asking
+  bool resolve = false;           // resolve instead of check
+  bool json = false;              // the outcome as JSON on out, nothing else there
+  bool yes = false;               // resolve without asking
+  RunOutcome* outcome = nullptr;  // when set, receives what the run found
 };
 
 // Runs a check or a resolve. The module's title and description and the

@@ -6,6 +6,7 @@
 //   regclean prefixes [DIR...]                the Wine prefixes found
 //   regclean check|resolve --all [-j N] [DIR...]  every prefix found
 //   regclean reg query|export|import|delete ...   the machine's registry
+//   regclean keep KEY [VALUE] | --list | --remove KEY [VALUE]   the black list
 #include <iostream>
 #include <string>
 #include <vector>
@@ -13,7 +14,9 @@
 #include "platform/machine.h"
 #include "platform/system_text.h"
 #include "tools/regclean/all_prefixes.h"
+#include "tools/regclean/category_filter.h"
 #include "tools/regclean/clean_command.h"
+#include "tools/regclean/keep_command.h"
 #include "tools/regclean/reg_command.h"
 
 #ifndef REGCLEAN_VERSION
@@ -31,7 +34,8 @@ constexpr char kUsage[] =
     "  resolve    remove them, after writing a backup folder\n"
     "  restore    put a backup folder's entries back\n"
     "  prefixes   list the Wine prefixes found (Wine, Proton, Lutris, Bottles)\n"
-    "  reg        query, export, import or delete registry keys and values\n\n"
+    "  reg        query, export, import or delete registry keys and values\n"
+    "  keep       keep an entry: no check lists it, no resolve removes it\n\n"
     "Options:\n"
     "  --prefix DIR   the Wine prefix to work on (default: $WINEPREFIX, else ~/.wine);\n"
     "                 check --all and resolve --all work on every prefix found\n"
@@ -93,6 +97,9 @@ int main(int argc, char** argv) {
     return regclean::RunRegCommand(rest, std::cout, std::cerr);
   }
 
+  if (command == "keep")
+    return regclean::RunKeepCommand(prefix, {args.begin() + i, args.end()}, std::cout, std::cerr);
+
   const char* usage = command == "check"      ? regclean::kCheckUsage
                       : command == "resolve"  ? regclean::kResolveUsage
                       : command == "restore"  ? regclean::kRestoreUsage
@@ -105,6 +112,8 @@ int main(int argc, char** argv) {
   regclean::CleanOptions options;
   options.resolve = command == "resolve";
   regclean::AllOptions all;
+  regclean::CategoryFilter filter;
+  std::string wrong;
   bool everyPrefix = false;
   const bool clean = command == "check" || command == "resolve";
   std::vector<std::string> operands;
@@ -133,6 +142,9 @@ int main(int argc, char** argv) {
       return BadArguments("--prefix needs a folder: --prefix DIR", usage);
     } else if (arg == "--json" && command != "restore") {
       options.json = true;
+    } else if ((arg == "--only" || arg == "--skip") && command == "resolve") {
+      if (!regclean::AddCategories(arg, i + 1 < args.size() ? args[++i] : "", &filter, &wrong))
+        return BadArguments(wrong, usage);
     } else if (arg == "--yes" && command == "resolve") {
       options.yes = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
@@ -144,6 +156,7 @@ int main(int argc, char** argv) {
   if (command == "prefixes") return regclean::RunPrefixes(operands, std::cout, std::cerr);
   if (everyPrefix) {
     if (!prefix.empty()) return BadArguments("--all and --prefix exclude each other", usage);
+    if (!filter.empty()) return BadArguments("--only and --skip go with one prefix", usage);
     // Each prefix is checked by a regclean of its own through --prefix,
     // which only a Wine prefix machine has.
     if (platform::MachineName().empty()) {
@@ -174,5 +187,7 @@ int main(int argc, char** argv) {
     return regclean::kFailed;
   }
   if (command == "restore") return regclean::RunRestore(operands[0], std::cout, std::cerr);
+  if (!filter.empty())
+    return regclean::RunFilteredResolve(options, filter, std::cin, std::cout, std::cerr);
   return regclean::RunCheckOrResolve(options, std::cin, std::cout, std::cerr);
 }

@@ -1,13 +1,5 @@
-// The black and white lists' text files and the entry texts the lists hold.
-//
-// A list file is UTF-16 LE text. Lines before a line that begins with
-// "[RegList]" are ignored; after it every line that is not empty and does
-// not begin with "/" or ";" is an entry:
-//   key path[, value name[, parameter]]
-// for example
-//   HKEY_LOCAL_MACHINE\SOFTWARE\Classes\.abc, "Some, Value", -case
-// The first two fields may be quoted (commas inside do not separate); the
-// parameter is the rest of the line.
+// The black and white lists' files as the engine loads them (their text:
+// reg_list_text.h) and the entry texts the lists hold.
 #pragma once
 
 #include <cstdint>
