@@ -1,8 +1,9 @@
 // Win32 backend of the file-system seam: the real calls.
+#include "platform/win32/win32.h"
+
 #include <string>
 
 #include "platform/file_system.h"
-#include "platform/win32/win32.h"
 
 namespace platform {
 namespace {

@@ -216,6 +216,58 @@ TEST_F(ClassScanners, ExplorerExtensionsWithoutAUsableListAreReported) {
   EXPECT_EQ(ScanExplorerFileExtensions(&engine_), 0u);
 }
 
+// A "shell" key of one class that fails: its information query, or the
+// enumeration of its first verb with "no more items".
+class FailingShell : public platform::RegistryWrapper {
+ public:
+  FailingShell(platform::Registry* target, bool query) : RegistryWrapper(target), query_(query) {}
+  uint32_t RegOpenKeyExW(platform::HKey key, std::u16string_view subKey, uint32_t options,
+                         uint32_t sam, platform::HKey* result) override {
+    const uint32_t error = RegistryWrapper::RegOpenKeyExW(key, subKey, options, sam, result);
+    if (error == 0 && subKey.ends_with(u"RcProg.Second")) classKey_ = *result;
+    if (error == 0 && key == classKey_ && subKey == u"shell") shell_ = *result;
+    return error;
+  }
+  uint32_t RegQueryInfoKeyW(platform::HKey key, platform::RegKeyInfo* info) override {
+    if (query_ && key == shell_) return 5;
+    return RegistryWrapper::RegQueryInfoKeyW(key, info);
+  }
+  uint32_t RegEnumKeyW(platform::HKey key, uint32_t index, char16_t* name,
+                       uint32_t chars) override {
+    if (key == shell_ && index == 0) return platform::kRegNoMoreItems;
+    return RegistryWrapper::RegEnumKeyW(key, index, name, chars);
+  }
+
+ private:
+  bool query_;
+  platform::HKey classKey_ = platform::kNullKey;
+  platform::HKey shell_ = platform::kNullKey;
+};
+
+// Each failure of the shell verbs check has its line, and an enumeration
+// error skips only its index.
+TEST_F(ClassScanners, ShellVerbFailuresAreLoggedAndSkipped) {
+  const struct {
+    bool query;
+    uint32_t flags;
+    std::string line;
+  } rows[] = {
+      {false, kClassVerbRuns, "03 Error: RegEnumKey SOFTWARE\\Classes\\RcProg.Second\\Shell (0)"},
+      {true, 0, "03 Error: RegQueryInfoKey SOFTWARE\\Classes\\RcProg.Second\\Shell"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.line);
+    FailingShell failing(EngineRegistry(), row.query);
+    SetEngineRegistry(&failing);
+    engine_test::CapturedLog log;
+    const uint32_t flags = CheckClass(kRead, u"RcProg.Second");
+    SetEngineRegistry(failing.target());
+    EXPECT_EQ(flags & kClassVerbRuns, row.flags);
+    const std::vector<std::string> lines = log.Lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), row.line), lines.end());
+  }
+}
+
 // The host's stop, asked while an entry is checked: it comes when the check
 // opens a key below trigger.
 class StopWhenOpened : public platform::RegistryWrapper {
