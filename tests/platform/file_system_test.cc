@@ -347,7 +347,7 @@ TEST_F(WinePrefixTest, WhatCannotBeSeenIsNotMissing) {
   ASSERT_TRUE(Link("g:", prefix + "/media/usb"));
   ASSERT_TRUE(Link("h:", prefix + "/media/unplugged"));  // dangling
   ASSERT_TRUE(Link("unc/Server", prefix + "/shares/srv"));
-  ASSERT_TRUE(tree_.MakeFile(u"Locked\inside.exe"));
+  ASSERT_TRUE(tree_.MakeFile(u"Locked\\inside.exe"));
   ASSERT_TRUE(tree_.MakeFolder(u"Loop"));
   std::filesystem::create_symlink("b", prefix + "/drive_c/Work/Loop/a");
   std::filesystem::create_symlink("a", prefix + "/drive_c/Work/Loop/b");
