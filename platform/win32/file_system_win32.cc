@@ -30,10 +30,19 @@ std::u16string GrowingBuffer(Call call) {
 
 // The drive of a path ("D:\..." or "\\?\D:\...") is there: its letter is
 // assigned, and a drive that can be absent (removable or optical media, a
-// network drive) answers at its root. Paths without a drive letter answer.
+// network drive) answers at its root; a share answers at its root. Other
+// paths answer.
 bool DriveAnswers(std::u16string_view path) {
   if (path.size() >= 4 && (path.substr(0, 4) == u"\\\\?\\" || path.substr(0, 4) == u"\\??\\"))
     path.remove_prefix(4);
+  if (path.size() > 2 && path[0] == u'\\' && path[1] == u'\\') {
+    // A share answers at "\\server\share\".
+    size_t end = path.find(u'\\', 2);
+    if (end != std::u16string_view::npos) end = path.find(u'\\', end + 1);
+    std::wstring share = W(path.substr(0, end));
+    share += L'\\';
+    return ::GetFileAttributesW(share.c_str()) != INVALID_FILE_ATTRIBUTES;
+  }
   if (path.size() < 2 || path[1] != u':' || !((path[0] | 0x20) >= u'a' && (path[0] | 0x20) <= u'z'))
     return true;
   const wchar_t root[] = {static_cast<wchar_t>(path[0]), L':', L'\\', 0};
@@ -61,8 +70,12 @@ class Win32FileSystem final : public FileSystem {
     const DWORD attributes = ::GetFileAttributesW(W(path).c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES) return attributes;
     DWORD error = ::GetLastError();
-    // "Not found" on a drive that is not there says nothing about the file.
+    // "Not found" on a drive that is not there says nothing about the file;
+    // a share that cannot be reached is such a drive.
     if ((error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) && !DriveAnswers(path))
+      error = ERROR_NOT_READY;
+    if (error == ERROR_BAD_NETPATH || error == ERROR_BAD_NET_NAME || error == ERROR_NO_NETWORK ||
+        error == ERROR_NETWORK_UNREACHABLE || error == ERROR_HOST_UNREACHABLE)
       error = ERROR_NOT_READY;
     ::SetLastError(error);
     return INVALID_FILE_ATTRIBUTES;

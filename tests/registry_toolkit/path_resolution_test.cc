@@ -611,6 +611,8 @@ TEST_F(PathResolutionTest, WhatCannotBeSeenIsNeverMissing) {
       {u"\"" + locked + u"\" /S", true, platform::kErrorAccessDenied, locked},
       {u"Q:\\Games\\game.exe", false, platform::kErrorNotReady, u"Q:\\"},
       {u"Q:\\Games\\game.exe -x C:\\x", true, platform::kErrorNotReady, u"Q:\\"},
+      {u"\\\\rc-nowhere\\share\\x.dll", false, platform::kErrorNotReady,
+       u"\\\\rc-nowhere\\share\\"},
       {u"C:\\" + std::u16string(32800, u'x'), false, platform::kErrorFilenameExcedRange,
        u"C:\\" + std::u16string(32800, u'x')},
   };
