@@ -625,7 +625,9 @@ TEST_F(PathResolutionTest, WhatCannotBeSeenIsNeverMissing) {
     EXPECT_EQ(result, kPathCannotTell);
     EXPECT_EQ(resolver.doubt().error, row.error);
     EXPECT_EQ(Narrow(resolver.doubt().path), Narrow(row.doubt));
-    if (!row.command) EXPECT_EQ(text, row.text);
+    if (!row.command) {
+      EXPECT_EQ(text, row.text);
+    }
   }
   // What is missing beside them stays missing.
   std::u16string gone = tree_.Path(u"Gone\\app.exe");
