@@ -46,6 +46,7 @@ constexpr uint32_t kErrorAccessDenied = 5;
 constexpr uint32_t kErrorInvalidHandle = 6;
 constexpr uint32_t kErrorNotEnoughMemory = 8;
 constexpr uint32_t kErrorWriteFault = 29;
+constexpr uint32_t kErrorNotReady = 21;
 constexpr uint32_t kErrorReadFault = 30;
 constexpr uint32_t kErrorSharingViolation = 32;
 constexpr uint32_t kErrorLockViolation = 33;
@@ -59,6 +60,18 @@ constexpr uint32_t kErrorAlreadyExists = 183;
 constexpr uint32_t kErrorFilenameExcedRange = 206;
 constexpr uint32_t kErrorMoreData = 234;
 constexpr uint32_t kErrorNoMoreItems = 259;
+constexpr uint32_t kErrorBadPathname = 161;
+constexpr uint32_t kErrorTimeout = 1460;
+constexpr uint32_t kErrorCantResolveFilename = 1921;
+
+// The error of a failed lookup says that nothing of that name exists (no
+// such file or folder, or a name no file can have). Any other failure (no
+// access, a drive that is not there, an I/O error, a timeout) leaves it
+// unknown whether it exists.
+inline bool IsNoSuchFile(uint32_t error) {
+  return error == kErrorFileNotFound || error == kErrorPathNotFound || error == kErrorInvalidName ||
+         error == kErrorBadPathname;
+}
 
 struct DirectoryEntry {
   std::u16string name;
@@ -77,7 +90,11 @@ class FileSystem {
   virtual uint32_t GetLastError() = 0;
   virtual void SetLastError(uint32_t error) = 0;
 
-  // kInvalidFileAttributes when the path does not exist.
+  // kInvalidFileAttributes when the path does not exist, or when it cannot
+  // be told: the last error then says which (see IsNoSuchFile). A drive or
+  // share that is not there (no drive link, a dangling one, an empty mount
+  // point, an unreachable share; on Windows an unassigned letter, no medium,
+  // a disconnected network drive) gives kErrorNotReady.
   virtual uint32_t GetFileAttributes(std::u16string_view path) = 0;
   virtual bool CreateDirectory(std::u16string_view path) = 0;
   virtual bool RemoveDirectory(std::u16string_view path) = 0;

@@ -82,6 +82,24 @@ uint32_t FromErrno(int error, bool parentMissing) {
   }
 }
 
+// The error of a lookup that cannot tell whether its path exists.
+uint32_t LookupError(int error) {
+  switch (error) {
+    case ENODEV:
+      return kErrorNotReady;
+    case EIO:
+      return kErrorReadFault;
+    case ELOOP:
+      return kErrorCantResolveFilename;
+    case ETIMEDOUT:
+      return kErrorTimeout;
+    case ENAMETOOLONG:
+      return kErrorFilenameExcedRange;
+    default:
+      return kErrorAccessDenied;
+  }
+}
+
 struct PosixFile {
   int fd;
 };
@@ -103,8 +121,15 @@ class PosixFileSystem final : public FileSystem {
     const posix::UnixPath unix = posix::ToUnixPath(path);
     struct stat st;
     st.st_mode = unix.mode;
-    if (!unix.found || (unix.mode == 0 && stat(unix.path.c_str(), &st) != 0)) {
-      t_lastError = unix.parentFound ? kErrorFileNotFound : kErrorPathNotFound;
+    if (!unix.found) {
+      t_lastError = unix.error != 0    ? LookupError(unix.error)
+                    : unix.parentFound ? kErrorFileNotFound
+                                       : kErrorPathNotFound;
+      return kInvalidFileAttributes;
+    }
+    if (unix.mode == 0 && stat(unix.path.c_str(), &st) != 0) {
+      // A link to nothing is no file; a loop of links cannot be told.
+      t_lastError = errno == ENOENT ? kErrorFileNotFound : LookupError(errno);
       return kInvalidFileAttributes;
     }
     lastFound_.Remember(path, unix.path);

@@ -1,6 +1,7 @@
 #include "platform/posix/wine_prefix.h"
 
 #include <dirent.h>
+#include <errno.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -26,6 +27,10 @@ namespace {
 std::mutex g_prefixLock;
 std::string g_prefix;
 bool g_prefixSet = false;
+
+// A lookup that failed for a reason other than "no such file or folder":
+// the answer is not known.
+bool Uncertain(int error) { return error != 0 && error != ENOENT && error != ENOTDIR; }
 
 bool Exists(const std::string& path, struct stat* st = nullptr) {
   struct stat own;
@@ -149,13 +154,17 @@ std::string Lookup(Listing* listing, std::u16string_view name) {
 
 // The entry of folder that name stands for (see Lookup). The exact name has
 // been tried before.
+// *error becomes the errno of a folder that cannot be read (0 otherwise).
 std::string FindEntry(const std::string& folder, std::u16string_view name,
-                      const struct stat* folderStat = nullptr) {
+                      const struct stat* folderStat, int* error) {
+  *error = 0;
   struct stat st;
-  if (folderStat != nullptr)
+  if (folderStat != nullptr) {
     st = *folderStat;
-  else if (stat(folder.c_str(), &st) != 0)
+  } else if (stat(folder.c_str(), &st) != 0) {
+    if (Uncertain(errno)) *error = errno;
     return {};
+  }
   if (!S_ISDIR(st.st_mode)) return {};
   std::lock_guard<std::mutex> hold(g_listingLock);
   auto kept = g_listings.find(folder);
@@ -167,7 +176,10 @@ std::string FindEntry(const std::string& folder, std::u16string_view name,
   // Stat before reading: a change while reading shows as a new time stamp.
   Listing listing;
   listing.folder = st;
-  if (!ReadListing(folder, &listing)) return {};
+  if (!ReadListing(folder, &listing)) {
+    *error = Uncertain(errno) ? errno : 0;
+    return {};
+  }
   const std::string match = Lookup(&listing, name);
   if (Settled(folder, st)) {
     if (g_listedNames + listing.names.size() > kMaxListedNames) {
@@ -307,34 +319,71 @@ uint32_t DriveMask() {
   return mask;
 }
 
+namespace {
+
+// A folder with no entries at all: a mount point with nothing mounted.
+bool IsEmptyFolder(const std::string& folder) {
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return false;
+  bool empty = true;
+  while (dirent* entry = readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (name != "." && name != "..") {
+      empty = false;
+      break;
+    }
+  }
+  closedir(dir);
+  return empty;
+}
+
+// Windows names are at most 255 characters: a longer one names nothing.
+constexpr size_t kLongestName = 255;
+
+}  // namespace
+
 UnixPath ToUnixPath(std::u16string_view path) {
   UnixPath result;
   std::u16string text(path);
   for (char16_t& c : text)
     if (c == u'/') c = u'\\';
-  if (text.rfind(u"\\\\?\\", 0) == 0 || text.rfind(u"\\??\\", 0) == 0) text.erase(0, 4);
+  if (text.rfind(u"\\\\?\\", 0) == 0 || text.rfind(u"\\??\\", 0) == 0 ||
+      text.rfind(u"\\\\.\\", 0) == 0) {
+    text.erase(0, 4);
+    // "\\?\UNC\server\share" is "\\server\share".
+    if (text.size() > 4 && EqualsIgnoreCase(std::u16string_view(text).substr(0, 4), u"UNC\\"))
+      text.replace(0, 3, u"\\");
+  }
   // Only a path without its drive's root needs the current folder.
-  const bool rooted = text.size() >= 3 && text[1] == u':' && text[2] == u'\\';
+  const bool unc = text.size() > 2 && text[0] == u'\\' && text[1] == u'\\';
+  const bool rooted = unc || (text.size() >= 3 && text[1] == u':' && text[2] == u'\\');
   const std::u16string full = FullPathName(text, rooted ? std::u16string() : CurrentDirectory());
-  if (full.size() < 3 || full[1] != u':') return result;  // no drive: UNC or nothing
+  if (!unc && (full.size() < 3 || full[1] != u':')) return result;  // no drive: nothing
   // Characters no Windows name can hold: such a path names nothing, as
   // Wine answers without looking (a command line tried as a path has them).
-  if (full.find_first_of(u"\"*<>?|", 3) != std::u16string::npos) return result;
-  const std::string root = DriveRoot(full[0]);
-  if (root.empty()) return result;
+  if (full.find_first_of(u"\"*<>?|", unc ? 2 : 3) != std::u16string::npos) return result;
 
   std::vector<std::u16string_view> parts;
-  for (size_t start = 3; start < full.size();) {
+  for (size_t start = unc ? 2 : 3; start < full.size();) {
     size_t end = full.find(u'\\', start);
     if (end == std::u16string::npos) end = full.size();
+    if (end - start > kLongestName) return result;
     if (end > start) parts.push_back(std::u16string_view(full).substr(start, end - start));
     start = end + 1;
+  }
+  // A share is reached through dosdevices/unc/<server>/<share>: the server
+  // and the share are the drive's first two names.
+  const size_t driveParts = unc ? 2 : 0;
+  const std::string root = unc ? PrefixDirectory() + "/dosdevices/unc" : DriveRoot(full[0]);
+  if (root.empty() || parts.size() < driveParts) {
+    result.error = ENODEV;  // the drive is not there
+    return result;
   }
 
   // The common cases first, as Wine looks names up: the whole path as
   // written, then its folder as written with the last name looked up in it.
-  const bool sysnative = parts.size() >= 2 && EqualsIgnoreCase(parts[1], u"sysnative");
-  if (!sysnative && !parts.empty()) {
+  const bool sysnative = !unc && parts.size() >= 2 && EqualsIgnoreCase(parts[1], u"sysnative");
+  if (!sysnative && parts.size() > driveParts) {
     std::string path = root;
     size_t folderLength = path.size();
     for (const std::u16string_view part : parts) {
@@ -349,10 +398,17 @@ UnixPath ToUnixPath(std::u16string_view path) {
       result.path = std::move(path);
       return result;
     }
+    if (Uncertain(errno)) {
+      result.error = errno;
+      result.path = std::move(path);
+      return result;
+    }
     const std::string folder = path.substr(0, folderLength);
-    if (stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-      const std::string match = FindEntry(folder, parts.back(), &st);
+    if (stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && parts.size() > driveParts + 1) {
+      int error = 0;
+      const std::string match = FindEntry(folder, parts.back(), &st, &error);
       result.found = !match.empty();
+      result.error = result.found ? 0 : error;
       result.path = result.found ? Join(folder, match) : std::move(path);
       result.parentFound = true;
       return result;
@@ -367,14 +423,22 @@ UnixPath ToUnixPath(std::u16string_view path) {
     std::u16string_view part = parts[i];
     // The module switches file-system redirection off, so sysnative is
     // simply another name of system32.
-    if (i == 1 && AsciiLower(full[0]) == u'c' && EqualsIgnoreCase(parts[0], u"windows") &&
+    if (i == 1 && !unc && AsciiLower(full[0]) == u'c' && EqualsIgnoreCase(parts[0], u"windows") &&
         EqualsIgnoreCase(part, u"sysnative"))
       part = u"system32";
     std::string name = U16ToUtf8(part);
     if (found && !Exists(Join(current, name))) {
-      const std::string match = FindEntry(current, part);
+      int error = Uncertain(errno) ? errno : 0;
+      const std::string match =
+          error != 0 ? std::string() : FindEntry(current, part, nullptr, &error);
       if (match.empty()) {
         found = false;
+        // What cannot be read might hold it; a share or a drive that holds
+        // nothing (an unreachable server, an empty mount point) is not there.
+        if (error != 0)
+          result.error = error;
+        else if (i < driveParts || (i == driveParts && IsEmptyFolder(current)))
+          result.error = ENODEV;
       } else {
         name = match;
       }
@@ -383,6 +447,7 @@ UnixPath ToUnixPath(std::u16string_view path) {
     if (found && i + 1 < parts.size()) {
       struct stat st;
       found = stat(current.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+      if (!found && Uncertain(errno)) result.error = errno;
     }
   }
   result.path = current;

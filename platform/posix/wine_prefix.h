@@ -32,6 +32,11 @@ struct UnixPath {
   bool found = false;        // every component exists
   bool parentFound = false;  // every component but the last exists
   uint32_t mode = 0;         // st_mode of what was found when the lookup saw it; 0 unknown
+  // Not found, and the lookup cannot tell whether it exists: the errno that
+  // stopped it (EACCES, EIO, ELOOP, ENAMETOOLONG ...), or ENODEV when the
+  // drive or share is not there (a missing or dangling drive link, an empty
+  // mount point, an unreachable UNC share). 0 when the answer is certain.
+  int error = 0;
 };
 
 // Maps "C:\dir\file" (also with "\\?\" or "\??\", "/" separators, "." and
@@ -39,8 +44,10 @@ struct UnixPath {
 // drive through dosdevices, then each component by its exact name first,
 // else by the first entry of its folder that equals it ignoring case, else by
 // the entry whose hashed short name it is. "C:\windows\sysnative" is
-// system32. UNC paths, and paths with a character no Windows name can hold
-// (" * < > ? |), are not found.
+// system32. A UNC path "\\server\share\rest" is looked up below the
+// prefix's dosdevices/unc/<server>/<share>, as Wine does. A path with a
+// character no Windows name can hold (" * < > ? |), or a name longer than
+// 255 characters, is not found.
 UnixPath ToUnixPath(std::u16string_view windowsPath);
 
 // How long a folder must have stayed unchanged before a listing of it is

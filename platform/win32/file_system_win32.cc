@@ -28,13 +28,57 @@ std::u16string GrowingBuffer(Call call) {
   return {};
 }
 
+// The drive of a path ("D:\..." or "\\?\D:\...") is there: its letter is
+// assigned, and a drive that can be absent (removable or optical media, a
+// network drive) answers at its root; a share answers at its root. Other
+// paths answer.
+bool DriveAnswers(std::u16string_view path) {
+  if (path.size() >= 4 && (path.substr(0, 4) == u"\\\\?\\" || path.substr(0, 4) == u"\\??\\"))
+    path.remove_prefix(4);
+  if (path.size() > 2 && path[0] == u'\\' && path[1] == u'\\') {
+    // A share answers at "\\server\share\".
+    size_t end = path.find(u'\\', 2);
+    if (end != std::u16string_view::npos) end = path.find(u'\\', end + 1);
+    std::wstring share = W(path.substr(0, end));
+    share += L'\\';
+    return ::GetFileAttributesW(share.c_str()) != INVALID_FILE_ATTRIBUTES;
+  }
+  if (path.size() < 2 || path[1] != u':' || !((path[0] | 0x20) >= u'a' && (path[0] | 0x20) <= u'z'))
+    return true;
+  const wchar_t root[] = {static_cast<wchar_t>(path[0]), L':', L'\\', 0};
+  switch (::GetDriveTypeW(root)) {
+    case DRIVE_UNKNOWN:
+    case DRIVE_NO_ROOT_DIR:
+      return false;
+    case DRIVE_FIXED:
+      return true;
+    default: {
+      const UINT mode = ::SetErrorMode(SEM_FAILCRITICALERRORS);
+      const bool answers = ::GetFileAttributesW(root) != INVALID_FILE_ATTRIBUTES;
+      ::SetErrorMode(mode);
+      return answers;
+    }
+  }
+}
+
 class Win32FileSystem final : public FileSystem {
  public:
   uint32_t GetLastError() override { return ::GetLastError(); }
   void SetLastError(uint32_t error) override { ::SetLastError(error); }
 
   uint32_t GetFileAttributes(std::u16string_view path) override {
-    return ::GetFileAttributesW(W(path).c_str());
+    const DWORD attributes = ::GetFileAttributesW(W(path).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) return attributes;
+    DWORD error = ::GetLastError();
+    // "Not found" on a drive that is not there says nothing about the file;
+    // a share that cannot be reached is such a drive.
+    if ((error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) && !DriveAnswers(path))
+      error = ERROR_NOT_READY;
+    if (error == ERROR_BAD_NETPATH || error == ERROR_BAD_NET_NAME || error == ERROR_NO_NETWORK ||
+        error == ERROR_NETWORK_UNREACHABLE || error == ERROR_HOST_UNREACHABLE)
+      error = ERROR_NOT_READY;
+    ::SetLastError(error);
+    return INVALID_FILE_ATTRIBUTES;
   }
   bool CreateDirectory(std::u16string_view path) override {
     return ::CreateDirectoryW(W(path).c_str(), nullptr) != 0;
@@ -153,7 +197,6 @@ class Win32FileSystem final : public FileSystem {
     });
   }
   uint32_t GetLogicalDrives() override { return ::GetLogicalDrives(); }
-
 };
 
 }  // namespace

@@ -89,6 +89,16 @@ bool IsHardwareFault(DWORD code) {
   }
 }
 
+// A stack overflow leaves the filter only the guard page's few kilobytes:
+// the thread keeps more below its guard page where the system has
+// SetThreadStackGuarantee (Vista and later), so the filter can run.
+void ReserveStackForFaults() {
+  using Guarantee = BOOL(WINAPI*)(PULONG);
+  static const auto guarantee = LateBound<Guarantee>(L"kernel32.dll", "SetThreadStackGuarantee");
+  ULONG bytes = 64 * 1024;
+  if (guarantee != nullptr) guarantee(&bytes);
+}
+
 LONG WINAPI GuardFilter(EXCEPTION_POINTERS* info) {
   if (t_faulted != nullptr && info != nullptr && info->ExceptionRecord != nullptr &&
       IsHardwareFault(info->ExceptionRecord->ExceptionCode)) {
@@ -147,6 +157,7 @@ class Win32System final : public System {
       return true;
     }();
     (void)installed;
+    ReserveStackForFaults();
     t_faulted = faulted;
     const uint32_t result = proc(argument);
     t_faulted = nullptr;

@@ -444,6 +444,29 @@ TEST_F(Cleaner, AfterAStopTheAbandonedWorkerDeletesNothing) {
   EXPECT_EQ(AbortRequested, 0u);
 }
 
+// A scanner that recurses until the worker's stack overflows.
+struct Overflowing {
+  static inline volatile bool bottom = false;
+  static uint32_t Deeper(uint32_t depth) {
+    volatile char frame[1024];
+    frame[0] = static_cast<char>(depth);
+    if (bottom) return frame[0];
+    return Deeper(depth + 1) + frame[0];
+  }
+  static uint32_t Scanner(RegCleanerEngine* engine) {
+    return engine->mode == KeyCount ? 1 : Deeper(0);
+  }
+};
+
+TEST_F(Cleaner, AStackOverflowInTheWorkerFailsTheRunNotTheProcess) {
+  SetRunScannersForTesting({&Overflowing::Scanner});
+  Create();
+  ExecuteCheckOfModule(module_, nullptr, 0);
+  EXPECT_EQ(Text(module_), u"failed");
+  EXPECT_NE(SubResults().find(u"stack overflow"), std::u16string::npos)
+      << platform::U16ToUtf8(SubResults());
+}
+
 TEST_F(Cleaner, AModuleThatCannotMakeItsFolderSaysSoAndRefuses) {
   AddMissing(0, 2);
   // A file where the module's folder belongs.

@@ -13,6 +13,8 @@
 #include "platform/unicode.h"
 #include "tests/platform/temp_tree.h"
 #ifndef _WIN32
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 
@@ -279,6 +281,15 @@ TEST_F(FileSystemTest, HostAndModuleFilesExist) {
 #endif
 }
 
+// A drive letter that is not assigned says nothing about what would be on it.
+TEST_F(FileSystemTest, ADriveThatIsNotThereIsNotReady) {
+  if (fs()->GetLogicalDrives() & (1u << (u'Q' - u'A'))) GTEST_SKIP() << "this machine has a Q:";
+  fs()->SetLastError(0);
+  EXPECT_EQ(fs()->GetFileAttributes(u"Q:\\Games\\game.exe"), kInvalidFileAttributes);
+  EXPECT_EQ(fs()->GetLastError(), kErrorNotReady);
+  EXPECT_FALSE(IsNoSuchFile(kErrorNotReady));
+}
+
 // What only a Wine prefix has: its drive map, sysnative, SearchPathW's own
 // order through the prefix's system folders.
 class WinePrefixTest : public FileSystemTest {
@@ -314,12 +325,67 @@ TEST_F(WinePrefixTest, DrivesComeFromDosdevicesLinks) {
   EXPECT_EQ(fs()->GetFileAttributes(u"z:\\"), kFileAttributeDirectory);
   EXPECT_EQ(posix::DriveRoot(u'Z'), "/");
   EXPECT_EQ(posix::DriveRoot(u'c'), tree_.prefix() + "/drive_c");
+  // A drive that is not there: no answer about what is on it.
   for (const char16_t* path : {u"E:\\data", u"F:\\x", u"Q:\\x", u"Q:\\"}) {
     SCOPED_TRACE(Narrow(path));
     fs()->SetLastError(0);
     EXPECT_EQ(fs()->GetFileAttributes(path), kInvalidFileAttributes);
-    EXPECT_EQ(fs()->GetLastError(), kErrorPathNotFound);
+    EXPECT_EQ(fs()->GetLastError(), kErrorNotReady);
   }
+#endif
+}
+
+// What cannot be seen is not missing: a drive or share that is not there, a
+// folder that cannot be searched, a loop of links each fail with an error
+// that IsNoSuchFile does not take for absence; a name no file can have does.
+TEST_F(WinePrefixTest, WhatCannotBeSeenIsNotMissing) {
+#ifndef _WIN32
+  const std::string prefix = tree_.prefix();
+  std::filesystem::create_directories(prefix + "/media/usb");  // nothing mounted
+  std::filesystem::create_directories(prefix + "/shares/srv/docs/sub");
+  std::filesystem::create_directories(prefix + "/dosdevices/unc");
+  ASSERT_TRUE(Link("g:", prefix + "/media/usb"));
+  ASSERT_TRUE(Link("h:", prefix + "/media/unplugged"));  // dangling
+  ASSERT_TRUE(Link("unc/Server", prefix + "/shares/srv"));
+  ASSERT_TRUE(tree_.MakeFile(u"Locked\\inside.exe"));
+  ASSERT_TRUE(tree_.MakeFolder(u"Loop"));
+  std::filesystem::create_symlink("b", prefix + "/drive_c/Work/Loop/a");
+  std::filesystem::create_symlink("a", prefix + "/drive_c/Work/Loop/b");
+  const std::string locked = prefix + "/drive_c/Work/Locked";
+  std::filesystem::permissions(locked, std::filesystem::perms::none);
+  const bool privileged = access((locked + "/inside.exe").c_str(), F_OK) == 0;
+  struct Case {
+    std::u16string path;
+    uint32_t error;  // 0: found
+  };
+  const Case cases[] = {
+      {u"G:\\game\\game.exe", kErrorNotReady},
+      {u"H:\\game.exe", kErrorNotReady},
+      {u"\\\\server\\DOCS\\sub", 0},
+      {u"\\\\?\\UNC\\server\\docs\\sub", 0},
+      {u"\\\\server\\docs\\gone.txt", kErrorFileNotFound},
+      {u"\\\\server\\other\\x.dll", kErrorNotReady},
+      {u"\\\\elsewhere\\docs\\x.dll", kErrorNotReady},
+      {tree_.Path(u"Locked\\inside.exe"), privileged ? 0 : kErrorAccessDenied},
+      {tree_.Path(u"LOCKED\\Inside.EXE"), privileged ? 0 : kErrorAccessDenied},
+      {tree_.Path(u"Loop\\a"), kErrorCantResolveFilename},
+      {tree_.Path(u"Loop\\a\\x"), kErrorCantResolveFilename},
+      {tree_.Path(std::u16string(256, u'n')), kErrorPathNotFound},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Narrow(c.path));
+    fs()->SetLastError(0);
+    const uint32_t attributes = fs()->GetFileAttributes(c.path);
+    if (c.error == 0) {
+      EXPECT_NE(attributes, kInvalidFileAttributes);
+      continue;
+    }
+    EXPECT_EQ(attributes, kInvalidFileAttributes);
+    EXPECT_EQ(fs()->GetLastError(), c.error);
+    EXPECT_EQ(IsNoSuchFile(fs()->GetLastError()),
+              c.error == kErrorFileNotFound || c.error == kErrorPathNotFound);
+  }
+  std::filesystem::permissions(locked, std::filesystem::perms::owner_all);
 #endif
 }
 

@@ -410,6 +410,10 @@ TEST_F(PathResolutionTest, Framework32PathUnderWow64FoundAsFramework64) {
   std::u16string text = written;
   EXPECT_EQ(under.FileExistsResolved(&text, 2048, false), 1);
   EXPECT_SAME_PATH(text, tool);
+  // Also behind arguments.
+  text = written + u" /x";
+  EXPECT_EQ(under.FileExistsResolved(&text, 2048, false), 1);
+  EXPECT_SAME_PATH(text, tool);
   // Only a 32-bit module under WOW64 has this second Framework.
   ResolverFacts native = wow64;
   native.isWow64 = false;
@@ -589,6 +593,71 @@ TEST_F(PathResolutionTest, TextsWhoseEveryReadingIsMissingAreLeftAlone) {
   std::u16string empty;
   EXPECT_EQ(Resolve(&empty), 0);
 }
+
+// A lookup that cannot tell (no access, a drive that is not there, a text
+// too long to look up) makes the whole text "cannot tell", never missing,
+// and leaves it alone; the doubt names the drive or the path.
+TEST_F(PathResolutionTest, WhatCannotBeSeenIsNeverMissing) {
+  class Unreadable : public platform::FileSystemWrapper {
+   public:
+    using FileSystemWrapper::FileSystemWrapper;
+    uint32_t GetFileAttributes(std::u16string_view path) override {
+      if (path.find(u"Locked") == std::u16string_view::npos)
+        return FileSystemWrapper::GetFileAttributes(path);
+      SetLastError(platform::kErrorAccessDenied);
+      return kInvalidFileAttributes;
+    }
+  } unreadable(tree_.fs());
+  PathResolver resolver(&unreadable, MachineFacts());
+  const std::u16string locked = tree_.Path(u"Locked\\app.exe");
+  const struct {
+    std::u16string text;
+    bool command;
+    uint32_t error;
+    std::u16string doubt;
+  } rows[] = {
+      {locked, false, platform::kErrorAccessDenied, locked},
+      {u"\"" + locked + u"\" /S", true, platform::kErrorAccessDenied, locked},
+      {u"Q:\\Games\\game.exe", false, platform::kErrorNotReady, u"Q:\\"},
+      {u"Q:\\Games\\game.exe -x C:\\x", true, platform::kErrorNotReady, u"Q:\\"},
+      {u"\\\\rc-nowhere\\share\\x.dll", false, platform::kErrorNotReady,
+       u"\\\\rc-nowhere\\share\\"},
+      {u"C:\\" + std::u16string(32800, u'x'), false, platform::kErrorFilenameExcedRange,
+       u"C:\\" + std::u16string(32800, u'x')},
+  };
+  if (tree_.fs()->GetLogicalDrives() & (1u << (u'Q' - u'A'))) GTEST_SKIP() << "a Q: drive";
+  for (const auto& row : rows) {
+    SCOPED_TRACE(Narrow(row.text.substr(0, 80)));
+    std::u16string text = row.text;
+    const int result = row.command ? resolver.ResolveCommandToFile(&text, 0x10000, false, true)
+                                   : resolver.FileExistsResolved(&text, 0x10000, false);
+    EXPECT_EQ(result, kPathCannotTell);
+    EXPECT_EQ(resolver.doubt().error, row.error);
+    EXPECT_EQ(Narrow(resolver.doubt().path), Narrow(row.doubt));
+    if (!row.command) {
+      EXPECT_EQ(text, row.text);
+    }
+  }
+  // What is missing beside them stays missing.
+  std::u16string gone = tree_.Path(u"Gone\\app.exe");
+  EXPECT_EQ(resolver.FileExistsResolved(&gone, 2048, false), kPathMissing);
+  EXPECT_FALSE(resolver.doubt().set);
+}
+
+#ifndef _WIN32
+// A path longer than any old working buffer is looked up whole.
+TEST_F(PathResolutionTest, LongPathsAreLookedUpWhole) {
+  std::u16string relative;
+  while (relative.size() < 2192) relative += std::u16string(200, u'd') + u"\\";
+  ASSERT_TRUE(tree_.MakeFile(relative + u"server.dll"));
+  const std::u16string path = tree_.Path(relative + u"server.dll");
+  std::u16string text = path;
+  EXPECT_EQ(Resolve(&text, false, 0x10000), 1);
+  text = u"\"" + path + u"\" /s";
+  EXPECT_EQ(resolver().ResolveCommandToFile(&text, 0x10000, false, true), 1);
+  EXPECT_EQ(Narrow(text), Narrow(path));
+}
+#endif
 
 TEST_F(PathResolutionTest, CapacityBoundsWhatComesBack) {
   std::u16string text = u"\"" + app_ + u"\" /x";

@@ -37,6 +37,7 @@ constexpr std::string_view kUserHive =
     "\"Sz\"=\"plain\"\n"
     "\"Dword\"=dword:0000002a\n"
     "\"Multi\"=str(7):\"a\\0b\\0\"\n"
+    "\"MultiPercent\"=str(7):\"%SystemRoot%\\0%SystemRoot%\\0\"\n"
     "\"Percent\"=\"%SystemRoot%\\\\x\"\n"
     "\"Later\"=\"C:\\\\%SystemRoot%\"\n"
     "\"Expand\"=str(2):\"%SystemRoot%\\\\y\"\n"
@@ -176,6 +177,10 @@ TEST_F(RegistryAccessTest, ReadStringValueTakesStringsOnly) {
   EXPECT_EQ(read(u"Sz"), u"plain");
   // Two strings read as one line, with a blank after each.
   EXPECT_EQ(read(u"Multi"), u"a b ");
+  // Expanded before it is joined: only the first string, as one text.
+  const std::u16string multi = read(u"MultiPercent");
+  EXPECT_TRUE(multi.starts_with(root)) << platform::U16ToUtf8(multi);
+  EXPECT_TRUE(multi.ends_with(u" %SystemRoot% ")) << platform::U16ToUtf8(multi);
   // A leading "%" is expanded even in REG_SZ; a reference further on is not.
   EXPECT_EQ(read(u"Percent"), root + u"\\x");
   EXPECT_EQ(read(u"Later"), u"C:\\%SystemRoot%");

@@ -52,6 +52,22 @@ class ClassScanners : public ScannerFixture {
          Reg(u"Present\\rcapp.exe") + "\"\r\n";
     r += hklm + "Applications\\rcfriend.exe]\r\n\"FriendlyAppName\"=\"@rcfriend.exe,-1\"\r\n";
     r += hklm + "Applications\\rcnoopen.exe]\r\n\"NoOpenWith\"=\"\"\r\n";
+    r += hklm + "Applications\\rchost.exe]\r\n\"IsHostApp\"=\"\"\r\n";
+    // A number is no empty flag value, whatever it holds.
+    r += hklm + "Applications\\rcdword.exe]\r\n\"NoOpenWith\"=dword:00000000\r\n";
+    // Registrations that lead back to themselves, directly or through another.
+    r += hklm +
+         "Applications\\rcself.exe\\shell\\open\\ddeexec\\Application]\r\n@=\"rcself.exe\"\r\n";
+    r += hklm +
+         "Applications\\rcping.exe\\shell\\open\\ddeexec\\Application]\r\n@=\"rcpong.exe\"\r\n";
+    r += hklm +
+         "Applications\\rcpong.exe\\shell\\open\\ddeexec\\Application]\r\n@=\"RCPING.exe\"\r\n";
+    r += hklm + "RcProg.Loop\\shell\\open\\ddeexec\\Application]\r\n@=\"rcself.exe\"\r\n";
+    // A content type whose class is registered for the machine only.
+    r +=
+        hklm + "MIME\\Database\\Content Type\\application/x-rccom]\r\n\"CLSID\"=\"{RC0000C1}\"\r\n";
+    r +=
+        hklm + "CLSID\\{RC0000C1}\\InprocServer32]\r\n@=\"" + Reg(u"Present\\rcapp.exe") + "\"\r\n";
     r += hklm + "MIME\\Database\\Content Type\\application/x-rc]\r\n\"Extension\"=\".rcsub\"\r\n";
     r += "[HKEY_CURRENT_USER\\SOFTWARE\\Classes\\MIME\\Database\\Content Type\\application/"
          "x-rc]\r\n\"Extension\"=\".rcuser\"\r\n";
@@ -65,6 +81,7 @@ class ClassScanners : public ScannerFixture {
     r += hklm + ".rcmime]\r\n\"Content Type\"=\"application/x-rc\"\r\n";
     r += hklm + ".rcdoc]\r\n\"PerceivedType\"=\"DOCUMENT\"\r\n";
     r += hklm + ".rcgone]\r\n@=\"RcProg.Gone\"\r\n";
+    r += hklm + ".rccom]\r\n\"Content Type\"=\"application/x-rccom\"\r\n";
     // Explorer lists: three stale (.rcmruone, .rcprogids, .rcnone).
     const std::string ext = "[HKEY_CURRENT_USER\\" + Utf8(kFileExts) + "\\";
     r += ext +
@@ -77,11 +94,33 @@ class ClassScanners : public ScannerFixture {
     r += ext + ".rcnone\\Other]\r\n";
     r += ext + ".]\r\n";
     Import(r);
-    for (const char* key :
-         {"RcProg.Friendly", "RcProg.NoOpen", "RcProg.Gone", "RcProg.Second", "RcProg.Dde",
-          "RcProg.Icon", "Applications\\rcfriend.exe", "Applications\\rcnoopen.exe",
-          "MIME\\Database\\Content Type\\application/x-rc", ".rcfriendly", ".rcnoopen", ".rcempty",
-          ".rctwo", ".rcsub", ".rcpng", ".rcmime", ".rcdoc", ".rcgone"})
+    for (const char* key : {"RcProg.Friendly",
+                            "RcProg.NoOpen",
+                            "RcProg.Gone",
+                            "RcProg.Second",
+                            "RcProg.Dde",
+                            "RcProg.Icon",
+                            "RcProg.Loop",
+                            "Applications\\rcfriend.exe",
+                            "Applications\\rcnoopen.exe",
+                            "Applications\\rchost.exe",
+                            "Applications\\rcdword.exe",
+                            "Applications\\rcself.exe",
+                            "Applications\\rcping.exe",
+                            "Applications\\rcpong.exe",
+                            "CLSID\\{RC0000C1}",
+                            "MIME\\Database\\Content Type\\application/x-rccom",
+                            ".rccom",
+                            "MIME\\Database\\Content Type\\application/x-rc",
+                            ".rcfriendly",
+                            ".rcnoopen",
+                            ".rcempty",
+                            ".rctwo",
+                            ".rcsub",
+                            ".rcpng",
+                            ".rcmime",
+                            ".rcdoc",
+                            ".rcgone"})
       RemoveAfterwards("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\" + std::string(key));
     RemoveAfterwards(
         "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\rcapp.exe");
@@ -108,7 +147,13 @@ TEST_F(ClassScanners, ClassChecksReadVerbsIconsNamesAndPrograms) {
   EXPECT_NE(ResolveAppName(kRead, u"rcsearch.exe"), 0u);  // through the search path
   EXPECT_EQ(ResolveAppName(kRead, u"rcfriend.exe"), 42u);
   EXPECT_EQ(ResolveAppName(kRead, u"rcnoopen.exe"), 17u);
+  EXPECT_EQ(ResolveAppName(kRead, u"rchost.exe"), 34u);
+  EXPECT_EQ(ResolveAppName(kRead, u"rcdword.exe"), 0u);
   EXPECT_EQ(ResolveAppName(kRead, u"rcgone.exe"), 0u);
+  // A walk back to an application already being resolved ends there.
+  EXPECT_EQ(ResolveAppName(kRead, u"rcself.exe"), 0u);
+  EXPECT_EQ(ResolveAppName(kRead, u"rcping.exe"), 0u);
+  EXPECT_EQ(CheckClass(kRead, u"RcProg.Loop"), 0u);
 
   EXPECT_EQ(IsKnownContentType(u"IMAGE/PNG"), 13);
   EXPECT_EQ(IsKnownContentType(u"application/x-msdownload"), 35);
@@ -118,6 +163,9 @@ TEST_F(ClassScanners, ClassChecksReadVerbsIconsNamesAndPrograms) {
   // The machine's classes come last and win.
   EXPECT_EQ(std::u16string(MimeExtension(kClassRoots, kRead, u"application/x-rc")), u".rcsub");
   EXPECT_EQ(std::u16string(MimeClsid(kClassRoots, kRead, u"application/x-rc")), u"");
+  // A class registered for the machine has its server found too.
+  EXPECT_EQ(std::u16string(InprocServerOf(kClassRoots, kRead, u"{RC0000C1}")),
+            tree_.Path(u"Present\\rcapp.exe"));
 }
 
 TEST_F(ClassScanners, FileTypesWithNothingUsableAreReportedWithTheLastTextRead) {
@@ -138,8 +186,8 @@ TEST_F(ClassScanners, FileTypesWithNothingUsableAreReportedWithTheLastTextRead) 
   EXPECT_EQ(Run(ScanFileTypes, BackupAndClean), 3u);
   for (const char16_t* stale : {u".rcnoopen", u".rcempty", u".rcgone"})
     EXPECT_FALSE(Exists(kHkeyLocalMachine, Join(kClasses, stale))) << Utf8(stale);
-  for (const char16_t* valid :
-       {u".rcfriendly", u".rctwo", u".rcsub", u".rcpng", u".rcmime", u".rcdoc", u"RcProg.Gone"})
+  for (const char16_t* valid : {u".rcfriendly", u".rctwo", u".rcsub", u".rcpng", u".rcmime",
+                                u".rcdoc", u".rccom", u"RcProg.Gone"})
     EXPECT_TRUE(Exists(kHkeyLocalMachine, Join(kClasses, valid))) << Utf8(valid);
   EXPECT_NE(BackupText(kFileTypeCategory).find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.rcgone]"),
             std::string::npos);
@@ -166,6 +214,103 @@ TEST_F(ClassScanners, ExplorerExtensionsWithoutAUsableListAreReported) {
   EXPECT_NE(lines.back().find("problems here, scanned: "), std::string::npos);
   engine_.mode = Scan;
   EXPECT_EQ(ScanExplorerFileExtensions(&engine_), 0u);
+}
+
+// A "shell" key of one class that fails: its information query, or the
+// enumeration of its first verb with "no more items".
+class FailingShell : public platform::RegistryWrapper {
+ public:
+  FailingShell(platform::Registry* target, bool query) : RegistryWrapper(target), query_(query) {}
+  uint32_t RegOpenKeyExW(platform::HKey key, std::u16string_view subKey, uint32_t options,
+                         uint32_t sam, platform::HKey* result) override {
+    const uint32_t error = RegistryWrapper::RegOpenKeyExW(key, subKey, options, sam, result);
+    if (error == 0 && subKey.ends_with(u"RcProg.Second")) classKey_ = *result;
+    if (error == 0 && key == classKey_ && subKey == u"shell") shell_ = *result;
+    return error;
+  }
+  uint32_t RegQueryInfoKeyW(platform::HKey key, platform::RegKeyInfo* info) override {
+    if (query_ && key == shell_) return 5;
+    return RegistryWrapper::RegQueryInfoKeyW(key, info);
+  }
+  uint32_t RegEnumKeyW(platform::HKey key, uint32_t index, char16_t* name,
+                       uint32_t chars) override {
+    if (key == shell_ && index == 0) return platform::kRegNoMoreItems;
+    return RegistryWrapper::RegEnumKeyW(key, index, name, chars);
+  }
+
+ private:
+  bool query_;
+  platform::HKey classKey_ = platform::kNullKey;
+  platform::HKey shell_ = platform::kNullKey;
+};
+
+// Each failure of the shell verbs check has its line, and an enumeration
+// error skips only its index.
+TEST_F(ClassScanners, ShellVerbFailuresAreLoggedAndSkipped) {
+  const struct {
+    bool query;
+    uint32_t flags;
+    std::string line;
+  } rows[] = {
+      {false, kClassVerbRuns, "03 Error: RegEnumKey SOFTWARE\\Classes\\RcProg.Second\\Shell (0)"},
+      {true, 0, "03 Error: RegQueryInfoKey SOFTWARE\\Classes\\RcProg.Second\\Shell"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.line);
+    FailingShell failing(EngineRegistry(), row.query);
+    SetEngineRegistry(&failing);
+    engine_test::CapturedLog log;
+    const uint32_t flags = CheckClass(kRead, u"RcProg.Second");
+    SetEngineRegistry(failing.target());
+    EXPECT_EQ(flags & kClassVerbRuns, row.flags);
+    const std::vector<std::string> lines = log.Lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), row.line), lines.end());
+  }
+}
+
+// The host's stop, asked while an entry is checked: it comes when the check
+// opens a key below trigger.
+class StopWhenOpened : public platform::RegistryWrapper {
+ public:
+  StopWhenOpened(platform::Registry* target, std::u16string trigger)
+      : RegistryWrapper(target), trigger_(std::move(trigger)) {}
+  uint32_t RegOpenKeyExW(platform::HKey key, std::u16string_view subKey, uint32_t options,
+                         uint32_t sam, platform::HKey* result) override {
+    if (subKey.find(trigger_) != std::u16string_view::npos) AbortRequested = 1;
+    return RegistryWrapper::RegOpenKeyExW(key, subKey, options, sam, result);
+  }
+
+ private:
+  std::u16string trigger_;
+};
+
+TEST_F(ClassScanners, TheEntryInHandWhenAStopComesIsNoProblem) {
+  const struct {
+    Scanner scan;
+    platform::HKey root;
+    std::u16string entry;  // checked when the stop comes: its class is RcProg.Gone
+  } rows[] = {
+      {ScanFileTypes, kHkeyLocalMachine, Join(kClasses, u".rcgone")},
+      {ScanExplorerFileExtensions, kHkeyCurrentUser, Join(kFileExts, u".rcprogids")},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(Utf8(row.entry));
+    StopWhenOpened stopping(EngineRegistry(), u"RcProg.Gone");
+    SetEngineRegistry(&stopping);
+    AbortRequested = 0;
+    engine_.runFailures = 0;
+    engine_test::CapturedLog log;
+    engine_.mode = BackupAndClean;
+    row.scan(&engine_);
+    SetEngineRegistry(stopping.target());
+    const std::string name = Utf8(row.entry.substr(row.entry.rfind(u'\\') + 1));
+    for (const std::string& line : log.Lines())
+      EXPECT_FALSE(line.ends_with(name) || line.find(name + "\"") != std::string::npos ||
+                   line.find("RcProg.Gone") != std::string::npos)
+          << line;
+    EXPECT_TRUE(Exists(row.root, row.entry));
+    EXPECT_EQ(engine_.runFailures, 0u);
+  }
 }
 
 }  // namespace

@@ -15,6 +15,9 @@
 #include "tests/scanners/scanner_fixture.h"
 #ifndef _WIN32
 #include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 #endif
 
 namespace {
@@ -48,7 +51,7 @@ class KeyScanners : public ScannerFixture {
     Import(Fixture());
     RemoveAfterwards("HKEY_LOCAL_MACHINE\\SOFTWARE\\RcTarget");
     for (const char* key : {"RcQuoted", "RcNoDrive", "RcGoneFirst", "RcPresentFirst", "RcResource",
-                            "RcRundll", "RcListed", "RcGone"})
+                            "RcRundll", "RcRundllKeep", "RcListed", "RcGone"})
       RemoveAfterwards("HKEY_LOCAL_MACHINE\\" + Utf8(kUninstall) + "\\" + key);
     RemoveAfterwards("HKEY_LOCAL_MACHINE\\" + Utf8(kUninstall32) + "\\RcOld32");
     for (char n = '1'; n <= '8'; ++n) {
@@ -79,6 +82,8 @@ class KeyScanners : public ScannerFixture {
     r += u + "RcResource]\r\n\"UninstallString\"=\"" + Reg(u"Present\\app.exe") + ",1\"\r\n";
     r += u + "RcRundll]\r\n\"UninstallString\"=\"C:\\\\windows\\\\system32\\\\rundll32.exe " +
          Reg(u"Gone\\setup.dll") + ",Uninstall\"\r\n";
+    r += u + "RcRundllKeep]\r\n\"UninstallString\"=\"C:\\\\windows\\\\system32\\\\rundll32.exe " +
+         Reg(u"Present\\lib.dll") + ",Uninstall\"\r\n";
     r += u + "RcListed]\r\n\"UninstallString\"=\"" + Reg(u"Gone\\listed.exe") + "\"\r\n";
     r += u + "RcGone]\r\n\"UninstallString\"=\"" + Reg(u"Gone\\gone.exe") + "\"\r\n";
     r += u + "RcGone\\Details]\r\n\"Size\"=dword:00000010\r\n";
@@ -123,7 +128,7 @@ class KeyScanners : public ScannerFixture {
     uint32_t gone;     // problem keys (or values) that go
   };
   static constexpr Case kAll[] = {
-      {ScanUninstallEntries, kUninstallCategory, 9, 4, 4, 4},
+      {ScanUninstallEntries, kUninstallCategory, 10, 4, 4, 4},
       {ScanInprocServers, kInprocServerCategory, 8, 5, 5, 5},
       {ScanInstallerUserData, kInstallerUserDataCategory, 5, 3, 2, 2},
       {ScanInstallerFolders, kInstallerFolderCategory, 3, 1, 1, 1},
@@ -156,6 +161,7 @@ class KeyScanners : public ScannerFixture {
                 {kHkeyLocalMachine, Join(kUninstall, u"RcNoDrive")},
                 {kHkeyLocalMachine, Join(kUninstall, u"RcPresentFirst")},
                 {kHkeyLocalMachine, Join(kUninstall, u"RcResource")},
+                {kHkeyLocalMachine, Join(kUninstall, u"RcRundllKeep")},
                 {kHkeyLocalMachine, Join(kUninstall, u"RcListed")}};
       case 1:
         return {{kHkeyLocalMachine, Join(kClsid, u"{RC000001}")},
@@ -181,6 +187,9 @@ TEST(FirstUninstallPath, CutsTheProgramOutOfTheCommand) {
       {u"C:\\App\\un.exe C:\\Data\\log.txt", u"C:\\App\\un.exe "},
       {u"C:\\App\\un.exe,0 /q", u"C:\\App\\un.exe"},
       {u"C:\\Win\\rundll32.exe C:\\App\\x.dll,Remove", u"C:\\Win\\rundll32.exe "},
+      // rundll32 by its full path is judged by its library, on whatever drive.
+      {u"C:\\windows\\system32\\rundll32.exe C:\\Program Files\\Keep\\keep.dll,Uninstall",
+       u"C:\\windows\\system32\\rundll32.exe C:\\Program Files\\Keep\\keep.dll"},
       {u":\\odd.exe", u":\\odd.exe"},
       {u"C:\\App\\un.exe , /q", u"C:\\App\\un.exe"},
   };
@@ -252,6 +261,25 @@ TEST_F(KeyScanners, LogLinesNameTheRootOnceThenTheShortForm) {
   EXPECT_TRUE(has("08 in Key: HKEY_LOCAL_MACHINE\\" + Utf8(kFolders)));
   EXPECT_TRUE(has("07 Missing: " + Utf8(tree_.Path(u"Gone\\"))));
   for (const std::string& line : lines) EXPECT_EQ(line.find("rcbare"), std::string::npos) << line;
+}
+
+// What a scan's stop line counts: uninstall entries as the counting pass
+// does, COM classes with a server value that is not empty.
+TEST_F(KeyScanners, ScannedCountsWhatIsTested) {
+  auto scanned = [&](Scanner scanner) {
+    engine_test::CapturedLog log;
+    engine_.mode = Scan;
+    scanner(&engine_);
+    const std::string stop = log.Lines().back();
+    return std::stoul(stop.substr(stop.find("scanned: ") + 9));
+  };
+  engine_.mode = KeyCount;
+  const uint32_t entries = ScanUninstallEntries(&engine_);
+  EXPECT_EQ(scanned(ScanUninstallEntries), entries);
+  const uint32_t classes = scanned(ScanInprocServers);
+  Import("[HKEY_LOCAL_MACHINE\\" + Utf8(kClsid) + "\\{RC000009}\\InprocServer32]\r\n@=\"\"\r\n");
+  RemoveAfterwards("HKEY_LOCAL_MACHINE\\" + Utf8(kClsid) + "\\{RC000009}");
+  EXPECT_EQ(scanned(ScanInprocServers), classes);
 }
 
 TEST_F(KeyScanners, ALinkInsideAProblemKeyGoesAloneAndItsTargetStays) {
@@ -329,5 +357,80 @@ TEST_F(KeyScanners, ADeletionTheRegistryRefusesIsNeitherRememberedNorHidden) {
   for (const auto& [root, path] : Stale(0)) EXPECT_TRUE(Exists(root, path)) << Utf8(path);
   SetEngineRegistry(refusing.target());
 }
+
+#ifndef _WIN32
+// A prefix whose drives, permissions and paths cannot all be seen gives the
+// findings that a file really missing gives, and no others: a drive link to
+// an empty mount point or to nothing, a share that is there and one that is
+// not, a folder the user cannot search, a path longer than 2048 characters,
+// rundll32 by its full path, a Framework path whose 64-bit twin exists
+// behind arguments.
+TEST_F(KeyScanners, WhatCannotBeSeenGivesNoFindingsOnlyWhatIsMissingDoes) {
+  namespace fs = std::filesystem;
+  const std::string prefix = tree_.prefix();
+  fs::create_directories(prefix + "/media/usb");
+  fs::create_directories(prefix + "/shares/srv/apps");
+  fs::create_directories(prefix + "/dosdevices/unc");
+  fs::create_directory_symlink(prefix + "/media/usb", prefix + "/dosdevices/g:");
+  fs::create_directory_symlink(prefix + "/media/unplugged", prefix + "/dosdevices/h:");
+  fs::create_directory_symlink(prefix + "/shares/srv", prefix + "/dosdevices/unc/server");
+  std::ofstream(prefix + "/shares/srv/apps/tool.exe") << "x";
+  ASSERT_TRUE(tree_.MakeFile(u"Locked\\app.exe"));
+  std::u16string deep;
+  while (deep.size() < 2192) deep += std::u16string(200, u'd') + u"\\";
+  ASSERT_TRUE(tree_.MakeFile(deep + u"server.dll"));
+  ASSERT_TRUE(tree_.MakeFileAt(u"C:\\windows\\Microsoft.NET\\Framework64\\v4.0\\tool.msc"));
+  fs::permissions(prefix + "/drive_c/Work/Locked", fs::perms::none);
+  Baseline(ScanSharedDlls);
+
+  const std::string shared =
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDlls]\r\n";
+  std::string r = shared;
+  for (const std::string& name :
+       {std::string("G:\\\\Game\\\\game.dll"), std::string("H:\\\\Game\\\\game.dll"),
+        std::string("\\\\\\\\server\\\\apps\\\\tool.exe"),
+        std::string("\\\\\\\\offline\\\\share\\\\x.dll"), Reg(u"Locked\\app.exe"),
+        Reg(deep + u"server.dll"), Reg(u"Gone\\really.dll")})
+    r += "\"" + name + "\"=dword:00000001\r\n";
+  const std::string u = "[HKEY_LOCAL_MACHINE\\" + Utf8(kUninstall) + "\\";
+  r += u +
+       "RcFramework]\r\n\"UninstallString\"=\"C:\\\\windows\\\\Microsoft.NET\\\\Framework\\\\"
+       "v4.0\\\\tool.msc /x\"\r\n";
+  r += u + "RcUsb]\r\n\"UninstallString\"=\"\\\"G:\\\\Game\\\\unins.exe\\\" /S\"\r\n";
+  r += u + "RcLocked]\r\n\"UninstallString\"=\"" + Reg(u"Locked\\app.exe") + " /x\"\r\n";
+  r += u + "RcReally]\r\n\"UninstallString\"=\"" + Reg(u"Gone\\really.exe") + " /x\"\r\n";
+  const std::string c = "[HKEY_LOCAL_MACHINE\\" + Utf8(kClsid) + "\\{RC0000";
+  r += c + "0A}\\InprocServer32]\r\n@=\"" + Reg(deep + u"server.dll") + "\"\r\n";
+  r += c + "0B}\\InprocServer32]\r\n@=\"H:\\\\lib.dll\"\r\n";
+  r += c + "0C}\\InprocServer32]\r\n@=\"\\\\\\\\offline\\\\share\\\\lib.dll\"\r\n";
+  Import(r);
+  for (const char* key : {"RcFramework", "RcUsb", "RcLocked", "RcReally"})
+    RemoveAfterwards("HKEY_LOCAL_MACHINE\\" + Utf8(kUninstall) + "\\" + key);
+  for (const char* key : {"0A}", "0B}", "0C}"})
+    RemoveAfterwards("HKEY_LOCAL_MACHINE\\" + Utf8(kClsid) + "\\{RC0000" + key);
+  cleanup_ += shared;
+  for (const std::string& name :
+       {std::string("G:\\\\Game\\\\game.dll"), std::string("H:\\\\Game\\\\game.dll"),
+        std::string("\\\\\\\\server\\\\apps\\\\tool.exe"),
+        std::string("\\\\\\\\offline\\\\share\\\\x.dll"), Reg(u"Locked\\app.exe"),
+        Reg(deep + u"server.dll"), Reg(u"Gone\\really.dll")})
+    cleanup_ += "\"" + name + "\"=-\r\n";
+
+  engine_test::CapturedLog log;
+  EXPECT_EQ(Run(ScanSharedDlls, Scan), 1u);
+  EXPECT_EQ(Run(ScanUninstallEntries, Scan), kAll[0].found + 1);
+  EXPECT_EQ(Run(ScanInprocServers, Scan), kAll[1].found);
+  fs::permissions(prefix + "/drive_c/Work/Locked", fs::perms::owner_all);
+  const std::vector<std::string> lines = log.Lines();
+  auto has = [&](const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+  };
+  EXPECT_TRUE(has("07 Missing: " + Utf8(tree_.Path(u"Gone\\really.dll"))));
+  EXPECT_TRUE(has("07 Missing: " + Utf8(tree_.Path(u"Gone\\really.exe")) + " /x"));
+  EXPECT_TRUE(has("10 Drive not available: G:\\"));
+  EXPECT_TRUE(has("10 Drive not available: H:\\"));
+  EXPECT_TRUE(has("10 Drive not available: \\\\offline\\share\\"));
+}
+#endif
 
 }  // namespace

@@ -19,6 +19,10 @@ constexpr uint32_t kPollMs = 100;
 // After an abort the worker gets this many more polls (about 10 s).
 constexpr int kAbortPolls = 100;
 constexpr uint32_t kReportIntervalMs = 111;
+constexpr uint32_t kFaultedThreadCode = 0xFFFFFFFFu;
+constexpr char16_t kFaultCause[] =
+    u"The run stopped on a fault in its worker (a stack overflow or a bad access); the entries "
+    u"not yet removed stay.";
 
 std::vector<Scanner> testScanners;
 int testAbortPolls = -1;
@@ -31,6 +35,10 @@ uint32_t RunScanners(RegCleanerEngine* engine) {
   }
   for (Scanner scanner : kScanners) total += scanner(engine);
   return total;
+}
+
+uint32_t RunScannersProc(void* engine) {
+  return RunScanners(static_cast<RegCleanerEngine*>(engine));
 }
 
 bool IsDirectory(platform::FileSystem* fs, const std::u16string& path) {
@@ -124,8 +132,13 @@ uint32_t RunEngine(RegCleanerEngine* engine, platform::System* system) {
     engine->straggler = worker;
     return 0;
   }
-  const uint32_t total = system->GetExitCodeThread(worker);
+  uint32_t total = system->GetExitCodeThread(worker);
   system->CloseThreadHandle(worker);
+  // On Windows a faulted worker ends with its guard's exit code.
+  if (total == kFaultedThreadCode) {
+    ReportRunFailure(engine, kFaultCause);
+    total = 0;
+  }
   return total;
 }
 
@@ -156,7 +169,16 @@ uint32_t RegCleanerThread(void* argument) {
     // Without its backup folder and restore batch a run that backs up does
     // not start: nothing may go that could not be given back.
     const bool backsUp = engine->mode == Backup || engine->mode == BackupAndClean;
-    if (!backsUp || PrepareRunBackupFolder(engine, system)) total = RunScanners(engine);
+    if (!backsUp || PrepareRunBackupFolder(engine, system)) {
+      // A fault in the scanners (a stack overflow included) ends the run,
+      // not the process.
+      bool faulted = false;
+      total = system->RunGuarded(&RunScannersProc, engine, &faulted);
+      if (faulted) {
+        total = 0;
+        ReportRunFailure(engine, kFaultCause);
+      }
+    }
 
     const std::string duration = TrimmedDuration(
         static_cast<int32_t>(system->GetTickCount() - startTick), kDurationMilliseconds);

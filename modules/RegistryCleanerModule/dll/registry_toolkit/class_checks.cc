@@ -1,12 +1,15 @@
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/class_checks.h"
 
+#include <algorithm>
 #include <array>
 #include <string>
+#include <vector>
 
 #include "modules/RegistryCleanerModule/dll/delete_entries.h"
 #include "modules/RegistryCleanerModule/dll/engine_state.h"
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/path_resolution.h"
 #include "platform/case_fold.h"
+#include "platform/stack.h"
 #include "platform/unicode.h"
 
 using platform::HKey;
@@ -64,10 +67,42 @@ std::u16string ReadText(HKey key, std::u16string_view subKey, std::u16string_vie
   return buffer;
 }
 
+// The command is looked up whole, however long.
 uint32_t ResolveCommand(std::u16string text, bool want64) {
-  if (text.size() >= kResolveChars) text.resize(kResolveChars - 1);
   return static_cast<uint32_t>(ResolveCommandToFile(&text, kResolveChars, want64, true));
 }
+
+// The applications being resolved on this thread, innermost last: a
+// registration whose verbs name an application already on the way (its own
+// name, or one that leads back to it) does not resolve through that way.
+// Names are held by the callers' frames.
+constexpr int kDeepestApplication = 32;
+thread_local const std::u16string* t_resolving[kDeepestApplication];
+thread_local int t_resolvingDepth = 0;
+// Stack kept for what a resolution calls below its last application.
+constexpr size_t kResolveStackReserve = 64 * 1024;
+
+class ResolvingApplication {
+ public:
+  explicit ResolvingApplication(const std::u16string* name) {
+    if (t_resolvingDepth < kDeepestApplication) t_resolving[t_resolvingDepth] = name;
+    ++t_resolvingDepth;
+  }
+  ~ResolvingApplication() { --t_resolvingDepth; }
+  ResolvingApplication(const ResolvingApplication&) = delete;
+  ResolvingApplication& operator=(const ResolvingApplication&) = delete;
+
+  static bool OnTheWay(std::u16string_view name) {
+    for (int i = 0; i < t_resolvingDepth && i < kDeepestApplication; ++i)
+      if (platform::EqualsIgnoreCase(*t_resolving[i], name)) return true;
+    return false;
+  }
+  // Too deep to go on safely: a chain this long cannot be followed to its end.
+  static bool TooDeep() {
+    return t_resolvingDepth >= kDeepestApplication ||
+           platform::RemainingStackBytes() <= kResolveStackReserve;
+  }
+};
 
 // A verb resolves when its command runs an existing program, or else its
 // DDE application exists.
@@ -79,12 +114,19 @@ bool VerbResolves(HKey shell, std::u16string_view verb, uint32_t sam, bool want6
   return !application.empty() && ResolveAppName(sam, application) != 0;
 }
 
-// A flag value of an Applications registration: present and holding no text.
+// A flag value of an Applications registration: present and holding no
+// text (no data at all, or a string that begins with its terminator). A
+// number, whatever it holds, is no such flag.
 bool IsEmptyFlagValue(const Key& key, std::u16string_view name) {
   std::array<char16_t, 1024> buffer;
   buffer[0] = 1;
   uint32_t size = 2048;
-  return key.Read(name, buffer.data(), &size) && (size == 0 || buffer[0] == 0);
+  uint32_t type = 0;
+  if (!key.Read(name, buffer.data(), &size, &type)) return false;
+  if (size == 0) return true;
+  const bool text =
+      type == platform::kRegSz || type == platform::kRegExpandSz || type == platform::kRegMultiSz;
+  return text && size >= 2 && buffer[0] == 0;
 }
 
 bool InList(std::u16string_view text, const char16_t* const* list, size_t count, int* position) {
@@ -97,23 +139,29 @@ bool InList(std::u16string_view text, const char16_t* const* list, size_t count,
   return false;
 }
 
-// The value of name in "<class root>\MIME\Database\Content Type\<type>";
-// the last class root that has it wins.
-const char16_t* MimeValue(const ScanRoot* classRoots, uint32_t sam, std::u16string_view contentType,
-                          std::u16string_view name, std::array<char16_t, 128>* result) {
+// Which class root's value a lookup below the class roots keeps.
+enum class Wins { kFirst, kLast };
+
+// The value name of "<class root>\<subPath>" read into result (kept within
+// its size), trying the class roots in order: every non-empty read replaces
+// the result (kLast), or the first one ends the search (kFirst). Empty when
+// no root has it.
+template <size_t kResultChars>
+const char16_t* ClassRootValue(const ScanRoot* classRoots, uint32_t sam,
+                               std::u16string_view subPath, std::u16string_view name,
+                               uint32_t readBytes, Wins wins,
+                               std::array<char16_t, kResultChars>* result) {
   (*result)[0] = 0;
-  std::array<char16_t, kTextBytes / 2 + 1> buffer;
+  std::vector<char16_t> buffer(readBytes / 2 + 1);
   for (const ScanRoot* root = classRoots; root->path != nullptr; ++root) {
-    Key key(root->root,
-            std::u16string(root->path) + u"\\MIME\\Database\\Content Type\\" +
-                std::u16string(contentType),
-            sam);
-    buffer.fill(0);
-    uint32_t size = kTextBytes;
+    Key key(root->root, std::u16string(root->path) + u"\\" + std::u16string(subPath), sam);
+    std::fill(buffer.begin(), buffer.end(), u'\0');
+    uint32_t size = readBytes;
     if (!key.Read(name, buffer.data(), &size) || size == 0) continue;
-    const size_t length = std::min<size_t>(platform::U16Length(buffer.data()), result->size() - 1);
+    const size_t length = std::min<size_t>(platform::U16Length(buffer.data()), kResultChars - 1);
     std::copy(buffer.data(), buffer.data() + length, result->data());
     (*result)[length] = 0;
+    if (wins == Wins::kFirst && length > 0) break;
   }
   return result->data();
 }
@@ -141,7 +189,6 @@ uint32_t CheckShellVerbs(HKey classKey, uint32_t sam, std::u16string_view keyPat
   for (uint32_t index = 0; index < info.subKeys && !Aborted(); ++index) {
     const uint32_t result = EngineRegistry()->RegEnumKeyW(shell.get(), index, name.data(),
                                                           static_cast<uint32_t>(name.size()));
-    if (result == platform::kRegNoMoreItems) break;
     if (result != 0) {
       LogLastError(u"Error: RegEnumKey %ls\\Shell (%d)", logPath.c_str(), static_cast<int>(index));
       continue;
@@ -153,6 +200,9 @@ uint32_t CheckShellVerbs(HKey classKey, uint32_t sam, std::u16string_view keyPat
 
 uint32_t ResolveAppName(uint32_t sam, std::u16string_view appName) {
   const std::u16string name(appName);
+  if (ResolvingApplication::OnTheWay(name)) return 0;
+  if (ResolvingApplication::TooDeep()) return kPathCannotTell;
+  const ResolvingApplication resolving(&name);
   const struct {
     HKey root;
     std::u16string path;
@@ -308,28 +358,22 @@ int IsKnownContentType(std::u16string_view text) {
 const char16_t* MimeExtension(const ScanRoot* classRoots, uint32_t sam,
                               std::u16string_view contentType) {
   static std::array<char16_t, 128> result;
-  return MimeValue(classRoots, sam, contentType, u"Extension", &result);
+  return ClassRootValue(classRoots, sam,
+                        u"MIME\\Database\\Content Type\\" + std::u16string(contentType),
+                        u"Extension", kTextBytes, Wins::kLast, &result);
 }
 
 const char16_t* MimeClsid(const ScanRoot* classRoots, uint32_t sam,
                           std::u16string_view contentType) {
   static std::array<char16_t, 128> result;
-  return MimeValue(classRoots, sam, contentType, u"CLSID", &result);
+  return ClassRootValue(classRoots, sam,
+                        u"MIME\\Database\\Content Type\\" + std::u16string(contentType), u"CLSID",
+                        kTextBytes, Wins::kLast, &result);
 }
 
 const char16_t* InprocServerOf(const ScanRoot* classRoots, uint32_t sam,
                                std::u16string_view clsid) {
   static std::array<char16_t, 1024> result;
-  result[0] = 0;
-  Key key(classRoots[0].root,
-          std::u16string(classRoots[0].path) + u"\\CLSID\\" + std::u16string(clsid) +
-              u"\\InprocServer32\\",
-          sam);
-  std::array<char16_t, 1025> buffer{};
-  uint32_t size = 2048;
-  if (!key.Read(u"", buffer.data(), &size) || size == 0) return result.data();
-  const size_t length = std::min<size_t>(platform::U16Length(buffer.data()), result.size() - 1);
-  std::copy(buffer.data(), buffer.data() + length, result.data());
-  result[length] = 0;
-  return result.data();
+  return ClassRootValue(classRoots, sam, u"CLSID\\" + std::u16string(clsid) + u"\\InprocServer32\\",
+                        u"", 2048, Wins::kFirst, &result);
 }

@@ -39,9 +39,12 @@ uint32_t CheckShellVerbs(platform::HKey classKey, uint32_t sam, std::u16string_v
 
 // A program file name (a DDE application, an Open With entry): nonzero when
 // it exists: 1 or 2 from a registration's command (or 1 from its verbs),
-// 17 "NoOpenWith", 34 "IsHostApp", 42 a "FriendlyAppName" of the
-// Applications registration, else the command resolution of the bare name
-// through the search path. 0 when nothing resolves.
+// 17 "NoOpenWith", 34 "IsHostApp" (each an empty string or no data), 42 a
+// "FriendlyAppName" of the Applications registration, else the command
+// resolution of the bare name through the search path (kPathCannotTell when
+// that cannot be told, or when the chain of registrations is too deep to
+// follow). 0 when nothing resolves; an application whose registration leads
+// back to itself does not resolve through that way.
 uint32_t ResolveAppName(uint32_t sam, std::u16string_view appName);
 
 // The flags above, combined over every class root that has the class.
@@ -53,8 +56,9 @@ int IsKnownContentType(std::u16string_view text);
 
 // The MIME database's "Extension" or "CLSID" of a content type (the last
 // class root that has it wins; at most 127 characters), and the in-process
-// server of a class id under the first class root only (1023 characters).
-// Empty when none.
+// server of a class id (the first class root that has one, in the order
+// CheckClass visits them, so that a class registered for the machine is
+// found too; 1023 characters). Empty when none.
 const char16_t* MimeExtension(const ScanRoot* classRoots, uint32_t sam,
                               std::u16string_view contentType);
 const char16_t* MimeClsid(const ScanRoot* classRoots, uint32_t sam,

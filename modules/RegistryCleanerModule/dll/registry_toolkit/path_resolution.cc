@@ -4,6 +4,7 @@
 #include <string_view>
 #include <utility>
 
+#include "modules/RegistryCleanerModule/dll/my_logfile.h"
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/case_folding.h"
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/path_text.h"
 #include "platform/environment.h"
@@ -11,10 +12,13 @@
 
 namespace {
 
-constexpr size_t kWorkChars = 2048;    // the working copy of a text
-constexpr size_t kCutChars = 4096;     // the copy that arguments are cut from
-constexpr size_t kExpandChars = 2048;  // the scratch buffer of an expansion
-constexpr int kAttemptBudget = 4;      // rounds of argument cutting
+// The working copies hold the longest path Windows opens ("\\?\" paths of
+// 32767 characters): a path is looked up whole, and a text longer than that
+// cannot be told.
+constexpr size_t kWorkChars = 32768;
+constexpr size_t kCutChars = kWorkChars;
+constexpr size_t kExpandChars = kWorkChars;
+constexpr int kAttemptBudget = 4;  // rounds of argument cutting
 constexpr size_t npos = std::u16string::npos;
 constexpr uint32_t kMissing = platform::kInvalidFileAttributes;
 
@@ -25,13 +29,24 @@ bool StartsWithFolder(std::u16string_view text, std::u16string_view folder) {
 }
 
 // Environment references expanded as ExpandEnvironmentStringsW does into a
-// scratch buffer; an expansion that does not fit leaves the text as it was.
-void ExpandEnvironment(std::u16string* text, size_t capacity) {
-  if (text->find(u'%') == npos) return;
+// scratch buffer. False, with the text as it was, when the expansion does
+// not fit: that text cannot be told.
+bool ExpandEnvironment(std::u16string* text) {
+  if (text->find(u'%') == npos) return true;
   std::u16string expanded = platform::ExpandEnvironmentStrings(*text);
-  if (expanded.size() >= kExpandChars) return;
-  FitToCapacity(&expanded, capacity);
+  if (expanded.size() >= kExpandChars) return false;
   *text = std::move(expanded);
+  return true;
+}
+
+// The drive ("D:\") or share ("\\server\share\") that a path is on.
+std::u16string DriveOf(std::u16string_view path) {
+  if (path.starts_with(u"\\\\?\\") || path.starts_with(u"\\??\\")) path.remove_prefix(4);
+  if (path.size() >= 2 && path[1] == u':') return std::u16string(path.substr(0, 2)) + u"\\";
+  if (!path.starts_with(u"\\\\")) return {};
+  size_t end = path.find(u'\\', 2);
+  if (end != npos) end = path.find(u'\\', end + 1);
+  return std::u16string(path.substr(0, end == npos ? path.size() : end)) + u"\\";
 }
 
 // "C?\dir" is a drive whose colon was lost to a question mark.
@@ -60,9 +75,23 @@ class PathResolver::Probe {
     slot.valid = true;
     slot.path = path;
     slot.attributes = fs_->GetFileAttributes(path);
+    if (slot.attributes == kMissing) Doubt(path, fs_->GetLastError());
     return slot.attributes;
   }
   bool Exists(const std::u16string& path) { return Attributes(path) != kMissing; }
+
+  // A lookup that failed for another reason than "no such file" (a text
+  // too long to look up is kErrorFilenameExcedRange): the search cannot
+  // say missing.
+  void Doubt(const std::u16string& path, uint32_t error) {
+    if (error == 0 || platform::IsNoSuchFile(error)) return;
+    // A drive that is not there is the reason worth telling.
+    if (doubt_.set && (error != platform::kErrorNotReady || doubt_.error == error)) return;
+    doubt_.set = true;
+    doubt_.error = error;
+    doubt_.path = error == platform::kErrorNotReady ? DriveOf(path) : path;
+  }
+  const PathDoubt& doubt() const { return doubt_; }
 
  private:
   struct Answer {
@@ -75,6 +104,7 @@ class PathResolver::Probe {
   platform::FileSystem* fs_;
   Answer answers_[kAnswers];
   size_t next_ = 0;
+  PathDoubt doubt_;
 };
 
 PathResolver::PathResolver(platform::FileSystem* fs, ResolverFacts facts)
@@ -93,11 +123,20 @@ std::u16string PathResolver::NativeSystemFolder() {
 }
 
 int PathResolver::FileExistsResolved(std::u16string* path, size_t capacity, bool want64) {
-  if (path == nullptr || path->empty()) return 0;
-  std::u16string work = *path;
-  FitToCapacity(&work, kWorkChars);
+  doubt_ = PathDoubt{};
+  if (path == nullptr || path->empty()) return kPathMissing;
   Probe probe(fs_);
-  if (!Search(&work, want64, &probe)) return 0;
+  std::u16string work = *path;
+  if (work.size() >= kWorkChars) {
+    probe.Doubt(work, platform::kErrorFilenameExcedRange);
+  } else if (Search(&work, want64, &probe)) {
+    return Found(std::move(work), path, capacity);
+  }
+  doubt_ = probe.doubt();
+  return doubt_.set ? kPathCannotTell : kPathMissing;
+}
+
+int PathResolver::Found(std::u16string work, std::u16string* path, size_t capacity) {
   // The long form is only seen by a caller that takes the text back.
   if (capacity != 0) {
     std::u16string longPath;
@@ -106,7 +145,7 @@ int PathResolver::FileExistsResolved(std::u16string* path, size_t capacity, bool
     FitToCapacity(&work, capacity);
     *path = std::move(work);
   }
-  return 1;
+  return kPathFound;
 }
 
 // The readings of a text, in the order: as written (quotes, drive, variables,
@@ -120,7 +159,7 @@ bool PathResolver::Search(std::u16string* work, bool want64, Probe* probe) {
   TrimPathText(work);
   if (probe->Exists(*work)) return true;
   RestoreDriveColon(work);
-  ExpandEnvironment(work, kWorkChars);
+  if (!ExpandEnvironment(work)) probe->Doubt(*work, platform::kErrorFilenameExcedRange);
   if (ViewAware(work, kWorkChars, want64, probe) != kMissing) return true;
 
   for (int budget = kAttemptBudget;;) {
@@ -134,14 +173,13 @@ bool PathResolver::Search(std::u16string* work, bool want64, Probe* probe) {
 
     ReplaceSystemPrefix(work);
     if (probe->Exists(*work)) return true;
-    // Under WOW64 a 32-bit Framework path may exist only as the 64-bit one.
-    // That reading is tried aside: the text as written stays the one that
-    // the arguments are cut from.
-    if (facts_.is64BitOs && facts_.isWow64 && StartsWithFolder(*work, Folders().frameworkDir)) {
-      std::u16string framework64 = *work;
-      if (ReplaceOnce(&framework64, u"\\Microsoft.NET\\Framework", u"\\Microsoft.NET\\Framework64",
-                      false, kWorkChars) &&
-          probe->Exists(framework64)) {
+    // Under WOW64 a 32-bit Framework path may exist only as the 64-bit one,
+    // also behind arguments. That reading is tried aside: the text as
+    // written stays the one that the arguments are cut from.
+    std::u16string framework64;
+    if (Framework64Of(*work, &framework64)) {
+      if (probe->Exists(framework64) ||
+          (Cut(&framework64, probe) > 0 && probe->Exists(framework64))) {
         *work = std::move(framework64);
         return true;
       }
@@ -159,6 +197,14 @@ bool PathResolver::Search(std::u16string* work, bool want64, Probe* probe) {
     // A round that changed nothing would only repeat itself.
     if (*work == roundStart) return false;
   }
+}
+
+bool PathResolver::Framework64Of(const std::u16string& text, std::u16string* framework64) {
+  if (!facts_.is64BitOs || !facts_.isWow64 || !StartsWithFolder(text, Folders().frameworkDir))
+    return false;
+  *framework64 = text;
+  return ReplaceOnce(framework64, u"\\Microsoft.NET\\Framework", u"\\Microsoft.NET\\Framework64",
+                     false, kWorkChars);
 }
 
 void PathResolver::ReplaceSystemPrefix(std::u16string* work) {
@@ -271,22 +317,28 @@ int PathResolver::Cut(std::u16string* text, Probe* probe) {
   }
 }
 
-void PathResolver::CutRundll32Command(std::u16string* text) {
+size_t PathResolver::Rundll32Arguments(std::u16string_view text) {
   static constexpr std::u16string_view kBare = u"RunDll32";
   static constexpr std::u16string_view kWithVariable = u"%SystemRoot%\\System32\\rundll32.exe";
   const std::u16string& expanded = Folders().expandedRundll32Path;
-  size_t arguments;
-  if (StartsWithIgnoreCase(*text, kBare)) {
-    arguments = kBare.size();
-    if (StartsWithIgnoreCase(std::u16string_view(*text).substr(arguments), u".exe"))
+  if (StartsWithIgnoreCase(text, kBare)) {
+    size_t arguments = kBare.size();
+    if (StartsWithIgnoreCase(text.substr(arguments), u".exe"))
       arguments += 5;  // ".exe" and the blank behind it
-  } else if (StartsWithIgnoreCase(*text, kWithVariable)) {
-    arguments = kWithVariable.size() + 1;
-  } else if (StartsWithFolder(*text, expanded)) {
-    arguments = expanded.size() + 1;
-  } else {
-    return;
+    return arguments;
   }
+  if (StartsWithIgnoreCase(text, kWithVariable)) return kWithVariable.size() + 1;
+  if (StartsWithFolder(text, expanded)) return expanded.size() + 1;
+  return 0;
+}
+
+bool PathResolver::IsRundll32Command(std::u16string_view text) {
+  return Rundll32Arguments(text) != 0;
+}
+
+void PathResolver::CutRundll32Command(std::u16string* text) {
+  const size_t arguments = Rundll32Arguments(*text);
+  if (arguments == 0) return;
   std::u16string library = arguments < text->size() ? text->substr(arguments) : std::u16string();
   const size_t dll = FindLastIgnoreCase(library, u".dll,");
   if (dll != npos) library.resize(dll + 4);
@@ -311,9 +363,12 @@ int PathResolver::ResolveCommandToFile(std::u16string* text, size_t capacity, bo
   }
   CutRundll32Command(text);
   TrimPathText(text);
-  ExpandEnvironment(text, capacity);
-  FitToCapacity(text, capacity);
-  if (FileExistsResolved(text, capacity, want64)) return 1;
+  // The text is looked up whole; only what is handed back is cut to capacity.
+  PathDoubt doubt;
+  if (!ExpandEnvironment(text)) doubt = PathDoubt{true, platform::kErrorFilenameExcedRange, *text};
+  const int whole = FileExistsResolved(text, capacity, want64);
+  if (whole == kPathFound) return 1;
+  if (whole == kPathCannotTell) doubt = doubt_;
 
   // A program or library followed by its arguments or a resource index.
   static constexpr std::u16string_view kEnds[] = {u".exe ",  u".exe\"", u".dll ",
@@ -323,9 +378,14 @@ int PathResolver::ResolveCommandToFile(std::u16string* text, size_t capacity, bo
     if (at == npos) continue;
     text->resize(at + 4);
     TrimPathText(text);
-    return FileExistsResolved(text, capacity, want64) ? 2 : 0;
+    const int program = FileExistsResolved(text, capacity, want64);
+    if (program == kPathFound) return 2;
+    if (program == kPathCannotTell) doubt = doubt_;
+    break;
   }
-  return 0;
+  FitToCapacity(text, capacity);
+  doubt_ = doubt;
+  return doubt_.set ? kPathCannotTell : kPathMissing;
 }
 
 namespace {
@@ -356,12 +416,33 @@ void SetPathResolverFacts(const ResolverFacts& facts) {
   ModuleResolver() = std::make_unique<PathResolver>(platform::FileSystem::Default(), facts);
 }
 
+namespace {
+
+// A text that cannot be told is no problem; the log says why.
+int Logged(int result, const PathDoubt& doubt) {
+  if (result != kPathCannotTell) return result;
+  if (doubt.error == platform::kErrorNotReady)
+    EngineLogPrintf(10, "Drive not available: %ls", doubt.path.c_str());
+  else
+    EngineLogPrintf(10, "Cannot tell whether it exists (error %u): %ls", doubt.error,
+                    doubt.path.c_str());
+  return result;
+}
+
+}  // namespace
+
 int FileExistsResolved(std::u16string* path, size_t capacity, bool want64) {
-  return DefaultPathResolver().FileExistsResolved(path, capacity, want64);
+  PathResolver& resolver = DefaultPathResolver();
+  return Logged(resolver.FileExistsResolved(path, capacity, want64), resolver.doubt());
 }
 
 int ResolveCommandToFile(std::u16string* text, size_t capacity, bool want64, bool isCommand) {
-  return DefaultPathResolver().ResolveCommandToFile(text, capacity, want64, isCommand);
+  PathResolver& resolver = DefaultPathResolver();
+  return Logged(resolver.ResolveCommandToFile(text, capacity, want64, isCommand), resolver.doubt());
+}
+
+bool IsRundll32Command(std::u16string_view text) {
+  return DefaultPathResolver().IsRundll32Command(text);
 }
 
 uint32_t ViewAwareExists(std::u16string* path, size_t capacity, bool want64) {

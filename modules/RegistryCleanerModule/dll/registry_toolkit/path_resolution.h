@@ -23,6 +23,24 @@
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/windows_folders.h"
 #include "platform/file_system.h"
 
+// What FileExistsResolved and ResolveCommandToFile answer besides found (1,
+// and 2 for a command found after its arguments were cut): missing, or
+// cannot tell. A text cannot be told when a reading could not be looked up
+// for another reason than "no such file or folder": its drive or share is
+// not there, a folder cannot be read, an I/O error or a time-out, or the
+// text is too long to look up. Callers take any nonzero answer as "not a
+// problem".
+constexpr int kPathMissing = 0;
+constexpr int kPathFound = 1;
+constexpr int kPathCannotTell = 3;
+
+// Why the last resolution could not tell.
+struct PathDoubt {
+  bool set = false;
+  uint32_t error = 0;   // the lookup's error; kErrorNotReady: a drive that is not there
+  std::u16string path;  // that drive ("D:\", "\\server\share\"), else the path looked up
+};
+
 class PathResolver {
  public:
   // Looks paths up through fs, on a machine with the given facts; the folders
@@ -33,15 +51,17 @@ class PathResolver {
 
   // 1 when some reading of path exists: path is then replaced by the long
   // form of what was found, cut to capacity (capacity 0: path is not
-  // written). 0 otherwise, with path unchanged. want64: the entry belongs to
-  // the 64-bit view.
+  // written). Otherwise kPathCannotTell or 0, with path unchanged. The text
+  // is looked up whole, however long. want64: the entry belongs to the
+  // 64-bit view.
   int FileExistsResolved(std::u16string* path, size_t capacity, bool want64);
 
   // A command line (isCommand) resolved to the file it runs: an at-sign
   // resource reference to its file, a rundll32 command to the library it
   // names, then FileExistsResolved. 0 missing, 1 found, 2 found after the
-  // arguments behind ".exe" or ".dll" were cut. The text is rewritten along
-  // the way. Without isCommand: FileExistsResolved alone.
+  // arguments behind ".exe" or ".dll" were cut, kPathCannotTell. The text is
+  // rewritten along the way (and cut to capacity). Without isCommand:
+  // FileExistsResolved alone.
   int ResolveCommandToFile(std::u16string* text, size_t capacity, bool want64, bool isCommand);
 
   // The attributes of path, trying on a 64-bit system the variants of the
@@ -58,6 +78,12 @@ class PathResolver {
   // the number of cuts tried.
   int CutArguments(std::u16string* text);
 
+  // The text is a rundll32 command (the bare word, or rundll32's full path
+  // with or without %SystemRoot%): it is judged by the library it names.
+  bool IsRundll32Command(std::u16string_view text);
+  // Why the last FileExistsResolved or ResolveCommandToFile could not tell.
+  const PathDoubt& doubt() const { return doubt_; }
+
   // The native system folder without a trailing backslash.
   std::u16string NativeSystemFolder();
   const WindowsFolders& Folders();
@@ -69,12 +95,16 @@ class PathResolver {
   bool Search(std::u16string* work, bool want64, Probe* probe);
   uint32_t ViewAware(std::u16string* path, size_t capacity, bool want64, Probe* probe);
   int Cut(std::u16string* text, Probe* probe);
+  int Found(std::u16string work, std::u16string* path, size_t capacity);
   void ReplaceSystemPrefix(std::u16string* work);
+  bool Framework64Of(const std::u16string& text, std::u16string* framework64);
+  size_t Rundll32Arguments(std::u16string_view text);
   void CutRundll32Command(std::u16string* text);
 
   platform::FileSystem* fs_;
   ResolverFacts facts_;
   std::optional<WindowsFolders> folders_;
+  PathDoubt doubt_;
 };
 
 // The module's resolver: the system's file system and the platform facts
@@ -84,9 +114,12 @@ PathResolver& DefaultPathResolver();
 // Hands the platform facts over; the folders are looked up again on next use.
 void SetPathResolverFacts(const ResolverFacts& facts);
 
-// The module resolver's operations.
+// The module resolver's operations. A text that cannot be told is logged at
+// level 10: "Drive not available: D:\" for a drive or share that is not
+// there, else "Cannot tell whether it exists (error <code>): <path>".
 int FileExistsResolved(std::u16string* path, size_t capacity, bool want64);
 int ResolveCommandToFile(std::u16string* text, size_t capacity, bool want64, bool isCommand);
 uint32_t ViewAwareExists(std::u16string* path, size_t capacity, bool want64);
 int CutArguments(std::u16string* text);
+bool IsRundll32Command(std::u16string_view text);
 std::u16string NativeSystemFolder();

@@ -143,12 +143,14 @@ uint32_t ReadStringValue(HKey root, std::u16string_view keyPath, std::u16string_
     buffer[units - 1] = 0;
   else
     buffer[dataUnits] = 0;
+  // Expanded first (a multi-string only when its first string begins with
+  // "%"), then joined.
+  ExpandEnvInPlace(buffer, units, type);
   if (type == platform::kRegMultiSz && bufferBytes >= 2) {
     // Every NUL but the final terminator becomes a blank: one line of words.
     for (uint32_t i = 0; i + 1 < dataUnits; ++i)
       if (buffer[i] == 0) buffer[i] = u' ';
   }
-  ExpandEnvInPlace(buffer, units, type);
   const uint32_t length = static_cast<uint32_t>(platform::U16Length(buffer));
   return length == 0 ? fail() : length;
 }

@@ -5,8 +5,6 @@
 #include <array>
 #include <string>
 
-#include "modules/RegistryCleanerModule/dll/exclusion.h"
-#include "modules/RegistryCleanerModule/dll/my_logfile.h"
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/class_checks.h"
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/path_text.h"
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
@@ -24,13 +22,13 @@ const ScanRoot kFileExtRoots[] = {
     {platform::kNullKey, nullptr, 0},
 };
 
-constexpr uint32_t kNameChars = 4096;
-
 bool Aborted() { return ScannerFrame::Stopped(); }
 
+// Reads a value into a buffer of bytes / 2 + 1 characters: the read gets
+// all bytes, the last character stays a NUL.
 uint32_t ReadValue(platform::HKey key, std::u16string_view name, char16_t* buffer, uint32_t bytes) {
-  std::fill(buffer, buffer + bytes / 2, u'\0');
-  uint32_t size = bytes - 2;  // keep a NUL at the end
+  std::fill(buffer, buffer + bytes / 2 + 1, u'\0');
+  uint32_t size = bytes;
   return EngineRegistry()->RegQueryValueExW(key, name, nullptr, reinterpret_cast<uint8_t*>(buffer),
                                             &size);
 }
@@ -48,7 +46,7 @@ uint32_t CheckMruList(platform::HKey key, uint32_t sam) {
   if (ReadValue(key, u"MRUList", order.data(), 256) != 0) return 0;
   uint32_t flags = 0;
   std::array<char16_t, 1025> program;
-  for (const char16_t* letter = order.data(); *letter != 0; ++letter) {
+  for (const char16_t* letter = order.data(); *letter != 0 && !Aborted(); ++letter) {
     if (ReadValue(key, std::u16string_view(letter, 1), program.data(), 2048) != 0) continue;
     flags |= ResolveAppName(sam, program.data()) != 0 ? kExtEntryValid : kExtEntryInvalid;
   }
@@ -59,7 +57,7 @@ uint32_t CheckOpenWithProgids(platform::HKey key, uint32_t sam) {
   if (!AtLeast(key, 1)) return 0;
   uint32_t flags = 0;
   std::array<char16_t, 1024> name;
-  for (uint32_t index = 0;; ++index) {
+  for (uint32_t index = 0; !Aborted(); ++index) {
     uint32_t chars = static_cast<uint32_t>(name.size());
     const uint32_t result =
         EngineRegistry()->RegEnumValueW(key, index, name.data(), &chars, nullptr, nullptr, nullptr);
@@ -109,41 +107,16 @@ uint32_t CheckFileExtEntry(platform::HKey root, uint32_t sam, std::u16string_vie
   return flags;
 }
 
-namespace {
-
-void ScanFileExts(RegCleanerEngine* engine, ScannerFrame* frame, uint32_t rootIndex,
-                  const ScanRoot& scanRoot) {
-  platform::RegKeyInfo info;
-  const platform::HKey key =
-      frame->OpenRoot(scanRoot, frame->readMask(), ScannerFrame::Counts::kSubkeys, &info);
-  if (key == platform::kNullKey) return;
-  platform::Registry* registry = EngineRegistry();
-  std::u16string name(kNameChars, u'\0');
-  for (uint32_t index = info.subKeys; index-- > 0;) {
-    if (ScannerFrame::Stopped()) break;
-    frame->Step();
-    const uint32_t result = registry->RegEnumKeyW(key, index, name.data(), kNameChars);
-    if (result == platform::kRegNoMoreItems) break;
-    if (result != 0 || name[0] != u'.' || name[1] == 0) continue;
-    frame->Count();
-    const std::u16string extension(name.data());
-    const std::u16string extensionPath = std::u16string(scanRoot.path) + u'\\' + extension;
-    if (CheckFileExtEntry(scanRoot.root, frame->readMask(), extensionPath) & kExtEntryValid)
-      continue;
-    if (IsExcluded(engine, scanRoot.root, extensionPath, u"") != 0) continue;
-    frame->LogKeyLine(rootIndex, scanRoot.root, extensionPath, u"",
-                      ScannerFrame::ShortLine::kEllipsis);
-    EngineLogPrintf(7, "Unused FileExt: \"%ls\"", extension.c_str());
-    frame->KeyProblem(scanRoot.root, extensionPath);
-  }
-  registry->RegCloseKey(key);
-}
-
-}  // namespace
-
 uint32_t ScanExplorerFileExtensions(RegCleanerEngine* engine) {
   ScannerFrame frame(engine, kExplorerExtensionCategory, false);
   return frame.Run(kFileExtRoots, [&](uint32_t i, const ScanRoot& root) {
-    ScanFileExts(engine, &frame, i, root);
+    // "." alone is no extension.
+    frame.WalkExtensions(
+        i, root, 1,
+        [&](std::u16string_view name, const std::u16string& path, std::u16string* line) {
+          if (CheckFileExtEntry(root.root, frame.readMask(), path) & kExtEntryValid) return false;
+          *line = u"Unused FileExt: \"" + std::u16string(name) + u"\"";
+          return true;
+        });
   });
 }

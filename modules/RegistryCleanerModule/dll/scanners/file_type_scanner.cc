@@ -5,8 +5,6 @@
 // value, is always left alone.
 #include <string>
 
-#include "modules/RegistryCleanerModule/dll/exclusion.h"
-#include "modules/RegistryCleanerModule/dll/my_logfile.h"
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/class_checks.h"
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/path_resolution.h"
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
@@ -15,7 +13,6 @@
 
 namespace {
 
-constexpr uint32_t kNameChars = 4096;
 constexpr uint32_t kTextBytes = 8192;
 
 // The tests of one extension key share one text: a read that fails leaves
@@ -71,48 +68,26 @@ class ExtensionTests {
   std::u16string text_;
 };
 
-void ScanExtensions(RegCleanerEngine* engine, ScannerFrame* frame, uint32_t rootIndex,
-                    const ScanRoot& scanRoot) {
-  platform::RegKeyInfo info;
-  const platform::HKey key =
-      frame->OpenRoot(scanRoot, frame->readMask(), ScannerFrame::Counts::kSubkeys, &info);
-  if (key == platform::kNullKey) return;
+// An extension key that associates nothing usable; line: its problem line.
+bool UnusedExtension(const ScannerFrame& frame, const ScanRoot& scanRoot,
+                     const std::u16string& extensionPath, std::u16string* line) {
   platform::Registry* registry = EngineRegistry();
-  std::u16string name(kNameChars, u'\0');
-  for (uint32_t index = info.subKeys; index-- > 0;) {
-    if (ScannerFrame::Stopped()) break;
-    frame->Step();
-    const uint32_t result = registry->RegEnumKeyW(key, index, name.data(), kNameChars);
-    if (result == platform::kRegNoMoreItems) break;
-    if (result != 0 || name[0] != u'.') continue;
-    frame->Count();
-    const std::u16string extensionPath =
-        std::u16string(scanRoot.path) + u'\\' + std::u16string(name.data());
-    platform::HKey extension = platform::kNullKey;
-    if (registry->RegOpenKeyExW(scanRoot.root, extensionPath, 0, frame->readMask(), &extension) !=
-        0)
-      continue;
-    platform::RegKeyInfo extensionInfo;
-    const bool queried = registry->RegQueryInfoKeyW(extension, &extensionInfo) == 0;
-    // Any subkey, or a second value, says the extension is still in use.
-    if (!queried || extensionInfo.subKeys > 0 || extensionInfo.values > 1) {
-      registry->RegCloseKey(extension);
-      continue;
-    }
-    ExtensionTests tests(extension, frame->readMask(), scanRoot.view == 1);
-    const bool valid = tests.Valid();
+  platform::HKey extension = platform::kNullKey;
+  if (registry->RegOpenKeyExW(scanRoot.root, extensionPath, 0, frame.readMask(), &extension) != 0)
+    return false;
+  platform::RegKeyInfo info;
+  const bool queried = registry->RegQueryInfoKeyW(extension, &info) == 0;
+  // Any subkey, or a second value, says the extension is still in use.
+  if (!queried || info.subKeys > 0 || info.values > 1) {
     registry->RegCloseKey(extension);
-    if (valid || IsExcluded(engine, scanRoot.root, extensionPath, u"") != 0) continue;
-
-    frame->LogKeyLine(rootIndex, scanRoot.root, extensionPath, u"",
-                      ScannerFrame::ShortLine::kEllipsis);
-    if (tests.text().empty())
-      EngineLogPrintf(7, "Missing Default Value");
-    else
-      EngineLogPrintf(7, "Missing valid: %ls", tests.text().c_str());
-    frame->KeyProblem(scanRoot.root, extensionPath);
+    return false;
   }
-  registry->RegCloseKey(key);
+  ExtensionTests tests(extension, frame.readMask(), scanRoot.view == 1);
+  const bool valid = tests.Valid();
+  registry->RegCloseKey(extension);
+  if (valid) return false;
+  *line = tests.text().empty() ? u"Missing Default Value" : u"Missing valid: " + tests.text();
+  return true;
 }
 
 }  // namespace
@@ -120,6 +95,9 @@ void ScanExtensions(RegCleanerEngine* engine, ScannerFrame* frame, uint32_t root
 uint32_t ScanFileTypes(RegCleanerEngine* engine) {
   ScannerFrame frame(engine, kFileTypeCategory, false);
   return frame.Run(kClassRoots, [&](uint32_t i, const ScanRoot& root) {
-    ScanExtensions(engine, &frame, i, root);
+    frame.WalkExtensions(
+        i, root, 0, [&](std::u16string_view, const std::u16string& path, std::u16string* line) {
+          return UnusedExtension(frame, root, path, line);
+        });
   });
 }

@@ -56,7 +56,6 @@ void ScanClasses(RegCleanerEngine* engine, ScannerFrame* frame, uint32_t rootInd
     }
     const uint32_t dataChars = std::max(kDataChars, serverInfo.maxValueLen / 2 + 1);
     data.assign(dataChars + 1, 0);  // room for a NUL the data may lack
-    frame->Count();
     uint32_t type = platform::kRegSz;
     uint32_t dataBytes = dataChars * 2;
     const uint32_t read = registry->RegQueryValueExW(
@@ -66,11 +65,14 @@ void ScanClasses(RegCleanerEngine* engine, ScannerFrame* frame, uint32_t rootInd
     // Expandable text always, other text when it begins with "%"; of a
     // multi-string the first string is the path.
     type = ExpandEnvInPlace(data.data(), dataChars, type);
+    // A server value that is empty is neither tested nor counted.
     if (dataBytes < kShortestData || data[0] == 0) continue;
+    frame->Count();
     if (type != platform::kRegSz && type != platform::kRegMultiSz) continue;
     std::u16string path(data.data());
     if (ClassifyPath(path) == 0) continue;
     if (FileExistsResolved(&path, dataChars, scanRoot.view == 1) != 0) continue;
+    if (ScannerFrame::Stopped()) break;
     if (IsExcluded(engine, scanRoot.root, classPath, u"") != 0) continue;
 
     frame->LogKeyLine(rootIndex, scanRoot.root, serverPath, u"(default)",

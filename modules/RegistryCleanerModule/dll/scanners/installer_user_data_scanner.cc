@@ -78,6 +78,7 @@ void ScanComponent(RegCleanerEngine* engine, ScannerFrame* frame, uint32_t rootI
     std::u16string path(data.data());
     if (ClassifyPath(path) == 0) continue;
     if (FileExistsResolved(&path, kNameChars, scanRoot.view == 1) != 0) continue;
+    if (ScannerFrame::Stopped()) break;
     if (IsExcluded(engine, scanRoot.root, componentPath, u"") != 0) continue;
 
     frame->LogKeyLine(rootIndex, scanRoot.root, componentPath, name.data(),

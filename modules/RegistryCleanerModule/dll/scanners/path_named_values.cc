@@ -73,6 +73,7 @@ void ScanRootValues(RegCleanerEngine* engine, ScannerFrame* frame, uint32_t root
     if (ClassifyPath(valueName) == 0) continue;
     std::u16string probe(valueName);
     if (FileExistsResolved(&probe, kNameChars, want64) != 0) continue;
+    if (ScannerFrame::Stopped()) break;
     if (IsExcluded(engine, scanRoot.root, scanRoot.path, valueName) != 0) continue;
 
     frame->LogKeyLine(rootIndex, scanRoot.root, scanRoot.path, u"", ScannerFrame::ShortLine::kNone,

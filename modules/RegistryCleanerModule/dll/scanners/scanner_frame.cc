@@ -1,5 +1,6 @@
 #include "modules/RegistryCleanerModule/dll/scanners/scanner_frame.h"
 
+#include "modules/RegistryCleanerModule/dll/exclusion.h"
 #include "modules/RegistryCleanerModule/dll/my_logfile.h"
 #include "modules/RegistryCleanerModule/dll/problem_handling.h"
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
@@ -50,6 +51,35 @@ uint32_t ScannerFrame::Run(const ScanRoot* roots,
 
 void ScannerFrame::Step() { ProgressStep(engine_); }
 
+void ScannerFrame::WalkExtensions(uint32_t rootIndex, const ScanRoot& scanRoot, size_t shortestName,
+                                  const ExtensionTest& isProblem) {
+  constexpr uint32_t kNameChars = 4096;
+  platform::RegKeyInfo info;
+  const platform::HKey key = OpenRoot(scanRoot, readMask_, Counts::kSubkeys, &info);
+  if (key == platform::kNullKey) return;
+  platform::Registry* registry = EngineRegistry();
+  std::u16string name(kNameChars, u'\0');
+  std::u16string line;
+  for (uint32_t index = info.subKeys; index-- > 0;) {
+    if (Stopped()) break;
+    Step();
+    const uint32_t result = registry->RegEnumKeyW(key, index, name.data(), kNameChars);
+    if (result == platform::kRegNoMoreItems) break;
+    const std::u16string_view extension(name.data());
+    if (result != 0 || extension.size() <= shortestName || extension[0] != u'.') continue;
+    Count();
+    const std::u16string extensionPath =
+        std::u16string(scanRoot.path) + u'\\' + std::u16string(extension);
+    line.clear();
+    if (!isProblem(extension, extensionPath, &line) || Stopped()) continue;
+    if (IsExcluded(engine_, scanRoot.root, extensionPath, u"") != 0) continue;
+    LogKeyLine(rootIndex, scanRoot.root, extensionPath, u"", ShortLine::kEllipsis);
+    EngineLogPrintf(7, "%ls", line.c_str());
+    KeyProblem(scanRoot.root, extensionPath);
+  }
+  registry->RegCloseKey(key);
+}
+
 void ScannerFrame::LogKeyLine(uint32_t rootIndex, platform::HKey root, std::u16string_view keyPath,
                               std::u16string_view valueLabel, ShortLine shortLine,
                               const char* longPrefix) {
@@ -68,17 +98,20 @@ void ScannerFrame::LogMissing(std::u16string_view text) {
 void ScannerFrame::ValueProblem(platform::HKey root, std::u16string_view keyPath,
                                 platform::HKey key, std::u16string_view valueName,
                                 const uint8_t* data, uint32_t dataSize, uint32_t type) {
+  if (Stopped()) return;
   ActOnProblemValue(engine_, root, keyPath, key, valueName, data, dataSize, type, mode_,
                     backup_.get());
   ++problems_;
 }
 
 void ScannerFrame::KeyProblem(platform::HKey root, std::u16string_view keyPath) {
+  if (Stopped()) return;
   ActOnProblemKey(engine_, root, keyPath, readMask_, writeMask_, mode_, backup_.get());
   ++problems_;
 }
 
 uint32_t ScannerFrame::HandleKey(platform::HKey root, std::u16string_view keyPath) {
+  if (Stopped()) return 0;
   const uint32_t handled =
       HandleProblemKey(engine_, root, keyPath, readMask_, mode_, backup_.get());
   if (handled != 0) ++problems_;

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "modules/RegistryCleanerModule/dll/engine_state.h"
@@ -86,7 +87,20 @@ class ScannerFrame {
   // "Missing: <text>" at level 7.
   static void LogMissing(std::u16string_view text);
 
-  // A counted problem: the mode's action, and the count grows by one.
+  // The walk of the extension scanners: the subkeys of scan root rootIndex
+  // whose names begin with "." and have more than shortestName characters,
+  // from the last to the first, each one progress step and one visit.
+  // isProblem(name, path, &line) tests one; a problem that the black list
+  // does not exclude gets its key line ("Key: ...\<path>" when not the
+  // first), line at level 7, and the mode's action.
+  using ExtensionTest = std::function<bool(std::u16string_view name, const std::u16string& path,
+                                           std::u16string* line)>;
+  void WalkExtensions(uint32_t rootIndex, const ScanRoot& root, size_t shortestName,
+                      const ExtensionTest& isProblem);
+
+  // A counted problem: the mode's action, and the count grows by one. The
+  // entry in hand when a stop came is never a problem: the scanners stop
+  // before they report it, and these do nothing then.
   void ValueProblem(platform::HKey root, std::u16string_view keyPath, platform::HKey key,
                     std::u16string_view valueName, const uint8_t* data, uint32_t dataSize,
                     uint32_t type);

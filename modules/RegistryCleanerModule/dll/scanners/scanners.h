@@ -25,8 +25,9 @@ inline constexpr Scanner kScanners[] = {
 };
 
 // The program path an uninstall command starts with: from the drive letter
-// of its first ":\\" up to a second drive path, cut behind ".exe," or
-// ".dll," and before " ,". Empty when the command names no drive path.
+// of its first ":\\" up to a second drive path (not for a rundll32 command,
+// whose library may be that second path), cut behind ".exe," or ".dll,"
+// and before " ,". Empty when the command names no drive path.
 std::u16string FirstUninstallPath(std::u16string_view command);
 
 // The Explorer extension checks: kExtEntryValid when some listed program or

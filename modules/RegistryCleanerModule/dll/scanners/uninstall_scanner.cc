@@ -32,7 +32,9 @@ void ScanEntries(ScannerFrame* frame, uint32_t rootIndex, const ScanRoot& scanRo
   std::array<char16_t, kCommandBytes / 2> command;
   for (uint32_t index = info.subKeys; index-- > 0;) {
     if (ScannerFrame::Stopped()) break;
-    frame->Count();  // no progress step: the entries are few
+    // A step per entry: a stop asked while a resolve removes entries is seen
+    // at the next one.
+    frame->Visit();
     const uint32_t result = registry->RegEnumKeyW(key, index, name.data(), kNameChars);
     if (result == platform::kRegNoMoreItems) break;
     if (result != 0) continue;
@@ -48,6 +50,7 @@ void ScanEntries(ScannerFrame* frame, uint32_t rootIndex, const ScanRoot& scanRo
     std::u16string path = FirstUninstallPath(text);
     if (path.empty()) continue;
     if (ResolveCommandToFile(&path, kFirstPathChars, scanRoot.view == 1, true) != 0) continue;
+    if (ScannerFrame::Stopped()) break;
     if (frame->HandleKey(scanRoot.root, entryPath) == 0) continue;
     frame->LogKeyLine(rootIndex, scanRoot.root, entryPath, u"UninstallString",
                       ScannerFrame::ShortLine::kDot);
@@ -63,9 +66,10 @@ std::u16string FirstUninstallPath(std::u16string_view command) {
   if (colon == std::u16string_view::npos) return {};
   // From the drive letter, or from the ":\" itself at the very start.
   std::u16string path(command.substr(colon == 0 ? 0 : colon - 1, kFirstPathChars - 1));
-  // A second drive path (a file argument) ends the first one.
+  // A second drive path (a file argument) ends the first one; but a
+  // rundll32 command is judged by the library it names, on whatever drive.
   const size_t second = path.find(u":\\", 3);
-  if (second != std::u16string::npos) path.resize(second - 1);
+  if (second != std::u16string::npos && !IsRundll32Command(path)) path.resize(second - 1);
   // A resource index or an argument list behind the program.
   for (std::u16string_view end : {u".exe,", u".dll,"}) {
     const size_t at = path.find(end);
