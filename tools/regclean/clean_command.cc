@@ -52,7 +52,9 @@ const char kResolveUsage[] =
 const char kRestoreUsage[] =
     "Usage: regclean [--prefix DIR] restore FOLDER\n"
     "Puts back what a resolve removed: FOLDER is the backup folder the resolve\n"
-    "named. On a Wine prefix its .reg files are imported into the prefix; on\n"
+    "named. Every .reg file in it is checked first: a deletion, a key outside\n"
+    "what a resolve removes, a bad line or a cut file is named and nothing is\n"
+    "written. On a Wine prefix the files are then imported into the prefix; on\n"
     "Windows the folder's restore batch runs.\n"
     "Exit status: 0 restored, 2 error.\n";
 
@@ -404,36 +406,9 @@ int RunRestore(const std::string& folder, std::ostream& out, std::ostream& err) 
   };
 
   if (!HoldMachineForChanges(err)) return kFailed;
-  if (platform::MachineName().empty()) {
-    // Windows: the folder's own restore batch, in its folder, as a person
-    // would start it there.
-    const auto batch = std::find_if(names.begin(), names.end(),
-                                    [&](const std::u16string& n) { return endsWith(n, u".bat"); });
-    if (batch == names.end()) {
-      err << "regclean: " << folder << " holds no restore batch (.bat)\n";
-      return kFailed;
-    }
-    platform::System* system = platform::System::Default();
-    const std::u16string full = fs->GetFullPathName(path);
-    uint32_t error = 0;
-    platform::ProcessHandle process = system->CreateProcess(
-        u"cmd.exe /D /C \"\"" + full + u"\\" + *batch + u"\"\"", full, false, false, &error);
-    if (process == nullptr) {
-      err << "regclean: cannot start the restore batch (error " << error << ")\n";
-      return kFailed;
-    }
-    uint32_t code = platform::kStillActive;
-    while (system->GetExitCodeProcess(process, &code) && code == platform::kStillActive) {
-      system->Sleep(100);
-    }
-    system->CloseProcessHandle(process);
-    out << "The restore batch " << Ansi(*batch) << " ended with status " << code
-        << "; its report is Result.txt in " << folder << "\n";
-    return code == 0 ? kNothingFound : kFailed;
-  }
-
   // Every file is read and tried on a scratch registry first; nothing is
-  // written unless all of them take, and then all go in with one save.
+  // written unless all of them take, and then all go in with one save (on
+  // Windows, through the folder's restore batch).
   struct BackupFile {
     std::u16string name;
     std::string bytes;
@@ -473,6 +448,34 @@ int RunRestore(const std::string& folder, std::ostream& out, std::ostream& err) 
   if (backups.empty()) {
     err << "regclean: " << folder << " holds no backup files (.reg); nothing was restored\n";
     return kFailed;
+  }
+
+  if (platform::MachineName().empty()) {
+    // Windows: the folder's own restore batch, in its folder, as a person
+    // would start it there, once the files passed the same checks.
+    const auto batch = std::find_if(names.begin(), names.end(),
+                                    [&](const std::u16string& n) { return endsWith(n, u".bat"); });
+    if (batch == names.end()) {
+      err << "regclean: " << folder << " holds no restore batch (.bat)\n";
+      return kFailed;
+    }
+    platform::System* system = platform::System::Default();
+    const std::u16string full = fs->GetFullPathName(path);
+    uint32_t error = 0;
+    platform::ProcessHandle process = system->CreateProcess(
+        u"cmd.exe /D /C \"\"" + full + u"\\" + *batch + u"\"\"", full, false, false, &error);
+    if (process == nullptr) {
+      err << "regclean: cannot start the restore batch (error " << error << ")\n";
+      return kFailed;
+    }
+    uint32_t code = platform::kStillActive;
+    while (system->GetExitCodeProcess(process, &code) && code == platform::kStillActive) {
+      system->Sleep(100);
+    }
+    system->CloseProcessHandle(process);
+    out << "The restore batch " << Ansi(*batch) << " ended with status " << code
+        << "; its report is Result.txt in " << folder << "\n";
+    return code == 0 ? kNothingFound : kFailed;
   }
 
   platform::Registry* registry = platform::Registry::Default();
