@@ -271,31 +271,38 @@ TEST_F(KeyScanners, AProblemKeyThatItsBackupCannotHoldWholeStays) {
                                      static_cast<uint32_t>(target.size() * 2)),
             0u);
   registry->RegCloseKey(key);
+#ifdef _WIN32
+  constexpr bool kNulNames = false;  // the Win32 calls take a name up to its first NUL
+#else
+  constexpr bool kNulNames = true;
   ASSERT_EQ(registry->RegCreateKeyExW(kHkeyLocalMachine, nulName, 0, k64, &key, nullptr), 0u);
   ASSERT_EQ(registry->RegSetValueExW(key, std::u16string(u"a\0b", 3), platform::kRegSz,
                                      reinterpret_cast<const uint8_t*>(u"x"), 4),
             0u);
   registry->RegCloseKey(key);
+#endif
 
   engine_test::CapturedLog log;
   EXPECT_EQ(Run(ScanInprocServers, BackupAndClean), 5u);
   EXPECT_TRUE(Exists(kHkeyLocalMachine, linked + u"\\InprocServer32"));
-  EXPECT_TRUE(Exists(kHkeyLocalMachine, nulName + u"\\InprocServer32"));
+  EXPECT_EQ(Exists(kHkeyLocalMachine, nulName + u"\\InprocServer32"), kNulNames);
   EXPECT_FALSE(Exists(kHkeyLocalMachine, Join(kClsid, u"{RC000003}")));
   EXPECT_TRUE(Exists(kHkeyLocalMachine, u"SOFTWARE\\RcTarget", u"keep"));
-  EXPECT_EQ(engine_.runFailures, 2u);
+  EXPECT_EQ(engine_.runFailures, kNulNames ? 2u : 1u);
   const std::vector<std::string> lines = log.Lines();
-  for (const std::string& logged :
-       {"11 Backup: HKEY_LOCAL_MACHINE\\" + Utf8(linked) +
-            "\\Shortcut is a registry link, which a .reg file cannot hold; the entry stays",
-        "11 Backup: a value of HKEY_LOCAL_MACHINE\\" + Utf8(nulName) +
-            " could not be read whole (a NUL in its name, or it changed meanwhile); the entry "
-            "stays",
-        "11 Not deleted, a .reg file cannot hold it whole (a name, a value or a registry link "
-        "below it): HKEY_LOCAL_MACHINE\\" +
-            Utf8(linked)})
-    EXPECT_NE(std::find(lines.begin(), lines.end(), logged), lines.end())
-        << logged << "\n"
+  std::vector<std::string> logged = {
+      "11 Backup: HKEY_LOCAL_MACHINE\\" + Utf8(linked) +
+          "\\Shortcut is a registry link, which a .reg file cannot hold; the entry stays",
+      "11 Not deleted, a .reg file cannot hold it whole (a name, a value or a registry link "
+      "below it): HKEY_LOCAL_MACHINE\\" +
+          Utf8(linked)};
+  if (kNulNames)
+    logged.push_back("11 Backup: a value of HKEY_LOCAL_MACHINE\\" + Utf8(nulName) +
+                     " could not be read whole (a NUL in its name, or it changed meanwhile); "
+                     "the entry stays");
+  for (const std::string& line : logged)
+    EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end())
+        << line << "\n"
         << testing::PrintToString(lines);
 }
 
