@@ -14,9 +14,10 @@ bool IsTerminal(StandardStream stream);
 // stream is a terminal or its width is unknown.
 int TerminalColumns();
 
-// From the call on, the first Ctrl-C only sets the flag InterruptRequested
-// reads, so that the program can stop its work in order; a second Ctrl-C
-// ends the process as Ctrl-C does by default.
+// From the call on, the first Ctrl-C (on POSIX also the first SIGTERM) only
+// sets the flag InterruptRequested reads, so that the program can stop its
+// work in order; a second one ends the process as the signal does by
+// default.
 void CatchInterrupt();
 bool InterruptRequested();
 

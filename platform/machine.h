@@ -28,6 +28,15 @@ bool MachineRegistryLocked();
 // while a wineserver runs on it. False on Windows.
 bool PrefixRegistryLocked(const std::string& prefixDirectory);
 
+// Makes this process the one program that changes the machine's registry,
+// until ReleaseMachineWriter or the process's end (also a kill: the system
+// lets go of it). POSIX: an flock on ".regclean-writer.lock" in the prefix;
+// Windows: a named mutex. Another holder is waited for up to waitMs.
+// Returns 0 when held, 33 (lock violation) when another program held it all
+// that time, else the error that kept the lock from being taken.
+uint32_t HoldMachineWriter(uint32_t waitMs);
+void ReleaseMachineWriter();
+
 // True when the machine is there: on POSIX the prefix holds its system.reg
 // (the HKEY_LOCAL_MACHINE hive); always on Windows.
 bool MachineExists();

@@ -48,7 +48,8 @@ std::vector<std::u16string> SplitLines(std::u16string_view text) {
 // next line fetch it.
 class Importer {
  public:
-  Importer(Registry* registry, uint32_t sam) : registry_(registry), view_(sam & kKeyWow64Res) {}
+  Importer(Registry* registry, uint32_t sam, const RegImportOptions& options)
+      : registry_(registry), view_(sam & kKeyWow64Res), options_(options) {}
   ~Importer() { CloseKey(); }
 
   RegImportResult Run(std::string_view bytes);
@@ -114,7 +115,10 @@ class Importer {
 
   Registry* registry_;
   uint32_t view_;
+  const RegImportOptions& options_;
   bool unicode_ = false;
+  // The open key takes values (always without a scope).
+  bool valuesAllowed_ = true;
   std::vector<std::u16string> lines_;
   size_t nextLine_ = 0;
   uint32_t lineNumber_ = 0;
@@ -141,6 +145,7 @@ bool Importer::NextLine() {
 void Importer::CloseKey() {
   if (haveKey_) registry_->RegCloseKey(key_);
   haveKey_ = false;
+  valuesAllowed_ = true;
   key_ = kNullKey;
 }
 
@@ -158,6 +163,10 @@ RegImportResult Importer::Run(std::string_view bytes) {
     text = AnsiToU16(bytes);
   }
   lines_ = SplitLines(text);
+  if (unicode_ && options_.refuseCutFiles && bytes.size() % 2 != 0) {
+    lineNumber_ = static_cast<uint32_t>(lines_.size());
+    Problem("the file ends in the middle of a character: it was cut");
+  }
 
   State state = State::kHeader;
   while (state != State::kDone) {
@@ -266,6 +275,11 @@ Importer::State Importer::KeyName() {
   }
   const std::u16string path = line_.substr(pos_, close - pos_);
   if (!path.empty() && path[0] == u'-') {
+    if (options_.refuseDeletions) {
+      CloseKey();
+      Problem("a key deletion " + Quote(line_) + ": a backup only gives back");
+      return State::kLineStart;
+    }
     pos_ += 1;
     line_ = line_.substr(pos_, close - pos_);
     pos_ = 0;
@@ -278,6 +292,11 @@ Importer::State Importer::KeyName() {
     Problem("unknown root key in " + Quote(path));
     return State::kLineStart;
   }
+  const RegKeyScope scope = options_.scope ? options_.scope(root, subKey) : RegKeyScope::kInside;
+  if (scope == RegKeyScope::kOutside) {
+    Problem("the key " + Quote(path) + " is outside what a resolve removes");
+    return State::kLineStart;
+  }
   const uint32_t error = registry_->RegCreateKeyExW(root, subKey, kRegOptionNonVolatile,
                                                     kKeyAllAccess | view_, &key_, nullptr);
   if (error != kRegSuccess) {
@@ -286,6 +305,7 @@ Importer::State Importer::KeyName() {
     return State::kLineStart;
   }
   haveKey_ = true;
+  valuesAllowed_ = scope == RegKeyScope::kInside;
   keyName_ = path;
   return State::kLineStart;
 }
@@ -366,6 +386,10 @@ Importer::State Importer::DataStart() {
 
 Importer::State Importer::DeleteValue() {
   ++pos_;  // the -
+  if (options_.refuseDeletions) {
+    Problem("a value deletion " + Quote(line_) + ": a backup only gives back");
+    return State::kLineStart;
+  }
   if (!RestIsEmpty()) {
     Problem("malformed value deletion " + Quote(line_));
     return State::kLineStart;
@@ -485,6 +509,10 @@ Importer::State Importer::HexData() {
     return State::kLineStart;
   }
   if (continued) return State::kEolBackslash;
+  if (options_.refuseCutFiles && !data_.empty() && line_.back() == u',') {
+    Problem("hex data of " + Quote(valueName_) + " ends in a comma: the file was cut");
+    return State::kLineStart;
+  }
   FinishHexData();
   return State::kSetValue;
 }
@@ -499,6 +527,10 @@ Importer::State Importer::EolBackslash() {
 
 Importer::State Importer::HexContinuation() {
   if (!NextLine()) {
+    if (options_.refuseCutFiles) {
+      Problem("the file ends inside the hex data of " + Quote(valueName_) + ": it was cut");
+      return State::kDone;
+    }
     FinishHexData();
     return State::kSetValue;
   }
@@ -517,6 +549,7 @@ void Importer::FinishHexData() {
   if (dataType_ != kRegSz && dataType_ != kRegExpandSz && dataType_ != kRegMultiSz) return;
   if (data_.empty()) return;
   if (unicode_) {
+    if (options_.exactStrings) return;  // the bytes as the file gives them
     // Odd lengths are kept as they are: no unit to test.
     if (data_.size() % 2 == 0 && (data_[data_.size() - 2] != 0 || data_.back() != 0)) {
       data_.push_back(0);
@@ -534,6 +567,11 @@ void Importer::FinishHexData() {
 Importer::State Importer::SetValue() {
   if (!haveKey_) {
     Problem("value " + Quote(valueName_) + " outside of a key");
+    return State::kLineStart;
+  }
+  if (!valuesAllowed_) {
+    Problem("value " + Quote(valueName_) + " of " + Quote(keyName_) +
+            " is outside what a resolve removes");
     return State::kLineStart;
   }
   const uint32_t error = registry_->RegSetValueExW(key_, valueName_, dataType_, data_.data(),
@@ -713,8 +751,9 @@ void Exporter::Hex(uint32_t type, const std::vector<uint8_t>& data, size_t colum
 
 }  // namespace
 
-RegImportResult ImportRegFile(Registry* registry, std::string_view bytes, uint32_t sam) {
-  return Importer(registry, sam).Run(bytes);
+RegImportResult ImportRegFile(Registry* registry, std::string_view bytes, uint32_t sam,
+                              const RegImportOptions& options) {
+  return Importer(registry, sam, options).Run(bytes);
 }
 
 RegExportResult ExportRegFile(Registry* registry, HKey root, std::u16string_view subKey,

@@ -23,6 +23,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,9 +49,30 @@ struct RegImportResult {
   uint32_t keysDeleted = 0;
 };
 
+// Where a key of a file lies for a strict import: outside what may be
+// written, on the way to it (the key line is taken, values are not), or
+// inside it.
+enum class RegKeyScope { kOutside, kOnTheWay, kInside };
+
+// How strictly a file is taken. The defaults read what the system's tools
+// read.
+struct RegImportOptions {
+  // [-KEY] and "name"=- lines are problems and delete nothing.
+  bool refuseDeletions = false;
+  // A file that ends inside hex data (after a continuation "\" or a comma)
+  // or in the middle of a UTF-16 unit is a problem, not a shorter value.
+  bool refuseCutFiles = false;
+  // Data of types 1, 2 and 7 is set as the file gives it: no NUL is added.
+  bool exactStrings = false;
+  // When set, each key line is asked about; a key outside is a problem, and
+  // so is a value in a key that is not inside.
+  std::function<RegKeyScope(HKey root, std::u16string_view subKey)> scope;
+};
+
 // Imports the file's bytes into registry; sam's view bits (0x100, 0x200)
 // choose the view every key is opened in.
-RegImportResult ImportRegFile(Registry* registry, std::string_view bytes, uint32_t sam);
+RegImportResult ImportRegFile(Registry* registry, std::string_view bytes, uint32_t sam,
+                              const RegImportOptions& options = {});
 
 struct RegExportResult {
   // Opening the key: 0, or the registry's error (2 when it does not exist,

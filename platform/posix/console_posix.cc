@@ -42,7 +42,9 @@ void CatchInterrupt() {
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  ::sigaction(SIGINT, &action, nullptr);
+  // A SIGTERM (a shutdown, a service manager, kill) asks for the same
+  // orderly stop as Ctrl-C: the entry in hand is finished and saved.
+  for (int signal : {SIGINT, SIGTERM}) ::sigaction(signal, &action, nullptr);
 }
 
 bool InterruptRequested() { return g_interrupted != 0; }

@@ -25,6 +25,19 @@
 namespace platform {
 namespace {
 
+// Run as root on a user's prefix, what the module makes belongs to the owner
+// of the folder it is made in, or the user's next run could not write it.
+void KeepFolderOwner(int fd, const std::string& path) {
+  if (geteuid() != 0) return;
+  struct stat own, folder;
+  const std::string parent = path.substr(0, path.find_last_of('/') + 1);
+  if (fstat(fd, &own) != 0 || stat(parent.empty() ? "." : parent.c_str(), &folder) != 0) return;
+  if (own.st_uid != 0 || folder.st_uid == 0) return;
+  if (fchown(fd, folder.st_uid, folder.st_gid) != 0) {
+    // Left as it is: the file works for this run, as any other file would.
+  }
+}
+
 thread_local uint32_t t_lastError = 0;
 // The last path whose attributes a thread found, and where: a long-name
 // query of the same path right after needs no second lookup. (Not a
@@ -144,6 +157,11 @@ class PosixFileSystem final : public FileSystem {
     if (unix.found) return Fail(kErrorAlreadyExists);
     if (!unix.parentFound) return Fail(kErrorPathNotFound);
     if (mkdir(unix.path.c_str(), 0777) != 0) return Fail(FromErrno(errno, false));
+    const int fd = open(unix.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+      KeepFolderOwner(fd, unix.path);
+      close(fd);
+    }
     return true;
   }
   bool RemoveDirectory(std::u16string_view path) override {
@@ -235,6 +253,7 @@ class PosixFileSystem final : public FileSystem {
       t_lastError = kErrorAccessDenied;
       return nullptr;
     }
+    if ((flags & O_CREAT) != 0) KeepFolderOwner(fd, unix.path);
     auto* file = new (std::nothrow) PosixFile{fd};
     if (file == nullptr) {
       close(fd);

@@ -1,5 +1,9 @@
+#include <errno.h>
+#include <fcntl.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <climits>
@@ -32,6 +36,44 @@ bool MachineRegistryLocked() { return posix::WineServerRunning(posix::PrefixDire
 
 bool PrefixRegistryLocked(const std::string& prefixDirectory) {
   return posix::WineServerRunning(prefixDirectory);
+}
+
+namespace {
+int g_writerLock = -1;
+}  // namespace
+
+uint32_t HoldMachineWriter(uint32_t waitMs) {
+  if (g_writerLock >= 0) return 0;
+  // The file stays when the lock goes: removing it would let a third
+  // program lock a new file while a second one holds the old one.
+  const std::string path = posix::PrefixDirectory() + "/.regclean-writer.lock";
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return errno == EACCES || errno == EPERM || errno == EROFS ? 5 : 3;
+  // Made by root on a user's prefix, the file is still the user's.
+  struct stat own, prefix;
+  if (::geteuid() == 0 && ::fstat(fd, &own) == 0 && own.st_uid == 0 &&
+      ::stat(posix::PrefixDirectory().c_str(), &prefix) == 0 && prefix.st_uid != 0 &&
+      ::fchown(fd, prefix.st_uid, prefix.st_gid) != 0) {
+    // Left as root's: the lock works all the same.
+  }
+  for (uint32_t waited = 0;; waited += 50) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      g_writerLock = fd;
+      return 0;
+    }
+    if (errno != EWOULDBLOCK && errno != EINTR) break;
+    if (waited >= waitMs) break;
+    const struct timespec pause = {0, 50 * 1000 * 1000};
+    ::nanosleep(&pause, nullptr);
+  }
+  ::close(fd);
+  return 33;
+}
+
+void ReleaseMachineWriter() {
+  if (g_writerLock < 0) return;
+  ::close(g_writerLock);  // closing lets go of the lock
+  g_writerLock = -1;
 }
 
 bool MachineExists() {

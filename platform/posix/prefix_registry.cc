@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <mutex>
 
@@ -118,6 +119,71 @@ class FolderLock {
  private:
   int fd_ = -1;
 };
+
+// Where a save that rewrites a hive in place keeps the complete new text
+// until the rewrite is done.
+std::string RollForwardPath(const std::string& prefix, int hive) {
+  return prefix + "/." + kFileNames[hive] + ".rollforward";
+}
+
+// Copies the file at from over the file at to, in place (to keeps its inode
+// and its other names), and puts it on disk; 0 or the errno.
+int CopyInto(const std::string& from, const std::string& to) {
+  int error = 0;
+  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  const int out = in < 0 ? -1 : ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (in < 0 || out < 0) {
+    error = errno;
+  } else {
+    std::string buffer(kReadChunk, '\0');
+    for (;;) {
+      const ssize_t n = ::read(in, buffer.data(), buffer.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) error = errno;
+      if (n <= 0) break;
+      if (!WriteAll(out, buffer.data(), static_cast<size_t>(n))) {
+        error = errno;
+        break;
+      }
+    }
+    if (error == 0 && ::fsync(out) != 0) error = errno;
+  }
+  if (in >= 0) ::close(in);
+  if (out >= 0 && ::close(out) != 0 && error == 0) error = errno;
+  return error;
+}
+
+bool AnySaveInterrupted(const std::string& prefix) {
+  struct stat st;
+  for (int hive = 0; hive < memory::kHiveCount; ++hive)
+    if (::lstat(RollForwardPath(prefix, hive).c_str(), &st) == 0) return true;
+  return false;
+}
+
+// With the prefix locked exclusively: a save killed while it rewrote a hive
+// in place is finished from its complete copy, and the temporary files of
+// saves killed before they were complete (nobody else writes one now) go.
+void FinishInterruptedSaves(const std::string& prefix) {
+  for (int hive = 0; hive < memory::kHiveCount; ++hive) {
+    const std::string pending = RollForwardPath(prefix, hive);
+    struct stat st;
+    if (::lstat(pending.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (CopyInto(pending, prefix + "/" + kFileNames[hive]) == 0) ::unlink(pending.c_str());
+  }
+  DIR* folder = ::opendir(prefix.c_str());
+  if (folder == nullptr) return;
+  while (const dirent* entry = ::readdir(folder)) {
+    const std::string name = entry->d_name;
+    for (const char* hiveName : kFileNames) {
+      const std::string head = std::string(".") + hiveName + ".";
+      if (name.size() > head.size() + 4 && name.compare(0, head.size(), head) == 0 &&
+          name.compare(name.size() - 4, 4, ".tmp") == 0 &&
+          name.find_first_not_of("0123456789", head.size()) == name.size() - 4)
+        ::unlinkat(::dirfd(folder), name.c_str(), 0);
+    }
+  }
+  ::closedir(folder);
+}
 
 // #arch of system.reg: Wine takes a missing system.reg as 64-bit and a file
 // without the option as 32-bit.
@@ -319,8 +385,15 @@ memory::TreeArena::BlockSource LargeBlocks() {
 
 }  // namespace
 
+static void FinishSavesIfInterrupted(const std::string& prefix) {
+  if (!AnySaveInterrupted(prefix)) return;
+  FolderLock lock(prefix, LOCK_EX);
+  if (lock.fd() >= 0) FinishInterruptedSaves(prefix);
+}
+
 std::vector<std::string> HiveProblems(const std::string& prefixDirectory) {
   std::vector<std::string> problems;
+  FinishSavesIfInterrupted(prefixDirectory);
   FolderLock lock(prefixDirectory, LOCK_SH);  // a save in another process is not half seen
   for (const char* name : kFileNames) {
     struct stat st;
@@ -353,6 +426,7 @@ bool PrefixRegistry::ReadInto(HiveId hive, Key* root, memory::TreeArena* arena, 
 
 void PrefixRegistry::LoadHive(HiveId hive) {
   HiveFile& file = files_[hive];
+  FinishSavesIfInterrupted(prefix_);
   FolderLock lock(prefix_, LOCK_SH);  // a save in another process is not half seen
   auto arena = std::make_unique<memory::TreeArena>(LargeBlocks());
   file.clean = ReadInto(hive, hive_root(hive), arena.get(), &file.identity, &file.prologueLength);
@@ -377,6 +451,7 @@ uint32_t PrefixRegistry::SaveHive(HiveId hive) {
   FolderLock lock(prefix_, LOCK_EX);
   if (lock.fd() < 0) return ErrorFromErrno(errno);
   if (WineServerRunning(prefix_)) return kRegAccessDenied;
+  FinishInterruptedSaves(prefix_);
 
   // Another process may have saved the hive since it was read: read it again
   // and make this registry's changes on the new text.
@@ -403,19 +478,35 @@ uint32_t PrefixRegistry::SaveHive(HiveId hive) {
 
 uint32_t PrefixRegistry::Write(HiveId hive, int directory) {
   HiveFile& file = files_[hive];
-  // A link or a file with several names is rewritten in place, as Wine does;
-  // the new text is complete in the temporary file before that starts.
+  // The text goes to the file the hive's name stands for: through a
+  // symbolic link, to its target, replaced by a rename beside it.
+  std::string target = file.path;
   struct stat lst;
-  const bool exists = ::lstat(file.path.c_str(), &lst) == 0;
-  const bool inPlace = exists && (!S_ISREG(lst.st_mode) || lst.st_nlink > 1);
+  if (::lstat(file.path.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
+    char resolved[PATH_MAX];
+    if (::realpath(file.path.c_str(), resolved) != nullptr) target = resolved;
+  }
   struct stat st;
-  const bool haveTarget = ::stat(file.path.c_str(), &st) == 0;
+  const bool haveTarget = ::stat(target.c_str(), &st) == 0;
+  // A file with a second name would part from it in a rename: it is
+  // rewritten in place, from a complete copy that outlives a kill.
+  const bool inPlace = haveTarget && st.st_nlink > 1;
+  struct stat owner = st;
+  if (!haveTarget && ::fstat(directory, &owner) != 0) owner.st_uid = owner.st_gid = 0;
 
-  const std::string temp =
-      prefix_ + "/." + kFileNames[hive] + "." + std::to_string(::getpid()) + ".tmp";
+  // The copy of an in-place save is made in the prefix, where its pending
+  // name is; otherwise beside the file it replaces.
+  const size_t slash = target.rfind('/');
+  const std::string folder = inPlace ? prefix_ : target.substr(0, slash);
+  const std::string temp = folder + "/." + (inPlace ? kFileNames[hive] : target.substr(slash + 1)) +
+                           "." + std::to_string(::getpid()) + ".tmp";
   const int out = ::open(temp.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0666);
   if (out < 0) return ErrorFromErrno(errno);
   if (haveTarget) ::fchmod(out, st.st_mode & 07777);
+  // Run as root on a user's prefix, the hive stays the user's.
+  if (::geteuid() == 0 && owner.st_uid != 0 && ::fchown(out, owner.st_uid, owner.st_gid) != 0) {
+    // Kept as root's: the save itself still stands.
+  }
 
   const int in = file.identity.exists ? ::open(file.path.c_str(), O_RDONLY | O_CLOEXEC) : -1;
   FdSource source(in);
@@ -429,30 +520,27 @@ uint32_t PrefixRegistry::Write(HiveId hive, int directory) {
   if (::close(out) != 0 && error == 0) error = errno;
 
   if (error == 0 && inPlace) {
-    const int from = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
-    const int to = ::open(file.path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (from < 0 || to < 0) {
-      error = errno;
-    } else {
-      std::string buffer(kReadChunk, '\0');
-      for (;;) {
-        const ssize_t n = ::read(from, buffer.data(), buffer.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) error = errno;
-        if (n <= 0) break;
-        if (!WriteAll(to, buffer.data(), static_cast<size_t>(n))) {
-          error = errno;
-          break;
-        }
+    // Once complete and on disk, the copy takes the name that the next run
+    // looks for: a kill during the rewrite is finished from it then.
+    const std::string pending = RollForwardPath(prefix_, hive);
+    if (::rename(temp.c_str(), pending.c_str()) != 0) error = errno;
+    if (error == 0) {
+      ::fsync(directory);
+      error = CopyInto(pending, file.path);
+      if (error == 0) {
+        ::unlink(pending.c_str());
+        ::fsync(directory);
       }
-      if (error == 0 && ::fsync(to) != 0) error = errno;
     }
-    if (from >= 0) ::close(from);
-    if (to >= 0) ::close(to);
-    ::unlink(temp.c_str());
   } else if (error == 0) {
-    if (::rename(temp.c_str(), file.path.c_str()) != 0) error = errno;
-    if (error == 0) ::fsync(directory);
+    if (::rename(temp.c_str(), target.c_str()) != 0) error = errno;
+    if (error == 0) {
+      const int parent = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      if (parent >= 0) {
+        ::fsync(parent);
+        ::close(parent);
+      }
+    }
   }
   if (error != 0) {
     ::unlink(temp.c_str());

@@ -3,8 +3,10 @@
 // back to them when asked.
 //
 // Saving writes a temporary file beside the hive, syncs it and renames it
-// over the hive (rewriting the hive in place where it is a symbolic link or
-// has several links, as Wine does). Untouched keys keep their text byte for
+// over the hive (over a symbolic link's target, beside that). A hive file
+// with several names is rewritten in place from a complete, synced copy
+// ".<hive>.rollforward" in the prefix, which the next load or save finishes
+// when the rewrite was cut short by a kill. Untouched keys keep their text byte for
 // byte. While a wineserver holds the prefix's lock every write fails with
 // error 5 and nothing is saved. A hive with a malformed line is read-only.
 // Saving takes an exclusive lock on the prefix folder; a hive that another

@@ -5,6 +5,7 @@
 // module; Windows (wine64): the real registry, values the test adds itself.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <fstream>
@@ -24,7 +25,9 @@
 #include "platform/environment.h"
 #include "platform/profile.h"
 #include "platform/registry.h"
+#include "platform/system_text.h"
 #include "platform/unicode.h"
+#include "support/duration.h"
 #include "tests/engine/engine_test_support.h"
 #include "tests/module/no_channel_machine.h"
 #include "tests/platform/temp_tree.h"
@@ -383,6 +386,37 @@ TEST_F(Cleaner, ResolveBacksUpDeletesAndRemembers) {
   for (const std::string& line : removed)
     EXPECT_NE(line.find("Gone\\\\lib"), std::string::npos) << line;
 #endif
+}
+
+// A run's backup folder is its own: a name already taken (a run started in
+// the same second) gets " (2)" and on; a run that removed nothing leaves none.
+TEST_F(Cleaner, ARunsBackupFolderIsNeverSharedNorLeftEmpty) {
+  Create();
+  SetProgressCallbackOfModule(module_, nullptr, nullptr);  // no pacing: same second
+  ExecuteResolveOfModule(module_);
+  EXPECT_TRUE(Names(Folder(u"Backups")).empty());
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    AddMissing(attempt, 1);
+    const std::u16string taken = platform::AnsiToU16(FormatTimestampForFileName());
+    for (const std::u16string& name : {taken, taken + u" (2)"}) {
+      ASSERT_TRUE(tree_.fs()->CreateDirectory(Folder(u"Backups\\") + name));
+      ASSERT_TRUE(platform::WriteWholeFile(tree_.fs(), Folder(u"Backups\\") + name + u"\\A.reg",
+                                           "another run's"));
+    }
+    const std::vector<std::u16string> before = Names(Folder(u"Backups"));
+    ExecuteResolveOfModule(module_);
+    std::vector<std::u16string> made;
+    for (const std::u16string& name : Names(Folder(u"Backups")))
+      if (std::find(before.begin(), before.end(), name) == before.end()) made.push_back(name);
+    ASSERT_EQ(made.size(), 1u);
+    for (const std::u16string& name : {taken, taken + u" (2)"})
+      EXPECT_EQ(Names(Folder(u"Backups\\") + name), std::vector<std::u16string>{u"A.reg"});
+    if (made[0].rfind(taken, 0) == 0) {
+      EXPECT_EQ(made[0], taken + u" (3)");
+      return;
+    }
+  }
+  ADD_FAILURE() << "no run started in the second of a taken name";
 }
 
 TEST_F(Cleaner, HostStopGivesCanceled) {

@@ -213,15 +213,42 @@ TEST_F(PrefixRegistryTest, AHiveWithAMalformedLineIsNeverWritten) {
   EXPECT_EQ(GetString(Open().get(), kHkeyCurrentUser, u"Environment", u"Fine"), u"1");
 }
 
-TEST_F(PrefixRegistryTest, AHiveThatIsALinkIsRewrittenInPlace) {
+// A hive that is a symbolic link stays one (its target is replaced); one with
+// a second name keeps both names on one file. A rewrite in place that a kill
+// cut short (the complete copy left as ".<hive>.rollforward") is finished by
+// the next load; temporary files of killed saves go with the next save.
+TEST_F(PrefixRegistryTest, LinkedHivesKeepTheirNamesAndACutRewriteIsFinished) {
   fs::create_directory(prefix_ / "elsewhere");
   fs::rename(prefix_ / "user.reg", prefix_ / "elsewhere/user.reg");
   fs::create_symlink("elsewhere/user.reg", prefix_ / "user.reg");
-  auto reg = Open();
-  ASSERT_EQ(SetString(reg.get(), kHkeyCurrentUser, u"Environment", u"Linked", u"1"), kRegSuccess);
-  ASSERT_EQ(reg->Flush(), kRegSuccess);
+  fs::create_hard_link(prefix_ / "system.reg", prefix_ / "elsewhere/system.reg");
+  {
+    auto reg = Open();
+    ASSERT_EQ(SetString(reg.get(), kHkeyCurrentUser, u"Environment", u"Linked", u"1"), kRegSuccess);
+    ASSERT_EQ(SetString(reg.get(), kHkeyLocalMachine, u"Software\\T", u"Named", u"2"), kRegSuccess);
+    ASSERT_EQ(reg->Flush(), kRegSuccess);
+  }
   EXPECT_TRUE(fs::is_symlink(prefix_ / "user.reg"));
   EXPECT_NE(Slurp(prefix_ / "elsewhere/user.reg").find("\"Linked\"=\"1\""), std::string::npos);
+  EXPECT_EQ(fs::hard_link_count(prefix_ / "system.reg"), 2u);
+  EXPECT_NE(Slurp(prefix_ / "elsewhere/system.reg").find("\"Named\"=\"2\""), std::string::npos);
+
+  const std::string whole = Slurp(prefix_ / "system.reg");
+  Spit(prefix_ / ".system.reg.rollforward", whole);
+  std::ofstream(prefix_ / "system.reg", std::ios::binary | std::ios::in) << std::string(9, '?');
+  fs::resize_file(prefix_ / "system.reg", whole.size() / 2);
+  Spit(prefix_ / ".system.reg.4242.tmp", "half");
+  {
+    auto reg = Open();
+    EXPECT_EQ(GetString(reg.get(), kHkeyLocalMachine, u"Software\\T", u"Named"), u"2");
+    EXPECT_TRUE(reported_.empty()) << reported_[0];
+    EXPECT_EQ(Slurp(prefix_ / "elsewhere/system.reg"), whole);
+    EXPECT_FALSE(fs::exists(prefix_ / ".system.reg.rollforward"));
+    ASSERT_EQ(SetString(reg.get(), kHkeyLocalMachine, u"Software\\T", u"Again", u"3"), kRegSuccess);
+    ASSERT_EQ(reg->Flush(), kRegSuccess);
+  }
+  EXPECT_FALSE(fs::exists(prefix_ / ".system.reg.4242.tmp"));
+  EXPECT_EQ(fs::hard_link_count(prefix_ / "system.reg"), 2u);
 }
 
 TEST_F(PrefixRegistryTest, AnEmptyPrefixGetsWineHeaders) {

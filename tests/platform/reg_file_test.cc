@@ -337,6 +337,51 @@ TEST_F(RegFileTest, ContinuationsSkipBlankAndCommentLines) {
             "[Software\\T]\n  a 3:01020304\n  b 3:05\n");
 }
 
+// What a restore asks of a file: no deletions, nothing cut, nothing
+// outside its keys, strings as stored.
+TEST_F(RegFileTest, AStrictImportOnlyAddsWhatAWholeFileHoldsWhereItMay) {
+  RegImportOptions strict;
+  strict.refuseDeletions = strict.refuseCutFiles = strict.exactStrings = true;
+  strict.scope = [](HKey root, std::u16string_view subKey) {
+    if (root != kHkeyCurrentUser) return RegKeyScope::kOutside;
+    if (subKey.empty() || subKey == u"Software") return RegKeyScope::kOnTheWay;
+    return subKey.starts_with(u"Software\\T") ? RegKeyScope::kInside : RegKeyScope::kOutside;
+  };
+  Set(&reg_, kHkeyCurrentUser, u"Software\\T\\Old", u"v", kRegDword, Bytes({1, 0, 0, 0}));
+  const std::string tree = Dump(&reg_, kHkeyCurrentUser, u"Software\\T");
+  const std::u16string head =
+      u"Windows Registry Editor Version 5.00\r\n[HKEY_CURRENT_USER\\Software\\T\\Old]\r\n";
+  const struct {
+    std::string file;
+    uint32_t line;
+    const char* says;
+  } kRefused[] = {
+      {Utf16File(head + u"[-HKEY_CURRENT_USER\\Software\\T\\Old]\r\n"), 3, "key deletion"},
+      {Utf16File(head + u"\"v\"=-\r\n"), 3, "value deletion"},
+      {Utf16File(head + u"[HKEY_LOCAL_MACHINE\\Software\\T]\r\n"), 3, "outside"},
+      {Utf16File(head + u"[HKEY_CURRENT_USER\\Software]\r\n\"x\"=\"y\"\r\n"), 4, "outside"},
+      {Utf16File(head + u"\"b\"=hex:01,02,\\\r\n"), 3, "ends inside the hex data"},
+      {Utf16File(head + u"\"b\"=hex:01,02,\r\n"), 3, "ends in a comma"},
+      {Utf16File(head) + "x", 2, "middle of a character"},
+  };
+  for (const auto& row : kRefused) {
+    SCOPED_TRACE(row.says);
+    const RegImportResult result = ImportRegFile(&reg_, row.file, 0, strict);
+    ASSERT_FALSE(result.problems.empty());
+    EXPECT_EQ(result.problems[0].line, row.line);
+    EXPECT_NE(result.problems[0].message.find(row.says), std::string::npos)
+        << result.problems[0].message;
+    EXPECT_EQ(Dump(&reg_, kHkeyCurrentUser, u"Software\\T"), tree);
+  }
+  // A string without its NUL comes back without one; the default import adds it.
+  const std::string unterminated = Utf16File(head + u"\"s\"=hex(1):61,00\r\n");
+  ASSERT_TRUE(ImportRegFile(&reg_, unterminated, 0, strict).problems.empty());
+  EXPECT_NE(Dump(&reg_, kHkeyCurrentUser, u"Software\\T").find("  s 1:6100\n"), std::string::npos);
+  ASSERT_TRUE(Import(unterminated).problems.empty());
+  EXPECT_NE(Dump(&reg_, kHkeyCurrentUser, u"Software\\T").find("  s 1:61000000\n"),
+            std::string::npos);
+}
+
 TEST_F(RegFileTest, ImportRefusesFilesWithoutTheHeader) {
   for (const std::string& bytes :
        {std::string(""), std::string("REGEDIT4 \n[HKEY_CURRENT_USER\\Software\\T]\n"),

@@ -13,7 +13,9 @@ TEST(RegcleanHost, PosixOnly) { GTEST_SKIP() << "runs the POSIX host on a copy o
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -197,6 +199,57 @@ class RegcleanHostTest : public testing::Test {
     return outcome;
   }
 
+  // Starts the staged regclean on the prefix without waiting; its streams
+  // go to files named by tag.
+  pid_t Spawn(std::vector<std::string> args, const std::string& tag) {
+    args.insert(args.begin(), {REGCLEAN_STAGE_DIR "/regclean", "--prefix", prefix_.string()});
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    const std::string out = (dir_ / (tag + ".out")).string(),
+                      err = (dir_ / (tag + ".err")).string();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = -1;
+    EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+  }
+  // Waits for a Spawn; status -1 when a signal ended it.
+  RegcleanOutcome Reap(pid_t pid, const std::string& tag) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFileText(dir_ / (tag + ".out")),
+            ReadFileText(dir_ / (tag + ".err"))};
+  }
+  // The backup folder a resolve named; empty when none.
+  static std::string NamedBackup(const RegcleanOutcome& run) {
+    for (const std::string marker : {"Backup of the removed entries: ",
+                                     "Backup of the entries handled before the failure: "}) {
+      const size_t at = run.out.find(marker);
+      if (at != std::string::npos)
+        return run.out.substr(at + marker.size(), run.out.find('\n', at) - at - marker.size());
+    }
+    return {};
+  }
+  fs::path Backups() { return prefix_ / "drive_c/ProgramData/RegClean/RegCleanerDll/Backups"; }
+  void AppendToHive(const std::string& blocks) {
+    std::ofstream(prefix_ / "system.reg", std::ios::binary | std::ios::app) << blocks;
+  }
+  // Copies the prefix aside, and back over a changed one.
+  void KeepPrefix() {
+    fs::copy(prefix_, dir_ / "original",
+             fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+  }
+  void RenewPrefix() {
+    fs::remove_all(prefix_);
+    fs::copy(dir_ / "original", prefix_,
+             fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+  }
+
   fs::path dir_;
   fs::path prefix_;
   fs::path mounted_;
@@ -310,11 +363,13 @@ TEST_F(RegcleanHostTest, ResolveRemovesWhatCheckFoundAndRestoreBringsItBack) {
   EXPECT_TRUE(fs::exists(fs::path(backup) / "SharedDllMissingProblems.reg"));
   EXPECT_NE(run.out.find("restore '" + backup + "'"), std::string::npos);
 
-  // A second resolve removes nothing, so it names no backup to restore.
+  // A second resolve removes nothing, so it names no backup to restore and
+  // leaves no folder behind.
   run = Regclean({"resolve", "--yes"});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out.find("Backup of"), std::string::npos) << run.out;
   EXPECT_EQ(run.out.find("restore '"), std::string::npos) << run.out;
+  EXPECT_EQ(std::distance(fs::directory_iterator(Backups()), fs::directory_iterator()), 1);
 
   // A second check finds nothing; exactly the stale entries are gone.
   run = Regclean({"check"});
@@ -374,6 +429,298 @@ TEST_F(RegcleanHostTest, RestoreImportsABackupFolder) {
   run = Regclean({"restore", (dir_ / "nowhere").string()});
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.err.find("no backup folder"), std::string::npos) << run.err;
+}
+
+// One writer per prefix: a resolve, a restore and reg import/delete hold the
+// prefix's lock for their whole run; another one waits a little, then
+// refuses; the kernel lets go of the lock of a process that dies.
+TEST_F(RegcleanHostTest, OneWriterPerPrefix) {
+  CheckJson(true);
+  SKIP_WITHOUT_SCAN();
+  const std::string before = RegistryText();
+  const auto keysBefore = RegistryKeys();
+  const std::string system = ReadFileText(prefix_ / "system.reg");
+  const std::string key =
+      "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\PhotoTool";
+  ASSERT_EQ(Regclean({"reg", "export", key, (dir_ / "one.reg").string()}).status, 0);
+  {
+    const int held = open((prefix_ / ".regclean-writer.lock").c_str(), O_RDWR | O_CREAT, 0666);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string> >{{"resolve", "--yes"},
+                                                {"restore", dir_.string()},
+                                                {"reg", "import", (dir_ / "one.reg").string()},
+                                                {"reg", "delete", key, "/f"}}) {
+      const RegcleanOutcome run = Regclean(args);
+      EXPECT_EQ(run.status, args[0] == "reg" ? 1 : 2) << args[0];
+      EXPECT_NE(run.err.find("another regclean is changing this prefix"), std::string::npos)
+          << run.err;
+    }
+    close(held);
+  }
+  EXPECT_EQ(ReadFileText(prefix_ / "system.reg"), system);
+
+  // Two resolves started in the same moment, round after round (the last
+  // one killing the first after 300 ms): one removes, the other waits and
+  // refuses or finds nothing left, and the backup restores everything.
+  KeepPrefix();
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    RenewPrefix();
+    const pid_t first = Spawn({"resolve", "--yes"}, "a");
+    const pid_t second = Spawn({"resolve", "--yes"}, "b");
+    if (round == 2) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      kill(first, SIGKILL);
+    }
+    const RegcleanOutcome runs[] = {Reap(first, "a"), Reap(second, "b")};
+    int removed = 0;
+    for (const RegcleanOutcome& run : runs) {
+      if (round == 2 && &run == &runs[0]) continue;
+      if (run.status == 2) {
+        EXPECT_NE(run.err.find("another regclean is changing this prefix"), std::string::npos)
+            << run.err;
+        continue;
+      }
+      EXPECT_EQ(run.status, 0) << run.err;
+      if (!NamedBackup(run).empty()) ++removed;
+    }
+    EXPECT_EQ(removed, 1);
+    for (const auto& folder : fs::directory_iterator(Backups())) {
+      const RegcleanOutcome restored = Regclean({"restore", folder.path().string()});
+      EXPECT_EQ(restored.status, 0) << restored.err;
+    }
+    EXPECT_EQ(RegistryText(), before);
+  }
+
+  // Wine's own server started in the middle of a resolve: the resolve saved
+  // before it or fails saying so; nothing is lost either way.
+  SKIP_WITHOUT_WINESERVER();
+  RenewPrefix();
+  const pid_t pid = Spawn({"resolve", "--yes"}, "wine");
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  ASSERT_TRUE(lock_.Hold(prefix_));
+  const RegcleanOutcome run = Reap(pid, "wine");
+  lock_.Release();
+  if (run.status != 0) {
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("regclean: the resolve failed"), std::string::npos) << run.err;
+  }
+  if (!NamedBackup(run).empty()) {
+    EXPECT_EQ(Regclean({"restore", NamedBackup(run)}).status, 0);
+  }
+  // Wine's server adds keys of its own when it saves; every one that was
+  // there is there again, with its values.
+  const auto after = RegistryKeys();
+  for (const auto& [key, values] : keysBefore) {
+    ASSERT_EQ(after.count(key), 1u) << key;
+    for (const std::string& value : values) EXPECT_EQ(after.at(key).count(value), 1u) << value;
+  }
+}
+
+// A restore gives back only what a whole backup holds: a folder with a
+// deletion, a key outside the cleaned categories, a bad line or a cut file
+// changes nothing, and the file and line are named.
+TEST_F(RegcleanHostTest, ARestoreTakesOnlyWholeBackupsAndOnlyGivesBack) {
+  const std::string key =
+      "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\PhotoTool";
+  const fs::path exported = dir_ / "export-photo.reg";
+  ASSERT_EQ(Regclean({"reg", "export", key, exported.string()}).status, 0);
+  std::string good;  // the export as ASCII text
+  const std::string wide = ReadFileText(exported);
+  for (size_t i = 2; i + 1 < wide.size(); i += 2) good += wide[i];
+  auto utf16 = [](const std::string& text) {
+    std::string bytes = "\xFF\xFE";
+    for (char c : text) bytes += std::string{c, '\0'};
+    return bytes;
+  };
+  auto lineOf = [](const std::string& text, size_t at) {
+    return static_cast<size_t>(std::count(text.begin(), text.begin() + at, '\n') + 1);
+  };
+  const std::string before = RegistryText();
+  ASSERT_EQ(Regclean({"reg", "delete", key, "/f"}).status, 0);
+  const std::string deleted = RegistryText();
+
+  const size_t firstValue = good.find("\r\n\"") + 2;
+  const size_t end = static_cast<size_t>(std::count(good.begin(), good.end(), '\n'));
+  const struct {
+    std::string text;
+    size_t line;
+    std::string says;
+  } kRefused[] = {
+      {good + "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.txt]\r\n", end + 1, "a key deletion"},
+      {good + "\"DisplayName\"=-\r\n", end + 1, "a value deletion"},
+      {good + "\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine]\r\n", end + 2, "is outside"},
+      {good + "\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n\"x\"=\"y\"\r\n", end + 3, "is outside"},
+      {good.substr(0, firstValue) + "garbage\r\n" + good.substr(firstValue),
+       lineOf(good, firstValue), "unrecognized line"},
+      {good + "\"Blob\"=hex:01,02,\\\r\n", end + 1, "the file ends inside the hex data"},
+      {good + "\"Blob\"=hex:01,02,\r\n", end + 1, "ends in a comma"},
+  };
+  int n = 0;
+  for (const auto& row : kRefused) {
+    SCOPED_TRACE(row.says);
+    const fs::path folder = dir_ / ("edited" + std::to_string(n++));
+    fs::create_directories(folder);
+    std::ofstream(folder / "A.reg", std::ios::binary) << utf16(good);
+    std::ofstream(folder / "B.reg", std::ios::binary) << utf16(row.text);
+    const RegcleanOutcome run = Regclean({"restore", folder.string()});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find(folder.string() + "/B.reg:" + std::to_string(row.line) + ": "),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find(row.says), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("nothing was restored"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(RegistryText(), deleted);
+  }
+  fs::create_directories(dir_ / "whole");
+  std::ofstream(dir_ / "whole" / "A.reg", std::ios::binary) << utf16(good);
+  EXPECT_EQ(Regclean({"restore", (dir_ / "whole").string()}).status, 0);
+  EXPECT_EQ(RegistryText(), before);
+}
+
+// Whole or not at all: an entry whose tree holds what a .reg file cannot give
+// back (a value name with a NUL, a registry link) stays and fails the run;
+// the rest is removed and comes back byte for byte, also a string stored
+// without its final NUL.
+TEST_F(RegcleanHostTest, AnEntryGoesOnlyWhenItsBackupGivesItBackExactly) {
+  CheckJson(true);
+  SKIP_WITHOUT_SCAN();
+  const std::string odd =
+      "\n[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\OddTool] 1700000000\n"
+      "\"Odd\"=hex(1):61,00\n\"UninstallString\"=\"C:\\\\Gone\\\\odd.exe\"\n";
+  AppendToHive(
+      odd +
+      "\n[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\NulTool] 1700000000\n"
+      "\"a\\0b\"=\"x\"\n\"UninstallString\"=\"C:\\\\Gone\\\\nul.exe\"\n"
+      "\n[Software\\\\Classes\\\\CLSID\\\\{0DD00000-0000-0000-0000-000000000001}\\\\InprocServer32]"
+      " "
+      "1700000000\n@=\"C:\\\\Gone\\\\linked.dll\"\n"
+      "\n[Software\\\\Classes\\\\CLSID\\\\{0DD00000-0000-0000-0000-000000000001}\\\\Alias] "
+      "1700000000\n"
+      "#link\n\"SymbolicLinkValue\"=hex(6):5c,00,52,00\n");
+  auto block = [](const std::string& hive, const std::string& head) {
+    const size_t at = hive.find(head);
+    if (at == std::string::npos) return std::string("<none>");
+    std::istringstream lines(hive.substr(at, hive.find("\n\n", at) - at));
+    std::string text;
+    for (std::string line; std::getline(lines, line);)  // without the key's times
+      if (line.rfind("#time=", 0) != 0 && line.rfind(head, 0) != 0) text += line + "\n";
+    return text;
+  };
+  const std::string oddHead =
+      "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\OddTool]";
+  const std::string oddBefore = block(ReadFileText(prefix_ / "system.reg"), oddHead);
+
+  const RegcleanOutcome run = Regclean({"resolve", "--yes"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("Not deleted, a .reg file cannot hold it whole"), std::string::npos)
+      << run.err;
+  const std::string hive = ReadFileText(prefix_ / "system.reg");
+  EXPECT_NE(hive.find("\"a\\0b\"=\"x\""), std::string::npos);
+  EXPECT_NE(hive.find("{0DD00000-0000-0000-0000-000000000001}\\\\Alias]"), std::string::npos);
+  EXPECT_NE(hive.find("{0DD00000-0000-0000-0000-000000000001}\\\\InprocServer32]"),
+            std::string::npos);
+  EXPECT_EQ(hive.find(oddHead), std::string::npos);
+  const std::string backup = NamedBackup(run);
+  ASSERT_FALSE(backup.empty()) << run.out;
+  EXPECT_EQ(Regclean({"restore", backup}).status, 0);
+  EXPECT_EQ(block(ReadFileText(prefix_ / "system.reg"), oddHead), oddBefore);
+}
+
+// Stopped by SIGTERM or Ctrl-C anywhere in a resolve over many stale COM
+// classes (1,500 here, to stay within seconds), regclean finishes the entry
+// in hand, saves, says "canceled" with what it removed and exits 2; the hive
+// is whole, and every class gone is in the backup, which restores them all.
+// A second Ctrl-C ends it at once, the hive still whole.
+TEST_F(RegcleanHostTest, AStoppedResolveKeepsAndSaysWhatItDid) {
+  CheckJson(true);
+  SKIP_WITHOUT_SCAN();
+  constexpr int kClasses = 1500;
+  std::string classes;
+  auto guid = [](int i) {
+    char text[64];
+    std::snprintf(text, sizeof(text), "{5A1E0000-0000-0000-0000-%012d}", i);
+    return std::string(text);
+  };
+  for (int i = 0; i < kClasses; ++i)
+    classes += "\n[Software\\\\Classes\\\\CLSID\\\\" + guid(i) +
+               "\\\\InprocServer32] 1700000000\n@=\"C:\\\\Gone\\\\c" + std::to_string(i) +
+               ".dll\"\n";
+  AppendToHive(classes);
+  const std::string before = RegistryText();
+  KeepPrefix();
+  auto left = [&] {
+    const std::string hive = ReadFileText(prefix_ / "system.reg");
+    int count = 0;
+    for (size_t at = hive.find("{5A1E0000-"); at != std::string::npos;
+         at = hive.find("{5A1E0000-", at + 1))
+      ++count;
+    return count;
+  };
+  const struct {
+    int signal, afterMs;
+    bool twice;
+  } kStops[] = {
+      {SIGTERM, 1500, false}, {SIGINT, 3000, false}, {SIGTERM, 4500, false}, {SIGINT, 2500, true}};
+  for (const auto& stop : kStops) {
+    SCOPED_TRACE(std::to_string(stop.signal) + " after " + std::to_string(stop.afterMs));
+    RenewPrefix();
+    const pid_t pid = Spawn({"resolve", "--yes"}, "stop");
+    std::this_thread::sleep_for(std::chrono::milliseconds(stop.afterMs));
+    kill(pid, stop.signal);
+    if (stop.twice) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));  // two signals, not one
+      kill(pid, stop.signal);
+    }
+    const RegcleanOutcome run = Reap(pid, "stop");
+    ASSERT_EQ(ReadFileText(prefix_ / "system.reg").rfind("WINE REGISTRY Version 2\n", 0), 0u);
+    ASSERT_EQ(Regclean({"reg", "query", "HKLM\\Software"}).status, 0);
+    const int gone = kClasses - left();
+    if (stop.twice) {
+      EXPECT_EQ(run.status, -1);  // ended by the signal
+    } else if (run.status == 2) {
+      EXPECT_NE(run.err.find("regclean: canceled; "), std::string::npos) << run.err;
+      EXPECT_NE(run.err.find(" removed before the stop"), std::string::npos) << run.err;
+    } else {
+      EXPECT_EQ(run.status, 0) << run.err;  // done before the signal came
+      EXPECT_EQ(gone, kClasses);
+    }
+    // Every class gone is in a backup, and the backups restore them all.
+    std::string backedUp;
+    if (fs::exists(Backups()))
+      for (const auto& folder : fs::directory_iterator(Backups())) {
+        const std::string wide = ReadFileText(folder.path() / "InprocServer32Problems.reg");
+        for (size_t i = 2; i + 1 < wide.size(); i += 2) backedUp += wide[i];
+        EXPECT_EQ(Regclean({"restore", folder.path().string()}).status, 0);
+      }
+    int inBackup = 0;
+    std::istringstream lines(backedUp);
+    for (std::string line; std::getline(lines, line);)
+      inBackup += line.find("{5A1E0000-") != std::string::npos &&
+                  line.find("\\InprocServer32]") != std::string::npos;
+    EXPECT_GE(inBackup, gone);
+    EXPECT_EQ(left(), kClasses);
+    EXPECT_EQ(RegistryText(), before);
+  }
+}
+
+// Run as root on a user's prefix, a resolve leaves the hives and the
+// module's folders and files the user's.
+TEST_F(RegcleanHostTest, ARootResolveLeavesTheUsersFilesTheUsers) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root, to run as root on another user's prefix";
+  constexpr uid_t kUser = 65534;
+  for (const auto& entry : fs::recursive_directory_iterator(prefix_))
+    ASSERT_EQ(lchown(entry.path().c_str(), kUser, kUser), 0) << entry.path();
+  ASSERT_EQ(lchown(prefix_.c_str(), kUser, kUser), 0);
+  const RegcleanOutcome run = Regclean({"resolve", "--yes"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  for (const auto& entry : fs::recursive_directory_iterator(prefix_)) {
+    struct stat st;
+    ASSERT_EQ(lstat(entry.path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, kUser) << entry.path();
+  }
 }
 
 TEST_F(RegcleanHostTest, ResolveAsksFirst) {
@@ -457,10 +804,23 @@ TEST_F(RegcleanHostTest, KilledAnywhereInAResolveTheHiveIsWholeAndEveryRemovalBa
   std::ofstream(original / "system.reg", std::ios::binary | std::ios::trunc) << hive;
 
   const std::string program = REGCLEAN_STAGE_DIR "/regclean";
+  int round = 0;
   for (int killAfterMs : {1000, 4000, 7000, 8500, 9500, 11000}) {
     SCOPED_TRACE(killAfterMs);
     fs::remove_all(prefix_);
     fs::copy(original, prefix_, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    // The hive as a plain file, a symbolic link to a file elsewhere, and a
+    // file with a second name, in turn.
+    const int kind = round++ % 3;
+    const fs::path elsewhere = dir_ / "elsewhere" / "system.reg";
+    fs::remove_all(dir_ / "elsewhere");
+    fs::create_directories(dir_ / "elsewhere");
+    if (kind == 1) {
+      fs::rename(prefix_ / "system.reg", elsewhere);
+      fs::create_symlink(elsewhere, prefix_ / "system.reg");
+    } else if (kind == 2) {
+      fs::create_hard_link(prefix_ / "system.reg", elsewhere);
+    }
     const std::string prefixArg = prefix_.string();
     const char* argv[] = {program.c_str(), "--prefix", prefixArg.c_str(),
                           "resolve",       "--yes",    nullptr};
@@ -477,15 +837,23 @@ TEST_F(RegcleanHostTest, KilledAnywhereInAResolveTheHiveIsWholeAndEveryRemovalBa
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
 
-    // Whole: the hive reads cleanly, with all the stale values or none.
+    // Whole: after the next run (which finishes a save cut short), the
+    // hive reads cleanly, with all the stale values or none, under each of
+    // its names.
+    EXPECT_EQ(Regclean({"reg", "query", "HKLM\\Software"}).status, 0);
     const std::string after = ReadFileText(prefix_ / "system.reg");
+    if (kind == 1) {
+      EXPECT_TRUE(fs::is_symlink(prefix_ / "system.reg"));
+    }
+    if (kind != 0) {
+      EXPECT_EQ(ReadFileText(elsewhere), after);
+    }
     ASSERT_EQ(after.rfind("WINE REGISTRY Version 2\n", 0), 0u);
     std::set<std::string> left;
     for (size_t from = after.find("\"C:\\\\Gone\\\\lib"); from != std::string::npos;
          from = after.find("\"C:\\\\Gone\\\\lib", from + 1))
       left.insert(after.substr(from, after.find('"', from + 1) - from));
     EXPECT_TRUE(left.size() == kStale || left.empty()) << left.size() << " left";
-    EXPECT_EQ(Regclean({"reg", "query", "HKLM\\Software"}).status, 0);
     if (!left.empty()) continue;
     // New: every removed value is in the backup.
     const fs::path backups = prefix_ / "drive_c/ProgramData/RegClean/RegCleanerDll/Backups";

@@ -9,8 +9,10 @@
 #include "platform/console.h"
 #include "platform/file_system.h"
 #include "platform/machine.h"
+#include "platform/memory/memory_registry.h"
 #include "platform/reg_file.h"
 #include "platform/registry.h"
+#include "platform/registry_paths.h"
 #include "platform/system.h"
 #include "platform/system_text.h"
 #include "platform/unicode.h"
@@ -54,7 +56,9 @@ const char kResolveUsage[] =
 const char kRestoreUsage[] =
     "Usage: regclean [--prefix DIR] restore FOLDER\n"
     "Puts back what a resolve removed: FOLDER is the backup folder the resolve\n"
-    "named. On a Wine prefix its .reg files are imported into the prefix; on\n"
+    "named. Every .reg file in it is checked first: a deletion, a key outside\n"
+    "what a resolve removes, a bad line or a cut file is named and nothing is\n"
+    "written. On a Wine prefix the files are then imported into the prefix; on\n"
     "Windows the folder's restore batch runs.\n"
     "Exit status: 0 restored, 2 error.\n";
 
@@ -175,7 +179,76 @@ bool Confirm(std::istream& in, std::ostream& out, bool* answered) {
   return *answered && !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
 }
 
+// The keys below which the module's seven categories remove entries, in
+// HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER; a restore writes nowhere else.
+constexpr std::u16string_view kBackupRoots[] = {
+    u"SOFTWARE\\Classes",
+    u"SOFTWARE\\Wow6432Node\\Classes",
+    u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+    u"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+    u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDlls",
+    u"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\SharedDlls",
+    u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\Folders",
+    u"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Installer\\Folders",
+    u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData",
+    u"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData",
+    u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts",
+    u"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts",
+};
+
+// head is path's first part, up to a separator or its end (ASCII case ignored).
+bool StartsWithKey(std::u16string_view path, std::u16string_view head) {
+  return path.size() >= head.size() &&
+         platform::AsciiEqualsIgnoreCase(path.substr(0, head.size()), head) &&
+         (path.size() == head.size() || path[head.size()] == u'\\');
+}
+
+platform::RegKeyScope BackupScope(platform::HKey root, std::u16string_view subKey) {
+  std::u16string path;
+  if (root == platform::kHkeyClassesRoot) {
+    path = u"SOFTWARE\\Classes";
+    if (!subKey.empty()) path += u"\\" + std::u16string(subKey);
+  } else if (root == platform::kHkeyLocalMachine || root == platform::kHkeyCurrentUser) {
+    path = subKey;
+  } else {
+    return platform::RegKeyScope::kOutside;
+  }
+  bool onTheWay = false;
+  for (std::u16string_view backupRoot : kBackupRoots) {
+    if (StartsWithKey(path, backupRoot)) return platform::RegKeyScope::kInside;
+    if (path.empty() || StartsWithKey(backupRoot, path)) onTheWay = true;
+  }
+  return onTheWay ? platform::RegKeyScope::kOnTheWay : platform::RegKeyScope::kOutside;
+}
+
+// What a restore takes: nothing deleted, no cut file, strings as stored,
+// only the categories' keys.
+platform::RegImportOptions RestoreOptions() {
+  platform::RegImportOptions options;
+  options.refuseDeletions = true;
+  options.refuseCutFiles = true;
+  options.exactStrings = true;
+  options.scope = BackupScope;
+  return options;
+}
+
 }  // namespace
+
+bool HoldMachineForChanges(std::ostream& err, const char* lead) {
+  // Long enough for a restore or a reg command to end; a resolve that holds
+  // the prefix takes longer, and the user runs the command again after it.
+  constexpr uint32_t kWaitMs = 2000;
+  const uint32_t held = platform::HoldMachineWriter(kWaitMs);
+  if (held == 0) return true;
+  if (held == platform::kErrorLockViolation) {
+    err << lead << "another regclean is changing this prefix; nothing was changed. Run this "
+        << "again when it has ended.\n";
+  } else {
+    err << lead << "cannot lock " << MachineText() << " for changes (error " << held
+        << "); nothing was changed.\n";
+  }
+  return false;
+}
 
 int RunCheckOrResolve(const CleanOptions& options, std::istream& in, std::ostream& out,
                       std::ostream& err) {
@@ -191,6 +264,9 @@ int RunCheckOrResolve(const CleanOptions& options, std::istream& in, std::ostrea
       return kNothingFound;
     }
   }
+  // One writer per prefix: backups of two runs never share a folder, and no
+  // hive is saved over another run's changes.
+  if (options.resolve && !HoldMachineForChanges(err)) return kFailed;
 
   platform::System* system = platform::System::Default();
   FileSystem* fs = FileSystem::Default();
@@ -301,7 +377,14 @@ int RunCheckOrResolve(const CleanOptions& options, std::istream& in, std::ostrea
     return kFailed;
   }
   if (outcome.canceled) {
-    err << "regclean: canceled; the outcome is incomplete\n";
+    if (options.resolve) {
+      // What the log names was removed, each entry after its backup.
+      const int removed = ProblemCount(outcome);
+      err << "regclean: canceled; " << removed << (removed == 1 ? " problem" : " problems")
+          << " removed before the stop, the rest is still in the registry\n";
+    } else {
+      err << "regclean: canceled; the outcome is incomplete\n";
+    }
     return kFailed;
   }
   if (options.resolve) return kNothingFound;
@@ -327,9 +410,54 @@ int RunRestore(const std::string& folder, std::ostream& out, std::ostream& err) 
                std::u16string_view(name).substr(name.size() - ending.size()), ending);
   };
 
+  if (!HoldMachineForChanges(err)) return kFailed;
+  // Every file is read and tried on a scratch registry first; nothing is
+  // written unless all of them take, and then all go in with one save (on
+  // Windows, through the folder's restore batch).
+  struct BackupFile {
+    std::u16string name;
+    std::string bytes;
+  };
+  std::vector<BackupFile> backups;
+  bool failed = false;
+  const platform::RegImportOptions restoreOptions = RestoreOptions();
+  for (const std::u16string& name : names) {
+    if (!endsWith(name, u".reg")) continue;
+    const std::string shown = folder + "/" + Ansi(name);
+    BackupFile backup{name, {}};
+    if (!platform::ReadWholeFile(fs, path + u"\\" + name, &backup.bytes)) {
+      err << "regclean: cannot read " << shown << "\n";
+      failed = true;
+      continue;
+    }
+    platform::memory::MemoryRegistry scratch;
+    const platform::RegImportResult tried =
+        platform::ImportRegFile(&scratch, backup.bytes, platform::kKeyWow64_64Key, restoreOptions);
+    if (!tried.recognized) {
+      err << "regclean: " << shown << " is not a registry file\n";
+      failed = true;
+      continue;
+    }
+    for (const platform::RegFileProblem& problem : tried.problems) {
+      err << shown << ":" << problem.line << ": " << problem.message << "\n";
+      failed = true;
+    }
+    backups.push_back(std::move(backup));
+  }
+  if (failed) {
+    err << "regclean: " << folder
+        << " is not a backup as a resolve writes it (lines listed above); nothing was "
+           "restored\n";
+    return kFailed;
+  }
+  if (backups.empty()) {
+    err << "regclean: " << folder << " holds no backup files (.reg); nothing was restored\n";
+    return kFailed;
+  }
+
   if (platform::MachineName().empty()) {
     // Windows: the folder's own restore batch, in its folder, as a person
-    // would start it there.
+    // would start it there, once the files passed the same checks.
     const auto batch = std::find_if(names.begin(), names.end(),
                                     [&](const std::u16string& n) { return endsWith(n, u".bat"); });
     if (batch == names.end()) {
@@ -356,35 +484,24 @@ int RunRestore(const std::string& folder, std::ostream& out, std::ostream& err) 
   }
 
   platform::Registry* registry = platform::Registry::Default();
-  int files = 0;
   uint32_t values = 0;
-  bool failed = false;
-  for (const std::u16string& name : names) {
-    if (!endsWith(name, u".reg")) continue;
-    const std::u16string file = path + u"\\" + name;
-    std::string bytes;
-    if (!platform::ReadWholeFile(fs, file, &bytes)) {
-      err << "regclean: cannot read " << folder << "/" << Ansi(name) << "\n";
-      failed = true;
-      continue;
-    }
+  std::vector<std::string> imported;
+  for (const BackupFile& backup : backups) {
     const platform::RegImportResult result =
-        platform::ImportRegFile(registry, bytes, platform::kKeyWow64_64Key);
-    if (!result.recognized) {
-      err << "regclean: " << folder << "/" << Ansi(name) << " is not a registry file; skipped\n";
-      failed = true;
-      continue;
-    }
+        platform::ImportRegFile(registry, backup.bytes, platform::kKeyWow64_64Key, restoreOptions);
     for (const platform::RegFileProblem& problem : result.problems) {
-      err << folder << "/" << Ansi(name) << ":" << problem.line << ": " << problem.message << "\n";
+      err << folder << "/" << Ansi(backup.name) << ":" << problem.line << ": " << problem.message
+          << "\n";
       failed = true;
     }
-    ++files;
     values += result.valuesSet;
-    out << "Imported " << Ansi(name) << ": " << result.valuesSet << " value(s)\n";
+    imported.push_back("Imported " + Ansi(backup.name) + ": " + std::to_string(result.valuesSet) +
+                       " value(s)\n");
   }
-  if (files == 0 && !failed) {
-    err << "regclean: " << folder << " holds no backup files (.reg); nothing was restored\n";
+  if (failed) {
+    // Only a registry that refuses writes gets here (the scratch run took
+    // every line); it is not saved.
+    err << "regclean: the registry refused the lines above; nothing was restored\n";
     return kFailed;
   }
   const uint32_t saved = registry->Flush();
@@ -393,15 +510,12 @@ int RunRestore(const std::string& folder, std::ostream& out, std::ostream& err) 
         << (platform::MachineRegistryLocked()
                 ? "; a wineserver runs on the prefix. " + StopServerHint()
                 : std::string())
-        << "\n";
+        << "; nothing was restored\n";
     return kFailed;
   }
-  out << "Restored " << values << " value(s) from " << files << " backup file(s) into "
+  for (const std::string& line : imported) out << line;
+  out << "Restored " << values << " value(s) from " << backups.size() << " backup file(s) into "
       << MachineText() << ".\n";
-  if (failed) {
-    err << "regclean: some lines could not be restored (listed above); the rest was\n";
-    return kFailed;
-  }
   return kNothingFound;
 }
 

@@ -27,6 +27,11 @@ struct CleanOptions {
   RunOutcome* outcome = nullptr;  // when set, receives what the run found
 };
 
+// Makes this regclean the one that changes the machine for the rest of its
+// run, waiting a short while for another one to end. False, with the reason
+// written to err (prefixed by lead), when that did not happen.
+bool HoldMachineForChanges(std::ostream& err, const char* lead = "regclean: ");
+
 // Runs a check or a resolve. The module's title and description and the
 // outcome go to out, the progress and errors to err; in is asked for the
 // resolve's confirmation. Check: 0 nothing found, 1 problems found, 2 error

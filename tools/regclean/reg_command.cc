@@ -11,6 +11,7 @@
 #include "platform/registry_paths.h"
 #include "platform/system_text.h"
 #include "platform/unicode.h"
+#include "tools/regclean/clean_command.h"
 
 namespace regclean {
 
@@ -136,12 +137,14 @@ int RegCommand::Run(const std::vector<std::u16string>& args) {
   }
   if (platform::AsciiEqualsIgnoreCase(operation, u"import")) {
     if (!ParseArguments(args, u" ", &parsed) || parsed.operands.size() != 1) return Usage();
+    if (!HoldMachineForChanges(err_, "ERROR: ")) return 1;
     return Import(parsed);
   }
   if (platform::AsciiEqualsIgnoreCase(operation, u"delete")) {
     if (!ParseArguments(args, u" v ve va f ", &parsed) || parsed.operands.size() != 1) {
       return Usage();
     }
+    if (!HoldMachineForChanges(err_, "ERROR: ")) return 1;
     return Delete(parsed);
   }
   err_ << "ERROR: Invalid operation " << Text(operation) << ".\n" << kRegUsage;

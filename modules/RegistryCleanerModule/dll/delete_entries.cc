@@ -95,7 +95,7 @@ std::u16string Insert(const std::u16string& message, const char16_t* const* args
 }  // namespace
 
 bool DeleteKeyTree(HKey root, std::u16string_view keyPath, uint32_t sam) {
-  uint32_t flags = WALK_KEYS | WALK_RECURSE | WALK_CHILDREN_FIRST;
+  uint32_t flags = WALK_KEYS | WALK_RECURSE | WALK_CHILDREN_FIRST | WALK_WHOLE;
   if (Is64BitOs) {
     if (IsWow64 && (sam & platform::kKeyWow64_64Key)) flags |= platform::kKeyWow64_64Key;
     if (!IsWow64 && (sam & platform::kKeyWow64_32Key)) flags |= platform::kKeyWow64_32Key;

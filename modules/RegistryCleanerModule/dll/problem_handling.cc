@@ -61,7 +61,7 @@ bool BackupOnDisk(RegCleanerEngine* engine, RegBackupFile* backupFile, platform:
   const bool whole = exact && !marked;
   if (whole && backupFile != nullptr && backupFile->Flush()) return true;
   const std::u16string why =
-      !whole ? u"a .reg file cannot hold its name"
+      !whole ? u"a .reg file cannot hold it whole (a name, a value or a registry link below it)"
              : u"its backup could not be written to \"" +
                    (backupFile != nullptr ? backupFile->path() : std::u16string()) + u"\"";
   ReportRunFailure(engine, u"Not deleted, " + why + u": " + EntryText(root, keyPath, valueName));

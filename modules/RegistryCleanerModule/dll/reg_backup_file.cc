@@ -294,6 +294,12 @@ bool RegBackupFile::TakeUnrepresentable() {
   return was;
 }
 
+void RegBackupFile::MarkUnrepresentable() {
+  if (!Lock()) return;
+  std::lock_guard<std::recursive_mutex> hold(lock_, std::adopt_lock);
+  unrepresentable_ = true;
+}
+
 bool RegBackupFile::Flush() {
   if (!Lock()) return false;
   std::lock_guard<std::recursive_mutex> hold(lock_, std::adopt_lock);
@@ -355,12 +361,21 @@ uint32_t BackupCallback(platform::HKey root, const char16_t* keyPath, const char
   auto* file = static_cast<RegBackupFile*>(context);
   if (file == nullptr) return 0;
   if (flags & WALK_LINK_EVENT) {
-    // A .reg file has no way to say "link": the link is deleted with its
-    // parent but cannot be given back, and the user is told so.
+    // A .reg file has no way to say "link": the key it lies below could not
+    // be given back whole, so it stays, and the user is told why.
     EngineLogPrintf(11,
-                    "Backup: %s\\%ls is a registry link, which a .reg file cannot hold; it is "
-                    "not in the backup",
+                    "Backup: %s\\%ls is a registry link, which a .reg file cannot hold; the "
+                    "entry stays",
                     RootKeyNameA(root), keyPath);
+    file->MarkUnrepresentable();
+    return 0;
+  }
+  if (flags & WALK_INEXACT) {
+    EngineLogPrintf(11,
+                    "Backup: a value of %s\\%ls could not be read whole (a NUL in its name, or it "
+                    "changed meanwhile); the entry stays",
+                    RootKeyNameA(root), keyPath);
+    file->MarkUnrepresentable();
     return 0;
   }
   if (valueName == nullptr) return static_cast<uint32_t>(file->WriteSection(root, keyPath));
@@ -372,7 +387,7 @@ uint32_t BackupCallback(platform::HKey root, const char16_t* keyPath, const char
 
 size_t BackupKeyTree(platform::HKey root, std::u16string_view keyPath, uint32_t sam,
                      RegBackupFile* file) {
-  uint32_t flags = WALK_VALUES | WALK_KEYS | WALK_RECURSE;
+  uint32_t flags = WALK_VALUES | WALK_KEYS | WALK_RECURSE | WALK_WHOLE;
   if (Is64BitOs) {
     if (IsWow64 && (sam & platform::kKeyWow64_64Key)) flags |= platform::kKeyWow64_64Key;
     if (!IsWow64 && (sam & platform::kKeyWow64_32Key)) flags |= platform::kKeyWow64_32Key;

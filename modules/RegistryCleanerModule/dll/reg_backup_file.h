@@ -72,6 +72,10 @@ class RegBackupFile {
   // format cannot carry exactly (a line break, a length past the cut): it
   // was not written, and what it belongs to must not be deleted.
   bool TakeUnrepresentable();
+  // Marks what is being backed up as something this file cannot give back
+  // whole (a registry link below a key, a value the walk could not read
+  // whole): the next TakeUnrepresentable answers true.
+  void MarkUnrepresentable();
 
   // Writes the buffer out and asks the system to put it on disk. True when
   // the file is open and everything ever written to this object is in the

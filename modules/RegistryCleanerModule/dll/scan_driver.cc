@@ -10,6 +10,7 @@
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
 #include "modules/RegistryCleanerModule/dll/run_failures.h"
 #include "platform/system_text.h"
+#include "platform/unicode.h"
 #include "support/duration.h"
 
 namespace {
@@ -51,11 +52,20 @@ bool IsDirectory(platform::FileSystem* fs, const std::u16string& path) {
 // reported) when either is missing, and then nothing may be deleted.
 bool PrepareRunBackupFolder(RegCleanerEngine* engine, platform::System* system) {
   platform::FileSystem* fs = platform::FileSystem::Default();
-  engine->runBackupFolder =
+  // A folder of its own, made by a create that fails when the name is taken
+  // (a run that started in the same second): the next name is tried, " (2)"
+  // and on, so that two runs never write into one folder.
+  const std::u16string base =
       engine->backupsFolder + u"\\" + platform::AnsiToU16(FormatTimestampForFileName(system));
-  fs->SetLastError(0);
-  fs->CreateDirectory(engine->runBackupFolder);
-  if (!IsDirectory(fs, engine->runBackupFolder)) {
+  bool created = false;
+  for (int n = 1; n <= 99 && !created; ++n) {
+    engine->runBackupFolder =
+        n == 1 ? base : base + u" (" + platform::AnsiToU16(std::to_string(n)) + u")";
+    fs->SetLastError(0);
+    created = fs->CreateDirectory(engine->runBackupFolder);
+    if (!created && fs->GetLastError() != platform::kErrorAlreadyExists) break;
+  }
+  if (!created || !IsDirectory(fs, engine->runBackupFolder)) {
     ReportRunFailure(engine, u"The backup folder " + engine->runBackupFolder +
                                  u" could not be created (" + ReasonText(fs->GetLastError()) +
                                  u"); nothing was removed.");
@@ -69,6 +79,24 @@ bool PrepareRunBackupFolder(RegCleanerEngine* engine, platform::System* system) 
     return false;
   }
   return true;
+}
+
+// A run that kept no backup file leaves no folder: the restore batch alone
+// would restore nothing.
+void RemoveRunBackupFolderIfEmpty(RegCleanerEngine* engine) {
+  platform::FileSystem* fs = platform::FileSystem::Default();
+  std::vector<platform::DirectoryEntry> entries;
+  if (!fs->ListDirectory(engine->runBackupFolder, &entries)) return;
+  auto endsWith = [](std::u16string_view name, std::u16string_view ending) {
+    return name.size() > ending.size() &&
+           platform::AsciiEqualsIgnoreCase(name.substr(name.size() - ending.size()), ending);
+  };
+  for (const platform::DirectoryEntry& entry : entries) {
+    if (!endsWith(entry.name, u".bat")) return;
+  }
+  for (const platform::DirectoryEntry& entry : entries)
+    fs->DeleteFile(engine->runBackupFolder + u"\\" + entry.name);
+  fs->RemoveDirectory(engine->runBackupFolder);
 }
 
 }  // namespace
@@ -178,6 +206,7 @@ uint32_t RegCleanerThread(void* argument) {
         total = 0;
         ReportRunFailure(engine, kFaultCause);
       }
+      if (backsUp) RemoveRunBackupFolderIfEmpty(engine);
     }
 
     const std::string duration = TrimmedDuration(

@@ -31,7 +31,10 @@ constexpr uint32_t kNameStackChars = 128;
 constexpr uint32_t kDataStackChars = 512;
 constexpr uint32_t kSubkeyStackChars = 256;
 
-bool Aborted() { return AbortRequested.load(std::memory_order_relaxed) != 0; }
+// A stop ends a walk early, unless it must be whole.
+bool Stopped(uint32_t flags) {
+  return (flags & WALK_WHOLE) == 0 && AbortRequested.load(std::memory_order_relaxed) != 0;
+}
 
 // Buffer on the stack when it is large enough, else on the heap.
 template <uint32_t kStackUnits>
@@ -157,7 +160,7 @@ uint32_t ReadStringValue(HKey root, std::u16string_view keyPath, std::u16string_
 
 uint32_t EnumValues(HKey root, std::u16string_view keyPath, uint32_t sam, WalkCallback callback,
                     uint32_t flags, void* context) {
-  if (Aborted()) return 0;
+  if (Stopped(flags)) return 0;
   platform::Registry* registry = EngineRegistry();
   HKey key = platform::kNullKey;
   if (registry->RegOpenKeyExW(root, keyPath, 0, sam, &key) != platform::kRegSuccess) return 0;
@@ -171,17 +174,23 @@ uint32_t EnumValues(HKey root, std::u16string_view keyPath, uint32_t sam, WalkCa
   UnitBuffer<kDataStackChars> data(info.maxValueLen / 2 + 1);
   uint32_t total = 0;
   const bool backwards = (flags & WALK_CHILDREN_FIRST) != 0;
-  for (uint32_t n = 0; n < info.values && !Aborted(); ++n) {
+  for (uint32_t n = 0; n < info.values && !Stopped(flags); ++n) {
     const uint32_t index = backwards ? info.values - 1 - n : n;
     uint32_t nameChars = name.units();
     uint32_t dataBytes = data.units() * 2;
     uint32_t type = 0;
-    if (registry->RegEnumValueW(key, index, name.data(), &nameChars, &type,
-                                reinterpret_cast<uint8_t*>(data.data()),
-                                &dataBytes) != platform::kRegSuccess)
-      continue;  // gone or grown meanwhile: skip it
+    const uint32_t read =
+        registry->RegEnumValueW(key, index, name.data(), &nameChars, &type,
+                                reinterpret_cast<uint8_t*>(data.data()), &dataBytes);
+    if (read == platform::kRegNoMoreItems || read == platform::kRegFileNotFound) continue;
+    if (read != platform::kRegSuccess) {
+      // Grown meanwhile: the callback learns that a value went unread.
+      total += callback(root, path.c_str(), u"", nullptr, 0, 0, flags | WALK_INEXACT, context);
+      continue;
+    }
+    const bool whole = std::char_traits<char16_t>::length(name.data()) == nameChars;
     total += callback(root, path.c_str(), name.data(), reinterpret_cast<uint8_t*>(data.data()),
-                      dataBytes, type, flags, context);
+                      dataBytes, type, whole ? flags : flags | WALK_INEXACT, context);
   }
   registry->RegCloseKey(key);
   return total;
@@ -189,7 +198,7 @@ uint32_t EnumValues(HKey root, std::u16string_view keyPath, uint32_t sam, WalkCa
 
 uint32_t WalkKeyTree(HKey root, std::u16string_view keyPath, uint32_t sam, WalkCallback callback,
                      uint32_t flags, void* context) {
-  if (Aborted() || platform::RemainingStackBytes() <= kWalkStackReserve) return 0;
+  if (Stopped(flags) || platform::RemainingStackBytes() <= kWalkStackReserve) return 0;
   platform::Registry* registry = EngineRegistry();
   HKey key = root;
   const bool opened = !keyPath.empty();
@@ -233,7 +242,7 @@ uint32_t WalkKeyTree(HKey root, std::u16string_view keyPath, uint32_t sam, WalkC
 
   if (flags & WALK_KEYS) {
     UnitBuffer<kSubkeyStackChars> name(info.maxSubKeyLen + 1);
-    for (uint32_t n = 0; n < info.subKeys && !Aborted(); ++n) {
+    for (uint32_t n = 0; n < info.subKeys && !Stopped(flags); ++n) {
       const uint32_t index = childrenFirst ? info.subKeys - 1 - n : n;
       if (registry->RegEnumKeyW(key, index, name.data(), name.units()) != platform::kRegSuccess)
         continue;

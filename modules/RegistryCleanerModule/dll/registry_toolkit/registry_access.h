@@ -48,14 +48,20 @@ struct ScanRoot {
 };
 
 // Walk flags.
-constexpr uint32_t WALK_VALUES = 0x001;          // enumerate the values of each key
-constexpr uint32_t WALK_VALUE_EVENT = 0x002;     // set on value callbacks
-constexpr uint32_t WALK_KEYS = 0x004;            // call back for keys, enumerate subkeys
-constexpr uint32_t WALK_KEY_EVENT = 0x008;       // set on the callback of a visited key
-constexpr uint32_t WALK_RECURSE = 0x010;         // descend into subkeys
-constexpr uint32_t WALK_CHILD_EVENT = 0x020;     // set on the callback of a subkey not descended
-constexpr uint32_t WALK_LINK_EVENT = 0x040;      // set on the callback of a symbolic-link key
+constexpr uint32_t WALK_VALUES = 0x001;       // enumerate the values of each key
+constexpr uint32_t WALK_VALUE_EVENT = 0x002;  // set on value callbacks
+constexpr uint32_t WALK_KEYS = 0x004;         // call back for keys, enumerate subkeys
+constexpr uint32_t WALK_KEY_EVENT = 0x008;    // set on the callback of a visited key
+constexpr uint32_t WALK_RECURSE = 0x010;      // descend into subkeys
+constexpr uint32_t WALK_CHILD_EVENT = 0x020;  // set on the callback of a subkey not descended
+constexpr uint32_t WALK_LINK_EVENT = 0x040;   // set on the callback of a symbolic-link key
+// Set on a value callback whose value could not be read whole: its name holds
+// a NUL unit (valueName stops there) or it changed while read (valueName "").
+constexpr uint32_t WALK_INEXACT = 0x080;
 constexpr uint32_t WALK_CHILDREN_FIRST = 0x400;  // last index first; subkeys before the key
+// The walk goes to its end although a stop was asked: the entry in hand is
+// backed up and deleted whole, never in part.
+constexpr uint32_t WALK_WHOLE = 0x800;
 // The walker stops descending when this little stack is left.
 constexpr size_t kWalkStackReserve = 8192;
 
