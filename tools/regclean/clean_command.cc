@@ -26,7 +26,7 @@ const char kCheckUsage[] =
     "are gone, and lists them by category. No entry is changed, but the module\n"
     "writes its log (its path follows \"Log:\") and keeps the problem totals in\n"
     "the registry (HKLM\\SOFTWARE\\corvane\\<RegKey of install.cfg>).\n"
-    "  --json   print the outcome as one JSON object (progress goes to stderr)\n"
+    "  --json   print the outcome as one JSON object (no progress is shown)\n"
     "  --all    check every Wine prefix found (see regclean prefixes --help), or\n"
     "           found below each DIR, each by a regclean of its own, and print a\n"
     "           table: problems per category, total and time per prefix\n"
@@ -227,13 +227,15 @@ int RunCheckOrResolve(const CleanOptions& options, std::istream& in, std::ostrea
           << std::flush;
     }
 
-    ProgressDisplay display(err, platform::IsTerminal(platform::StandardStream::kError),
-                            columns > 0 ? columns : 80,
+    // Progress is drawn only on a terminal, and only then has the module a
+    // callback: a run nobody watches does not wait for a display.
+    const bool drawn = !options.json && platform::IsTerminal(platform::StandardStream::kError);
+    ProgressDisplay display(err, drawn, columns > 0 ? columns : 80,
                             Ansi(ModuleLibrary::Text(options.resolve ? library.getResolveButtonTitle
                                                                      : library.getCheckButtonTitle,
                                                      module)));
     ProgressContext context{&display, system, system->GetTickCount64()};
-    library.setProgressCallback(module, &OnProgress, &context);
+    if (drawn) library.setProgressCallback(module, &OnProgress, &context);
     platform::CatchInterrupt();
     if (options.resolve) {
       library.executeResolve(module);
@@ -243,8 +245,10 @@ int RunCheckOrResolve(const CleanOptions& options, std::istream& in, std::ostrea
       static const ModuleChar kNoChannel[1] = {0};
       library.executeCheck(module, kNoChannel, 1);
     }
-    display.Finish();
-    library.setProgressCallback(module, nullptr, nullptr);
+    if (drawn) {
+      display.Finish();
+      library.setProgressCallback(module, nullptr, nullptr);
+    }
     outcome.level = library.getResultLevel(module);
     outcome.text = ModuleLibrary::Text(library.getResultText, module);
     outcome.subResultsJson = ModuleLibrary::Text(library.getSubResultsAsJson, module);
