@@ -258,18 +258,20 @@ int RunCheckOrResolve(const CleanOptions& options, std::istream& in, std::ostrea
     library.destroy(module);
   }
 
+  // The log is read twice, a piece at a time: once for the counts, once for
+  // the problems, each written as it is read.
   const std::u16string log = NewestChanged(logsBefore, Snapshot(fs, logFolder, false));
+  const std::u16string logPath = log.empty() ? std::u16string() : logFolder + u"\\" + log;
+  uint64_t logFrom = 0;
   if (!log.empty()) {
-    const std::u16string path = logFolder + u"\\" + log;
-    std::string bytes;
-    if (platform::ReadWholeFile(fs, path, &bytes)) {
-      const auto old = logsBefore.find(log);
-      const size_t from = old == logsBefore.end() ? 0 : static_cast<size_t>(old->second);
-      outcome.log = ParseRunLog(
-          platform::AnsiToU16(std::string_view(bytes).substr(std::min(from, bytes.size()))));
-      outcome.logFile = platform::HostPath(path);
-    }
+    const auto old = logsBefore.find(log);
+    logFrom = old == logsBefore.end() ? 0 : static_cast<uint64_t>(old->second);
+    if (ReadRunLog(fs, logPath, logFrom, &outcome.log))
+      outcome.logFile = platform::HostPath(logPath);
   }
+  const ProblemSource problems = [&](const ProblemSink& sink) {
+    if (!outcome.logFile.empty()) ForEachLoggedProblem(fs, logPath, logFrom, outcome.log, sink);
+  };
   if (options.resolve) {
     // A run folder without backup files stands for nothing removed.
     const std::u16string backup = NewestChanged(backupsBefore, Snapshot(fs, backupsFolder, true));
@@ -278,9 +280,10 @@ int RunCheckOrResolve(const CleanOptions& options, std::istream& in, std::ostrea
   }
 
   if (options.json) {
-    out << FormatJson(outcome);
+    WriteJson(outcome, problems, out);
   } else {
-    out << "\n" << FormatResult(outcome);
+    out << "\n";
+    WriteResult(outcome, problems, out);
     if (!outcome.backupFolder.empty()) {
       out << (outcome.failed ? "Backup of the entries handled before the failure: "
                              : "Backup of the removed entries: ")
