@@ -319,6 +319,133 @@ std::string FindEntry(const std::string& folder, std::u16string_view name,
   return match;
 }
 
+std::string WorkingDirectory() {
+  char cwd[PATH_MAX];
+  if (getcwd(cwd, sizeof(cwd)) == nullptr) return "/";
+  return cwd;
+}
+
+}  // namespace
+
+std::string PrefixDirectory() {
+  std::lock_guard<std::mutex> lock(g_prefixLock);
+  if (!g_prefixSet) {
+    const char* env = getenv("WINEPREFIX");
+    if (env != nullptr && env[0] == '/') {
+      g_prefix = env;
+    } else {
+      const char* home = getenv("HOME");
+      g_prefix = std::string(home != nullptr ? home : "") + "/.wine";
+    }
+    while (g_prefix.size() > 1 && g_prefix.back() == '/') g_prefix.pop_back();
+    g_prefixSet = true;
+  }
+  return g_prefix;
+}
+
+void SetPrefixDirectory(std::string directory) {
+  std::lock_guard<std::mutex> lock(g_prefixLock);
+  while (directory.size() > 1 && directory.back() == '/') directory.pop_back();
+  g_prefix = std::move(directory);
+  g_prefixSet = true;
+}
+
+namespace {
+
+// The drive folders found so far, kept while the prefix's dosdevices folder
+// is unchanged (and had settled when it was looked at, as for listings).
+struct DriveMap {
+  std::string prefix;
+  struct stat devices {};
+  int64_t checkedNs = 0;  // when dosdevices was last seen unchanged (monotonic)
+  std::string roots[26];
+  bool known[26] = {};
+};
+// How long a look at dosdevices holds: a drive remapped while a scan runs is
+// seen within this time, as a file made while it runs is seen when it is
+// looked up next.
+constexpr int64_t kDriveCheckNs = 100'000'000;
+
+int64_t MonotonicNs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+  return Nanoseconds(now);
+}
+std::mutex g_driveLock;
+DriveMap g_drives;
+
+std::string FindDriveRoot(char16_t lower);
+
+}  // namespace
+
+std::string DriveRoot(char16_t letter) {
+  const char16_t lower = AsciiLower(letter);
+  if (lower < u'a' || lower > u'z') return {};
+  const std::string prefix = PrefixDirectory();
+  const int index = lower - u'a';
+  {
+    std::lock_guard<std::mutex> hold(g_driveLock);
+    if (g_drives.prefix == prefix && g_drives.known[index] &&
+        MonotonicNs() - g_drives.checkedNs < kDriveCheckNs)
+      return g_drives.roots[index];
+  }
+  struct stat devices;
+  if (stat((prefix + "/dosdevices").c_str(), &devices) != 0) return FindDriveRoot(lower);
+  std::lock_guard<std::mutex> hold(g_driveLock);
+  g_drives.checkedNs = MonotonicNs();
+  if (g_drives.prefix != prefix || !SameFolder(g_drives.devices, devices)) {
+    g_drives = DriveMap{};
+    g_drives.prefix = prefix;
+    g_drives.devices = devices;
+  }
+  if (g_drives.known[index]) return g_drives.roots[index];
+  std::string root = FindDriveRoot(lower);
+  if (Settled(prefix + "/dosdevices", devices)) {
+    g_drives.roots[index] = root;
+    g_drives.known[index] = true;
+  }
+  return root;
+}
+
+namespace {
+
+std::string FindDriveRoot(char16_t lower) {
+  const std::string devices = PrefixDirectory() + "/dosdevices/";
+  const std::string entry = devices + static_cast<char>(lower) + ":";
+  std::string root;
+  char target[PATH_MAX];
+  const ssize_t n = readlink(entry.c_str(), target, sizeof(target) - 1);
+  if (n > 0) {
+    target[n] = 0;
+    root = target[0] == '/' ? std::string(target) : devices + target;
+    // "../drive_c" from a real dosdevices folder is the prefix's drive_c:
+    // written so, every lookup below the drive walks two names fewer.
+    struct stat folder;
+    if (std::strncmp(target, "../", 3) == 0 && lstat(devices.c_str(), &folder) == 0 &&
+        S_ISDIR(folder.st_mode))
+      root = PrefixDirectory() + "/" + (target + 3);
+  } else if (Exists(entry)) {
+    root = entry;  // a folder standing in for the link
+  } else if (lower == u'c') {
+    root = PrefixDirectory() + "/drive_c";
+  } else if (lower == u'z') {
+    root = "/";
+  }
+  while (root.size() > 1 && root.back() == '/') root.pop_back();
+  struct stat st;
+  if (root.empty() || stat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return {};
+  return root;
+}
+
+}  // namespace
+
+uint32_t DriveMask() {
+  uint32_t mask = 0;
+  for (char16_t letter = u'a'; letter <= u'z'; ++letter)
+    if (!DriveRoot(letter).empty()) mask |= 1u << (letter - u'a');
+  return mask;
+}
+
 UnixPath ToUnixPath(std::u16string_view path) {
   UnixPath result;
   std::u16string text(path);
