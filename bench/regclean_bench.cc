@@ -13,6 +13,24 @@
 //    the hive, and the speed of that load.
 // REGCLEAN_BASE_STAGE names the stage folder of another build (the tree
 // before a change) whose regclean then runs beside ours, in the same run.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "bench/bench_support.h"
+#include "platform/registry.h"
+#include "tests/platform/demo_prefix.h"
+
 namespace {
 
 namespace fs = std::filesystem;
