@@ -43,11 +43,20 @@ bool IsDirectory(platform::FileSystem* fs, const std::u16string& path) {
 // reported) when either is missing, and then nothing may be deleted.
 bool PrepareRunBackupFolder(RegCleanerEngine* engine, platform::System* system) {
   platform::FileSystem* fs = platform::FileSystem::Default();
-  engine->runBackupFolder =
+  // A folder of this run's own: two runs within one second (a fast resolve
+  // and the next) must never share one, or the second would discard the
+  // first one's backup files.
+  const std::u16string stamp =
       engine->backupsFolder + u"\\" + platform::AnsiToU16(FormatTimestampForFileName(system));
-  fs->SetLastError(0);
-  fs->CreateDirectory(engine->runBackupFolder);
-  if (!IsDirectory(fs, engine->runBackupFolder)) {
+  bool made = false;
+  for (int n = 1; n <= 100 && !made; ++n) {
+    engine->runBackupFolder =
+        n == 1 ? stamp : stamp + u" (" + platform::AnsiToU16(std::to_string(n)) + u")";
+    fs->SetLastError(0);
+    made = fs->CreateDirectory(engine->runBackupFolder);
+    if (!made && fs->GetLastError() != platform::kErrorAlreadyExists) break;
+  }
+  if (!made || !IsDirectory(fs, engine->runBackupFolder)) {
     ReportRunFailure(engine, u"The backup folder " + engine->runBackupFolder +
                                  u" could not be created (" + ReasonText(fs->GetLastError()) +
                                  u"); nothing was removed.");
