@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/host.h"
+#include "tests/platform/demo_prefix.h"
 
 namespace {
 
@@ -25,14 +26,7 @@ const fs::path& Copies() {
     std::string pattern = "/tmp/regclean-bench-all.XXXXXX";
     const fs::path dir = mkdtemp(pattern.data());
     for (int i = 0; i < kPrefixes; ++i) {
-      const fs::path prefix = dir / ("game" + std::to_string(i)) / "pfx";
-      fs::create_directories(prefix.parent_path());
-      fs::copy(fs::path(REGCLEAN_SOURCE_DIR) / "data/demo-prefix", prefix,
-               fs::copy_options::recursive | fs::copy_options::copy_symlinks);
-      fs::remove_all(prefix / "dosdevices");
-      fs::create_directories(prefix / "dosdevices");
-      fs::create_directory_symlink("../drive_c", prefix / "dosdevices/c:");
-      fs::create_directory_symlink("/", prefix / "dosdevices/z:");
+      test_prefix::CopyDemoPrefix(dir / ("game" + std::to_string(i)) / "pfx");
     }
     if (std::getenv("REGCLEAN_BENCH_KEEP") == nullptr) {
       std::atexit([] {

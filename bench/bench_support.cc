@@ -1,6 +1,8 @@
 #include "bench/bench_support.h"
 
+#include <dirent.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +13,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <vector>
 
@@ -21,6 +24,7 @@
 #include "modules/RegistryCleanerModule/dll/scan_driver.h"
 #include "platform/posix/wine_prefix.h"
 #include "platform/registry.h"
+#include "tests/platform/demo_prefix.h"
 
 namespace bench {
 namespace {
@@ -44,10 +48,8 @@ std::vector<fs::path>& Prefixes() {
 fs::path MakeTempPrefix(const char* name) {
   std::string pattern = std::string("/tmp/regclean-bench-") + name + ".XXXXXX";
   const fs::path dir = mkdtemp(pattern.data());
-  fs::create_directories(dir / "dosdevices");
   fs::create_directories(dir / "drive_c");
-  fs::create_symlink("../drive_c", dir / "dosdevices" / "c:");
-  fs::create_symlink("/", dir / "dosdevices" / "z:");
+  test_prefix::MakeDriveLinks(dir);
   // REGCLEAN_BENCH_KEEP=1 keeps the prefixes, to profile a child on one:
   //   benchmarks --bench-child NAME PREFIX RESULT_FILE
   if (std::getenv("REGCLEAN_BENCH_KEEP") != nullptr) {
@@ -122,6 +124,72 @@ void WriteSampleHive(const fs::path& file, int copies) {
     copy.append(body, at, std::string::npos);
     out << copy;
   }
+}
+
+namespace {
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The file's folder and name below drive_c, as the registry names them.
+std::pair<std::string, std::string> Parts(const NamedFiles& files, int i) {
+  char folder[256], file[128];
+  std::snprintf(folder, sizeof(folder), files.folder, i / files.perFolder);
+  std::snprintf(file, sizeof(file), files.file, i);
+  return {folder, file};
+}
+
+}  // namespace
+
+std::string NamedFiles::WindowsName(int i, bool escaped) const {
+  auto [folder, file] = Parts(*this, i);
+  const std::string sep = escaped ? "\\\\" : "\\";
+  std::string name = "C:" + sep;
+  for (char c : folder) {
+    if (c == '/') {
+      name += sep;
+    } else {
+      name += c;
+    }
+  }
+  return name + sep + file;
+}
+
+fs::path NamedFiles::DiskPath(const fs::path& prefix, int i) const {
+  auto [folder, file] = Parts(*this, i);
+  return prefix / "drive_c" / folder / (i % 3 == 0 ? Lower(file) : file);
+}
+
+void NamedFiles::Make(const fs::path& prefix, int count, bool (*gone)(int)) const {
+  for (int i = 0; i < count; ++i) {
+    if (i % perFolder == 0) fs::create_directories(DiskPath(prefix, i).parent_path());
+    if (gone == nullptr || !gone(i)) std::ofstream(DiskPath(prefix, i)).put('x');
+  }
+}
+
+int StatFloor(const fs::path& prefix,
+              const std::vector<std::pair<const NamedFiles*, int>>& lookups) {
+  std::map<std::string, std::set<std::string>> listings;
+  int missing = 0;
+  for (const auto& [files, count] : lookups) {
+    for (int i = 0; i < count; ++i) {
+      auto [folder, file] = Parts(*files, i);
+      const std::string directory = (prefix / "drive_c" / folder).string();
+      struct stat st;
+      if (stat((directory + "/" + file).c_str(), &st) == 0) continue;
+      auto [listing, added] = listings.try_emplace(directory);
+      if (added) {
+        if (DIR* dir = opendir(directory.c_str())) {
+          while (const dirent* entry = readdir(dir)) listing->second.insert(Lower(entry->d_name));
+          closedir(dir);
+        }
+      }
+      if (listing->second.count(Lower(file)) == 0) ++missing;
+    }
+  }
+  return missing;
 }
 
 RegisterChildWork::RegisterChildWork(const char* name, ChildWork work) { Works()[name] = work; }

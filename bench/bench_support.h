@@ -6,6 +6,8 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace bench {
 
@@ -17,6 +19,32 @@ std::filesystem::path MakeTempPrefix(const char* name);
 // (65 KB each), each below its own Bench\NNNNN key so that the file stays in
 // Wine's order.
 void WriteSampleHive(const std::filesystem::path& file, int copies);
+
+// Files that a benchmark's registry names, as real machines name them: below
+// "Program Files", "Program Files (x86)" or "Common Files", with blanks and
+// mixed letter case. File number i lies in folder i / perFolder; every third
+// file is on disk in lower case only, so that its name as the registry holds
+// it is found only through its folder's listing.
+struct NamedFiles {
+  const char* folder;  // below C:, '/' between names; printf pattern of the folder number
+  const char* file;    // printf pattern of the file number
+  int perFolder = 1000;
+
+  // "C:\<folder>\<file>" (with every backslash doubled when escaped, as in a
+  // hive or .reg file).
+  std::string WindowsName(int i, bool escaped = false) const;
+  // Where file i is (or would be) on disk below the prefix.
+  std::filesystem::path DiskPath(const std::filesystem::path& prefix, int i) const;
+  // Puts files 0..count-1 on disk, but for those gone(i) says are gone.
+  void Make(const std::filesystem::path& prefix, int count, bool (*gone)(int)) const;
+};
+
+// The physical floor of looking count names of files up, as any program
+// must: a plain loop that stats each file once and, for a name not there as
+// written, looks for it in its folder's listing in any letter case, each
+// folder listed once. Returns the names not found.
+int StatFloor(const std::filesystem::path& prefix,
+              const std::vector<std::pair<const NamedFiles*, int>>& lookups);
 
 struct ChildResult {
   double seconds = 0;

@@ -5,10 +5,15 @@
 // calls.
 #include <benchmark/benchmark.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 
+#include "bench/bench_support.h"
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/path_resolution.h"
 #include "platform/file_system.h"
 #include "platform/unicode.h"
@@ -165,3 +170,78 @@ BENCHMARK(BM_Resolve)
 BENCHMARK(BM_ResolveMix);
 
 }  // namespace
+
+#ifndef _WIN32
+namespace {
+
+// Lookups in a folder of range(0) files that another program keeps changing
+// (a downloads or cache folder beside a program), against the same lookups
+// while it is still: 2,000 names, each written in other letter case than on
+// disk (found only through the folder's listing), half of them there.
+constexpr int kLookups = 2000;
+
+void LookUp(const std::u16string& folder, benchmark::State& state) {
+  platform::FileSystem* fs = platform::FileSystem::Default();
+  int found = 0;
+  for (int i = 0; i < kLookups; ++i) {
+    const std::u16string name =
+        folder + u"\\DOWNLOAD " +
+        platform::Utf8ToU16(std::to_string(i * 2 * state.range(0) / (2 * kLookups))) + u".PART";
+    if (fs->GetFileAttributes(name) != platform::kInvalidFileAttributes) ++found;
+  }
+  benchmark::DoNotOptimize(found);
+}
+
+void BM_LookupsInAChangingFolder(benchmark::State& state) {
+  namespace stdfs = std::filesystem;
+  const int files = static_cast<int>(state.range(0));
+  const stdfs::path dir = bench::MakeTempPrefix("busy") / "drive_c" / "Downloads";
+  stdfs::create_directories(dir);
+  for (int i = 0; i < files; i += 2)
+    std::ofstream(dir / ("download " + std::to_string(i) + ".part")).put('x');
+  platform::posix::SetPrefixDirectory(dir.parent_path().parent_path().string());
+  const std::u16string folder = u"C:\\Downloads";
+  double still = 0, busy = 0;
+  size_t readsStill = 0, readsBusy = 0;
+  for (auto _ : state) {
+    // Still: the folder has not changed for a while.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    size_t before = platform::posix::FolderReadCount();
+    auto start = std::chrono::steady_clock::now();
+    LookUp(folder, state);
+    still = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    readsStill = platform::posix::FolderReadCount() - before;
+    // Busy: another program adds and removes files there all the time.
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+      for (int n = 0; !done; ++n) {
+        const stdfs::path file = dir / ("incoming " + std::to_string(n) + ".tmp");
+        std::ofstream(file).put('x');
+        if (n % 2 == 1) stdfs::remove(file);
+      }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    before = platform::posix::FolderReadCount();
+    start = std::chrono::steady_clock::now();
+    LookUp(folder, state);
+    busy = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    readsBusy = platform::posix::FolderReadCount() - before;
+    done = true;
+    writer.join();
+    state.SetIterationTime(busy);
+  }
+  state.counters["still_s"] = still;
+  state.counters["busy_s"] = busy;
+  state.counters["busy_to_still"] = busy / still;
+  state.counters["folder_reads_still"] = static_cast<double>(readsStill);
+  state.counters["folder_reads_busy"] = static_cast<double>(readsBusy);
+}
+BENCHMARK(BM_LookupsInAChangingFolder)
+    ->Arg(30000)
+    ->Arg(300000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(1);
+
+}  // namespace
+#endif

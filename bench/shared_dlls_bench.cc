@@ -1,14 +1,13 @@
 // The shared DLL check on a large machine: a win64 prefix whose SharedDlls
 // keys hold 100,000 values in each view, half of them naming files that are
-// gone. The engine's whole check (hive load, the counting pass, the scan with
+// gone, named as real machines name them (blanks, "Program Files (x86)",
+// mixed letter case). The engine's whole check (hive load, the counting pass, the scan with
 // its log) against a lower bound: a program that loads the same hive,
 // enumerates those values once and looks each named file up once. Each side
 // runs in a child process of its own, so that its peak memory is its own.
 #include <benchmark/benchmark.h>
-#include <dirent.h>
 #include <stdlib.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,8 +15,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <set>
 #include <string>
 
 #include "bench/bench_support.h"
@@ -40,35 +37,27 @@ constexpr char16_t kNative[] = u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\S
 constexpr char16_t kWow[] =
     u"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
 
-// "C:\Shared\<view>\d<NNN>\lib<NNNNNN>.dll"; even numbers exist.
-std::string FileName(const char* view, int i, bool escaped) {
-  const char* sep = escaped ? "\\\\" : "\\";
-  char name[96];
-  std::snprintf(name, sizeof(name), "C:%sShared%s%s%sd%03d%slib%06d.dll", sep, sep, view, sep,
-                i / kPerFolder, sep, i);
-  return name;
-}
+// "C:\Program Files\Common Files\Vendor NNN\Shared Lib NNNNNN.Dll" in
+// the 64-bit view, the same below "Program Files (x86)" in the 32-bit one;
+// the odd numbers are gone.
+const bench::NamedFiles kFiles64{"Program Files/Common Files/Vendor %03d", "Shared Lib %06d.Dll",
+                                 kPerFolder};
+const bench::NamedFiles kFiles32{"Program Files (x86)/Common Files/Vendor %03d",
+                                 "Shared Lib %06d.Dll", kPerFolder};
+bool Odd(int i) { return i % 2 != 0; }
 
 const fs::path& Prefix() {
   static const fs::path prefix = [] {
     const fs::path dir = bench::MakeTempPrefix("dlls");
     std::ofstream hive(dir / "system.reg", std::ios::binary);
     hive << "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n";
-    for (const char* view : {"64", "32"}) {
-      hive << "\n[Software\\\\" << (view[0] == '3' ? "Wow6432Node\\\\" : "")
+    for (const bench::NamedFiles* files : {&kFiles64, &kFiles32}) {
+      hive << "\n[Software\\\\" << (files == &kFiles32 ? "Wow6432Node\\\\" : "")
            << "Microsoft\\\\Windows\\\\CurrentVersion\\\\SharedDlls] 1733000000\n"
            << "#time=1d9a0b0c0d0e0f0\n";
-      for (int i = 0; i < kValuesPerView; ++i) {
-        hive << "\"" << FileName(view, i, true) << "\"=dword:00000001\n";
-        if (i % 2 == 0) {
-          char folder[16], file[32];
-          std::snprintf(folder, sizeof(folder), "d%03d", i / kPerFolder);
-          std::snprintf(file, sizeof(file), "lib%06d.dll", i);
-          const fs::path path = dir / "drive_c" / "Shared" / view / folder;
-          if (i % kPerFolder == 0) fs::create_directories(path);
-          std::ofstream(path / file).put('x');
-        }
-      }
+      for (int i = 0; i < kValuesPerView; ++i)
+        hive << "\"" << files->WindowsName(i, true) << "\"=dword:00000001\n";
+      files->Make(dir, kValuesPerView, Odd);
     }
     return dir;
   }();
@@ -97,38 +86,11 @@ int LowerBound(const fs::path&) {
   return missing;
 }
 
-// The floor of any lookup of these names: a plain loop that stats each file
-// once and, for a name not there as written, looks for it in its folder's
-// listing in any letter case, each folder listed once.
-int StatFloor(const fs::path& prefix) {
-  std::map<std::string, std::set<std::string>> listings;
-  int missing = 0;
-  for (const char* view : {"64", "32"}) {
-    for (int i = 0; i < kValuesPerView; ++i) {
-      char folder[128], file[32];
-      std::snprintf(folder, sizeof(folder), "%s/drive_c/Shared/%s/d%03d", prefix.c_str(), view,
-                    i / kPerFolder);
-      std::snprintf(file, sizeof(file), "lib%06d.dll", i);
-      struct stat st;
-      if (stat((std::string(folder) + "/" + file).c_str(), &st) == 0) continue;
-      auto [listing, added] = listings.try_emplace(folder);
-      if (added) {
-        if (DIR* dir = opendir(folder)) {
-          while (const dirent* entry = readdir(dir)) {
-            std::string name = entry->d_name;
-            for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            listing->second.insert(std::move(name));
-          }
-          closedir(dir);
-        }
-      }
-      if (listing->second.count(file) == 0) ++missing;
-    }
-  }
-  return missing;
+int Floor(const fs::path& prefix) {
+  return bench::StatFloor(prefix, {{&kFiles64, kValuesPerView}, {&kFiles32, kValuesPerView}});
 }
 
-const bench::RegisterChildWork kFloor("dlls-floor", StatFloor);
+const bench::RegisterChildWork kFloor("dlls-floor", Floor);
 const bench::RegisterChildWork kBound("dlls-bound", LowerBound);
 
 void BM_SharedDllCheckAgainstLowerBound(benchmark::State& state) {

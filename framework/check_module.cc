@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "framework/install_config.h"
 #include "framework/registry_settings.h"
 #include "framework/restore_point.h"
 #include "framework/results.h"
@@ -272,6 +273,7 @@ void CCheckModule::RunLocally(bool resolve) {
     std::atomic<int32_t>& runs;
     ~Release() { --runs; }
   } release{localRuns};
+  followWork = ReadInstallConfig(u"install", u"ProgressFollowsWork", u"0", false, system_) == u"1";
   if (resolve) {
     solvedCount = 0;
     DoResolve();
@@ -355,11 +357,43 @@ void CCheckModule::ResetProgress() {
   stopFlag = false;
 }
 
+bool CCheckModule::FollowWork(double percent) {
+  if (percent < targetProgress) return !stopFlag;
+  targetProgress = displayedProgress = std::clamp(percent, 0.0, 100.0);
+  if (displayedProgress >= 100.0 ||
+      std::ceil(displayedProgress) != std::ceil(lastReportedProgress)) {
+    double value = displayedProgress;
+    if (const int answer = CallHost(&value); answer >= 0) stopFlag = answer == 0;
+    lastReportedProgress = displayedProgress;
+  }
+  if (displayedProgress < 100.0) return !stopFlag;
+  // The final report clears a stop, as the end of a paced display does.
+  stopFlag = false;
+  return true;
+}
+
 bool CCheckModule::ReportProgress(double percent) {
   bool direct;
   {
     std::lock_guard<std::recursive_mutex> lock(progressLock);
     direct = step == 0.0;
+    // Nobody watches, or the installation wants the real pace: no ticker.
+    // A ticker already running (a callback removed during the run) ends as
+    // it would.
+    if (!direct && progressThread == nullptr) {
+      bool watched;
+      {
+        std::lock_guard<std::mutex> guard(callbackLock);
+        watched = progressCallback != nullptr;
+      }
+      if (followWork || !watched) {
+        if (percent == 0.0) {
+          lastReportedProgress = displayedProgress = targetProgress = 0.0;
+          stopFlag = false;
+        }
+        return FollowWork(percent);
+      }
+    }
     // Direct mode: only the final 100 reaches the host, on this thread.
     if (direct && percent == 100.0) {
       double value = percent;

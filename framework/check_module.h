@@ -76,7 +76,11 @@ class CCheckModule : public IUndoResolveModule, public ThreadParam {
   virtual void SaveTotals();
 
   // The work's real progress, 0 to 100. Returns false when a stop was asked.
-  // A report of 100 returns only after the host has been shown 100.
+  // A report of 100 returns only after the host has been shown 100. Without
+  // a callback, or when the installation asks for it ("ProgressFollowsWork"
+  // of section "install" is 1), the display follows the work itself: each
+  // new whole percent is shown at once from the work's thread, and nothing
+  // waits for a climb to 100.
   bool ReportProgress(double percent);
   // Returns all progress state to zero and ends the progress thread.
   void ResetProgress();
@@ -152,6 +156,9 @@ class CCheckModule : public IUndoResolveModule, public ThreadParam {
   std::atomic<bool> stopFlag{false};
   std::recursive_mutex progressLock;
   uint32_t tickMs = 100;
+  // The installation's choice, read at the start of each local run: the
+  // display follows the work instead of pacing to the expected time.
+  bool followWork = false;
   uint32_t expectedDurationMs = 2000;
   TimeSpan remainingTime{0};
   std::atomic<int32_t> localRuns{0};
@@ -181,6 +188,8 @@ class CCheckModule : public IUndoResolveModule, public ThreadParam {
   // The delegated attempt with its relay thread; true when it was answered.
   bool RunDelegated(ServiceRequest code);
   void TickerLoop();
+  // ReportProgress when the display follows the work; under progressLock.
+  bool FollowWork(double percent);
   // Ends and releases the progress thread, if any. Must not hold progressLock.
   void EndProgressThread();
   // The local part of a run: one at a time per object.

@@ -360,7 +360,7 @@ uint32_t MemoryRegistry::RegEnumKeyW(HKey key, uint32_t index, char16_t* name, u
   const uint32_t error = Resolve(key, &k);
   if (error != kRegSuccess) return error;
   if (index >= k->children.size()) return kRegNoMoreItems;
-  const std::u16string& childName = k->children[index]->name;
+  const std::u16string_view childName = k->children[index]->name;
   if (name == nullptr || childName.size() >= nameChars) return kRegMoreData;
   std::memcpy(name, childName.data(), childName.size() * 2);
   name[childName.size()] = 0;

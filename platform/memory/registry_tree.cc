@@ -130,11 +130,31 @@ void KeyDeleter::operator()(Key* key) const {
   }
 }
 
+void KeyName::Assign(std::u16string_view text, TreeArena* arena) {
+  char16_t* copy = nullptr;
+  if (!text.empty()) {
+    copy = arena != nullptr ? static_cast<char16_t*>(arena->Allocate(text.size() * 2))
+                            : new char16_t[text.size()];
+    std::memcpy(copy, text.data(), text.size() * 2);
+  }
+  Release();
+  data_ = copy != nullptr ? copy : u"";
+  size_ = static_cast<uint32_t>(text.size());
+  owned_ = copy != nullptr && arena == nullptr;
+}
+
+void KeyName::Release() {
+  if (owned_) delete[] data_;
+  data_ = u"";
+  size_ = 0;
+  owned_ = false;
+}
+
 Key* Key::InsertChild(std::u16string_view childName, size_t insertAt, TreeArena* arena) {
-  KeyPtr child(arena != nullptr ? new (arena->Allocate(sizeof(Key))) Key : new Key);
+  KeyPtr child(arena != nullptr ? new (arena->Allocate(sizeof(Key))) Key(arena) : new Key);
   if (arena != nullptr) child->flags |= kKeyInArena;
   child->parent = this;
-  child->name.assign(childName);
+  child->name.Assign(childName, arena);
   Key* raw = child.get();
   children.insert(children.begin() + static_cast<ptrdiff_t>(insertAt), std::move(child));
   if (IsWowName(childName) && !IsWowName(name)) {

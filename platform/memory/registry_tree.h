@@ -9,6 +9,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "platform/case_fold.h"
@@ -57,6 +58,68 @@ class TreeArena {
   std::vector<Block> blocks_;
   char* next_ = nullptr;
   char* end_ = nullptr;
+};
+
+// Hands out the memory of a key's child and value lists: from the tree's
+// arena for a key read from a hive (given back with the arena; a list that
+// grows leaves its old room there), else from the heap.
+template <typename T>
+struct ArenaAllocator {
+  using value_type = T;
+  using propagate_on_container_copy_assignment = std::true_type;
+  using propagate_on_container_move_assignment = std::true_type;
+  using propagate_on_container_swap = std::true_type;
+
+  ArenaAllocator() = default;
+  explicit ArenaAllocator(TreeArena* from) : arena(from) {}
+  template <typename U>
+  ArenaAllocator(const ArenaAllocator<U>& other) : arena(other.arena) {}
+
+  T* allocate(size_t n) {
+    if (arena == nullptr) return std::allocator<T>().allocate(n);
+    return static_cast<T*>(arena->Allocate(n * sizeof(T)));
+  }
+  void deallocate(T* p, size_t n) {
+    if (arena == nullptr) std::allocator<T>().deallocate(p, n);
+  }
+  template <typename U>
+  bool operator==(const ArenaAllocator<U>& other) const {
+    return arena == other.arena;
+  }
+
+  TreeArena* arena = nullptr;
+};
+
+// A key's name, in the tree's arena for a key read from a hive, else owned.
+// Reads as a std::u16string_view.
+class KeyName {
+ public:
+  KeyName() = default;
+  KeyName(const KeyName& other) { Assign(other, nullptr); }
+  KeyName& operator=(const KeyName& other) {
+    if (this != &other) Assign(other, nullptr);
+    return *this;
+  }
+  KeyName& operator=(std::u16string_view text) {
+    Assign(text, nullptr);
+    return *this;
+  }
+  ~KeyName() { Release(); }
+
+  // A copy of text, in arena when one is given.
+  void Assign(std::u16string_view text, TreeArena* arena);
+  operator std::u16string_view() const { return {data_, size_}; }
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  friend bool operator==(const KeyName& a, std::u16string_view b) {
+    return std::u16string_view(a) == b;
+  }
+
+ private:
+  void Release();
+  const char16_t* data_ = u"";
+  uint32_t size_ = 0;
+  bool owned_ = false;
 };
 
 // FILETIME of 1970-01-01, and the conversions Wine's key lines use.
@@ -118,10 +181,15 @@ struct KeyDeleter {
 using KeyPtr = std::unique_ptr<Key, KeyDeleter>;
 
 struct Key {
+  Key() = default;
+  // A key whose name and lists take their room from arena.
+  explicit Key(TreeArena* arena)
+      : children(ArenaAllocator<KeyPtr>(arena)), values(ArenaAllocator<Value>(arena)) {}
+
   Key* parent = nullptr;
-  std::u16string name;
-  std::vector<KeyPtr> children;  // sorted by CompareNames
-  std::vector<Value> values;     // insertion order
+  KeyName name;
+  std::vector<KeyPtr, ArenaAllocator<KeyPtr>> children;  // sorted by CompareNames
+  std::vector<Value, ArenaAllocator<Value>> values;      // insertion order
   // Positions of values sorted by name, kept once a key has many values.
   std::unique_ptr<std::vector<uint32_t>> valueIndex;
   std::unique_ptr<std::u16string> className;

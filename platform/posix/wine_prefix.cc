@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <limits.h>
 #include <stdlib.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <time.h>
@@ -85,17 +86,25 @@ int64_t SettleNs(const std::string& folder) {
 
 struct Listing {
   struct stat folder {};
-  std::vector<std::string> names;  // in the folder's order
-  // The first entry per folded name, and per folded hashed short name of
-  // the entries that are no 8.3 names themselves (made on first need).
-  std::unordered_map<std::u16string, uint32_t> byName;
-  std::unordered_map<std::u16string, uint32_t> byShortName;
+  std::vector<std::string> names;  // in the folder's order; "" for one gone since
+  // The entries per folded name, and per folded hashed short name of the
+  // entries that are no 8.3 names themselves (made on first need).
+  std::unordered_multimap<std::u16string, uint32_t> byName;
+  std::unordered_multimap<std::u16string, uint32_t> byShortName;
   bool shortNamesIndexed = false;
+  // A folder that was still changing when it was read is watched instead:
+  // the watch was set before the read, and every change since comes as an
+  // event that is applied before the listing answers again.
+  int watch = -1;
 };
 
 std::mutex g_listingLock;
 std::unordered_map<std::string, Listing> g_listings;
 size_t g_listedNames = 0;
+// The watched folders by watch; at most kMaxWatches.
+std::unordered_map<int, std::string> g_watched;
+constexpr size_t kMaxWatches = 64;
+int g_notify = -2;  // -2: not made yet; -1: none to be had
 
 int64_t Nanoseconds(const timespec& t) { return int64_t{t.tv_sec} * 1'000'000'000 + t.tv_nsec; }
 
@@ -116,7 +125,49 @@ bool Settled(const std::string& path, const struct stat& folder) {
   return Nanoseconds(now) - changed > settle;
 }
 
+void AddName(Listing* listing, std::string_view name) {
+  const std::u16string folded = FoldCase(Utf8ToU16(name));
+  auto [from, to] = listing->byName.equal_range(folded);
+  for (auto it = from; it != to; ++it)
+    if (listing->names[it->second] == name) return;  // seen by the read as well
+  const uint32_t index = static_cast<uint32_t>(listing->names.size());
+  listing->names.emplace_back(name);
+  listing->byName.emplace(folded, index);
+  const std::u16string wide = Utf8ToU16(name);
+  if (listing->shortNamesIndexed && !IsLegal8Dot3Name(wide))
+    listing->byShortName.emplace(FoldCase(HashShortFileName(wide)), index);
+}
+
+void EraseIndex(std::unordered_multimap<std::u16string, uint32_t>* map, const std::u16string& key,
+                uint32_t index) {
+  auto [from, to] = map->equal_range(key);
+  for (auto it = from; it != to; ++it) {
+    if (it->second == index) {
+      map->erase(it);
+      return;
+    }
+  }
+}
+
+void RemoveName(Listing* listing, std::string_view name) {
+  const std::u16string wide = Utf8ToU16(name);
+  const std::u16string folded = FoldCase(wide);
+  auto [from, to] = listing->byName.equal_range(folded);
+  for (auto it = from; it != to; ++it) {
+    const uint32_t index = it->second;
+    if (listing->names[index] != name) continue;
+    listing->byName.erase(it);
+    if (listing->shortNamesIndexed && !IsLegal8Dot3Name(wide))
+      EraseIndex(&listing->byShortName, FoldCase(HashShortFileName(wide)), index);
+    listing->names[index].clear();
+    return;
+  }
+}
+
+size_t g_folderReads = 0;
+
 bool ReadListing(const std::string& folder, Listing* listing) {
+  ++g_folderReads;
   DIR* dir = opendir(folder.c_str());
   if (dir == nullptr) return false;
   while (dirent* entry = readdir(dir)) {
@@ -130,30 +181,105 @@ bool ReadListing(const std::string& folder, Listing* listing) {
   return true;
 }
 
+// The first of the entries [from, to) in the folder's order; UINT32_MAX if none.
+template <typename Range>
+uint32_t First(Range range) {
+  uint32_t best = UINT32_MAX;
+  for (auto it = range.first; it != range.second; ++it) best = std::min(best, it->second);
+  return best;
+}
+
 // The entry of the listing that name stands for: the first whose name
 // equals it ignoring case, or, when name is an 8.3 name, the first whose
 // hashed short name it is, whichever comes first. Empty if none.
 std::string Lookup(Listing* listing, std::u16string_view name) {
   const std::u16string folded = FoldCase(name);
-  uint32_t best = UINT32_MAX;
-  if (auto it = listing->byName.find(folded); it != listing->byName.end()) best = it->second;
+  uint32_t best = First(listing->byName.equal_range(folded));
   if (IsLegal8Dot3Name(name)) {
     if (!listing->shortNamesIndexed) {
       for (uint32_t i = 0; i < listing->names.size(); ++i) {
+        if (listing->names[i].empty()) continue;
         const std::u16string wide = Utf8ToU16(listing->names[i]);
         if (!IsLegal8Dot3Name(wide))
           listing->byShortName.emplace(FoldCase(HashShortFileName(wide)), i);
       }
       listing->shortNamesIndexed = true;
     }
-    if (auto it = listing->byShortName.find(folded); it != listing->byShortName.end())
-      best = std::min(best, it->second);
+    best = std::min(best, First(listing->byShortName.equal_range(folded)));
   }
   return best == UINT32_MAX ? std::string() : listing->names[best];
 }
 
+// Forgets a kept listing and its watch.
+void Drop(std::unordered_map<std::string, Listing>::iterator kept) {
+  if (kept->second.watch >= 0) {
+    inotify_rm_watch(g_notify, kept->second.watch);
+    g_watched.erase(kept->second.watch);
+  }
+  g_listedNames -= kept->second.names.size();
+  g_listings.erase(kept);
+}
+
+void DropWatched(int watch) {
+  const auto folder = g_watched.find(watch);
+  if (folder == g_watched.end()) return;
+  const auto kept = g_listings.find(folder->second);
+  if (kept != g_listings.end()) Drop(kept);
+}
+
+// A watch on folder set before its listing is read; -1 when none can be had
+// (the file system's changes may come from elsewhere, or too many watches).
+int Watch(const std::string& folder) {
+  if (SettleNs(folder) == 0 || g_watched.size() >= kMaxWatches) return -1;
+  if (g_notify == -2) g_notify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (g_notify < 0) return -1;
+  const int watch = inotify_add_watch(g_notify, folder.c_str(),
+                                      IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                          IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR);
+  // The same folder under another path already has this watch.
+  if (watch < 0 || g_watched.count(watch) != 0) return -1;
+  g_watched.emplace(watch, folder);
+  return watch;
+}
+
+// Applies every change the watches have seen so far to their listings. An
+// event is queued before the call that made the change returns, so once
+// this has run every change made before it started is in the listings. A
+// lost event (the queue ran over) drops every watched listing.
+void CatchUp() {
+  if (g_notify < 0 || g_watched.empty()) return;
+  alignas(inotify_event) char buffer[64 << 10];
+  for (;;) {
+    const ssize_t n = read(g_notify, buffer, sizeof(buffer));
+    if (n <= 0) return;
+    for (ssize_t at = 0; at < n;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+      if (event->mask & IN_Q_OVERFLOW) {
+        while (!g_watched.empty()) DropWatched(g_watched.begin()->first);
+        continue;
+      }
+      if (event->mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT)) {
+        DropWatched(event->wd);
+        continue;
+      }
+      const auto folder = g_watched.find(event->wd);
+      if (folder == g_watched.end() || event->len == 0) continue;
+      const auto kept = g_listings.find(folder->second);
+      if (kept == g_listings.end()) continue;
+      Listing& listing = kept->second;
+      const std::string_view name(event->name, strnlen(event->name, event->len));
+      const size_t before = listing.names.size();
+      if (event->mask & (IN_CREATE | IN_MOVED_TO)) AddName(&listing, name);
+      if (event->mask & (IN_DELETE | IN_MOVED_FROM)) RemoveName(&listing, name);
+      g_listedNames += listing.names.size() - before;
+    }
+  }
+}
+
 // The entry of folder that name stands for (see Lookup). The exact name has
-// been tried before.
+// been tried before. A folder read while it was still changing is watched,
+// so that its listing is read once however often it changes.
 // *error becomes the errno of a folder that cannot be read (0 otherwise).
 std::string FindEntry(const std::string& folder, std::u16string_view name,
                       const struct stat* folderStat, int* error) {
@@ -167,23 +293,34 @@ std::string FindEntry(const std::string& folder, std::u16string_view name,
   }
   if (!S_ISDIR(st.st_mode)) return {};
   std::lock_guard<std::mutex> hold(g_listingLock);
+  CatchUp();
   auto kept = g_listings.find(folder);
   if (kept != g_listings.end()) {
-    if (SameFolder(kept->second.folder, st)) return Lookup(&kept->second, name);
-    g_listedNames -= kept->second.names.size();
-    g_listings.erase(kept);
+    const Listing& listing = kept->second;
+    const bool same = listing.watch >= 0
+                          ? listing.folder.st_dev == st.st_dev && listing.folder.st_ino == st.st_ino
+                          : SameFolder(listing.folder, st);
+    if (same) return Lookup(&kept->second, name);
+    Drop(kept);
   }
-  // Stat before reading: a change while reading shows as a new time stamp.
+  // Stat (or watch) before reading: a change while reading shows as a new
+  // time stamp (or an event).
   Listing listing;
   listing.folder = st;
+  const bool settled = Settled(folder, st);
+  if (!settled) listing.watch = Watch(folder);
   if (!ReadListing(folder, &listing)) {
     *error = Uncertain(errno) ? errno : 0;
+    if (listing.watch >= 0) {
+      inotify_rm_watch(g_notify, listing.watch);
+      g_watched.erase(listing.watch);
+    }
     return {};
   }
   const std::string match = Lookup(&listing, name);
-  if (Settled(folder, st)) {
+  if (settled || listing.watch >= 0) {
     if (g_listedNames + listing.names.size() > kMaxListedNames) {
-      g_listings.clear();
+      while (!g_listings.empty()) Drop(g_listings.begin());
       g_listedNames = 0;
     }
     g_listedNames += listing.names.size();
@@ -456,6 +593,11 @@ UnixPath ToUnixPath(std::u16string_view path) {
 }
 
 int64_t ListingSettleNanoseconds(const std::string& folder) { return SettleNs(folder); }
+
+size_t FolderReadCount() {
+  std::lock_guard<std::mutex> hold(g_listingLock);
+  return g_folderReads;
+}
 
 size_t KeptListingCount() {
   std::lock_guard<std::mutex> hold(g_listingLock);

@@ -55,6 +55,8 @@ UnixPath ToUnixPath(std::u16string_view windowsPath);
 // systems), and how many listings are kept now. For tests.
 int64_t ListingSettleNanoseconds(const std::string& folder);
 size_t KeptListingCount();
+// How many folder listings have been read so far. For tests.
+size_t FolderReadCount();
 
 // A Unix path seen through Z: ("/tmp/a" -> "Z:\tmp\a"); a relative one is
 // made absolute against the current folder first.

@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/platform/temp_tree.h"
+
 namespace {
 
 // A module whose work is a script of progress reports, with a fast ticker.
@@ -352,6 +354,46 @@ TEST(CheckModuleProgress, AHundredAfterTheDisplayGotThereReturnsAtOnce) {
   ASSERT_EQ(seen.size(), shown + 1);
   EXPECT_EQ(seen.back(), 100.0);
   EXPECT_EQ(module.GetProgress(), 100.0);
+}
+
+// Nobody watching, or an installation that asks for the real pace: no
+// ticker, the display is the work's own progress and the host sees each new
+// whole percent at once.
+TEST(CheckModuleProgress, DisplayFollowsTheWorkWithoutAWatcherOrWhenInstalledSo) {
+  ScriptedModule unwatched(100);
+  unwatched.SetExpectedDuration(240000, false);
+  EXPECT_TRUE(unwatched.ReportProgress(0));
+  EXPECT_TRUE(unwatched.ReportProgress(37.5));
+  EXPECT_EQ(unwatched.GetProgress(), 37.5);
+  EXPECT_TRUE(unwatched.ReportProgress(100));
+  EXPECT_EQ(unwatched.GetProgress(), 100.0);
+
+  struct PlacedHost : platform::SystemWrapper {
+    explicit PlacedHost(std::u16string file)
+        : SystemWrapper(platform::System::Default()), file(std::move(file)) {}
+    std::u16string GetHostFileName() override { return file; }
+    std::u16string file;
+  };
+  TempTree tree;
+  ASSERT_TRUE(tree.ok());
+  ASSERT_TRUE(tree.MakeFile(u"install.cfg", "[install]\r\nProgressFollowsWork=1\r\n"));
+  PlacedHost host(tree.Path(u"host.exe"));
+  ScriptedModule module(100);
+  module.UseSystem(&host);
+  Host watcher;
+  watcher.stopAt = 80.0;
+  module.SetProgressCallback(&Host::Callback, &watcher);
+  module.SetExpectedDuration(240000, false);
+  std::vector<bool> answers;
+  module.work = [&](ScriptedModule& self) {
+    for (double percent : {0.0, 37.5, 37.9, 20.0, 80.0, 90.0, 100.0})
+      answers.push_back(self.ReportProgress(percent));
+  };
+  module.ExecuteCheck(nullptr, 0);
+  EXPECT_EQ(watcher.Seen(), (std::vector<double>{37.5, 80.0, 90.0, 100.0}));
+  // The stop the host asked at 80 reaches the work; the final 100 clears it.
+  EXPECT_EQ(answers, (std::vector<bool>{true, true, true, true, false, false, true}));
+  EXPECT_FALSE(module.stopRequested());
 }
 
 TEST(CheckModuleProgress, ResetEndsTheTickerAndZeroesEverything) {

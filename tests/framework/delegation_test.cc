@@ -7,6 +7,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -44,6 +47,30 @@ std::u16string Unique(std::u16string_view prefix) {
   uint64_t value = random();
   for (int i = 0; i < 12; ++i, value >>= 4) out.push_back(u"0123456789abcdef"[value & 15]);
   return out;
+}
+
+// A copy of the staged suite as a host that installs the module without the
+// suite's own settings has it: its install.cfg leaves the progress paced, so
+// its provider's run takes the display's climb (two seconds at least), long
+// enough to watch it and to stop it. Removed when the tests end.
+std::u16string PacedSuitePath(std::u16string_view relative) {
+  namespace fs = std::filesystem;
+  static const fs::path copy = [] {
+    const fs::path stage(StagePath(u""));
+    fs::path to = fs::temp_directory_path() / fs::path(Unique(u"paced-suite-"));
+    fs::copy(stage, to, fs::copy_options::recursive);
+    std::ifstream in(stage / "install.cfg");
+    std::string text, line;
+    while (std::getline(in, line))
+      if (line.rfind("ProgressFollowsWork", 0) != 0) text += line + "\n";
+    std::ofstream(to / "install.cfg", std::ios::trunc) << text;
+    std::atexit([] {
+      std::error_code ignored;
+      fs::remove_all(copy, ignored);
+    });
+    return to;
+  }();
+  return (copy / fs::path(std::u16string(relative))).make_preferred().u16string();
 }
 
 // The module's view of the machine: its own file is the staged module (so
@@ -142,7 +169,7 @@ class Delegation : public testing::Test {
     platform::System* system = platform::System::Default();
     channel = Unique(u"regclean-test-");
     log = system->GetTempPath() + Unique(u"provider-") + u".log";
-    const std::u16string line = u"\"" + StagePath(u"ServiceProvider.exe") + u"\" --channel " +
+    const std::u16string line = u"\"" + PacedSuitePath(u"ServiceProvider.exe") + u"\" --channel " +
                                 channel + u" --idle-ms 120000 --log \"" + log + u"\"";
     uint32_t error = 0;
     provider = system->CreateProcess(line, u"", true, false, &error);

@@ -252,7 +252,7 @@ TEST(HiveText, SubkeysSortAsWineSortsThem) {
       "WINE REGISTRY Version 2\n[b]\n[A_]\n[a]\n[AB]\n[\\xe9]\n[Z]\n[_]\n[a1]\n";
   ASSERT_TRUE(ReadHive(text, root.get(), "t.reg", kNow).clean);
   std::vector<std::u16string> names;
-  for (const auto& child : root->children) names.push_back(child->name);
+  for (const auto& child : root->children) names.emplace_back(child->name);
   // Wine folds to lower case: '_' (0x5f) sorts before the letters.
   const std::vector<std::u16string> expected = {u"_",  u"a", u"a1", u"A_",
                                                 u"AB", u"b", u"Z",  u"\u00e9"};

@@ -181,6 +181,46 @@ TEST_F(SharedDllsScanner, BackupWritesTheValuesAndDeletesNothing) {
   EXPECT_EQ(engine_.ignoreList->Count(), 0);
 }
 
+// A resolve of many problems flushes its backup once per batch; each value
+// is on disk in the backup file before it is deleted, across the batches.
+TEST_F(SharedDllsScanner, ManyProblemsGoInBatchesEachOnDiskBeforeItIsDeleted) {
+  constexpr int kMany = 1100;  // more than two batches
+  platform::HKey key;
+  ASSERT_EQ(registry_.RegOpenKeyExW(kHkeyLocalMachine, kNative, 0,
+                                    platform::kKeyAllAccess | platform::kKeyWow64_64Key, &key),
+            0u);
+  const uint32_t one = 1;
+  for (int i = 0; i < kMany; ++i) {
+    const std::u16string name = tree_.Path(u"Gone\\many") + platform::Utf8ToU16(std::to_string(i));
+    registry_.RegSetValueExW(key, name, platform::kRegDword, reinterpret_cast<const uint8_t*>(&one),
+                             4);
+  }
+  registry_.RegCloseKey(key);
+  struct Checking : platform::RegistryWrapper {
+    Checking(platform::Registry* target, std::u16string file)
+        : RegistryWrapper(target), file(std::move(file)) {}
+    uint32_t RegDeleteValueW(platform::HKey key, std::u16string_view name) override {
+      const std::string bytes = engine_test::ReadBytes(file);
+      const std::u16string text(reinterpret_cast<const char16_t*>(bytes.data()), bytes.size() / 2);
+      std::u16string quoted;
+      for (char16_t c : name) quoted += c == u'\\' ? std::u16string(u"\\\\") : std::u16string(1, c);
+      if (text.find(u"\"" + quoted + u"\"") == std::u16string::npos) ++unsaved;
+      ++deleted;
+      return RegistryWrapper::RegDeleteValueW(key, name);
+    }
+    std::u16string file;
+    int unsaved = 0, deleted = 0;
+  } checking(&registry_, backups_.File(u"SharedDllMissingProblems.reg"));
+  SetEngineRegistry(&checking);
+  EXPECT_EQ(Run(BackupAndClean), kMany + 3u);
+  SetEngineRegistry(&registry_);
+  EXPECT_EQ(checking.deleted, kMany + 3);
+  EXPECT_EQ(checking.unsaved, 0);
+  EXPECT_EQ(Values(kNative),
+            (std::vector<std::u16string>{present_, listed_, u"a.dl", u"nothing.dll"}));
+  EXPECT_EQ(engine_.runFailures, 0u);
+}
+
 TEST_F(SharedDllsScanner, NothingFoundLeavesNoBackupFile) {
   engine_.blackList.reset();
   ASSERT_TRUE(tree_.MakeFile(u"Gone\\gone.dll"));

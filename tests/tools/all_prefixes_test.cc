@@ -53,6 +53,7 @@ TEST(PrefixFiles, ReadWhatTheyCanOfDamagedInput) {
 #include <map>
 
 #include "support/json_value.h"
+#include "tests/platform/demo_prefix.h"
 #include "tests/platform/wineserver_lock.h"
 #include "tests/tools/staged_regclean.h"
 
@@ -123,16 +124,7 @@ class AllPrefixesTest : public testing::Test {
   }
 
   // A copy of the demo prefix as "make demo" makes it.
-  fs::path Demo(const fs::path& prefix) {
-    fs::create_directories(prefix.parent_path());
-    fs::copy(fs::path(REGCLEAN_SOURCE_DIR) / "data/demo-prefix", prefix,
-             fs::copy_options::recursive | fs::copy_options::copy_symlinks);
-    fs::remove_all(prefix / "dosdevices");
-    fs::create_directories(prefix / "dosdevices");
-    fs::create_directory_symlink("../drive_c", prefix / "dosdevices/c:");
-    fs::create_directory_symlink("/", prefix / "dosdevices/z:");
-    return prefix;
-  }
+  fs::path Demo(const fs::path& prefix) { return test_prefix::CopyDemoPrefix(prefix); }
 
   // The staged regclean with HOME at the tree and no WINEPREFIX.
   RegcleanOutcome Regclean(const std::vector<std::string>& args, const std::string& input = "") {

@@ -32,6 +32,7 @@ TEST(RegcleanHost, PosixOnly) { GTEST_SKIP() << "runs the POSIX host on a copy o
 #include <vector>
 
 #include "support/json_value.h"
+#include "tests/platform/demo_prefix.h"
 #include "tests/platform/wineserver_lock.h"
 #include "tests/tools/staged_regclean.h"
 
@@ -93,13 +94,7 @@ class RegcleanHostTest : public testing::Test {
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir_ = pattern;
     prefix_ = dir_ / "prefix";
-    // A copy as "make demo" makes it: the drive links made anew.
-    fs::copy(fs::path(REGCLEAN_SOURCE_DIR) / "data/demo-prefix", prefix_,
-             fs::copy_options::recursive | fs::copy_options::copy_symlinks);
-    fs::remove_all(prefix_ / "dosdevices");
-    fs::create_directories(prefix_ / "dosdevices");
-    fs::create_directory_symlink("../drive_c", prefix_ / "dosdevices/c:");
-    fs::create_directory_symlink("/", prefix_ / "dosdevices/z:");
+    test_prefix::CopyDemoPrefix(prefix_);
   }
 
   void TearDown() override {
@@ -272,8 +267,8 @@ TEST_F(RegcleanHostTest, CheckShowsTheModuleAndListsTheProblemsByCategory) {
             std::string::npos);
   EXPECT_NE(run.out.find("\nResult: "), std::string::npos);
   EXPECT_NE(run.out.find("Sub-results: none\n"), std::string::npos);
-  // Standard error is no terminal here: progress comes as plain lines.
-  EXPECT_NE(run.err.find("progress: 100%\n"), std::string::npos) << run.err;
+  // Standard error is no terminal here: nothing watches, nothing is drawn.
+  EXPECT_EQ(run.err.find("progress"), std::string::npos) << run.err;
   EXPECT_EQ(run.err.find('\r'), std::string::npos);
 
   if (run.out.find("\nLog: ") == std::string::npos) {

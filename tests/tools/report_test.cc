@@ -71,6 +71,7 @@ TEST(Report, ResultWithoutProblemsOrWithoutALog) {
   // A log level below 8 counts problems without naming them.
   RunOutcome quiet = SampleOutcome();
   quiet.log.categories[1].problems.clear();
+  quiet.log.categories[1].named = 0;
   EXPECT_NE(FormatResult(quiet).find("(2 more not named in the log: its DebugLevel is below 8)"),
             std::string::npos);
 }

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/system_text.h"
+#include "tests/platform/temp_tree.h"
+
 namespace regclean {
 namespace {
 
@@ -125,6 +128,48 @@ TEST(RunLog, KeepsTheLastRunAndSeesAnAbort) {
   EXPECT_EQ(log.categories[0].count, -1);
   ASSERT_EQ(log.categories[0].problems.size(), 1u);
   EXPECT_EQ(log.categories[0].problems[0].missing, u"C:\\x.exe");
+}
+
+// A log read from its file a piece at a time (lines that straddle the
+// pieces, from an offset, with an earlier run before it) gives what the
+// whole text gives, and its problems come back in order without being kept.
+TEST(RunLog, ReadFromTheFileInPiecesAsFromTheWholeText) {
+  TempTree tree;
+  ASSERT_TRUE(tree.ok());
+  const std::string earlier = platform::U16ToAnsi(kLog);
+  std::u16string run =
+      u"2024-05-01 10:01:00,000 lv:06 -> Start: RegCleanerThread, mode: Scan\n"
+      u"2024-05-01 10:01:00,001 lv:06 -> Start: WorkSharedDllMissingProblems\n"
+      u"2024-05-01 10:01:00,002 lv:08 -> Key: HKEY_LOCAL_MACHINE\\S\\Dlls\n";
+  for (int i = 0; i < 30000; ++i)  // about 1.6 MB: two pieces
+    run += u"2024-05-01 10:01:00,003 lv:07 -> Missing: C:\\Program Files\\\u00e9\\" +
+           platform::AnsiToU16(std::to_string(i)) + u".dll\r\n";
+  run +=
+      u"2024-05-01 10:01:00,004 lv:06 -> Stop: WorkSharedDllMissingProblems, found 30000 "
+      u"problems here\n"
+      u"2024-05-01 10:01:00,005 lv:06 -> Stop: RegCleanerThread, found 30000 problems total";
+  ASSERT_TRUE(tree.MakeFile(u"run.log", earlier + platform::U16ToAnsi(run)));
+  const RunLog whole = ParseRunLog(run);
+  for (uint64_t from : {uint64_t{0}, uint64_t{earlier.size()}}) {
+    RunLog log;
+    ASSERT_TRUE(ReadRunLog(tree.fs(), tree.Path(u"run.log"), from, &log));
+    EXPECT_EQ(log.total, 30000);
+    ASSERT_EQ(log.categories.size(), 1u);
+    EXPECT_EQ(log.categories[0].named, 30000);
+    EXPECT_TRUE(log.categories[0].problems.empty());
+    size_t seen = 0;
+    ASSERT_TRUE(ForEachLoggedProblem(tree.fs(), tree.Path(u"run.log"), from, log,
+                                     [&](size_t category, const LoggedProblem& problem) {
+                                       const LoggedProblem& expected =
+                                           whole.categories[0].problems[seen++];
+                                       EXPECT_EQ(category, 0u);
+                                       EXPECT_EQ(problem.key, expected.key);
+                                       EXPECT_EQ(problem.line, expected.line);
+                                     }));
+    EXPECT_EQ(seen, 30000u);
+  }
+  RunLog missing;
+  EXPECT_FALSE(ReadRunLog(tree.fs(), tree.Path(u"none.log"), 0, &missing));
 }
 
 TEST(RunLog, IgnoresWhatIsNoProblem) {

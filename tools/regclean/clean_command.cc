@@ -28,7 +28,7 @@ const char kCheckUsage[] =
     "are gone, and lists them by category. No entry is changed, but the module\n"
     "writes its log (its path follows \"Log:\") and keeps the problem totals in\n"
     "the registry (HKLM\\SOFTWARE\\corvane\\<RegKey of install.cfg>).\n"
-    "  --json   print the outcome as one JSON object (progress goes to stderr)\n"
+    "  --json   print the outcome as one JSON object (no progress is shown)\n"
     "  --all    check every Wine prefix found (see regclean prefixes --help), or\n"
     "           found below each DIR, each by a regclean of its own, and print a\n"
     "           table: problems per category, total and time per prefix\n"
@@ -307,13 +307,15 @@ int RunCheckOrResolve(const CleanOptions& options, std::istream& in, std::ostrea
           << std::flush;
     }
 
-    ProgressDisplay display(err, platform::IsTerminal(platform::StandardStream::kError),
-                            columns > 0 ? columns : 80,
+    // Progress is drawn only on a terminal, and only then has the module a
+    // callback: a run nobody watches does not wait for a display.
+    const bool drawn = !options.json && platform::IsTerminal(platform::StandardStream::kError);
+    ProgressDisplay display(err, drawn, columns > 0 ? columns : 80,
                             Ansi(ModuleLibrary::Text(options.resolve ? library.getResolveButtonTitle
                                                                      : library.getCheckButtonTitle,
                                                      module)));
     ProgressContext context{&display, system, system->GetTickCount64()};
-    library.setProgressCallback(module, &OnProgress, &context);
+    if (drawn) library.setProgressCallback(module, &OnProgress, &context);
     platform::CatchInterrupt();
     if (options.resolve) {
       library.executeResolve(module);
@@ -323,8 +325,10 @@ int RunCheckOrResolve(const CleanOptions& options, std::istream& in, std::ostrea
       static const ModuleChar kNoChannel[1] = {0};
       library.executeCheck(module, kNoChannel, 1);
     }
-    display.Finish();
-    library.setProgressCallback(module, nullptr, nullptr);
+    if (drawn) {
+      display.Finish();
+      library.setProgressCallback(module, nullptr, nullptr);
+    }
     outcome.level = library.getResultLevel(module);
     outcome.text = ModuleLibrary::Text(library.getResultText, module);
     outcome.subResultsJson = ModuleLibrary::Text(library.getSubResultsAsJson, module);
@@ -334,18 +338,20 @@ int RunCheckOrResolve(const CleanOptions& options, std::istream& in, std::ostrea
     library.destroy(module);
   }
 
+  // The log is read twice, a piece at a time: once for the counts, once for
+  // the problems, each written as it is read.
   const std::u16string log = NewestChanged(logsBefore, Snapshot(fs, logFolder, false));
+  const std::u16string logPath = log.empty() ? std::u16string() : logFolder + u"\\" + log;
+  uint64_t logFrom = 0;
   if (!log.empty()) {
-    const std::u16string path = logFolder + u"\\" + log;
-    std::string bytes;
-    if (platform::ReadWholeFile(fs, path, &bytes)) {
-      const auto old = logsBefore.find(log);
-      const size_t from = old == logsBefore.end() ? 0 : static_cast<size_t>(old->second);
-      outcome.log = ParseRunLog(
-          platform::AnsiToU16(std::string_view(bytes).substr(std::min(from, bytes.size()))));
-      outcome.logFile = platform::HostPath(path);
-    }
+    const auto old = logsBefore.find(log);
+    logFrom = old == logsBefore.end() ? 0 : static_cast<uint64_t>(old->second);
+    if (ReadRunLog(fs, logPath, logFrom, &outcome.log))
+      outcome.logFile = platform::HostPath(logPath);
   }
+  const ProblemSource problems = [&](const ProblemSink& sink) {
+    if (!outcome.logFile.empty()) ForEachLoggedProblem(fs, logPath, logFrom, outcome.log, sink);
+  };
   if (options.resolve) {
     // A run folder without backup files stands for nothing removed.
     const std::u16string backup = NewestChanged(backupsBefore, Snapshot(fs, backupsFolder, true));
@@ -355,9 +361,10 @@ int RunCheckOrResolve(const CleanOptions& options, std::istream& in, std::ostrea
   if (options.outcome != nullptr) *options.outcome = outcome;
 
   if (options.json) {
-    out << FormatJson(outcome);
+    WriteJson(outcome, problems, out);
   } else {
-    out << "\n" << FormatResult(outcome);
+    out << "\n";
+    WriteResult(outcome, problems, out);
     if (!outcome.backupFolder.empty()) {
       out << (outcome.failed ? "Backup of the entries handled before the failure: "
                              : "Backup of the removed entries: ")

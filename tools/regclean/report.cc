@@ -1,6 +1,7 @@
 #include "tools/regclean/report.h"
 
 #include <cstdio>
+#include <sstream>
 
 #include "platform/system_text.h"
 #include "support/json_value.h"
@@ -11,6 +12,9 @@ namespace {
 std::string Ansi(std::u16string_view text) { return platform::U16ToAnsi(text); }
 
 std::u16string Wide(std::string_view text) { return platform::AnsiToU16(text); }
+
+// The value a category's problems stand as until they are written.
+constexpr char16_t kProblemsMark[] = u"\x01";
 
 std::string Number(double value) {
   char text[32];
@@ -23,8 +27,43 @@ std::string Plural(int n, const char* one, const char* many) {
 }
 
 int CategoryCount(const LoggedCategory& category) {
-  return category.count >= 0 ? category.count : static_cast<int>(category.problems.size());
+  return category.count >= 0 ? category.count : category.named;
 }
+
+// Walks the categories of a log in order while the problems arrive: before
+// a problem of category c, every category before c is finished and c is
+// begun; Finish ends the rest. Categories without problems are begun and
+// finished too.
+class CategoryWalk {
+ public:
+  CategoryWalk(size_t count, std::function<void(size_t)> begin, std::function<void(size_t)> end)
+      : count_(count), begin_(std::move(begin)), end_(std::move(end)) {}
+  // False for a category out of order (a log that changed while it was read).
+  bool Reach(size_t c) {
+    if (c >= count_ || c < done_) return false;
+    while (done_ < c) Next();
+    if (!begun_) {
+      begin_(done_);
+      begun_ = true;
+    }
+    return true;
+  }
+  void Finish() {
+    while (done_ < count_) Next();
+  }
+
+ private:
+  void Next() {
+    if (!begun_) begin_(done_);
+    end_(done_);
+    ++done_;
+    begun_ = false;
+  }
+  size_t count_;
+  size_t done_ = 0;
+  bool begun_ = false;
+  std::function<void(size_t)> begin_, end_;
+};
 
 }  // namespace
 
@@ -87,73 +126,100 @@ int ProblemCount(const RunOutcome& outcome) {
   return outcome.level > 0.0 ? -1 : 0;
 }
 
-std::string FormatResult(const RunOutcome& outcome) {
-  std::string out = "Result: " + Ansi(outcome.text) + " (level " + Number(outcome.level) + ")\n";
+ProblemSource KeptProblems(const RunOutcome& outcome) {
+  return [&outcome](const ProblemSink& sink) {
+    for (size_t c = 0; c < outcome.log.categories.size(); ++c)
+      for (const LoggedProblem& problem : outcome.log.categories[c].problems) sink(c, problem);
+  };
+}
+
+void WriteResult(const RunOutcome& outcome, const ProblemSource& problems, std::ostream& out) {
+  out << "Result: " << Ansi(outcome.text) << " (level " << Number(outcome.level) << ")\n";
   JsonValue subResults;
   if (subResults.Parse(outcome.subResultsJson) && subResults.array() != nullptr &&
       !subResults.array()->empty()) {
-    out += "Sub-results:\n";
+    out << "Sub-results:\n";
     for (JsonValue& item : *subResults.array()) {
       const std::u16string* text = item[u"SubResultText"].string();
-      out += "  " + Number(item[u"SubResultLevel"].number()) + "  " +
-             (text != nullptr ? Ansi(*text) : std::string()) + "\n";
+      out << "  " << Number(item[u"SubResultLevel"].number()) << "  "
+          << (text != nullptr ? Ansi(*text) : std::string()) << "\n";
     }
   } else {
-    out += "Sub-results: none\n";
+    out << "Sub-results: none\n";
   }
-  if (outcome.canceled) out += "The run was canceled; what it found so far is listed.\n";
+  if (outcome.canceled) out << "The run was canceled; what it found so far is listed.\n";
   if (outcome.failed) {
-    out += outcome.resolve ? "The run failed: nothing is counted as removed.\n"
-                           : "The run failed: its findings are incomplete.\n";
+    out << (outcome.resolve ? "The run failed: nothing is counted as removed.\n"
+                            : "The run failed: its findings are incomplete.\n");
   }
 
+  const std::vector<LoggedCategory>& categories = outcome.log.categories;
+  auto listed = [&](size_t c) {
+    return CategoryCount(categories[c]) != 0 || categories[c].named != 0;
+  };
   bool any = false;
-  for (const LoggedCategory& category : outcome.log.categories) {
-    const int count = CategoryCount(category);
-    if (count == 0 && category.problems.empty()) continue;
-    any = true;
-    out += "\n" + Ansi(CategoryHeading(category.name)) + " (" + Ansi(category.name) +
-           "): " + std::to_string(count) + "\n";
-    const std::u16string* lastKey = nullptr;
-    const std::u16string* lastValue = nullptr;
-    for (const LoggedProblem& problem : category.problems) {
-      if (lastKey == nullptr || *lastKey != problem.key || *lastValue != problem.value) {
-        out += "  " + Ansi(problem.key);
-        if (!problem.value.empty()) out += "  [value " + Ansi(problem.value) + "]";
-        out += "\n";
-        lastKey = &problem.key;
-        lastValue = &problem.value;
-      }
-      out += "      " + Ansi(problem.line) + "\n";
+  std::u16string lastKey, lastValue;
+  bool keyShown = false;
+  CategoryWalk walk(
+      categories.size(),
+      [&](size_t c) {
+        if (!listed(c)) return;
+        any = true;
+        keyShown = false;
+        out << "\n"
+            << Ansi(CategoryHeading(categories[c].name)) << " (" << Ansi(categories[c].name)
+            << "): " << CategoryCount(categories[c]) << "\n";
+      },
+      [&](size_t c) {
+        const int count = CategoryCount(categories[c]);
+        if (listed(c) && categories[c].named < count) {
+          out << "  (" << count - categories[c].named
+              << " more not named in the log: its DebugLevel is below 8)\n";
+        }
+      });
+  problems([&](size_t c, const LoggedProblem& problem) {
+    if (!walk.Reach(c)) return;
+    if (!keyShown || lastKey != problem.key || lastValue != problem.value) {
+      out << "  " << Ansi(problem.key);
+      if (!problem.value.empty()) out << "  [value " << Ansi(problem.value) << "]";
+      out << "\n";
+      lastKey = problem.key;
+      lastValue = problem.value;
+      keyShown = true;
     }
-    if (static_cast<int>(category.problems.size()) < count) {
-      out += "  (" + std::to_string(count - static_cast<int>(category.problems.size())) +
-             " more not named in the log: its DebugLevel is below 8)\n";
-    }
-  }
+    out << "      " << Ansi(problem.line) << "\n";
+  });
+  walk.Finish();
+
   const int count = ProblemCount(outcome);
   if (!any) {
     if (outcome.failed) {
       // The causes are said on their own; "nothing found" would not be true.
     } else if (outcome.canceled) {
-      out += "\nNo problems were found before the run stopped.\n";
+      out << "\nNo problems were found before the run stopped.\n";
     } else if (count == 0) {
-      out += outcome.resolve ? "\nNothing needed fixing.\n" : "\nNo problems found.\n";
+      out << (outcome.resolve ? "\nNothing needed fixing.\n" : "\nNo problems found.\n");
     } else if (outcome.logFile.empty()) {
-      out += "\nThe run left no log, so its problems cannot be listed.\n";
+      out << "\nThe run left no log, so its problems cannot be listed.\n";
     }
   } else {
-    out += "\n" + Plural(count, "problem", "problems") +
-           (outcome.failed ? (outcome.resolve ? " handled before the failure; the registry may "
+    out << "\n"
+        << Plural(count, "problem", "problems")
+        << (outcome.failed ? (outcome.resolve ? " handled before the failure; the registry may "
                                                 "still hold them.\n"
                                               : " found before the failure.\n")
                            : (outcome.resolve ? " removed.\n" : " found.\n"));
   }
-  if (!outcome.logFile.empty()) out += "Log: " + outcome.logFile + "\n";
-  return out;
+  if (!outcome.logFile.empty()) out << "Log: " << outcome.logFile << "\n";
 }
 
-std::string FormatJson(const RunOutcome& outcome) {
+std::string FormatResult(const RunOutcome& outcome) {
+  std::ostringstream out;
+  WriteResult(outcome, KeptProblems(outcome), out);
+  return out.str();
+}
+
+void WriteJson(const RunOutcome& outcome, const ProblemSource& problems, std::ostream& out) {
   JsonValue root(JsonKind::Object);
   root[u"command"] = outcome.resolve ? u"resolve" : u"check";
   root[u"module"] = outcome.title;
@@ -181,16 +247,8 @@ std::string FormatJson(const RunOutcome& outcome) {
     item[u"name"] = category.name;
     item[u"heading"] = CategoryHeading(category.name);
     item[u"count"] = CategoryCount(category);
-    JsonValue& problems = item[u"problems"];
-    problems = JsonValue(JsonKind::Array);
-    for (const LoggedProblem& problem : category.problems) {
-      JsonValue entry(JsonKind::Object);
-      entry[u"key"] = problem.key;
-      if (!problem.value.empty()) entry[u"value"] = problem.value;
-      entry[u"problem"] = problem.line;
-      if (!problem.missing.empty()) entry[u"missing"] = problem.missing;
-      problems.array()->push_back(std::move(entry));
-    }
+    // Stands for the problems, which are written into its place as they come.
+    item[u"problems"] = kProblemsMark;
     categories.array()->push_back(std::move(item));
   }
   if (outcome.logFile.empty()) {
@@ -209,7 +267,59 @@ std::string FormatJson(const RunOutcome& outcome) {
   root.ToText(text, JsonFlags::PrettySpaces);
   // The writer ends its lines with CR LF; a terminal program's lines end in LF.
   std::erase(text, u'\r');
-  return Ansi(text) + "\n";
+  const std::string whole = Ansi(text);
+
+  // The text up to each category's mark, then its problems laid out as the
+  // writer lays out an array at the mark's level: [] when empty, a single
+  // element on the bracket's line, more on lines of their own.
+  const std::string mark = "\"problems\": \"\x01\"";
+  size_t at = 0;       // the text written so far
+  uint32_t level = 0;  // the level of the current problems array
+  int written = 0;
+  const std::vector<LoggedCategory>& logged = outcome.log.categories;
+  auto indent = [](uint32_t units) { return std::string(units * 2, ' '); };
+  CategoryWalk walk(
+      logged.size(),
+      [&](size_t) {
+        const size_t found = whole.find(mark, at);
+        const size_t lineStart = whole.rfind('\n', found) + 1;
+        level = static_cast<uint32_t>((found - lineStart) / 2);
+        out.write(whole.data() + at, static_cast<std::streamsize>(found + mark.size() - 3 - at));
+        at = found + mark.size();
+        written = 0;
+        out << "[";
+      },
+      [&](size_t c) {
+        if (written > 1 || (written == 1 && logged[c].named > 1)) out << "\n" << indent(level);
+        out << "]";
+      });
+  problems([&](size_t c, const LoggedProblem& problem) {
+    // More problems than were counted (a log that grew) would not fit the form.
+    if (!walk.Reach(c) || written >= logged[c].named) return;
+    JsonValue entry(JsonKind::Object);
+    entry[u"key"] = problem.key;
+    if (!problem.value.empty()) entry[u"value"] = problem.value;
+    entry[u"problem"] = problem.line;
+    if (!problem.missing.empty()) entry[u"missing"] = problem.missing;
+    const bool single = logged[c].named == 1;
+    JsonWriteOptions options;
+    options.level = single ? level : level + 1;
+    std::u16string piece;
+    entry.ToText(piece, JsonFlags::PrettySpaces, &options);
+    std::erase(piece, u'\r');
+    if (written++ > 0) out << ",";
+    if (!single) out << "\n" << indent(level + 1);
+    out << Ansi(piece);
+  });
+  walk.Finish();
+  out.write(whole.data() + at, static_cast<std::streamsize>(whole.size() - at));
+  out << "\n";
+}
+
+std::string FormatJson(const RunOutcome& outcome) {
+  std::ostringstream out;
+  WriteJson(outcome, KeptProblems(outcome), out);
+  return out.str();
 }
 
 }  // namespace regclean

@@ -2,6 +2,8 @@
 // text for a person and as JSON for scripts.
 #pragma once
 
+#include <functional>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,11 +34,21 @@ struct RunOutcome {
 // width columns.
 std::string FormatHeading(const RunOutcome& outcome, int width);
 
+// Hands the problems of an outcome's run to a sink, in the log's order. The
+// outcome's log holds the categories and their counts; the problems
+// themselves may come from the log file again (a run's problems can be
+// millions: they are written as they are read, never held).
+using ProblemSource = std::function<void(const ProblemSink& sink)>;
+// The problems outcome.log holds.
+ProblemSource KeptProblems(const RunOutcome& outcome);
+
 // The result and the problems found, grouped by category.
-std::string FormatResult(const RunOutcome& outcome);
+void WriteResult(const RunOutcome& outcome, const ProblemSource& problems, std::ostream& out);
+std::string FormatResult(const RunOutcome& outcome);  // with the kept problems
 
 // The whole outcome as one JSON object (with a line end).
-std::string FormatJson(const RunOutcome& outcome);
+void WriteJson(const RunOutcome& outcome, const ProblemSource& problems, std::ostream& out);
+std::string FormatJson(const RunOutcome& outcome);  // with the kept problems
 
 // Text wrapped at blanks to lines of at most width columns (a longer word
 // stands alone); the text's own line ends are kept.

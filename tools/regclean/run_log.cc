@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "platform/system_text.h"
+
 namespace regclean {
 namespace {
 
@@ -25,8 +27,15 @@ std::u16string_view Message(std::u16string_view line) {
   return arrow == std::u16string_view::npos ? line : line.substr(arrow + 4);
 }
 
+// Reads a log's messages. By default it keeps the problems of the last run;
+// with keep false it only counts them, and with a sink it hands the problems
+// of the run starting at line startLine to it.
 class Reader {
  public:
+  Reader() = default;
+  explicit Reader(bool keep) : keep_(keep) {}
+  Reader(uint64_t startLine, const ProblemSink* sink)
+      : keep_(false), startLine_(startLine), sink_(sink) {}
   void Line(std::u16string_view message);
   RunLog result() { return std::move(log_); }
 
@@ -34,6 +43,11 @@ class Reader {
   void KeyLine(std::u16string_view text);
   void Problem(std::u16string_view line, std::u16string_view missing);
 
+  bool keep_ = true;
+  uint64_t line_ = 0;  // lines read so far
+  uint64_t startLine_ = 0;
+  const ProblemSink* sink_ = nullptr;
+  bool done_ = false;  // a sink's run has ended
   RunLog log_;
   LoggedCategory* category_ = nullptr;
   std::u16string root_;  // the root the last long key line named
@@ -42,9 +56,18 @@ class Reader {
 };
 
 void Reader::Line(std::u16string_view message) {
+  const uint64_t line = line_++;
+  if (sink_ != nullptr && (line < startLine_ || done_)) return;
   if (StartsWith(message, u"Start: RegCleanerThread, mode: ")) {
+    // A sink reads one run only: a later one (another run appending to the
+    // log meanwhile) is not the one counted.
+    if (sink_ != nullptr && log_.runFound) {
+      done_ = true;
+      return;
+    }
     log_ = RunLog();
     log_.runFound = true;
+    log_.startLine = line;
     log_.mode = message.substr(31);
     category_ = nullptr;
     return;
@@ -110,24 +133,84 @@ void Reader::KeyLine(std::u16string_view text) {
 }
 
 void Reader::Problem(std::u16string_view line, std::u16string_view missing) {
-  category_->problems.push_back(
-      LoggedProblem{key_, value_, std::u16string(line), std::u16string(missing)});
+  ++category_->named;
+  if (sink_ != nullptr) {
+    (*sink_)(log_.categories.size() - 1,
+             LoggedProblem{key_, value_, std::u16string(line), std::u16string(missing)});
+  } else if (keep_) {
+    category_->problems.push_back(
+        LoggedProblem{key_, value_, std::u16string(line), std::u16string(missing)});
+  }
+}
+
+// Hands each line of text to reader; returns what a last line without its
+// line end leaves.
+size_t ReadLines(Reader& reader, std::u16string_view text, bool last) {
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find(u'\n', start);
+    if (end == std::u16string_view::npos) {
+      if (!last) return start;
+      end = text.size();
+    }
+    std::u16string_view line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == u'\r') line.remove_suffix(1);
+    reader.Line(Message(line));
+    start = end + 1;
+  }
+  return text.size();
+}
+
+// Reads the file at path from byte offset from on, a megabyte at a time,
+// and hands its lines to reader.
+bool ReadFileLines(platform::FileSystem* fs, std::u16string_view path, uint64_t from,
+                   Reader& reader) {
+  const platform::FileHandle file =
+      fs->CreateFile(path, platform::kGenericRead,
+                     platform::kFileShareRead | platform::kFileShareWrite, platform::kOpenExisting);
+  if (file == nullptr) return false;
+  bool ok = fs->SetFilePointer(file, static_cast<int64_t>(from), platform::kFileBegin) >= 0;
+  std::string bytes;  // the piece read, after what the last piece left of a line
+  constexpr uint32_t kPiece = 1 << 20;
+  while (ok) {
+    const size_t kept = bytes.size();
+    bytes.resize(kept + kPiece);
+    uint32_t read = 0;
+    ok = fs->ReadFile(file, bytes.data() + kept, kPiece, &read);
+    bytes.resize(kept + read);
+    const bool last = !ok || read == 0;
+    // Whole lines only: a UTF-8 sequence never holds a line end.
+    const size_t lineEnd = last ? bytes.size() : bytes.rfind('\n');
+    if (lineEnd == std::string::npos) continue;
+    const size_t used = last ? bytes.size() : lineEnd + 1;
+    ReadLines(reader, platform::AnsiToU16(std::string_view(bytes).substr(0, used)), last);
+    bytes.erase(0, used);
+    if (last) break;
+  }
+  fs->CloseHandle(file);
+  return ok;
 }
 
 }  // namespace
 
 RunLog ParseRunLog(std::u16string_view text) {
   Reader reader;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find(u'\n', start);
-    if (end == std::u16string_view::npos) end = text.size();
-    std::u16string_view line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == u'\r') line.remove_suffix(1);
-    reader.Line(Message(line));
-    start = end + 1;
-  }
+  ReadLines(reader, text, true);
   return reader.result();
+}
+
+bool ReadRunLog(platform::FileSystem* fs, std::u16string_view path, uint64_t from, RunLog* log) {
+  Reader reader(false);
+  if (!ReadFileLines(fs, path, from, reader)) return false;
+  *log = reader.result();
+  return true;
+}
+
+bool ForEachLoggedProblem(platform::FileSystem* fs, std::u16string_view path, uint64_t from,
+                          const RunLog& log, const ProblemSink& sink) {
+  if (!log.runFound) return true;
+  Reader reader(log.startLine, &sink);
+  return ReadFileLines(fs, path, from, reader);
 }
 
 std::u16string CategoryHeading(std::u16string_view name) {

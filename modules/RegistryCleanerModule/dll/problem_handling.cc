@@ -54,48 +54,100 @@ bool Refused(RegCleanerEngine* engine, platform::HKey root, std::u16string_view 
   return false;
 }
 
-// In BackupAndClean an entry goes only once its backup is on disk, exactly.
-bool BackupOnDisk(RegCleanerEngine* engine, RegBackupFile* backupFile, platform::HKey root,
-                  std::u16string_view keyPath, std::u16string_view valueName, bool exact) {
+// The backup of an entry must give it back exactly: a name the format cannot
+// carry keeps the entry.
+bool BackupWhole(RegCleanerEngine* engine, RegBackupFile* backupFile, platform::HKey root,
+                 std::u16string_view keyPath, std::u16string_view valueName, bool exact) {
   const bool marked = backupFile != nullptr && backupFile->TakeUnrepresentable();
-  const bool whole = exact && !marked;
-  if (whole && backupFile != nullptr && backupFile->Flush()) return true;
-  const std::u16string why =
-      !whole ? u"a .reg file cannot hold it whole (a name, a value or a registry link below it)"
-             : u"its backup could not be written to \"" +
-                   (backupFile != nullptr ? backupFile->path() : std::u16string()) + u"\"";
-  ReportRunFailure(engine, u"Not deleted, " + why + u": " + EntryText(root, keyPath, valueName));
+  if (exact && !marked) return true;
+  ReportRunFailure(engine, u"Not deleted, a .reg file cannot hold it whole (a name, a value or a registry link below it): " +
+                               EntryText(root, keyPath, valueName));
   return false;
+}
+
+// Everything written to the backup file so far is on disk.
+bool OnDisk(RegBackupFile* backupFile) { return backupFile != nullptr && backupFile->Flush(); }
+
+bool NotOnDisk(RegCleanerEngine* engine, RegBackupFile* backupFile, platform::HKey root,
+               std::u16string_view keyPath, std::u16string_view valueName) {
+  ReportRunFailure(engine, u"Not deleted, its backup could not be written to \"" +
+                               (backupFile != nullptr ? backupFile->path() : std::u16string()) +
+                               u"\": " + EntryText(root, keyPath, valueName));
+  return false;
+}
+
+bool DeleteOne(RegCleanerEngine* engine, const BackedUpEntry& entry) {
+  if (entry.isKey) {
+    if (!DeleteKeyTree(entry.root, entry.keyPath, entry.writeAccess))
+      return Refused(engine, entry.root, entry.keyPath, u"");
+  } else {
+    platform::HKey key = platform::kNullKey;
+    const bool opened =
+        EngineRegistry()->RegOpenKeyExW(entry.root, entry.keyPath, 0, entry.writeAccess, &key) == 0;
+    const bool deleted =
+        opened && DeleteValue(entry.root, entry.keyPath, key, entry.valueName) != 0;
+    if (opened) EngineRegistry()->RegCloseKey(key);
+    if (!deleted) return Refused(engine, entry.root, entry.keyPath, entry.valueName);
+  }
+  RecordCleaned(engine, entry.root, entry.keyPath, entry.valueName);
+  return true;
 }
 
 }  // namespace
 
+bool BackUpProblemKey(RegCleanerEngine* engine, platform::HKey root, std::u16string_view keyPath,
+                      uint32_t readAccess, RegBackupFile* backupFile) {
+  BackupKeyTree(root, keyPath, readAccess, backupFile);
+  return BackupWhole(engine, backupFile, root, keyPath, u"", true);
+}
+
+bool BackUpProblemValue(RegCleanerEngine* engine, platform::HKey root, std::u16string_view keyPath,
+                        std::u16string_view valueName, const uint8_t* data, uint32_t dataSize,
+                        uint32_t type, RegBackupFile* backupFile) {
+  const std::u16string name(valueName);
+  BackupValue(root, keyPath, name.c_str(), data, static_cast<int32_t>(dataSize), type, backupFile);
+  // A name with a NUL would come back cut short.
+  const bool exact = valueName.find(u'\0') == std::u16string_view::npos;
+  return BackupWhole(engine, backupFile, root, keyPath, valueName, exact);
+}
+
+void DeleteBackedUp(RegCleanerEngine* engine, RegBackupFile* backupFile,
+                    const std::vector<BackedUpEntry>& entries) {
+  if (entries.empty()) return;
+  const bool onDisk = OnDisk(backupFile);
+  for (const BackedUpEntry& entry : entries) {
+    if (onDisk) {
+      DeleteOne(engine, entry);
+    } else {
+      NotOnDisk(engine, backupFile, entry.root, entry.keyPath, entry.valueName);
+    }
+  }
+}
+
 bool ActOnProblemKey(RegCleanerEngine* engine, platform::HKey root, std::u16string_view keyPath,
                      uint32_t readAccess, uint32_t writeAccess, uint32_t mode,
                      RegBackupFile* backupFile) {
-  if (IsBackingUp(mode)) {
+  if (mode == BackupAndClean) {
+    if (!BackUpProblemKey(engine, root, keyPath, readAccess, backupFile)) return false;
+    if (!OnDisk(backupFile)) return NotOnDisk(engine, backupFile, root, keyPath, u"");
+  } else if (IsBackingUp(mode)) {
     BackupKeyTree(root, keyPath, readAccess, backupFile);
-    if (IsCleaning(mode) && !BackupOnDisk(engine, backupFile, root, keyPath, u"", true))
-      return false;
   }
-  if (IsCleaning(mode)) {
-    if (!DeleteKeyTree(root, keyPath, writeAccess)) return Refused(engine, root, keyPath, u"");
-    RecordCleaned(engine, root, keyPath, u"");
-  }
-  return true;
+  if (!IsCleaning(mode)) return true;
+  return DeleteOne(engine, {root, std::u16string(keyPath), u"", true, writeAccess});
 }
 
 bool ActOnProblemValue(RegCleanerEngine* engine, platform::HKey root, std::u16string_view keyPath,
                        platform::HKey key, std::u16string_view valueName, const uint8_t* data,
                        uint32_t dataSize, uint32_t type, uint32_t mode, RegBackupFile* backupFile) {
-  if (IsBackingUp(mode)) {
+  if (mode == BackupAndClean) {
+    if (!BackUpProblemValue(engine, root, keyPath, valueName, data, dataSize, type, backupFile))
+      return false;
+    if (!OnDisk(backupFile)) return NotOnDisk(engine, backupFile, root, keyPath, valueName);
+  } else if (IsBackingUp(mode)) {
     const std::u16string name(valueName);
     BackupValue(root, keyPath, name.c_str(), data, static_cast<int32_t>(dataSize), type,
                 backupFile);
-    // A name with a NUL would come back cut short.
-    const bool exact = valueName.find(u'\0') == std::u16string_view::npos;
-    if (IsCleaning(mode) && !BackupOnDisk(engine, backupFile, root, keyPath, valueName, exact))
-      return false;
   }
   if (IsCleaning(mode)) {
     if (DeleteValue(root, keyPath, key, valueName) == 0)

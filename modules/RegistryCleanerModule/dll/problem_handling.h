@@ -5,7 +5,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "modules/RegistryCleanerModule/dll/engine_state.h"
 #include "modules/RegistryCleanerModule/dll/reg_backup_file.h"
@@ -48,3 +50,32 @@ bool ActOnProblemKey(RegCleanerEngine* engine, platform::HKey root, std::u16stri
 bool ActOnProblemValue(RegCleanerEngine* engine, platform::HKey root, std::u16string_view keyPath,
                        platform::HKey key, std::u16string_view valueName, const uint8_t* data,
                        uint32_t dataSize, uint32_t type, uint32_t mode, RegBackupFile* backupFile);
+
+// An entry that BackupAndClean has backed up and that waits for its backup
+// file's flush before it is deleted: a key tree, or one value of a key.
+struct BackedUpEntry {
+  platform::HKey root;
+  std::u16string keyPath;
+  std::u16string valueName;  // empty for a key
+  bool isKey;
+  uint32_t writeAccess;  // how the key (or the value's key) is opened to delete
+};
+
+// BackupAndClean's first half for a key tree or a value: its lines go to
+// backupFile (not yet flushed). True when the backup gives the entry back
+// whole; false when the format cannot carry its name: the entry must stay,
+// and the failure is logged at level 11 and counted in the engine's
+// runFailures.
+bool BackUpProblemKey(RegCleanerEngine* engine, platform::HKey root, std::u16string_view keyPath,
+                      uint32_t readAccess, RegBackupFile* backupFile);
+bool BackUpProblemValue(RegCleanerEngine* engine, platform::HKey root, std::u16string_view keyPath,
+                        std::u16string_view valueName, const uint8_t* data, uint32_t dataSize,
+                        uint32_t type, RegBackupFile* backupFile);
+
+// The second half for a batch of backed-up entries: backupFile is flushed
+// once, then each entry is deleted and recorded (a deletion the registry
+// refuses fails the run). When the flush fails nothing of the batch is
+// deleted: each entry stays with a level-11 line. So one flush to disk
+// serves many entries, and still no entry goes before its backup is on disk.
+void DeleteBackedUp(RegCleanerEngine* engine, RegBackupFile* backupFile,
+                    const std::vector<BackedUpEntry>& entries);

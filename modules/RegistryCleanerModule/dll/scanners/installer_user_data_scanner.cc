@@ -56,9 +56,14 @@ void ScanComponent(RegCleanerEngine* engine, ScannerFrame* frame, uint32_t rootI
   platform::Registry* registry = EngineRegistry();
   std::array<char16_t, kNameChars> name;
   std::array<char16_t, kDataBytes / 2 + 1> data;
+  // The component is handed over for deletion (BackupAndClean deletes it
+  // with its batch, later): its other values are counted but not tested, as
+  // after a deletion at once.
+  bool handedOver = false;
   for (uint32_t index = info.values; index-- > 0;) {
     if (ScannerFrame::Stopped()) break;
     frame->Count();
+    if (handedOver) continue;
     uint32_t nameChars = kNameChars;
     uint32_t type = 0;
     // After the key was deleted (Clean), this fails for every value left.
@@ -87,6 +92,7 @@ void ScanComponent(RegCleanerEngine* engine, ScannerFrame* frame, uint32_t rootI
     // Scan and Backup leave the key, so a component with several missing
     // files counts once for each.
     frame->KeyProblem(scanRoot.root, componentPath);
+    handedOver = frame->mode() == BackupAndClean;
   }
 }
 

@@ -45,7 +45,12 @@ platform::HKey ScannerFrame::OpenRoot(const ScanRoot& root, uint32_t access, Cou
 uint32_t ScannerFrame::Run(const ScanRoot* roots,
                            const std::function<void(uint32_t, const ScanRoot&)>& walk) {
   if (!Begin()) return 0;
-  for (uint32_t i = 0; roots[i].path != nullptr && !Stopped(); ++i) walk(i, roots[i]);
+  // A root's batch goes before the next root is walked: a root may show
+  // (through a link or a shared view) what an earlier one has handed over.
+  for (uint32_t i = 0; roots[i].path != nullptr && !Stopped(); ++i) {
+    walk(i, roots[i]);
+    DeleteBatch();
+  }
   return End();
 }
 
@@ -95,30 +100,65 @@ void ScannerFrame::LogMissing(std::u16string_view text) {
   EngineLogPrintf(7, "Missing: %ls", std::u16string(text).c_str());
 }
 
+namespace {
+// Entries per flush of a backup file: a flush to disk costs milliseconds,
+// the deletion of an entry microseconds.
+constexpr size_t kBatchEntries = 512;
+}  // namespace
+
+void ScannerFrame::Batch(BackedUpEntry entry) {
+  batch_.push_back(std::move(entry));
+  if (batch_.size() >= kBatchEntries) DeleteBatch();
+}
+
+void ScannerFrame::DeleteBatch() {
+  // After a stop nothing more is deleted: the batch stays in the registry.
+  if (!Stopped()) DeleteBackedUp(engine_, backup_.get(), batch_);
+  batch_.clear();
+}
+
 void ScannerFrame::ValueProblem(platform::HKey root, std::u16string_view keyPath,
                                 platform::HKey key, std::u16string_view valueName,
                                 const uint8_t* data, uint32_t dataSize, uint32_t type) {
   if (Stopped()) return;
-  ActOnProblemValue(engine_, root, keyPath, key, valueName, data, dataSize, type, mode_,
-                    backup_.get());
   ++problems_;
+  if (mode_ != BackupAndClean) {
+    ActOnProblemValue(engine_, root, keyPath, key, valueName, data, dataSize, type, mode_,
+                      backup_.get());
+  } else if (BackUpProblemValue(engine_, root, keyPath, valueName, data, dataSize, type,
+                                backup_.get())) {
+    Batch({root, std::u16string(keyPath), std::u16string(valueName), false, writeMask_});
+  }
 }
 
 void ScannerFrame::KeyProblem(platform::HKey root, std::u16string_view keyPath) {
   if (Stopped()) return;
-  ActOnProblemKey(engine_, root, keyPath, readMask_, writeMask_, mode_, backup_.get());
   ++problems_;
+  if (mode_ != BackupAndClean) {
+    ActOnProblemKey(engine_, root, keyPath, readMask_, writeMask_, mode_, backup_.get());
+  } else if (BackUpProblemKey(engine_, root, keyPath, readMask_, backup_.get())) {
+    Batch({root, std::u16string(keyPath), u"", true, writeMask_});
+  }
 }
 
 uint32_t ScannerFrame::HandleKey(platform::HKey root, std::u16string_view keyPath) {
   if (Stopped()) return 0;
-  const uint32_t handled =
-      HandleProblemKey(engine_, root, keyPath, readMask_, mode_, backup_.get());
-  if (handled != 0) ++problems_;
-  return handled;
+  if (mode_ != BackupAndClean) {
+    const uint32_t handled =
+        HandleProblemKey(engine_, root, keyPath, readMask_, mode_, backup_.get());
+    if (handled != 0) ++problems_;
+    return handled;
+  }
+  if (IsExcluded(engine_, root, keyPath, u"") == 1) return 0;
+  ++problems_;
+  // As HandleProblemKey: the key goes in the read mask's view.
+  if (BackUpProblemKey(engine_, root, keyPath, readMask_, backup_.get()))
+    Batch({root, std::u16string(keyPath), u"", true, readMask_});
+  return 1;
 }
 
 uint32_t ScannerFrame::End() {
+  DeleteBatch();
   if (backup_) {
     if (problems_ > 0)
       backup_->Close();

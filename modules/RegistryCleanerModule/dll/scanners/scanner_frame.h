@@ -12,8 +12,10 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "modules/RegistryCleanerModule/dll/engine_state.h"
+#include "modules/RegistryCleanerModule/dll/problem_handling.h"
 #include "modules/RegistryCleanerModule/dll/reg_backup_file.h"
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
 #include "platform/registry.h"
@@ -100,7 +102,11 @@ class ScannerFrame {
 
   // A counted problem: the mode's action, and the count grows by one. The
   // entry in hand when a stop came is never a problem: the scanners stop
-  // before they report it, and these do nothing then.
+  // before they report it, and these do nothing then. In BackupAndClean the
+  // entry is backed up at once and deleted with its batch: after the batch's
+  // single flush of the backup file, at the latest when the scan root has
+  // been walked. So a scanner must not look at an entry it has handed over
+  // again (a key stays in the registry until its batch goes).
   void ValueProblem(platform::HKey root, std::u16string_view keyPath, platform::HKey key,
                     std::u16string_view valueName, const uint8_t* data, uint32_t dataSize,
                     uint32_t type);
@@ -110,7 +116,12 @@ class ScannerFrame {
   // Returns HandleProblemKey's answer.
   uint32_t HandleKey(platform::HKey root, std::u16string_view keyPath);
 
-  // Closes the backup file (kept when a problem was counted, else deleted),
+  // Deletes the entries waiting for their backup's flush (the flush first);
+  // after a stop they stay, backed up but not deleted.
+  void DeleteBatch();
+
+  // Deletes what is waiting, closes the backup file (kept when a problem was
+  // counted, else deleted),
   // logs the stop line at level 6 or more, and returns what the scanner
   // returns: the entries a scan would visit when counting, else the problems.
   uint32_t End();
@@ -123,6 +134,9 @@ class ScannerFrame {
   uint32_t readMask_ = 0;
   uint32_t writeMask_ = 0;
   std::unique_ptr<RegBackupFile> backup_;
+  // BackupAndClean: entries backed up and waiting for the batch's flush.
+  std::vector<BackedUpEntry> batch_;
+  void Batch(BackedUpEntry entry);
   uint32_t problems_ = 0;
   uint32_t scanned_ = 0;
   uint32_t startTick_ = 0;
