@@ -76,6 +76,8 @@ TEST(ServiceReplyText, FallbacksLeaveTheDefaults) {
        0.0, u"", 0},
       {u"[{\"ModuleRequest\":1,\"ResultText\":\"100\"}]", 0.0, u"", 0},
       {u"[{\"ModuleRequest\":1,\"ResultLevel\":30.000000,\"ResultText\":100}]", 0.0, u"", 0},
+      {u"[{\"ModuleRequest\":1,\"ResultLevel\":\"30\",\"ResultText\":\"100\"}]", 0.0, u"", 0},
+      {u"[{\"ResultLevel\":30.000000,\"ResultText\":\"100\"}]", 0.0, u"", 0},
       {u"[\"text\"]", 0.0, u"", 0},
       {u"not json", 0.0, u"", 0},
       // Read as given.
