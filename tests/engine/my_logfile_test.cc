@@ -132,6 +132,13 @@ TEST_F(MyLogfileTest, LinesStayInTheBufferUntilFlush) {
   EXPECT_EQ(log->SizeWithBuffer(), 76);
   EXPECT_FALSE(log->IsOpen());
   EXPECT_EQ(log->Flush(), 0u);
+  // Flushing each line writes at once; without close-after-write the file
+  // stays open, shared for reading.
+  auto each = NewLog("each.log", kEngineLogBuffer, platform::kFileShareRead);
+  each->SetFlushEachLine(true);
+  EXPECT_TRUE(each->IsOpen());
+  each->PrintfRaw("@echo off%s", "\r\n");
+  EXPECT_EQ(Contents("each.log"), "@echo off\r\n");
 }
 
 TEST_F(MyLogfileTest, AFullBufferIsWrittenOutBeforeTheNextText) {
@@ -150,15 +157,6 @@ TEST_F(MyLogfileTest, AFullBufferIsWrittenOutBeforeTheNextText) {
   log->WriteText("tail");
   log.reset();  // destruction writes the rest
   EXPECT_EQ(Contents("small.log"), "0123456789abcdeXthis text is longer than sixteentail");
-}
-
-TEST_F(MyLogfileTest, FlushEachLineWritesAtOnce) {
-  // Share mode read: others may read the file while the log holds it open.
-  auto log = NewLog("each.log", kEngineLogBuffer, platform::kFileShareRead);
-  log->SetFlushEachLine(true);
-  EXPECT_TRUE(log->IsOpen());  // without close-after-write the file stays open
-  log->PrintfRaw("@echo off%s", "\r\n");
-  EXPECT_EQ(Contents("each.log"), "@echo off\r\n");
 }
 
 TEST_F(MyLogfileTest, TwoLogsOnOneFileAppendInFlushOrder) {

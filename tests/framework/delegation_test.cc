@@ -12,7 +12,6 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,34 +19,12 @@
 #include "framework/check_module.h"
 #include "framework/service_channel.h"
 #include "platform/file_system.h"
+#include "tests/support/staged_suite.h"
 
 namespace {
 
-std::u16string StagePath(std::u16string_view relative) {
-  const std::string stage = REGCLEAN_STAGE_DIR;
-  std::u16string path(stage.begin(), stage.end());
-  path += u"/";
-  path += relative;
-#ifdef _WIN32
-  for (char16_t& c : path)
-    if (c == u'/') c = u'\\';
-  path = u"Z:" + path;
-#endif
-  return path;
-}
-
 const std::u16string kStagedModule =
-    StagePath(u"modules/RegistryCleanerModule/RegistryCleanerModule.dll");
-
-std::u16string Unique(std::u16string_view prefix) {
-  static std::mutex lock;
-  static std::mt19937_64 random{std::random_device{}()};
-  std::lock_guard<std::mutex> guard(lock);
-  std::u16string out(prefix);
-  uint64_t value = random();
-  for (int i = 0; i < 12; ++i, value >>= 4) out.push_back(u"0123456789abcdef"[value & 15]);
-  return out;
-}
+    StagedPath(u"modules/RegistryCleanerModule/RegistryCleanerModule.dll");
 
 // A copy of the staged suite as a host that installs the module without the
 // suite's own settings has it: its install.cfg leaves the progress paced, so
@@ -56,8 +33,12 @@ std::u16string Unique(std::u16string_view prefix) {
 std::u16string PacedSuitePath(std::u16string_view relative) {
   namespace fs = std::filesystem;
   static const fs::path copy = [] {
-    const fs::path stage(StagePath(u""));
-    fs::path to = fs::temp_directory_path() / fs::path(Unique(u"paced-suite-"));
+#ifdef _WIN32
+    const fs::path stage(u"Z:" + fs::path(REGCLEAN_STAGE_DIR).u16string());
+#else
+    const fs::path stage(REGCLEAN_STAGE_DIR);
+#endif
+    fs::path to = fs::temp_directory_path() / fs::path(UniqueName(u"paced-suite-"));
     fs::copy(stage, to, fs::copy_options::recursive);
     std::ifstream in(stage / "install.cfg");
     std::string text, line;
@@ -162,20 +143,39 @@ struct Host {
   }
 };
 
+// Runs the staged ServiceProvider with arguments; its exit code, or
+// kStillActive when it has not ended within limitMs.
+uint32_t RunProvider(const std::u16string& arguments, uint32_t limitMs) {
+  platform::System* system = platform::System::Default();
+  const std::u16string line = u"\"" + StagedPath(u"ServiceProvider.exe") + u"\" " + arguments;
+  uint32_t error = 0;
+  platform::ProcessHandle process = system->CreateProcess(line, u"", true, false, &error);
+  EXPECT_NE(process, nullptr) << error;
+  if (process == nullptr) return error;
+  uint32_t code = platform::kStillActive;
+  const auto start = std::chrono::steady_clock::now();
+  while (system->GetExitCodeProcess(process, &code) && code == platform::kStillActive &&
+         std::chrono::steady_clock::now() - start < std::chrono::milliseconds(limitMs))
+    system->Sleep(20);
+  if (code == platform::kStillActive) system->TerminateProcess(process, 1);
+  system->CloseProcessHandle(process);
+  return code;
+}
+
 // A ServiceProvider process of the staged suite on a channel of this test.
 class Delegation : public testing::Test {
  protected:
   void SetUp() override {
     platform::System* system = platform::System::Default();
-    channel = Unique(u"regclean-test-");
-    log = system->GetTempPath() + Unique(u"provider-") + u".log";
+    channel = UniqueName(u"regclean-test-");
+    log = system->GetTempPath() + UniqueName(u"provider-") + u".log";
     const std::u16string line = u"\"" + PacedSuitePath(u"ServiceProvider.exe") + u"\" --channel " +
                                 channel + u" --idle-ms 120000 --log \"" + log + u"\"";
     uint32_t error = 0;
     provider = system->CreateProcess(line, u"", true, false, &error);
     ASSERT_NE(provider, nullptr) << "cannot start the service provider, error " << error;
     // Ready once it answers.
-    loader = std::make_unique<IpcLoader>(StagePath(u"modules/common/asp_ipc32.dll"));
+    loader = std::make_unique<IpcLoader>(StagedPath(u"modules/common/asp_ipc32.dll"));
     ASSERT_NE(loader->GetClient(), nullptr);
     ServiceMessage progress;
     progress.identifier = u"RegistryCleanerModule";
@@ -274,14 +274,17 @@ TEST_F(Delegation, HostStopBecomesACancelOfTheProvidersRun) {
   EXPECT_EQ(LogCount("check: ended, level"), 1u) << Log();
 }
 
-TEST_F(Delegation, WithoutACallbackTheRunEndsWithTheAnswer) {
-  ChannelModule module(&machine);
-  module.ExecuteCheck(channel.c_str(), static_cast<int>(channel.size()));
-  EXPECT_EQ(module.localChecks.load(), 0);
-  EXPECT_EQ(module.Text(), u"0");
-  EXPECT_EQ(module.GetProgress(), 100.0);
-  // Only the run's request: the relay polls for a host only.
-  EXPECT_EQ(LogCount("check: ended"), 1u);
+// Idle before any run, the provider answers a progress request with 0; a
+// second provider on the same channel cannot serve and ends with 1.
+TEST_F(Delegation, IdleAnswerAndOneProviderPerChannel) {
+  ServiceMessage progress;
+  progress.identifier = u"RegistryCleanerModule";
+  progress.request = 5;
+  std::u16string reply;
+  ASSERT_TRUE(
+      SendServiceRequest(loader->GetClient(), channel, WriteServiceRequest(progress), &reply));
+  EXPECT_EQ(reply, u"[{\"ModuleRequest\":5,\"ResultLevel\":0.000000,\"ResultText\":\"\"}]");
+  EXPECT_EQ(RunProvider(u"--channel " + channel, 60000), 1u);
 }
 
 TEST_F(Delegation, SecondCheckDuringARunSharesIt) {
@@ -301,9 +304,14 @@ TEST_F(Delegation, SecondCheckDuringARunSharesIt) {
 }
 
 TEST_F(Delegation, RequestForAnotherModuleIsRefusedAndRunsLocally) {
+  // Without a callback the run ends with the answer: the relay polls for a
+  // host only.
   ChannelModule module(&machine);
   module.ExecuteCheck(channel.c_str(), static_cast<int>(channel.size()));
   ASSERT_EQ(module.localChecks.load(), 0);
+  EXPECT_EQ(module.Text(), u"0");
+  EXPECT_EQ(module.GetProgress(), 100.0);
+  EXPECT_EQ(LogCount("check: ended"), 1u);
   // The provider serves one module; another's request gets no answer.
   class Other : public ChannelModule {
    public:
@@ -322,7 +330,7 @@ TEST(DelegationFallback, NobodyOnTheChannelRunsLocally) {
   ChannelModule module(&machine);
   Host host;
   module.SetProgressCallback(&Host::Callback, &host);
-  const std::u16string channel = Unique(u"regclean-nobody-");
+  const std::u16string channel = UniqueName(u"regclean-nobody-");
   module.ExecuteCheck(channel.c_str(), static_cast<int>(channel.size()));
   EXPECT_EQ(module.localChecks.load(), 1);
   EXPECT_EQ(module.Text(), u"local");
@@ -388,34 +396,11 @@ TEST(DelegationDecision, ElevationChannelAndTheProvidersOwnProcess) {
   }
 }
 
-}  // namespace
-
-namespace {
-
-// Runs the staged ServiceProvider with arguments; its exit code, or
-// kStillActive when it has not ended within limitMs.
-uint32_t RunProvider(const std::u16string& arguments, uint32_t limitMs) {
-  platform::System* system = platform::System::Default();
-  const std::u16string line = u"\"" + StagePath(u"ServiceProvider.exe") + u"\" " + arguments;
-  uint32_t error = 0;
-  platform::ProcessHandle process = system->CreateProcess(line, u"", true, false, &error);
-  EXPECT_NE(process, nullptr) << error;
-  if (process == nullptr) return error;
-  uint32_t code = platform::kStillActive;
-  const auto start = std::chrono::steady_clock::now();
-  while (system->GetExitCodeProcess(process, &code) && code == platform::kStillActive &&
-         std::chrono::steady_clock::now() - start < std::chrono::milliseconds(limitMs))
-    system->Sleep(20);
-  if (code == platform::kStillActive) system->TerminateProcess(process, 1);
-  system->CloseProcessHandle(process);
-  return code;
-}
-
 TEST(ServiceProviderProgram, EndsByItselfAfterItsIdleTime) {
   const std::u16string log =
-      platform::System::Default()->GetTempPath() + Unique(u"idle-") + u".log";
+      platform::System::Default()->GetTempPath() + UniqueName(u"idle-") + u".log";
   // Started the way the module starts it, with " /register".
-  EXPECT_EQ(RunProvider(u"/register --channel " + Unique(u"regclean-idle-") +
+  EXPECT_EQ(RunProvider(u"/register --channel " + UniqueName(u"regclean-idle-") +
                             u" --idle-ms 300 --log \"" + log + u"\"",
                         60000),
             0u);
@@ -432,32 +417,6 @@ TEST(ServiceProviderProgram, BadCommandLinesAreRefused) {
                                     u"--idle-ms 99999999999", u"--bogus", u"--channel"})
     EXPECT_EQ(RunProvider(arguments, 60000), 2u)
         << std::string(arguments, arguments + std::char_traits<char16_t>::length(arguments));
-}
-
-TEST(ServiceProviderProgram, OneProviderPerChannel) {
-  const std::u16string channel = Unique(u"regclean-twice-");
-  platform::System* system = platform::System::Default();
-  uint32_t error = 0;
-  platform::ProcessHandle first = system->CreateProcess(
-      u"\"" + StagePath(u"ServiceProvider.exe") + u"\" --channel " + channel + u" --idle-ms 60000",
-      u"", true, false, &error);
-  ASSERT_NE(first, nullptr);
-  // Ready once it answers.
-  IpcLoader loader(StagePath(u"modules/common/asp_ipc32.dll"));
-  ServiceMessage progress;
-  progress.identifier = u"RegistryCleanerModule";
-  progress.request = 5;
-  std::u16string reply;
-  const auto start = std::chrono::steady_clock::now();
-  while (!SendServiceRequest(loader.GetClient(), channel, WriteServiceRequest(progress), &reply) &&
-         std::chrono::steady_clock::now() - start < std::chrono::seconds(60))
-    system->Sleep(20);
-  // Idle before any run: 0.
-  EXPECT_EQ(reply, u"[{\"ModuleRequest\":5,\"ResultLevel\":0.000000,\"ResultText\":\"\"}]");
-  // A second one on the same channel cannot serve and ends with 1.
-  EXPECT_EQ(RunProvider(u"--channel " + channel, 60000), 1u);
-  system->TerminateProcess(first, 1);
-  system->CloseProcessHandle(first);
 }
 
 }  // namespace

@@ -7,43 +7,10 @@
 #include "modules/RegistryCleanerModule/dll/module_resources.h"
 #include "platform/file_system.h"
 #include "platform/profile.h"
+#include "tests/platform/temp_tree.h"
+#include "tests/support/staged_suite.h"
 
 namespace {
-
-std::u16string Stage() {
-  std::string stage = REGCLEAN_STAGE_DIR;
-  for (char& c : stage)
-    if (c == '/') c = '\\';
-  return u"Z:" + std::u16string(stage.begin(), stage.end());
-}
-
-// A scratch folder below the system's temporary folder.
-class ScratchFolder {
- public:
-  explicit ScratchFolder(const char16_t* name) {
-    path_ = platform::System::Default()->GetTempPath() + name;
-    fs_->CreateDirectory(path_);
-  }
-  ~ScratchFolder() {
-    std::vector<platform::DirectoryEntry> entries;
-    fs_->ListDirectory(path_, &entries);
-    for (const auto& e : entries) fs_->DeleteFile(path_ + u"\\" + e.name);
-    fs_->RemoveDirectory(path_);
-  }
-  const std::u16string& path() const { return path_; }
-  void Write(const char16_t* name, std::string_view bytes) {
-    ASSERT_TRUE(platform::WriteWholeFile(fs_, path_ + u"\\" + name, bytes));
-  }
-  std::string Read(const char16_t* name) {
-    std::string bytes;
-    platform::ReadWholeFile(fs_, path_ + u"\\" + name, &bytes);
-    return bytes;
-  }
-
- private:
-  platform::FileSystem* fs_ = platform::FileSystem::Default();
-  std::u16string path_;
-};
 
 TEST(LocaleNames, TableAndFallback) {
   EXPECT_EQ(LocaleNameOf(0x0407), u"de_DE");
@@ -65,10 +32,10 @@ TEST(LanguageSearch, EmbeddedIds) {
 TEST(LanguageSearch, CandidateNames) {
   const std::vector<std::u16string> german =
       LanguageCandidates(u"C:\\P\\RegistryCleanerModule.dll", u"de_DE");
-  const std::vector<std::u16string> expected = {
-      u"C:\\P\\RegistryCleanerModule_de_DE.dll", u"C:\\P\\RegistryCleanerModule_de.dll",
-      u"C:\\P\\language\\RegistryCleanerModule_de_DE.dll",
-      u"C:\\P\\language\\RegistryCleanerModule_de.dll"};
+  const std::vector<std::u16string> expected = {u"C:\\P\\RegistryCleanerModule_de_DE.dll",
+                                                u"C:\\P\\RegistryCleanerModule_de.dll",
+                                                u"C:\\P\\language\\RegistryCleanerModule_de_DE.dll",
+                                                u"C:\\P\\language\\RegistryCleanerModule_de.dll"};
   EXPECT_EQ(german, expected);
   // A setting without an underscore: the second name is the module itself.
   EXPECT_EQ(LanguageCandidates(u"C:\\P\\RegistryCleanerModule.dll", u"fr")[1],
@@ -84,7 +51,7 @@ class LanguageMachine : public platform::SystemWrapper {
       : SystemWrapper(platform::System::Default()), langId_(langId), host_(std::move(host)) {}
   uint16_t GetUserDefaultLangID() override { return langId_; }
   std::u16string GetModuleFileName(const void*) override {
-    return Stage() + u"\\modules\\RegistryCleanerModule\\RegistryCleanerModule.dll";
+    return StagedPath(u"modules/RegistryCleanerModule/RegistryCleanerModule.dll");
   }
   std::u16string GetHostFileName() override { return host_; }
 
@@ -109,8 +76,8 @@ class LanguageLibraries : public testing::Test {
 };
 
 TEST_F(LanguageLibraries, GermanUserGetsGermanTexts) {
-  ScratchFolder host(u"regclean-language-de");
-  LanguageMachine german(0x0407, host.path() + u"\\host.exe");
+  TempTree host;
+  LanguageMachine german(0x0407, host.Path(u"host.exe"));
   const platform::ResourceModule module = GetLanguageResourceModule(&german);
   EXPECT_NE(module, OwnResourceModule());
   EXPECT_EQ(Title(module), u"Registry bereinigen");
@@ -119,57 +86,58 @@ TEST_F(LanguageLibraries, GermanUserGetsGermanTexts) {
 }
 
 TEST_F(LanguageLibraries, InstallSettingOverridesTheUsersLanguage) {
-  ScratchFolder host(u"regclean-language-fr");
-  host.Write(u"install.cfg", "[install]\r\nLanguage=fr_FR\r\n");
-  LanguageMachine german(0x0407, host.path() + u"\\host.exe");
+  TempTree host;
+  ASSERT_TRUE(host.MakeFile(u"install.cfg", "[install]\r\nLanguage=fr_FR\r\n"));
+  LanguageMachine german(0x0407, host.Path(u"host.exe"));
   EXPECT_EQ(Title(GetLanguageResourceModule(&german)), u"Nettoyer le registre");
 }
 
 TEST_F(LanguageLibraries, UnknownLanguageKeepsTheModulesOwnTexts) {
-  ScratchFolder host(u"regclean-language-none");
-  LanguageMachine japanese(0x0411, host.path() + u"\\host.exe");
+  TempTree host;
+  LanguageMachine japanese(0x0411, host.Path(u"host.exe"));
   EXPECT_EQ(GetLanguageResourceModule(&japanese), OwnResourceModule());
   EXPECT_EQ(Title(GetLanguageResourceModule(&japanese)), u"Clean Registry");
   // An unsuccessful search is not repeated.
-  LanguageMachine german(0x0407, host.path() + u"\\host.exe");
+  LanguageMachine german(0x0407, host.Path(u"host.exe"));
   EXPECT_EQ(GetLanguageResourceModule(&german), OwnResourceModule());
 }
 
 TEST(LanguageResources, ExtractWithoutSuchResource) {
-  ScratchFolder folder(u"regclean-extract");
-  EXPECT_EQ(ExtractResourceToFile(OwnResourceModule(), 2007, folder.path() + u"\\x.tmp", u"DATA"),
-            13u);
-  EXPECT_EQ(platform::FileSystem::Default()->GetFileAttributes(folder.path() + u"\\x.tmp"),
+  TempTree folder;
+  EXPECT_EQ(ExtractResourceToFile(OwnResourceModule(), 2007, folder.Path(u"x.tmp"), u"DATA"), 13u);
+  EXPECT_EQ(platform::FileSystem::Default()->GetFileAttributes(folder.Path(u"x.tmp")),
             platform::kInvalidFileAttributes);
 }
 
 TEST(ProfileFiles, ReadWhatWindowsReads) {
-  ScratchFolder folder(u"regclean-profile-read");
-  folder.Write(u"a.cfg",
-               "; comment\r\n[Install]\r\n  Language = \"fr_FR\" \r\nRegKey='Suite'\r\n"
-               "Empty=\r\n[Other]\r\nLanguage=de_DE\r\n");
-  const std::u16string file = folder.path() + u"\\a.cfg";
+  TempTree folder;
+  ASSERT_TRUE(
+      folder.MakeFile(u"a.cfg",
+                      "; comment\r\n[Install]\r\n  Language = \"fr_FR\" \r\nRegKey='Suite'\r\n"
+                      "Empty=\r\n[Other]\r\nLanguage=de_DE\r\n"));
+  const std::u16string file = folder.Path(u"a.cfg");
   EXPECT_EQ(ReadProfileString(u"install", u"language", u"x", file), u"fr_FR");
   EXPECT_EQ(ReadProfileString(u"INSTALL", u"RegKey", u"x", file), u"Suite");
   EXPECT_EQ(ReadProfileString(u"install", u"Empty", u"x", file), u"");
   EXPECT_EQ(ReadProfileString(u"install", u"Missing", u"dflt", file), u"dflt");
   EXPECT_EQ(ReadProfileString(u"Other", u"Language", u"x", file), u"de_DE");
-  EXPECT_EQ(ReadProfileString(u"install", u"Language", u"none", folder.path() + u"\\no.cfg"),
-            u"none");
+  EXPECT_EQ(ReadProfileString(u"install", u"Language", u"none", folder.Path(u"no.cfg")), u"none");
   EXPECT_EQ(platform::GetPrivateProfileInt(u"Install", u"Missing", 12, file), 12);
 }
 
 TEST(ProfileFiles, WritesChangeOnlyTheirLine) {
-  ScratchFolder folder(u"regclean-profile-write");
-  const std::u16string file = folder.path() + u"\\m.cfg";
-  ASSERT_TRUE(platform::WritePrivateProfileString(u"Measurement", u"SlowExecuteTime", u"8000", file));
+  TempTree folder;
+  const std::u16string file = folder.Path(u"m.cfg");
+  ASSERT_TRUE(
+      platform::WritePrivateProfileString(u"Measurement", u"SlowExecuteTime", u"8000", file));
   ASSERT_TRUE(platform::WritePrivateProfileString(u"Measurement", u"FastExecuteTime", u"0", file));
-  ASSERT_TRUE(platform::WritePrivateProfileString(u"Measurement", u"slowexecutetime", u"9000", file));
+  ASSERT_TRUE(
+      platform::WritePrivateProfileString(u"Measurement", u"slowexecutetime", u"9000", file));
   EXPECT_EQ(platform::GetPrivateProfileInt(u"Measurement", u"SlowExecuteTime", 0, file), 9000);
   EXPECT_EQ(platform::GetPrivateProfileInt(u"Measurement", u"FastExecuteTime", 5, file), 0);
   ASSERT_TRUE(platform::WritePrivateProfileString(u"Other", u"A", u"1", file));
-  ASSERT_TRUE(platform::WritePrivateProfileString(u"Measurement", u"FastExecuteTime", std::nullopt,
-                                                  file));
+  ASSERT_TRUE(
+      platform::WritePrivateProfileString(u"Measurement", u"FastExecuteTime", std::nullopt, file));
   EXPECT_EQ(platform::GetPrivateProfileInt(u"Measurement", u"FastExecuteTime", 5, file), 5);
   EXPECT_EQ(platform::GetPrivateProfileInt(u"Other", u"A", 0, file), 1);
   // A flush (nothing named) leaves the file alone and, as on Windows, answers false.

@@ -73,12 +73,20 @@ TEST(CRegistry, RootsViewsAndValues) {
   EXPECT_EQ(reg.GetInt(u"AtRoot", 0), 1);
 }
 
-TEST(InstallConfig, HostFolderFirstThenBesideAndAboveTheModule) {
+// A host in host\ and a module in suite\modules\cleaner\ of a scratch tree.
+class InstallConfig : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(tree.ok());
+    ASSERT_TRUE(tree.MakeFolder(u"suite\\modules\\cleaner"));
+    ASSERT_TRUE(tree.MakeFolder(u"host"));
+  }
   TempTree tree;
-  ASSERT_TRUE(tree.ok());
-  ASSERT_TRUE(tree.MakeFolder(u"suite\\modules\\cleaner"));
-  ASSERT_TRUE(tree.MakeFolder(u"host"));
-  PlacedProgram program(tree.Path(u"host\\host.exe"), tree.Path(u"suite\\modules\\cleaner\\m.dll"));
+  const std::u16string module = tree.Path(u"suite\\modules\\cleaner\\m.dll");
+  PlacedProgram program{tree.Path(u"host\\host.exe"), module};
+};
+
+TEST_F(InstallConfig, HostFolderFirstThenBesideAndAboveTheModule) {
   // Nowhere: the default.
   EXPECT_EQ(ReadInstallConfig(u"install", u"RegKey", u"none", true, &program), u"none");
   EXPECT_EQ(InstallConfigFile(&program), tree.Path(u"suite\\install.cfg"));
@@ -95,7 +103,7 @@ TEST(InstallConfig, HostFolderFirstThenBesideAndAboveTheModule) {
   EXPECT_EQ(ReadInstallConfig(u"install", u"Other", u"none", true, &program), u"none");
 }
 
-TEST(InstallConfig, ContentFolderIsAbsoluteWithOneBackslash) {
+TEST(ContentFolder, IsAbsoluteWithOneBackslash) {
   platform::FileSystem* fs = platform::FileSystem::Default();
   EXPECT_EQ(ContentFolderPath(u"C:\\Data\\", fs), u"C:\\Data\\");
   EXPECT_EQ(ContentFolderPath(u"C:\\Data", fs), u"C:\\Data\\");
@@ -108,13 +116,7 @@ TEST(InstallConfig, ContentFolderIsAbsoluteWithOneBackslash) {
 // The module's content folder as the engine finds it, from the engine's or
 // from a host's side: the private-profile reader takes "\t" and "\n" as
 // they stand, in 8-bit and UTF-16 files of either byte order.
-TEST(InstallConfig, UserContentFolderIsTakenAsWritten) {
-  TempTree tree;
-  ASSERT_TRUE(tree.ok());
-  ASSERT_TRUE(tree.MakeFolder(u"suite\\modules\\cleaner"));
-  ASSERT_TRUE(tree.MakeFolder(u"host"));
-  const std::u16string module = tree.Path(u"suite\\modules\\cleaner\\m.dll");
-  PlacedProgram program(tree.Path(u"host\\host.exe"), module);
+TEST_F(InstallConfig, UserContentFolderIsTakenAsWritten) {
   const std::u16string text = u"[install]\r\nUserContentPath=C:\\temp\\new\r\n";
   std::string le = "\xFF\xFE", be = "\xFE\xFF";
   for (char16_t c : text) {

@@ -44,7 +44,8 @@ class RestoreMachine : public platform::SystemWrapper {
   std::u16string lastDescription;
 };
 
-constexpr char16_t kSettingsKey[] = u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\SystemRestore";
+constexpr char16_t kSettingsKey[] =
+    u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\SystemRestore";
 
 TEST(RestorePoints, BeginSetsTheSettingsAndNamesThePoint) {
   RestoreMachine machine;
@@ -69,30 +70,28 @@ TEST(RestorePoints, BeginSetsTheSettingsAndNamesThePoint) {
   EXPECT_EQ(machine.lastSequence, 4711);
 }
 
-TEST(RestorePoints, WithoutTheServiceNothingHappens) {
-  RestoreMachine machine;
-  machine.serviceRuns = false;
-  platform::memory::MemoryRegistry registry;
-  int64_t sequence = 0;
-  EXPECT_FALSE(BeginRestorePoint(u"x", &sequence, &machine, &registry));
-  EXPECT_EQ(machine.calls, 0);
-  CRegistry settings(true, &registry);
-  settings.SetRoot(platform::kHkeyLocalMachine);
-  EXPECT_FALSE(settings.Open(kSettingsKey, false));
-  EXPECT_FALSE(BeginRestorePoint(u"x", nullptr, &machine, &registry));
-}
-
-TEST(RestorePoints, BeforeWindows8TheSettingsStayAndARefusalIsFalse) {
-  RestoreMachine machine;
-  machine.version = {6, 1, 7601, 2, 1, false};
-  machine.pointsWork = false;
-  platform::memory::MemoryRegistry registry;
-  int64_t sequence = 9;
-  EXPECT_FALSE(BeginRestorePoint(u"x", &sequence, &machine, &registry));
-  EXPECT_EQ(sequence, 9);
-  CRegistry settings(true, &registry);
-  settings.SetRoot(platform::kHkeyLocalMachine);
-  EXPECT_FALSE(settings.Open(kSettingsKey, false));
+// Without the service nothing happens; before Windows 8 the settings stay,
+// and a refused point is false with the sequence untouched.
+TEST(RestorePoints, RefusalsLeaveTheSettingsAndTheSequence) {
+  const struct {
+    bool serviceRuns, windows8, withSequence;
+    int calls;
+  } rows[] = {{false, true, true, 0}, {false, true, false, 0}, {true, false, true, 1}};
+  for (const auto& row : rows) {
+    RestoreMachine machine;
+    machine.serviceRuns = row.serviceRuns;
+    if (!row.windows8) machine.version = {6, 1, 7601, 2, 1, false};
+    machine.pointsWork = false;
+    platform::memory::MemoryRegistry registry;
+    int64_t sequence = 9;
+    EXPECT_FALSE(
+        BeginRestorePoint(u"x", row.withSequence ? &sequence : nullptr, &machine, &registry));
+    EXPECT_EQ(sequence, 9);
+    EXPECT_EQ(machine.calls, row.calls);
+    CRegistry settings(true, &registry);
+    settings.SetRoot(platform::kHkeyLocalMachine);
+    EXPECT_FALSE(settings.Open(kSettingsKey, false));
+  }
 }
 
 TEST(RestorePoints, TheMachineItselfAnswersQuickly) {

@@ -102,9 +102,10 @@ TEST(Processes, RunningByNameAndPath) {
   EXPECT_TRUE(IsProcessRunning(u"serviceprovider.EXE", u"", false, &m));
   EXPECT_TRUE(IsProcessRunning(u"host.exe", u"", false, &m));  // the current process counts
   EXPECT_FALSE(IsProcessRunning(u"host.exe", u"", true, &m));
-  EXPECT_TRUE(IsProcessRunning(u"ServiceProvider.exe", u"c:\\suite\\serviceprovider.exe", true, &m));
-  EXPECT_FALSE(IsProcessRunning(u"ServiceProvider.exe", u"C:\\Elsewhere\\ServiceProvider.exe",
-                                false, &m));
+  EXPECT_TRUE(
+      IsProcessRunning(u"ServiceProvider.exe", u"c:\\suite\\serviceprovider.exe", true, &m));
+  EXPECT_FALSE(
+      IsProcessRunning(u"ServiceProvider.exe", u"C:\\Elsewhere\\ServiceProvider.exe", false, &m));
   m.snapshotWorks = false;
   EXPECT_FALSE(IsProcessRunning(u"host.exe", u"", false, &m));
 }
@@ -119,12 +120,9 @@ TEST(Processes, FindsItselfOnTheRealMachine) {
   EXPECT_FALSE(IsProcessRunning(u"no-such-program-here.exe", u"", false, system));
 }
 
-TEST(Processes, RunProcessOnAMissingFileStartsNothing) {
+TEST(Processes, RunProcessWaitsAndEndsWhatOverstays) {
   EXPECT_EQ(RunProcess(u"", u"", 0, true, 0, nullptr), 2u);
   EXPECT_EQ(RunProcess(u"C:\\no\\such\\program.exe", u"", 0, true, 0, nullptr), 2u);
-}
-
-TEST(Processes, RunProcessWaitsAndEndsWhatOverstays) {
   const std::u16string self = GetHostFilePath();
   EXPECT_EQ(RunProcess(self, u"--sleep-ms 10", 5000, true, 20000, nullptr), 0u);
   Stopwatch watch = Stopwatch::StartNew();

@@ -12,7 +12,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,6 +21,7 @@
 #include "ipc/timing.h"
 #include "platform/ipc_transport.h"
 #include "platform/library.h"
+#include "tests/support/staged_suite.h"
 #ifndef _WIN32
 #include "platform/posix/ipc_directory.h"
 #include "platform/posix/wine_prefix.h"
@@ -40,17 +40,6 @@ Text ToIpc(std::u16string_view text) { return Text(text.begin(), text.end()); }
 std::u16string FromIpc(const IpcChar* text, size_t chars) {
   std::u16string out;
   for (size_t i = 0; i < chars; ++i) out.push_back(static_cast<char16_t>(text[i]));
-  return out;
-}
-
-std::string RandomSuffix() {
-  static std::mt19937_64 random{std::random_device{}()};
-  static std::mutex lock;
-  std::lock_guard<std::mutex> guard(lock);
-  const char* hex = "0123456789abcdef";
-  std::string out;
-  uint64_t value = random();
-  for (int i = 0; i < 12; ++i, value >>= 4) out.push_back(hex[value & 15]);
   return out;
 }
 
@@ -142,11 +131,10 @@ class Ipc : public testing::Test {
     timing.connectMs = 3000;
     ipc::SetTiming(timing);
     const std::string name = testing::UnitTest::GetInstance()->current_test_info()->name();
-    const std::string suffix = RandomSuffix();
-    channel = u"ipc-test-" + std::u16string(name.begin(), name.end()) + u"-" +
-              std::u16string(suffix.begin(), suffix.end());
+    const std::u16string suffix = UniqueName(u"");
+    channel = u"ipc-test-" + std::u16string(name.begin(), name.end()) + u"-" + suffix;
 #ifndef _WIN32
-    folder = fs::temp_directory_path() / ("rc-ipc-" + suffix);
+    folder = fs::temp_directory_path() / ("rc-ipc-" + std::string(suffix.begin(), suffix.end()));
     platform::posix::SetIpcDirectory(folder.string());
 #endif
     client = CreateClientInstance();
@@ -220,6 +208,12 @@ TEST_F(Ipc, RequestsAndRepliesArriveWhole) {
   });
   ASSERT_NE(Serve(&service), nullptr);
   EXPECT_EQ(client->GetVersion(), IPC_VERSION);
+  // Channel names ignore ASCII case only.
+  std::u16string upper = channel;
+  for (char16_t& c : upper)
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
+  EXPECT_EQ(Send(u"x", 8192, upper).text, u"re: x");
+  EXPECT_FALSE(Send(u"x", 8192, channel + u"-other").ok);
   struct Row {
     std::u16string request;
     std::u16string reply;
@@ -272,13 +266,6 @@ TEST_F(Ipc, ReplyLongerThanTheBufferIsCutToTheCapacity) {
     EXPECT_EQ(result.bytes, row.bytes);
     EXPECT_EQ(result.text, long_reply.substr(0, row.bytes / 2));
   }
-}
-
-TEST_F(Ipc, ChannelNamesIgnoreAsciiCaseOnly) {
-  Service service(&Echo);
-  ASSERT_NE(Serve(&service, u"ipc-Case-" + channel), nullptr);
-  EXPECT_EQ(Send(u"x", 8192, u"IPC-CASE-" + channel).text, u"re: x");
-  EXPECT_FALSE(Send(u"x", 8192, u"ipc-Case-" + channel + u"-other").ok);
 }
 
 // The module sends progress requests from a second thread while its check
@@ -471,25 +458,6 @@ TEST_F(Ipc, HandlerThatRefusesOrFailsEndsOnlyItsRequest) {
   EXPECT_EQ(Send(u"ok").text, u"fine");
 }
 
-TEST_F(Ipc, WithoutAServerTheSendFailsAtOnce) {
-  ipc::Timing timing = ipc::CurrentTiming();
-  timing.connectMs = 20000;
-  timing.silenceMs = 20000;
-  ipc::SetTiming(timing);
-  auto start = Clock::now();
-  EXPECT_FALSE(Send(u"check").ok);
-  EXPECT_LT(MillisecondsSince(start), 5000);  // no wait for a server that is not there
-
-  Service service(&Echo);
-  IpcServer* server = Serve(&service);
-  ASSERT_NE(server, nullptr);
-  EXPECT_TRUE(Send(u"check").ok);
-  StopServing(server);
-  start = Clock::now();
-  EXPECT_FALSE(Send(u"check").ok);
-  EXPECT_LT(MillisecondsSince(start), 5000);
-}
-
 TEST_F(Ipc, UnusableArgumentsFailTheSend) {
   Service service(&Echo);
   ASSERT_NE(Serve(&service), nullptr);
@@ -535,7 +503,15 @@ TEST_F(Ipc, UnusableArgumentsFailTheSend) {
   DestroyServerInstance(nullptr);
 }
 
-TEST_F(Ipc, OneServerPerChannel) {
+// One server per channel; without one a send fails at once.
+TEST_F(Ipc, OneServerPerChannelAndNoWaitWithout) {
+  ipc::Timing timing = ipc::CurrentTiming();
+  timing.connectMs = 20000;
+  timing.silenceMs = 20000;
+  ipc::SetTiming(timing);
+  auto start = Clock::now();
+  EXPECT_FALSE(Send(u"check").ok);
+  EXPECT_LT(MillisecondsSince(start), 5000);
   Service first(&Echo);
   Service second(&Echo);
   IpcServer* server = Serve(&first);
@@ -543,6 +519,9 @@ TEST_F(Ipc, OneServerPerChannel) {
   EXPECT_EQ(Serve(&second), nullptr);
   EXPECT_TRUE(Send(u"a").ok);
   StopServing(server);
+  start = Clock::now();
+  EXPECT_FALSE(Send(u"check").ok);
+  EXPECT_LT(MillisecondsSince(start), 5000);
   ASSERT_NE(Serve(&second), nullptr);
   EXPECT_TRUE(Send(u"b").ok);
   EXPECT_EQ(first.calls, 1);
@@ -631,18 +610,6 @@ TEST_F(Ipc, UnsafeSocketFolderIsRefused) {
   EXPECT_EQ(service.calls, 0);
 }
 
-TEST_F(Ipc, LeftoverSocketFileIsReplaced) {
-  fs::create_directory(folder);
-  fs::permissions(folder, fs::perms::owner_all);
-  const fs::path socket = platform::IpcEndpointName(channel);
-  std::ofstream(socket) << "left by a server that died";
-  std::ofstream(socket.string().substr(0, socket.string().size() - 5) + ".lock");
-  EXPECT_FALSE(Send(u"x").ok);  // nobody listens on it
-  Service service(&Echo);
-  ASSERT_NE(Serve(&service), nullptr);
-  EXPECT_EQ(Send(u"x").text, u"re: x");
-}
-
 // What killed providers and ended mutex holders left behind goes when a
 // server starts; what a live holder holds stays; an ended server and the
 // last holder of a mutex take their own files with them.
@@ -652,6 +619,11 @@ TEST_F(Ipc, TheFolderKeepsNoLeftovers) {
   for (const char* name : {"0000000000000001.lock", "0000000000000001.sock",
                            "0000000000000002.sock", "0000000000000003.mutex"})
     std::ofstream(folder / name) << "left over";
+  // Also at the channel's own name, where nobody listens.
+  const fs::path socket = platform::IpcEndpointName(channel);
+  std::ofstream(socket) << "left by a server that died";
+  std::ofstream(socket.string().substr(0, socket.string().size() - 5) + ".lock");
+  EXPECT_FALSE(Send(u"x").ok);
   platform::System* system = platform::System::Default();
   platform::MutexHandle held = system->CreateMutex(u"Held by a live process", true);
   ASSERT_NE(held, nullptr);
@@ -668,7 +640,8 @@ TEST_F(Ipc, TheFolderKeepsNoLeftovers) {
   Service service(&Echo);
   IpcServer* server = Serve(&service);
   ASSERT_NE(server, nullptr);
-  const std::string base = fs::path(platform::IpcEndpointName(channel)).stem().string();
+  EXPECT_EQ(Send(u"x").text, u"re: x");
+  const std::string base = socket.stem().string();
   const std::string mutex =
       fs::path(platform::posix::PrefixScopedPath(u"Held by a live process")).filename().string() +
       ".mutex";
@@ -715,9 +688,6 @@ TEST_F(Ipc, SocketFolderAndFileArePrivate) {
 TEST_F(Ipc, UnsafeSocketFolderIsRefused) {
   GTEST_SKIP() << "POSIX sockets only: named pipes live in no folder";
 }
-TEST_F(Ipc, LeftoverSocketFileIsReplaced) {
-  GTEST_SKIP() << "POSIX sockets only: a named pipe ends with its last handle";
-}
 TEST_F(Ipc, AnotherPrefixDoesNotReachTheServer) {
   GTEST_SKIP() << "POSIX only: under Wine each prefix has its own wineserver and pipes";
 }
@@ -729,18 +699,10 @@ TEST_F(Ipc, TheFolderKeepsNoLeftovers) {
 
 // The staged library, loaded by path as the module loads it.
 TEST(StagedIpcLibrary, ExportsTheFourFunctionsAndServes) {
-  std::string stage = REGCLEAN_STAGE_DIR;
-#ifdef _WIN32
-  for (char& c : stage)
-    if (c == '/') c = '\\';
-  stage = "Z:" + stage + "\\modules\\common\\asp_ipc32.dll";
-#else
-  stage += "/modules/common/asp_ipc32.dll";  // found as .so
-#endif
   std::string error;
   platform::LibraryHandle library =
-      platform::LoadLibrary(std::u16string(stage.begin(), stage.end()), &error);
-  ASSERT_NE(library, nullptr) << stage << ": " << error;
+      platform::LoadLibrary(StagedPath(u"modules/common/asp_ipc32.dll"), &error);
+  ASSERT_NE(library, nullptr) << error;
   auto createClient = reinterpret_cast<CreateClientInstanceFunction>(
       platform::GetProcAddress(library, "CreateClientInstance"));
   auto destroyClient = reinterpret_cast<DestroyClientInstanceFunction>(
@@ -751,8 +713,7 @@ TEST(StagedIpcLibrary, ExportsTheFourFunctionsAndServes) {
       platform::GetProcAddress(library, "DestroyServerInstance"));
   ASSERT_TRUE(createClient && destroyClient && createServer && destroyServer);
 
-  const std::string suffix = RandomSuffix();
-  const Text channel = ToIpc(u"ipc-staged-" + std::u16string(suffix.begin(), suffix.end()));
+  const Text channel = ToIpc(UniqueName(u"ipc-staged-"));
   Service service(&Echo);
   IpcServer* server = createServer(channel.c_str(), &Service::Handle, &service);
   ASSERT_NE(server, nullptr);

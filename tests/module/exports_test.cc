@@ -11,6 +11,7 @@
 #include "platform/library.h"
 #include "platform/system.h"
 #include "tests/module/no_channel_machine.h"
+#include "tests/support/staged_suite.h"
 
 namespace {
 
@@ -50,25 +51,6 @@ class Exports : public testing::Test {
   ModuleHandle module = nullptr;
 };
 
-TEST_F(Exports, TextsOfTheModule) {
-  ASSERT_NE(module, nullptr);
-  EXPECT_EQ(Fetch(&GetTitleOfModule, module), u"Clean Registry");
-  EXPECT_EQ(Fetch(&GetIdentifierOfModule, module), u"RegistryCleanerModule");
-  EXPECT_EQ(Fetch(&GetDescriptionOfModule, module), kDescription);
-  EXPECT_EQ(Fetch(&GetCheckBtnTitleOfModule, module), u"Start scan");
-  EXPECT_EQ(Fetch(&GetResolveBtnTitleOfModule, module), u"Fix Errors");
-  EXPECT_EQ(Fetch(&GetResultTextOfModule, module), u"");
-  // Texts no export reaches.
-  auto* object = static_cast<CCheckModule*>(module);
-  char16_t heading[128];
-  object->GetDescriptionHeading(heading, 128);
-  EXPECT_EQ(std::u16string(heading),
-            u"What is the \"Registry\" and why does it have to be cleaned?");
-  EXPECT_EQ(object->GetCheckText(nullptr, 0), 1);
-  EXPECT_EQ(object->GetUndoText(nullptr, 0), 1);
-  EXPECT_EQ(object->GetProgressText(nullptr, 0), 1);
-}
-
 TEST_F(Exports, StringOutEdgesForEveryGetter) {
   struct Row {
     const char* name;
@@ -99,18 +81,24 @@ TEST_F(Exports, StringOutEdgesForEveryGetter) {
     }
     EXPECT_EQ(row.getter(module, buffer, 1), 1);
     EXPECT_EQ(buffer[0], ModuleChar(0));
+    EXPECT_EQ(Fetch(row.getter, module), row.text);
   }
 }
 
-TEST_F(Exports, TypeLevelAndSubResultsOfAFreshModule) {
+TEST_F(Exports, TypeLevelSubResultsAndTextsNoExportReaches) {
   EXPECT_EQ(GetModuleTypeOfModule(module), 271u);
   EXPECT_EQ(GetResultLevelOfModule(module), 0.0);
   ModuleChar buffer[10];
-  EXPECT_EQ(GetSubResultsAsJSONOfModule(module, nullptr, 0), 3);
   EXPECT_EQ(GetSubResultsAsJSONOfModule(module, buffer, 10), 2);
   EXPECT_EQ(U16(buffer), u"[]");
-  EXPECT_EQ(GetSubResultsAsJSONOfModule(module, buffer, 2), 2);
-  EXPECT_EQ(U16(buffer), u"[");
+  auto* object = static_cast<CCheckModule*>(module);
+  char16_t heading[128];
+  object->GetDescriptionHeading(heading, 128);
+  EXPECT_EQ(std::u16string(heading),
+            u"What is the \"Registry\" and why does it have to be cleaned?");
+  EXPECT_EQ(object->GetCheckText(nullptr, 0), 1);
+  EXPECT_EQ(object->GetUndoText(nullptr, 0), 1);
+  EXPECT_EQ(object->GetProgressText(nullptr, 0), 1);
 }
 
 TEST_F(Exports, ChannelHandedToTheCheck) {
@@ -132,22 +120,23 @@ TEST_F(Exports, ChannelHandedToTheCheck) {
 
 TEST(ExportsNullHandle, DestroyIgnoresNull) { DestroyInstanceOfModule(nullptr); }
 
-// The staged module's path as a Windows path (wine maps Z: to /); a ".dll"
-// is found as ".so" on POSIX.
-std::u16string StagedModulePath() {
-  std::string stage = REGCLEAN_STAGE_DIR;
-  for (char& c : stage)
-    if (c == '/') c = '\\';
-  stage = "Z:" + stage + "\\modules\\RegistryCleanerModule\\RegistryCleanerModule.dll";
-  return std::u16string(stage.begin(), stage.end());
-}
-
 // The staged library, loaded by name as a host loads it.
-TEST(StagedModule, ExportsTheFourteenFunctionsAndRuns) {
-  const std::u16string path = StagedModulePath();
+struct StagedLibrary {
+  StagedLibrary()
+      : library(platform::LoadLibrary(
+            StagedPath(u"modules/RegistryCleanerModule/RegistryCleanerModule.dll"), &error)) {}
+  ~StagedLibrary() {
+    if (library != nullptr) platform::FreeLibrary(library);
+  }
+  void* Get(const char* name) { return platform::GetProcAddress(library, name); }
   std::string error;
-  platform::LibraryHandle library = platform::LoadLibrary(path, &error);
-  ASSERT_NE(library, nullptr) << error;
+  platform::LibraryHandle library;
+};
+
+TEST(StagedModule, ExportsTheFourteenFunctionsAndRuns) {
+  StagedLibrary staged;
+  ASSERT_NE(staged.library, nullptr) << staged.error;
+  platform::LibraryHandle library = staged.library;
   for (const char* export_name :
        {"CreateInstanceOfModule", "DestroyInstanceOfModule", "GetTitleOfModule",
         "GetIdentifierOfModule", "GetDescriptionOfModule", "GetModuleTypeOfModule",
@@ -158,20 +147,18 @@ TEST(StagedModule, ExportsTheFourteenFunctionsAndRuns) {
   // Nothing of the engine leaks out.
   EXPECT_EQ(platform::GetProcAddress(library, "kEnglishStrings"), nullptr);
 
-  auto create = reinterpret_cast<ModuleHandle (*)()>(
-      platform::GetProcAddress(library, "CreateInstanceOfModule"));
-  auto destroy = reinterpret_cast<void(MODULE_CALL*)(ModuleHandle)>(
-      platform::GetProcAddress(library, "DestroyInstanceOfModule"));
-  auto title = reinterpret_cast<Getter>(platform::GetProcAddress(library, "GetTitleOfModule"));
-  auto type = reinterpret_cast<unsigned(MODULE_CALL*)(ModuleHandle)>(
-      platform::GetProcAddress(library, "GetModuleTypeOfModule"));
+  auto create = reinterpret_cast<ModuleHandle (*)()>(staged.Get("CreateInstanceOfModule"));
+  auto destroy =
+      reinterpret_cast<void(MODULE_CALL*)(ModuleHandle)>(staged.Get("DestroyInstanceOfModule"));
+  auto title = reinterpret_cast<Getter>(staged.Get("GetTitleOfModule"));
+  auto type =
+      reinterpret_cast<unsigned(MODULE_CALL*)(ModuleHandle)>(staged.Get("GetModuleTypeOfModule"));
   ASSERT_TRUE(create && destroy && title && type);
   ModuleHandle module = create();
   ASSERT_NE(module, nullptr);
   EXPECT_EQ(Fetch(title, module), u"Clean Registry");
   EXPECT_EQ(type(module), 271u);
   destroy(module);
-  platform::FreeLibrary(library);
 }
 
 // The installation's "Language" setting in "install.cfg" beside the host
@@ -183,14 +170,13 @@ TEST(StagedModule, GermanTextsThroughTheExports) {
   const std::u16string config = host.substr(0, host.find_last_of(u"\\")) + u"\\install.cfg";
   ASSERT_EQ(fs->GetFileAttributes(config), platform::kInvalidFileAttributes)
       << "an install.cfg beside the test program would be overwritten";
-  platform::LibraryHandle library = platform::LoadLibrary(StagedModulePath());
-  ASSERT_NE(library, nullptr);
-  auto create = reinterpret_cast<ModuleHandle (*)()>(
-      platform::GetProcAddress(library, "CreateInstanceOfModule"));
-  auto destroy = reinterpret_cast<void(MODULE_CALL*)(ModuleHandle)>(
-      platform::GetProcAddress(library, "DestroyInstanceOfModule"));
-  auto title = reinterpret_cast<Getter>(platform::GetProcAddress(library, "GetTitleOfModule"));
-  auto button = reinterpret_cast<Getter>(platform::GetProcAddress(library, "GetCheckBtnTitleOfModule"));
+  StagedLibrary staged;
+  ASSERT_NE(staged.library, nullptr) << staged.error;
+  auto create = reinterpret_cast<ModuleHandle (*)()>(staged.Get("CreateInstanceOfModule"));
+  auto destroy =
+      reinterpret_cast<void(MODULE_CALL*)(ModuleHandle)>(staged.Get("DestroyInstanceOfModule"));
+  auto title = reinterpret_cast<Getter>(staged.Get("GetTitleOfModule"));
+  auto button = reinterpret_cast<Getter>(staged.Get("GetCheckBtnTitleOfModule"));
   // The search runs when the first module is made.
   ASSERT_TRUE(platform::WriteWholeFile(fs, config, "[install]\r\nLanguage=de_DE\r\n"));
   ModuleHandle module = create();
@@ -199,7 +185,6 @@ TEST(StagedModule, GermanTextsThroughTheExports) {
   EXPECT_EQ(Fetch(title, module), u"Registry bereinigen");
   EXPECT_EQ(Fetch(button, module), u"Suche starten");
   destroy(module);
-  platform::FreeLibrary(library);
 }
 
 }  // namespace

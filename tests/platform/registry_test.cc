@@ -301,23 +301,5 @@ TEST_F(RegistrySeam, BadHandles) {
 #endif
 }
 
-// A test fails one call through the wrapper and leaves the rest alone.
-TEST_F(RegistrySeam, WrapperFailsOneCall) {
-  class Failing : public RegistryWrapper {
-   public:
-    using RegistryWrapper::RegistryWrapper;
-    uint32_t RegQueryValueExW(HKey key, std::u16string_view name, uint32_t* type, uint8_t* data,
-                              uint32_t* bytes) override {
-      if (name == u"Fail") return kRegAccessDenied;
-      return RegistryWrapper::RegQueryValueExW(key, name, type, data, bytes);
-    }
-  } failing(reg_);
-  SetString(key_, u"Fail", u"x");
-  SetString(key_, u"Fine", u"y");
-  EXPECT_EQ(failing.RegQueryValueExW(key_, u"Fail", nullptr, nullptr, nullptr), kRegAccessDenied);
-  EXPECT_EQ(failing.RegQueryValueExW(key_, u"Fine", nullptr, nullptr, nullptr), kRegSuccess);
-  EXPECT_EQ(failing.Flush(), kRegSuccess);
-}
-
 }  // namespace
 }  // namespace platform

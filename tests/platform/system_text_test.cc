@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/unicode.h"
+
 namespace {
 
 TEST(SystemText, ClassesAndLowerCasesCharacters) {
@@ -35,6 +37,27 @@ TEST(SystemText, ConvertsToTheAnsiCodePage) {
   EXPECT_EQ(platform::U16ToAnsi(u"Caf\u00e9 \u03a9"), "Caf\xC3\xA9 \xCE\xA9");
   EXPECT_EQ(platform::AnsiToU16("Caf\xC3\xA9"), u"Caf\u00e9");
 #endif
+}
+
+// Bytes that are not UTF-8 become U+FFFD one byte at a time; a lone
+// surrogate is written as U+FFFD.
+TEST(SystemText, MalformedUtf8AndLoneSurrogates) {
+  const struct {
+    std::string bytes;
+    std::u16string text;
+  } rows[] = {
+      {"\xF0\x9D\x84\x9E", u"\U0001D11E"},
+      {"\xC3", u"\uFFFD"},                                // cut short
+      {"\xC3x", u"\uFFFDx"},                              // no continuation
+      {"\xC1\xBF", u"\uFFFD\uFFFD"},                      // overlong
+      {"\xE0\x80\x80", u"\uFFFD\uFFFD\uFFFD"},            // overlong
+      {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},            // a surrogate
+      {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // above U+10FFFF
+      {"\xF8\x80", u"\uFFFD\uFFFD"},                      // no such lead byte
+  };
+  for (const auto& row : rows) EXPECT_EQ(platform::Utf8ToU16(row.bytes), row.text) << row.bytes;
+  EXPECT_EQ(platform::U16ToUtf8(u"\U0001D11E\xD800x\xDC00"),
+            "\xF0\x9D\x84\x9E\xEF\xBF\xBDx\xEF\xBF\xBD");
 }
 
 std::string Le(std::u16string_view text) {

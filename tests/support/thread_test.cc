@@ -39,13 +39,10 @@ TEST(Thread, JoinReturnsTheRoutinesExitCode) {
   EXPECT_FALSE(thread.failed());
   // Collected: a second Join has nothing to wait for and keeps the code.
   EXPECT_EQ(thread.Join(), 42u);
-}
-
-TEST(Thread, NullRoutineExitsWithMinusOne) {
-  Thread thread(nullptr, nullptr);
-  thread.Start();
-  EXPECT_EQ(thread.Join(), 0xFFFFFFFFu);
-  EXPECT_FALSE(thread.failed());
+  Thread none(nullptr, nullptr);  // no routine: exit code -1
+  none.Start();
+  EXPECT_EQ(none.Join(), 0xFFFFFFFFu);
+  EXPECT_FALSE(none.failed());
 }
 
 TEST(Thread, ThrowingRoutineMakesJoinThrowAfterCollection) {
