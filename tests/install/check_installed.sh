@@ -5,17 +5,28 @@
 # exit status 1), and in German when asked, so the language libraries are
 # found where they were installed. Then what a user meets beside the
 # program: the manual page (true to --help), bash completion, keeping
-# entries and resolving some categories only.
+# entries and resolving some categories only. With a .deb as third argument
+# the suite is that package, installed by dpkg into a throwaway root instead.
 set -euo pipefail
-build=${1:?usage: check_installed.sh BUILD-DIR STAGE-DIR}
-stage=${2:?usage: check_installed.sh BUILD-DIR STAGE-DIR}
+build=${1:?usage: check_installed.sh BUILD-DIR STAGE-DIR [PACKAGE.deb]}
+stage=${2:?usage: check_installed.sh BUILD-DIR STAGE-DIR [PACKAGE.deb]}
+package=${3:-}
 copy=$(dirname "$0")/../../scripts/copy-demo-prefix
 work=$(mktemp -d "${TMPDIR:-/tmp}/regclean-install.XXXXXX")
 trap 'chmod -R u+w "$work"; rm -rf "$work"' EXIT
 fail() { echo "check_installed: $*" >&2; exit 1; }
 
-cmake --install "$build" --prefix "$work/usr" >/dev/null
-chmod -R a-w "$work/usr"
+if [ -n "$package" ]; then
+  mkdir -p "$work/root/var/lib/dpkg/info" "$work/root/var/lib/dpkg/updates"
+  touch "$work/root/var/lib/dpkg/status"
+  # The root's own database knows no libraries; the machine's are there.
+  dpkg --root="$work/root" --force-depends --force-script-chrootless -i "$package" >/dev/null 2>&1 ||
+    fail "dpkg could not install $package"
+  ln -s root/usr "$work/usr"
+else
+  cmake --install "$build" --prefix "$work/usr" >/dev/null
+fi
+chmod -R a-w "$work/usr/"
 [ -L "$work/usr/bin/regclean" ] || fail "no bin/regclean link"
 
 check() {  # check NAME COMMAND...: runs a check on a fresh demo prefix NAME

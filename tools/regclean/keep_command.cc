@@ -1,5 +1,7 @@
 #include "tools/regclean/keep_command.h"
 
+#include <iterator>
+
 #include "framework/install_config.h"
 #include "modules/RegistryCleanerModule/dll/reg_list_text.h"
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/case_folding.h"
