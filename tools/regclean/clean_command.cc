@@ -157,14 +157,14 @@ bool HoldsBackupFiles(FileSystem* fs, const std::u16string& folder) {
 }
 
 struct ProgressContext {
-  ProgressDisplay* display;
+  ProgressDisplay* display;  // nullptr: nothing is drawn
   platform::System* system;
   uint64_t startMs;
 };
 
 bool MODULE_CALL OnProgress(void* context, double* percent, int, int) {
   auto* progress = static_cast<ProgressContext*>(context);
-  if (percent != nullptr) {
+  if (percent != nullptr && progress->display != nullptr) {
     progress->display->Update(*percent, progress->system->GetTickCount64() - progress->startMs);
   }
   // A Ctrl-C asks the module to stop.
@@ -307,15 +307,20 @@ int RunCheckOrResolve(const CleanOptions& options, std::istream& in, std::ostrea
           << std::flush;
     }
 
-    // Progress is drawn only on a terminal, and only then has the module a
-    // callback: a run nobody watches does not wait for a display.
+    // Progress is drawn only on a terminal. A check has a callback only then:
+    // a run nobody watches does not wait for a display. A resolve always has
+    // one, since the callback is the module's only way to hear a stop (Ctrl-C,
+    // SIGTERM) and a resolve must stop after the entry in hand; the suite's
+    // install.cfg lets a watched display follow the work, so it waits for no
+    // climb either.
     const bool drawn = !options.json && platform::IsTerminal(platform::StandardStream::kError);
+    const bool watched = drawn || options.resolve;
     ProgressDisplay display(err, drawn, columns > 0 ? columns : 80,
                             Ansi(ModuleLibrary::Text(options.resolve ? library.getResolveButtonTitle
                                                                      : library.getCheckButtonTitle,
                                                      module)));
-    ProgressContext context{&display, system, system->GetTickCount64()};
-    if (drawn) library.setProgressCallback(module, &OnProgress, &context);
+    ProgressContext context{drawn ? &display : nullptr, system, system->GetTickCount64()};
+    if (watched) library.setProgressCallback(module, &OnProgress, &context);
     platform::CatchInterrupt();
     if (options.resolve) {
       library.executeResolve(module);
@@ -325,14 +330,15 @@ int RunCheckOrResolve(const CleanOptions& options, std::istream& in, std::ostrea
       static const ModuleChar kNoChannel[1] = {0};
       library.executeCheck(module, kNoChannel, 1);
     }
-    if (drawn) {
+    if (watched) {
       display.Finish();
       library.setProgressCallback(module, nullptr, nullptr);
     }
     outcome.level = library.getResultLevel(module);
     outcome.text = ModuleLibrary::Text(library.getResultText, module);
     outcome.subResultsJson = ModuleLibrary::Text(library.getSubResultsAsJson, module);
-    outcome.canceled = platform::InterruptRequested();
+    // Without a callback the module never heard the stop: the run went to its end.
+    outcome.canceled = watched && platform::InterruptRequested();
     ReadFailures(&outcome);
     // The module writes out its log when it is destroyed, at the latest.
     library.destroy(module);
