@@ -152,14 +152,19 @@ bool RunAndFollow(std::u16string_view commandLine, int32_t timeoutMs,
       EndAndWait(system, followed);
       break;
     }
+    // The end is looked at before the listing: a child started just before
+    // the followed process ended is then in the listing that decides whether
+    // anything is left to follow.
+    uint32_t code = platform::kStillActive;
+    const bool ended =
+        !system->GetExitCodeProcess(followed, &code) || code != platform::kStillActive;
     std::vector<platform::ProcessEntry> processes;
     system->ListProcesses(&processes);
     for (const platform::ProcessEntry& p : processes)
       if (followedIds.count(p.parentPid) != 0 && followedIds.count(p.pid) == 0)
         children.insert(p.pid);
 
-    uint32_t code = platform::kStillActive;
-    if (!system->GetExitCodeProcess(followed, &code) || code != platform::kStillActive) {
+    if (ended) {
       // Ended: follow a child it left running, if any.
       platform::ProcessHandle next = nullptr;
       for (const platform::ProcessEntry& p : processes) {
