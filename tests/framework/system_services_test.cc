@@ -102,9 +102,10 @@ TEST(Processes, RunningByNameAndPath) {
   EXPECT_TRUE(IsProcessRunning(u"serviceprovider.EXE", u"", false, &m));
   EXPECT_TRUE(IsProcessRunning(u"host.exe", u"", false, &m));  // the current process counts
   EXPECT_FALSE(IsProcessRunning(u"host.exe", u"", true, &m));
-  EXPECT_TRUE(IsProcessRunning(u"ServiceProvider.exe", u"c:\\suite\\serviceprovider.exe", true, &m));
-  EXPECT_FALSE(IsProcessRunning(u"ServiceProvider.exe", u"C:\\Elsewhere\\ServiceProvider.exe",
-                                false, &m));
+  EXPECT_TRUE(
+      IsProcessRunning(u"ServiceProvider.exe", u"c:\\suite\\serviceprovider.exe", true, &m));
+  EXPECT_FALSE(
+      IsProcessRunning(u"ServiceProvider.exe", u"C:\\Elsewhere\\ServiceProvider.exe", false, &m));
   m.snapshotWorks = false;
   EXPECT_FALSE(IsProcessRunning(u"host.exe", u"", false, &m));
 }
@@ -135,20 +136,24 @@ TEST(Processes, RunProcessWaitsAndEndsWhatOverstays) {
 }
 
 // Starting a program takes from milliseconds (Linux) to about a second
-// (wine); the bounds below leave room for that and still tell "waited for the
-// child" from "did not".
+// (wine) and several seconds (the 32-bit suite under qemu); the bounds below
+// measure that first and still tell "waited for the 5 s child" from "did not".
 TEST(Processes, RunAndFollowFollowsAChildThatOutlivesItsParent) {
-  const std::u16string line = u"\"" + GetHostFilePath() + u"\" --spawn-child 2500";
+  const std::u16string self = u"\"" + GetHostFilePath() + u"\" --spawn-child ";
   Stopwatch watch = Stopwatch::StartNew();
-  EXPECT_TRUE(RunAndFollow(line, 0, u"", true, nullptr));
-  // The parent ends at once; the call returns only after the child's 2.5 s.
-  EXPECT_GE(watch.ElapsedMilliseconds(), 2400u);
+  EXPECT_TRUE(RunAndFollow(self + u"0", 0, u"", true, nullptr));
+  const uint64_t starting = watch.ElapsedMilliseconds();
+
+  watch.Restart();
+  EXPECT_TRUE(RunAndFollow(self + u"5000", 0, u"", true, nullptr));
+  // The parent ends at once; the call returns only after the child's 5 s.
+  EXPECT_GE(watch.ElapsedMilliseconds(), 4900u);
 
   // A filter that matches no child: finished when the parent ends.
   watch.Restart();
-  EXPECT_TRUE(RunAndFollow(line, 0, u"nothing-like-this", true, nullptr));
-  EXPECT_LT(watch.ElapsedMilliseconds(), 2000u);
-  platform::System::Default()->Sleep(2600);  // let the unfollowed child end
+  EXPECT_TRUE(RunAndFollow(self + u"5000", 0, u"nothing-like-this", true, nullptr));
+  EXPECT_LT(watch.ElapsedMilliseconds(), starting + 2500u);
+  platform::System::Default()->Sleep(5100);  // let the unfollowed child end
 }
 
 TEST(Processes, RunAndFollowTimeoutCancelAndFailure) {
