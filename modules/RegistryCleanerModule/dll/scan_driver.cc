@@ -152,6 +152,8 @@ uint32_t RunEngine(RegCleanerEngine* engine, platform::System* system) {
   // the guard had no stack left to run on, the system ends it (Wine: with
   // any code) before its run was done.
   if (total >= kFaultedThreadCodes || !g_workerDone) {
+    // Its lockout handle goes with it: no other instance waits on a dead run.
+    ReleaseLockoutMutex(engine, system);
     ReportRunFailure(engine, kFaultCause);
     total = 0;
   }
