@@ -74,8 +74,9 @@ class Win32FileSystem final : public FileSystem {
     // a share that cannot be reached is such a drive.
     if ((error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) && !DriveAnswers(path))
       error = ERROR_NOT_READY;
-    if (error == ERROR_BAD_NETPATH || error == ERROR_BAD_NET_NAME || error == ERROR_NO_NETWORK ||
-        error == ERROR_NETWORK_UNREACHABLE || error == ERROR_HOST_UNREACHABLE)
+    if (error == ERROR_BAD_NETPATH || error == ERROR_BAD_NET_NAME || error == ERROR_BAD_DEV_TYPE ||
+        error == ERROR_NO_NETWORK || error == ERROR_NETWORK_UNREACHABLE ||
+        error == ERROR_HOST_UNREACHABLE)
       error = ERROR_NOT_READY;
     ::SetLastError(error);
     return INVALID_FILE_ATTRIBUTES;

@@ -1,5 +1,6 @@
 #include "modules/RegistryCleanerModule/dll/scan_driver.h"
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,9 @@ constexpr uint32_t kPollMs = 100;
 // After an abort the worker gets this many more polls (about 10 s).
 constexpr int kAbortPolls = 100;
 constexpr uint32_t kReportIntervalMs = 111;
-constexpr uint32_t kFaultedThreadCode = 0xFFFFFFFFu;
+// Exit codes of a worker that faulted: NTSTATUS error codes and up. No run
+// counts that many problems.
+constexpr uint32_t kFaultedThreadCodes = 0xC0000000u;
 constexpr char16_t kFaultCause[] =
     u"The run stopped on a fault in its worker (a stack overflow or a bad access); the entries "
     u"not yet removed stay.";
@@ -35,6 +38,16 @@ uint32_t RunScanners(RegCleanerEngine* engine) {
     return total;
   }
   for (Scanner scanner : kScanners) total += scanner(engine);
+  return total;
+}
+
+// Set when the worker's run came to its end, however it went; a worker the
+// system ended on a fault never sets it.
+std::atomic<bool> g_workerDone{false};
+
+uint32_t WorkerThread(void* engine) {
+  const uint32_t total = RegCleanerThread(engine);
+  g_workerDone = true;
   return total;
 }
 
@@ -141,7 +154,8 @@ uint32_t RunEngine(RegCleanerEngine* engine, platform::System* system) {
   // The worker starts its run's count again; a run that never starts must
   // not report the failures of the one before.
   ResetRunFailures(engine);
-  platform::ThreadHandle worker = system->CreateThread(&RegCleanerThread, engine, kWorkerStack);
+  g_workerDone = false;
+  platform::ThreadHandle worker = system->CreateThread(&WorkerThread, engine, kWorkerStack);
   if (worker == nullptr) return 0;
   // The thread's end is asked directly rather than read from its exit code,
   // so that a total of 259 problems is not taken for a thread still running.
@@ -162,8 +176,12 @@ uint32_t RunEngine(RegCleanerEngine* engine, platform::System* system) {
   }
   uint32_t total = system->GetExitCodeThread(worker);
   system->CloseThreadHandle(worker);
-  // On Windows a faulted worker ends with its guard's exit code.
-  if (total == kFaultedThreadCode) {
+  // On Windows a faulted worker ends with its guard's exit code, or, where
+  // the guard had no stack left to run on, the system ends it (Wine: with
+  // any code) before its run was done.
+  if (total >= kFaultedThreadCodes || !g_workerDone) {
+    // Its lockout handle goes with it: no other instance waits on a dead run.
+    ReleaseLockoutMutex(engine, system);
     ReportRunFailure(engine, kFaultCause);
     total = 0;
   }
