@@ -471,7 +471,7 @@ TEST_F(RegcleanHostTest, OneWriterPerPrefix) {
     const RegcleanOutcome runs[] = {Reap(first, "a"), Reap(second, "b")};
     int removed = 0;
     for (const RegcleanOutcome& run : runs) {
-      if (round == 2 && &run == &runs[0]) continue;
+      if (run.status == -1) continue;  // killed before it said anything
       if (run.status == 2) {
         EXPECT_NE(run.err.find("another regclean is changing this prefix"), std::string::npos)
             << run.err;
@@ -480,7 +480,11 @@ TEST_F(RegcleanHostTest, OneWriterPerPrefix) {
       EXPECT_EQ(run.status, 0) << run.err;
       if (!NamedBackup(run).empty()) ++removed;
     }
-    EXPECT_EQ(removed, 1);
+    // A resolve is fast: the killed one may have finished its save first.
+    if (round == 2)
+      EXPECT_LE(removed, 1);
+    else
+      EXPECT_EQ(removed, 1);
     for (const auto& folder : fs::directory_iterator(Backups())) {
       const RegcleanOutcome restored = Regclean({"restore", folder.path().string()});
       EXPECT_EQ(restored.status, 0) << restored.err;
@@ -625,14 +629,14 @@ TEST_F(RegcleanHostTest, AnEntryGoesOnlyWhenItsBackupGivesItBackExactly) {
 }
 
 // Stopped by SIGTERM or Ctrl-C anywhere in a resolve over many stale COM
-// classes (1,500 here, to stay within seconds), regclean finishes the entry
+// classes, regclean finishes the entry
 // in hand, saves, says "canceled" with what it removed and exits 2; the hive
 // is whole, and every class gone is in the backup, which restores them all.
 // A second Ctrl-C ends it at once, the hive still whole.
 TEST_F(RegcleanHostTest, AStoppedResolveKeepsAndSaysWhatItDid) {
   CheckJson(true);
   SKIP_WITHOUT_SCAN();
-  constexpr int kClasses = 1500;
+  constexpr int kClasses = 10000;
   std::string classes;
   auto guid = [](int i) {
     char text[64];
@@ -654,16 +658,25 @@ TEST_F(RegcleanHostTest, AStoppedResolveKeepsAndSaysWhatItDid) {
       ++count;
     return count;
   };
+  // The stops land at fractions of how long a whole resolve takes here.
+  RenewPrefix();
+  const auto started = std::chrono::steady_clock::now();
+  ASSERT_EQ(Reap(Spawn({"resolve", "--yes"}, "whole"), "whole").status, 0);
+  const auto whole = std::chrono::duration_cast<std::chrono::milliseconds>(
+                         std::chrono::steady_clock::now() - started)
+                         .count();
   const struct {
-    int signal, afterMs;
+    int signal, percent;
     bool twice;
-  } kStops[] = {
-      {SIGTERM, 1500, false}, {SIGINT, 3000, false}, {SIGTERM, 4500, false}, {SIGINT, 2500, true}};
+  } kStops[] = {{SIGTERM, 20, false}, {SIGINT, 50, false}, {SIGTERM, 80, false}, {SIGINT, 40, true}};
+  int stoppedPartway = 0;
   for (const auto& stop : kStops) {
-    SCOPED_TRACE(std::to_string(stop.signal) + " after " + std::to_string(stop.afterMs));
+    const auto afterMs = whole * stop.percent / 100;
+    SCOPED_TRACE(std::to_string(stop.signal) + " after " + std::to_string(afterMs) + " of " +
+                 std::to_string(whole) + " ms");
     RenewPrefix();
     const pid_t pid = Spawn({"resolve", "--yes"}, "stop");
-    std::this_thread::sleep_for(std::chrono::milliseconds(stop.afterMs));
+    std::this_thread::sleep_for(std::chrono::milliseconds(afterMs));
     kill(pid, stop.signal);
     if (stop.twice) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));  // two signals, not one
@@ -673,9 +686,10 @@ TEST_F(RegcleanHostTest, AStoppedResolveKeepsAndSaysWhatItDid) {
     ASSERT_EQ(ReadFileText(prefix_ / "system.reg").rfind("WINE REGISTRY Version 2\n", 0), 0u);
     ASSERT_EQ(Regclean({"reg", "query", "HKLM\\Software"}).status, 0);
     const int gone = kClasses - left();
-    if (stop.twice) {
-      EXPECT_EQ(run.status, -1);  // ended by the signal
+    if (stop.twice && run.status == -1) {
+      // ended by the second signal
     } else if (run.status == 2) {
+      stoppedPartway += gone > 0 && gone < kClasses;
       EXPECT_NE(run.err.find("regclean: canceled; "), std::string::npos) << run.err;
       EXPECT_NE(run.err.find(" removed before the stop"), std::string::npos) << run.err;
     } else {
@@ -699,6 +713,7 @@ TEST_F(RegcleanHostTest, AStoppedResolveKeepsAndSaysWhatItDid) {
     EXPECT_EQ(left(), kClasses);
     EXPECT_EQ(RegistryText(), before);
   }
+  EXPECT_GT(stoppedPartway, 0) << "no stop landed inside the work";
 }
 
 // Run as root on a user's prefix, a resolve leaves the hives and the
