@@ -668,7 +668,8 @@ TEST_F(RegcleanHostTest, AStoppedResolveKeepsAndSaysWhatItDid) {
   const struct {
     int signal, percent;
     bool twice;
-  } kStops[] = {{SIGTERM, 20, false}, {SIGINT, 50, false}, {SIGTERM, 80, false}, {SIGINT, 40, true}};
+  } kStops[] = {
+      {SIGTERM, 20, false}, {SIGINT, 50, false}, {SIGTERM, 80, false}, {SIGINT, 40, true}};
   int stoppedPartway = 0;
   for (const auto& stop : kStops) {
     const auto afterMs = whole * stop.percent / 100;

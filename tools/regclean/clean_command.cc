@@ -364,7 +364,13 @@ int RunCheckOrResolve(const CleanOptions& options, std::istream& in, std::ostrea
     if (!backup.empty() && HoldsBackupFiles(fs, backupsFolder + u"\\" + backup))
       outcome.backupFolder = platform::HostPath(backupsFolder + u"\\" + backup);
   }
-  if (options.outcome != nullptr) *options.outcome = outcome;
+  if (options.outcome != nullptr) {
+    // A caller that asks for the outcome gets the problems kept, too.
+    *options.outcome = outcome;
+    problems([&](size_t category, const LoggedProblem& problem) {
+      options.outcome->log.categories[category].problems.push_back(problem);
+    });
+  }
 
   if (options.json) {
     WriteJson(outcome, problems, out);

@@ -24,7 +24,7 @@ struct CleanOptions {
   bool resolve = false;           // resolve instead of check
   bool json = false;              // the outcome as JSON on out, nothing else there
   bool yes = false;               // resolve without asking
-  RunOutcome* outcome = nullptr;  // when set, receives what the run found
+  RunOutcome* outcome = nullptr;  // when set, receives what the run found, problems kept
 };
 
 // Makes this regclean the one that changes the machine for the rest of its
