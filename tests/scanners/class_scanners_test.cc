@@ -45,6 +45,9 @@ class ClassScanners : public ScannerFixture {
          "RcProg.Second\\shell\\edit\\command]\r\n@=" + gone + "\r\n" + hklm +
          "RcProg.Second\\shell\\open\\command]\r\n@=" + app + "\r\n";
     r += hklm + "RcProg.Dde\\shell\\open\\ddeexec\\Application]\r\n@=\"rcapp.exe\"\r\n";
+    // A command longer than the text buffer, with a present program.
+    r += hklm + "RcProg.Long\\shell\\open\\command]\r\n@=\"\\\"" + Reg(u"Present\\rcapp.exe") +
+         "\\\" " + std::string(3000, 'x') + "\"\r\n";
     r += hklm + "RcProg.Icon\\DefaultIcon]\r\n@=\"" + Reg(u"Present\\rcapp.exe") + ",0\"\r\n" +
          hklm + "RcProg.Icon\\Extra]\r\n";
     r += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App "
@@ -99,6 +102,7 @@ class ClassScanners : public ScannerFixture {
                             "RcProg.Gone",
                             "RcProg.Second",
                             "RcProg.Dde",
+                            "RcProg.Long",
                             "RcProg.Icon",
                             "RcProg.Loop",
                             "Applications\\rcfriend.exe",
@@ -140,6 +144,8 @@ TEST_F(ClassScanners, ClassChecksReadVerbsIconsNamesAndPrograms) {
   EXPECT_EQ(CheckClass(kRead, u"RcProg.Second"), kClassVerbRuns);
   // A DDE application registered under App Paths.
   EXPECT_EQ(CheckClass(kRead, u"RcProg.Dde"), kClassVerbRuns);
+  // Read whole, however long: cut, it would look unused.
+  EXPECT_EQ(CheckClass(kRead, u"RcProg.Long"), kClassVerbRuns);
   EXPECT_EQ(CheckClass(kRead, u"RcProg.Icon"), kClassIconExists | kClassOtherSubkeys);
   EXPECT_EQ(CheckClass(kRead, u"RcProg.Nowhere"), 0u);
 

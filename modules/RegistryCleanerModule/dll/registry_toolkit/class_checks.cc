@@ -58,11 +58,33 @@ class Key {
   HKey key_ = platform::kNullKey;
 };
 
-// The string value as ReadStringValue gives it; empty when none.
+// The data size of a value in bytes; 0 when it cannot be read.
+uint32_t ValueBytes(HKey key, std::u16string_view subKey, std::u16string_view name, uint32_t sam) {
+  const Key opened(key, subKey, sam);
+  uint32_t size = 0;
+  if (!opened.open() ||
+      EngineRegistry()->RegQueryValueExW(opened.get(), name, nullptr, nullptr, &size) != 0)
+    return 0;
+  return size;
+}
+
+// The string value as ReadStringValue gives it; empty when none. A text
+// longer than the buffer is read whole: cut, it would name another file,
+// and its class would look unused.
 std::u16string ReadText(HKey key, std::u16string_view subKey, std::u16string_view name,
                         uint32_t sam, uint32_t bytes = kTextBytes) {
   std::u16string buffer(bytes / 2, u'\0');
-  const uint32_t length = ReadStringValue(key, subKey, name, sam, buffer.data(), bytes);
+  uint32_t length = ReadStringValue(key, subKey, name, sam, buffer.data(), bytes);
+  if (length == 0 || length + 1 >= bytes / 2) {
+    // Too long for the buffer, or cut by its expansion: again, with room for
+    // the data twice over (a terminator it lacks, what expansion adds).
+    const uint32_t whole = ValueBytes(key, subKey, name, sam);
+    if (whole + 2 > bytes || (length != 0 && whole != 0)) {
+      const uint32_t units = std::max(whole, bytes) + 2;
+      buffer.assign(units, u'\0');
+      length = ReadStringValue(key, subKey, name, sam, buffer.data(), units * 2);
+    }
+  }
   buffer.resize(length);
   return buffer;
 }
