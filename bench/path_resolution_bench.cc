@@ -18,7 +18,7 @@
 #include "platform/file_system.h"
 #include "platform/unicode.h"
 #ifndef _WIN32
-#include "platform/posix/wine_prefix.h"
+#include "platform/wineprefix/wine_prefix.h"
 #endif
 
 namespace {

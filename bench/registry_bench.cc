@@ -13,9 +13,9 @@
 #include <string>
 
 #include "bench/bench_support.h"
-#include "platform/memory/hive_text.h"
-#include "platform/memory/memory_registry.h"
-#include "platform/posix/prefix_registry.h"
+#include "platform/wineprefix/hive_text.h"
+#include "platform/wineprefix/memory_registry.h"
+#include "platform/wineprefix/prefix_registry.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "platform/posix/wine_prefix.h"
+#include "platform/wineprefix/wine_prefix.h"
 
 namespace fuzz {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "fuzz/fuzz_support.h"
-#include "platform/memory/hive_text.h"
+#include "platform/wineprefix/hive_text.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "platform/memory/memory_registry.h"
+#include "platform/wineprefix/memory_registry.h"
 #include "platform/reg_file.h"
 
 namespace {

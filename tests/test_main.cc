@@ -13,7 +13,7 @@
 #include "platform/environment.h"
 #include "platform/system.h"
 #ifndef _WIN32
-#include "platform/posix/wine_prefix.h"
+#include "platform/wineprefix/wine_prefix.h"
 #include "tests/platform/temp_tree.h"
 #endif
 

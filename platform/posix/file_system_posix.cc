@@ -16,10 +16,10 @@
 #include <string>
 #include <thread>
 
-#include "platform/dos_path.h"
+#include "platform/wineprefix/dos_path.h"
 #include "platform/environment.h"
 #include "platform/file_system.h"
-#include "platform/posix/wine_prefix.h"
+#include "platform/wineprefix/wine_prefix.h"
 #include "platform/unicode.h"
 
 namespace platform {

@@ -24,7 +24,7 @@
 
 #include "platform/ipc_transport.h"
 #include "platform/posix/ipc_directory.h"
-#include "platform/posix/wine_prefix.h"
+#include "platform/wineprefix/wine_prefix.h"
 
 namespace platform {
 namespace {

@@ -1,7 +1,7 @@
 #include <dlfcn.h>
 
 #include "platform/library.h"
-#include "platform/posix/wine_prefix.h"
+#include "platform/wineprefix/wine_prefix.h"
 
 namespace platform {
 namespace {

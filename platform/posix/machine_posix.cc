@@ -9,8 +9,8 @@
 #include <climits>
 
 #include "platform/machine.h"
-#include "platform/posix/prefix_registry.h"
-#include "platform/posix/wine_prefix.h"
+#include "platform/wineprefix/prefix_registry.h"
+#include "platform/wineprefix/wine_prefix.h"
 #include "platform/registry.h"
 
 namespace platform {

@@ -1,7 +1,7 @@
 // The POSIX registry: the Wine prefix's hives, saved at process exit (or
 // when the library that holds this code is unloaded).
-#include "platform/posix/prefix_registry.h"
-#include "platform/posix/wine_prefix.h"
+#include "platform/wineprefix/prefix_registry.h"
+#include "platform/wineprefix/wine_prefix.h"
 
 namespace platform {
 namespace {

@@ -17,7 +17,7 @@
 #include "modules/RegistryCleanerModule/dll/module_resources.h"
 #include "modules/RegistryCleanerModule/dll/problem_handling.h"
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
-#include "platform/memory/memory_registry.h"
+#include "platform/wineprefix/memory_registry.h"
 #include "platform/reg_file.h"
 #include "platform/registry_paths.h"
 #include "platform/unicode.h"

@@ -11,7 +11,7 @@
 #include "modules/RegistryCleanerModule/dll/engine_lifecycle.h"
 #include "modules/RegistryCleanerModule/dll/problem_handling.h"
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
-#include "platform/memory/memory_registry.h"
+#include "platform/wineprefix/memory_registry.h"
 #include "tests/engine/engine_test_support.h"
 #include "tests/engine/log_capture.h"
 

@@ -7,7 +7,7 @@
 #include "framework/check_module.h"
 #include "framework/install_config.h"
 #include "framework/results.h"
-#include "platform/memory/memory_registry.h"
+#include "platform/wineprefix/memory_registry.h"
 #include "tests/platform/temp_tree.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "framework/registry_settings.h"
-#include "platform/memory/memory_registry.h"
+#include "platform/wineprefix/memory_registry.h"
 #include "tests/platform/temp_tree.h"
 
 namespace {

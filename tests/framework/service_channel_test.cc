@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "framework/system_services.h"
-#include "platform/memory/memory_registry.h"
+#include "platform/wineprefix/memory_registry.h"
 
 namespace {
 

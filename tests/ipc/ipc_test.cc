@@ -24,7 +24,7 @@
 #include "tests/support/staged_suite.h"
 #ifndef _WIN32
 #include "platform/posix/ipc_directory.h"
-#include "platform/posix/wine_prefix.h"
+#include "platform/wineprefix/wine_prefix.h"
 #include "platform/system.h"
 #endif
 

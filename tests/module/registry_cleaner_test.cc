@@ -32,7 +32,7 @@
 #include "tests/module/no_channel_machine.h"
 #include "tests/platform/temp_tree.h"
 #ifndef _WIN32
-#include "platform/posix/prefix_registry.h"
+#include "platform/wineprefix/prefix_registry.h"
 #endif
 
 namespace {

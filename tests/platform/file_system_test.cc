@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/case_fold.h"
-#include "platform/dos_path.h"
+#include "platform/wineprefix/dos_path.h"
 #include "platform/system.h"
 #include "platform/unicode.h"
 #include "tests/platform/temp_tree.h"
@@ -18,7 +18,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/posix/wine_prefix.h"
+#include "platform/wineprefix/wine_prefix.h"
 #endif
 
 namespace platform {

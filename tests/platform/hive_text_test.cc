@@ -1,6 +1,6 @@
 // Wine's hive text: escapes, the hex wrap, malformed lines, and byte-exact
 // rewriting of real hives that wineboot wrote.
-#include "platform/memory/hive_text.h"
+#include "platform/wineprefix/hive_text.h"
 
 #include <gtest/gtest.h>
 

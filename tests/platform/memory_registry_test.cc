@@ -1,7 +1,7 @@
 // What only the in-memory registry shows: the two views of a win64 machine
 // seen by a 32-bit process, Wine's shared Classes key, links, volatile keys
 // and the predefined roots as Wine lays them out.
-#include "platform/memory/memory_registry.h"
+#include "platform/wineprefix/memory_registry.h"
 
 #include <gtest/gtest.h>
 

@@ -20,7 +20,7 @@ TEST(PrefixRegistry, PosixOnly) { GTEST_SKIP() << "hive files belong to the POSI
 #include <fstream>
 #include <sstream>
 
-#include "platform/posix/prefix_registry.h"
+#include "platform/wineprefix/prefix_registry.h"
 #include "tests/platform/wineserver_lock.h"
 
 namespace platform::posix {

@@ -12,7 +12,7 @@
 
 #include "framework/system_services.h"
 #include "platform/file_system.h"
-#include "platform/memory/memory_registry.h"
+#include "platform/wineprefix/memory_registry.h"
 #include "platform/registry_paths.h"
 #include "platform/system.h"
 #include "platform/system_text.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/memory/memory_registry.h"
+#include "platform/wineprefix/memory_registry.h"
 
 namespace platform {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "platform/unicode.h"
 #ifndef _WIN32
-#include "platform/posix/wine_prefix.h"
+#include "platform/wineprefix/wine_prefix.h"
 #endif
 
 namespace {

@@ -1,11 +1,11 @@
 // The environment built from a prefix's registry: the fixed variables, the
 // three environment keys in order with expansion and PATH joining, the
 // profile folders and the Program Files variables of 32- and 64-bit prefixes.
-#include "platform/wine_environment.h"
+#include "platform/wineprefix/wine_environment.h"
 
 #include <gtest/gtest.h>
 
-#include "platform/memory/memory_registry.h"
+#include "platform/wineprefix/memory_registry.h"
 #include "platform/unicode.h"
 
 namespace platform {

@@ -11,7 +11,7 @@
 
 #include "modules/RegistryCleanerModule/dll/engine_state.h"
 #include "platform/environment.h"
-#include "platform/memory/memory_registry.h"
+#include "platform/wineprefix/memory_registry.h"
 #include "platform/unicode.h"
 
 namespace {

@@ -21,7 +21,7 @@
 #include "tests/engine/engine_test_support.h"
 #include "tests/platform/temp_tree.h"
 #ifndef _WIN32
-#include "platform/posix/prefix_registry.h"
+#include "platform/wineprefix/prefix_registry.h"
 #endif
 
 namespace scanner_test {

@@ -14,7 +14,7 @@
 #include "modules/RegistryCleanerModule/dll/scan_driver.h"
 #include "modules/RegistryCleanerModule/dll/scanners/scanner_frame.h"
 #include "modules/RegistryCleanerModule/dll/scanners/scanners.h"
-#include "platform/memory/memory_registry.h"
+#include "platform/wineprefix/memory_registry.h"
 #include "platform/unicode.h"
 #include "tests/engine/log_capture.h"
 #include "tests/platform/temp_tree.h"

@@ -9,7 +9,7 @@
 #include "platform/console.h"
 #include "platform/file_system.h"
 #include "platform/machine.h"
-#include "platform/memory/memory_registry.h"
+#include "platform/wineprefix/memory_registry.h"
 #include "platform/reg_file.h"
 #include "platform/registry.h"
 #include "platform/registry_paths.h"

@@ -1,4 +1,4 @@
-#include "platform/dos_path.h"
+#include "platform/wineprefix/dos_path.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,9 +1,9 @@
-#include "platform/memory/memory_registry.h"
+#include "platform/wineprefix/memory_registry.h"
 
 #include <chrono>
 #include <cstring>
 
-#include "platform/memory/hive_text.h"
+#include "platform/wineprefix/hive_text.h"
 
 namespace platform::memory {
 namespace {

@@ -20,7 +20,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/memory/registry_tree.h"
+#include "platform/wineprefix/registry_tree.h"
 #include "platform/registry.h"
 
 namespace platform::memory {

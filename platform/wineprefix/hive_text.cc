@@ -1,4 +1,4 @@
-#include "platform/memory/hive_text.h"
+#include "platform/wineprefix/hive_text.h"
 
 #include <cstdio>
 #include <cstring>

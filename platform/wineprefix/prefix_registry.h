@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/memory/memory_registry.h"
+#include "platform/wineprefix/memory_registry.h"
 
 namespace platform::posix {
 

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/memory/registry_tree.h"
+#include "platform/wineprefix/registry_tree.h"
 
 namespace platform::memory {
 

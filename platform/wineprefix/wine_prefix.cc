@@ -1,4 +1,4 @@
-#include "platform/posix/wine_prefix.h"
+#include "platform/wineprefix/wine_prefix.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "platform/case_fold.h"
-#include "platform/dos_path.h"
+#include "platform/wineprefix/dos_path.h"
 #include "platform/unicode.h"
 
 namespace platform::posix {

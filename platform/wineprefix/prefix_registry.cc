@@ -1,4 +1,4 @@
-#include "platform/posix/prefix_registry.h"
+#include "platform/wineprefix/prefix_registry.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -14,7 +14,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "platform/memory/hive_text.h"
+#include "platform/wineprefix/hive_text.h"
 #include "platform/unicode.h"
 
 namespace platform::posix {

@@ -1,4 +1,4 @@
-#include "platform/wine_environment.h"
+#include "platform/wineprefix/wine_environment.h"
 
 #include "platform/case_fold.h"
 #include "platform/registry_paths.h"

@@ -1,4 +1,4 @@
-#include "platform/memory/registry_tree.h"
+#include "platform/wineprefix/registry_tree.h"
 
 #include <algorithm>
 #include <cstddef>
