@@ -8,8 +8,8 @@
 #include "modules/RegistryCleanerModule/dll/reg_backup_file.h"
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
 #include "platform/file_system.h"
-#include "platform/wineprefix/memory_registry.h"
 #include "platform/system.h"
+#include "platform/wineprefix/memory_registry.h"
 
 namespace {
 

@@ -22,8 +22,8 @@
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/path_resolution.h"
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
 #include "modules/RegistryCleanerModule/dll/scan_driver.h"
-#include "platform/wineprefix/wine_prefix.h"
 #include "platform/registry.h"
+#include "platform/wineprefix/wine_prefix.h"
 #include "tests/platform/demo_prefix.h"
 
 namespace bench {

@@ -24,8 +24,8 @@
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
 #include "modules/RegistryCleanerModule/dll/scan_driver.h"
 #include "platform/file_system.h"
-#include "platform/wineprefix/wine_prefix.h"
 #include "platform/registry.h"
+#include "platform/wineprefix/wine_prefix.h"
 
 namespace {
 

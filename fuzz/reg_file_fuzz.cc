@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "platform/wineprefix/memory_registry.h"
 #include "platform/reg_file.h"
+#include "platform/wineprefix/memory_registry.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <mutex>
 
 #include "platform/environment.h"
-#include "platform/wineprefix/wine_prefix.h"
 #include "platform/system.h"
 #include "platform/unicode.h"
 #include "platform/wineprefix/wine_environment.h"
+#include "platform/wineprefix/wine_prefix.h"
 
 namespace platform {
 namespace {

@@ -16,11 +16,11 @@
 #include <string>
 #include <thread>
 
-#include "platform/wineprefix/dos_path.h"
 #include "platform/environment.h"
 #include "platform/file_system.h"
-#include "platform/wineprefix/wine_prefix.h"
 #include "platform/unicode.h"
+#include "platform/wineprefix/dos_path.h"
+#include "platform/wineprefix/wine_prefix.h"
 
 namespace platform {
 namespace {

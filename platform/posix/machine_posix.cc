@@ -9,9 +9,9 @@
 #include <climits>
 
 #include "platform/machine.h"
+#include "platform/registry.h"
 #include "platform/wineprefix/prefix_registry.h"
 #include "platform/wineprefix/wine_prefix.h"
-#include "platform/registry.h"
 
 namespace platform {
 

@@ -30,9 +30,9 @@
 #include "platform/file_system.h"
 #include "platform/posix/ipc_directory.h"
 #include "platform/posix/processes_posix.h"
-#include "platform/wineprefix/wine_prefix.h"
 #include "platform/system.h"
 #include "platform/unicode.h"
+#include "platform/wineprefix/wine_prefix.h"
 
 extern char** environ;
 

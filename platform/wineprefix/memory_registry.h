@@ -20,8 +20,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/wineprefix/registry_tree.h"
 #include "platform/registry.h"
+#include "platform/wineprefix/registry_tree.h"
 
 namespace platform::memory {
 

@@ -14,8 +14,8 @@
 #include <cstring>
 #include <mutex>
 
-#include "platform/wineprefix/hive_text.h"
 #include "platform/unicode.h"
+#include "platform/wineprefix/hive_text.h"
 
 namespace platform::posix {
 namespace {

@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "platform/case_fold.h"
-#include "platform/wineprefix/dos_path.h"
 #include "platform/unicode.h"
+#include "platform/wineprefix/dos_path.h"
 
 namespace platform::posix {
 namespace {

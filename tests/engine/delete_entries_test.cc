@@ -8,8 +8,8 @@
 
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
 #include "platform/file_system.h"
-#include "platform/wineprefix/memory_registry.h"
 #include "platform/unicode.h"
+#include "platform/wineprefix/memory_registry.h"
 #include "tests/engine/log_capture.h"
 
 namespace {

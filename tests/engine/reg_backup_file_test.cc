@@ -17,10 +17,10 @@
 #include "modules/RegistryCleanerModule/dll/module_resources.h"
 #include "modules/RegistryCleanerModule/dll/problem_handling.h"
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
-#include "platform/wineprefix/memory_registry.h"
 #include "platform/reg_file.h"
 #include "platform/registry_paths.h"
 #include "platform/unicode.h"
+#include "platform/wineprefix/memory_registry.h"
 #include "tests/engine/engine_test_support.h"
 
 namespace {

@@ -24,8 +24,8 @@
 #include "tests/support/staged_suite.h"
 #ifndef _WIN32
 #include "platform/posix/ipc_directory.h"
-#include "platform/wineprefix/wine_prefix.h"
 #include "platform/system.h"
+#include "platform/wineprefix/wine_prefix.h"
 #endif
 
 namespace {

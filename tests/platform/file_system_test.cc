@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "platform/case_fold.h"
-#include "platform/wineprefix/dos_path.h"
 #include "platform/system.h"
 #include "platform/unicode.h"
+#include "platform/wineprefix/dos_path.h"
 #include "tests/platform/temp_tree.h"
 #ifndef _WIN32
 #include <unistd.h>

@@ -12,11 +12,11 @@
 
 #include "framework/system_services.h"
 #include "platform/file_system.h"
-#include "platform/wineprefix/memory_registry.h"
 #include "platform/registry_paths.h"
 #include "platform/system.h"
 #include "platform/system_text.h"
 #include "platform/unicode.h"
+#include "platform/wineprefix/memory_registry.h"
 
 namespace platform {
 namespace {

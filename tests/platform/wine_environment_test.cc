@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/wineprefix/memory_registry.h"
 #include "platform/unicode.h"
+#include "platform/wineprefix/memory_registry.h"
 
 namespace platform {
 namespace {

@@ -11,8 +11,8 @@
 
 #include "modules/RegistryCleanerModule/dll/engine_state.h"
 #include "platform/environment.h"
-#include "platform/wineprefix/memory_registry.h"
 #include "platform/unicode.h"
+#include "platform/wineprefix/memory_registry.h"
 
 namespace {
 

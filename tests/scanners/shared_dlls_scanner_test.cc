@@ -14,8 +14,8 @@
 #include "modules/RegistryCleanerModule/dll/scan_driver.h"
 #include "modules/RegistryCleanerModule/dll/scanners/scanner_frame.h"
 #include "modules/RegistryCleanerModule/dll/scanners/scanners.h"
-#include "platform/wineprefix/memory_registry.h"
 #include "platform/unicode.h"
+#include "platform/wineprefix/memory_registry.h"
 #include "tests/engine/log_capture.h"
 #include "tests/platform/temp_tree.h"
 
