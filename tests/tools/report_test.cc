@@ -2,6 +2,7 @@
 // (golden text), the JSON for scripts, wrapping and the progress line.
 #include "tools/regclean/report.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "support/json_value.h"
@@ -9,6 +10,9 @@
 
 namespace regclean {
 namespace {
+
+using testing::HasSubstr;
+using testing::Not;
 
 RunOutcome SampleOutcome() {
   RunOutcome outcome;
@@ -59,21 +63,21 @@ TEST(Report, ResultWithoutProblemsOrWithoutALog) {
             "Result: 0 (level 0.00)\nSub-results:\n  2.00  a\n\nNo problems found.\n");
   EXPECT_EQ(ProblemCount(outcome), 0);
   outcome.resolve = true;
-  EXPECT_NE(FormatResult(outcome).find("Nothing needed fixing."), std::string::npos);
+  EXPECT_THAT(FormatResult(outcome), HasSubstr("Nothing needed fixing."));
 
   // Something was found (the level says so) but no log names it.
   outcome.resolve = false;
   outcome.level = 3.0;
   outcome.text = u"1";
   EXPECT_EQ(ProblemCount(outcome), -1);
-  EXPECT_NE(FormatResult(outcome).find("left no log"), std::string::npos);
+  EXPECT_THAT(FormatResult(outcome), HasSubstr("left no log"));
 
   // A log level below 8 counts problems without naming them.
   RunOutcome quiet = SampleOutcome();
   quiet.log.categories[1].problems.clear();
   quiet.log.categories[1].named = 0;
-  EXPECT_NE(FormatResult(quiet).find("(2 more not named in the log: its DebugLevel is below 8)"),
-            std::string::npos);
+  EXPECT_THAT(FormatResult(quiet),
+              HasSubstr("(2 more not named in the log: its DebugLevel is below 8)"));
 }
 
 TEST(Report, JsonHoldsEveryPart) {
@@ -83,7 +87,7 @@ TEST(Report, JsonHoldsEveryPart) {
   outcome.backupFolder = "/p/drive_c/ProgramData/RegClean/RegCleanerDll/Backups/2024";
   const std::string text = FormatJson(outcome);
   JsonValue json;
-  EXPECT_EQ(text.find('\r'), std::string::npos);
+  EXPECT_THAT(text, Not(HasSubstr("\r")));
   ASSERT_TRUE(json.Parse(std::u16string(text.begin(), text.end() - 1), JsonFlags::RawControlChars))
       << text;
   EXPECT_EQ(*json[u"command"].string(), u"resolve");
