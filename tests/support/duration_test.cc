@@ -22,40 +22,37 @@ constexpr int32_t kMinute = 60 * kSecond;
 constexpr int32_t kHour = 60 * kMinute;
 constexpr int32_t kDay = 24 * kHour;
 
-TEST(FormatDuration, EveryRowWithMilliseconds) {
+TEST(FormatDuration, EveryRow) {
+  constexpr uint32_t kMs = kDurationMilliseconds;
   struct Case {
-    int32_t ms;
+    int32_t value;
+    uint32_t flags;
     const char* text;
+    size_t size = 128;
   } cases[] = {
-      {1 * kHour + 2 * kMinute + 3 * kSecond + 4, "01:02:03,004"},
-      {45 * kSecond, "      45,000"},
-      {0, "      00,000"},
-      {999, "      00,999"},
-      {1 * kMinute, "   01:00,000"},
-      {59 * kMinute + 59 * kSecond + 999, "   59:59,999"},
-      {1 * kDay + 1 * kHour + 1 * kMinute + 1 * kSecond + 1, "01:01:01,001  days: 1"},
-      {8 * kDay, "00:00:00,000  days: 1  weeks: 1"},
-      {7 * kDay, "00:00:00,000  days: 0  weeks: 1"},
-      {23 * kHour, "23:00:00,000"},
+      {1 * kHour + 2 * kMinute + 3 * kSecond + 4, kMs, "01:02:03,004"},
+      {45 * kSecond, kMs, "      45,000"},
+      {0, kMs, "      00,000"},
+      {999, kMs, "      00,999"},
+      {1 * kMinute, kMs, "   01:00,000"},
+      {59 * kMinute + 59 * kSecond + 999, kMs, "   59:59,999"},
+      {1 * kDay + 1 * kHour + 1 * kMinute + 1 * kSecond + 1, kMs, "01:01:01,001  days: 1"},
+      {8 * kDay, kMs, "00:00:00,000  days: 1  weeks: 1"},
+      {7 * kDay, kMs, "00:00:00,000  days: 0  weeks: 1"},
+      {23 * kHour, kMs, "23:00:00,000"},
+      // In seconds.
+      {59, 0, "      59"},
+      {61, 0, "   01:01"},
+      {3600 + 62, 0, "01:01:02"},
+      {86400 + 3, 0, "00:00:03  days: 1"},
+      {15 * 86400, 0, "00:00:00  days: 1  weeks: 2"},
+      {0x7FFFFFFF, 0, "03:14:07  days: 5  weeks: 3550"},  // every field still printed
+      // A buffer too short stays empty; a text longer than it is cut.
+      {59, 0, "", 31},
+      {59, 0, "      59", 32},
+      {8 * kDay, kMs, "00:00:00,000  days: 1  weeks: 1", 32},
   };
-  for (const Case& c : cases) EXPECT_EQ(Duration(c.ms, kDurationMilliseconds), c.text) << c.ms;
-}
-
-TEST(FormatDuration, EveryRowInSeconds) {
-  EXPECT_EQ(Duration(59, 0), "      59");
-  EXPECT_EQ(Duration(61, 0), "   01:01");
-  EXPECT_EQ(Duration(3600 + 62, 0), "01:01:02");
-  EXPECT_EQ(Duration(86400 + 3, 0), "00:00:03  days: 1");
-  EXPECT_EQ(Duration(15 * 86400, 0), "00:00:00  days: 1  weeks: 2");
-  // The largest count still prints every field.
-  EXPECT_EQ(Duration(0x7FFFFFFF, 0), "03:14:07  days: 5  weeks: 3550");
-}
-
-TEST(FormatDuration, ShortBufferStaysEmpty) {
-  EXPECT_EQ(Duration(59, 0, 31), "");
-  EXPECT_EQ(Duration(59, 0, 32), "      59");
-  // A text longer than the buffer is cut, never overrun.
-  EXPECT_EQ(Duration(8 * kDay, kDurationMilliseconds, 32), "00:00:00,000  days: 1  weeks: 1");
+  for (const Case& c : cases) EXPECT_EQ(Duration(c.value, c.flags, c.size), c.text) << c.value;
   FormatDuration(nullptr, 128, 5, 0);  // no buffer, no write
 }
 
