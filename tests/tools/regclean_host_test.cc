@@ -575,26 +575,39 @@ TEST_F(RegcleanHostTest, AStoppedResolveKeepsAndSaysWhatItDid) {
       ++count;
     return count;
   };
-  // The stops land at fractions of how long a whole resolve takes here.
+  // The stops land when the backup has reached a fraction of its whole size:
+  // the classes are backed up and removed in batches, each batch before the
+  // next is written, so the work is well under way whatever this machine's
+  // speed (a fraction of the whole run's time may fall before the work on a
+  // fast machine, where loading and checking take most of it).
+  auto backupBytes = [&] {
+    std::error_code error;
+    uintmax_t bytes = 0;
+    for (const auto& folder : fs::directory_iterator(Backups(), error)) {
+      const uintmax_t size = fs::file_size(folder.path() / "InprocServer32Problems.reg", error);
+      if (!error) bytes += size;
+    }
+    return bytes;
+  };
   RenewPrefix();
-  const auto started = std::chrono::steady_clock::now();
   ASSERT_EQ(Reap(Spawn({"resolve", "--yes"}, "whole"), "whole").status, 0);
-  const auto whole = std::chrono::duration_cast<std::chrono::milliseconds>(
-                         std::chrono::steady_clock::now() - started)
-                         .count();
+  const uintmax_t whole = backupBytes();
+  ASSERT_GT(whole, 0u);
   const struct {
     int signal, percent;
     bool twice;
   } kStops[] = {
-      {SIGTERM, 20, false}, {SIGINT, 50, false}, {SIGTERM, 80, false}, {SIGINT, 40, true}};
+      {SIGTERM, 10, false}, {SIGINT, 30, false}, {SIGTERM, 60, false}, {SIGINT, 40, true}};
   int stoppedPartway = 0;
   for (const auto& stop : kStops) {
-    const auto afterMs = whole * stop.percent / 100;
-    SCOPED_TRACE(std::to_string(stop.signal) + " after " + std::to_string(afterMs) + " of " +
-                 std::to_string(whole) + " ms");
+    SCOPED_TRACE(std::to_string(stop.signal) + " at " + std::to_string(stop.percent) + "% of " +
+                 std::to_string(whole) + " backup bytes");
     RenewPrefix();
     const pid_t pid = Spawn({"resolve", "--yes"}, "stop");
-    std::this_thread::sleep_for(std::chrono::milliseconds(afterMs));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (backupBytes() < whole * stop.percent / 100 &&
+           std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
     kill(pid, stop.signal);
     if (stop.twice) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));  // two signals, not one
