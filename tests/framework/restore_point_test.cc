@@ -6,18 +6,15 @@
 
 #include "framework/registry_settings.h"
 #include "platform/wineprefix/memory_registry.h"
+#include "tests/framework/test_machine.h"
 #include "tests/platform/temp_tree.h"
 
 namespace {
 
 // A machine with or without the restore-point service; it records the calls.
-class RestoreMachine : public platform::SystemWrapper {
+class RestoreMachine : public TestMachine {
  public:
-  RestoreMachine() : SystemWrapper(platform::System::Default()) {}
-  bool GetOsVersion(platform::OsVersion* v) override {
-    *v = version;
-    return true;
-  }
+  RestoreMachine() { version = platform::OsVersion{6, 2, 9200, 2, 1, false}; }
   bool StartService(std::u16string_view name) override {
     services += std::u16string(name) + u";";
     return serviceRuns;
@@ -34,7 +31,6 @@ class RestoreMachine : public platform::SystemWrapper {
     return true;
   }
 
-  platform::OsVersion version{6, 2, 9200, 2, 1, false};
   bool serviceRuns = true;
   bool pointsWork = true;
   std::u16string services;
@@ -80,7 +76,7 @@ TEST(RestorePoints, RefusalsLeaveTheSettingsAndTheSequence) {
   for (const auto& row : rows) {
     RestoreMachine machine;
     machine.serviceRuns = row.serviceRuns;
-    if (!row.windows8) machine.version = {6, 1, 7601, 2, 1, false};
+    if (!row.windows8) machine.version = platform::OsVersion{6, 1, 7601, 2, 1, false};
     machine.pointsWork = false;
     platform::memory::MemoryRegistry registry;
     int64_t sequence = 9;

@@ -6,46 +6,26 @@
 
 #include "platform/unicode.h"
 #include "support/stopwatch.h"
+#include "tests/framework/test_machine.h"
 
 namespace {
 
 // A machine whose version, rights and process list the test sets.
-class FakeMachine : public platform::SystemWrapper {
- public:
-  FakeMachine() : SystemWrapper(platform::System::Default()) {}
-
-  bool GetOsVersion(platform::OsVersion* v) override {
-    if (!versionReadable) return false;
-    *v = version;
-    return true;
+struct FakeMachine : TestMachine {
+  FakeMachine() {
+    version = platform::OsVersion{6, 1, 7601, 2, 1, false};
+    elevated = true;
+    self = 10;
+    listProcesses = [this](std::vector<platform::ProcessEntry>* out) {
+      *out = processes;
+      return snapshotWorks;
+    };
   }
-  bool GetTokenElevation(bool* elevated) override {
-    if (!tokenReadable) return false;
-    *elevated = tokenElevated;
-    return true;
-  }
-  int CheckBuiltinGroupMembership(uint32_t rid) override {
-    lastRid = rid;
-    return membership;
-  }
-  bool ListProcesses(std::vector<platform::ProcessEntry>* out) override {
-    *out = processes;
-    return snapshotWorks;
-  }
-  uint32_t GetCurrentProcessId() override { return self; }
   std::u16string GetProcessImagePath(uint32_t pid) override {
     return pid == 20 ? u"C:\\Suite\\ServiceProvider.exe" : u"C:\\Other\\ServiceProvider.exe";
   }
-
-  platform::OsVersion version{6, 1, 7601, 2, 1, false};
-  bool versionReadable = true;
-  bool tokenReadable = true;
-  bool tokenElevated = true;
-  int membership = 1;
-  uint32_t lastRid = 0;
   std::vector<platform::ProcessEntry> processes;
   bool snapshotWorks = true;
-  uint32_t self = 10;
 };
 
 TEST(VersionTests, Boundaries) {
@@ -67,25 +47,26 @@ TEST(VersionTests, Boundaries) {
       {4, 10, 1998, 1, false, false, false},  // Windows 98 is not NT
   };
   for (const Row& r : rows) {
-    m.version = {r.major, r.minor, r.build, r.platform, 1, false};
+    m.version = platform::OsVersion{r.major, r.minor, r.build, r.platform, 1, false};
     SCOPED_TRACE(testing::Message() << r.major << "." << r.minor << "." << r.build);
     EXPECT_EQ(IsXpOrLater(&m), r.xp);
     EXPECT_EQ(IsVistaOrLater(&m), r.vista);
     EXPECT_EQ(IsWin8OrLater(&m), r.win8);
   }
-  m.versionReadable = false;
+  m.version = platform::OsVersion{};
   EXPECT_FALSE(IsXpOrLater(&m));
 }
 
 TEST(Rights, ElevationOnVistaAndGroupBefore) {
   FakeMachine m;
   EXPECT_TRUE(IsProcessElevated(&m));
-  m.tokenElevated = false;
+  m.elevated = false;
   EXPECT_FALSE(IsProcessElevated(&m));
-  m.tokenReadable = false;
+  m.elevationReadable = false;
   EXPECT_FALSE(IsProcessElevated(&m));
 
-  m.version = {5, 1, 2600, 2, 1, false};  // before Vista: the Administrators group decides
+  m.version = platform::OsVersion{5, 1, 2600,
+                                  2, 1, false};  // before Vista: the Administrators group decides
   m.membership = 0;
   EXPECT_FALSE(IsProcessElevated(&m));
   EXPECT_EQ(m.lastRid, 544u);
