@@ -18,21 +18,21 @@ class TestMachine : public platform::SystemWrapper {
  public:
   TestMachine() : SystemWrapper(platform::System::Default()) {}
   std::u16string GetHostFileName() override {
-    return host.empty() ? target()->GetHostFileName() : host;
+    return host.empty() ? SystemWrapper::GetHostFileName() : host;
   }
   std::u16string GetModuleFileName(const void* address) override {
-    return module.empty() ? target()->GetModuleFileName(address) : module;
+    return module.empty() ? SystemWrapper::GetModuleFileName(address) : module;
   }
   uint16_t GetUserDefaultLangID() override {
-    return langId != 0 ? langId : target()->GetUserDefaultLangID();
+    return langId != 0 ? langId : SystemWrapper::GetUserDefaultLangID();
   }
   bool GetOsVersion(platform::OsVersion* v) override {
-    if (!version) return target()->GetOsVersion(v);
+    if (!version) return SystemWrapper::GetOsVersion(v);
     *v = *version;
     return version->major != 0;
   }
   bool GetTokenElevation(bool* elevated) override {
-    if (!this->elevated) return target()->GetTokenElevation(elevated);
+    if (!this->elevated) return SystemWrapper::GetTokenElevation(elevated);
     *elevated = *this->elevated;
     return elevationReadable;
   }
@@ -41,16 +41,16 @@ class TestMachine : public platform::SystemWrapper {
     return membership;
   }
   uint32_t GetCurrentProcessId() override {
-    return self != 0 ? self : target()->GetCurrentProcessId();
+    return self != 0 ? self : SystemWrapper::GetCurrentProcessId();
   }
   bool ListProcesses(std::vector<platform::ProcessEntry>* out) override {
-    return listProcesses ? listProcesses(out) : target()->ListProcesses(out);
+    return listProcesses ? listProcesses(out) : SystemWrapper::ListProcesses(out);
   }
   // With fakeStarts nothing is started and nobody waits: program starts fail
   // with error 2, shell starts answer false, sleeps are only recorded.
   platform::ProcessHandle CreateProcess(std::u16string_view line, std::u16string_view folder,
                                         bool hidden, bool suspended, uint32_t* error) override {
-    if (!fakeStarts) return target()->CreateProcess(line, folder, hidden, suspended, error);
+    if (!fakeStarts) return SystemWrapper::CreateProcess(line, folder, hidden, suspended, error);
     std::lock_guard<std::mutex> guard(lock);
     started.emplace_back(line);
     if (error != nullptr) *error = 2;
@@ -65,7 +65,7 @@ class TestMachine : public platform::SystemWrapper {
     return false;
   }
   void Sleep(uint32_t ms) override {
-    if (!fakeStarts) return target()->Sleep(ms);
+    if (!fakeStarts) return SystemWrapper::Sleep(ms);
     std::lock_guard<std::mutex> guard(lock);
     sleeps.push_back(ms);
   }
