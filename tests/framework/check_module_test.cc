@@ -5,11 +5,13 @@
 #include <atomic>
 #include <cmath>
 #include <future>
-#include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <vector>
 
+#include "framework/results.h"
+#include "platform/unicode.h"
+#include "tests/framework/test_machine.h"
 #include "tests/platform/temp_tree.h"
 
 namespace {
@@ -17,112 +19,28 @@ namespace {
 // A module whose work is a script of progress reports, with a fast ticker.
 class ScriptedModule : public CCheckModule {
  public:
-  explicit ScriptedModule(uint32_t tick = 1) {
-    tickMs = tick;
-    title = u"Scripted";
-    identifier = u"ScriptedModule";
-  }
-
+  explicit ScriptedModule(uint32_t tick = 1) { tickMs = tick; }
   void DoCheck() override {
     ++checks;
     if (work) work(*this);
   }
-  void DoResolve() override {
-    ++resolves;
-    solvedCount = 3;
-    if (work) work(*this);
-  }
-
+  void DoResolve() override {}
   // The run control's local path: this module never asks a service provider.
   bool ShouldDelegate() override { return false; }
 
   std::function<void(ScriptedModule&)> work;
   std::atomic<int> checks{0};
-  std::atomic<int> resolves{0};
-
+  void Add(double level, std::u16string text) { subResults.push_back({level, std::move(text)}); }
   double target() const { return targetProgress; }
   double stepValue() const { return step; }
   uint32_t expected() const { return expectedDurationMs; }
-  int32_t solved() const { return solvedCount; }
-  bool checked() const { return checkDone; }
-  void SetText(const std::u16string& text) { resultText = text; }
-  void AddSubResult(double level, const std::u16string& text) {
-    subResults.push_back({level, text});
-  }
 };
-
-// Records every value the host is shown; can answer "stop" from a percent on.
-struct Host {
-  std::mutex lock;
-  std::vector<double> seen;
-  double stopAt = 1000.0;
-
-  static bool MODULE_CALL Callback(void* context, double* percent, int reserved1, int reserved2) {
-    auto* host = static_cast<Host*>(context);
-    EXPECT_EQ(reserved1, 0);
-    EXPECT_EQ(reserved2, 0);
-    std::lock_guard<std::mutex> guard(host->lock);
-    host->seen.push_back(*percent);
-    return *percent < host->stopAt;
-  }
-  std::vector<double> Seen() {
-    std::lock_guard<std::mutex> guard(lock);
-    return seen;
-  }
-};
-
-TEST(CopyTextOut, BufferEdges) {
-  const std::u16string text = u"Clean Registry";
-  char16_t buffer[32];
-  EXPECT_EQ(CopyTextOut(text, nullptr, 0), 15);
-  EXPECT_EQ(CopyTextOut(text, nullptr, 100), 15);  // no buffer: only the size needed
-
-  std::fill(std::begin(buffer), std::end(buffer), u'#');
-  EXPECT_EQ(CopyTextOut(text, buffer, 0), 15);  // size 0: nothing written
-  EXPECT_EQ(buffer[0], u'#');
-
-  EXPECT_EQ(CopyTextOut(text, buffer, 6), 6);
-  EXPECT_EQ(std::u16string(buffer), u"Clean");
-  EXPECT_EQ(buffer[6], u'#');  // nothing beyond the terminator
-
-  EXPECT_EQ(CopyTextOut(text, buffer, 15), 15);  // exact fit
-  EXPECT_EQ(std::u16string(buffer), text);
-
-  EXPECT_EQ(CopyTextOut(text, buffer, 1), 1);  // room for the terminator only
-  EXPECT_EQ(buffer[0], 0);
-
-  EXPECT_EQ(CopyTextOut(u"", buffer, 32), 1);
-  EXPECT_EQ(CopyTextOut(u"", nullptr, 0), 1);
-}
-
-TEST(CheckModuleResults, SubResultsReturnTheFullLengthAfterACopy) {
-  ScriptedModule module;
-  char16_t buffer[64];
-  EXPECT_EQ(module.GetSubResultsAsJSON(nullptr, 0), 3);
-  EXPECT_EQ(module.GetSubResultsAsJSON(buffer, 10), 2);
-  EXPECT_EQ(std::u16string(buffer), u"[]");
-  EXPECT_EQ(module.GetSubResultsAsJSON(buffer, 2), 2);
-  EXPECT_EQ(std::u16string(buffer), u"[");
-
-  module.AddSubResult(2, u"a");
-  const std::u16string expected = u"[{\"SubResultLevel\":2.000000,\"SubResultText\":\"a\"}]";
-  EXPECT_EQ(module.GetSubResultsAsJSON(buffer, 64), static_cast<int>(expected.size()));
-  EXPECT_EQ(std::u16string(buffer), expected);
-}
-
-TEST(CheckModuleResults, FreshModule) {
-  ScriptedModule module;
-  EXPECT_EQ(module.GetResultLevel(), 0.0);
-  EXPECT_EQ(module.GetResultText(nullptr, 0), 1);
-  EXPECT_EQ(module.GetModuleType(), 271u);
-  EXPECT_FALSE(module.IsUndoAvailable());
-  EXPECT_EQ(module.GetUndoPoint(), 0);
-  EXPECT_EQ(module.GetProgress(), 0.0);
-  EXPECT_EQ(module.channel(), u"");
-}
 
 TEST(CheckModuleRun, ChannelNameKeepsItsValueWithoutAText) {
   ScriptedModule module;
+  EXPECT_EQ(module.channel(), u"");
+  EXPECT_FALSE(module.IsUndoAvailable());
+  EXPECT_EQ(module.GetUndoPoint(), 0);
   module.SetExpectedDuration(0, true);
   module.ExecuteCheck(u"first", 5);
   EXPECT_EQ(module.channel(), u"first");
@@ -137,43 +55,6 @@ TEST(CheckModuleRun, ChannelNameKeepsItsValueWithoutAText) {
   module.ExecuteCheck(early, 4);
   EXPECT_EQ(module.channel(), u"ab");
   EXPECT_EQ(module.checks.load(), 5);
-  EXPECT_TRUE(module.checked());
-}
-
-TEST(CheckModuleRun, ResolveZeroesSolvedCountBeforeTheWork) {
-  ScriptedModule module;
-  module.SetExpectedDuration(0, true);
-  int32_t seenByWork = -1;
-  module.work = [&](ScriptedModule& m) { seenByWork = m.solved(); };
-  module.ExecuteResolve();
-  EXPECT_EQ(seenByWork, 3);  // set by DoResolve itself before the script ran
-  EXPECT_EQ(module.resolves.load(), 1);
-  EXPECT_FALSE(module.checked());
-}
-
-TEST(CheckModuleRun, SecondRunDuringALocalRunWaitsAndDoesNotRunAgain) {
-  ScriptedModule module;
-  module.SetExpectedDuration(0, true);
-  std::atomic<bool> inside{false};
-  std::atomic<bool> release{false};
-  module.work = [&](ScriptedModule&) {
-    inside = true;
-    while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  };
-  std::thread first([&] { module.ExecuteCheck(u"c", 1); });
-  while (!inside) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  std::atomic<bool> secondReturned{false};
-  std::thread second([&] {
-    module.ExecuteCheck(u"c", 1);
-    secondReturned = true;
-  });
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_FALSE(secondReturned.load());  // waits for the first run
-  release = true;
-  first.join();
-  second.join();
-  EXPECT_TRUE(secondReturned.load());
-  EXPECT_EQ(module.checks.load(), 1);
 }
 
 // Work that throws gives the run back: the next run is not kept waiting.
@@ -212,14 +93,18 @@ TEST(CheckModuleProgress, TheCallbackCanBeChangedWhileItRuns) {
   EXPECT_TRUE(host.cleared.load());
 }
 
+// Calls arriving during a run, together or later, wait for it and do not
+// run the work again.
 TEST(CheckModuleRun, CallsArrivingTogetherRunTheWorkOnce) {
   ScriptedModule module;
   module.SetExpectedDuration(0, true);
   std::atomic<int> entered{0};
+  std::atomic<bool> done{false};
   // The work lasts until every caller is on its way in, and a while after.
   module.work = [&](ScriptedModule&) {
     while (entered < 8) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    done = true;
   };
   std::atomic<bool> go{false};
   std::vector<std::thread> callers;
@@ -228,6 +113,7 @@ TEST(CheckModuleRun, CallsArrivingTogetherRunTheWorkOnce) {
       while (!go) std::this_thread::yield();
       ++entered;
       module.ExecuteCheck(u"c", 1);
+      EXPECT_TRUE(done.load());
     });
   go = true;
   for (std::thread& t : callers) t.join();
@@ -299,15 +185,6 @@ TEST(CheckModuleProgress, DisplayHoldsBelow95UntilTheWorkGetsThere) {
   EXPECT_FALSE(module.stopRequested());
 }
 
-TEST(CheckModuleProgress, ASmallerReportChangesNothing) {
-  ScriptedModule module;
-  module.SetExpectedDuration(2000, false);
-  EXPECT_TRUE(module.ReportProgress(50));
-  EXPECT_TRUE(module.ReportProgress(40));
-  EXPECT_EQ(module.target(), 50.0);
-  EXPECT_TRUE(module.ReportProgress(100));
-}
-
 TEST(CheckModuleProgress, HostStopReachesTheWorkAndClearsAtTheEnd) {
   ScriptedModule module;
   Host host;
@@ -331,20 +208,8 @@ TEST(CheckModuleProgress, HostStopReachesTheWorkAndClearsAtTheEnd) {
   EXPECT_GE(host.Seen().back(), 10.0);
 }
 
-TEST(CheckModuleProgress, ImmediateHundredWaitsForTheDisplay) {
-  ScriptedModule module;
-  Host host;
-  module.SetProgressCallback(&Host::Callback, &host);
-  module.SetExpectedDuration(2000, false);
-  EXPECT_TRUE(module.ReportProgress(100));
-  const std::vector<double> seen = host.Seen();
-  ASSERT_FALSE(seen.empty());
-  EXPECT_EQ(seen.back(), 100.0);
-  EXPECT_EQ(module.GetProgress(), 100.0);
-}
-
-// The work's final 100 after the display got there shows 100 once more and
-// returns: no new ticker crawls up from 0.
+// An immediate 100 waits for the display to get there; the work's final 100
+// after that shows 100 once more and returns: no new ticker crawls up from 0.
 TEST(CheckModuleProgress, AHundredAfterTheDisplayGotThereReturnsAtOnce) {
   ScriptedModule module;
   Host host;
@@ -352,6 +217,8 @@ TEST(CheckModuleProgress, AHundredAfterTheDisplayGotThereReturnsAtOnce) {
   module.SetExpectedDuration(2000, false);
   EXPECT_TRUE(module.ReportProgress(100));
   const size_t shown = host.Seen().size();
+  ASSERT_GT(shown, 0u);
+  EXPECT_EQ(host.Seen().back(), 100.0);
   EXPECT_TRUE(module.ReportProgress(100));
   const std::vector<double> seen = host.Seen();
   ASSERT_EQ(seen.size(), shown + 1);
@@ -371,16 +238,10 @@ TEST(CheckModuleProgress, DisplayFollowsTheWorkWithoutAWatcherOrWhenInstalledSo)
   EXPECT_TRUE(unwatched.ReportProgress(100));
   EXPECT_EQ(unwatched.GetProgress(), 100.0);
 
-  struct PlacedHost : platform::SystemWrapper {
-    explicit PlacedHost(std::u16string file)
-        : SystemWrapper(platform::System::Default()), file(std::move(file)) {}
-    std::u16string GetHostFileName() override { return file; }
-    std::u16string file;
-  };
   TempTree tree;
-  ASSERT_TRUE(tree.ok());
   ASSERT_TRUE(tree.MakeFile(u"install.cfg", "[install]\r\nProgressFollowsWork=1\r\n"));
-  PlacedHost host(tree.Path(u"host.exe"));
+  TestMachine host;
+  host.host = tree.Path(u"host.exe");
   ScriptedModule module(100);
   module.UseSystem(&host);
   Host watcher;
@@ -399,15 +260,67 @@ TEST(CheckModuleProgress, DisplayFollowsTheWorkWithoutAWatcherOrWhenInstalledSo)
   EXPECT_FALSE(module.stopRequested());
 }
 
-TEST(CheckModuleProgress, ResetEndsTheTickerAndZeroesEverything) {
+TEST(CheckModuleProgress, SmallerReportsAreIgnoredAndResetZeroesEverything) {
   ScriptedModule module(50);
   module.SetExpectedDuration(2000, false);
   EXPECT_TRUE(module.ReportProgress(10));
+  EXPECT_TRUE(module.ReportProgress(5));  // a smaller report changes nothing
+  EXPECT_EQ(module.target(), 10.0);
   std::this_thread::sleep_for(std::chrono::milliseconds(120));
   module.ResetProgress();
   EXPECT_EQ(module.GetProgress(), 0.0);
   EXPECT_EQ(module.target(), 0.0);
   EXPECT_FALSE(module.stopRequested());
+}
+
+TEST(SubResultsTest, JsonText) {
+  struct Case {
+    std::vector<SubResult> list;
+    const char* text;
+  } cases[] = {
+      {{}, "[]"},
+      {{{2.0, u"a"}}, R"([{"SubResultLevel":2.000000,"SubResultText":"a"}])"},
+      {{{0.5, u"x"}, {-1.25, u""}},
+       R"([{"SubResultLevel":0.500000,"SubResultText":"x"},)"
+       R"({"SubResultLevel":-1.250000,"SubResultText":""}])"},
+      // Escaped as strings are: the short escapes only, other control
+      // characters and non-ASCII text copied.
+      {{{100.0, u"q\"b\\n\nt\tc\x01\u00e9"}},
+       "[{\"SubResultLevel\":100.000000,\"SubResultText\":\"q\\\"b\\\\n\\nt\\tc\x01\u00e9\"}]"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(platform::U16ToUtf8(SubResultsAsJson(c.list)), c.text);
+  }
+}
+
+TEST(SubResultsTest, CopyOutAtTheBufferEdges) {
+  ScriptedModule module;
+  // Nothing written without a buffer or a size; the answer counts a terminator.
+  EXPECT_EQ(module.GetSubResultsAsJSON(nullptr, 10), 3);
+  char16_t buffer[64];
+  std::fill(std::begin(buffer), std::end(buffer), u'#');
+  EXPECT_EQ(module.GetSubResultsAsJSON(buffer, 0), 3);
+  EXPECT_EQ(buffer[0], u'#');
+  // After a copy: the whole length, without the terminator.
+  EXPECT_EQ(module.GetSubResultsAsJSON(buffer, 10), 2);
+  EXPECT_EQ(std::u16string(buffer), u"[]");
+  EXPECT_EQ(module.GetSubResultsAsJSON(buffer, 3), 2);
+  EXPECT_EQ(std::u16string(buffer), u"[]");
+  EXPECT_EQ(module.GetSubResultsAsJSON(buffer, 2), 2);
+  EXPECT_EQ(std::u16string(buffer), u"[");
+  EXPECT_EQ(module.GetSubResultsAsJSON(buffer, 1), 2);
+  EXPECT_EQ(buffer[0], 0);
+
+  module.Add(2.0, u"a");
+  const std::u16string full = u"[{\"SubResultLevel\":2.000000,\"SubResultText\":\"a\"}]";
+  const int length = static_cast<int>(full.size());
+  EXPECT_EQ(module.GetSubResultsAsJSON(nullptr, 0), length + 1);
+  std::fill(std::begin(buffer), std::end(buffer), u'#');
+  EXPECT_EQ(module.GetSubResultsAsJSON(buffer, length), length);
+  EXPECT_EQ(std::u16string(buffer), full.substr(0, full.size() - 1));
+  EXPECT_EQ(module.GetSubResultsAsJSON(buffer, length + 1), length);
+  EXPECT_EQ(std::u16string(buffer), full);
+  EXPECT_EQ(buffer[length + 1], u'#');
 }
 
 }  // namespace

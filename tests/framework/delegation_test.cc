@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,6 +18,7 @@
 #include "framework/check_module.h"
 #include "framework/service_channel.h"
 #include "platform/file_system.h"
+#include "tests/framework/test_machine.h"
 #include "tests/support/staged_suite.h"
 
 namespace {
@@ -54,50 +54,22 @@ std::u16string PacedSuitePath(std::u16string_view relative) {
   return (copy / fs::path(std::u16string(relative))).make_preferred().u16string();
 }
 
-// The module's view of the machine: its own file is the staged module (so
-// that the IPC library and the service provider are found beside it), and
-// the rights, the host's name and the process list can be played.
-class Machine : public platform::SystemWrapper {
- public:
-  Machine() : SystemWrapper(platform::System::Default()) {}
-  std::u16string GetModuleFileName(const void*) override { return modulePath; }
-  std::u16string GetHostFileName() override {
-    return hostPath.empty() ? target()->GetHostFileName() : hostPath;
+// The module's view of the machine, not elevated: its own file is the staged
+// module, so that the IPC library and the service provider are found beside it.
+struct Machine : TestMachine {
+  Machine() {
+    module = kStagedModule;
+    version = platform::OsVersion{6, 2, 9200, 2, 1, false};
+    elevated = false;
   }
-  bool GetTokenElevation(bool* elevated) override {
-    *elevated = this->elevated;
-    return true;
+  // No service provider runs, and none can be started.
+  void NoProvider() {
+    fakeStarts = true;
+    listProcesses = [](std::vector<platform::ProcessEntry>* out) {
+      out->clear();
+      return true;
+    };
   }
-  bool GetOsVersion(platform::OsVersion* v) override {
-    *v = {6, 2, 9200, 2, 1, false};
-    return true;
-  }
-  // With noProvider the machine has no service provider and cannot start one.
-  bool ListProcesses(std::vector<platform::ProcessEntry>* out) override {
-    if (!noProvider) return target()->ListProcesses(out);
-    out->clear();
-    return true;
-  }
-  platform::ProcessHandle CreateProcess(std::u16string_view line, std::u16string_view folder,
-                                        bool hidden, bool suspended, uint32_t* error) override {
-    if (!noProvider) return target()->CreateProcess(line, folder, hidden, suspended, error);
-    if (error != nullptr) *error = 2;
-    return nullptr;
-  }
-  bool ShellExecute(std::u16string_view, std::u16string_view file, std::u16string_view parameters,
-                    std::u16string_view, int) override {
-    std::lock_guard<std::mutex> guard(lock);
-    shellStarts.push_back(std::u16string(file) + std::u16string(parameters));
-    return false;
-  }
-  void Sleep(uint32_t ms) override { target()->Sleep(noProvider ? std::min(ms, 5u) : ms); }
-
-  std::u16string modulePath = kStagedModule;
-  std::u16string hostPath;
-  bool elevated = false;
-  bool noProvider = false;
-  std::mutex lock;
-  std::vector<std::u16string> shellStarts;
 };
 
 class ChannelModule : public CCheckModule {
@@ -127,31 +99,10 @@ class ChannelModule : public CCheckModule {
   std::atomic<int> localResolves{0};
 };
 
-struct Host {
-  std::mutex lock;
-  std::vector<double> seen;
-  double stopAt = 1000.0;
-  static bool MODULE_CALL Callback(void* context, double* percent, int, int) {
-    auto* host = static_cast<Host*>(context);
-    std::lock_guard<std::mutex> guard(host->lock);
-    host->seen.push_back(*percent);
-    return *percent < host->stopAt;
-  }
-  std::vector<double> Seen() {
-    std::lock_guard<std::mutex> guard(lock);
-    return seen;
-  }
-};
-
-// Runs the staged ServiceProvider with arguments; its exit code, or
-// kStillActive when it has not ended within limitMs.
-uint32_t RunProvider(const std::u16string& arguments, uint32_t limitMs) {
+// The exit code of a process that ended within limitMs; kStillActive for one
+// that did not, which is then ended. The handle is closed.
+uint32_t Finish(platform::ProcessHandle process, uint32_t limitMs) {
   platform::System* system = platform::System::Default();
-  const std::u16string line = u"\"" + StagedPath(u"ServiceProvider.exe") + u"\" " + arguments;
-  uint32_t error = 0;
-  platform::ProcessHandle process = system->CreateProcess(line, u"", true, false, &error);
-  EXPECT_NE(process, nullptr) << error;
-  if (process == nullptr) return error;
   uint32_t code = platform::kStillActive;
   const auto start = std::chrono::steady_clock::now();
   while (system->GetExitCodeProcess(process, &code) && code == platform::kStillActive &&
@@ -160,6 +111,17 @@ uint32_t RunProvider(const std::u16string& arguments, uint32_t limitMs) {
   if (code == platform::kStillActive) system->TerminateProcess(process, 1);
   system->CloseProcessHandle(process);
   return code;
+}
+
+// Runs the staged ServiceProvider with arguments; its exit code, or
+// kStillActive when it has not ended within a minute.
+uint32_t RunProvider(const std::u16string& arguments) {
+  const std::u16string line = u"\"" + StagedPath(u"ServiceProvider.exe") + u"\" " + arguments;
+  uint32_t error = 0;
+  platform::ProcessHandle process =
+      platform::System::Default()->CreateProcess(line, u"", true, false, &error);
+  EXPECT_NE(process, nullptr) << error;
+  return process == nullptr ? error : Finish(process, 60000);
 }
 
 // A ServiceProvider process of the staged suite on a channel of this test.
@@ -191,15 +153,9 @@ class Delegation : public testing::Test {
     }
   }
   void TearDown() override {
-    platform::System* system = platform::System::Default();
     if (provider != nullptr) {
-      system->TerminateProcess(provider, 1);
-      uint32_t code = platform::kStillActive;
-      for (int i = 0;
-           i < 500 && system->GetExitCodeProcess(provider, &code) && code == platform::kStillActive;
-           ++i)
-        system->Sleep(10);
-      system->CloseProcessHandle(provider);
+      platform::System::Default()->TerminateProcess(provider, 1);
+      Finish(provider, 5000);
     }
     platform::FileSystem::Default()->DeleteFile(log);
   }
@@ -274,19 +230,6 @@ TEST_F(Delegation, HostStopBecomesACancelOfTheProvidersRun) {
   EXPECT_EQ(LogCount("check: ended, level"), 1u) << Log();
 }
 
-// Idle before any run, the provider answers a progress request with 0; a
-// second provider on the same channel cannot serve and ends with 1.
-TEST_F(Delegation, IdleAnswerAndOneProviderPerChannel) {
-  ServiceMessage progress;
-  progress.identifier = u"RegistryCleanerModule";
-  progress.request = 5;
-  std::u16string reply;
-  ASSERT_TRUE(
-      SendServiceRequest(loader->GetClient(), channel, WriteServiceRequest(progress), &reply));
-  EXPECT_EQ(reply, u"[{\"ModuleRequest\":5,\"ResultLevel\":0.000000,\"ResultText\":\"\"}]");
-  EXPECT_EQ(RunProvider(u"--channel " + channel, 60000), 1u);
-}
-
 TEST_F(Delegation, SecondCheckDuringARunSharesIt) {
   ChannelModule module(&machine);
   Host host;
@@ -303,9 +246,19 @@ TEST_F(Delegation, SecondCheckDuringARunSharesIt) {
   EXPECT_FALSE(module.stopRequested());
 }
 
-TEST_F(Delegation, RequestForAnotherModuleIsRefusedAndRunsLocally) {
-  // Without a callback the run ends with the answer: the relay polls for a
-  // host only.
+// Idle before any run, the provider answers a progress request with 0; a
+// second provider on the same channel cannot serve and ends with 1. Without
+// a callback a run ends with the answer: the relay polls for a host only.
+TEST_F(Delegation, IdleAnswerOneProviderPerChannelAndOneModule) {
+  ServiceMessage progress;
+  progress.identifier = u"RegistryCleanerModule";
+  progress.request = 5;
+  std::u16string reply;
+  ASSERT_TRUE(
+      SendServiceRequest(loader->GetClient(), channel, WriteServiceRequest(progress), &reply));
+  EXPECT_EQ(reply, u"[{\"ModuleRequest\":5,\"ResultLevel\":0.000000,\"ResultText\":\"\"}]");
+  EXPECT_EQ(RunProvider(u"--channel " + channel), 1u);
+
   ChannelModule module(&machine);
   module.ExecuteCheck(channel.c_str(), static_cast<int>(channel.size()));
   ASSERT_EQ(module.localChecks.load(), 0);
@@ -325,43 +278,40 @@ TEST_F(Delegation, RequestForAnotherModuleIsRefusedAndRunsLocally) {
   EXPECT_EQ(LogCount("refused a request for the module \"OtherModule\""), 1u) << Log();
 }
 
-TEST(DelegationFallback, NobodyOnTheChannelRunsLocally) {
+// Nobody on the channel, no IPC library (tried again at each run), or no
+// provider running nor to be started: the run is local.
+TEST(DelegationFallback, NobodyToReachRunsLocally) {
   Machine machine;
   ChannelModule module(&machine);
   Host host;
   module.SetProgressCallback(&Host::Callback, &host);
   const std::u16string channel = UniqueName(u"regclean-nobody-");
   module.ExecuteCheck(channel.c_str(), static_cast<int>(channel.size()));
-  EXPECT_EQ(module.localChecks.load(), 1);
   EXPECT_EQ(module.Text(), u"local");
-  EXPECT_TRUE(machine.shellStarts.empty());  // a channel elsewhere starts nothing
+  EXPECT_TRUE(machine.shell.empty());  // a channel elsewhere starts nothing
   module.ExecuteResolve();
-  EXPECT_EQ(module.localResolves.load(), 1);
+  EXPECT_EQ(module.localChecks + module.localResolves, 2);
   EXPECT_FALSE(module.stopRequested());
-}
 
-TEST(DelegationFallback, MissingIpcLibraryRunsLocally) {
-  Machine machine;
-  machine.modulePath = u"C:\\no\\such\\suite\\modules\\X\\X.dll";
-  ChannelModule module(&machine);
-  module.ExecuteCheck(u"somewhere", 9);
-  module.ExecuteCheck(u"somewhere", 9);  // tried again, fails again
-  EXPECT_EQ(module.localChecks.load(), 2);
-}
+  Machine noLibrary;
+  noLibrary.module = u"C:\\no\\such\\suite\\modules\\X\\X.dll";
+  ChannelModule alone(&noLibrary);
+  alone.ExecuteCheck(u"somewhere", 9);
+  alone.ExecuteCheck(u"somewhere", 9);
+  EXPECT_EQ(alone.localChecks.load(), 2);
 
-TEST(DelegationFallback, ProviderNotRunningAndNotStartableRunsLocally) {
-  Machine machine;
-  machine.noProvider = true;
-  ChannelModule module(&machine);
+  Machine noProvider;
+  noProvider.NoProvider();
+  ChannelModule unserved(&noProvider);
   // Not elevated and no channel name: the default channel, which is local.
-  module.ExecuteResolve();
-  EXPECT_EQ(module.localResolves.load(), 1);
-  ASSERT_EQ(machine.shellStarts.size(), 1u);
-  // The program two folders above the module's, asked to register.
-  EXPECT_EQ(machine.shellStarts[0], ServiceProviderPath(kStagedModule) + u" /register");
-  module.ExecuteCheck(u"127.0.0.1", 9);
-  EXPECT_EQ(module.localChecks.load(), 1);
-  EXPECT_EQ(machine.shellStarts.size(), 2u);
+  unserved.ExecuteResolve();
+  unserved.ExecuteCheck(u"127.0.0.1", 9);
+  EXPECT_EQ(unserved.localChecks + unserved.localResolves, 2);
+  // Each time the program two folders above the module's, asked to register.
+  ASSERT_EQ(noProvider.shell.size(), 2u);
+  EXPECT_EQ(noProvider.shell[0].rfind(
+                u"runas|" + ServiceProviderPath(kStagedModule) + u"| /register|", 0),
+            0u);
 }
 
 TEST(DelegationDecision, ElevationChannelAndTheProvidersOwnProcess) {
@@ -386,8 +336,7 @@ TEST(DelegationDecision, ElevationChannelAndTheProvidersOwnProcess) {
   for (const Row& row : rows) {
     Machine machine;
     machine.elevated = row.elevated;
-    machine.hostPath = row.host;
-    if (machine.hostPath.empty()) machine.hostPath = u"C:\\Suite\\regclean.exe";
+    machine.host = *row.host ? row.host : u"C:\\Suite\\regclean.exe";
     ChannelModule module(&machine);
     const std::u16string name = row.channel;
     module.SetChannel(name);
@@ -401,8 +350,7 @@ TEST(ServiceProviderProgram, EndsByItselfAfterItsIdleTime) {
       platform::System::Default()->GetTempPath() + UniqueName(u"idle-") + u".log";
   // Started the way the module starts it, with " /register".
   EXPECT_EQ(RunProvider(u"/register --channel " + UniqueName(u"regclean-idle-") +
-                            u" --idle-ms 300 --log \"" + log + u"\"",
-                        60000),
+                        u" --idle-ms 300 --log \"" + log + u"\""),
             0u);
   std::string text;
   platform::ReadWholeFile(platform::FileSystem::Default(), log, &text);
@@ -415,7 +363,7 @@ TEST(ServiceProviderProgram, EndsByItselfAfterItsIdleTime) {
 TEST(ServiceProviderProgram, BadCommandLinesAreRefused) {
   for (const char16_t* arguments : {u"--idle-ms", u"--idle-ms 0", u"--idle-ms 12x",
                                     u"--idle-ms 99999999999", u"--bogus", u"--channel"})
-    EXPECT_EQ(RunProvider(arguments, 60000), 2u)
+    EXPECT_EQ(RunProvider(arguments), 2u)
         << std::string(arguments, arguments + std::char_traits<char16_t>::length(arguments));
 }
 

@@ -7,6 +7,8 @@
 #include "modules/RegistryCleanerModule/dll/module_resources.h"
 #include "platform/file_system.h"
 #include "platform/profile.h"
+#include "platform/unicode.h"
+#include "tests/framework/test_machine.h"
 #include "tests/platform/temp_tree.h"
 #include "tests/support/staged_suite.h"
 
@@ -45,61 +47,41 @@ TEST(LanguageSearch, CandidateNames) {
 }
 
 // A user and host the test chooses; the module file is the staged module.
-class LanguageMachine : public platform::SystemWrapper {
- public:
-  LanguageMachine(uint16_t langId, std::u16string host)
-      : SystemWrapper(platform::System::Default()), langId_(langId), host_(std::move(host)) {}
-  uint16_t GetUserDefaultLangID() override { return langId_; }
-  std::u16string GetModuleFileName(const void*) override {
-    return StagedPath(u"modules/RegistryCleanerModule/RegistryCleanerModule.dll");
+struct LanguageMachine : TestMachine {
+  LanguageMachine(uint16_t user, std::u16string hostFile) {
+    langId = user;
+    host = std::move(hostFile);
+    module = StagedPath(u"modules/RegistryCleanerModule/RegistryCleanerModule.dll");
   }
-  std::u16string GetHostFileName() override { return host_; }
-
- private:
-  uint16_t langId_;
-  std::u16string host_;
 };
 
-std::u16string Title(platform::ResourceModule module) {
-  std::u16string text;
-  platform::LoadStringResource(module, 7000, &text);
-  return text;
-}
-
-class LanguageLibraries : public testing::Test {
- protected:
-  void SetUp() override {
+TEST(LanguageLibraries, TheUsersOrTheInstallationsLanguage) {
+  const struct {
+    uint16_t user;
+    const char* config;
+    const char16_t* title;
+  } rows[] = {
+      {0x0407, "", u"Registry bereinigen"},
+      {0x0407, "[install]\r\nLanguage=fr_FR\r\n", u"Nettoyer le registre"},
+      {0x0411, "", u"Clean Registry"},  // unknown: the module's own texts
+  };
+  SetOwnResourceModule(OwnResourceModule());
+  for (const auto& row : rows) {
+    SCOPED_TRACE(platform::U16ToUtf8(row.title));
     ReleaseLanguageModule();
-    SetOwnResourceModule(OwnResourceModule());
+    TempTree host;
+    ASSERT_TRUE(!*row.config || host.MakeFile(u"install.cfg", row.config));
+    LanguageMachine user(row.user, host.Path(u"host.exe"));
+    const platform::ResourceModule module = GetLanguageResourceModule(&user);
+    std::u16string title;
+    platform::LoadStringResource(module, 7000, &title);
+    EXPECT_EQ(title, row.title);
+    EXPECT_EQ(module == OwnResourceModule(), row.user == 0x0411);
+    // The search runs once, found or not: another user gets the same library.
+    LanguageMachine other(row.user == 0x0407 ? 0x0411 : 0x0407, host.Path(u"host.exe"));
+    EXPECT_EQ(GetLanguageResourceModule(&other), module);
   }
-  void TearDown() override { ReleaseLanguageModule(); }
-};
-
-TEST_F(LanguageLibraries, GermanUserGetsGermanTexts) {
-  TempTree host;
-  LanguageMachine german(0x0407, host.Path(u"host.exe"));
-  const platform::ResourceModule module = GetLanguageResourceModule(&german);
-  EXPECT_NE(module, OwnResourceModule());
-  EXPECT_EQ(Title(module), u"Registry bereinigen");
-  // The search runs once: the same library without searching again.
-  EXPECT_EQ(GetLanguageResourceModule(&german), module);
-}
-
-TEST_F(LanguageLibraries, InstallSettingOverridesTheUsersLanguage) {
-  TempTree host;
-  ASSERT_TRUE(host.MakeFile(u"install.cfg", "[install]\r\nLanguage=fr_FR\r\n"));
-  LanguageMachine german(0x0407, host.Path(u"host.exe"));
-  EXPECT_EQ(Title(GetLanguageResourceModule(&german)), u"Nettoyer le registre");
-}
-
-TEST_F(LanguageLibraries, UnknownLanguageKeepsTheModulesOwnTexts) {
-  TempTree host;
-  LanguageMachine japanese(0x0411, host.Path(u"host.exe"));
-  EXPECT_EQ(GetLanguageResourceModule(&japanese), OwnResourceModule());
-  EXPECT_EQ(Title(GetLanguageResourceModule(&japanese)), u"Clean Registry");
-  // An unsuccessful search is not repeated.
-  LanguageMachine german(0x0407, host.Path(u"host.exe"));
-  EXPECT_EQ(GetLanguageResourceModule(&german), OwnResourceModule());
+  ReleaseLanguageModule();
 }
 
 TEST(LanguageResources, ExtractWithoutSuchResource) {

@@ -8,22 +8,17 @@
 #include "framework/install_config.h"
 #include "framework/results.h"
 #include "platform/wineprefix/memory_registry.h"
+#include "tests/framework/test_machine.h"
 #include "tests/platform/temp_tree.h"
 
 namespace {
 
 // A host and a module placed where the test wants them.
-class PlacedProgram : public platform::SystemWrapper {
- public:
-  PlacedProgram(std::u16string host, std::u16string module)
-      : SystemWrapper(platform::System::Default()),
-        host_(std::move(host)),
-        module_(std::move(module)) {}
-  std::u16string GetHostFileName() override { return host_; }
-  std::u16string GetModuleFileName(const void*) override { return module_; }
-
- private:
-  std::u16string host_, module_;
+struct PlacedProgram : TestMachine {
+  PlacedProgram(std::u16string hostFile, std::u16string moduleFile) {
+    host = std::move(hostFile);
+    module = std::move(moduleFile);
+  }
 };
 
 TEST(CRegistry, RootsViewsAndValues) {
@@ -152,27 +147,6 @@ TEST(RegistrySettings, InstallationKeyOrTheCurrentUser) {
   EXPECT_EQ(settings.GetInt(u"X", 0), 0);  // a different key
 }
 
-TEST(Totals, SolvedAddsUnsolvedReplaces) {
-  platform::memory::MemoryRegistry registry;
-  CRegistry settings(false, &registry);
-  int32_t solved = 0;
-  SaveTotalsToSettings(settings, u"RegistryCleanerModule", solved, true, u"17");
-  EXPECT_EQ(settings.GetInt(u"REGISTRYCLEANERMODULE_TotalUnsolvedProblems", -1), 17);
-  EXPECT_EQ(settings.GetInt(u"REGISTRYCLEANERMODULE_TotalSolvedProblems", -1), -1);
-
-  settings.SetInt(u"REGISTRYCLEANERMODULE_TotalSolvedProblems", 10);
-  solved = 5;
-  SaveTotalsToSettings(settings, u"RegistryCleanerModule", solved, true, u"canceled");
-  EXPECT_EQ(solved, 0);
-  EXPECT_EQ(settings.GetInt(u"REGISTRYCLEANERMODULE_TotalSolvedProblems", -1), 15);
-  EXPECT_EQ(settings.GetInt(u"REGISTRYCLEANERMODULE_TotalUnsolvedProblems", -1), 0);
-
-  // Before any check the unsolved total is left alone.
-  settings.SetInt(u"REGISTRYCLEANERMODULE_TotalUnsolvedProblems", 4);
-  SaveTotalsToSettings(settings, u"RegistryCleanerModule", solved, false, u"99");
-  EXPECT_EQ(settings.GetInt(u"REGISTRYCLEANERMODULE_TotalUnsolvedProblems", -1), 4);
-}
-
 TEST(Totals, LeadingIntegerOfTheResultText) {
   struct Row {
     std::u16string text;
@@ -199,25 +173,32 @@ class CountingModule : public CCheckModule {
     settingsRegistry = registry;
     SetExpectedDuration(0, true);
   }
-  void DoCheck() override { resultText = checkText_; }
+  void DoCheck() override { resultText = u"17"; }
   void DoResolve() override {
     solvedCount = 5;
     resultText = u"0";
   }
-  std::u16string checkText_ = u"17";
 };
 
+// Solved counts add up, the unsolved total is the last text's leading
+// number, and before any check it is left alone.
 TEST(Totals, KeptAfterLocalRunsWithTheIdentifierUnchanged) {
   platform::memory::MemoryRegistry registry;
-  CountingModule module(&registry);
-  module.ExecuteCheck(u"", 0);
   CRegistry settings(false, &registry);
-  EXPECT_EQ(settings.GetInt(u"REGISTRYCLEANERMODULE_TotalUnsolvedProblems", -1), 17);
-  settings.SetInt(u"REGISTRYCLEANERMODULE_TotalSolvedProblems", 10);
+  const std::u16string solved = u"REGISTRYCLEANERMODULE_TotalSolvedProblems",
+                       unsolved = u"REGISTRYCLEANERMODULE_TotalUnsolvedProblems";
+  settings.SetInt(solved, 10);
+  settings.SetInt(unsolved, 4);
+  CountingModule module(&registry);
   module.ExecuteResolve();
-  EXPECT_EQ(settings.GetInt(u"REGISTRYCLEANERMODULE_TotalSolvedProblems", -1), 15);
-  // After a check, every later run rewrites the unsolved total from its text.
-  EXPECT_EQ(settings.GetInt(u"REGISTRYCLEANERMODULE_TotalUnsolvedProblems", -1), 0);
+  EXPECT_EQ(settings.GetInt(solved, -1), 15);
+  EXPECT_EQ(settings.GetInt(unsolved, -1), 4);
+  module.ExecuteCheck(u"", 0);
+  EXPECT_EQ(settings.GetInt(solved, -1), 15);
+  EXPECT_EQ(settings.GetInt(unsolved, -1), 17);
+  module.ExecuteResolve();
+  EXPECT_EQ(settings.GetInt(solved, -1), 20);
+  EXPECT_EQ(settings.GetInt(unsolved, -1), 0);
   char16_t identifier[64];
   module.GetIdentifier(identifier, 64);
   EXPECT_EQ(std::u16string(identifier), u"RegistryCleanerModule");

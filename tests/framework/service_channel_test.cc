@@ -7,40 +7,50 @@
 
 #include "framework/system_services.h"
 #include "platform/wineprefix/memory_registry.h"
+#include "tests/framework/test_machine.h"
 
 namespace {
 
-ServiceMessage Request(int32_t code) {
-  ServiceMessage m;
-  m.identifier = u"RegistryCleanerModule";
-  m.request = code;
-  return m;
-}
-
-TEST(ServiceRequestText, GoldenTexts) {
-  EXPECT_EQ(WriteServiceRequest(Request(1)),
-            u"[{\"ModuleIdentificator\":\"RegistryCleanerModule\",\"ModuleRequest\":1}]");
-  ServiceMessage sw = Request(3);
-  sw.switchValue = -2;
-  EXPECT_EQ(WriteServiceRequest(sw),
-            u"[{\"ModuleIdentificator\":\"RegistryCleanerModule\",\"ModuleRequest\":3,"
-            u"\"Switch\":-2}]");
-  ServiceMessage state = Request(4);
-  state.switchValue = 7;
-  EXPECT_EQ(WriteServiceRequest(state),
-            u"[{\"ModuleIdentificator\":\"RegistryCleanerModule\",\"ModuleRequest\":4,"
-            u"\"SwitchState\":7}]");
-  ServiceMessage message = Request(7);
-  message.header = u"Head";
-  message.message = u"Line \"one\"\n";
-  EXPECT_EQ(WriteServiceRequest(message),
-            u"[{\"Message\":\"Line \\\"one\\\"\\n\",\"MessageHeader\":\"Head\","
-            u"\"ModuleIdentificator\":\"RegistryCleanerModule\",\"ModuleRequest\":7}]");
-  // Members of other codes are not written for codes without them.
-  ServiceMessage check = Request(1);
-  check.header = u"ignored";
-  check.switchValue = 9;
-  EXPECT_EQ(WriteServiceRequest(check), WriteServiceRequest(Request(1)));
+// The texts the module sends, and the provider reads them back.
+TEST(ServiceRequestText, GoldenTextsReadBack) {
+  const struct {
+    int32_t code, switchValue;
+    const char16_t *header, *message, *text;
+  } rows[] = {
+      {1, 0, u"", u"",
+       u"[{\"ModuleIdentificator\":\"RegistryCleanerModule\",\"ModuleRequest\":1}]"},
+      // Members of other codes are not written for codes without them.
+      {1, 9, u"ignored", u"",
+       u"[{\"ModuleIdentificator\":\"RegistryCleanerModule\",\"ModuleRequest\":1}]"},
+      {3, -2, u"", u"",
+       u"[{\"ModuleIdentificator\":\"RegistryCleanerModule\",\"ModuleRequest\":3,\"Switch\":-2}]"},
+      {4, 7, u"", u"",
+       u"[{\"ModuleIdentificator\":\"RegistryCleanerModule\",\"ModuleRequest\":4,"
+       u"\"SwitchState\":7}]"},
+      {7, 0, u"Head", u"Line \"one\"\n",
+       u"[{\"Message\":\"Line \\\"one\\\"\\n\",\"MessageHeader\":\"Head\","
+       u"\"ModuleIdentificator\":\"RegistryCleanerModule\",\"ModuleRequest\":7}]"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.code);
+    ServiceMessage message;
+    message.identifier = u"RegistryCleanerModule";
+    message.request = row.code;
+    message.switchValue = row.switchValue;
+    message.header = row.header;
+    message.message = row.message;
+    EXPECT_EQ(WriteServiceRequest(message), row.text);
+    ServiceMessage read;
+    ASSERT_TRUE(ReadServiceRequest(row.text, &read));
+    EXPECT_EQ(read.identifier, u"RegistryCleanerModule");
+    EXPECT_EQ(read.request, row.code);
+    EXPECT_EQ(read.header + read.message, row.code == 7 ? message.header + message.message : u"");
+  }
+  ServiceMessage read;
+  for (const char16_t* bad :
+       {u"", u"[]", u"[{\"ModuleRequest\":1}]", u"[{\"ModuleIdentificator\":\"X\"}]",
+        u"{\"ModuleIdentificator\":\"X\",\"ModuleRequest\":1}"})
+    EXPECT_FALSE(ReadServiceRequest(bad, &read));
 }
 
 TEST(ServiceReplyText, WriterAndReaderAgree) {
@@ -95,22 +105,6 @@ TEST(ServiceReplyText, FallbacksLeaveTheDefaults) {
   }
 }
 
-TEST(ServiceRequestText, TheProviderReadsWhatTheModuleWrites) {
-  ServiceMessage message = Request(7);
-  message.header = u"H";
-  message.message = u"M";
-  ServiceMessage read;
-  ASSERT_TRUE(ReadServiceRequest(WriteServiceRequest(message), &read));
-  EXPECT_EQ(read.identifier, u"RegistryCleanerModule");
-  EXPECT_EQ(read.request, 7);
-  EXPECT_EQ(read.header, u"H");
-  EXPECT_EQ(read.message, u"M");
-  for (const char16_t* bad :
-       {u"", u"[]", u"[{\"ModuleRequest\":1}]", u"[{\"ModuleIdentificator\":\"X\"}]",
-        u"{\"ModuleIdentificator\":\"X\",\"ModuleRequest\":1}"})
-    EXPECT_FALSE(ReadServiceRequest(bad, &read));
-}
-
 TEST(ServiceChannelNames, LocalOnlyForTheDefaultChannelAndLoopback) {
   EXPECT_EQ(ServiceChannelName(u""), u"CORVANE_SERVICE_CHANNEL");
   EXPECT_EQ(ServiceChannelName(u"other"), u"other");
@@ -138,102 +132,69 @@ TEST(IpcLoaderTest, MissingLibraryGivesNoClient) {
   EXPECT_FALSE(SendServiceRequest(nullptr, u"x", u"[]", nullptr));
 }
 
-// A machine on which the service provider shows up after a number of looks,
-// or never; sleeps and starts are recorded, not waited for.
-class StartMachine : public platform::SystemWrapper {
- public:
-  StartMachine() : SystemWrapper(platform::System::Default()) {}
-  void Sleep(uint32_t ms) override { sleeps.push_back(ms); }
-  uint32_t GetCurrentProcessId() override { return 10; }
-  bool ListProcesses(std::vector<platform::ProcessEntry>* out) override {
-    out->clear();
-    out->push_back({10, 1, selfName});
-    if (++looks >= appearsAtLook) out->push_back({20, 1, u"serviceprovider.EXE"});
-    return true;
+// A machine on which the service provider shows up at a given look, or
+// never; nothing is started and nobody waits.
+struct StartMachine : TestMachine {
+  StartMachine() {
+    version = platform::OsVersion{6, 2, 9200, 2, 1, false};
+    fakeStarts = true;
+    self = 10;
+    listProcesses = [this](std::vector<platform::ProcessEntry>* out) {
+      *out = {{10, 1, selfName}};
+      if (++looks >= appearsAtLook) out->push_back({20, 1, u"serviceprovider.EXE"});
+      return true;
+    };
   }
-  platform::ProcessHandle CreateProcess(std::u16string_view commandLine, std::u16string_view, bool,
-                                        bool, uint32_t* error) override {
-    started.emplace_back(commandLine);
-    if (error != nullptr) *error = 2;
-    return nullptr;
-  }
-  bool ShellExecute(std::u16string_view verb, std::u16string_view file,
-                    std::u16string_view parameters, std::u16string_view folder, int show) override {
-    shell.push_back(std::u16string(verb) + u"|" + std::u16string(file) + u"|" +
-                    std::u16string(parameters) + u"|" + std::u16string(folder) + u"|" +
-                    static_cast<char16_t>(u'0' + show));
-    return false;
-  }
-  bool GetOsVersion(platform::OsVersion* v) override {
-    *v = version;
-    return true;
-  }
-
   int looks = 0;
   int appearsAtLook = 1 << 30;
   std::u16string selfName = u"host.exe";
-  platform::OsVersion version{6, 2, 9200, 2, 1, false};
-  std::vector<uint32_t> sleeps;
-  std::vector<std::u16string> started;
-  std::vector<std::u16string> shell;
 };
 
 const char16_t kModule[] = u"C:\\Suite\\modules\\RegistryCleanerModule\\RegistryCleanerModule.dll";
 
-TEST(EnsureServiceProviderTest, RunningProviderNeedsNoStartAndNoWait) {
-  StartMachine m;
-  m.appearsAtLook = 1;
+// The provider found running, started through its task (each look starts
+// it again), started as the program itself, or not at all.
+TEST(EnsureServiceProviderTest, StartsWhatItMayAndLooksUntilTheProviderAppears) {
+  constexpr int kNever = 1 << 30;
+  const struct {
+    const char* name;
+    bool mayStart;
+    int appearsAtLook;
+    const char16_t* self;
+    bool vista;
+    bool found;
+    size_t sleeps;
+    const char16_t* shell;
+  } rows[] = {
+      {"running", true, 1, u"host.exe", true, true, 0, nullptr},
+      {"the current process counts at the first look", false, kNever, u"ServiceProvider.exe", true,
+       true, 0, nullptr},
+      {"not running, not to be started", false, kNever, u"host.exe", true, false, 0, nullptr},
+      {"up after the task's start", true, 2, u"host.exe", true, true, 1, nullptr},
+      // No elevation verb before Vista; the third look of the loop finds it.
+      {"the program itself", true, 5, u"host.exe", false, true, 4,
+       u"|C:\\Suite\\ServiceProvider.exe| /register|C:\\Suite|5"},
+      // The task once, 1 s, the program itself, then 20 looks 250 ms apart.
+      {"never", true, kNever, u"host.exe", true, false, 21,
+       u"runas|C:\\Suite\\ServiceProvider.exe| /register|C:\\Suite|5"},
+  };
   platform::memory::MemoryRegistry registry;
-  EXPECT_TRUE(EnsureServiceProvider(true, kModule, &m, &registry));
-  EXPECT_TRUE(m.sleeps.empty());
-  EXPECT_TRUE(m.started.empty());
-  EXPECT_TRUE(m.shell.empty());
-  // The current process counts on the first look.
-  StartMachine self;
-  self.selfName = u"ServiceProvider.exe";
-  EXPECT_TRUE(EnsureServiceProvider(false, kModule, &self, &registry));
-}
-
-TEST(EnsureServiceProviderTest, NotStartableTriesEverythingThenGivesUp) {
-  StartMachine m;
-  platform::memory::MemoryRegistry registry;
-  EXPECT_FALSE(EnsureServiceProvider(false, kModule, &m, &registry));
-  EXPECT_TRUE(m.started.empty());
-
-  EXPECT_FALSE(EnsureServiceProvider(true, kModule, &m, &registry));
-  // The task once, 1 s, the program itself, then 20 looks 250 ms apart, each
-  // with another start through the task.
-  ASSERT_EQ(m.sleeps.size(), 21u);
-  EXPECT_EQ(m.sleeps[0], 1000u);
-  for (size_t i = 1; i < m.sleeps.size(); ++i) EXPECT_EQ(m.sleeps[i], 250u);
-  ASSERT_EQ(m.started.size(), 21u);
-  EXPECT_EQ(m.started[0], u"schtasks.exe /RUN /TN \"corvane Service Provider\"");
-  ASSERT_EQ(m.shell.size(), 1u);
-  EXPECT_EQ(m.shell[0], u"runas|C:\\Suite\\ServiceProvider.exe| /register|C:\\Suite|5");
-  // The process itself never counts once a start was made.
-  StartMachine self;
-  self.selfName = u"ServiceProvider.exe";
-  self.looks = -100;
-  EXPECT_TRUE(EnsureServiceProvider(true, kModule, &self, &registry));
-  EXPECT_TRUE(self.sleeps.empty());
-}
-
-TEST(EnsureServiceProviderTest, StopsLookingOnceTheProviderAppears) {
-  StartMachine m;
-  m.appearsAtLook = 2;  // the look after the task's start
-  platform::memory::MemoryRegistry registry;
-  EXPECT_TRUE(EnsureServiceProvider(true, kModule, &m, &registry));
-  EXPECT_EQ(m.sleeps, std::vector<uint32_t>{1000});
-  EXPECT_TRUE(m.shell.empty());
-
-  StartMachine late;
-  late.appearsAtLook = 5;  // third look of the loop
-  late.version = {5, 1, 2600, 2, 1, false};
-  EXPECT_TRUE(EnsureServiceProvider(true, kModule, &late, &registry));
-  EXPECT_EQ(late.sleeps.size(), 4u);
-  ASSERT_EQ(late.shell.size(), 1u);
-  // No elevation verb before Vista.
-  EXPECT_EQ(late.shell[0], u"|C:\\Suite\\ServiceProvider.exe| /register|C:\\Suite|5");
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    StartMachine m;
+    m.appearsAtLook = row.appearsAtLook;
+    m.selfName = row.self;
+    if (!row.vista) m.version = platform::OsVersion{5, 1, 2600, 2, 1, false};
+    EXPECT_EQ(EnsureServiceProvider(row.mayStart, kModule, &m, &registry), row.found);
+    ASSERT_EQ(m.sleeps.size(), row.sleeps);
+    for (size_t i = 0; i < m.sleeps.size(); ++i) EXPECT_EQ(m.sleeps[i], i == 0 ? 1000u : 250u);
+    EXPECT_EQ(m.shell,
+              row.shell ? std::vector<std::u16string>{row.shell} : std::vector<std::u16string>{});
+    // Before Vista the task is the Run key's command, which this machine lacks.
+    ASSERT_EQ(m.started.size(), row.vista ? row.sleeps : 0u);
+    for (const std::u16string& line : m.started)
+      EXPECT_EQ(line, u"schtasks.exe /RUN /TN \"corvane Service Provider\"");
+  }
 }
 
 // The Run key of the machine with one value.
@@ -269,7 +230,7 @@ TEST(RunKey, CommandWithoutItsQuotes) {
 TEST(RunKey, StartThroughTheRunKeyOnXpOnly) {
   platform::memory::MemoryRegistry registry;
   StartMachine xp;
-  xp.version = {5, 1, 2600, 2, 1, false};
+  xp.version = platform::OsVersion{5, 1, 2600, 2, 1, false};
   StartServiceProvider(&xp, &registry);  // no Run-key value: nothing to start
   EXPECT_TRUE(xp.started.empty());
   // The command names a program that does not exist: nothing is started either.
@@ -278,7 +239,7 @@ TEST(RunKey, StartThroughTheRunKeyOnXpOnly) {
   EXPECT_TRUE(xp.started.empty());
 
   StartMachine vista;
-  vista.version = {6, 0, 6002, 2, 1, false};
+  vista.version = platform::OsVersion{6, 0, 6002, 2, 1, false};
   StartServiceProvider(&vista, &registry);
   EXPECT_EQ(vista.started,
             std::vector<std::u16string>{u"schtasks.exe /RUN /TN \"corvane Service Provider\""});

@@ -15,12 +15,6 @@
 
 namespace {
 
-std::u16string U16(const ModuleChar* text) {
-  std::u16string out;
-  while (*text) out.push_back(static_cast<char16_t>(*text++));
-  return out;
-}
-
 using Getter = int(MODULE_CALL*)(ModuleHandle, ModuleChar*, int);
 
 // Reads a text the way a host does: ask for the size, then fetch.
@@ -118,25 +112,17 @@ TEST_F(Exports, ChannelHandedToTheCheck) {
   EXPECT_EQ(object->channel(), u"CORVANE_SERVICE_CHANNEL");
 }
 
-TEST(ExportsNullHandle, DestroyIgnoresNull) { DestroyInstanceOfModule(nullptr); }
-
-// The staged library, loaded by name as a host loads it.
-struct StagedLibrary {
-  StagedLibrary()
-      : library(platform::LoadLibrary(
-            StagedPath(u"modules/RegistryCleanerModule/RegistryCleanerModule.dll"), &error)) {}
-  ~StagedLibrary() {
-    if (library != nullptr) platform::FreeLibrary(library);
-  }
-  void* Get(const char* name) { return platform::GetProcAddress(library, name); }
+// The staged library, loaded by name as a host loads it, exports the
+// fourteen functions and nothing of the engine. The installation's "Language"
+// setting in "install.cfg" beside the host gives a German user German texts
+// (the library's language search is its own, once per load, when the first
+// module is made).
+TEST(StagedModule, ExportsTheFourteenFunctionsAndSpeaksTheInstallationsLanguage) {
+  DestroyInstanceOfModule(nullptr);  // ignored
   std::string error;
-  platform::LibraryHandle library;
-};
-
-TEST(StagedModule, ExportsTheFourteenFunctionsAndRuns) {
-  StagedLibrary staged;
-  ASSERT_NE(staged.library, nullptr) << staged.error;
-  platform::LibraryHandle library = staged.library;
+  platform::LibraryHandle library = platform::LoadLibrary(
+      StagedPath(u"modules/RegistryCleanerModule/RegistryCleanerModule.dll"), &error);
+  ASSERT_NE(library, nullptr) << error;
   for (const char* export_name :
        {"CreateInstanceOfModule", "DestroyInstanceOfModule", "GetTitleOfModule",
         "GetIdentifierOfModule", "GetDescriptionOfModule", "GetModuleTypeOfModule",
@@ -144,47 +130,29 @@ TEST(StagedModule, ExportsTheFourteenFunctionsAndRuns) {
         "SetProgressCallbackOfModule", "GetCheckBtnTitleOfModule", "ExecuteCheckOfModule",
         "GetResolveBtnTitleOfModule", "ExecuteResolveOfModule"})
     EXPECT_NE(platform::GetProcAddress(library, export_name), nullptr) << export_name;
-  // Nothing of the engine leaks out.
   EXPECT_EQ(platform::GetProcAddress(library, "kEnglishStrings"), nullptr);
 
-  auto create = reinterpret_cast<ModuleHandle (*)()>(staged.Get("CreateInstanceOfModule"));
-  auto destroy =
-      reinterpret_cast<void(MODULE_CALL*)(ModuleHandle)>(staged.Get("DestroyInstanceOfModule"));
-  auto title = reinterpret_cast<Getter>(staged.Get("GetTitleOfModule"));
-  auto type =
-      reinterpret_cast<unsigned(MODULE_CALL*)(ModuleHandle)>(staged.Get("GetModuleTypeOfModule"));
-  ASSERT_TRUE(create && destroy && title && type);
-  ModuleHandle module = create();
-  ASSERT_NE(module, nullptr);
-  EXPECT_EQ(Fetch(title, module), u"Clean Registry");
-  EXPECT_EQ(type(module), 271u);
-  destroy(module);
-}
-
-// The installation's "Language" setting in "install.cfg" beside the host
-// gives a German user German texts, through the exports of the staged
-// library (whose language search is its own, once per load).
-TEST(StagedModule, GermanTextsThroughTheExports) {
+  auto get = [&](const char* name) { return platform::GetProcAddress(library, name); };
+  auto create = reinterpret_cast<ModuleHandle (*)()>(get("CreateInstanceOfModule"));
+  auto destroy = reinterpret_cast<void(MODULE_CALL*)(ModuleHandle)>(get("DestroyInstanceOfModule"));
+  auto type = reinterpret_cast<unsigned(MODULE_CALL*)(ModuleHandle)>(get("GetModuleTypeOfModule"));
+  ASSERT_TRUE(create && destroy && type);
   platform::FileSystem* fs = platform::FileSystem::Default();
   const std::u16string host = platform::System::Default()->GetHostFileName();
   const std::u16string config = host.substr(0, host.find_last_of(u"\\")) + u"\\install.cfg";
   ASSERT_EQ(fs->GetFileAttributes(config), platform::kInvalidFileAttributes)
       << "an install.cfg beside the test program would be overwritten";
-  StagedLibrary staged;
-  ASSERT_NE(staged.library, nullptr) << staged.error;
-  auto create = reinterpret_cast<ModuleHandle (*)()>(staged.Get("CreateInstanceOfModule"));
-  auto destroy =
-      reinterpret_cast<void(MODULE_CALL*)(ModuleHandle)>(staged.Get("DestroyInstanceOfModule"));
-  auto title = reinterpret_cast<Getter>(staged.Get("GetTitleOfModule"));
-  auto button = reinterpret_cast<Getter>(staged.Get("GetCheckBtnTitleOfModule"));
-  // The search runs when the first module is made.
   ASSERT_TRUE(platform::WriteWholeFile(fs, config, "[install]\r\nLanguage=de_DE\r\n"));
   ModuleHandle module = create();
   fs->DeleteFile(config);
   ASSERT_NE(module, nullptr);
-  EXPECT_EQ(Fetch(title, module), u"Registry bereinigen");
-  EXPECT_EQ(Fetch(button, module), u"Suche starten");
+  EXPECT_EQ(Fetch(reinterpret_cast<Getter>(get("GetTitleOfModule")), module),
+            u"Registry bereinigen");
+  EXPECT_EQ(Fetch(reinterpret_cast<Getter>(get("GetCheckBtnTitleOfModule")), module),
+            u"Suche starten");
+  EXPECT_EQ(type(module), 271u);
   destroy(module);
+  platform::FreeLibrary(library);
 }
 
 }  // namespace

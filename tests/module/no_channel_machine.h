@@ -3,19 +3,16 @@
 // no way to reach it and works locally, at once and without starting anything.
 #pragma once
 
-#include <string>
 #include <vector>
 
-#include "platform/system.h"
+#include "tests/framework/test_machine.h"
 
-class NoChannelMachine : public platform::SystemWrapper {
- public:
-  NoChannelMachine() : SystemWrapper(platform::System::Default()) {}
-  std::u16string GetModuleFileName(const void*) override {
-    return u"C:\\no\\such\\suite\\modules\\RegistryCleanerModule\\RegistryCleanerModule.dll";
-  }
-  bool ListProcesses(std::vector<platform::ProcessEntry>* out) override {
-    *out = {{4242, 1, u"ServiceProvider.exe"}};
-    return true;
+struct NoChannelMachine : TestMachine {
+  NoChannelMachine() {
+    module = u"C:\\no\\such\\suite\\modules\\RegistryCleanerModule\\RegistryCleanerModule.dll";
+    listProcesses = [](std::vector<platform::ProcessEntry>* out) {
+      *out = {{4242, 1, u"ServiceProvider.exe"}};
+      return true;
+    };
   }
 };

@@ -45,9 +45,7 @@ constexpr uint32_t kNativeWrite = platform::kKeyAllAccess | platform::kKeyWow64_
 std::u16string Text(ModuleHandle module) {
   ModuleChar buffer[256] = {};
   GetResultTextOfModule(module, buffer, 256);
-  std::u16string out;
-  for (const ModuleChar* c = buffer; *c; ++c) out.push_back(static_cast<char16_t>(*c));
-  return out;
+  return U16(buffer);
 }
 
 std::vector<std::string> SplitLines(const std::string& text) {
@@ -60,29 +58,16 @@ std::vector<std::string> SplitLines(const std::string& text) {
   return lines;
 }
 
-// Answers the progress callback; stops the run when asked to.
-struct Host {
-  std::vector<double> seen;
-  bool stop = false;
-  std::atomic<bool> asked{false};  // the callback ran at least once
-  static bool MODULE_CALL Callback(void* context, double* percent, int, int) {
-    auto* host = static_cast<Host*>(context);
-    host->seen.push_back(*percent);
-    host->asked = true;
-    return !host->stop;
-  }
-};
-
 // Every enumerated value costs a millisecond, and none is enumerated before
 // the host was asked once (for at most ten seconds), so that a run lasts
 // until the host can stop it, however loaded the machine is.
 class SlowRegistry : public platform::RegistryWrapper {
  public:
-  SlowRegistry(platform::Registry* target, const std::atomic<bool>* hostAsked = nullptr)
+  SlowRegistry(platform::Registry* target, const std::atomic<bool>* hostAsked)
       : RegistryWrapper(target), hostAsked_(hostAsked) {}
   uint32_t RegEnumValueW(platform::HKey key, uint32_t index, char16_t* name, uint32_t* nameChars,
                          uint32_t* type, uint8_t* data, uint32_t* dataBytes) override {
-    for (int waited = 0; hostAsked_ != nullptr && !*hostAsked_ && waited < 10000; ++waited)
+    for (int waited = 0; !*hostAsked_ && waited < 10000; ++waited)
       platform::System::Default()->Sleep(1);
     platform::System::Default()->Sleep(1);
     return RegistryWrapper::RegEnumValueW(key, index, name, nameChars, type, data, dataBytes);
@@ -159,9 +144,7 @@ class Cleaner : public testing::Test {
   std::u16string SubResults() {
     ModuleChar buffer[2048] = {};
     GetSubResultsAsJSONOfModule(module_, buffer, 2048);
-    std::u16string out;
-    for (const ModuleChar* c = buffer; *c; ++c) out.push_back(static_cast<char16_t>(*c));
-    return out;
+    return U16(buffer);
   }
   std::vector<std::u16string> Names(std::u16string_view folder) {
     std::vector<platform::DirectoryEntry> entries;
@@ -183,6 +166,15 @@ class Cleaner : public testing::Test {
     }
     return out;
   }
+  // Whether a line of the run log starts with each of these.
+  void ExpectLogged(const std::vector<std::string>& starts, bool logged = true) {
+    const std::vector<std::string> lines = LogLines();
+    for (const std::string& start : starts)
+      EXPECT_EQ(std::any_of(lines.begin(), lines.end(),
+                            [&](const std::string& line) { return line.rfind(start, 0) == 0; }),
+                logged)
+          << start;
+  }
   std::string Measurement(std::u16string_view key) {
     return platform::U16ToUtf8(
         platform::GetPrivateProfileString(u"Measurement", key, u"-", Folder(u"RegCleanerDll.cfg")));
@@ -200,7 +192,9 @@ class Cleaner : public testing::Test {
   ModuleHandle module_ = nullptr;
 };
 
-TEST_F(Cleaner, CheckLevelAndTextFollowTheProblemCount) {
+// A check's level and text follow the problem count, and its log names the
+// run and every problem.
+TEST_F(Cleaner, CheckLevelTextAndLogFollowTheProblems) {
   Create();
   struct Row {
     int total;
@@ -208,8 +202,8 @@ TEST_F(Cleaner, CheckLevelAndTextFollowTheProblemCount) {
     const char16_t* text;
   };
   const Row rows[] = {
-      {0, 0.0, u"0"},         {1, 3.0, u"1"},         {100, 30.0, u"100"},
-      {1112, 100.0, u"1112"}, {2000, 100.0, u"2000"},
+      {0, 0.0, u"0"},      {1, 3.0, u"1"},         {2, 3 * std::sqrt(2.0), u"2"},
+      {100, 30.0, u"100"}, {1112, 100.0, u"1112"}, {2000, 100.0, u"2000"},
   };
   int have = 0;
   int32_t counted = -1;
@@ -221,8 +215,8 @@ TEST_F(Cleaner, CheckLevelAndTextFollowTheProblemCount) {
     ExecuteCheckOfModule(module_, nullptr, 0);
     EXPECT_NEAR(GetResultLevelOfModule(module_), row.level, 1e-9);
     EXPECT_EQ(Text(module_), row.text);
-    ASSERT_FALSE(host_.seen.empty());
-    EXPECT_EQ(host_.seen.back(), 100.0);
+    ASSERT_FALSE(host_.Seen().empty());
+    EXPECT_EQ(host_.Seen().back(), 100.0);
     // The entries are counted once per module, at its first run.
     if (counted < 0) counted = TotalKeyCount;
     EXPECT_EQ(TotalKeyCount, counted);
@@ -230,41 +224,26 @@ TEST_F(Cleaner, CheckLevelAndTextFollowTheProblemCount) {
   EXPECT_GT(counted, 0);
   // A check changes nothing.
   EXPECT_TRUE(HasValue(tree_.Path(u"Gone\\lib0.dll")));
-}
-
-TEST_F(Cleaner, CheckLogsItsRunAndEveryProblem) {
-  AddMissing(0, 2);
-  Create();
-  ExecuteCheckOfModule(module_, nullptr, 0);
-  EXPECT_EQ(Text(module_), u"2");
   Destroy();  // de-init flushes the log
 
-  const std::vector<std::string> lines = LogLines();
-  auto has = [&](const std::string& line) {
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-  };
-  auto starts = [&](const std::string& prefix) {
-    for (const std::string& line : lines)
-      if (line.rfind(prefix, 0) == 0) return true;
-    return false;
-  };
-  EXPECT_TRUE(
-      starts("03 Init: Registry Cleaner Module Version: 1.0.612.0000 (from "
-             "2013-07-24 17:09:30)"));
-  EXPECT_TRUE(has("11 IgnoreList ERROR, File: " + platform::U16ToUtf8(Folder(u"IgnoreList.slw1"))));
-  EXPECT_TRUE(has("11 BlackList ERROR, File: " + platform::U16ToUtf8(Folder(u"BlackList.cfg"))));
-  EXPECT_TRUE(has("06 Start: RegCleanerThread, mode: Scan"));
-  EXPECT_TRUE(has("06 Start: WorkSharedDllMissingProblems"));
-  EXPECT_TRUE(has("08 Key: HKEY_LOCAL_MACHINE\\" + platform::U16ToUtf8(kSharedDlls)));
-  EXPECT_TRUE(has("07 Missing: " + platform::U16ToUtf8(tree_.Path(u"Gone\\lib0.dll"))));
-  EXPECT_TRUE(has("07 Missing: " + platform::U16ToUtf8(tree_.Path(u"Gone\\lib1.dll"))));
-  EXPECT_TRUE(starts("06 Stop: WorkSharedDllMissingProblems, found 2 problems here, scanned: "));
-  // The classes of a booted prefix all have their libraries.
-  EXPECT_TRUE(starts("06 Stop: WorkInprocServer32Problems, found 0 problems here, scanned: "));
-  EXPECT_TRUE(starts("06 Stop: RegCleanerThread, found 2 problems total, duration: "));
-  EXPECT_TRUE(has("03 DeInit: Registry Cleaner Module Version: 1.0.612.0000"));
+  const std::string gone = platform::U16ToUtf8(tree_.Path(u"Gone\\lib"));
+  ExpectLogged({
+      "03 Init: Registry Cleaner Module Version: 1.0.612.0000 (from 2013-07-24 17:09:30)",
+      "11 IgnoreList ERROR, File: " + platform::U16ToUtf8(Folder(u"IgnoreList.slw1")),
+      "11 BlackList ERROR, File: " + platform::U16ToUtf8(Folder(u"BlackList.cfg")),
+      "06 Start: RegCleanerThread, mode: Scan",
+      "06 Start: WorkSharedDllMissingProblems",
+      "08 Key: HKEY_LOCAL_MACHINE\\" + platform::U16ToUtf8(kSharedDlls),
+      "07 Missing: " + gone + "0.dll",
+      "07 Missing: " + gone + "1.dll",
+      "06 Stop: WorkSharedDllMissingProblems, found 2 problems here, scanned: ",
+      // The classes of a booted prefix all have their libraries.
+      "06 Stop: WorkInprocServer32Problems, found 0 problems here, scanned: ",
+      "06 Stop: RegCleanerThread, found 2 problems total, duration: ",
+      "03 DeInit: Registry Cleaner Module Version: 1.0.612.0000",
+  });
   // The present file is no problem.
-  EXPECT_FALSE(has("07 Missing: " + platform::U16ToUtf8(tree_.Path(u"Shared\\present.dll"))));
+  ExpectLogged({"07 Missing: " + platform::U16ToUtf8(tree_.Path(u"Shared\\present.dll"))}, false);
 }
 
 TEST_F(Cleaner, BlackListedEntriesAreNeitherCountedNorLogged) {
@@ -348,43 +327,29 @@ TEST_F(Cleaner, ResolveBacksUpDeletesAndRemembers) {
   EXPECT_EQ(Text(module_), u"0");
   Destroy();
   EXPECT_NE(engine_test::ReadBytes(Folder(u"IgnoreList.slw1")), "<missing>");
-  bool saveLine = false;
-  for (const std::string& line : LogLines())
-    saveLine |= line == "06 Save IgnoreList: 4 Changes - 4 Items";
-  EXPECT_TRUE(saveLine);
+  ExpectLogged({"06 Save IgnoreList: 4 Changes - 4 Items"});
 
 #ifndef _WIN32
-  // The saved hive lost exactly the two values (and the key's time).
-  const std::string hiveAfter =
-      engine_test::ReadBytes(platform::Utf8ToU16("Z:" + tree_.prefix() + "/system.reg"));
-  std::vector<std::string> before = SplitLines(hiveBefore), after = SplitLines(hiveAfter);
-  std::vector<std::string> removed;
-  size_t j = 0;
-  for (size_t i = 0; i < before.size(); ++i) {
-    if (j < after.size() && before[i] == after[j]) {
-      ++j;
-      continue;
+  // The saved hive lost exactly the two values (and the keys' times).
+  auto lines = [](const std::string& hive, int* gone) {
+    std::vector<std::string> out;
+    for (std::string& line : SplitLines(hive)) {
+      if (line.rfind("#time=", 0) == 0) continue;
+      if (line.rfind("[", 0) == 0) line.erase(line.find(']') + 1);
+      if (line.find("Gone\\\\lib") != std::string::npos)
+        ++*gone;
+      else
+        out.push_back(line);
     }
-    const bool timeLine =
-        j < after.size() && before[i].rfind("#time=", 0) == 0 && after[j].rfind("#time=", 0) == 0;
-    const bool keyLine = j < after.size() &&
-                         before[i].rfind(
-                             "[Software\\\\Microsoft\\\\Windows\\\\"
-                             "CurrentVersion\\\\SharedDlls]",
-                             0) == 0 &&
-                         after[j].rfind(
-                             "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\"
-                             "SharedDlls]",
-                             0) == 0;
-    if (timeLine || keyLine)
-      ++j;
-    else
-      removed.push_back(before[i]);
-  }
-  EXPECT_EQ(j, after.size());
-  ASSERT_EQ(removed.size(), 2u);
-  for (const std::string& line : removed)
-    EXPECT_NE(line.find("Gone\\\\lib"), std::string::npos) << line;
+    return out;
+  };
+  int goneBefore = 0, goneAfter = 0;
+  EXPECT_EQ(
+      lines(hiveBefore, &goneBefore),
+      lines(engine_test::ReadBytes(platform::Utf8ToU16("Z:" + tree_.prefix() + "/system.reg")),
+            &goneAfter));
+  EXPECT_EQ(goneBefore, 2);
+  EXPECT_EQ(goneAfter, 0);
 #endif
 }
 
@@ -424,7 +389,7 @@ TEST_F(Cleaner, HostStopGivesCanceled) {
   Create();
   SlowRegistry slow(EngineRegistry(), &host_.asked);
   SetEngineRegistry(&slow);
-  host_.stop = true;
+  host_.stopAt = 0;  // stop at once
   ExecuteCheckOfModule(module_, nullptr, 0);
   EXPECT_EQ(Text(module_), u"canceled");
   EXPECT_EQ(GetResultLevelOfModule(module_), 0.0);
@@ -436,10 +401,7 @@ TEST_F(Cleaner, HostStopGivesCanceled) {
 #else
   SetEngineRegistry(nullptr);
 #endif
-  bool aborted = false;
-  for (const std::string& line : LogLines())
-    aborted |= line.rfind("04 ABORTED: RegCleanerThread, found ", 0) == 0;
-  EXPECT_TRUE(aborted);
+  ExpectLogged({"04 ABORTED: RegCleanerThread, found "});
 }
 
 // A scanner whose entry hangs in the system after the host asked to stop,
@@ -531,8 +493,8 @@ TEST_F(Cleaner, AModuleThatCannotMakeItsFolderSaysSoAndRefuses) {
     const std::u16string subResults = SubResults();
     EXPECT_EQ(subResults.substr(0, failure.size()), failure);
     EXPECT_TRUE(subResults.ends_with(u").\"}]")) << platform::U16ToUtf8(subResults);
-    ASSERT_FALSE(host_.seen.empty());
-    EXPECT_EQ(host_.seen.back(), 100.0);
+    ASSERT_FALSE(host_.Seen().empty());
+    EXPECT_EQ(host_.Seen().back(), 100.0);
   }
   EXPECT_TRUE(HasValue(tree_.Path(u"Gone\\lib0.dll")));
 }
@@ -548,8 +510,8 @@ TEST_F(Cleaner, WithoutAdministratorRightsNothingIsPrepared) {
   ExecuteCheckOfModule(module_, nullptr, 0);
   EXPECT_EQ(GetResultLevelOfModule(module_), 0.0);
   EXPECT_EQ(Text(module_), u"0");
-  ASSERT_FALSE(host_.seen.empty());
-  EXPECT_EQ(host_.seen.back(), 100.0);
+  ASSERT_FALSE(host_.Seen().empty());
+  EXPECT_EQ(host_.Seen().back(), 100.0);
   ExecuteResolveOfModule(module_);
   EXPECT_EQ(Text(module_), u"canceled");
   EXPECT_TRUE(HasValue(tree_.Path(u"Gone\\lib0.dll")));
