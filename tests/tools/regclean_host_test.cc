@@ -553,7 +553,7 @@ TEST_F(RegcleanHostTest, AnEntryGoesOnlyWhenItsBackupGivesItBackExactly) {
 // A second Ctrl-C ends it at once, the hive still whole.
 TEST_F(RegcleanHostTest, AStoppedResolveKeepsAndSaysWhatItDid) {
   Regclean({"check"});  // the module's own keys are made first
-  constexpr int kClasses = 10000;
+  constexpr int kClasses = 5000;
   std::string classes;
   auto guid = [](int i) {
     char text[64];
@@ -597,7 +597,7 @@ TEST_F(RegcleanHostTest, AStoppedResolveKeepsAndSaysWhatItDid) {
     int signal, percent;
     bool twice;
   } kStops[] = {
-      {SIGTERM, 10, false}, {SIGINT, 30, false}, {SIGTERM, 60, false}, {SIGINT, 40, true}};
+      {SIGTERM, 20, false}, {SIGINT, 50, false}, {SIGTERM, 75, false}, {SIGINT, 40, true}};
   int stoppedPartway = 0;
   for (const auto& stop : kStops) {
     SCOPED_TRACE(std::to_string(stop.signal) + " at " + std::to_string(stop.percent) + "% of " +
