@@ -276,6 +276,8 @@ TEST_F(ClassScanners, TheEntryInHandWhenAStopComesIsNoProblem) {
           << line;
     EXPECT_TRUE(Exists(row.root, row.entry));
     EXPECT_EQ(engine_.runFailures, 0u);
+    // The stopped walk still writes its stop line.
+    EXPECT_NE(log.Lines().back().find(" problems here, scanned: "), std::string::npos);
   }
 }
 
