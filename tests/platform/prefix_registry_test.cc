@@ -21,6 +21,7 @@ TEST(PrefixRegistry, PosixOnly) { GTEST_SKIP() << "hive files belong to the POSI
 #include <sstream>
 
 #include "platform/wineprefix/prefix_registry.h"
+#include "tests/platform/temp_tree.h"
 #include "tests/platform/wineserver_lock.h"
 
 namespace platform::posix {
@@ -45,22 +46,11 @@ std::vector<uint8_t> Sz(std::u16string_view text) {
   return bytes;
 }
 
+// The prefix of a temporary tree holds the hives wineboot wrote.
 class PrefixRegistryTest : public testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/regclean-prefix.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    prefix_ = pattern;
-    const fs::path data = fs::path(REGCLEAN_SOURCE_DIR) / "tests/data/wine-hives";
-    for (const char* name : {"system.reg", "user.reg", "userdef.reg"}) {
-      fs::copy_file(data / name, prefix_ / name);
-    }
-  }
-
-  void TearDown() override {
-    StopLockHolder();
-    fs::remove_all(prefix_);
-  }
+  void SetUp() override { ASSERT_TRUE(tree_.ok()); }
+  void TearDown() override { lock_.Release(); }
 
   std::unique_ptr<PrefixRegistry> Open() {
     auto reg = std::make_unique<PrefixRegistry>(prefix_.string());
@@ -92,10 +82,8 @@ class PrefixRegistryTest : public testing::Test {
     return error == kRegSuccess ? std::u16string(text) : u"<no value>";
   }
 
-  void StartLockHolder() { ASSERT_TRUE(lock_.Hold(prefix_)); }
-  void StopLockHolder() { lock_.Release(); }
-
-  fs::path prefix_;
+  TempTree tree_;
+  const fs::path prefix_ = tree_.prefix();
   WineserverLock lock_;
   std::vector<std::string> reported_;
 };
@@ -154,7 +142,7 @@ TEST_F(PrefixRegistryTest, NothingIsWrittenWhileAWineserverRuns) {
   ASSERT_EQ(SetString(reg.get(), kHkeyCurrentUser, u"Environment", u"Before", u"1"), kRegSuccess);
   const std::string before = Slurp(prefix_ / "user.reg");
   EXPECT_FALSE(WineServerRunning(prefix_.string()));
-  StartLockHolder();
+  ASSERT_TRUE(lock_.Hold(prefix_));
   EXPECT_TRUE(WineServerRunning(prefix_.string()));
   EXPECT_EQ(SetString(reg.get(), kHkeyCurrentUser, u"Environment", u"During", u"1"),
             kRegAccessDenied);
@@ -168,7 +156,7 @@ TEST_F(PrefixRegistryTest, NothingIsWrittenWhileAWineserverRuns) {
   EXPECT_TRUE(WineServerRunning(prefix_.string()));
   EXPECT_EQ(reg->Flush(), kRegAccessDenied);
   fs::rename(prefix_ / "wineserver.away", prefix_ / "wineserver", none);
-  StopLockHolder();
+  lock_.Release();
   EXPECT_FALSE(WineServerRunning(prefix_.string()));
   EXPECT_EQ(reg->Flush(), kRegSuccess);
   EXPECT_EQ(GetString(Open().get(), kHkeyCurrentUser, u"Environment", u"Before"), u"1");
@@ -251,10 +239,16 @@ TEST_F(PrefixRegistryTest, LinkedHivesKeepTheirNamesAndACutRewriteIsFinished) {
   EXPECT_EQ(fs::hard_link_count(prefix_ / "system.reg"), 2u);
 }
 
-TEST_F(PrefixRegistryTest, AnEmptyPrefixGetsWineHeaders) {
+// A hive made anew gets Wine's header; volatile keys are not saved.
+TEST_F(PrefixRegistryTest, AnEmptyPrefixGetsWineHeadersAndNoVolatileKeys) {
   fs::remove(prefix_ / "user.reg");
   auto reg = Open();
   ASSERT_EQ(SetString(reg.get(), kHkeyCurrentUser, u"Software\\Caf\u00e9", u"", u"x"), kRegSuccess);
+  HKey key;
+  ASSERT_EQ(reg->RegCreateKeyExW(kHkeyCurrentUser, u"Regclean Volatile", kRegOptionVolatile,
+                                 kKeyAllAccess, &key, nullptr),
+            kRegSuccess);
+  reg->RegCloseKey(key);
   ASSERT_EQ(reg->Flush(), kRegSuccess);
   const std::string text = Slurp(prefix_ / "user.reg");
   EXPECT_EQ(text.substr(0, text.find("\n[")),
@@ -263,17 +257,7 @@ TEST_F(PrefixRegistryTest, AnEmptyPrefixGetsWineHeaders) {
             "\n#arch=win64\n");
   EXPECT_NE(text.find("\n[Software\\\\Caf\\xe9] "), std::string::npos);
   EXPECT_NE(text.find("\n@=\"x\"\n"), std::string::npos);
-}
-
-TEST_F(PrefixRegistryTest, VolatileKeysAreNotSaved) {
-  auto reg = Open();
-  HKey key;
-  ASSERT_EQ(reg->RegCreateKeyExW(kHkeyCurrentUser, u"Regclean Volatile", kRegOptionVolatile,
-                                 kKeyAllAccess, &key, nullptr),
-            kRegSuccess);
-  reg->RegCloseKey(key);
-  ASSERT_EQ(reg->Flush(), kRegSuccess);
-  EXPECT_EQ(Slurp(prefix_ / "user.reg").find("Regclean Volatile"), std::string::npos);
+  EXPECT_EQ(text.find("Regclean Volatile"), std::string::npos);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/registry_paths.h"
 #include "platform/wineprefix/memory_registry.h"
 
 namespace platform {
@@ -22,22 +23,6 @@ std::vector<uint8_t> Sz(std::u16string_view text) {
   std::vector<uint8_t> bytes((text.size() + 1) * 2, 0);
   std::memcpy(bytes.data(), text.data(), text.size() * 2);
   return bytes;
-}
-
-// Deletes a key and everything below it, subkeys from the last index down.
-void DeleteTree(Registry* reg, HKey root, const std::u16string& path, uint32_t view) {
-  HKey key;
-  if (reg->RegOpenKeyExW(root, path, 0, kKeyAllAccess | view, &key) != kRegSuccess) return;
-  char16_t name[256];
-  RegKeyInfo info;
-  reg->RegQueryInfoKeyW(key, &info);
-  for (uint32_t i = info.subKeys; i-- > 0;) {
-    if (reg->RegEnumKeyW(key, i, name, 256) == kRegSuccess) {
-      DeleteTree(reg, key, name, view);
-    }
-  }
-  reg->RegCloseKey(key);
-  reg->RegDeleteKeyExW(root, path, view);
 }
 
 class RegistrySeam : public testing::Test {
@@ -55,14 +40,14 @@ class RegistrySeam : public testing::Test {
 #endif
     path_ = u"Software\\RegcleanSeamTest-" +
             U16(testing::UnitTest::GetInstance()->current_test_info()->name());
-    DeleteTree(reg_, kHkeyCurrentUser, path_, 0);
+    DeleteKeyTree(reg_, kHkeyCurrentUser, path_, 0);
     ASSERT_EQ(reg_->RegCreateKeyExW(kHkeyCurrentUser, path_, 0, kKeyAllAccess, &key_, nullptr),
               kRegSuccess);
   }
 
   void TearDown() override {
     reg_->RegCloseKey(key_);
-    DeleteTree(reg_, kHkeyCurrentUser, path_, 0);
+    DeleteKeyTree(reg_, kHkeyCurrentUser, path_, 0);
   }
 
   void SetString(HKey key, std::u16string_view name, std::u16string_view text) {
@@ -208,8 +193,10 @@ TEST_F(RegistrySeam, QueryInfoCountsAndLongest) {
   EXPECT_NE(info.lastWriteTime, 0u);
 }
 
-TEST_F(RegistrySeam, CreateMakesTheKeysAboveAndTellsWhatItDid) {
-  HKey key;
+// Keys above are made as needed; a key goes only without subkeys, one level
+// at a time; a handle of a deleted key says so.
+TEST_F(RegistrySeam, KeysAreMadeAsNeededAndDeletedOneLevelAtATime) {
+  HKey key, gone;
   uint32_t disposition = 0;
   ASSERT_EQ(reg_->RegCreateKeyExW(key_, u"a\\b\\c", 0, kKeyAllAccess, &key, &disposition),
             kRegSuccess);
@@ -219,54 +206,18 @@ TEST_F(RegistrySeam, CreateMakesTheKeysAboveAndTellsWhatItDid) {
             kRegSuccess);
   EXPECT_EQ(disposition, kRegOpenedExistingKey);
   EXPECT_EQ(SubkeyNames(key), std::vector<std::u16string>{u"c"});
+  ASSERT_EQ(reg_->RegOpenKeyExW(key, u"c", 0, kKeyRead, &gone), kRegSuccess);
   reg_->RegCloseKey(key);
-}
-
-TEST_F(RegistrySeam, KeyWithSubkeysIsNotDeleted) {
-  CreateKey(u"parent\\child");
-  EXPECT_EQ(reg_->RegDeleteKeyW(key_, u"parent"), kRegAccessDenied);
-  EXPECT_EQ(SubkeyNames(key_), std::vector<std::u16string>{u"parent"});
-  EXPECT_EQ(reg_->RegDeleteKeyExW(key_, u"parent\\CHILD", kKeyWow64_64Key), kRegSuccess);
-  EXPECT_EQ(reg_->RegDeleteKeyW(key_, u"parent"), kRegSuccess);
+  EXPECT_EQ(reg_->RegDeleteKeyW(key_, u"a\\b"), kRegAccessDenied);
+  EXPECT_EQ(SubkeyNames(key_), std::vector<std::u16string>{u"a"});
+  EXPECT_EQ(reg_->RegDeleteKeyExW(key_, u"a\\b\\C", kKeyWow64_64Key), kRegSuccess);
+  RegKeyInfo info;
+  EXPECT_EQ(reg_->RegQueryInfoKeyW(gone, &info), kRegKeyDeleted);
+  EXPECT_EQ(reg_->RegCloseKey(gone), kRegSuccess);
+  EXPECT_EQ(reg_->RegDeleteKeyW(key_, u"a\\b"), kRegSuccess);
+  EXPECT_EQ(reg_->RegDeleteKeyW(key_, u"a"), kRegSuccess);
   EXPECT_TRUE(SubkeyNames(key_).empty());
-  EXPECT_EQ(reg_->RegDeleteKeyW(key_, u"parent"), kRegFileNotFound);
-}
-
-TEST_F(RegistrySeam, DeletingFromTheLastIndexDownVisitsEverything) {
-  std::vector<std::u16string> made;
-  for (int i = 0; i < 40; ++i) {
-    const std::u16string name = U16("k" + std::to_string(i));
-    CreateKey(name);
-    SetString(key_, name, u"v");
-    made.push_back(name);
-  }
-  RegKeyInfo info;
-  ASSERT_EQ(reg_->RegQueryInfoKeyW(key_, &info), kRegSuccess);
-  char16_t name[16];
-  int visited = 0;
-  for (uint32_t i = info.subKeys; i-- > 0;) {
-    ASSERT_EQ(reg_->RegEnumKeyW(key_, i, name, 16), kRegSuccess);
-    ASSERT_EQ(reg_->RegDeleteKeyW(key_, name), kRegSuccess);
-    ++visited;
-  }
-  for (uint32_t i = info.values; i-- > 0;) {
-    uint32_t chars = 16;
-    ASSERT_EQ(reg_->RegEnumValueW(key_, i, name, &chars, nullptr, nullptr, nullptr), kRegSuccess);
-    ASSERT_EQ(reg_->RegDeleteValueW(key_, name), kRegSuccess);
-    ++visited;
-  }
-  EXPECT_EQ(visited, 80);
-  ASSERT_EQ(reg_->RegQueryInfoKeyW(key_, &info), kRegSuccess);
-  EXPECT_EQ(info.subKeys + info.values, 0u);
-}
-
-TEST_F(RegistrySeam, HandleOfADeletedKey) {
-  HKey child;
-  ASSERT_EQ(reg_->RegCreateKeyExW(key_, u"gone", 0, kKeyAllAccess, &child, nullptr), kRegSuccess);
-  ASSERT_EQ(reg_->RegDeleteKeyW(key_, u"gone"), kRegSuccess);
-  RegKeyInfo info;
-  EXPECT_EQ(reg_->RegQueryInfoKeyW(child, &info), kRegKeyDeleted);
-  EXPECT_EQ(reg_->RegCloseKey(child), kRegSuccess);
+  EXPECT_EQ(reg_->RegDeleteKeyW(key_, u"a"), kRegFileNotFound);
 }
 
 TEST_F(RegistrySeam, ExplicitViewsReachWow6432Node) {

@@ -48,22 +48,9 @@ class KeyScanners : public ScannerFixture {
                            0);
     // What the machine itself holds (a booted prefix, or Wine's registry).
     for (const Case& c : kAll) Baseline(c.scan);
-    Import(Fixture());
-    RemoveAfterwards("HKEY_LOCAL_MACHINE\\SOFTWARE\\RcTarget");
-    for (const char* key : {"RcQuoted", "RcNoDrive", "RcGoneFirst", "RcPresentFirst", "RcResource",
-                            "RcRundll", "RcRundllKeep", "RcListed", "RcGone"})
-      RemoveAfterwards("HKEY_LOCAL_MACHINE\\" + Utf8(kUninstall) + "\\" + key);
-    RemoveAfterwards("HKEY_LOCAL_MACHINE\\" + Utf8(kUninstall32) + "\\RcOld32");
-    for (char n = '1'; n <= '8'; ++n) {
-      const std::string clsid = Utf8(kClsid) + "\\{RC00000" + n + "}";
-      RemoveAfterwards("HKEY_LOCAL_MACHINE\\" + clsid);
-      RemoveAfterwards("HKEY_CURRENT_USER\\" + clsid);
-      RemoveAfterwards("HKEY_LOCAL_MACHINE\\" + Utf8(kClsid32) + "\\{RC00000" + n + "}");
-      RemoveAfterwards("HKEY_LOCAL_MACHINE\\" + Utf8(kComponents) + "\\RCC000" + n);
-    }
-    RemoveAfterwards("HKEY_LOCAL_MACHINE\\" + Utf8(kComponents32));
     cleanup_ += "[HKEY_LOCAL_MACHINE\\" + Utf8(kFolders) + "]\r\n\"" + Reg(u"Present\\") +
                 "\"=-\r\n\"" + Reg(u"Gone\\") + "\"=-\r\n\"C:\\\\x\"=-\r\n";
+    ImportOwned(Fixture());
   }
 
   std::string Fixture() {
@@ -119,62 +106,57 @@ class KeyScanners : public ScannerFixture {
     r += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\RcTarget]\r\n\"keep\"=\"yes\"\r\n";
     return r;
   }
+  using Keys = std::vector<std::pair<platform::HKey, std::u16string>>;
   struct Case {
     Scanner scan;
     const char16_t* category;
     uint32_t counted;  // KeyCount: entries of the fixture a scan visits
     uint32_t found;    // Scan and Backup: problems
     uint32_t cleaned;  // Clean and BackupAndClean: problems
-    uint32_t gone;     // problem keys (or values) that go
+    Keys stale;        // gone after a clean
+    Keys valid;        // kept
   };
-  static constexpr Case kAll[] = {
-      {ScanUninstallEntries, kUninstallCategory, 10, 4, 4, 4},
-      {ScanInprocServers, kInprocServerCategory, 8, 5, 5, 5},
-      {ScanInstallerUserData, kInstallerUserDataCategory, 5, 3, 2, 2},
-      {ScanInstallerFolders, kInstallerFolderCategory, 3, 1, 1, 1},
+  const Case kAll[4] = {
+      {ScanUninstallEntries,
+       kUninstallCategory,
+       10,
+       4,
+       4,
+       {{kHkeyLocalMachine, Join(kUninstall, u"RcGoneFirst")},
+        {kHkeyLocalMachine, Join(kUninstall, u"RcRundll")},
+        {kHkeyLocalMachine, Join(kUninstall, u"RcGone")},
+        {kHkeyLocalMachine, Join(kUninstall32, u"RcOld32")}},
+       {{kHkeyLocalMachine, Join(kUninstall, u"RcQuoted")},
+        {kHkeyLocalMachine, Join(kUninstall, u"RcNoDrive")},
+        {kHkeyLocalMachine, Join(kUninstall, u"RcPresentFirst")},
+        {kHkeyLocalMachine, Join(kUninstall, u"RcResource")},
+        {kHkeyLocalMachine, Join(kUninstall, u"RcRundllKeep")},
+        {kHkeyLocalMachine, Join(kUninstall, u"RcListed")}}},
+      {ScanInprocServers,
+       kInprocServerCategory,
+       8,
+       5,
+       5,
+       {{kHkeyLocalMachine, Join(kClsid, u"{RC000002}")},
+        {kHkeyLocalMachine, Join(kClsid, u"{RC000003}")},
+        {kHkeyLocalMachine, Join(kClsid, u"{RC000006}")},
+        {kHkeyCurrentUser, Join(kClsid, u"{RC000007}")},
+        {kHkeyLocalMachine, Join(kClsid32, u"{RC000008}")}},
+       {{kHkeyLocalMachine, Join(kClsid, u"{RC000001}")},
+        {kHkeyLocalMachine, Join(kClsid, u"{RC000004}")},
+        {kHkeyLocalMachine, Join(kClsid, u"{RC000005}")}}},
+      {ScanInstallerUserData,
+       kInstallerUserDataCategory,
+       5,
+       3,
+       2,
+       {{kHkeyLocalMachine, Join(kComponents, u"RCC0002")},
+        {kHkeyLocalMachine, Join(kComponents32, u"RCC0005")}},
+       {{kHkeyLocalMachine, Join(kComponents, u"RCC0001")},
+        {kHkeyLocalMachine, Join(kComponents, u"RCC0003")},
+        {kHkeyLocalMachine, Join(kComponents, u"RCC0004")}}},
+      {ScanInstallerFolders, kInstallerFolderCategory, 3, 1, 1, {}, {}},
   };
-  // What must be gone after a clean, per scanner, and what must stay.
-  std::vector<std::pair<platform::HKey, std::u16string>> Stale(size_t scanner) {
-    switch (scanner) {
-      case 0:
-        return {{kHkeyLocalMachine, Join(kUninstall, u"RcGoneFirst")},
-                {kHkeyLocalMachine, Join(kUninstall, u"RcRundll")},
-                {kHkeyLocalMachine, Join(kUninstall, u"RcGone")},
-                {kHkeyLocalMachine, Join(kUninstall32, u"RcOld32")}};
-      case 1:
-        return {{kHkeyLocalMachine, Join(kClsid, u"{RC000002}")},
-                {kHkeyLocalMachine, Join(kClsid, u"{RC000003}")},
-                {kHkeyLocalMachine, Join(kClsid, u"{RC000006}")},
-                {kHkeyCurrentUser, Join(kClsid, u"{RC000007}")},
-                {kHkeyLocalMachine, Join(kClsid32, u"{RC000008}")}};
-      case 2:
-        return {{kHkeyLocalMachine, Join(kComponents, u"RCC0002")},
-                {kHkeyLocalMachine, Join(kComponents32, u"RCC0005")}};
-      default:
-        return {};
-    }
-  }
-  std::vector<std::pair<platform::HKey, std::u16string>> Valid(size_t scanner) {
-    switch (scanner) {
-      case 0:
-        return {{kHkeyLocalMachine, Join(kUninstall, u"RcQuoted")},
-                {kHkeyLocalMachine, Join(kUninstall, u"RcNoDrive")},
-                {kHkeyLocalMachine, Join(kUninstall, u"RcPresentFirst")},
-                {kHkeyLocalMachine, Join(kUninstall, u"RcResource")},
-                {kHkeyLocalMachine, Join(kUninstall, u"RcRundllKeep")},
-                {kHkeyLocalMachine, Join(kUninstall, u"RcListed")}};
-      case 1:
-        return {{kHkeyLocalMachine, Join(kClsid, u"{RC000001}")},
-                {kHkeyLocalMachine, Join(kClsid, u"{RC000004}")},
-                {kHkeyLocalMachine, Join(kClsid, u"{RC000005}")}};
-      case 2:
-        return {{kHkeyLocalMachine, Join(kComponents, u"RCC0001")},
-                {kHkeyLocalMachine, Join(kComponents, u"RCC0003")},
-                {kHkeyLocalMachine, Join(kComponents, u"RCC0004")}};
-      default:
-        return {};
-    }
-  }
 };
 
 TEST(FirstUninstallPath, CutsTheProgramOutOfTheCommand) {
@@ -198,25 +180,24 @@ TEST(FirstUninstallPath, CutsTheProgramOutOfTheCommand) {
 }
 
 TEST_F(KeyScanners, EveryModeCountsFindsBacksUpAndRemovesExactlyTheStaleEntries) {
-  for (size_t s = 0; s < std::size(kAll); ++s) {
-    SCOPED_TRACE(Utf8(kAll[s].category));
-    const Case& c = kAll[s];
-    EXPECT_EQ(Run(kAll[s].scan, KeyCount), c.counted);
-    EXPECT_EQ(Run(kAll[s].scan, Scan), c.found);
-    EXPECT_EQ(Run(kAll[s].scan, Backup), c.found);
+  for (const Case& c : kAll) {
+    SCOPED_TRACE(Utf8(c.category));
+    EXPECT_EQ(Run(c.scan, KeyCount), c.counted);
+    EXPECT_EQ(Run(c.scan, Scan), c.found);
+    EXPECT_EQ(Run(c.scan, Backup), c.found);
     EXPECT_NE(BackupText(c.category).find("Windows Registry Editor Version 5.00"),
               std::string::npos);
-    for (const auto& [root, path] : Stale(s)) EXPECT_TRUE(Exists(root, path)) << Utf8(path);
-    EXPECT_EQ(Run(kAll[s].scan, BackupAndClean), c.cleaned);
-    for (const auto& [root, path] : Stale(s)) {
+    for (const auto& [root, path] : c.stale) EXPECT_TRUE(Exists(root, path)) << Utf8(path);
+    EXPECT_EQ(Run(c.scan, BackupAndClean), c.cleaned);
+    for (const auto& [root, path] : c.stale) {
       EXPECT_FALSE(Exists(root, path)) << Utf8(path);
       EXPECT_NE(BackupText(c.category).find("\\" + Utf8(path.substr(path.rfind(u'\\') + 1)) + "]"),
                 std::string::npos)
           << Utf8(path);
     }
-    for (const auto& [root, path] : Valid(s)) EXPECT_TRUE(Exists(root, path)) << Utf8(path);
-    EXPECT_EQ(Run(kAll[s].scan, Scan), 0u);
-    EXPECT_EQ(Run(kAll[s].scan, Clean), 0u);
+    for (const auto& [root, path] : c.valid) EXPECT_TRUE(Exists(root, path)) << Utf8(path);
+    EXPECT_EQ(Run(c.scan, Scan), 0u);
+    EXPECT_EQ(Run(c.scan, Clean), 0u);
   }
   EXPECT_FALSE(Exists(kHkeyLocalMachine, kFolders, platform::Utf8ToU16(Reg(u"Gone\\"))));
   EXPECT_TRUE(Exists(kHkeyLocalMachine, kFolders, tree_.Path(u"Present\\")));
@@ -235,10 +216,8 @@ TEST_F(KeyScanners, LogLinesNameTheRootOnceThenTheShortForm) {
   Run(ScanUninstallEntries, Scan);
   Run(ScanInprocServers, Scan);
   Run(ScanInstallerFolders, Scan);
-  std::vector<std::string> lines = log.Lines();
-  auto has = [&](const std::string& line) {
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-  };
+  const std::vector<std::string> lines = log.Lines();
+  auto has = [&](const std::string& line) { return Has(lines, line); };
   const std::string uninstall = Utf8(kUninstall);
   // Entries are visited from the last to the first.
   EXPECT_TRUE(
@@ -277,8 +256,8 @@ TEST_F(KeyScanners, ScannedCountsWhatIsTested) {
   const uint32_t entries = ScanUninstallEntries(&engine_);
   EXPECT_EQ(scanned(ScanUninstallEntries), entries);
   const uint32_t classes = scanned(ScanInprocServers);
-  Import("[HKEY_LOCAL_MACHINE\\" + Utf8(kClsid) + "\\{RC000009}\\InprocServer32]\r\n@=\"\"\r\n");
-  RemoveAfterwards("HKEY_LOCAL_MACHINE\\" + Utf8(kClsid) + "\\{RC000009}");
+  ImportOwned("[HKEY_LOCAL_MACHINE\\" + Utf8(kClsid) +
+              "\\{RC000009}\\InprocServer32]\r\n@=\"\"\r\n");
   EXPECT_EQ(scanned(ScanInprocServers), classes);
 }
 
@@ -329,9 +308,7 @@ TEST_F(KeyScanners, AProblemKeyThatItsBackupCannotHoldWholeStays) {
                      " could not be read whole (a NUL in its name, or it changed meanwhile); "
                      "the entry stays");
   for (const std::string& line : logged)
-    EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end())
-        << line << "\n"
-        << testing::PrintToString(lines);
+    EXPECT_TRUE(Has(lines, line)) << line << "\n" << testing::PrintToString(lines);
 }
 
 TEST_F(KeyScanners, NothingIsRemovedOrRememberedWhenItsBackupCannotBeWritten) {
@@ -350,7 +327,7 @@ TEST_F(KeyScanners, NothingIsRemovedOrRememberedWhenItsBackupCannotBeWritten) {
     engine_test::CapturedLog log;
     EXPECT_EQ(Run(ScanUninstallEntries, BackupAndClean), 4u);
     EXPECT_EQ(engine_.runFailures, 4u);
-    for (const auto& [root, path] : Stale(0)) EXPECT_TRUE(Exists(root, path)) << Utf8(path);
+    for (const auto& [root, path] : kAll[0].stale) EXPECT_TRUE(Exists(root, path)) << Utf8(path);
     EXPECT_EQ(engine_.ignoreList->Count(), 0);
     const std::vector<std::string> lines = log.Lines();
     EXPECT_EQ(std::count_if(
@@ -376,7 +353,7 @@ TEST_F(KeyScanners, ADeletionTheRegistryRefusesIsNeitherRememberedNorHidden) {
   EXPECT_EQ(Run(ScanInstallerFolders, Clean), 1u);
   EXPECT_EQ(engine_.runFailures, 5u);
   EXPECT_EQ(engine_.ignoreList->Count(), 0);
-  for (const auto& [root, path] : Stale(0)) EXPECT_TRUE(Exists(root, path)) << Utf8(path);
+  for (const auto& [root, path] : kAll[0].stale) EXPECT_TRUE(Exists(root, path)) << Utf8(path);
   SetEngineRegistry(refusing.target());
 }
 
@@ -425,33 +402,19 @@ TEST_F(KeyScanners, WhatCannotBeSeenGivesNoFindingsOnlyWhatIsMissingDoes) {
   r += c + "0A}\\InprocServer32]\r\n@=\"" + Reg(deep + u"server.dll") + "\"\r\n";
   r += c + "0B}\\InprocServer32]\r\n@=\"H:\\\\lib.dll\"\r\n";
   r += c + "0C}\\InprocServer32]\r\n@=\"\\\\\\\\offline\\\\share\\\\lib.dll\"\r\n";
-  Import(r);
-  for (const char* key : {"RcFramework", "RcUsb", "RcLocked", "RcReally"})
-    RemoveAfterwards("HKEY_LOCAL_MACHINE\\" + Utf8(kUninstall) + "\\" + key);
-  for (const char* key : {"0A}", "0B}", "0C}"})
-    RemoveAfterwards("HKEY_LOCAL_MACHINE\\" + Utf8(kClsid) + "\\{RC0000" + key);
-  cleanup_ += shared;
-  for (const std::string& name :
-       {std::string("G:\\\\Game\\\\game.dll"), std::string("H:\\\\Game\\\\game.dll"),
-        std::string("\\\\\\\\server\\\\apps\\\\tool.exe"),
-        std::string("\\\\\\\\offline\\\\share\\\\x.dll"), Reg(u"Locked\\app.exe"),
-        Reg(deep + u"server.dll"), Reg(u"Gone\\really.dll")})
-    cleanup_ += "\"" + name + "\"=-\r\n";
+  Import(r);  // into the test's own prefix, which goes with it
 
   engine_test::CapturedLog log;
   EXPECT_EQ(Run(ScanSharedDlls, Scan), 1u);
   EXPECT_EQ(Run(ScanUninstallEntries, Scan), kAll[0].found + 1);
   EXPECT_EQ(Run(ScanInprocServers, Scan), kAll[1].found);
   fs::permissions(prefix + "/drive_c/Work/Locked", fs::perms::owner_all);
-  const std::vector<std::string> lines = log.Lines();
-  auto has = [&](const std::string& line) {
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-  };
-  EXPECT_TRUE(has("07 Missing: " + Utf8(tree_.Path(u"Gone\\really.dll"))));
-  EXPECT_TRUE(has("07 Missing: " + Utf8(tree_.Path(u"Gone\\really.exe")) + " /x"));
-  EXPECT_TRUE(has("10 Drive not available: G:\\"));
-  EXPECT_TRUE(has("10 Drive not available: H:\\"));
-  EXPECT_TRUE(has("10 Drive not available: \\\\offline\\share\\"));
+  for (const std::string& line :
+       {"07 Missing: " + Utf8(tree_.Path(u"Gone\\really.dll")),
+        "07 Missing: " + Utf8(tree_.Path(u"Gone\\really.exe")) + " /x",
+        std::string("10 Drive not available: G:\\"), std::string("10 Drive not available: H:\\"),
+        std::string("10 Drive not available: \\\\offline\\share\\")})
+    EXPECT_TRUE(Has(log.Lines(), line)) << line;
 }
 #endif
 

@@ -6,10 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "modules/RegistryCleanerModule/dll/buffered_string_list_w.h"
 #include "modules/RegistryCleanerModule/dll/engine_state.h"
@@ -42,6 +44,10 @@ inline std::string HexText(int type, std::u16string_view text) {
     out += (i ? "," : "") + std::string(byte);
   }
   return out + ",00,00";
+}
+
+inline bool Has(const std::vector<std::string>& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
 class ScannerFixture : public testing::Test {
@@ -93,6 +99,25 @@ class ScannerFixture : public testing::Test {
   // Keys removed again after the test (on Wine's registry, which outlives it).
   void RemoveAfterwards(const std::string& rootAndPath) {
     cleanup_ += "[-" + rootAndPath + "]\r\n";
+  }
+  // Imports .reg text and removes afterwards every key it made: of each key
+  // it names, the first on its path that was not there before.
+  void ImportOwned(const std::string& text) {
+    const std::string lines = "\n" + text;
+    for (size_t at = 0; (at = lines.find("\n[HKEY_", at)) != std::string::npos; ++at) {
+      const std::string key = lines.substr(at + 2, lines.find(']', at) - at - 2);
+      const platform::HKey root = key.starts_with("HKEY_CURRENT_USER")
+                                      ? platform::kHkeyCurrentUser
+                                      : platform::kHkeyLocalMachine;
+      for (size_t slash = key.find('\\'); slash != std::string::npos;) {
+        slash = key.find('\\', slash + 1);
+        const std::string made = key.substr(0, slash);
+        if (Exists(root, platform::Utf8ToU16(made.substr(made.find('\\') + 1)))) continue;
+        if (cleanup_.find("[-" + made + "]") == std::string::npos) RemoveAfterwards(made);
+        break;
+      }
+    }
+    Import(text);
   }
   bool Exists(platform::HKey root, std::u16string_view path, std::u16string_view value = u"") {
     platform::HKey key;

@@ -1,48 +1,28 @@
 // The shared DLL scanner and the frame every scanner shares, on an in-memory
 // machine with real files: what counts as a problem, what each mode does to
 // it, the log lines and the backup file.
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
-
-#include "modules/RegistryCleanerModule/dll/buffered_string_list_w.h"
-#include "modules/RegistryCleanerModule/dll/engine_state.h"
 #include "modules/RegistryCleanerModule/dll/reg_list_file.h"
-#include "modules/RegistryCleanerModule/dll/registry_toolkit/path_resolution.h"
-#include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
 #include "modules/RegistryCleanerModule/dll/scan_driver.h"
 #include "modules/RegistryCleanerModule/dll/scanners/scanner_frame.h"
-#include "modules/RegistryCleanerModule/dll/scanners/scanners.h"
-#include "platform/unicode.h"
 #include "platform/wineprefix/memory_registry.h"
 #include "tests/engine/log_capture.h"
-#include "tests/platform/temp_tree.h"
+#include "tests/scanners/scanner_fixture.h"
 
 namespace {
 
+using namespace scanner_test;
 using platform::kHkeyLocalMachine;
 
 constexpr char16_t kNative[] = u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
 constexpr char16_t kWow[] =
     u"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
 
-// A value name as hive text writes it.
-std::string HiveName(std::u16string_view name) {
-  std::string out;
-  for (char c : platform::U16ToUtf8(name)) {
-    if (c == '\\')
-      out += "\\\\";
-    else
-      out.push_back(c);
-  }
-  return out;
-}
-
-class SharedDllsScanner : public testing::Test {
+// The scanner fixture's engine on an in-memory machine that holds only the
+// fixture's values, so that counts and log lines are exact.
+class SharedDllsScanner : public ScannerFixture {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(tree_.ok());
+    ScannerFixture::SetUp();
     ASSERT_TRUE(tree_.MakeFile(u"Present\\keep.dll"));
     ASSERT_TRUE(tree_.MakeFile(u"Present\\keep32.dll"));
     present_ = tree_.Path(u"Present\\keep.dll");
@@ -54,36 +34,18 @@ class SharedDllsScanner : public testing::Test {
 
     std::string hive = "WINE REGISTRY Version 2\n#arch=win64\n";
     hive += "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\SharedDlls]\n";
-    for (const std::u16string* name : {&present_, &gone_, &gone2_, &listed_})
-      hive += "\"" + HiveName(*name) + "\"=dword:00000001\n";
+    for (const char16_t* name :
+         {u"Present\\keep.dll", u"Gone\\gone.dll", u"Gone\\second.dll", u"Gone\\listed.dll"})
+      hive += "\"" + Reg(name) + "\"=dword:00000001\n";
     hive += "\"a.dl\"=dword:00000001\n";         // four characters: never tested
     hive += "\"nothing.dll\"=dword:00000002\n";  // not a path
     hive += "[Software\\\\Wow6432Node\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\SharedDlls]\n";
-    hive += "\"" + HiveName(gone32_) + "\"=dword:00000003\n";
-    hive += "\"" + HiveName(present32_) + "\"=dword:00000001\n";
-    ASSERT_TRUE(registry_.LoadHiveText(platform::memory::kMachineHive, hive).empty());
-    SetEngineRegistry(&registry_);
-
-    saved_ = {Is64BitOs, IsWow64, OsLevel};
-    Is64BitOs = IsWow64 = true;
-    OsLevel = 2;
-    SetPathResolverFacts(ResolverFacts{true, true, 2});
-    AbortRequested = 0;
-    TotalKeyCount = 0;
-
-    engine_.blackList = std::make_unique<BufferedStringListW>("BlackList", 64);
+    hive += "\"" + Reg(u"Gone\\old32.dll") + "\"=dword:00000003\n";
+    hive += "\"" + Reg(u"Present\\keep32.dll") + "\"=dword:00000001\n";
+    ASSERT_TRUE(memory_.LoadHiveText(platform::memory::kMachineHive, hive).empty());
+    SetEngineRegistry(&memory_);
     engine_.blackList->Add(ListEntryText(u"HKEY_LOCAL_MACHINE", kNative, listed_), 0);
     engine_.blackList->Add(u"NOOP", 0);
-    engine_.ignoreList = std::make_unique<BufferedStringListW>("IgnoreList", 256);
-    engine_.runBackupFolder = backups_.path();
-  }
-  void TearDown() override {
-    SetEngineRegistry(nullptr);
-    Is64BitOs = saved_.is64;
-    IsWow64 = saved_.wow64;
-    OsLevel = saved_.level;
-    SetPathResolverFacts(ResolverFacts{saved_.is64, saved_.wow64, saved_.level});
-    AbortRequested = 0;
   }
 
   uint32_t Run(uint32_t mode) {
@@ -93,35 +55,42 @@ class SharedDllsScanner : public testing::Test {
   std::vector<std::u16string> Values(const char16_t* path) {
     std::vector<std::u16string> names;
     platform::HKey key;
-    if (registry_.RegOpenKeyExW(kHkeyLocalMachine, path, 0,
-                                platform::kKeyRead | platform::kKeyWow64_64Key, &key) != 0)
+    if (memory_.RegOpenKeyExW(kHkeyLocalMachine, path, 0,
+                              platform::kKeyRead | platform::kKeyWow64_64Key, &key) != 0)
       return names;
     char16_t name[4096];
     for (uint32_t i = 0;; ++i) {
       uint32_t chars = 4096;
-      if (registry_.RegEnumValueW(key, i, name, &chars, nullptr, nullptr, nullptr) != 0) break;
+      if (memory_.RegEnumValueW(key, i, name, &chars, nullptr, nullptr, nullptr) != 0) break;
       names.emplace_back(name, chars);
     }
-    registry_.RegCloseKey(key);
+    memory_.RegCloseKey(key);
     return names;
   }
-  std::string Utf8(const std::u16string& text) { return platform::U16ToUtf8(text); }
 
-  TempTree tree_;
-  engine_test::TempFolder backups_;
-  platform::memory::MemoryRegistry registry_;
-  RegCleanerEngine engine_;
+  platform::memory::MemoryRegistry memory_;
   std::u16string present_, present32_, gone_, gone2_, gone32_, listed_;
-  struct {
-    bool is64, wow64;
-    int level;
-  } saved_{};
 };
 
-TEST_F(SharedDllsScanner, CountsEveryValueOfBothRootsWithoutLogging) {
-  engine_test::CapturedLog log;
-  EXPECT_EQ(Run(KeyCount), 8u);
-  EXPECT_TRUE(log.Lines().empty());
+// Runs that write no line: the count, a scan below log level 6, a stop
+// asked before the start, a mode the scanner does not know.
+TEST_F(SharedDllsScanner, RunsThatLogNothing) {
+  const struct {
+    uint32_t mode;
+    int32_t level;
+    int abort;
+    uint32_t result;
+  } rows[] = {{KeyCount, MyLogfile::kDefaultLevel, 0, 8},
+              {Scan, 5, 0, 3},
+              {Scan, MyLogfile::kDefaultLevel, 1, 0},
+              {5, MyLogfile::kDefaultLevel, 0, 0}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.mode);
+    engine_test::CapturedLog log(row.level);
+    AbortRequested = row.abort;
+    EXPECT_EQ(Run(row.mode), row.result);
+    EXPECT_TRUE(log.Lines().empty());
+  }
 }
 
 TEST_F(SharedDllsScanner, ScanReportsMissingFilesOnlyAndChangesNothing) {
@@ -149,12 +118,6 @@ TEST_F(SharedDllsScanner, ScanReportsMissingFilesOnlyAndChangesNothing) {
   EXPECT_EQ(engine_.ignoreList->Count(), 0);
 }
 
-TEST_F(SharedDllsScanner, LogLevelBelowSixDropsTheFrameLines) {
-  engine_test::CapturedLog log(5);
-  EXPECT_EQ(Run(Scan), 3u);
-  EXPECT_TRUE(log.Lines().empty());
-}
-
 TEST_F(SharedDllsScanner, CleanDeletesEachMissingValueAndVisitsEveryOtherOnce) {
   engine_test::CapturedLog log;
   EXPECT_EQ(Run(Clean), 3u);
@@ -170,14 +133,9 @@ TEST_F(SharedDllsScanner, CleanDeletesEachMissingValueAndVisitsEveryOtherOnce) {
 TEST_F(SharedDllsScanner, BackupWritesTheValuesAndDeletesNothing) {
   EXPECT_EQ(Run(Backup), 3u);
   EXPECT_EQ(Values(kNative).size(), 6u);
-  const std::string backup = engine_test::ReadBytes(backups_.File(u"SharedDllMissingProblems.reg"));
-  ASSERT_NE(backup, "<missing>");
-  const std::u16string text(reinterpret_cast<const char16_t*>(backup.data() + 2),
-                            (backup.size() - 2) / 2);
-  EXPECT_NE(text.find(u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\"
-                      u"CurrentVersion\\SharedDlls]"),
-            std::u16string::npos);
-  EXPECT_NE(text.find(u"\"=dword:00000003"), std::u16string::npos);  // old32's count
+  const std::string text = BackupText(kSharedDllCategory);
+  EXPECT_NE(text.find("[HKEY_LOCAL_MACHINE\\" + Utf8(kWow) + "]"), std::string::npos);
+  EXPECT_NE(text.find("\"=dword:00000003"), std::string::npos);  // old32's count
   EXPECT_EQ(engine_.ignoreList->Count(), 0);
 }
 
@@ -186,16 +144,16 @@ TEST_F(SharedDllsScanner, BackupWritesTheValuesAndDeletesNothing) {
 TEST_F(SharedDllsScanner, ManyProblemsGoInBatchesEachOnDiskBeforeItIsDeleted) {
   constexpr int kMany = 1100;  // more than two batches
   platform::HKey key;
-  ASSERT_EQ(registry_.RegOpenKeyExW(kHkeyLocalMachine, kNative, 0,
-                                    platform::kKeyAllAccess | platform::kKeyWow64_64Key, &key),
+  ASSERT_EQ(memory_.RegOpenKeyExW(kHkeyLocalMachine, kNative, 0,
+                                  platform::kKeyAllAccess | platform::kKeyWow64_64Key, &key),
             0u);
   const uint32_t one = 1;
   for (int i = 0; i < kMany; ++i) {
     const std::u16string name = tree_.Path(u"Gone\\many") + platform::Utf8ToU16(std::to_string(i));
-    registry_.RegSetValueExW(key, name, platform::kRegDword, reinterpret_cast<const uint8_t*>(&one),
-                             4);
+    memory_.RegSetValueExW(key, name, platform::kRegDword, reinterpret_cast<const uint8_t*>(&one),
+                           4);
   }
-  registry_.RegCloseKey(key);
+  memory_.RegCloseKey(key);
   struct Checking : platform::RegistryWrapper {
     Checking(platform::Registry* target, std::u16string file)
         : RegistryWrapper(target), file(std::move(file)) {}
@@ -210,10 +168,10 @@ TEST_F(SharedDllsScanner, ManyProblemsGoInBatchesEachOnDiskBeforeItIsDeleted) {
     }
     std::u16string file;
     int unsaved = 0, deleted = 0;
-  } checking(&registry_, backups_.File(u"SharedDllMissingProblems.reg"));
+  } checking(&memory_, backups_.File(u"SharedDllMissingProblems.reg"));
   SetEngineRegistry(&checking);
   EXPECT_EQ(Run(BackupAndClean), kMany + 3u);
-  SetEngineRegistry(&registry_);
+  SetEngineRegistry(&memory_);
   EXPECT_EQ(checking.deleted, kMany + 3);
   EXPECT_EQ(checking.unsaved, 0);
   EXPECT_EQ(Values(kNative),
@@ -229,30 +187,6 @@ TEST_F(SharedDllsScanner, NothingFoundLeavesNoBackupFile) {
   ASSERT_TRUE(tree_.MakeFile(u"Gone\\listed.dll"));
   EXPECT_EQ(Run(BackupAndClean), 0u);
   EXPECT_EQ(engine_test::ReadBytes(backups_.File(u"SharedDllMissingProblems.reg")), "<missing>");
-}
-
-TEST_F(SharedDllsScanner, AbortOrUnknownModeReturnsAtOnce) {
-  engine_test::CapturedLog log;
-  AbortRequested = 1;
-  EXPECT_EQ(Run(Scan), 0u);
-  AbortRequested = 0;
-  EXPECT_EQ(Run(5), 0u);
-  EXPECT_TRUE(log.Lines().empty());
-}
-
-TEST_F(SharedDllsScanner, AnAbortDuringTheWalkStillWritesTheStopLine) {
-  engine_test::CapturedLog log;
-  TotalKeyCount = 1;  // every step changes the thousandth
-  engine_.mode = Scan;
-  ScannerFrame frame(&engine_, kSharedDllCategory, true);
-  ASSERT_TRUE(frame.Begin());
-  frame.Visit();
-  AbortRequested = 1;
-  EXPECT_TRUE(ScannerFrame::Stopped());
-  EXPECT_EQ(frame.End(), 0u);
-  const std::vector<std::string> lines = log.Lines();
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_NE(lines[1].find("found 0 problems here, scanned: 1,"), std::string::npos);
 }
 
 }  // namespace
