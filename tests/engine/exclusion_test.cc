@@ -111,6 +111,8 @@ TEST_F(ExclusionTest, CleaningAddsAPairThenCountsInPlace) {
   EXPECT_EQ(first.session, BootSessionSignature(&machine_));
   const uint32_t length = engine_.ignoreList->LengthAt(1);
   EXPECT_EQ(length, 35u);  // "0x%08X, 0x%08X, 0x%08X" and its terminator
+  machine_.Reboot();
+  EXPECT_EQ(Excluded(u"Software\\Gone", u"Path"), 0) << "cleaned once, back after a reboot";
 
   const uint32_t changes = engine_.ignoreList->ChangeCount();
   machine_.NextDay();
