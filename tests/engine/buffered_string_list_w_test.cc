@@ -65,6 +65,13 @@ TEST(BufferedStringListW, KeepsTextsTagsAndChangesInOrderAndFindsIgnoringCase) {
   EXPECT_EQ(list.Find(u"second"), -1);
   EXPECT_EQ(list.Find(u"THIRDX"), 1);
   EXPECT_FALSE(list.Overwrite(102, u"x"));
+  // Rewrites take index slots of their own until the index is rebuilt.
+  BufferedStringListW small("IgnoreList", 4);
+  small.Add(u"0x00000000", 0);
+  for (char16_t digit = u'1'; digit <= u'9'; ++digit) {
+    ASSERT_TRUE(small.Overwrite(0, u"0x0000000" + std::u16string(1, digit)));
+    EXPECT_EQ(small.Find(u"0X0000000" + std::u16string(1, digit)), 0);
+  }
 }
 
 TEST(BufferedStringListW, FindAgreesWithABackwardSearchThroughChanges) {
