@@ -5,34 +5,23 @@
 
 #include "platform/system.h"
 #include "platform/unicode.h"
+#include "tests/engine/engine_test_support.h"
 
 namespace {
 
 TEST(ModeNameTest, EveryModeAndOthers) {
-  struct Case {
-    uint32_t mode;
-    const char16_t* name;
-  } cases[] = {{Scan, u"Scan"},         {Clean, u"Clean"},
-               {Backup, u"Backup"},     {BackupAndClean, u"Backup & Clean"},
-               {KeyCount, u"KeyCount"}, {5, u"Unknown"},
-               {7, u"Unknown"},         {0xFFFFFFFFu, u"Unknown"}};
-  for (const Case& c : cases) EXPECT_EQ(std::u16string(ModeName(c.mode)), c.name) << c.mode;
+  const std::pair<uint32_t, const char16_t*> cases[] = {
+      {Scan, u"Scan"},         {Clean, u"Clean"},
+      {Backup, u"Backup"},     {BackupAndClean, u"Backup & Clean"},
+      {KeyCount, u"KeyCount"}, {5, u"Unknown"},
+      {7, u"Unknown"},         {0xFFFFFFFFu, u"Unknown"}};
+  for (const auto& [mode, name] : cases) EXPECT_EQ(std::u16string(ModeName(mode)), name) << mode;
 }
-
-// A machine whose clock and uptime a test sets.
-class Machine : public platform::SystemWrapper {
- public:
-  Machine() : SystemWrapper(platform::System::Default()) {}
-  uint64_t GetSystemTimeAsFileTime() override { return now; }
-  uint64_t GetTickCount64() override { return uptimeMs; }
-  uint64_t now = 0;
-  uint64_t uptimeMs = 0;
-};
 
 constexpr uint64_t kMinute = 600000000ull;  // in 100 ns units
 
 TEST(BootSessionSignatureTest, SameBootSameValueAfterARestartAnother) {
-  Machine machine;
+  engine_test::Uptime machine;
   machine.now = 13350000000ull * 10000000ull;  // some day in 2024
   machine.uptimeMs = 3600 * 1000;              // booted an hour ago
   const uint32_t first = BootSessionSignature(&machine);

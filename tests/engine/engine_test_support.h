@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "modules/RegistryCleanerModule/dll/buffered_string_list_w.h"
+#include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
 #include "platform/file_system.h"
 #include "platform/system.h"
 
@@ -122,5 +124,44 @@ class FlakyFileSystem : public platform::FileSystemWrapper {
   }
   std::vector<uint32_t> lastError_;
 };
+
+// The machine's facts (Is64BitOs, IsWow64, OsLevel) and the engine's
+// registry as a test sets them; put back when the object goes.
+class FactsScope {
+ public:
+  FactsScope(bool is64, bool wow64, int level, platform::Registry* registry = nullptr)
+      : is64_(Is64BitOs), wow64_(IsWow64), level_(OsLevel) {
+    Is64BitOs = is64;
+    IsWow64 = wow64;
+    OsLevel = level;
+    SetEngineRegistry(registry);
+  }
+  ~FactsScope() {
+    Is64BitOs = is64_;
+    IsWow64 = wow64_;
+    OsLevel = level_;
+    SetEngineRegistry(nullptr);
+  }
+
+ private:
+  const bool is64_, wow64_;
+  const int level_;
+};
+
+// A machine whose clock and uptime a test moves.
+class Uptime : public platform::SystemWrapper {
+ public:
+  Uptime() : SystemWrapper(platform::System::Default()) {}
+  uint64_t GetSystemTimeAsFileTime() override { return now; }
+  uint64_t GetTickCount64() override { return uptimeMs; }
+  uint64_t now = 0;
+  uint64_t uptimeMs = 0;
+};
+
+inline std::vector<std::u16string> Texts(const BufferedStringListW& list) {
+  std::vector<std::u16string> out;
+  for (int32_t i = 0; i < list.Count(); ++i) out.emplace_back(list.At(i));
+  return out;
+}
 
 }  // namespace engine_test

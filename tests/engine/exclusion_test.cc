@@ -19,11 +19,11 @@ constexpr uint64_t kMinute = 600000000ull;
 constexpr uint64_t kDay = 1440 * kMinute;
 
 // A machine whose clock and uptime a test moves: a new day, a reboot.
-class Machine : public platform::SystemWrapper {
- public:
-  Machine() : SystemWrapper(platform::System::Default()) {}
-  uint64_t GetSystemTimeAsFileTime() override { return now; }
-  uint64_t GetTickCount64() override { return uptimeMs; }
+struct Machine : engine_test::Uptime {
+  Machine() {
+    now = 150000 * kDay + 9 * 60 * kMinute;  // 09:00 on some day
+    uptimeMs = 3600 * 1000;
+  }
   void NextDay() {
     now += kDay;
     uptimeMs += 1440 * 60 * 1000;
@@ -32,8 +32,6 @@ class Machine : public platform::SystemWrapper {
     now += 10 * kMinute;
     uptimeMs = 60 * 1000;
   }
-  uint64_t now = 150000 * kDay + 9 * 60 * kMinute;  // 09:00 on some day
-  uint64_t uptimeMs = 3600 * 1000;
 };
 
 class ExclusionTest : public testing::Test {
@@ -64,46 +62,42 @@ class ExclusionTest : public testing::Test {
   Machine machine_;
 };
 
-TEST_F(ExclusionTest, BlackListMatchesSameLengthIgnoringCaseOnly) {
+// The black list matches the same length ignoring case, with the wildcards
+// of its items; the parameter after an entry says how.
+TEST_F(ExclusionTest, BlackListEntriesAndTheirParameters) {
   Black(u"HKEY_CURRENT_USER\\Software\\Abc", u"NOOP");
-  engine_test::CapturedLog log(15);
-  EXPECT_EQ(Excluded(u"software\\abc"), 1);
-  EXPECT_EQ(Excluded(u"software\\abc\\Sub"), 0) << "subkeys are not covered";
-  EXPECT_EQ(Excluded(u"software\\abc", u"Value"), 0) << "values are not covered";
-  EXPECT_EQ(log.Lines(), (std::vector<std::string>{
-                             "14 BlackList match and \"NOOP\", HKEY_CURRENT_USER\\software\\abc"}));
-}
-
-TEST_F(ExclusionTest, BlackListWildcardsAndParameters) {
   Black(u"HKEY_CURRENT_USER\\Software\\A?c Val:*", u"NOOP");
   Black(u"HKEY_CURRENT_USER\\Software\\Odd", u"-weird");
   Black(u"HKEY_CURRENT_USER\\Software\\Cased", u"-case");
+  Black(u"HKEY_CURRENT_USER\\Software\\W?ld", u"-case");
+  engine_.blackList->Add(u"HKEY_CURRENT_USER\\Software\\Last", 0);  // no parameter after it
   engine_test::CapturedLog log(15);
-  EXPECT_EQ(Excluded(u"Software\\Abc", u"x"), 1) << "\"?\" and \"*\" in the item";
-  EXPECT_EQ(Excluded(u"Software\\Abc", u"longer name"), 0) << "lengths must match";
-  EXPECT_EQ(Excluded(u"Software\\Odd"), 1);
-  // "-case": the second lookup compares without wildcards, ignoring case.
-  EXPECT_EQ(Excluded(u"Software\\CASED"), 1);
+  const struct {
+    const char16_t *key, *value;
+    int excluded;
+  } rows[] = {
+      {u"software\\abc", u"", 1},
+      {u"software\\abc\\Sub", u"", 0},  // subkeys are not covered
+      {u"software\\abc", u"Value", 0},  // nor values
+      {u"Software\\Abc", u"x", 1},      // "?" and "*" in the item
+      {u"Software\\Abc", u"longer name", 0},
+      {u"Software\\Odd", u"", 1},
+      // "-case": the second lookup compares without wildcards, ignoring case.
+      {u"Software\\CASED", u"", 1},
+      {u"Software\\Wild", u"", 0},  // only the wildcard matched: the ignore list decides
+      {u"Software\\Last", u"", 1},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(Excluded(row.key, row.value), row.excluded) << platform::U16ToUtf8(row.key);
   EXPECT_EQ(log.Lines(),
             (std::vector<std::string>{
+                "14 BlackList match and \"NOOP\", HKEY_CURRENT_USER\\software\\abc",
                 "14 BlackList match and \"NOOP\", HKEY_CURRENT_USER\\Software\\Abc Val:x",
                 "11 BlackList match but Unknown Parameter, HKEY_CURRENT_USER\\Software\\Odd",
-                "14 BlackList CASE match, HKEY_CURRENT_USER\\Software\\CASED"}));
-}
-
-TEST_F(ExclusionTest, CaseParameterWithoutAnExactMatchFallsThroughToTheIgnoreList) {
-  Black(u"HKEY_CURRENT_USER\\Software\\W?ld", u"-case");
-  EXPECT_EQ(Excluded(u"Software\\Wild"), 0) << "only the wildcard matched";
+                "14 BlackList CASE match, HKEY_CURRENT_USER\\Software\\CASED",
+                "11 BlackList match but no Parameter String, HKEY_CURRENT_USER\\Software\\Last"}));
   Clean(u"Software\\Wild");
   EXPECT_EQ(Excluded(u"Software\\Wild"), 1) << "same session";
-}
-
-TEST_F(ExclusionTest, ABlackListEntryWithoutParameterStillExcludes) {
-  engine_.blackList->Add(u"HKEY_CURRENT_USER\\Software\\Last", 0);  // no parameter after it
-  engine_test::CapturedLog log;
-  EXPECT_EQ(Excluded(u"Software\\Last"), 1);
-  EXPECT_EQ(log.Lines(), (std::vector<std::string>{"11 BlackList match but no Parameter String, "
-                                                   "HKEY_CURRENT_USER\\Software\\Last"}));
 }
 
 TEST_F(ExclusionTest, CleaningAddsAPairThenCountsInPlace) {
@@ -117,6 +111,8 @@ TEST_F(ExclusionTest, CleaningAddsAPairThenCountsInPlace) {
   EXPECT_EQ(first.session, BootSessionSignature(&machine_));
   const uint32_t length = engine_.ignoreList->LengthAt(1);
   EXPECT_EQ(length, 35u);  // "0x%08X, 0x%08X, 0x%08X" and its terminator
+  machine_.Reboot();
+  EXPECT_EQ(Excluded(u"Software\\Gone", u"Path"), 0) << "cleaned once, back after a reboot";
 
   const uint32_t changes = engine_.ignoreList->ChangeCount();
   machine_.NextDay();
@@ -129,40 +125,8 @@ TEST_F(ExclusionTest, CleaningAddsAPairThenCountsInPlace) {
   EXPECT_EQ(second.cleanDay, first.cleanDay + 1);
 }
 
-TEST_F(ExclusionTest, AnEntryBackInTheSameSessionIsAlwaysExcluded) {
-  Clean(u"Software\\Gone");
-  for (int day = 0; day < 20; ++day) {
-    EXPECT_EQ(Excluded(u"Software\\Gone"), 1) << "day " << day;
-    machine_.now += kDay;  // no reboot: the session stays
-    machine_.uptimeMs += 1440 * 60 * 1000;
-  }
-}
-
-TEST_F(ExclusionTest, AfterARebootTheCountDecidesHowLong) {
-  struct Case {
-    int cleans;
-    int excludedDays;  // days after the last clean that still exclude
-  } cases[] = {{1, 0}, {2, 1}, {3, 2}, {4, 4}, {5, 8}, {6, 15}, {9, 15}};
-  for (const Case& c : cases) {
-    engine_.ignoreList = std::make_unique<BufferedStringListW>("IgnoreList", 256);
-    for (int i = 0; i < c.cleans; ++i) Clean(u"Software\\Back");
-    const uint64_t cleanedAt = machine_.now;
-    machine_.Reboot();
-    for (int day = 0; day <= 14; ++day) {
-      machine_.now = cleanedAt + day * kDay + 10 * kMinute;
-      EXPECT_EQ(Excluded(u"Software\\Back"), day < c.excludedDays ? 1 : 0)
-          << c.cleans << " cleans, day " << day;
-    }
-  }
-}
-
 TEST_F(ExclusionTest, AfterFourteenDaysThePairIsForgotten) {
-  Clean(u"Software\\Old");
-  Clean(u"Software\\Old");
-  Clean(u"Software\\Old");
-  Clean(u"Software\\Old");
-  Clean(u"Software\\Old");
-  Clean(u"Software\\Old");
+  for (int i = 0; i < 6; ++i) Clean(u"Software\\Old");
   Clean(u"Software\\Other");
   machine_.Reboot();
   machine_.now += 15 * kDay;

@@ -23,24 +23,19 @@ TEST(IgnoreRecord, CurrentDayNumberCountsWholeUtcDaysSince1601) {
 }
 
 TEST(IgnoreRecord, ReadsHexadecimalNumbers) {
-  struct Case {
-    const char16_t* text;
-    uint32_t value;
-  } cases[] = {
-      {u"", 0},
-      {u"0x0000001F", 31},
-      {u"  \t0X1f", 31},
-      {u"1fZ9", 31},
-      {u"x10", 16},
-      {u"1x0", 16},
-      {u"0x0x1", 0},
-      {u"FFFFFFFFF", 0xFFFFFFFF},
-      {u"123456789", 0x23456789},
-      {u"-1", 0},
-      {u"abcdef", 0xABCDEF},
-      {u"g", 0},
-  };
-  for (const Case& c : cases) EXPECT_EQ(ReadHexNumber(c.text), c.value) << "text";
+  const std::pair<const char16_t*, uint32_t> cases[] = {{u"", 0},
+                                                        {u"0x0000001F", 31},
+                                                        {u"  \t0X1f", 31},
+                                                        {u"1fZ9", 31},
+                                                        {u"x10", 16},
+                                                        {u"1x0", 16},
+                                                        {u"0x0x1", 0},
+                                                        {u"-1", 0},
+                                                        {u"g", 0},
+                                                        {u"abcdef", 0xABCDEF},
+                                                        {u"FFFFFFFFF", 0xFFFFFFFF},
+                                                        {u"123456789", 0x23456789}};
+  for (const auto& [text, value] : cases) EXPECT_EQ(ReadHexNumber(text), value);
 }
 
 TEST(IgnoreRecord, FormatsAndParsesRecords) {
@@ -75,29 +70,15 @@ TEST(IgnoreRecord, AnEntryThatComesBackIsLeftAloneForAWhile) {
     int32_t age;
     bool sameSession;
     IgnoreVerdict verdict;
-  } cases[] = {
-      // Back within the boot session of the clean: always left alone.
-      {1, 0, true, exclude},
-      {0, 30, true, exclude},
-      // After a reboot, by how often it was cleaned.
-      {0, 0, false, report},
-      {1, 0, false, report},
-      {2, 0, false, exclude},
-      {2, 1, false, report},
-      {3, 1, false, exclude},
-      {3, 2, false, report},
-      {4, 3, false, exclude},
-      {4, 4, false, report},
-      {5, 7, false, exclude},
-      {5, 8, false, report},
-      {6, 14, false, exclude},
-      {100, 14, false, exclude},
-      // Forgotten after 14 days.
-      {6, 15, false, forget},
-      {2, 400, false, forget},
-      // A clock set back makes the age negative: still recent.
-      {2, -3, false, exclude},
-  };
+  } cases[] = {// Back within the boot session of the clean: always left alone; after
+               // a reboot, by how often it was cleaned; forgotten after 14 days; a
+               // clock set back makes the age negative: still recent.
+               {1, 0, true, exclude},   {0, 30, true, exclude},    {0, 0, false, report},
+               {1, 0, false, report},   {2, 0, false, exclude},    {2, 1, false, report},
+               {3, 1, false, exclude},  {3, 2, false, report},     {4, 3, false, exclude},
+               {4, 4, false, report},   {5, 7, false, exclude},    {5, 8, false, report},
+               {6, 14, false, exclude}, {100, 14, false, exclude}, {6, 15, false, forget},
+               {2, 400, false, forget}, {2, -3, false, exclude}};
   for (const Case& c : cases) {
     const IgnoreRecord record{kCleaned, c.count, kSession};
     EXPECT_EQ(JudgeIgnoreRecord(record, kCleaned + c.age, c.sameSession ? kSession : kLaterSession),

@@ -34,27 +34,22 @@ class MyLogfileTest : public ::testing::Test {
 };
 
 TEST_F(MyLogfileTest, EveryPrefixStyleReadsAsDocumented) {
-  struct Case {
-    int style;
-    const char* line;
-  } cases[] = {
-      {4, "2014-01-31 09:05:07,123 lv:06 -> Start: RegCleanerThread, mode: Scan\r\n"},
-      {3, "2014-01-31 09:05:07,123 -> Start: RegCleanerThread, mode: Scan\r\n"},
-      {2, "09:05:07,123 lv:06 -> Start: RegCleanerThread, mode: Scan\r\n"},
-      {1, "09:05:07,123 -> Start: RegCleanerThread, mode: Scan\r\n"},
-      {0, "Start: RegCleanerThread, mode: Scan\r\n"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.style);
-    const std::string name = "style" + std::to_string(c.style) + ".log";
-    auto log = NewLog(name);
-    ASSERT_TRUE(log->EverOpened());
-    log->SetPrefixStyle(c.style);
-    const int written = log->Printf(6, "Start: %ls, mode: %ls", u"RegCleanerThread", u"Scan");
-    EXPECT_EQ(written, static_cast<int>(std::string(c.line).size()));
-    log->Flush();
-    EXPECT_EQ(Contents(name), c.line);
+  const std::string lines[] = {
+      // by style
+      "Start: RegCleanerThread, mode: Scan\r\n",
+      "09:05:07,123 -> Start: RegCleanerThread, mode: Scan\r\n",
+      "09:05:07,123 lv:06 -> Start: RegCleanerThread, mode: Scan\r\n",
+      "2014-01-31 09:05:07,123 -> Start: RegCleanerThread, mode: Scan\r\n",
+      "2014-01-31 09:05:07,123 lv:06 -> Start: RegCleanerThread, mode: Scan\r\n"};
+  auto log = NewLog("styles.log");
+  ASSERT_TRUE(log->EverOpened());
+  for (int style = 0; style < 5; ++style) {
+    log->SetPrefixStyle(style);
+    EXPECT_EQ(log->Printf(6, "Start: %ls, mode: %ls", u"RegCleanerThread", u"Scan"),
+              static_cast<int>(lines[style].size()));
   }
+  log->Flush();
+  EXPECT_EQ(Contents("styles.log"), lines[0] + lines[1] + lines[2] + lines[3] + lines[4]);
 }
 
 TEST_F(MyLogfileTest, ALineAtTheLevelIsWrittenAndOneAboveIsNot) {
@@ -76,31 +71,25 @@ TEST_F(MyLogfileTest, ALineAtTheLevelIsWrittenAndOneAboveIsNot) {
             "2014-01-31 09:05:07,123 lv:06 -> Start\r\n");
 }
 
-TEST_F(MyLogfileTest, WideArgumentsAreConvertedToTheAnsiCodePage) {
-  auto log = NewLog("wide.log");
-  log->SetPrefixStyle(0);
-  log->Printf(3, "Key: %ls|%-6ls|%6.2ls|%ls", u"Caf\u00e9 \u03a9", u"ab", u"xyz", nullptr);
-  log->Printf(3, "%S and %lc", u"\u00e9t\u00e9", u'\u00e9');
-  log->Flush();
-  const std::string expected = "Key: " + platform::U16ToAnsi(u"Caf\u00e9 \u03a9") +
-                               "|ab    |    xy|(null)\r\n" + platform::U16ToAnsi(u"\u00e9t\u00e9") +
-                               " and " + platform::U16ToAnsi(u"\u00e9") + "\r\n";
-  EXPECT_EQ(Contents("wide.log"), expected);
-#ifndef _WIN32
-  // On POSIX the ANSI code page is UTF-8.
-  EXPECT_EQ(expected.substr(0, 14), "Key: Caf\xC3\xA9 \xCE\xA9|");
-#endif
-}
-
-TEST_F(MyLogfileTest, NarrowConversionsFollowPrintf) {
-  auto log = NewLog("narrow.log");
+// Narrow conversions follow printf; wide arguments are converted to the
+// ANSI code page (on POSIX UTF-8).
+TEST_F(MyLogfileTest, ConversionsFollowPrintfWithWideTextInTheAnsiCodePage) {
+  auto log = NewLog("conversions.log");
   log->SetPrefixStyle(0);
   log->Printf(3, "%d|%5.2f|%08X|%s|%c|%lld|%zu|%u|%-4d|%+d|%%|%.3s|%*d|%s", -42, 3.14159, 0xBEEFu,
               "text", 'Z', -1234567890123ll, static_cast<size_t>(7), 4000000000u, 5, 9, "abcdef", 4,
               12, static_cast<const char*>(nullptr));
+  log->Printf(3, "Key: %ls|%-6ls|%6.2ls|%ls", u"Caf\u00e9 \u03a9", u"ab", u"xyz", nullptr);
+  log->Printf(3, "%S and %lc", u"\u00e9t\u00e9", u'\u00e9');
   log->Flush();
-  EXPECT_EQ(Contents("narrow.log"),
-            "-42| 3.14|0000BEEF|text|Z|-1234567890123|7|4000000000|5   |+9|%|abc|  12|(null)\r\n");
+  const std::string expected =
+      "-42| 3.14|0000BEEF|text|Z|-1234567890123|7|4000000000|5   |+9|%|abc|  12|(null)\r\nKey: " +
+      platform::U16ToAnsi(u"Caf\u00e9 \u03a9") + "|ab    |    xy|(null)\r\n" +
+      platform::U16ToAnsi(u"\u00e9t\u00e9") + " and " + platform::U16ToAnsi(u"\u00e9") + "\r\n";
+  EXPECT_EQ(Contents("conversions.log"), expected);
+#ifndef _WIN32
+  EXPECT_EQ(platform::U16ToAnsi(u"Caf\u00e9 \u03a9"), "Caf\xC3\xA9 \xCE\xA9");
+#endif
 }
 
 TEST_F(MyLogfileTest, AFormatThatCannotBeServedIsLoggedAsItStands) {

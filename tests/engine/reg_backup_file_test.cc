@@ -10,7 +10,6 @@
 #include <utility>
 #include <vector>
 
-#include "framework/system_services.h"
 #include "modules/RegistryCleanerModule/dll/buffered_string_list_w.h"
 #include "modules/RegistryCleanerModule/dll/delete_entries.h"
 #include "modules/RegistryCleanerModule/dll/engine_state.h"
@@ -38,31 +37,57 @@ const uint8_t* Data(std::u16string_view text) {
   return reinterpret_cast<const uint8_t*>(text.data());
 }
 
-// REG_SZ data that only the exact hex form carries: a megabyte of text, a
-// NUL inside, line breaks. (Text without its final NUL goes as hex too, and
-// an import gives it its NUL back, as every importer does.)
-std::vector<std::pair<std::u16string, std::u16string>> AwkwardStrings() {
+// A tree with every value type, default values, names with quotes and
+// backslashes, and REG_SZ data only the exact hex form carries: a megabyte of
+// text, a NUL inside, line breaks, no final NUL; and a dword of three bytes.
+void MakeTreeOfEveryValue(platform::Registry* reg, platform::HKey root, const std::u16string& path,
+                          uint32_t view) {
+  auto set = [&](const std::u16string& key, std::u16string_view name, uint32_t type,
+                 std::u16string_view text, size_t bytes = 0) {
+    platform::HKey handle;
+    ASSERT_EQ(reg->RegCreateKeyExW(root, key, 0, platform::kKeyAllAccess | view, &handle, nullptr),
+              0u);
+    EXPECT_EQ(reg->RegSetValueExW(handle, name, type, Data(text),
+                                  static_cast<uint32_t>(bytes ? bytes : text.size() * 2)),
+              0u);
+    reg->RegCloseKey(handle);
+  };
   std::u16string big(524288, u'x');
   big.back() = 0;
-  return {{u"Big", big},
-          {u"Zero", std::u16string(u"ab\0cd\0", 6)},
-          {u"Lines", std::u16string(u"one\r\ntwo\nthree\0", 15)}};
+  set(path, u"", platform::kRegSz, std::u16string(u"default\0", 8));
+  set(path, u"q\"uo\\te", platform::kRegSz, std::u16string(u"C:\\x \"y\"\0", 9));
+  set(path, u"expand", platform::kRegExpandSz, std::u16string(u"%SystemRoot%\\a\0", 15));
+  set(path, u"multi", platform::kRegMultiSz, std::u16string(u"a\0b\0\0", 5));
+  set(path, u"dword", platform::kRegDword, u"\x00ff\0", 4);
+  set(path, u"back\\slash", platform::kRegBinary, u"\x0201\x0003", 3);
+  set(path, u"qword", platform::kRegQword, u"\x0201\x0403\x0605\x0807");
+  set(path, u"none", platform::kRegNone, u"");
+  set(path, u"Big", platform::kRegSz, big);
+  set(path, u"Zero", platform::kRegSz, std::u16string(u"ab\0cd\0", 6));
+  set(path, u"Lines", platform::kRegSz, std::u16string(u"one\r\ntwo\nthree\0", 15));
+  set(path, u"Short", platform::kRegDword, u"ab", 3);
+  set(path + u"\\Sub Key", u"x", platform::kRegSz, std::u16string(u"\x00e9\0", 2));
+  platform::HKey leaf;  // a key without values
+  ASSERT_EQ(reg->RegCreateKeyExW(root, path + u"\\Sub Key\\Leaf", 0, platform::kKeyAllAccess | view,
+                                 &leaf, nullptr),
+            0u);
+  reg->RegCloseKey(leaf);
+}
+
+// Bytes from..to of a value of size bytes as a backup writes them.
+std::u16string Hex(const uint8_t* bytes, int from, int to, int size) {
+  const char16_t digits[] = u"0123456789abcdef";
+  std::u16string text;
+  for (int i = from; i < to; ++i)
+    text +=
+        std::u16string{digits[bytes[i] >> 4], digits[bytes[i] & 15]} + (i < size - 1 ? u"," : u"");
+  return text;
 }
 
 class RegBackupFileTest : public testing::Test {
  protected:
   void SetUp() override {
-    saved_ = {Is64BitOs, IsWow64, OsLevel};
-    Is64BitOs = false;
-    IsWow64 = false;
-    OsLevel = 2;
     BackupValue(kHkeyLocalMachine, u"", nullptr, nullptr, 0, 0, nullptr);  // forget sections
-  }
-  void TearDown() override {
-    Is64BitOs = saved_.is64;
-    IsWow64 = saved_.wow64;
-    OsLevel = saved_.level;
-    SetEngineRegistry(nullptr);
   }
   std::u16string Path(std::u16string_view category) const {
     return folder_.path() + u"\\" + std::u16string(category) + u".reg";
@@ -75,10 +100,7 @@ class RegBackupFileTest : public testing::Test {
   }
 
   TempFolder folder_;
-  struct {
-    bool is64, wow64;
-    int level;
-  } saved_{};
+  engine_test::FactsScope facts_{false, false, 2};
 };
 
 TEST_F(RegBackupFileTest, HeaderOnBothKindsOfMachine) {
@@ -135,10 +157,11 @@ TEST_F(RegBackupFileTest, SectionsOfAncestorsOnceThenValueLines) {
 
 TEST_F(RegBackupFileTest, HexadecimalFormsAndTheirWrap) {
   std::unique_ptr<RegBackupFile> file(OpenBackupFile(folder_.path(), u"Hex"));
-  uint8_t bytes[30];
-  for (int i = 0; i < 30; ++i) bytes[i] = static_cast<uint8_t>(i * 9);
-  // "Data"=hex: has 11 characters: the line takes 22 bytes, then wraps.
-  file->WriteValue(u"Data", bytes, 30, platform::kRegBinary);
+  uint8_t bytes[50];
+  for (int i = 0; i < 50; ++i) bytes[i] = static_cast<uint8_t>(i * 9);
+  // "Data"=hex: has 11 characters: the line takes 22 bytes, then wraps, and
+  // each continuation line takes 25.
+  file->WriteValue(u"Data", bytes, 50, platform::kRegBinary);
   // The default value's prefix is shorter ("@=hex:", 6 characters): 24 bytes.
   file->WriteValue(u"", bytes, 30, platform::kRegBinary);
   // A prefix of 77 characters or more never wraps.
@@ -151,45 +174,16 @@ TEST_F(RegBackupFileTest, HexadecimalFormsAndTheirWrap) {
   file->WriteValue(u"Q", reinterpret_cast<const uint8_t*>(&qword), 8, platform::kRegQword);
   file->Close();
 
-  std::u16string data22, data8, all30, default24, default6;
-  auto hex = [](uint8_t b) {
-    const char16_t digits[] = u"0123456789abcdef";
-    return std::u16string{digits[b >> 4], digits[b & 15]};
-  };
-  for (int i = 0; i < 30; ++i) {
-    const std::u16string item = hex(bytes[i]) + (i < 29 ? u"," : u"");
-    (i < 22 ? data22 : data8) += item;
-    (i < 24 ? default24 : default6) += item;
-    all30 += item;
-  }
-  EXPECT_EQ(ReadBytes(Path(u"Hex")),
-            Golden(Header(u"Hex") + u"\"Data\"=hex:" + data22 + u"\\\r\n  " + data8 + u"\r\n" +
-                   u"@=hex:" + default24 + u"\\\r\n  " + default6 + u"\r\n" + u"\"" + longName +
-                   u"\"=hex:" + all30 + u"\r\n" +
-                   u"\"Nothing\"=hex:\r\n"
-                   u"\"Odd\"=hex(12345):00,09,12\r\n"
-                   u"\"None\"=hex(0):00,09\r\n"
-                   u"\"Q\"=hex(b):08,07,06,05,04,03,02,01\r\n"));
-}
-
-TEST_F(RegBackupFileTest, ContinuationLinesHold25Bytes) {
-  std::unique_ptr<RegBackupFile> file(OpenBackupFile(folder_.path(), u"Long"));
-  std::vector<uint8_t> bytes(22 + 25 + 25 + 3, 0xCD);
-  file->WriteValue(u"Data", bytes.data(), static_cast<int32_t>(bytes.size()), platform::kRegBinary);
-  file->Close();
-  const std::string text = ReadBytes(Path(u"Long"));
-  std::u16string body;
-  for (size_t i = Golden(Header(u"Long")).size(); i + 1 < text.size(); i += 2)
-    body.push_back(static_cast<char16_t>(static_cast<uint8_t>(text[i]) |
-                                         static_cast<uint8_t>(text[i + 1]) << 8));
-  std::vector<size_t> perLine;
-  size_t start = 0;
-  for (size_t end; (end = body.find(u"\r\n", start)) != std::u16string::npos; start = end + 2) {
-    const std::u16string line = body.substr(start, end - start);
-    perLine.push_back(std::count(line.begin(), line.end(), u'c'));
-    EXPECT_LE(line.size(), 80u) << "no line passes column 80";
-  }
-  EXPECT_EQ(perLine, (std::vector<size_t>{22, 25, 25, 3}));
+  auto hex = [&](int from, int to, int size) { return Hex(bytes, from, to, size); };
+  EXPECT_EQ(
+      ReadBytes(Path(u"Hex")),
+      Golden(Header(u"Hex") + u"\"Data\"=hex:" + hex(0, 22, 50) + u"\\\r\n  " + hex(22, 47, 50) +
+             u"\\\r\n  " + hex(47, 50, 50) + u"\r\n@=hex:" + hex(0, 24, 30) + u"\\\r\n  " +
+             hex(24, 30, 30) + u"\r\n\"" + longName + u"\"=hex:" + hex(0, 30, 30) + u"\r\n" +
+             u"\"Nothing\"=hex:\r\n"
+             u"\"Odd\"=hex(12345):00,09,12\r\n"
+             u"\"None\"=hex(0):00,09\r\n"
+             u"\"Q\"=hex(b):08,07,06,05,04,03,02,01\r\n"));
 }
 
 TEST_F(RegBackupFileTest, ExpandableAndMultiStringsGetAReadableComment) {
@@ -203,15 +197,9 @@ TEST_F(RegBackupFileTest, ExpandableAndMultiStringsGetAReadableComment) {
   file->WriteValue(u"C", reinterpret_cast<const uint8_t*>(control), 8, platform::kRegMultiSz);
   file->Close();
 
-  std::u16string expandHex;
-  for (size_t i = 0; i <= expand.size(); ++i) {
-    const char16_t digits[] = u"0123456789abcdef";
-    const char16_t c = i < expand.size() ? expand[i] : 0;
-    expandHex += std::u16string{digits[(c >> 4) & 15], digits[c & 15]} + u",00";
-    if (i < expand.size()) expandHex += u",";
-  }
   EXPECT_EQ(ReadBytes(Path(u"Strings")),
-            Golden(Header(u"Strings") + u"; expand: \"%TEMP%\\\\a\"\r\n\"E\"=hex(2):" + expandHex +
+            Golden(Header(u"Strings") + u"; expand: \"%TEMP%\\\\a\"\r\n\"E\"=hex(2):" +
+                   Hex(Data(expand), 0, 18, 18) +
                    u"\r\n"
                    u"; multi: \"a; b; ; \"\r\n"
                    u"\"M\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n"
@@ -280,34 +268,19 @@ TEST_F(RegBackupFileTest, SmallBufferWritesOutAsItFills) {
   EXPECT_EQ(ReadBytes(Path(u"Small")), Golden(expected));
 }
 
-TEST_F(RegBackupFileTest, DiscardLeavesNoFile) {
+TEST_F(RegBackupFileTest, ADiscardedFileOrOneThatCannotBeOpenedWritesNothing) {
   std::unique_ptr<RegBackupFile> file(OpenBackupFile(folder_.path(), u"Empty"));
   file->Discard();
   EXPECT_EQ(ReadBytes(Path(u"Empty")), "<missing>");
-  // Writes after that do nothing.
   EXPECT_EQ(file->WriteValue(u"x", nullptr, 0, platform::kRegBinary), 0u);
   file.reset();
   EXPECT_EQ(ReadBytes(Path(u"Empty")), "<missing>");
-}
-
-TEST_F(RegBackupFileTest, AFileThatCannotBeOpenedWritesNothing) {
-  std::unique_ptr<RegBackupFile> file(
-      OpenBackupFile(folder_.path() + u"\\no\\such\\folder", u"Lost"));
+  file.reset(OpenBackupFile(folder_.path() + u"\\no\\such\\folder", u"Lost"));
   ASSERT_NE(file, nullptr);
   EXPECT_FALSE(file->isOpen());
   EXPECT_EQ(file->WriteValue(u"x", Data(u"y"), 4, platform::kRegSz), 0u);
   EXPECT_FALSE(file->Flush());
   file->Close();
-}
-
-TEST(ChainedStringListWTest, FindsTheFirstEqualTextIgnoringCase) {
-  ChainedStringListW list;
-  list.Add(u"HKEY_LOCAL_MACHINE\\Software", 1);
-  list.Add(u"HKEY_LOCAL_MACHINE\\SOFTWARE", 2);
-  EXPECT_EQ(list.Find(u"hkey_local_machine\\software"), 0);
-  EXPECT_EQ(list.Find(u"HKEY_LOCAL_MACHINE\\Softwar"), -1);
-  list.Clear();
-  EXPECT_EQ(list.Find(u"HKEY_LOCAL_MACHINE\\Software"), -1);
 }
 
 // The restore batch for each kind of machine.
@@ -353,31 +326,21 @@ TEST_F(RestoreBatchTest, EachOsLevelAndBitness) {
 }
 
 // The batch run as a person runs it, from its run folder (whose name holds a
-// blank), by Windows' own cmd and reg: the backed-up tree comes back whole.
+// blank), by Windows' own cmd and reg: the backed-up tree comes back whole,
+// every value type and the data only the exact hex form carries.
 TEST_F(RestoreBatchTest, RunByCmdItRestoresTheBackup) {
 #ifndef _WIN32
   GTEST_SKIP() << "needs Windows' cmd.exe and reg.exe: runs under wine64 only";
 #else
   platform::Registry* reg = platform::Registry::Default();
-  platform::FileSystem* fs = platform::FileSystem::Default();
   const std::u16string path = u"Software\\RegcleanBatchWineTest";
   platform::DeleteKeyTree(reg, platform::kHkeyCurrentUser, path, 0);
-  for (const std::u16string& key : {path, path + u"\\Sub Key"}) {
-    platform::HKey handle;
-    ASSERT_EQ(reg->RegCreateKeyExW(platform::kHkeyCurrentUser, key, 0, platform::kKeyAllAccess,
-                                   &handle, nullptr),
-              0u);
-    const std::u16string data = u"C:\\Program Files\\x y\\z.dll";
-    reg->RegSetValueExW(handle, u"a value", platform::kRegSz,
-                        reinterpret_cast<const uint8_t*>(data.c_str()),
-                        static_cast<uint32_t>(data.size() + 1) * 2);
-    reg->RegCloseKey(handle);
-  }
+  MakeTreeOfEveryValue(reg, platform::kHkeyCurrentUser, path, 0);
   const platform::RegExportResult before =
       platform::ExportRegFile(reg, platform::kHkeyCurrentUser, path, 0);
   ASSERT_EQ(before.error, 0u);
   const std::u16string run = folder_.path() + u"\\2026-12-06 05-45-08";
-  ASSERT_TRUE(fs->CreateDirectory(run));
+  ASSERT_TRUE(platform::FileSystem::Default()->CreateDirectory(run));
   std::unique_ptr<RegBackupFile> file(OpenBackupFile(run, u"UninstallInvalidProblems"));
   ASSERT_GT(BackupKeyTree(platform::kHkeyCurrentUser, path, ReadAccessMask(), file.get()), 0u);
   file->Close();
@@ -387,12 +350,13 @@ TEST_F(RestoreBatchTest, RunByCmdItRestoresTheBackup) {
   ASSERT_GT(WriteRestoreBatch(engine), 0u);
   ASSERT_EQ(platform::DeleteKeyTree(reg, platform::kHkeyCurrentUser, path, 0), 0u);
 
+  // The batch imports what it finds below the folder it runs in.
   platform::System* system = platform::System::Default();
-  uint32_t error = 0;
+  uint32_t code = 0;
   platform::ProcessHandle process = system->CreateProcess(
-      u"cmd.exe /D /C \"\"" + run + u"\\Restore Function.bat\"\"", run, true, false, &error);
-  ASSERT_NE(process, nullptr) << error;
-  uint32_t code = platform::kStillActive;
+      u"cmd.exe /D /C \"\"" + run + u"\\Restore Function.bat\"\"", run, true, false, &code);
+  ASSERT_NE(process, nullptr) << code;
+  code = platform::kStillActive;
   for (int i = 0;
        i < 600 && system->GetExitCodeProcess(process, &code) && code == platform::kStillActive; ++i)
     system->Sleep(100);
@@ -414,48 +378,13 @@ TEST_F(RestoreBatchTest, AnEarlierLongerBatchIsReplacedWhole) {
   EXPECT_EQ(text.size(), written_);
 }
 
-}  // namespace
-
-namespace {
-
-// What a backup writes, imported again, gives back the tree exactly: every
-// value type, default values, names with quotes and backslashes. (The backup
-// format writes a REG_SZ as text up to its first NUL and a REG_DWORD as
-// dword:, so only malformed strings and DWORDs of another length than 4
-// bytes come back changed.)
+// What a backup writes, imported again, gives back the tree exactly.
 TEST_F(RegBackupFileTest, ImportingTheBackupRestoresTheDeletedTree) {
   platform::memory::MemoryRegistry registry;
-  ASSERT_TRUE(
-      registry
-          .LoadHiveText(
-              platform::memory::kMachineHive,
-              "WINE REGISTRY Version 2\n"
-              "[Software\\\\Gone]\n@=\"default text\"\n"
-              "\"Quote\\\"d\"=\"a \\\"b\\\" c\\\\d\"\n"
-              "\"Expand\"=str(2):\"%SystemRoot%\\\\x.dll\"\n"
-              "\"Multi\"=str(7):\"one\\0two\\0\"\n"
-              "\"Count\"=dword:0000002a\n"
-              "\"Big\"=hex(b):01,02,03,04,05,06,07,08\n"
-              "\"Bin\"=hex:00,ff,10\n"
-              "\"None\"=hex(0):\n"
-              "\"Back\\\\slash\"=dword:00000201\n"
-              "[Software\\\\Gone\\\\Child]\n\"Path\"=\"C:\\\\Program Files\\\\Gone\\\\gone.exe\"\n"
-              "[Software\\\\Gone\\\\Child\\\\Leaf]\n")
-          .empty());
   SetEngineRegistry(&registry);
   Is64BitOs = true;
   IsWow64 = true;
-  // Data the quoted forms would change: a megabyte of text, a NUL inside,
-  // line breaks, no final NUL; a dword of three bytes.
-  platform::HKey gone;
-  ASSERT_EQ(registry.RegOpenKeyExW(kHkeyLocalMachine, u"Software\\Gone", 0, 0xF003F | 0x100, &gone),
-            0u);
-  for (const auto& [name, text] : AwkwardStrings())
-    ASSERT_EQ(registry.RegSetValueExW(gone, name, platform::kRegSz, Data(text),
-                                      static_cast<uint32_t>(text.size() * 2)),
-              0u);
-  ASSERT_EQ(registry.RegSetValueExW(gone, u"Short", platform::kRegDword, Data(u"ab"), 3), 0u);
-  registry.RegCloseKey(gone);
+  MakeTreeOfEveryValue(&registry, kHkeyLocalMachine, u"Software\\Gone", 0x100);
   const platform::RegExportResult before =
       platform::ExportRegFile(&registry, kHkeyLocalMachine, u"Software\\Gone", 0x100);
   ASSERT_EQ(before.error, 0u);
@@ -465,6 +394,7 @@ TEST_F(RegBackupFileTest, ImportingTheBackupRestoresTheDeletedTree) {
   ASSERT_GT(BackupKeyTree(kHkeyLocalMachine, u"Software\\Gone", ReadAccessMask(), file.get()), 0u);
   file->Close();
   DeleteKeyTree(kHkeyLocalMachine, u"Software\\Gone", ReadAccessMask());
+  platform::HKey gone;
   ASSERT_NE(registry.RegOpenKeyExW(kHkeyLocalMachine, u"Software\\Gone", 0, 0x20119, &gone), 0u);
 
   const platform::RegImportResult imported =
@@ -477,64 +407,6 @@ TEST_F(RegBackupFileTest, ImportingTheBackupRestoresTheDeletedTree) {
   ASSERT_EQ(after.error, 0u);
   EXPECT_EQ(after.bytes, before.bytes);
 }
-
-}  // namespace
-
-namespace {
-
-// Windows' own importer (reg.exe, under wine64) reads a backup back too.
-TEST_F(RegBackupFileTest, RegExeRestoresABackup) {
-#ifndef _WIN32
-  GTEST_SKIP() << "needs Windows' reg.exe: runs under wine64 only";
-#else
-  platform::Registry* reg = platform::Registry::Default();
-  const std::u16string path = u"Software\\RegcleanBackupWineTest";
-  platform::DeleteKeyTree(reg, platform::kHkeyCurrentUser, path, 0);
-  auto set = [&](const std::u16string& key, std::u16string_view name, uint32_t type,
-                 std::string_view bytes) {
-    platform::HKey handle;
-    uint32_t disposition = 0;
-    ASSERT_EQ(reg->RegCreateKeyExW(platform::kHkeyCurrentUser, key, 0, platform::kKeyAllAccess,
-                                   &handle, &disposition),
-              0u);
-    reg->RegSetValueExW(handle, name, type, reinterpret_cast<const uint8_t*>(bytes.data()),
-                        static_cast<uint32_t>(bytes.size()));
-    reg->RegCloseKey(handle);
-  };
-  auto units = [](std::u16string_view text) {
-    return std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2);
-  };
-  set(path, u"", platform::kRegSz, units(std::u16string(u"default\0", 8)));
-  set(path, u"q\"uo\\te", platform::kRegSz, units(std::u16string(u"C:\\x \"y\"\0", 9)));
-  set(path, u"expand", platform::kRegExpandSz, units(std::u16string(u"%SystemRoot%\\a\0", 15)));
-  set(path, u"multi", 7, units(std::u16string(u"a\0b\0\0", 5)));
-  set(path, u"dword", platform::kRegDword, std::string("\xff\x00\x00\x00", 4));
-  set(path, u"bin", 3, std::string("\x01\x02\x03", 3));
-  set(path + u"\\Sub", u"x", platform::kRegSz, units(std::u16string(u"\x00e9\0", 2)));
-  for (const auto& [name, text] : AwkwardStrings()) set(path, name, platform::kRegSz, units(text));
-  set(path, u"Short", platform::kRegDword, std::string("\x01\x02\x03", 3));
-  const platform::RegExportResult before =
-      platform::ExportRegFile(reg, platform::kHkeyCurrentUser, path, 0);
-  ASSERT_EQ(before.error, 0u);
-
-  std::unique_ptr<RegBackupFile> file(OpenBackupFile(folder_.path(), u"WineRoundTrip"));
-  ASSERT_GT(BackupKeyTree(platform::kHkeyCurrentUser, path, ReadAccessMask(), file.get()), 0u);
-  file->Close();
-  ASSERT_EQ(platform::DeleteKeyTree(reg, platform::kHkeyCurrentUser, path, 0), 0u);
-  const uint32_t run =
-      RunProcess(platform::FileSystem::Default()->GetSystemDirectory() + u"\\reg.exe",
-                 u"import \"" + Path(u"WineRoundTrip") + u"\"", 0, true, 30000, nullptr);
-  EXPECT_EQ(run, 0u);
-  const platform::RegExportResult after =
-      platform::ExportRegFile(reg, platform::kHkeyCurrentUser, path, 0);
-  EXPECT_EQ(after.bytes, before.bytes);
-  platform::DeleteKeyTree(reg, platform::kHkeyCurrentUser, path, 0);
-#endif
-}
-
-}  // namespace
-
-namespace {
 
 // A name a .reg file cannot carry keeps its entry: nothing is deleted that a
 // restore would bring back under another name, or not at all.

@@ -5,24 +5,16 @@
 #include <string>
 #include <vector>
 
-#include "modules/RegistryCleanerModule/dll/my_logfile.h"
 #include "modules/RegistryCleanerModule/dll/reg_list_text.h"
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/case_folding.h"
-#include "tests/engine/engine_test_support.h"
+#include "tests/engine/log_capture.h"
 
 namespace {
 
-using engine_test::FixedClock;
-using engine_test::ReadBytes;
 using engine_test::TempFolder;
+using engine_test::Texts;
 using engine_test::Utf16Le;
 using engine_test::WriteBytes;
-
-std::vector<std::u16string> Texts(const BufferedStringListW& list) {
-  std::vector<std::u16string> out;
-  for (int32_t i = 0; i < list.Count(); ++i) out.emplace_back(list.At(i));
-  return out;
-}
 
 class RegListFileTest : public ::testing::Test {
  protected:
@@ -80,13 +72,11 @@ TEST_F(RegListFileTest, ReadsEntriesAfterTheSectionLine) {
 // A list written in a text editor begins with its section line right after
 // the mark; its entries count (they would be lost if the mark were taken for
 // part of the line).
+// Unmarked UTF-16 is recognised too.
 TEST_F(RegListFileTest, ASectionLineRightAfterTheByteOrderMarkCounts) {
   EXPECT_EQ(Read(u"[RegList]\r\nHKEY_CURRENT_USER\\Software\\Abc\r\n"), 1);
   EXPECT_EQ(Texts(list_),
             (std::vector<std::u16string>{u"HKEY_CURRENT_USER\\Software\\Abc", u"NOOP"}));
-}
-
-TEST_F(RegListFileTest, UnmarkedUtf16IsRecognised) {
   EXPECT_EQ(Read(u"; no mark\r\n[RegList]\r\nHKEY_CURRENT_USER\\Software\\Abc\r\n", false), 1);
 }
 
@@ -98,21 +88,15 @@ TEST_F(RegListFileTest, AnOverlongLineIsCutAndItsRestReadAsTheNextLine) {
 }
 
 TEST_F(RegListFileTest, RejectsFilesThatAreMissingSmallOrNotUtf16) {
-  FixedClock clock;
-  MyLogfile log(folder_.AnsiFile("list.log").c_str(), 4096, MyLogfile::kCloseAfterWrite, 0,
-                platform::FileSystem::Default(), &clock);
-  SetEngineLog(&log);
+  engine_test::CapturedLog log;
   EXPECT_EQ(ReadRegListFile(&list_, folder_.File(u"absent.cfg")), 0);
   WriteBytes(file_, "\xFF\xFE" + Utf16Le(u"[RegList]\nH\\A"));  // 28 bytes
   EXPECT_EQ(ReadRegListFile(&list_, file_), 0);
   WriteBytes(file_, "; written as ANSI text\r\n[RegList]\r\nHKEY_CURRENT_USER\\Software\\Abc\r\n");
   EXPECT_EQ(ReadRegListFile(&list_, file_), 0);
   EXPECT_EQ(list_.Count(), 0);
-  SetEngineLog(nullptr);
-  log.Flush();
-  const std::string path(file_.begin(), file_.end());
-  EXPECT_EQ(ReadBytes(folder_.File(u"list.log")),
-            "2014-01-31 09:05:07,123 lv:04 -> UNICODE File Type missmatch: " + path + "\r\n");
+  EXPECT_EQ(log.Lines(), (std::vector<std::string>{"04 UNICODE File Type missmatch: " +
+                                                   std::string(file_.begin(), file_.end())}));
 }
 
 // What "regclean keep" writes reads back as the same entry, or is refused.

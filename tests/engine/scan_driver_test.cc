@@ -169,27 +169,19 @@ class ProblemKeyTest : public testing::Test {
 };
 
 TEST_F(ProblemKeyTest, EachModeDoesItsPart) {
-  constexpr uint32_t kAccess = platform::kKeyAllAccess;
-  EXPECT_EQ(HandleProblemKey(&engine_, platform::kHkeyLocalMachine, u"Software\\Gone", kAccess,
-                             KeyCount, nullptr),
-            1u);
-  EXPECT_EQ(HandleProblemKey(&engine_, platform::kHkeyLocalMachine, u"Software\\Gone", kAccess,
-                             Scan, nullptr),
-            1u);
-  EXPECT_EQ(HandleProblemKey(&engine_, platform::kHkeyLocalMachine, u"Software\\Gone", kAccess, 5,
-                             nullptr),
-            0u);
+  std::unique_ptr<RegBackupFile> file(OpenBackupFile(folder_.path(), u"Keys"));
+  auto handle = [&](uint32_t mode) {
+    return HandleProblemKey(&engine_, platform::kHkeyLocalMachine, u"Software\\Gone",
+                            platform::kKeyAllAccess, mode,
+                            mode == Backup || mode == BackupAndClean ? file.get() : nullptr);
+  };
+  EXPECT_EQ(handle(KeyCount), 1u);
+  EXPECT_EQ(handle(Scan), 1u);
+  EXPECT_EQ(handle(5), 0u);
+  EXPECT_EQ(handle(Backup), 1u);
   EXPECT_TRUE(Exists());
   EXPECT_EQ(engine_.ignoreList->Count(), 0);
-
-  std::unique_ptr<RegBackupFile> file(OpenBackupFile(folder_.path(), u"Keys"));
-  EXPECT_EQ(HandleProblemKey(&engine_, platform::kHkeyLocalMachine, u"Software\\Gone", kAccess,
-                             Backup, file.get()),
-            1u);
-  EXPECT_TRUE(Exists());
-  EXPECT_EQ(HandleProblemKey(&engine_, platform::kHkeyLocalMachine, u"Software\\Gone", kAccess,
-                             BackupAndClean, file.get()),
-            1u);
+  EXPECT_EQ(handle(BackupAndClean), 1u);
   EXPECT_FALSE(Exists());
   EXPECT_EQ(engine_.ignoreList->Count(), 2);  // the entry and its record
   file->Close();
@@ -204,9 +196,7 @@ TEST_F(ProblemKeyTest, EachModeDoesItsPart) {
                   .LoadHiveText(platform::memory::kMachineHive,
                                 "WINE REGISTRY Version 2\n[Software\\\\Gone]\n")
                   .empty());
-  EXPECT_EQ(HandleProblemKey(&engine_, platform::kHkeyLocalMachine, u"Software\\Gone", kAccess,
-                             Clean, nullptr),
-            0u);
+  EXPECT_EQ(handle(Clean), 0u);
   EXPECT_TRUE(Exists());
 }
 

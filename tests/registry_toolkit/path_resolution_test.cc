@@ -48,35 +48,6 @@ ResolverFacts MachineFacts() {
   return facts;
 }
 
-// Files made in the machine's folders; they and the folders made for them
-// are removed when the test ends.
-class MachineFiles {
- public:
-  explicit MachineFiles(TempTree* tree) : tree_(tree) {}
-  ~MachineFiles() {
-    platform::FileSystem* fs = tree_->fs();
-    for (auto it = files_.rbegin(); it != files_.rend(); ++it) fs->DeleteFile(*it);
-    for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) fs->RemoveDirectory(*it);
-  }
-  bool Make(const std::u16string& path) {
-    platform::FileSystem* fs = tree_->fs();
-    if (fs->GetFileAttributes(path) != kInvalidFileAttributes) return true;
-    for (size_t i = 3; i < path.size(); ++i) {
-      if (path[i] != u'\\') continue;
-      const std::u16string folder = path.substr(0, i);
-      if (fs->GetFileAttributes(folder) == kInvalidFileAttributes) folders_.push_back(folder);
-    }
-    if (!tree_->MakeFileAt(path)) return false;
-    files_.push_back(path);
-    return true;
-  }
-
- private:
-  TempTree* tree_;
-  std::vector<std::u16string> files_;
-  std::vector<std::u16string> folders_;
-};
-
 // A system whose attribute call does not take NT-style "\??\" paths, so that
 // only their rewrite can find them.
 class NoNtPaths : public platform::FileSystemWrapper {
@@ -97,13 +68,24 @@ class PathResolutionTest : public ::testing::Test {
     app_ = tree_.Path(u"App Dir\\app.exe");
     res_ = tree_.Path(u"App Dir\\res.dll");
   }
+  // The files made in the machine's folders, and the folders made for them.
+  void TearDown() override {
+    for (auto it = made_.rbegin(); it != made_.rend(); ++it)
+      if (!tree_.fs()->DeleteFile(*it)) tree_.fs()->RemoveDirectory(*it);
+  }
 
   PathResolver& resolver() { return resolver_; }
   const WindowsFolders& folders() { return resolver_.Folders(); }
   // A file below one of the machine's folders.
   std::u16string MakeMachineFile(const std::u16string& folder, const std::u16string& rest) {
     const std::u16string path = folder + rest;
-    EXPECT_TRUE(machine_.Make(path)) << Narrow(path);
+    platform::FileSystem* fs = tree_.fs();
+    if (fs->GetFileAttributes(path) != kInvalidFileAttributes) return path;
+    for (size_t i = 3; i < path.size(); ++i)
+      if (path[i] == u'\\' && fs->GetFileAttributes(path.substr(0, i)) == kInvalidFileAttributes)
+        made_.push_back(path.substr(0, i));
+    EXPECT_TRUE(tree_.MakeFileAt(path)) << Narrow(path);
+    made_.push_back(path);
     return path;
   }
   // The native system folder, as the module reaches it (Sysnative under WOW64).
@@ -119,14 +101,12 @@ class PathResolutionTest : public ::testing::Test {
   }
 
   TempTree tree_;
-  MachineFiles machine_{&tree_};
+  std::vector<std::u16string> made_;
   PathResolver resolver_{tree_.fs(), MachineFacts()};
   std::u16string name_ = UniqueName();
   std::u16string app_;
   std::u16string res_;
 };
-
-// --- The folders -------------------------------------------------------------
 
 TEST_F(PathResolutionTest, WindowsFolderAndItsDerivedPaths) {
   std::u16string systemRoot;
@@ -134,6 +114,8 @@ TEST_F(PathResolutionTest, WindowsFolderAndItsDerivedPaths) {
   EXPECT_EQ(Narrow(folders().systemRootDir), Narrow(systemRoot + u"\\"));
   EXPECT_EQ(Narrow(folders().frameworkDir), Narrow(systemRoot + u"\\Microsoft.NET\\Framework"));
   EXPECT_SAME_PATH(folders().expandedRundll32Path, systemRoot + u"\\System32\\rundll32.exe");
+  EXPECT_TRUE(KnownFolderPath(9999, 4).empty());
+  EXPECT_TRUE(KnownFolderPath(9999, 2).empty());
 }
 
 #ifndef _WIN32
@@ -201,41 +183,93 @@ TEST_F(PathResolutionTest, FolderSetOfThe64BitWindowsThatRunsTheSuite) {
 }
 #endif
 
-TEST_F(PathResolutionTest, UnknownFolderIsEmpty) {
-  EXPECT_TRUE(KnownFolderPath(9999, 4).empty());
-  EXPECT_TRUE(KnownFolderPath(9999, 2).empty());
-}
-
-// --- Stage 4: the text as written ---------------------------------------------
-
-TEST_F(PathResolutionTest, QuotesBlanksTerminatorsAndLostColons) {
+// Read as a file name (FileExistsResolved) or as a command
+// (ResolveCommandToFile, 2 when the program is found behind its extension).
+TEST_F(PathResolutionTest, EachWayOfWritingAPathFindsItsFile) {
   std::u16string questionDrive = app_;
   questionDrive[1] = u'?';
-  const std::u16string texts[] = {
-      u"\"" + app_ + u"\" -flag /other \"x\"",
-      u" \t\"" + app_ + u"\"\r\n",
-      app_ + u"\\0",
-      questionDrive,
-      u"\"" + questionDrive + u"\" /q",
+  const std::u16string dll = MakeMachineFile(SystemFolder(), name_ + u".dll");
+  // "System32\" names the native system folder (Sysnative under WOW64, so a
+  // 32-bit module finds the 64-bit driver), "\SystemRoot\" the Windows folder
+  // as this process sees it (under WOW64 its System32 is SysWOW64).
+  const std::u16string native = MakeMachineFile(SystemFolder(), u"drivers\\" + name_ + u"n.sys");
+  const std::u16string own =
+      MakeMachineFile(folders().systemRootDir, u"System32\\drivers\\" + name_ + u"o.sys");
+  const std::u16string tool = MakeMachineFile(SystemDirectory(), name_ + u"-tool.exe");
+  const std::u16string resDll = MakeMachineFile(SystemDirectory(), name_ + u"-res.dll");
+  // rundll32 itself exists; the verdict is about the library it loads.
+  MakeMachineFile(folders().systemRootDir, u"System32\\rundll32.exe");
+  const std::u16string lib = MakeMachineFile(SystemDirectory(), name_ + u"-lib.dll");
+  const std::u16string doc = u" \"C:\\" + name_ + u"\\doc.txt\"";
+  const WindowsFolders& f = folders();
+  const std::u16string x86App = MakeMachineFile(f.programFilesX86Dir, name_ + u"\\app.exe");
+  const std::u16string common = MakeMachineFile(f.commonFilesX86Dir, name_ + u"\\c.dll");
+  const std::u16string native64 = MakeMachineFile(f.programFilesDir, name_ + u"\\n.exe");
+  const struct {
+    std::u16string text, found;  // found empty: nothing
+    bool command = false;
+    int result = 1;
+    bool want64 = false;
+  } rows[] = {
+      {u"\"" + app_ + u"\" -flag /other \"x\"", app_},
+      {u" \t\"" + app_ + u"\"\r\n", app_},
+      {app_ + u"\\0", app_},
+      {questionDrive, app_},
+      {u"\"" + questionDrive + u"\" /q", app_},
+      {app_ + u" /S", app_},
+      {app_ + u" -uninstall", app_},
+      {app_ + u" -a -b /c", app_},
+      {app_ + u" D:data.txt", app_},
+      {res_ + u",-5", res_},
+      {app_ + u",1", app_},
+      {u"%SystemRoot%\\System32\\" + name_ + u".dll", dll, false, 1, true},
+      {u"\\SystemRoot\\System32\\drivers\\" + name_ + u"o.sys", own, false, 1, true},
+      {u"\\systemroot\\System32\\drivers\\" + name_ + u"o.sys", own, false, 1, true},
+      {u"SystemRoot\\System32\\drivers\\" + name_ + u"o.sys", own, false, 1, true},
+      {u"System32\\drivers\\" + name_ + u"n.sys", native, false, 1, true},
+      {u"\\System32\\drivers\\" + name_ + u"n.sys", native, false, 1, true},
+      // Entries of one view found in the other; a variable that names the
+      // 32-bit folder, in a 64-bit entry.
+      {f.programFilesDir + name_ + u"\\app.exe", x86App, false, 1, true},
+      {f.commonFilesDir + name_ + u"\\c.dll", common},
+      {u"%ProgramFiles%\\" + name_ + u"\\n.exe", native64, false, 1, true},
+      // Bare names are found on the search path.
+      {name_ + u"-tool.exe", tool},
+      {name_ + u"-tool.exe /quiet", tool, true, 2},
+      // At-sign references name their file.
+      {u"@%SystemRoot%\\System32\\" + name_ + u"-res.dll,-21787", resDll, true},
+      {u"@" + res_ + u",-5", res_, true},
+      {u"@\"" + res_ + u"\",-5", res_, true},
+      {res_ + u",-5", res_, true},
+      {app_ + u",0", app_, true},
+      {u"@" + tree_.Path(u"gone.dll") + u",-5", u"", true, 0},
+      // Rundll32 commands name the library.
+      {u"rundll32 " + res_ + u",Entry", res_, true},
+      {u"RUNDLL32.EXE " + res_ + u",Entry arguments, more", res_, true},
+      {u"RunDll32.exe \"" + res_ + u"\",Entry", res_, true},
+      {u"%SystemRoot%\\System32\\rundll32.exe " + res_ + u",Entry", res_, true},
+      {u"%systemroot%\\system32\\RUNDLL32.EXE " + res_ + u",Entry", res_, true},
+      {folders().expandedRundll32Path + u" " + res_ + u",Entry", res_, true},
+      {u"rundll32.exe " + name_ + u"-lib.dll,Entry", lib, true},
+      // rundll32 loads a library named without extension as a ".dll".
+      {u"rundll32.exe " + name_ + u"-lib,Entry", lib, true},
+      {u"rundll32 " + res_.substr(0, res_.size() - 4) + u",Entry", res_, true},
+      {u"rundll32.exe " + tree_.Path(u"gone.dll") + u",Entry", u"", true, 0},
+      {u"rundll32.exe", u"", true, 0},
+      // Programs behind their extension, after everything else.
+      {u"\"" + app_ + u"\"" + doc, app_, true, 2},
+      {app_ + doc, app_, true, 2},
+      {u"\"" + app_ + u"\" /S", app_, true, 1},
   };
-  for (const std::u16string& original : texts) {
-    std::u16string text = original;
-    EXPECT_EQ(Resolve(&text), 1) << Narrow(original);
-    EXPECT_SAME_PATH(text, app_);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(Narrow(row.text));
+    std::u16string text = row.text;
+    EXPECT_EQ(row.command ? Command(&text) : Resolve(&text, row.want64), row.result);
+    if (!row.found.empty()) {
+      EXPECT_SAME_PATH(text, row.found);
+    }
   }
 }
-
-TEST_F(PathResolutionTest, EnvironmentVariablesAreExpanded) {
-  const std::u16string dll = MakeMachineFile(SystemFolder(), name_ + u".dll");
-  std::u16string text = u"%SystemRoot%\\System32\\" + name_ + u".dll";
-  EXPECT_EQ(Resolve(&text, true), 1);
-  EXPECT_SAME_PATH(text, dll);
-  // A reference to a variable that is not set stays, and finds nothing.
-  text = u"%RegcleanNoSuchVariable%\\" + name_ + u".dll";
-  EXPECT_EQ(Resolve(&text), 0);
-}
-
-// --- Stage 3: short names and the other view -----------------------------------
 
 TEST_F(PathResolutionTest, ShortNamesResolveAndComeBackLong) {
   ASSERT_TRUE(tree_.MakeFile(u"Long Folder Name\\program file.exe"));
@@ -261,42 +295,33 @@ TEST_F(PathResolutionTest, ShortNamesResolveAndComeBackLong) {
   }
 }
 
-TEST_F(PathResolutionTest, EntriesOfOneViewFoundInTheOther) {
+// Entries of one view found in the other: a 32-bit entry below Program
+// Files whose program lives below (x86), a 64-bit entry below SysWOW64
+// whose library is in the native folder, Common Files both ways.
+TEST_F(PathResolutionTest, ViewAwareExistsLooksInTheOtherView) {
   const WindowsFolders& f = folders();
-  // A 32-bit entry below Program Files whose program lives below (x86).
   const std::u16string x86App = MakeMachineFile(f.programFilesX86Dir, name_ + u"\\app.exe");
-  std::u16string text = f.programFilesDir + name_ + u"\\app.exe";
-  EXPECT_EQ(resolver().ViewAwareExists(&text, 2048, false) & platform::kFileAttributeDirectory, 0u);
-  EXPECT_SAME_PATH(text, x86App);
-  // The 64-bit view does not look there by itself, FileExistsResolved does.
-  text = f.programFilesDir + name_ + u"\\app.exe";
-  EXPECT_EQ(resolver().ViewAwareExists(&text, 2048, true), kInvalidFileAttributes);
-  EXPECT_SAME_PATH(text, f.programFilesDir + name_ + u"\\app.exe");
-  EXPECT_EQ(Resolve(&text, true), 1);
-  EXPECT_SAME_PATH(text, x86App);
-
-  // A 64-bit entry below SysWOW64 whose library is in the native folder
-  // (made through Sysnative, which a 32-bit process's System32 is not).
   const std::u16string native = MakeMachineFile(f.nativeSystemDir, name_ + u".dll");
-  text = f.systemX86Dir + name_ + u".dll";
-  EXPECT_NE(resolver().ViewAwareExists(&text, 2048, true), kInvalidFileAttributes);
-  EXPECT_SAME_PATH(text, f.nativeSystemDir + name_ + u".dll");
-
-  // Common Files, both ways.
-  const std::u16string common = MakeMachineFile(f.commonFilesX86Dir, name_ + u"\\c.dll");
-  text = f.commonFilesDir + name_ + u"\\c.dll";
-  EXPECT_EQ(Resolve(&text, false), 1);
-  EXPECT_SAME_PATH(text, common);
   const std::u16string common64 = MakeMachineFile(f.commonFilesDir, name_ + u"\\d.dll");
-  text = f.commonFilesX86Dir + name_ + u"\\d.dll";
-  EXPECT_NE(resolver().ViewAwareExists(&text, 2048, true), kInvalidFileAttributes);
-  EXPECT_SAME_PATH(text, common64);
-
-  // A variable that names the 32-bit folder, in a 64-bit entry.
-  const std::u16string native64 = MakeMachineFile(f.programFilesDir, name_ + u"\\n.exe");
-  text = u"%ProgramFiles%\\" + name_ + u"\\n.exe";
-  EXPECT_EQ(Resolve(&text, true), 1);
-  EXPECT_SAME_PATH(text, native64);
+  const struct {
+    std::u16string text;
+    bool want64;
+    std::u16string found;  // empty: missing, the text unchanged
+  } rows[] = {
+      {f.programFilesDir + name_ + u"\\app.exe", false, x86App},
+      // The 64-bit view does not look there by itself, FileExistsResolved does.
+      {f.programFilesDir + name_ + u"\\app.exe", true, u""},
+      {f.systemX86Dir + name_ + u".dll", true, native},
+      {f.commonFilesX86Dir + name_ + u"\\d.dll", true, common64},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(Narrow(row.text));
+    std::u16string text = row.text;
+    const uint32_t attributes = resolver().ViewAwareExists(&text, 2048, row.want64);
+    EXPECT_EQ(attributes == kInvalidFileAttributes, row.found.empty());
+    EXPECT_EQ(attributes & platform::kFileAttributeDirectory, row.found.empty() ? 16u : 0u);
+    EXPECT_SAME_PATH(text, row.found.empty() ? row.text : row.found);
+  }
 }
 
 // The order in which each view tries the folders, on a folder set laid out in
@@ -361,75 +386,45 @@ TEST_F(PathResolutionTest, EachViewTriesTheFoldersInItsOrder) {
   EXPECT_EQ(single.ViewAwareExists(&path, 2048, false), kInvalidFileAttributes);
 }
 
-// --- Stage 2: the system's own prefixes ----------------------------------------
-
-TEST_F(PathResolutionTest, SystemRootAndSystem32Prefixes) {
-  // "System32\" names the native system folder (Sysnative under WOW64, so a
-  // 32-bit module finds the 64-bit driver), "\SystemRoot\" the Windows folder
-  // as this process sees it (under WOW64 its System32 is SysWOW64). Each file
-  // is made in the folder it is read from and found there.
-  const std::u16string native = MakeMachineFile(SystemFolder(), u"drivers\\" + name_ + u"n.sys");
-  const std::u16string own =
-      MakeMachineFile(folders().systemRootDir, u"System32\\drivers\\" + name_ + u"o.sys");
-  const std::pair<std::u16string, std::u16string> cases[] = {
-      {u"\\SystemRoot\\System32\\drivers\\" + name_ + u"o.sys", own},
-      {u"\\systemroot\\System32\\drivers\\" + name_ + u"o.sys", own},
-      {u"SystemRoot\\System32\\drivers\\" + name_ + u"o.sys", own},
-      {u"System32\\drivers\\" + name_ + u"n.sys", native},
-      {u"\\System32\\drivers\\" + name_ + u"n.sys", native}};
-  for (const auto& [original, found] : cases) {
-    std::u16string text = original;
-    EXPECT_EQ(Resolve(&text, true), 1) << Narrow(original);
-    // The folder and the rest keep their backslash between them.
-    EXPECT_SAME_PATH(text, found);
-  }
-}
-
-TEST_F(PathResolutionTest, NtPrefixIsDropped) {
+// A system that does not take NT-style "\??\" paths finds them by their
+// rewrite; a 32-bit module under WOW64 finds a Framework path in Framework64.
+TEST_F(PathResolutionTest, NtPrefixAndTheSecondFramework) {
   NoNtPaths fs(tree_.fs());
-  PathResolver resolver(&fs, MachineFacts());
-  std::u16string text = u"\\??\\" + app_;
-  EXPECT_EQ(resolver.FileExistsResolved(&text, 2048, false), 1);
-  EXPECT_SAME_PATH(text, app_);
-  // With arguments the rewritten text is cut in the next round.
-  const std::u16string driver =
-      MakeMachineFile(folders().systemRootDir, u"System32\\drivers\\" + name_ + u".sys");
-  text = u"\\??\\\\SystemRoot\\System32\\drivers\\" + name_ + u".sys -start";
-  EXPECT_EQ(resolver.FileExistsResolved(&text, 2048, false), 1);
-  EXPECT_SAME_PATH(text, driver);
-}
-
-TEST_F(PathResolutionTest, Framework32PathUnderWow64FoundAsFramework64) {
-  const std::u16string tool = MakeMachineFile(
-      folders().systemRootDir, u"Microsoft.NET\\Framework64\\" + name_ + u"\\tool.exe");
-  const std::u16string written =
-      folders().systemRootDir + u"Microsoft.NET\\Framework\\" + name_ + u"\\tool.exe";
+  PathResolver noNt(&fs, MachineFacts());
   ResolverFacts wow64 = MachineFacts();
   wow64.is64BitOs = wow64.isWow64 = true;
   PathResolver under(tree_.fs(), wow64);
-  std::u16string text = written;
-  EXPECT_EQ(under.FileExistsResolved(&text, 2048, false), 1);
-  EXPECT_SAME_PATH(text, tool);
-  // Also behind arguments.
-  text = written + u" /x";
-  EXPECT_EQ(under.FileExistsResolved(&text, 2048, false), 1);
-  EXPECT_SAME_PATH(text, tool);
-  // Only a 32-bit module under WOW64 has this second Framework.
   ResolverFacts native = wow64;
   native.isWow64 = false;
   PathResolver outside(tree_.fs(), native);
-  text = written;
-  EXPECT_EQ(outside.FileExistsResolved(&text, 2048, false), 0);
-
-  // The 32-bit one that exists is still found behind arguments.
-  const std::u16string tool32 = MakeMachineFile(
-      folders().systemRootDir, u"Microsoft.NET\\Framework\\" + name_ + u"\\only32.exe");
-  text = tool32 + u" -install";
-  EXPECT_EQ(under.FileExistsResolved(&text, 2048, false), 1);
-  EXPECT_SAME_PATH(text, tool32);
+  const std::u16string& root = folders().systemRootDir;
+  const std::u16string driver = MakeMachineFile(root, u"System32\\drivers\\" + name_ + u".sys");
+  const std::u16string tool =
+      MakeMachineFile(root, u"Microsoft.NET\\Framework64\\" + name_ + u"\\tool.exe");
+  const std::u16string tool32 =
+      MakeMachineFile(root, u"Microsoft.NET\\Framework\\" + name_ + u"\\only32.exe");
+  const std::u16string written = root + u"Microsoft.NET\\Framework\\" + name_ + u"\\tool.exe";
+  const struct {
+    PathResolver* resolver;
+    std::u16string text, found;  // found empty: missing
+  } rows[] = {
+      {&noNt, u"\\??\\" + app_, app_},
+      // With arguments the rewritten text is cut in the next round.
+      {&noNt, u"\\??\\\\SystemRoot\\System32\\drivers\\" + name_ + u".sys -start", driver},
+      {&under, written, tool},
+      {&under, written + u" /x", tool},
+      {&under, tool32 + u" -install", tool32},
+      {&outside, written, u""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(Narrow(row.text));
+    std::u16string text = row.text;
+    EXPECT_EQ(row.resolver->FileExistsResolved(&text, 2048, false), row.found.empty() ? 0 : 1);
+    if (!row.found.empty()) {
+      EXPECT_SAME_PATH(text, row.found);
+    }
+  }
 }
-
-// --- Stage 1: arguments and the search path --------------------------------------
 
 struct CutCase {
   std::u16string text;
@@ -464,98 +459,6 @@ TEST_F(PathResolutionTest, CutArgumentsPeelsOneCandidateAtATime) {
   }
 }
 
-TEST_F(PathResolutionTest, ArgumentsBehindAnUnquotedPathAreCut) {
-  const std::u16string cases[][2] = {
-      {app_ + u" /S", app_},         {app_ + u" -uninstall", app_}, {app_ + u" -a -b /c", app_},
-      {app_ + u" D:data.txt", app_}, {res_ + u",-5", res_},         {app_ + u",1", app_},
-  };
-  for (const auto& c : cases) {
-    std::u16string text = c[0];
-    EXPECT_EQ(Resolve(&text), 1) << Narrow(c[0]);
-    EXPECT_SAME_PATH(text, c[1]);
-  }
-}
-
-TEST_F(PathResolutionTest, BareNamesAreFoundOnTheSearchPath) {
-  const std::u16string tool = MakeMachineFile(SystemDirectory(), name_ + u"-tool.exe");
-  std::u16string text = name_ + u"-tool.exe";
-  EXPECT_EQ(Resolve(&text), 1);
-  EXPECT_SAME_PATH(text, tool);
-  text = name_ + u"-tool.exe /quiet";
-  EXPECT_EQ(Command(&text), 2);
-  EXPECT_SAME_PATH(text, tool);
-  text = name_ + u"-missing.exe";
-  EXPECT_EQ(Resolve(&text), 0);
-}
-
-// --- Commands ----------------------------------------------------------------------
-
-TEST_F(PathResolutionTest, AtSignReferencesNameTheirFile) {
-  const std::u16string dll = MakeMachineFile(SystemDirectory(), name_ + u"-res.dll");
-  const std::u16string cases[][2] = {
-      {u"@%SystemRoot%\\System32\\" + name_ + u"-res.dll,-21787", dll},
-      {u"@" + res_ + u",-5", res_},
-      {u"@\"" + res_ + u"\",-5", res_},
-      {res_ + u",-5", res_},
-      {app_ + u",0", app_},
-  };
-  for (const auto& c : cases) {
-    std::u16string text = c[0];
-    EXPECT_EQ(Command(&text), 1) << Narrow(c[0]);
-    EXPECT_SAME_PATH(text, c[1]);
-  }
-  std::u16string text = u"@" + tree_.Path(u"gone.dll") + u",-5";
-  EXPECT_EQ(Command(&text), 0);
-}
-
-TEST_F(PathResolutionTest, Rundll32CommandsResolveTheLibrary) {
-  // rundll32 itself exists; the verdict is about the library it loads.
-  MakeMachineFile(folders().systemRootDir, u"System32\\rundll32.exe");
-  const std::u16string lib = MakeMachineFile(SystemDirectory(), name_ + u"-lib.dll");
-  const std::u16string found[][2] = {
-      {u"rundll32 " + res_ + u",Entry", res_},
-      {u"RUNDLL32.EXE " + res_ + u",Entry arguments, more", res_},
-      {u"RunDll32.exe \"" + res_ + u"\",Entry", res_},
-      {u"%SystemRoot%\\System32\\rundll32.exe " + res_ + u",Entry", res_},
-      {u"%systemroot%\\system32\\RUNDLL32.EXE " + res_ + u",Entry", res_},
-      {folders().expandedRundll32Path + u" " + res_ + u",Entry", res_},
-      {u"rundll32.exe " + name_ + u"-lib.dll,Entry", lib},
-      // rundll32 loads a library named without extension as a ".dll".
-      {u"rundll32.exe " + name_ + u"-lib,Entry", lib},
-      {u"rundll32 " + res_.substr(0, res_.size() - 4) + u",Entry", res_},
-  };
-  for (const auto& c : found) {
-    std::u16string text = c[0];
-    EXPECT_EQ(Command(&text), 1) << Narrow(c[0]);
-    EXPECT_SAME_PATH(text, c[1]);
-  }
-  std::u16string text = u"rundll32.exe " + tree_.Path(u"gone.dll") + u",Entry";
-  EXPECT_EQ(Command(&text), 0);
-  text = u"rundll32.exe";
-  EXPECT_EQ(Command(&text), 0);
-}
-
-TEST_F(PathResolutionTest, ProgramsBehindTheirExtensionAfterEverythingElse) {
-  const std::u16string cases[] = {
-      u"\"" + app_ + u"\" \"C:\\" + name_ + u"\\doc.txt\"",
-      app_ + u" \"C:\\" + name_ + u"\\doc.txt\"",
-  };
-  for (const std::u16string& original : cases) {
-    std::u16string text = original;
-    EXPECT_EQ(Command(&text), 2) << Narrow(original);
-    EXPECT_SAME_PATH(text, app_);
-  }
-  // Quoted with plain arguments it is found without that cut.
-  std::u16string text = u"\"" + app_ + u"\" /S";
-  EXPECT_EQ(Command(&text), 1);
-  // Not a command: no at-sign or rundll32 reading.
-  text = u"@" + res_ + u",-5";
-  EXPECT_EQ(resolver().ResolveCommandToFile(&text, 2048, false, false), 0);
-  EXPECT_EQ(Narrow(text), Narrow(u"@" + res_ + u",-5"));
-}
-
-// --- What is missing stays missing, and the caller's text as it was --------------
-
 TEST_F(PathResolutionTest, TextsWhoseEveryReadingIsMissingAreLeftAlone) {
   const WindowsFolders& f = folders();
   const std::u16string gone = u"C:\\" + name_ + u"\\app.exe";
@@ -575,6 +478,8 @@ TEST_F(PathResolutionTest, TextsWhoseEveryReadingIsMissingAreLeftAlone) {
       f.systemX86Dir + name_ + u".dll",
       f.frameworkDir + u"\\" + name_ + u"\\x.exe -y",
       tree_.Path(u"App Dir\\app.exe.gone"),
+      u"%RegcleanNoSuchVariable%\\" + name_ + u".dll",
+      u"@" + res_ + u",-5",  // not read as a command
       u"   ",
       u"\"\"",
   };
@@ -584,7 +489,7 @@ TEST_F(PathResolutionTest, TextsWhoseEveryReadingIsMissingAreLeftAlone) {
   for (const std::u16string& original : texts) {
     for (bool want64 : {false, true}) {
       std::u16string text = original;
-      EXPECT_EQ(Resolve(&text, want64), 0) << Narrow(original);
+      EXPECT_EQ(resolver().ResolveCommandToFile(&text, 2048, want64, false), 0) << Narrow(original);
       EXPECT_EQ(Narrow(text), Narrow(original));
       EXPECT_EQ(under.FileExistsResolved(&text, 2048, want64), 0) << Narrow(original);
       EXPECT_EQ(Narrow(text), Narrow(original));

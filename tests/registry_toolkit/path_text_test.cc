@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/case_folding.h"
 #include "platform/unicode.h"
@@ -11,13 +12,8 @@ namespace {
 
 std::string Narrow(std::u16string_view text) { return platform::U16ToUtf8(text); }
 
-struct TrimCase {
-  std::u16string text;
-  std::u16string trimmed;
-};
-
 TEST(PathTextTest, TrimRemovesBlanksControlsAndQuotesAtBothEndsOnly) {
-  const TrimCase cases[] = {
+  const std::pair<std::u16string, std::u16string> cases[] = {
       {u"  \"C:\\Program Files\\App\\app.exe\"  ", u"C:\\Program Files\\App\\app.exe"},
       {u"\a\t\r\nC:\\a b\\c\n\r\t\a", u"C:\\a b\\c"},
       {u"\"\"\"x\"\"", u"x"},
@@ -31,10 +27,10 @@ TEST(PathTextTest, TrimRemovesBlanksControlsAndQuotesAtBothEndsOnly) {
       {u"", u""},
       {u"a \" b", u"a \" b"},  // inner quotes and blanks stay
   };
-  for (const TrimCase& c : cases) {
-    std::u16string text = c.text;
+  for (const auto& [original, trimmed] : cases) {
+    std::u16string text = original;
     TrimPathText(&text);
-    EXPECT_EQ(Narrow(text), Narrow(c.trimmed)) << Narrow(c.text);
+    EXPECT_EQ(Narrow(text), Narrow(trimmed)) << Narrow(original);
   }
 }
 
@@ -73,23 +69,9 @@ TEST(PathTextTest, ReplaceOnceTakesTheFirstOrLastOccurrenceIgnoringCase) {
   EXPECT_EQ(Narrow(text), "a1234");
 }
 
-TEST(PathTextTest, ReplaceOnceFoldsLettersBeyondAsciiOnceTheTableIsBuilt) {
-  BuildCaseFoldingTable();
-  std::u16string text = u"C:\\\u00DCBER\\x";
-  EXPECT_TRUE(ReplaceOnce(&text, u"\\\u00FCber\\", u"\\y\\", false, 0));
-  EXPECT_EQ(Narrow(text), "C:\\y\\x");
-  FreeCaseFoldingTable();
-  text = u"C:\\\u00DCBER\\x";
-  EXPECT_FALSE(ReplaceOnce(&text, u"\\\u00FCber\\", u"\\y\\", false, 0));
-}
-
-struct KindCase {
-  std::u16string text;
-  int kind;
-};
-
+// The form of a path; the file system takes the first five as paths.
 TEST(PathTextTest, ClassifyPathTellsTheFormsApart) {
-  const KindCase cases[] = {
+  const std::pair<std::u16string, int> cases[] = {
       {u".\\app.exe", kPathKindCurrentFolder},
       {u"..\\app.exe", kPathKindParentFolder},
       {u".\\", kPathKindNone},
@@ -116,33 +98,32 @@ TEST(PathTextTest, ClassifyPathTellsTheFormsApart) {
       {u"C:\\\u0121", kPathKindDrive},
       {u"", kPathKindNone},
   };
-  for (const KindCase& c : cases) EXPECT_EQ(ClassifyPath(c.text), c.kind) << Narrow(c.text);
+  for (const auto& [text, kind] : cases) {
+    EXPECT_EQ(ClassifyPath(text), kind) << Narrow(text);
+    EXPECT_EQ(IsPathLike(text), kind != kPathKindNone && kind != kPathKindDriveQuestion);
+  }
+  EXPECT_FALSE(IsPathLike(u"\\??\\C:\\a"));
 }
 
-TEST(PathTextTest, DriveLettersBeyondAsciiNeedTheTable) {
+TEST(PathTextTest, LettersBeyondAsciiFoldOnceTheTableIsBuilt) {
   BuildCaseFoldingTable();
+  std::u16string text = u"C:\\\u00DCBER\\x";
+  EXPECT_TRUE(ReplaceOnce(&text, u"\\\u00FCber\\", u"\\y\\", false, 0));
+  EXPECT_EQ(Narrow(text), "C:\\y\\x");
   EXPECT_EQ(ClassifyPath(u"\u00C4:\\x"), kPathKindDrive);
   FreeCaseFoldingTable();
+  text = u"C:\\\u00DCBER\\x";
+  EXPECT_FALSE(ReplaceOnce(&text, u"\\\u00FCber\\", u"\\y\\", false, 0));
   EXPECT_EQ(ClassifyPath(u"\u00C4:\\x"), kPathKindNone);
 }
 
-TEST(PathTextTest, PathLikeMeansTheFileSystemTakesItAsAPath) {
-  for (const char16_t* text : {u".\\a", u"..\\a", u"\\\\host\\a", u"\\\\?\\a", u"C:\\a", u"C:a"})
-    EXPECT_TRUE(IsPathLike(text)) << Narrow(text);
-  for (const char16_t* text : {u"C?\\a", u"notepad.exe", u"System32\\a", u"\\??\\C:\\a", u""})
-    EXPECT_FALSE(IsPathLike(text)) << Narrow(text);
-}
-
 TEST(PathTextTest, FitToCapacityKeepsRoomForTheTerminator) {
-  std::u16string text = u"abcdef";
-  FitToCapacity(&text, 0);
-  EXPECT_EQ(Narrow(text), "abcdef");
-  FitToCapacity(&text, 7);
-  EXPECT_EQ(Narrow(text), "abcdef");
-  FitToCapacity(&text, 6);
-  EXPECT_EQ(Narrow(text), "abcde");
-  FitToCapacity(&text, 1);
-  EXPECT_EQ(Narrow(text), "");
+  for (const auto& [capacity, fitted] :
+       {std::pair<size_t, const char*>{0, "abcdef"}, {7, "abcdef"}, {6, "abcde"}, {1, ""}}) {
+    std::u16string text = u"abcdef";
+    FitToCapacity(&text, capacity);
+    EXPECT_EQ(Narrow(text), fitted) << capacity;
+  }
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "platform/environment.h"
 #include "platform/unicode.h"
 #include "platform/wineprefix/memory_registry.h"
+#include "tests/engine/engine_test_support.h"
 
 namespace {
 
@@ -33,6 +34,7 @@ constexpr std::string_view kUserHive =
     "[Software\\\\Tree\\\\B]\n"
     "[Software\\\\Tree\\\\B\\\\B1]\n\"b\"=\"y\"\n"
     "[Software\\\\Tree\\\\wOW6432nODE\\\\Hidden]\n\"h\"=\"no\"\n"
+    "[Software\\\\Plain\\\\One]\n[Software\\\\Plain\\\\Two]\n"
     "[Software\\\\Values]\n"
     "\"Sz\"=\"plain\"\n"
     "\"Dword\"=dword:0000002a\n"
@@ -43,25 +45,13 @@ constexpr std::string_view kUserHive =
     "\"Expand\"=str(2):\"%SystemRoot%\\\\y\"\n"
     "\"Empty\"=\"\"\n";
 
-// Saves and restores the process-wide facts and registry around each test.
 class RegistryAccessTest : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(reg_.LoadHiveText(platform::memory::kCurrentUserHive, kUserHive).empty());
-    SetEngineRegistry(&reg_);
-    saved_ = {Is64BitOs, IsWow64, OsLevel};
-    Is64BitOs = true;
-    IsWow64 = true;
-    OsLevel = 2;
     AbortRequested = 0;
   }
-  void TearDown() override {
-    SetEngineRegistry(nullptr);
-    Is64BitOs = saved_.is64;
-    IsWow64 = saved_.wow64;
-    OsLevel = saved_.level;
-    AbortRequested = 0;
-  }
+  void TearDown() override { AbortRequested = 0; }
 
   bool Exists(std::u16string_view path) {
     HKey key;
@@ -71,22 +61,25 @@ class RegistryAccessTest : public testing::Test {
   }
 
   MemoryRegistry reg_;
-  struct {
-    bool is64, wow64;
-    int level;
-  } saved_{};
+  engine_test::FactsScope facts_{true, true, 2, &reg_};
 };
 
 // Every callback as one readable line, in call order.
 struct Trace {
-  std::vector<std::string> lines;
+  std::vector<std::string> lines;  // the paths without "Software\"
   std::string throwAt = "<none>";  // a key path whose key event throws
+  std::string Joined() const {
+    std::string text;
+    for (const std::string& line : lines) text += (text.empty() ? "" : "|") + line;
+    return text;
+  }
 };
 
 uint32_t Record(HKey, const char16_t* keyPath, const char16_t* valueName, const uint8_t*, uint32_t,
                 uint32_t, uint32_t flags, void* context) {
   auto* trace = static_cast<Trace*>(context);
   std::string line = platform::U16ToUtf8(keyPath);
+  if (line.starts_with("Software\\")) line.erase(0, 9);
   if (valueName != nullptr) line += " =" + platform::U16ToUtf8(valueName);
   if (flags & WALK_KEY_EVENT) line += " [key]";
   if (flags & WALK_VALUE_EVENT) line += " [value]";
@@ -97,39 +90,33 @@ uint32_t Record(HKey, const char16_t* keyPath, const char16_t* valueName, const 
   return 1;
 }
 
+// Versions as {major, minor, build, platform, product type, safe mode}.
 TEST(OsLevelTest, VersionReportsGiveTheDocumentedLevels) {
-  struct Case {
+  const struct {
     bool read;
-    uint32_t platformId, major, minor;
-    uint8_t productType;
-    bool safeMode;
+    platform::OsVersion version;
     int level;
   } cases[] = {
-      {false, 2, 6, 1, 1, false, 0},  // no version at all
-      {true, 1, 3, 10, 0, false, 0},  // 9x below 4
-      {true, 1, 4, 10, 0, false, 1},  // 9x
-      {true, 1, 4, 90, 0, true, 0},   // 9x in safe mode
-      {true, 2, 4, 0, 1, true, 2},    // NT 4 even in safe mode
-      {true, 2, 5, 1, 1, false, 2},   // XP
-      {true, 2, 5, 1, 1, true, 0},    // XP in safe mode
-      {true, 2, 6, 0, 1, false, 3},   // Vista workstation
-      {true, 2, 6, 0, 3, false, 2},   // Server 2008
-      {true, 2, 6, 1, 1, false, 4},   // 7 workstation
-      {true, 2, 6, 1, 3, false, 2},   // Server 2008 R2
-      {true, 2, 6, 2, 1, false, 2},   // 8 and everything that reports 6.2
-      {true, 2, 10, 0, 1, false, 2},
-      {true, 3, 6, 1, 1, false, 0},  // a platform other than 9x and NT
+      {false, {6, 1, 0, 2, 1, false}, 0},  // no version at all
+      {true, {3, 10, 0, 1, 0, false}, 0},  // 9x below 4
+      {true, {4, 10, 0, 1, 0, false}, 1},  // 9x
+      {true, {4, 90, 0, 1, 0, true}, 0},   // 9x in safe mode
+      {true, {4, 0, 0, 2, 1, true}, 2},    // NT 4 even in safe mode
+      {true, {5, 1, 0, 2, 1, false}, 2},   // XP
+      {true, {5, 1, 0, 2, 1, true}, 0},    // XP in safe mode
+      {true, {6, 0, 0, 2, 1, false}, 3},   // Vista workstation
+      {true, {6, 0, 0, 2, 3, false}, 2},   // Server 2008
+      {true, {6, 1, 0, 2, 1, false}, 4},   // 7 workstation
+      {true, {6, 1, 0, 2, 3, false}, 2},   // Server 2008 R2
+      {true, {6, 2, 0, 2, 1, false}, 2},   // 8 and everything that reports 6.2
+      {true, {10, 0, 0, 2, 1, false}, 2},
+      {true, {6, 1, 0, 3, 1, false}, 0},  // a platform other than 9x and NT
   };
-  for (const Case& c : cases) {
-    platform::OsVersion v;
-    v.platformId = c.platformId;
-    v.major = c.major;
-    v.minor = c.minor;
-    v.productType = c.productType;
-    v.safeMode = c.safeMode;
+  for (const auto& c : cases) {
+    const platform::OsVersion& v = c.version;
     EXPECT_EQ(ComputeOsLevel(c.read, v), c.level)
-        << c.platformId << " " << c.major << "." << c.minor << " type " << int(c.productType)
-        << (c.safeMode ? " safe" : "");
+        << v.platformId << " " << v.major << "." << v.minor << " type " << int(v.productType)
+        << v.safeMode;
   }
 }
 
@@ -224,69 +211,56 @@ TEST(ExpandEnvInPlaceTest, TypesAndCapacity) {
   EXPECT_EQ(std::u16string(full), programs.substr(0, 14));
 }
 
-TEST_F(RegistryAccessTest, WalkVisitsKeysThenValuesThenChildrenInOrder) {
-  Trace trace;
-  const uint32_t total = WalkKeyTree(kHkeyCurrentUser, u"Software\\Tree", kSam, Record,
-                                     WALK_VALUES | WALK_KEYS | WALK_RECURSE, &trace);
-  const std::vector<std::string> expected = {
-      "Software\\Tree [key]",         "Software\\Tree =v1 [value]",
-      "Software\\Tree =v2 [value]",   "Software\\Tree\\A [key]",
-      "Software\\Tree\\A =a [value]", "Software\\Tree\\A\\A1 [key]",
-      "Software\\Tree\\A\\A2 [key]",  "Software\\Tree\\B [key]",
-      "Software\\Tree\\B\\B1 [key]",  "Software\\Tree\\B\\B1 =b [value]"};
-  EXPECT_EQ(trace.lines, expected);
-  EXPECT_EQ(total, expected.size());
-}
-
-TEST_F(RegistryAccessTest, ChildrenFirstVisitsInnermostKeysFirstFromTheLastIndex) {
-  Trace trace;
-  WalkKeyTree(kHkeyCurrentUser, u"Software\\Tree", kSam, Record,
-              WALK_VALUES | WALK_KEYS | WALK_RECURSE | WALK_CHILDREN_FIRST, &trace);
-  const std::vector<std::string> expected = {
-      "Software\\Tree\\B\\B1 =b [value]", "Software\\Tree\\B\\B1 [key]",
-      "Software\\Tree\\B [key]",          "Software\\Tree\\A\\A2 [key]",
-      "Software\\Tree\\A\\A1 [key]",      "Software\\Tree\\A =a [value]",
-      "Software\\Tree\\A [key]",          "Software\\Tree =v2 [value]",
-      "Software\\Tree =v1 [value]",       "Software\\Tree [key]"};
-  EXPECT_EQ(trace.lines, expected);
-}
-
-TEST_F(RegistryAccessTest, WithoutRecursionEachSubkeyGetsOneChildCallback) {
-  Trace trace;
-  WalkKeyTree(kHkeyCurrentUser, u"Software\\Tree", kSam, Record, WALK_KEYS, &trace);
-  EXPECT_EQ(trace.lines,
-            (std::vector<std::string>{"Software\\Tree [key]", "Software\\Tree\\A [child]",
-                                      "Software\\Tree\\B [child]"}));
+// The walker's order with each set of flags: keys, then values, then
+// children; children first from the last index; one child callback per
+// subkey without recursion. A fault in one subtree costs only that subtree.
+TEST_F(RegistryAccessTest, WalkOrderForEachSetOfFlags) {
+  constexpr uint32_t kAll = WALK_VALUES | WALK_KEYS | WALK_RECURSE;
+  const struct {
+    uint32_t flags;
+    const char *throwAt, *path, *lines;
+  } rows[] = {
+      {kAll, "", "Software\\Tree",
+       "Tree [key]|Tree =v1 [value]|Tree =v2 [value]|Tree\\A [key]|Tree\\A =a [value]|"
+       "Tree\\A\\A1 [key]|Tree\\A\\A2 [key]|Tree\\B [key]|Tree\\B\\B1 [key]|Tree\\B\\B1 =b "
+       "[value]"},
+      {kAll | WALK_CHILDREN_FIRST, "", "Software\\Tree",
+       "Tree\\B\\B1 =b [value]|Tree\\B\\B1 [key]|Tree\\B [key]|Tree\\A\\A2 [key]|"
+       "Tree\\A\\A1 [key]|Tree\\A =a [value]|Tree\\A [key]|Tree =v2 [value]|Tree =v1 [value]|"
+       "Tree [key]"},
+      {WALK_KEYS, "", "Software\\Tree", "Tree [key]|Tree\\A [child]|Tree\\B [child]"},
+      {kAll, "Software\\Tree\\A", "Software\\Tree",
+       "Tree [key]|Tree =v1 [value]|Tree =v2 [value]|Tree\\B [key]|Tree\\B\\B1 [key]|"
+       "Tree\\B\\B1 =b [value]"},
+      {kAll, "", "Software\\Gone", ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.lines);
+    Trace trace;
+    trace.throwAt = row.throwAt;
+    const uint32_t total = WalkKeyTree(kHkeyCurrentUser, platform::Utf8ToU16(row.path), kSam,
+                                       Record, row.flags, &trace);
+    EXPECT_EQ(trace.Joined(), row.lines);
+    if (row.flags & WALK_RECURSE) {
+      EXPECT_EQ(total, trace.lines.size());
+    }
+  }
   // Values alone: no key callbacks and no descent.
   Trace values;
   EXPECT_EQ(EnumValues(kHkeyCurrentUser, u"Software\\Tree", kSam, Record, WALK_VALUES, &values),
             2u);
-  EXPECT_EQ(values.lines, (std::vector<std::string>{"Software\\Tree =v1", "Software\\Tree =v2"}));
-}
-
-TEST_F(RegistryAccessTest, EmptyPathWalksTheGivenHandleAndLeavesItOpen) {
-  HKey tree;
-  ASSERT_EQ(reg_.RegOpenKeyExW(kHkeyCurrentUser, u"Software\\Tree\\B", 0, kSam, &tree), 0u);
+  EXPECT_EQ(values.Joined(), "Tree =v1|Tree =v2");
+  // An empty path walks the given handle and leaves it open.
+  HKey b;
+  ASSERT_EQ(reg_.RegOpenKeyExW(kHkeyCurrentUser, u"Software\\Tree\\B", 0, kSam, &b), 0u);
   const size_t handles = reg_.OpenHandleCount();
-  Trace trace;
-  WalkKeyTree(tree, u"", kSam, Record, WALK_VALUES | WALK_KEYS | WALK_RECURSE, &trace);
-  EXPECT_EQ(trace.lines, (std::vector<std::string>{" [key]", "B1 [key]", "B1 =b [value]"}));
+  Trace handle;
+  WalkKeyTree(b, u"", kSam, Record, kAll, &handle);
+  EXPECT_EQ(handle.Joined(), " [key]|B1 [key]|B1 =b [value]");
   EXPECT_EQ(reg_.OpenHandleCount(), handles);
   platform::RegKeyInfo info;
-  EXPECT_EQ(reg_.RegQueryInfoKeyW(tree, &info), 0u) << "the walked handle is still open";
-  reg_.RegCloseKey(tree);
-}
-
-TEST_F(RegistryAccessTest, AFaultInOneSubtreeCostsOnlyThatSubtree) {
-  Trace trace;
-  trace.throwAt = "Software\\Tree\\A";
-  const uint32_t total = WalkKeyTree(kHkeyCurrentUser, u"Software\\Tree", kSam, Record,
-                                     WALK_VALUES | WALK_KEYS | WALK_RECURSE, &trace);
-  EXPECT_EQ(trace.lines, (std::vector<std::string>{
-                             "Software\\Tree [key]", "Software\\Tree =v1 [value]",
-                             "Software\\Tree =v2 [value]", "Software\\Tree\\B [key]",
-                             "Software\\Tree\\B\\B1 [key]", "Software\\Tree\\B\\B1 =b [value]"}));
-  EXPECT_EQ(total, 6u);
+  EXPECT_EQ(reg_.RegQueryInfoKeyW(b, &info), 0u) << "the walked handle is still open";
+  reg_.RegCloseKey(b);
 }
 
 TEST_F(RegistryAccessTest, AbortStopsEveryLoop) {
@@ -305,14 +279,6 @@ TEST_F(RegistryAccessTest, AbortStopsEveryLoop) {
   Trace trace;
   EXPECT_EQ(WalkKeyTree(kHkeyCurrentUser, u"Software\\Tree", kSam, Record, WALK_KEYS, &trace), 0u);
   EXPECT_EQ(EnumValues(kHkeyCurrentUser, u"Software\\Tree", kSam, Record, 0, &trace), 0u);
-  EXPECT_TRUE(trace.lines.empty());
-}
-
-TEST_F(RegistryAccessTest, MissingKeyWalksNothing) {
-  Trace trace;
-  EXPECT_EQ(WalkKeyTree(kHkeyCurrentUser, u"Software\\Gone", kSam, Record,
-                        WALK_VALUES | WALK_KEYS | WALK_RECURSE, &trace),
-            0u);
   EXPECT_TRUE(trace.lines.empty());
 }
 
@@ -357,13 +323,6 @@ TEST_F(RegistryAccessTest, DeleteKeyViewFallsBackWithoutTheViewAwareCall) {
       return RegistryWrapper::RegDeleteKeyW(key, path);
     }
   } old(&reg_);
-  for (const char16_t* path : {u"Software\\Plain\\One", u"Software\\Plain\\Two"}) {
-    HKey key;
-    ASSERT_EQ(
-        reg_.RegCreateKeyExW(kHkeyCurrentUser, path, 0, platform::kKeyAllAccess, &key, nullptr),
-        0u);
-    reg_.RegCloseKey(key);
-  }
   SetEngineRegistry(&old);
   EXPECT_EQ(DeleteKeyView(kHkeyCurrentUser, u"Software\\Plain\\One", kSam), 0u);
   EXPECT_EQ(DeleteKeyView(kHkeyCurrentUser, u"Software\\Plain\\Two", kSam), 0u);
@@ -372,28 +331,15 @@ TEST_F(RegistryAccessTest, DeleteKeyViewFallsBackWithoutTheViewAwareCall) {
   EXPECT_FALSE(Exists(u"Software\\Plain\\Two"));
 }
 
+// In memory there is no reflection to switch off and no protection; before
+// Vista (or from 6.2 on, reporting 6.2) protection is never asked for.
 TEST_F(RegistryAccessTest, ReflectionAndProtectionAreAbsentInMemory) {
   HKey key;
   ASSERT_EQ(reg_.RegOpenKeyExW(kHkeyCurrentUser, u"Software\\Tree", 0, kSam, &key), 0u);
   EXPECT_FALSE(IsReflectionEnabled(key));
   EXPECT_TRUE(DisableReflection(key));
   reg_.RegCloseKey(key);
-
-  struct Protecting : platform::RegistryWrapper {
-    using RegistryWrapper::RegistryWrapper;
-    int asked = 0;
-    uint32_t SfcIsKeyProtected(HKey, std::u16string_view, uint32_t) override {
-      ++asked;
-      return 1;
-    }
-  } sfc(&reg_);
-  SetEngineRegistry(&sfc);
-  OsLevel = 2;  // before Vista, or 6.2 and later reporting 6.2: never asked
-  EXPECT_EQ(IsKeyProtectedBySfc(kHkeyCurrentUser, u"Software\\Tree", kSam), 0u);
-  EXPECT_EQ(sfc.asked, 0);
   OsLevel = 3;
-  EXPECT_NE(IsKeyProtectedBySfc(kHkeyCurrentUser, u"Software\\Tree", kSam), 0u);
-  SetEngineRegistry(&reg_);
   EXPECT_EQ(IsKeyProtectedBySfc(kHkeyCurrentUser, u"Software\\Tree", kSam), 0u);
 }
 
