@@ -193,6 +193,24 @@ TEST_F(MemoryRegistryTest, ManyEntriesEnumerateInOrder) {
   EXPECT_EQ(reg_.RegDeleteValueW(key, u"v1500"), kRegSuccess);
   EXPECT_EQ(reg_.RegQueryValueExW(key, u"v1500", nullptr, nullptr, nullptr), kRegFileNotFound);
   EXPECT_EQ(reg_.RegQueryValueExW(key, u"v1000", nullptr, nullptr, nullptr), kRegSuccess);
+  // Deleted while walked down, as a resolve does: v1000, v1002 .. v1396 go.
+  for (uint32_t i = 998; i > 600; i -= 2) {
+    chars = 16;
+    ASSERT_EQ(reg_.RegEnumValueW(key, i, name, &chars, nullptr, nullptr, nullptr), kRegSuccess);
+    ASSERT_EQ(reg_.RegDeleteValueW(key, name), kRegSuccess);
+  }
+  RegKeyInfo info;
+  ASSERT_EQ(reg_.RegQueryInfoKeyW(key, &info), kRegSuccess);
+  EXPECT_EQ(info.values, 800u);
+  EXPECT_EQ(reg_.RegQueryValueExW(key, u"v1396", nullptr, nullptr, nullptr), kRegFileNotFound);
+  EXPECT_EQ(reg_.RegSetValueExW(key, u"v1002", kRegDword, reinterpret_cast<const uint8_t*>(&dw), 4),
+            kRegSuccess);
+  for (const auto& [at, expected] : {std::pair{799u, u"v1001"}, {800u, u"v1002"}}) {
+    chars = 16;
+    ASSERT_EQ(reg_.RegEnumValueW(key, at, name, &chars, nullptr, nullptr, nullptr), kRegSuccess);
+    EXPECT_EQ(std::u16string(name), expected);
+  }
+  EXPECT_EQ(reg_.RegQueryValueExW(key, u"v1397", nullptr, nullptr, nullptr), kRegSuccess);
   reg_.RegCloseKey(key);
 }
 
