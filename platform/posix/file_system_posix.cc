@@ -391,7 +391,9 @@ class PosixFileSystem final : public FileSystem {
   // attributes of the same path were just found (the scanners ask for both,
   // one right after the other), else one.
   bool FoundLongName(std::u16string_view text, std::u16string* longPath) {
-    if (text.size() < 4 || text[1] != u':' || text[2] != u'\\') return false;
+    // A trailing separator keeps its form through the walk.
+    if (text.size() < 4 || text[1] != u':' || text[2] != u'\\' || text.back() == u'\\')
+      return false;
     std::vector<std::u16string_view> parts;
     for (size_t start = 3; start < text.size();) {
       size_t end = text.find(u'\\', start);
