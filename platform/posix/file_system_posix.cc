@@ -14,7 +14,9 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <vector>
 
 #include "platform/environment.h"
 #include "platform/file_system.h"
@@ -353,10 +355,7 @@ class PosixFileSystem final : public FileSystem {
     longPath->clear();
     if (path.empty()) return Fail(kErrorInvalidParameter);
     std::u16string text(path);
-    if (FoundAsWritten(text)) {
-      *longPath = std::move(text);
-      return true;
-    }
+    if (FoundLongName(text, longPath)) return true;
     size_t position = 0;
     if (text.rfind(u"\\\\?\\", 0) == 0 || text.rfind(u"\\??\\", 0) == 0) position = 4;
     if (text.size() >= position + 2 && text[position + 1] == u':') position += 2;
@@ -386,19 +385,23 @@ class PosixFileSystem final : public FileSystem {
     return true;
   }
 
-  // True when a full path exists with every component named exactly as
-  // written: then it is its own long name, found with one lookup (none when
-  // the attributes of the same path were just found: the scanners ask for
-  // both, one right after the other).
-  bool FoundAsWritten(std::u16string_view text) {
-    if (text.size() < 4 || text[1] != u':' || text[2] != u'\\') return false;
-    std::string tail;
+  // The long name of a full path that exists, without a walk: each component
+  // that may be a short name takes its name on disk, the others stay as
+  // written, whatever their case (as the walk makes it). No lookup when the
+  // attributes of the same path were just found (the scanners ask for both,
+  // one right after the other), else one.
+  bool FoundLongName(std::u16string_view text, std::u16string* longPath) {
+    // A trailing separator keeps its form through the walk.
+    if (text.size() < 4 || text[1] != u':' || text[2] != u'\\' || text.back() == u'\\')
+      return false;
+    std::vector<std::u16string_view> parts;
     for (size_t start = 3; start < text.size();) {
       size_t end = text.find(u'\\', start);
       if (end == std::u16string_view::npos) end = text.size();
       const std::u16string_view part = text.substr(start, end - start);
-      if (part.empty() || part == u"." || part == u"..") return false;
-      tail += "/" + U16ToUtf8(part);
+      if (part.empty() || part == u"." || part == u".." || part.find(u'/') != part.npos)
+        return false;
+      parts.push_back(part);
       start = end + 1;
     }
     std::string found;
@@ -407,8 +410,26 @@ class PosixFileSystem final : public FileSystem {
       if (!unix.found) return false;
       found = unix.path;
     }
-    return found.size() >= tail.size() &&
-           found.compare(found.size() - tail.size(), tail.size(), tail) == 0;
+    // The found path's last components, one per part.
+    std::vector<std::string_view> names(parts.size());
+    size_t end = found.size();
+    for (size_t i = parts.size(); i-- > 0;) {
+      const size_t slash = end == 0 ? std::string::npos : found.rfind('/', end - 1);
+      if (slash == std::string::npos) return false;
+      names[i] = std::string_view(found).substr(slash + 1, end - slash - 1);
+      end = slash;
+    }
+    std::u16string out(text.substr(0, 2));
+    for (size_t i = 0; i < parts.size(); ++i) {
+      out += u'\\';
+      if (IsLegal8Dot3Name(parts[i])) {
+        out += Utf8ToU16(names[i]);
+      } else {
+        out += parts[i];
+      }
+    }
+    *longPath = std::move(out);
+    return true;
   }
 
   bool SearchPath(std::u16string_view folders, std::u16string_view fileName,

@@ -745,7 +745,8 @@ void WriteKeys(const Key* key, const Key* base, Writer* writer, HiveWriteResult*
         out->append("\"\n");
       }
       if (key->flags & kKeyLink) out->append("#link\n");
-      for (const Value& value : key->values) FormatValue(value, out);
+      for (const Value& value : key->values)
+        if (!value.erased()) FormatValue(value, out);
       writer->MaybeFlush();
     }
     const uint64_t length = writer->position() - at;

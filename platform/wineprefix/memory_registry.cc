@@ -376,8 +376,8 @@ uint32_t MemoryRegistry::RegEnumValueW(HKey key, uint32_t index, char16_t* name,
   Key* k = nullptr;
   const uint32_t error = Resolve(key, &k);
   if (error != kRegSuccess) return error;
-  if (index >= k->values.size()) return kRegNoMoreItems;
-  const Value& value = k->values[index];
+  if (index >= k->ValueCount()) return kRegNoMoreItems;
+  const Value& value = k->ValueAt(index);
   if (value.name().size() >= *nameChars) {
     if (type != nullptr) *type = value.type();
     if (dataBytes != nullptr) *dataBytes = value.size();
@@ -415,8 +415,9 @@ uint32_t MemoryRegistry::RegQueryInfoKeyW(HKey key, RegKeyInfo* info) {
       out.maxClassLen = std::max(out.maxClassLen, static_cast<uint32_t>(child->className->size()));
     }
   }
-  out.values = static_cast<uint32_t>(k->values.size());
+  out.values = static_cast<uint32_t>(k->ValueCount());
   for (const Value& value : k->values) {
+    if (value.erased()) continue;
     out.maxValueNameLen = std::max(out.maxValueNameLen, static_cast<uint32_t>(value.name().size()));
     out.maxValueLen = std::max(out.maxValueLen, value.size());
   }
@@ -568,6 +569,8 @@ void MemoryRegistry::ReplaceHive(HiveId hive, std::unique_ptr<Key> fresh,
   for (auto& child : root->children) child->parent = root;
   root->values = std::move(fresh->values);
   root->valueIndex = std::move(fresh->valueIndex);
+  root->erasedValues = fresh->erasedValues;
+  root->firstErased = fresh->firstErased;
   root->className = std::move(fresh->className);
   root->modified = fresh->modified;
   root->spanOffset = fresh->spanOffset;

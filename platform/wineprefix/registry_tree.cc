@@ -64,7 +64,7 @@ Value::Value(std::u16string_view name, uint32_t type, const uint8_t* data, uint3
   const size_t words = (bytes + 3) / 4;
   storage_ =
       arena != nullptr ? static_cast<uint32_t*>(arena->Allocate(words * 4)) : new uint32_t[words];
-  Header header{static_cast<uint32_t>(name.size()), type, size, arena != nullptr};
+  Header header{static_cast<uint32_t>(name.size()), type, size, arena != nullptr ? kInArena : 0};
   char* raw = reinterpret_cast<char*>(storage_);
   std::memcpy(raw, &header, sizeof(header));
   if (!name.empty()) std::memcpy(raw + sizeof(Header), name.data(), name.size() * 2);
@@ -72,7 +72,7 @@ Value::Value(std::u16string_view name, uint32_t type, const uint8_t* data, uint3
 }
 
 void Value::Release() {
-  if (storage_ != nullptr && !header().inArena) delete[] storage_;
+  if (storage_ != nullptr && !(header().flags & kInArena)) delete[] storage_;
   storage_ = nullptr;
 }
 
@@ -85,6 +85,11 @@ uint32_t Value::type() const { return header().type; }
 uint32_t Value::size() const { return header().size; }
 const uint8_t* Value::data() const {
   return reinterpret_cast<const uint8_t*>(storage_) + sizeof(Header) + header().nameLength * 2;
+}
+bool Value::erased() const { return (header().flags & kErased) != 0; }
+void Value::MarkErased() {
+  Header& h = *reinterpret_cast<Header*>(storage_);
+  h.flags |= kErased;
 }
 bool Value::Same(uint32_t otherType, const uint8_t* otherData, uint32_t otherSize) const {
   return type() == otherType && size() == otherSize &&
@@ -179,7 +184,7 @@ int Key::FindValue(std::u16string_view valueName) const {
     while (lo < hi) {
       const size_t mid = (lo + hi) / 2;
       const int c = CompareNames(values[index[mid]].name(), valueName);
-      if (c == 0) return static_cast<int>(index[mid]);
+      if (c == 0) return values[index[mid]].erased() ? -1 : static_cast<int>(index[mid]);
       if (c < 0) {
         lo = mid + 1;
       } else {
@@ -195,6 +200,8 @@ int Key::FindValue(std::u16string_view valueName) const {
 }
 
 void Key::AppendValue(Value value) {
+  // The index then holds one entry per name.
+  SettleValues();
   values.push_back(std::move(value));
   const uint32_t position = static_cast<uint32_t>(values.size() - 1);
   if (!valueIndex) {
@@ -221,19 +228,41 @@ void Key::AppendValue(Value value) {
 }
 
 void Key::EraseValue(size_t position) {
-  values.erase(values.begin() + static_cast<ptrdiff_t>(position));
-  if (!valueIndex) return;
+  if (!valueIndex) {
+    values.erase(values.begin() + static_cast<ptrdiff_t>(position));
+    return;
+  }
+  values[position].MarkErased();
+  ++erasedValues;
+  firstErased = std::min(firstErased, static_cast<uint32_t>(position));
+}
+
+void Key::SettleValues() {
+  if (erasedValues == 0) return;
+  // Where each value goes; UINT32_MAX for an erased one.
+  std::vector<uint32_t> moved(values.size());
+  size_t kept = 0;
+  for (size_t i = 0; i < values.size(); ++i) {
+    if (values[i].erased()) {
+      moved[i] = UINT32_MAX;
+      continue;
+    }
+    moved[i] = static_cast<uint32_t>(kept);
+    if (kept != i) values[kept] = std::move(values[i]);
+    ++kept;
+  }
+  values.erase(values.begin() + static_cast<ptrdiff_t>(kept), values.end());
+  erasedValues = 0;
+  firstErased = UINT32_MAX;
   if (values.size() <= kIndexThreshold / 2) {
     valueIndex.reset();
     return;
   }
   auto& index = *valueIndex;
-  const uint32_t gone = static_cast<uint32_t>(position);
-  index.erase(std::remove(index.begin(), index.end(), gone), index.end());
-  if (gone != values.size()) {
-    for (uint32_t& i : index)
-      if (i > gone) --i;
-  }
+  size_t out = 0;
+  for (const uint32_t i : index)
+    if (moved[i] != UINT32_MAX) index[out++] = moved[i];
+  index.resize(out);
 }
 
 std::u16string PathBelow(const Key* key, const Key* base) {

@@ -148,13 +148,19 @@ class Value {
   uint32_t size() const;
   const uint8_t* data() const;
   bool Same(uint32_t type, const uint8_t* data, uint32_t size) const;
+  // An erased value keeps its name (a key's sorted index still finds it)
+  // until its key settles its list.
+  bool erased() const;
+  void MarkErased();
 
  private:
+  static constexpr uint32_t kInArena = 1;
+  static constexpr uint32_t kErased = 2;
   struct Header {
     uint32_t nameLength;
     uint32_t type;
     uint32_t size;
-    uint32_t inArena;
+    uint32_t flags;  // kInArena, kErased
   };
   const Header& header() const { return *reinterpret_cast<const Header*>(storage_); }
   void Release();
@@ -192,6 +198,9 @@ struct Key {
   std::vector<Value, ArenaAllocator<Value>> values;      // insertion order
   // Positions of values sorted by name, kept once a key has many values.
   std::unique_ptr<std::vector<uint32_t>> valueIndex;
+  // Values marked erased and still in the list, and the first one's position.
+  uint32_t erasedValues = 0;
+  uint32_t firstErased = UINT32_MAX;
   std::unique_ptr<std::u16string> className;
   uint64_t modified = 0;    // FILETIME
   uint64_t spanOffset = 0;  // the key's block in the hive file as last read or written
@@ -208,7 +217,18 @@ struct Key {
   int FindValue(std::u16string_view valueName) const;
   // Appends a value known not to exist.
   void AppendValue(Value value);
+  // A key with a sorted index only marks the value erased: taking it out of
+  // the list at once moved every later value and index entry, which made
+  // deleting most of a key's values quadratic. The erased values leave
+  // together, once the list is read at or beyond the first of them.
   void EraseValue(size_t index);
+  void SettleValues();
+  size_t ValueCount() const { return values.size() - erasedValues; }
+  // The value at position, counting live values only.
+  const Value& ValueAt(size_t position) {
+    if (position >= firstErased) SettleValues();
+    return values[position];
+  }
   // Marks the key changed at time now.
   void Touch(uint64_t now) {
     modified = now;
@@ -216,7 +236,7 @@ struct Key {
   }
   // Whether Wine writes a block for this key.
   bool NeedsBlock() const {
-    return !values.empty() || children.empty() || className || (flags & kKeyLink);
+    return ValueCount() != 0 || children.empty() || className || (flags & kKeyLink);
   }
 };
 

@@ -282,8 +282,15 @@ void CatchUp() {
 // so that its listing is read once however often it changes.
 // *error becomes the errno of a folder that cannot be read (0 otherwise).
 std::string FindEntry(const std::string& folder, std::u16string_view name,
-                      const struct stat* folderStat, int* error) {
+                      const struct stat* folderStat, int* error, bool* empty = nullptr) {
   *error = 0;
+  if (empty != nullptr) *empty = false;
+  // Whether the listing that answered holds no entries at all.
+  auto noted = [empty](const Listing& listing) {
+    if (empty != nullptr)
+      *empty = std::all_of(listing.names.begin(), listing.names.end(),
+                           [](const std::string& n) { return n.empty(); });
+  };
   struct stat st;
   if (folderStat != nullptr) {
     st = *folderStat;
@@ -300,7 +307,10 @@ std::string FindEntry(const std::string& folder, std::u16string_view name,
     const bool same = listing.watch >= 0
                           ? listing.folder.st_dev == st.st_dev && listing.folder.st_ino == st.st_ino
                           : SameFolder(listing.folder, st);
-    if (same) return Lookup(&kept->second, name);
+    if (same) {
+      noted(listing);
+      return Lookup(&kept->second, name);
+    }
     Drop(kept);
   }
   // Stat (or watch) before reading: a change while reading shows as a new
@@ -317,6 +327,7 @@ std::string FindEntry(const std::string& folder, std::u16string_view name,
     }
     return {};
   }
+  noted(listing);
   const std::string match = Lookup(&listing, name);
   if (settled || listing.watch >= 0) {
     if (g_listedNames + listing.names.size() > kMaxListedNames) {
@@ -458,22 +469,6 @@ uint32_t DriveMask() {
 
 namespace {
 
-// A folder with no entries at all: a mount point with nothing mounted.
-bool IsEmptyFolder(const std::string& folder) {
-  DIR* dir = opendir(folder.c_str());
-  if (dir == nullptr) return false;
-  bool empty = true;
-  while (dirent* entry = readdir(dir)) {
-    const std::string_view name = entry->d_name;
-    if (name != "." && name != "..") {
-      empty = false;
-      break;
-    }
-  }
-  closedir(dir);
-  return empty;
-}
-
 // Windows names are at most 255 characters: a longer one names nothing.
 constexpr size_t kLongestName = 255;
 
@@ -566,15 +561,16 @@ UnixPath ToUnixPath(std::u16string_view path) {
     std::string name = U16ToUtf8(part);
     if (found && !Exists(Join(current, name))) {
       int error = Uncertain(errno) ? errno : 0;
+      bool empty = false;  // a folder with no entries at all: a mount point with nothing mounted
       const std::string match =
-          error != 0 ? std::string() : FindEntry(current, part, nullptr, &error);
+          error != 0 ? std::string() : FindEntry(current, part, nullptr, &error, &empty);
       if (match.empty()) {
         found = false;
         // What cannot be read might hold it; a share or a drive that holds
         // nothing (an unreachable server, an empty mount point) is not there.
         if (error != 0)
           result.error = error;
-        else if (i < driveParts || (i == driveParts && IsEmptyFolder(current)))
+        else if (i < driveParts || (i == driveParts && empty))
           result.error = ENODEV;
       } else {
         name = match;

@@ -196,6 +196,11 @@ TEST_F(FileSystemTest, ShortNamesAreListedAndExpanded) {
   // the path stays: a trailing separator, a relative path.
   ASSERT_TRUE(fs()->GetLongPathName(root + u"\\program files long\\", &expanded));
   EXPECT_EQ(Narrow(expanded), Narrow(root + u"\\program files long\\"));
+  // Right after its attributes, read off the path found (other letter case).
+  const std::u16string lower = root + u"\\program files long\\some application\\app.exe";
+  ASSERT_NE(fs()->GetFileAttributes(lower), kInvalidFileAttributes);
+  ASSERT_TRUE(fs()->GetLongPathName(lower, &expanded));
+  EXPECT_EQ(Narrow(expanded), Narrow(root + u"\\program files long\\some application\\App.Exe"));
   ASSERT_TRUE(fs()->SetCurrentDirectory(root));
   ASSERT_TRUE(fs()->GetLongPathName(outer + u"\\SOME APPLICATION\\APP.EXE", &expanded));
   EXPECT_EQ(Narrow(expanded), "Program Files Long\\SOME APPLICATION\\App.Exe");

@@ -164,5 +164,47 @@ TEST_F(MemoryRegistryTest, VolatileKeysRootsAndReflection) {
   EXPECT_EQ(reg_.OpenHandleCount(), 0u);
 }
 
+// Enumerating a large key by index touches each entry once: the index is a
+// position, never a search from the start.
+TEST_F(MemoryRegistryTest, ManyEntriesEnumerateInOrder) {
+  HKey key;
+  ASSERT_EQ(reg_.RegCreateKeyExW(kHkeyCurrentUser, u"Big", 0, kKeyAllAccess, &key, nullptr),
+            kRegSuccess);
+  const uint32_t dw = 1;
+  for (int i = 999; i >= 0; --i) {
+    const std::string name = "v" + std::to_string(1000 + i);
+    const std::u16string wide(name.begin(), name.end());
+    ASSERT_EQ(reg_.RegSetValueExW(key, wide, kRegDword, reinterpret_cast<const uint8_t*>(&dw), 4),
+              kRegSuccess);
+  }
+  char16_t name[16];
+  uint32_t chars = 16;
+  ASSERT_EQ(reg_.RegEnumValueW(key, 0, name, &chars, nullptr, nullptr, nullptr), kRegSuccess);
+  EXPECT_EQ(std::u16string(name), u"v1999");  // insertion order
+  EXPECT_EQ(reg_.RegQueryValueExW(key, u"V1500", nullptr, nullptr, nullptr), kRegSuccess);
+  EXPECT_EQ(reg_.RegDeleteValueW(key, u"v1500"), kRegSuccess);
+  EXPECT_EQ(reg_.RegQueryValueExW(key, u"v1500", nullptr, nullptr, nullptr), kRegFileNotFound);
+  EXPECT_EQ(reg_.RegQueryValueExW(key, u"v1000", nullptr, nullptr, nullptr), kRegSuccess);
+  // Deleted while walked down, as a resolve does: v1000, v1002 .. v1396 go.
+  for (uint32_t i = 998; i > 600; i -= 2) {
+    chars = 16;
+    ASSERT_EQ(reg_.RegEnumValueW(key, i, name, &chars, nullptr, nullptr, nullptr), kRegSuccess);
+    ASSERT_EQ(reg_.RegDeleteValueW(key, name), kRegSuccess);
+  }
+  RegKeyInfo info;
+  ASSERT_EQ(reg_.RegQueryInfoKeyW(key, &info), kRegSuccess);
+  EXPECT_EQ(info.values, 800u);
+  EXPECT_EQ(reg_.RegQueryValueExW(key, u"v1396", nullptr, nullptr, nullptr), kRegFileNotFound);
+  EXPECT_EQ(reg_.RegSetValueExW(key, u"v1002", kRegDword, reinterpret_cast<const uint8_t*>(&dw), 4),
+            kRegSuccess);
+  for (const auto& [at, expected] : {std::pair{799u, u"v1001"}, {800u, u"v1002"}}) {
+    chars = 16;
+    ASSERT_EQ(reg_.RegEnumValueW(key, at, name, &chars, nullptr, nullptr, nullptr), kRegSuccess);
+    EXPECT_EQ(std::u16string(name), expected);
+  }
+  EXPECT_EQ(reg_.RegQueryValueExW(key, u"v1397", nullptr, nullptr, nullptr), kRegSuccess);
+  reg_.RegCloseKey(key);
+}
+
 }  // namespace
 }  // namespace platform::memory
