@@ -226,6 +226,9 @@ TEST_F(PathResolutionTest, EachWayOfWritingAPathFindsItsFile) {
       {u"\\SystemRoot\\System32\\drivers\\" + name_ + u"o.sys", own, false, 1, true},
       {u"\\systemroot\\System32\\drivers\\" + name_ + u"o.sys", own, false, 1, true},
       {u"SystemRoot\\System32\\drivers\\" + name_ + u"o.sys", own, false, 1, true},
+      // ... and a file only the native view holds is still there (under
+      // WOW64 as Sysnative, elsewhere as System32: the name is not compared).
+      {u"\\SystemRoot\\System32\\drivers\\" + name_ + u"n.sys", u"", false, 1, true},
       {u"System32\\drivers\\" + name_ + u"n.sys", native, false, 1, true},
       {u"\\System32\\drivers\\" + name_ + u"n.sys", native, false, 1, true},
       // Entries of one view found in the other; a variable that names the

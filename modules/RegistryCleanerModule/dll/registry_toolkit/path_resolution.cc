@@ -171,8 +171,12 @@ bool PathResolver::Search(std::u16string* work, bool want64, Probe* probe) {
     }
     if (ViewAware(work, kWorkChars, !want64, probe) != kMissing) return true;
 
-    ReplaceSystemPrefix(work);
-    if (probe->Exists(*work)) return true;
+    // A system prefix names a system folder, which under WOW64 has two
+    // views: "\SystemRoot\System32\" as this process sees it (SysWOW64),
+    // "System32\" the native one; a file in either is there.
+    if (ReplaceSystemPrefix(work) ? ViewAware(work, kWorkChars, false, probe) != kMissing
+                                  : probe->Exists(*work))
+      return true;
     // Under WOW64 a 32-bit Framework path may exist only as the 64-bit one,
     // also behind arguments. That reading is tried aside: the text as
     // written stays the one that the arguments are cut from.
@@ -207,8 +211,9 @@ bool PathResolver::Framework64Of(const std::u16string& text, std::u16string* fra
                      false, kWorkChars);
 }
 
-void PathResolver::ReplaceSystemPrefix(std::u16string* work) {
+bool PathResolver::ReplaceSystemPrefix(std::u16string* work) {
   const WindowsFolders& folders = Folders();
+  bool system = true;
   if (StartsWithIgnoreCase(*work, u"\\SystemRoot\\")) {
     work->replace(0, 12, folders.systemRootDir);
   } else if (StartsWithIgnoreCase(*work, u"SystemRoot\\")) {
@@ -217,10 +222,12 @@ void PathResolver::ReplaceSystemPrefix(std::u16string* work) {
     work->replace(0, 9, NativeSystemFolder() + u"\\");
   } else if (StartsWithIgnoreCase(*work, u"\\System32\\")) {
     work->replace(0, 10, NativeSystemFolder() + u"\\");
-  } else if (StartsWithIgnoreCase(*work, u"\\??\\")) {
-    work->erase(0, 4);
+  } else {
+    system = false;
+    if (StartsWithIgnoreCase(*work, u"\\??\\")) work->erase(0, 4);
   }
   FitToCapacity(work, kWorkChars);
+  return system;
 }
 
 uint32_t PathResolver::ViewAwareExists(std::u16string* path, size_t capacity, bool want64) {

@@ -96,7 +96,8 @@ class PathResolver {
   uint32_t ViewAware(std::u16string* path, size_t capacity, bool want64, Probe* probe);
   int Cut(std::u16string* text, Probe* probe);
   int Found(std::u16string work, std::u16string* path, size_t capacity);
-  void ReplaceSystemPrefix(std::u16string* work);
+  // True when it replaced a "SystemRoot" or "System32" prefix.
+  bool ReplaceSystemPrefix(std::u16string* work);
   bool Framework64Of(const std::u16string& text, std::u16string* framework64);
   size_t Rundll32Arguments(std::u16string_view text);
   void CutRundll32Command(std::u16string* text);
