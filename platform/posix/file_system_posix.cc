@@ -20,6 +20,7 @@
 
 #include "platform/environment.h"
 #include "platform/file_system.h"
+#include "platform/lookup_round.h"
 #include "platform/unicode.h"
 #include "platform/wineprefix/dos_path.h"
 #include "platform/wineprefix/wine_prefix.h"
@@ -491,5 +492,8 @@ FileSystem* FileSystem::Default() {
   static PosixFileSystem instance;
   return &instance;
 }
+
+LookupRound::LookupRound() { posix::BeginLookupRound(); }
+LookupRound::~LookupRound() { posix::EndLookupRound(); }
 
 }  // namespace platform

@@ -1,9 +1,11 @@
 // Win32 backend of the file-system seam: the real calls.
 #include "platform/win32/win32.h"
-
+// clang-format off
 #include <string>
 
 #include "platform/file_system.h"
+#include "platform/lookup_round.h"
+// clang-format on
 
 namespace platform {
 namespace {
@@ -206,5 +208,9 @@ FileSystem* FileSystem::Default() {
   static Win32FileSystem instance;
   return &instance;
 }
+
+// Windows looks every path up itself: a round changes nothing there.
+LookupRound::LookupRound() = default;
+LookupRound::~LookupRound() = default;
 
 }  // namespace platform

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -96,10 +97,17 @@ struct Listing {
   // the watch was set before the read, and every change since comes as an
   // event that is applied before the listing answers again.
   int watch = -1;
+  // The lookup round in which the folder was last seen unchanged (0: none).
+  uint64_t seenIn = 0;
 };
 
+// Listings by folder, found by a part of a longer path without a copy.
+struct PathHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view path) const { return std::hash<std::string_view>()(path); }
+};
 std::mutex g_listingLock;
-std::unordered_map<std::string, Listing> g_listings;
+std::unordered_map<std::string, Listing, PathHash, std::equal_to<>> g_listings;
 size_t g_listedNames = 0;
 // The watched folders by watch; at most kMaxWatches.
 std::unordered_map<int, std::string> g_watched;
@@ -210,8 +218,17 @@ std::string Lookup(Listing* listing, std::u16string_view name) {
   return best == UINT32_MAX ? std::string() : listing->names[best];
 }
 
+// Lookup rounds (see BeginLookupRound): a listing whose folder was seen
+// unchanged in the round that runs on this thread answers for the rest of it
+// without another stat of the folder.
+std::atomic<uint64_t> g_rounds{0};
+thread_local uint64_t t_round = 0;
+thread_local int t_roundDepth = 0;
+
+bool SeenThisRound(const Listing& listing) { return t_round != 0 && listing.seenIn == t_round; }
+
 // Forgets a kept listing and its watch.
-void Drop(std::unordered_map<std::string, Listing>::iterator kept) {
+void Drop(decltype(g_listings)::iterator kept) {
   if (kept->second.watch >= 0) {
     inotify_rm_watch(g_notify, kept->second.watch);
     g_watched.erase(kept->second.watch);
@@ -308,6 +325,7 @@ std::string FindEntry(const std::string& folder, std::u16string_view name,
                           ? listing.folder.st_dev == st.st_dev && listing.folder.st_ino == st.st_ino
                           : SameFolder(listing.folder, st);
     if (same) {
+      kept->second.seenIn = t_round;
       noted(listing);
       return Lookup(&kept->second, name);
     }
@@ -317,6 +335,7 @@ std::string FindEntry(const std::string& folder, std::u16string_view name,
   // time stamp (or an event).
   Listing listing;
   listing.folder = st;
+  listing.seenIn = t_round;
   const bool settled = Settled(folder, st);
   if (!settled) listing.watch = Watch(folder);
   if (!ReadListing(folder, &listing)) {
@@ -338,6 +357,67 @@ std::string FindEntry(const std::string& folder, std::u16string_view name,
     g_listings.emplace(folder, std::move(listing));
   }
   return match;
+}
+
+enum class Known { kNotKnown, kFound, kMissing };
+
+// What the kept listings tell of a path before the path itself is looked up.
+// path is the path as written: its root (rootLength characters), then the
+// names parts, each ending at ends[i]. The deepest kept listing on the way
+// answers, once a stat of its folder shows it unchanged (no stat when that
+// was seen in the running lookup round): a listing that lacks the next name
+// in any letter case proves the path missing (as the walk would, a drive or
+// share holding nothing at all is not there), and the listing of the path's
+// own folder that holds its name finds it. A name the listing holds as
+// written is left to its own lookup (one stat, which also gives its
+// attributes), and so is anything the listings do not settle.
+Known FromKeptListings(const std::string& path, size_t rootLength,
+                       const std::vector<std::u16string_view>& parts,
+                       const std::vector<size_t>& ends, size_t driveParts, UnixPath* result) {
+  std::lock_guard<std::mutex> hold(g_listingLock);
+  if (g_listings.empty()) return Known::kNotKnown;
+  CatchUp();
+  for (size_t k = parts.size(); k-- > driveParts;) {
+    const size_t folderEnd = k == 0 ? rootLength : ends[k - 1];
+    const std::string_view folder(path.data(), folderEnd);
+    const size_t nameStart = path[folderEnd] == '/' ? folderEnd + 1 : folderEnd;
+    const std::string_view written(path.data() + nameStart, ends[k] - nameStart);
+    const auto kept = g_listings.find(folder);
+    if (kept == g_listings.end()) continue;
+    Listing& listing = kept->second;
+    const bool last = k + 1 == parts.size();
+    const std::string match = Lookup(&listing, parts[k]);
+    // A folder on the way that is there, but not kept: the lookups tell.
+    if (!match.empty() && !last) return Known::kNotKnown;
+    if (!match.empty() && !SeenThisRound(listing) && match == written) return Known::kNotKnown;
+    if (!SeenThisRound(listing)) {
+      struct stat st;
+      if (stat(std::string(folder).c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return Known::kNotKnown;
+      const bool same = listing.watch >= 0 ? listing.folder.st_dev == st.st_dev &&
+                                                 listing.folder.st_ino == st.st_ino
+                                           : SameFolder(listing.folder, st);
+      if (!same) {
+        Drop(kept);
+        return Known::kNotKnown;
+      }
+      listing.seenIn = t_round;
+    }
+    if (!match.empty()) {
+      result->path = Join(std::string(folder), match);
+      result->found = result->parentFound = true;
+      result->mode = 0;
+      return Known::kFound;
+    }
+    result->path = path;
+    result->found = false;
+    result->parentFound = last;
+    if (k == driveParts && std::all_of(listing.names.begin(), listing.names.end(),
+                                       [](const std::string& n) { return n.empty(); }))
+      result->error = ENODEV;
+    return Known::kMissing;
+  }
+  return Known::kNotKnown;
 }
 
 std::string WorkingDirectory() {
@@ -518,11 +598,16 @@ UnixPath ToUnixPath(std::u16string_view path) {
   if (!sysnative && parts.size() > driveParts) {
     std::string path = root;
     size_t folderLength = path.size();
+    std::vector<size_t> ends;
+    ends.reserve(parts.size());
     for (const std::u16string_view part : parts) {
       folderLength = path.size();
       if (path.empty() || path.back() != '/') path += '/';
       path += U16ToUtf8(part);
+      ends.push_back(path.size());
     }
+    if (FromKeptListings(path, root.size(), parts, ends, driveParts, &result) != Known::kNotKnown)
+      return result;
     struct stat st;
     if (Exists(path, &st)) {
       result.found = result.parentFound = true;
@@ -550,6 +635,10 @@ UnixPath ToUnixPath(std::u16string_view path) {
   std::string current = root;
   bool found = true;
   result.parentFound = true;
+  // The stat of current, when a lookup on the way gave it: the lstat of a
+  // name that is no link tells a folder, and validates its listing next.
+  struct stat folder {};
+  bool folderKnown = false;
   for (size_t i = 0; i < parts.size(); ++i) {
     if (i + 1 == parts.size()) result.parentFound = found;
     std::u16string_view part = parts[i];
@@ -559,11 +648,15 @@ UnixPath ToUnixPath(std::u16string_view path) {
         EqualsIgnoreCase(part, u"sysnative"))
       part = u"system32";
     std::string name = U16ToUtf8(part);
-    if (found && !Exists(Join(current, name))) {
+    struct stat entry;
+    bool entryKnown = found;
+    if (found && !Exists(Join(current, name), &entry)) {
+      entryKnown = false;
       int error = Uncertain(errno) ? errno : 0;
       bool empty = false;  // a folder with no entries at all: a mount point with nothing mounted
       const std::string match =
-          error != 0 ? std::string() : FindEntry(current, part, nullptr, &error, &empty);
+          error != 0 ? std::string()
+                     : FindEntry(current, part, folderKnown ? &folder : nullptr, &error, &empty);
       if (match.empty()) {
         found = false;
         // What cannot be read might hold it; a share or a drive that holds
@@ -577,15 +670,30 @@ UnixPath ToUnixPath(std::u16string_view path) {
       }
     }
     current = Join(current, name);
+    folderKnown = false;
     if (found && i + 1 < parts.size()) {
-      struct stat st;
-      found = stat(current.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-      if (!found && Uncertain(errno)) result.error = errno;
+      if (entryKnown && !S_ISLNK(entry.st_mode)) {
+        folder = entry;
+      } else if (stat(current.c_str(), &folder) != 0) {
+        if (Uncertain(errno)) result.error = errno;
+        found = false;
+        continue;
+      }
+      found = S_ISDIR(folder.st_mode);
+      folderKnown = found;
     }
   }
   result.path = current;
   result.found = found;
   return result;
+}
+
+void BeginLookupRound() {
+  if (t_roundDepth++ == 0) t_round = ++g_rounds;
+}
+
+void EndLookupRound() {
+  if (t_roundDepth > 0 && --t_roundDepth == 0) t_round = 0;
 }
 
 int64_t ListingSettleNanoseconds(const std::string& folder) { return SettleNs(folder); }

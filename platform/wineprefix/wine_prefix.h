@@ -50,6 +50,14 @@ struct UnixPath {
 // 255 characters, is not found.
 UnixPath ToUnixPath(std::u16string_view windowsPath);
 
+// A lookup round: the lookups that answer one question (every reading of
+// one path) on this thread. Within it, a folder whose kept listing was seen
+// unchanged answers the round's later lookups below it without another
+// stat: a file that exists throughout the round is in that listing. Rounds
+// nest; the outermost one's end ends it.
+void BeginLookupRound();
+void EndLookupRound();
+
 // How long a folder must have stayed unchanged before a listing of it is
 // kept for case-insensitive lookups (0: never kept, as on network file
 // systems), and how many listings are kept now. For tests.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/case_fold.h"
+#include "platform/lookup_round.h"
 #include "platform/system.h"
 #include "platform/unicode.h"
 #include "platform/wineprefix/dos_path.h"
@@ -410,6 +411,19 @@ TEST_F(WinePrefixTest, AKeptFolderListingSeesEveryChange) {
   const std::u16string shortName = ShortNameOf(tree_.Path(u"Kept"), u"A long name.text");
   ASSERT_FALSE(shortName.empty());
   EXPECT_TRUE(exists(shortName.c_str()));
+  // A name the kept listing lacks hides nothing below it, until it is made;
+  // within one lookup round a listing seen once answers for its folder.
+  EXPECT_FALSE(exists(u"Sub\\Delta.txt"));
+  std::filesystem::create_directories(folder + "/sub");
+  std::ofstream(folder + "/sub/delta.txt") << "x";
+  EXPECT_TRUE(exists(u"SUB\\DELTA.TXT"));
+  settled();
+  {
+    LookupRound round;
+    EXPECT_FALSE(exists(u"sub\\Epsilon.txt"));
+    EXPECT_TRUE(exists(u"sub\\DELTA.txt"));
+    EXPECT_TRUE(exists(u"sub\\delta.txt"));
+  }
 #endif
 }
 

@@ -8,6 +8,7 @@
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/case_folding.h"
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/path_text.h"
 #include "platform/environment.h"
+#include "platform/lookup_round.h"
 #include "platform/system.h"
 
 namespace {
@@ -62,7 +63,8 @@ void RestoreDriveColon(std::u16string* text) {
 // The attribute reads of one resolution. The stages test the same text more
 // than once (as is, then through the view, then after rewrites that did not
 // apply); the last few answers are kept, so each distinct text costs one
-// lookup.
+// lookup. They are one lookup round: the texts cut from a missing path are
+// answered from its folder's listing seen at the start, not by a stat each.
 class PathResolver::Probe {
  public:
   explicit Probe(platform::FileSystem* fs) : fs_(fs) {}
@@ -102,6 +104,7 @@ class PathResolver::Probe {
   static constexpr size_t kAnswers = 4;
 
   platform::FileSystem* fs_;
+  platform::LookupRound round_;
   Answer answers_[kAnswers];
   size_t next_ = 0;
   PathDoubt doubt_;
