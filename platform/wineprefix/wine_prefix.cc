@@ -386,10 +386,14 @@ Known FromKeptListings(const std::string& path, size_t rootLength,
     if (kept == g_listings.end()) continue;
     Listing& listing = kept->second;
     const bool last = k + 1 == parts.size();
-    const std::string match = Lookup(&listing, parts[k]);
+    // The name as written wins over one that differs in case only.
+    bool exact = false;
+    const auto [from, to] = listing.byName.equal_range(FoldCase(parts[k]));
+    for (auto it = from; it != to && !exact; ++it) exact = listing.names[it->second] == written;
+    const std::string match = exact ? std::string(written) : Lookup(&listing, parts[k]);
     // A folder on the way that is there, but not kept: the lookups tell.
     if (!match.empty() && !last) return Known::kNotKnown;
-    if (!match.empty() && !SeenThisRound(listing) && match == written) return Known::kNotKnown;
+    if (exact && !SeenThisRound(listing)) return Known::kNotKnown;
     if (!SeenThisRound(listing)) {
       struct stat st;
       if (stat(std::string(folder).c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
