@@ -103,18 +103,6 @@ class RegBackupFileTest : public testing::Test {
   engine_test::FactsScope facts_{false, false, 2};
 };
 
-TEST_F(RegBackupFileTest, HeaderOnBothKindsOfMachine) {
-  for (bool is64 : {false, true}) {
-    Is64BitOs = is64;
-    const std::u16string category = is64 ? u"Wide" : u"Narrow";
-    std::unique_ptr<RegBackupFile> file(OpenBackupFile(folder_.path(), category));
-    ASSERT_NE(file, nullptr);
-    EXPECT_TRUE(file->headerWritten());
-    file->Close();
-    EXPECT_EQ(ReadBytes(Path(category)), Golden(Header(category)));
-  }
-}
-
 TEST_F(RegBackupFileTest, SectionsOfAncestorsOnceThenValueLines) {
   std::unique_ptr<RegBackupFile> file(OpenBackupFile(folder_.path(), u"Values"));
   const std::u16string path = u"C:\\Program Files\\Abc\\abc.dll";
