@@ -243,19 +243,6 @@ TEST_F(RegBackupFileTest, FlushPutsTheBackupOnDiskBeforeTheDelete) {
   EXPECT_EQ(ReadBytes(Path(u"Early")), Golden(expected)) << "nothing written twice";
 }
 
-TEST_F(RegBackupFileTest, SmallBufferWritesOutAsItFills) {
-  RegBackupFile file(Path(u"Small"), 64);
-  file.WriteHeader();
-  for (int i = 0; i < 20; ++i)
-    file.WriteValue(u"Name", Data(u"a longer text than the buffer holds at once"), 88,
-                    platform::kRegSz);
-  file.Close();
-  std::u16string expected = Header(u"Small");
-  for (int i = 0; i < 20; ++i)
-    expected += u"\"Name\"=\"a longer text than the buffer holds at once\"\r\n";
-  EXPECT_EQ(ReadBytes(Path(u"Small")), Golden(expected));
-}
-
 TEST_F(RegBackupFileTest, ADiscardedFileOrOneThatCannotBeOpenedWritesNothing) {
   std::unique_ptr<RegBackupFile> file(OpenBackupFile(folder_.path(), u"Empty"));
   file->Discard();
