@@ -68,10 +68,9 @@ TEST(BufferedStringListW, FindAgreesWithABackwardSearchThroughChanges) {
   // Few distinct texts in many spellings, so that hashes and texts repeat.
   std::mt19937 random(20140131);
   const std::u16string letters = u"aAbB\u00e4\u00c4";
-  auto randomText = [&] {
+  auto randomText = [&](size_t n) {
     std::u16string text;
-    const int n = 1 + random() % 3;
-    for (int i = 0; i < n; ++i) text.push_back(letters[random() % letters.size()]);
+    while (text.size() < n) text.push_back(letters[random() % letters.size()]);
     return text;
   };
   auto lowered = [](std::u16string text) {
@@ -82,35 +81,24 @@ TEST(BufferedStringListW, FindAgreesWithABackwardSearchThroughChanges) {
   std::vector<std::u16string> model;
   for (int step = 0; step < 3000; ++step) {
     const int action = random() % 10;
-    if (action < 5) {
-      const std::u16string text = randomText();
-      list.Add(text, step);
-      model.push_back(text);
-    } else if (action < 7 && !model.empty()) {
-      const int32_t index = random() % model.size();
+    const int32_t index = model.empty() ? -1 : static_cast<int32_t>(random() % model.size());
+    if (action < 5 || index < 0) {
+      model.push_back(randomText(1 + random() % 3));
+      list.Add(model.back(), step);
+    } else if (action < 7) {
       ASSERT_TRUE(list.Remove(index));
       model.erase(model.begin() + index);
-    } else if (action < 8 && !model.empty()) {
-      const int32_t index = random() % model.size();
-      // Rewrites in place keep the length, as the ignore records do.
-      std::u16string text;
-      for (size_t i = 0; i < model[index].size(); ++i)
-        text.push_back(letters[random() % letters.size()]);
-      ASSERT_TRUE(list.Overwrite(index, text));
-      model[index] = text;
+    } else if (action < 8) {  // rewrites in place keep the length, as the ignore records do
+      model[index] = randomText(model[index].size());
+      ASSERT_TRUE(list.Overwrite(index, model[index]));
     } else {
-      const std::u16string query = randomText();
-      int32_t expected = -1;
-      for (int32_t i = static_cast<int32_t>(model.size()); i-- > 0;)
-        if (lowered(model[i]) == lowered(query)) {
-          expected = i;
-          break;
-        }
+      const std::u16string query = randomText(1 + random() % 3);
+      int32_t expected = static_cast<int32_t>(model.size()) - 1;
+      while (expected >= 0 && lowered(model[expected]) != lowered(query)) --expected;
       ASSERT_EQ(list.Find(query), expected) << "step " << step;
     }
   }
-  ASSERT_EQ(list.Count(), static_cast<int32_t>(model.size()));
-  for (size_t i = 0; i < model.size(); ++i) ASSERT_EQ(std::u16string(list.At(i)), model[i]);
+  EXPECT_EQ(Texts(list), model);
 }
 
 class SlwFileTest : public ::testing::Test {

@@ -96,8 +96,12 @@ class PathResolutionTest : public ::testing::Test {
   int Resolve(std::u16string* text, bool want64 = false, size_t capacity = 2048) {
     return resolver_.FileExistsResolved(text, capacity, want64);
   }
-  int Command(std::u16string* text, bool want64 = false) {
-    return resolver_.ResolveCommandToFile(text, 2048, want64, true);
+  // A 64-bit machine's facts, the module under WOW64 or not.
+  static ResolverFacts Facts64(bool wow64) {
+    ResolverFacts facts = MachineFacts();
+    facts.is64BitOs = true;
+    facts.isWow64 = wow64;
+    return facts;
   }
 
   TempTree tree_;
@@ -195,11 +199,23 @@ TEST_F(PathResolutionTest, EachWayOfWritingAPathFindsItsFile) {
   const std::u16string x86App = MakeMachineFile(f.programFilesX86Dir, name_ + u"\\app.exe");
   const std::u16string common = MakeMachineFile(f.commonFilesX86Dir, name_ + u"\\c.dll");
   const std::u16string native64 = MakeMachineFile(f.programFilesDir, name_ + u"\\n.exe");
+  // A system that does not take NT-style "\??\" paths finds them by their
+  // rewrite; a 32-bit module under WOW64 finds a Framework path in Framework64.
+  NoNtPaths noNtFs(tree_.fs());
+  PathResolver noNt(&noNtFs, MachineFacts());
+  PathResolver under(tree_.fs(), Facts64(true)), outside(tree_.fs(), Facts64(false));
+  const std::u16string tool64 =
+      MakeMachineFile(f.systemRootDir, u"Microsoft.NET\\Framework64\\" + name_ + u"\\tool.exe");
+  const std::u16string tool32 =
+      MakeMachineFile(f.systemRootDir, u"Microsoft.NET\\Framework\\" + name_ + u"\\only32.exe");
+  const std::u16string written =
+      f.systemRootDir + u"Microsoft.NET\\Framework\\" + name_ + u"\\tool.exe";
   const struct {
-    std::u16string text, found;  // found empty: nothing
+    std::u16string text, found;  // found empty: not compared
     bool command = false;
     int result = 1;
     bool want64 = false;
+    PathResolver* via = nullptr;  // null: the machine's own
   } rows[] = {
       {u"\"" + app_ + u"\" -flag /other \"x\"", app_},
       {u" \t\"" + app_ + u"\"\r\n", app_},
@@ -249,11 +265,22 @@ TEST_F(PathResolutionTest, EachWayOfWritingAPathFindsItsFile) {
       {u"\"" + app_ + u"\"" + doc, app_, true, 2},
       {app_ + doc, app_, true, 2},
       {u"\"" + app_ + u"\" /S", app_, true, 1},
+      {u"\\??\\" + app_, app_, false, 1, false, &noNt},
+      // With arguments the rewritten text is cut in the next round.
+      {u"\\??\\\\SystemRoot\\System32\\drivers\\" + name_ + u"o.sys -start", own, false, 1, false,
+       &noNt},
+      {written, tool64, false, 1, false, &under},
+      {written + u" /x", tool64, false, 1, false, &under},
+      {tool32 + u" -install", tool32, false, 1, false, &under},
+      {written, u"", false, 0, false, &outside},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(Narrow(row.text));
     std::u16string text = row.text;
-    EXPECT_EQ(row.command ? Command(&text) : Resolve(&text, row.want64), row.result);
+    PathResolver& r = row.via != nullptr ? *row.via : resolver();
+    EXPECT_EQ(row.command ? r.ResolveCommandToFile(&text, 2048, row.want64, true)
+                          : r.FileExistsResolved(&text, 2048, row.want64),
+              row.result);
     if (!row.found.empty()) {
       EXPECT_SAME_PATH(text, row.found);
     }
@@ -346,46 +373,6 @@ TEST_F(PathResolutionTest, EachViewTriesTheFoldersInItsOrder) {
   EXPECT_EQ(single.ViewAwareExists(&path, 2048, false), kInvalidFileAttributes);
 }
 
-// A system that does not take NT-style "\??\" paths finds them by their
-// rewrite; a 32-bit module under WOW64 finds a Framework path in Framework64.
-TEST_F(PathResolutionTest, NtPrefixAndTheSecondFramework) {
-  NoNtPaths fs(tree_.fs());
-  PathResolver noNt(&fs, MachineFacts());
-  ResolverFacts wow64 = MachineFacts();
-  wow64.is64BitOs = wow64.isWow64 = true;
-  PathResolver under(tree_.fs(), wow64);
-  ResolverFacts native = wow64;
-  native.isWow64 = false;
-  PathResolver outside(tree_.fs(), native);
-  const std::u16string& root = folders().systemRootDir;
-  const std::u16string driver = MakeMachineFile(root, u"System32\\drivers\\" + name_ + u".sys");
-  const std::u16string tool =
-      MakeMachineFile(root, u"Microsoft.NET\\Framework64\\" + name_ + u"\\tool.exe");
-  const std::u16string tool32 =
-      MakeMachineFile(root, u"Microsoft.NET\\Framework\\" + name_ + u"\\only32.exe");
-  const std::u16string written = root + u"Microsoft.NET\\Framework\\" + name_ + u"\\tool.exe";
-  const struct {
-    PathResolver* resolver;
-    std::u16string text, found;  // found empty: missing
-  } rows[] = {
-      {&noNt, u"\\??\\" + app_, app_},
-      // With arguments the rewritten text is cut in the next round.
-      {&noNt, u"\\??\\\\SystemRoot\\System32\\drivers\\" + name_ + u".sys -start", driver},
-      {&under, written, tool},
-      {&under, written + u" /x", tool},
-      {&under, tool32 + u" -install", tool32},
-      {&outside, written, u""},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(Narrow(row.text));
-    std::u16string text = row.text;
-    EXPECT_EQ(row.resolver->FileExistsResolved(&text, 2048, false), row.found.empty() ? 0 : 1);
-    if (!row.found.empty()) {
-      EXPECT_SAME_PATH(text, row.found);
-    }
-  }
-}
-
 struct CutCase {
   std::u16string text;
   int cuts;
@@ -443,9 +430,7 @@ TEST_F(PathResolutionTest, TextsWhoseEveryReadingIsMissingAreLeftAlone) {
       u"   ",
       u"\"\"",
   };
-  ResolverFacts wow64 = MachineFacts();
-  wow64.is64BitOs = wow64.isWow64 = true;
-  PathResolver under(tree_.fs(), wow64);
+  PathResolver under(tree_.fs(), Facts64(true));
   for (const std::u16string& original : texts) {
     for (bool want64 : {false, true}) {
       std::u16string text = original;
