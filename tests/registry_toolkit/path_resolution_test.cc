@@ -62,11 +62,7 @@ class NoNtPaths : public platform::FileSystemWrapper {
 class PathResolutionTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(tree_.ok()) << "no temporary folder";
-    ASSERT_TRUE(tree_.MakeFile(u"App Dir\\app.exe"));
-    ASSERT_TRUE(tree_.MakeFile(u"App Dir\\res.dll"));
-    app_ = tree_.Path(u"App Dir\\app.exe");
-    res_ = tree_.Path(u"App Dir\\res.dll");
+    ASSERT_TRUE(tree_.MakeFile(u"App Dir\\app.exe") && tree_.MakeFile(u"App Dir\\res.dll"));
   }
   // The files made in the machine's folders, and the folders made for them.
   void TearDown() override {
@@ -96,20 +92,13 @@ class PathResolutionTest : public ::testing::Test {
   int Resolve(std::u16string* text, bool want64 = false, size_t capacity = 2048) {
     return resolver_.FileExistsResolved(text, capacity, want64);
   }
-  // A 64-bit machine's facts, the module under WOW64 or not.
-  static ResolverFacts Facts64(bool wow64) {
-    ResolverFacts facts = MachineFacts();
-    facts.is64BitOs = true;
-    facts.isWow64 = wow64;
-    return facts;
-  }
 
   TempTree tree_;
   std::vector<std::u16string> made_;
   PathResolver resolver_{tree_.fs(), MachineFacts()};
   std::u16string name_ = UniqueName();
-  std::u16string app_;
-  std::u16string res_;
+  std::u16string app_ = tree_.Path(u"App Dir\\app.exe");
+  std::u16string res_ = tree_.Path(u"App Dir\\res.dll");
 };
 
 TEST_F(PathResolutionTest, WindowsFolderAndItsDerivedPaths) {
@@ -203,7 +192,8 @@ TEST_F(PathResolutionTest, EachWayOfWritingAPathFindsItsFile) {
   // rewrite; a 32-bit module under WOW64 finds a Framework path in Framework64.
   NoNtPaths noNtFs(tree_.fs());
   PathResolver noNt(&noNtFs, MachineFacts());
-  PathResolver under(tree_.fs(), Facts64(true)), outside(tree_.fs(), Facts64(false));
+  PathResolver under(tree_.fs(), ResolverFacts{true, true, 4}),
+      outside(tree_.fs(), ResolverFacts{true, false, 4});
   const std::u16string tool64 =
       MakeMachineFile(f.systemRootDir, u"Microsoft.NET\\Framework64\\" + name_ + u"\\tool.exe");
   const std::u16string tool32 =
@@ -430,7 +420,7 @@ TEST_F(PathResolutionTest, TextsWhoseEveryReadingIsMissingAreLeftAlone) {
       u"   ",
       u"\"\"",
   };
-  PathResolver under(tree_.fs(), Facts64(true));
+  PathResolver under(tree_.fs(), ResolverFacts{true, true, 4});
   for (const std::u16string& original : texts) {
     for (bool want64 : {false, true}) {
       std::u16string text = original;
