@@ -267,31 +267,25 @@ class RestoreBatchTest : public RegBackupFileTest {
 };
 
 TEST_F(RestoreBatchTest, EachOsLevelAndBitness) {
+  // From Vista on the batch asks first; on every machine it picks the
+  // command processor when it runs.
   const std::string prompt =
-      "CHOICE /T 28 /D N /M \"Start restore function?\"\r\n\r\n"
-      "IF ERRORLEVEL 2 GOTO END\r\n\r\n";
-  const std::string start = "@ECHO off\r\n";
-  const std::string dates = "DATE /T >> Result.txt\r\nTIME /T >> Result.txt\r\n";
-  const std::string end = ":END\r\n\r\n@ECHO on\r\n\r\n";
-  // The same on every machine: the batch picks the command processor.
-  const std::string import =
+      "CHOICE /T 28 /D N /M \"Start restore function?\"\r\n\r\nIF ERRORLEVEL 2 GOTO END\r\n\r\n";
+  const std::string rest =
+      "DATE /T >> Result.txt\r\nTIME /T >> Result.txt\r\n"
       "SET \"RESTORE_CMD=%SystemRoot%\\System32\\cmd.exe\"\r\n"
       "IF EXIST \"%SystemRoot%\\sysnative\\cmd.exe\" "
       "SET \"RESTORE_CMD=%SystemRoot%\\sysnative\\cmd.exe\"\r\n"
       "\"%RESTORE_CMD%\" /D /C \"FOR /R %%G IN (*.reg) DO reg import \"%%G\"\" >> "
-      "Result.txt\r\n\r\n";
-  struct Case {
-    int level;
-    bool is64;
-    bool prompts;
-  } cases[] = {{0, false, false}, {1, false, false}, {2, false, false}, {2, true, false},
-               {3, false, true},  {3, true, true},   {4, false, true},  {4, true, true}};
-  for (const Case& c : cases) {
-    OsLevel = c.level;
-    Is64BitOs = c.is64;
-    const std::string expected = start + (c.prompts ? prompt : "") + dates + import + end;
-    EXPECT_EQ(Write(), expected) << "level " << c.level << (c.is64 ? " 64-bit" : " 32-bit");
-    EXPECT_EQ(written_, expected.size());
+      "Result.txt\r\n\r\n:END\r\n\r\n@ECHO on\r\n\r\n";
+  for (int level = 0; level <= 4; ++level) {
+    for (bool is64 : {false, true}) {
+      OsLevel = level;
+      Is64BitOs = is64;
+      const std::string expected = "@ECHO off\r\n" + (level >= 3 ? prompt : "") + rest;
+      EXPECT_EQ(Write(), expected) << "level " << level << (is64 ? " 64-bit" : " 32-bit");
+      EXPECT_EQ(written_, expected.size());
+    }
   }
 }
 
