@@ -21,7 +21,7 @@ constexpr uint64_t kDay = 1440 * kMinute;
 // A machine whose clock and uptime a test moves: a new day, a reboot.
 struct Machine : engine_test::Uptime {
   Machine() {
-    now = 150000 * kDay + 9 * 60 * kMinute;  // 09:00 on some day
+    now = 150000 * kDay + 9 * 60 * kMinute;  // 09:00 on some day, up for an hour
     uptimeMs = 3600 * 1000;
   }
   void NextDay() {
