@@ -233,18 +233,15 @@ TEST_F(RegistryAccessTest, WalkOrderForEachSetOfFlags) {
 }
 
 TEST_F(RegistryAccessTest, AbortStopsEveryLoop) {
-  struct Stopper {
-    int calls = 0;
-  } stopper;
+  int calls = 0;
   auto stopAfterTwo = [](HKey, const char16_t*, const char16_t*, const uint8_t*, uint32_t, uint32_t,
                          uint32_t, void* context) -> uint32_t {
-    if (++static_cast<Stopper*>(context)->calls == 2) AbortRequested = 1;
+    if (++*static_cast<int*>(context) == 2) AbortRequested = 1;
     return 1;
   };
   EXPECT_EQ(WalkKeyTree(kHkeyCurrentUser, u"Software\\Tree", kSam, stopAfterTwo,
-                        WALK_VALUES | WALK_KEYS | WALK_RECURSE, &stopper),
+                        WALK_VALUES | WALK_KEYS | WALK_RECURSE, &calls),
             2u);
-  EXPECT_EQ(stopper.calls, 2);
   Trace trace;
   EXPECT_EQ(WalkKeyTree(kHkeyCurrentUser, u"Software\\Tree", kSam, Record, WALK_KEYS, &trace), 0u);
   EXPECT_EQ(EnumValues(kHkeyCurrentUser, u"Software\\Tree", kSam, Record, 0, &trace), 0u);
