@@ -178,19 +178,6 @@ TEST_F(MyLogfileTest, AnOverlongLineIsCutAtTheFormatLimit) {
   EXPECT_EQ(text.substr(text.size() - 3), "x\r\n");
 }
 
-TEST_F(MyLogfileTest, WipeZeroesAndDeletesAndReopenStartsAfresh) {
-  auto batch = NewLog("restore.bat", 4096, 0);
-  batch->WriteText("old content");
-  batch->Flush();
-  EXPECT_TRUE(batch->Wipe());
-  EXPECT_EQ(Contents("restore.bat"), "<missing>");
-  EXPECT_FALSE(batch->Wipe());
-  EXPECT_TRUE(batch->Reopen());
-  batch->WriteText("new");
-  batch->Close();
-  EXPECT_EQ(Contents("restore.bat"), "new");
-}
-
 TEST_F(MyLogfileTest, AFileThatCannotBeOpenedKeepsTheLinesBuffered) {
   auto log = std::make_unique<MyLogfile>((folder_.AnsiFile("missing") + "\\x.log").c_str(),
                                          kEngineLogBuffer, kEngineLogFlags, kEngineLogLimit,

@@ -265,16 +265,6 @@ TEST_F(RegistryAccessTest, DeepChainEndsWithoutExhaustingTheStack) {
   EXPECT_LE(total, 1501u);
 }
 
-TEST_F(RegistryAccessTest, DeleteKeyViewDeletesOneKeyAndRefusesAParent) {
-  EXPECT_EQ(DeleteKeyView(kHkeyCurrentUser, u"Software\\Tree\\A\\A1", kSam), 0u);
-  EXPECT_FALSE(Exists(u"Software\\Tree\\A\\A1"));
-  EXPECT_EQ(DeleteKeyView(kHkeyCurrentUser, u"Software\\Tree\\A", kSam),
-            platform::kRegAccessDenied);
-  EXPECT_TRUE(Exists(u"Software\\Tree\\A"));
-  EXPECT_EQ(DeleteKeyView(kHkeyCurrentUser, u"Software\\Tree\\Nope", kSam),
-            platform::kRegFileNotFound);
-}
-
 // A registry without the view-aware delete: the plain one is used.
 TEST_F(RegistryAccessTest, DeleteKeyViewFallsBackWithoutTheViewAwareCall) {
   struct NoDeleteEx : platform::RegistryWrapper {
