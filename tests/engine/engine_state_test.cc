@@ -25,12 +25,8 @@ TEST(FileVersionRecordTest, OurOwnBinaryCarriesItsVersion) {
   ASSERT_FALSE(record.path.empty());
   const int found = ReadFileVersionRecord(&record);
   EXPECT_EQ(found, 9) << platform::U16ToUtf8(record.path);
+  // The description and version the init line shows are pinned by the module's test.
   EXPECT_EQ(record.productName, u"Registry Cleaner");
-  EXPECT_EQ(record.fileDescription, u"Registry Cleaner Module");
-  EXPECT_EQ(record.major, 1);
-  EXPECT_EQ(record.minor, 0);
-  EXPECT_EQ(record.build, 612);
-  EXPECT_EQ(record.revision, 0);
   EXPECT_GE(record.lastWrite.year, 2020);
   EXPECT_FALSE(record.valid) << "the caller decides";
 }
