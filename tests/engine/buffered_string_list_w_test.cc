@@ -35,6 +35,7 @@ TEST(BufferedStringListW, KeepsTextsTagsAndChangesInOrderAndFindsIgnoringCase) {
   EXPECT_THROW(BufferedStringListW(nullptr, 8), std::invalid_argument);
   EXPECT_THROW(BufferedStringListW("", 8), std::invalid_argument);
   BufferedStringListW list("IgnoreList", 2);
+  EXPECT_EQ(list.name(), "IgnoreList");
   EXPECT_EQ(list.Add(u"", 1), 0u);
   EXPECT_EQ(list.Add(std::u16string_view(u"ab\0cd", 5), 7), 3u);  // cut at the zero
   list.Add(u"Second", 9);

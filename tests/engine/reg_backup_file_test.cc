@@ -100,6 +100,7 @@ class RegBackupFileTest : public testing::Test {
 
 TEST_F(RegBackupFileTest, SectionsOfAncestorsOnceThenValueLines) {
   std::unique_ptr<RegBackupFile> file(OpenBackupFile(folder_.path(), u"Values"));
+  EXPECT_TRUE(file->headerWritten());
   const std::u16string path = u"C:\\Program Files\\Abc\\abc.dll";
   BackupValue(kHkeyLocalMachine, u"SOFTWARE\\Abc", u"Path", Data(path),
               static_cast<int32_t>((path.size() + 1) * 2), platform::kRegSz, file.get());
