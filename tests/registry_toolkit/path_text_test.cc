@@ -5,7 +5,6 @@
 #include <string>
 #include <utility>
 
-#include "modules/RegistryCleanerModule/dll/registry_toolkit/case_folding.h"
 #include "platform/unicode.h"
 
 namespace {
@@ -32,41 +31,6 @@ TEST(PathTextTest, TrimRemovesBlanksControlsAndQuotesAtBothEndsOnly) {
     TrimPathText(&text);
     EXPECT_EQ(Narrow(text), Narrow(trimmed)) << Narrow(original);
   }
-}
-
-TEST(PathTextTest, TrimWithAnExtraCharacterStripsAtSignsOfResourceReferences) {
-  std::u16string text = u"@%SystemRoot%\\system32\\shell32.dll ";
-  TrimPathTextAnd(&text, u'@');
-  EXPECT_EQ(Narrow(text), "%SystemRoot%\\system32\\shell32.dll");
-  text = u" \"@@x@\" ";
-  TrimPathTextAnd(&text, u'@');
-  EXPECT_EQ(Narrow(text), "x");
-  text = u"a@b";
-  TrimPathTextAnd(&text, u'@');
-  EXPECT_EQ(Narrow(text), "a@b");
-}
-
-TEST(PathTextTest, ReplaceOnceTakesTheFirstOrLastOccurrenceIgnoringCase) {
-  std::u16string text = u"C:\\Windows\\system32\\x\\SYSTEM32\\y";
-  EXPECT_TRUE(ReplaceOnce(&text, u"\\System32\\", u"\\Sysnative\\", false, 0));
-  EXPECT_EQ(Narrow(text), "C:\\Windows\\Sysnative\\x\\SYSTEM32\\y");
-  text = u"C:\\Windows\\system32\\x\\SYSTEM32\\y";
-  EXPECT_TRUE(ReplaceOnce(&text, u"\\System32\\", u"\\", true, 0));
-  EXPECT_EQ(Narrow(text), "C:\\Windows\\system32\\x\\y");
-
-  // Nothing to find, nothing to search in, nothing to search for.
-  text = u"C:\\Program Files\\";
-  EXPECT_FALSE(ReplaceOnce(&text, u" (x86)\\", u"\\", false, 0));
-  EXPECT_EQ(Narrow(text), "C:\\Program Files\\");
-  EXPECT_FALSE(ReplaceOnce(&text, u"", u"x", false, 0));
-  std::u16string empty;
-  EXPECT_FALSE(ReplaceOnce(&empty, u"a", u"b", false, 0));
-  EXPECT_TRUE(empty.empty());
-
-  // A longer result keeps what its buffer holds.
-  text = u"abc";
-  EXPECT_TRUE(ReplaceOnce(&text, u"B", u"123456", false, 6));
-  EXPECT_EQ(Narrow(text), "a1234");
 }
 
 // The form of a path; the file system takes the first five as paths.
@@ -103,27 +67,6 @@ TEST(PathTextTest, ClassifyPathTellsTheFormsApart) {
     EXPECT_EQ(IsPathLike(text), kind != kPathKindNone && kind != kPathKindDriveQuestion);
   }
   EXPECT_FALSE(IsPathLike(u"\\??\\C:\\a"));
-}
-
-TEST(PathTextTest, LettersBeyondAsciiFoldOnceTheTableIsBuilt) {
-  BuildCaseFoldingTable();
-  std::u16string text = u"C:\\\u00DCBER\\x";
-  EXPECT_TRUE(ReplaceOnce(&text, u"\\\u00FCber\\", u"\\y\\", false, 0));
-  EXPECT_EQ(Narrow(text), "C:\\y\\x");
-  EXPECT_EQ(ClassifyPath(u"\u00C4:\\x"), kPathKindDrive);
-  FreeCaseFoldingTable();
-  text = u"C:\\\u00DCBER\\x";
-  EXPECT_FALSE(ReplaceOnce(&text, u"\\\u00FCber\\", u"\\y\\", false, 0));
-  EXPECT_EQ(ClassifyPath(u"\u00C4:\\x"), kPathKindNone);
-}
-
-TEST(PathTextTest, FitToCapacityKeepsRoomForTheTerminator) {
-  for (const auto& [capacity, fitted] :
-       {std::pair<size_t, const char*>{0, "abcdef"}, {7, "abcdef"}, {6, "abcde"}, {1, ""}}) {
-    std::u16string text = u"abcdef";
-    FitToCapacity(&text, capacity);
-    EXPECT_EQ(Narrow(text), fitted) << capacity;
-  }
 }
 
 }  // namespace
