@@ -31,30 +31,29 @@ class ScriptedModule : public CCheckModule {
   std::function<void(ScriptedModule&)> work;
   std::atomic<int> checks{0};
   void Add(double level, std::u16string text) { subResults.push_back({level, std::move(text)}); }
-  double target() const { return targetProgress; }
   double stepValue() const { return step; }
-  uint32_t expected() const { return expectedDurationMs; }
 };
 
 TEST(CheckModuleRun, ChannelNameKeepsItsValueWithoutAText) {
   ScriptedModule module;
-  EXPECT_EQ(module.channel(), u"");
   EXPECT_FALSE(module.IsUndoAvailable());
   EXPECT_EQ(module.GetUndoPoint(), 0);
   module.SetExpectedDuration(0, true);
-  module.ExecuteCheck(u"first", 5);
-  EXPECT_EQ(module.channel(), u"first");
-  module.ExecuteCheck(u"", 0);
-  EXPECT_EQ(module.channel(), u"first");
-  module.ExecuteCheck(nullptr, 7);
-  EXPECT_EQ(module.channel(), u"first");
   // The length cuts the text; a terminator inside it ends it early.
-  module.ExecuteCheck(u"second channel", 6);
-  EXPECT_EQ(module.channel(), u"second");
   const char16_t early[] = {u'a', u'b', 0, u'c', 0};
-  module.ExecuteCheck(early, 4);
-  EXPECT_EQ(module.channel(), u"ab");
-  EXPECT_EQ(module.checks.load(), 5);
+  const struct {
+    const char16_t* text;
+    int length;
+    const char16_t* channel;
+  } rows[] = {{u"second channel", 6, u"second"},
+              {u"", 0, u"second"},
+              {nullptr, 7, u"second"},
+              {early, 4, u"ab"}};
+  for (const auto& row : rows) {
+    module.ExecuteCheck(row.text, row.length);
+    EXPECT_EQ(module.channel(), row.channel);
+  }
+  EXPECT_EQ(module.checks.load(), 4);
 }
 
 // Work that throws gives the run back: the next run is not kept waiting.
@@ -118,18 +117,6 @@ TEST(CheckModuleRun, CallsArrivingTogetherRunTheWorkOnce) {
   go = true;
   for (std::thread& t : callers) t.join();
   EXPECT_EQ(module.checks.load(), 1);
-}
-
-TEST(CheckModuleProgress, ExpectedDurationSetsTheStep) {
-  ScriptedModule module(100);
-  module.SetExpectedDuration(1000, false);
-  EXPECT_EQ(module.expected(), 2000u);
-  EXPECT_DOUBLE_EQ(module.stepValue(), 5.0);
-  module.SetExpectedDuration(240000, false);
-  EXPECT_EQ(module.expected(), 240000u);
-  EXPECT_DOUBLE_EQ(module.stepValue(), 100.0 / 2400.0);
-  module.SetExpectedDuration(240000, true);
-  EXPECT_EQ(module.stepValue(), 0.0);
 }
 
 TEST(CheckModuleProgress, DirectModeReportsOnlyTheFinalHundred) {
@@ -260,19 +247,6 @@ TEST(CheckModuleProgress, DisplayFollowsTheWorkWithoutAWatcherOrWhenInstalledSo)
   EXPECT_FALSE(module.stopRequested());
 }
 
-TEST(CheckModuleProgress, SmallerReportsAreIgnoredAndResetZeroesEverything) {
-  ScriptedModule module(50);
-  module.SetExpectedDuration(2000, false);
-  EXPECT_TRUE(module.ReportProgress(10));
-  EXPECT_TRUE(module.ReportProgress(5));  // a smaller report changes nothing
-  EXPECT_EQ(module.target(), 10.0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(120));
-  module.ResetProgress();
-  EXPECT_EQ(module.GetProgress(), 0.0);
-  EXPECT_EQ(module.target(), 0.0);
-  EXPECT_FALSE(module.stopRequested());
-}
-
 TEST(SubResultsTest, JsonText) {
   struct Case {
     std::vector<SubResult> list;
@@ -295,31 +269,20 @@ TEST(SubResultsTest, JsonText) {
 
 TEST(SubResultsTest, CopyOutAtTheBufferEdges) {
   ScriptedModule module;
-  // Nothing written without a buffer or a size; the answer counts a terminator.
-  EXPECT_EQ(module.GetSubResultsAsJSON(nullptr, 10), 3);
-  char16_t buffer[64];
-  std::fill(std::begin(buffer), std::end(buffer), u'#');
-  EXPECT_EQ(module.GetSubResultsAsJSON(buffer, 0), 3);
-  EXPECT_EQ(buffer[0], u'#');
-  // After a copy: the whole length, without the terminator.
-  EXPECT_EQ(module.GetSubResultsAsJSON(buffer, 10), 2);
-  EXPECT_EQ(std::u16string(buffer), u"[]");
-  EXPECT_EQ(module.GetSubResultsAsJSON(buffer, 3), 2);
-  EXPECT_EQ(std::u16string(buffer), u"[]");
-  EXPECT_EQ(module.GetSubResultsAsJSON(buffer, 2), 2);
-  EXPECT_EQ(std::u16string(buffer), u"[");
-  EXPECT_EQ(module.GetSubResultsAsJSON(buffer, 1), 2);
-  EXPECT_EQ(buffer[0], 0);
-
   module.Add(2.0, u"a");
   const std::u16string full = u"[{\"SubResultLevel\":2.000000,\"SubResultText\":\"a\"}]";
   const int length = static_cast<int>(full.size());
-  EXPECT_EQ(module.GetSubResultsAsJSON(nullptr, 0), length + 1);
+  // Nothing written without a buffer or a size; the answer counts a terminator.
+  char16_t buffer[64];
   std::fill(std::begin(buffer), std::end(buffer), u'#');
-  EXPECT_EQ(module.GetSubResultsAsJSON(buffer, length), length);
-  EXPECT_EQ(std::u16string(buffer), full.substr(0, full.size() - 1));
-  EXPECT_EQ(module.GetSubResultsAsJSON(buffer, length + 1), length);
-  EXPECT_EQ(std::u16string(buffer), full);
+  EXPECT_EQ(module.GetSubResultsAsJSON(nullptr, 10), length + 1);
+  EXPECT_EQ(module.GetSubResultsAsJSON(buffer, 0), length + 1);
+  EXPECT_EQ(buffer[0], u'#');
+  // After a copy: the whole length, without the terminator; what fits is copied.
+  for (int size : {1, 2, length, length + 1}) {
+    EXPECT_EQ(module.GetSubResultsAsJSON(buffer, size), length);
+    EXPECT_EQ(std::u16string(buffer), full.substr(0, size - 1));
+  }
   EXPECT_EQ(buffer[length + 1], u'#');
 }
 
