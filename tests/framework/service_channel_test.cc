@@ -55,20 +55,19 @@ TEST(ServiceRequestText, GoldenTextsReadBack) {
 
 TEST(ServiceReplyText, WriterAndReaderAgree) {
   ServiceMessage reply;
-  reply.request = 1;
+  reply.request = 4;
   reply.level = 30.0;
   reply.text = u"100";
+  reply.switchState = 2;
   const std::u16string text = WriteServiceReply(reply);
-  EXPECT_EQ(text, u"[{\"ModuleRequest\":1,\"ResultLevel\":30.000000,\"ResultText\":\"100\"}]");
+  EXPECT_EQ(text,
+            u"[{\"ModuleRequest\":4,\"ResultLevel\":30.000000,\"ResultText\":\"100\","
+            u"\"SwitchState\":2}]");
   const ServiceMessage back = ReadServiceReply(text);
-  EXPECT_EQ(back.request, 1);
+  EXPECT_EQ(back.request, 4);
   EXPECT_EQ(back.level, 30.0);
   EXPECT_EQ(back.text, u"100");
-
-  ServiceMessage state;
-  state.request = 4;
-  state.switchState = 2;
-  EXPECT_EQ(ReadServiceReply(WriteServiceReply(state)).switchState, 2);
+  EXPECT_EQ(back.switchState, 2);
 }
 
 TEST(ServiceReplyText, FallbacksLeaveTheDefaults) {
@@ -115,13 +114,6 @@ TEST(ServiceChannelNames, LocalOnlyForTheDefaultChannelAndLoopback) {
   EXPECT_FALSE(IsLocalServiceChannel(u"CORVANE_SERVICE_CHANNEL2"));
   EXPECT_FALSE(IsLocalServiceChannel(u"server.example"));
   EXPECT_FALSE(IsLocalServiceChannel(u""));
-}
-
-TEST(ServiceChannelPaths, TheSuiteAroundTheModule) {
-  const std::u16string module =
-      u"C:\\Suite\\modules\\RegistryCleanerModule\\RegistryCleanerModule.dll";
-  EXPECT_EQ(IpcLibraryPath(module), u"C:\\Suite\\modules\\common\\asp_ipc32.dll");
-  EXPECT_EQ(ServiceProviderPath(module), u"C:\\Suite\\ServiceProvider.exe");
 }
 
 TEST(IpcLoaderTest, MissingLibraryGivesNoClient) {
