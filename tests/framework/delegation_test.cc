@@ -243,8 +243,8 @@ TEST_F(Delegation, IdleAnswerOneProviderPerChannelAndOneModule) {
   EXPECT_EQ(LogCount("refused a request for the module \"OtherModule\""), 1u) << Log();
 }
 
-// Nobody on the channel, no IPC library (tried again at each run), or no
-// provider running nor to be started: the run is local.
+// Nobody on the channel, or no provider running nor to be started: the run
+// is local.
 TEST(DelegationFallback, NobodyToReachRunsLocally) {
   Machine machine;
   ChannelModule module(&machine);
@@ -254,13 +254,6 @@ TEST(DelegationFallback, NobodyToReachRunsLocally) {
   EXPECT_TRUE(machine.shell.empty());  // a channel elsewhere starts nothing
   module.ExecuteResolve();
   EXPECT_EQ(module.localChecks + module.localResolves, 2);
-
-  Machine noLibrary;
-  noLibrary.module = u"C:\\no\\such\\suite\\modules\\X\\X.dll";
-  ChannelModule alone(&noLibrary);
-  alone.ExecuteCheck(u"somewhere", 9);
-  alone.ExecuteCheck(u"somewhere", 9);
-  EXPECT_EQ(alone.localChecks.load(), 2);
 
   Machine noProvider;  // no service provider runs, and none can be started
   noProvider.fakeStarts = true;

@@ -79,7 +79,6 @@ TEST(JsonParserTest, TopLevel) {
       {u"[1]\r\n\t ", kRaw, "[1]"},
       {u"", 0, "Empty string.", 1, 1, 0},
       {u"5", 0, kFirst, 1, 1, 0},
-      {u"true", 0, kFirst, 1, 1, 0},
       // Found by the fuzzer: whitespace reads as null, which writes "null",
       // and a scalar is never read as a root, so that does not read back.
       {u" /**/ ", 0, "null"},
@@ -87,7 +86,6 @@ TEST(JsonParserTest, TopLevel) {
       {u"  \"a\"", 0, kFirst, 1, 3, 2},
       {u"/x[]", 0, "Invalid comment block.", 1, 2, 1},
       {u"[1]x", 0, kAfterClose, 1, 4, 3},
-      {u"[1][2]", 0, kAfterClose, 1, 4, 3},
       {u"/* open", 0, kNotClosed, 1, 8, 7},
       {u"/", 0, kNotClosed, 1, 2, 1},
   });
@@ -129,7 +127,6 @@ TEST(JsonParserTest, Arrays) {
       {u"[[1,2],[3],[]]", 0, "[[1,2],[3],[]]"},
       {u"[{\"a\":[{}]},{}]", 0, R"([{"a":[{}]},{}])"},
       {u"[/*c*/1]", 0, "[1]"},
-      {u"[1,/*c*/2]", 0, "[1,2]"},
       {u"[,1]", 0, "Invalid separator at start of array.", 1, 2, 1},
       {u"[1,,2]", 0, "Invalid extra separator, expected value.", 1, 4, 3},
       {u"[1,]", 0, "Invalid end of array, expected another value after separator.", 1, 4, 3},
@@ -137,7 +134,6 @@ TEST(JsonParserTest, Arrays) {
       // A comment after a bare value belongs to the value.
       {u"[1/*c*/]", 0, kEndOfString, 1, 8, 7},
       {u"[tru]", 0, kEndOfString, 1, 5, 4},
-      {u"[-]", 0, kEndOfString, 1, 3, 2},
       {u"[a\"]", 0, kEndOfString, 1, 4, 3},
       {u"[1}", 0, kNotClosed, 1, 4, 3},
       {u"[\"abc", 0, kNotClosed, 1, 6, 5},
@@ -174,7 +170,6 @@ TEST(JsonParserTest, Strings) {
       {u"[\"it's\"]", kSingle, R"(["it's"])"},
       {u"{\"k\":\"v\\\"\"}", 0, R"({"k":"v\""})"},
       {u"[\"\\x\"]", 0, kFormat, 1, 5, 4},
-      {u"[\"\\'\"]", 0, kFormat, 1, 5, 4},
       {u"['x']", 0, kEndOfString, 1, 5, 4},
       {u"['it\\'s']", kSingle, kFormat, 1, 8, 7},
       // A cut-off four-digit escape keeps the string open.
@@ -188,9 +183,8 @@ TEST(JsonParserTest, Objects) {
   Expect({
       {u"{\"a\":1 , \"b\":[true,false,null],\"c\":{}}", 0,
        R"({"a":1,"b":[true,false,null],"c":{}})"},
-      // Members keep the order in which they were read.
-      {u"{\"b\":1,\"a\":2}", 0, R"({"b":1,"a":2})"},
-      // A repeated name keeps its last value at its first place.
+      // Members keep the order in which they were read; a repeated name keeps
+      // its last value at its first place.
       {u"{\"b\":1,\"a\":2,\"b\":3}", 0, R"({"b":3,"a":2})"},
       {u"{\"a\\\"b\":1}", 0, R"({"a\"b":1})"},
       {u"{'a\"':1}", kSingle, R"({"a\"":1})"},
