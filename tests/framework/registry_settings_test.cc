@@ -64,40 +64,16 @@ TEST(CRegistry, RootsAndValues) {
   EXPECT_EQ(reg.GetInt(u"AtRoot", 0), 1);
 }
 
-// A host in host\ and a module in suite\modules\cleaner\ of a scratch tree.
-class InstallConfig : public testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(tree.ok());
-    ASSERT_TRUE(tree.MakeFolder(u"suite\\modules\\cleaner"));
-    ASSERT_TRUE(tree.MakeFolder(u"host"));
-  }
-  TempTree tree;
-  const std::u16string module = tree.Path(u"suite\\modules\\cleaner\\m.dll");
-  PlacedProgram program{tree.Path(u"host\\host.exe"), module};
 };
-
-TEST_F(InstallConfig, HostFolderFirstThenBesideAndAboveTheModule) {
-  // Nowhere: the default.
-  EXPECT_EQ(ReadInstallConfig(u"install", u"RegKey", u"none", true, &program), u"none");
-  EXPECT_EQ(InstallConfigFile(&program), tree.Path(u"suite\\install.cfg"));
-  // Two folders above the module.
-  ASSERT_TRUE(tree.MakeFile(u"suite\\install.cfg", "[install]\r\nRegKey=Two\r\n"));
-  EXPECT_EQ(ReadInstallConfig(u"install", u"RegKey", u"none", true, &program), u"Two");
-  // Beside the module wins over above it.
-  ASSERT_TRUE(
-      tree.MakeFile(u"suite\\modules\\cleaner\\install.cfg", "[install]\r\nRegKey=Beside\r\n"));
-  EXPECT_EQ(ReadInstallConfig(u"install", u"RegKey", u"none", true, &program), u"Beside");
-  // The host's folder wins over all.
-  ASSERT_TRUE(tree.MakeFile(u"host\\install.cfg", "[install]\r\nRegKey=Host\r\n"));
-  EXPECT_EQ(ReadInstallConfig(u"install", u"RegKey", u"none", true, &program), u"Host");
-  EXPECT_EQ(ReadInstallConfig(u"install", u"Other", u"none", true, &program), u"none");
-}
 
 // The module's content folder as the engine finds it, from the engine's or
 // from a host's side: the private-profile reader takes "\t" and "\n" as
 // they stand, in 8-bit and UTF-16 files of either byte order.
-TEST_F(InstallConfig, UserContentFolderIsTakenAsWritten) {
+TEST(InstallConfig, UserContentFolderIsTakenAsWritten) {
+  TempTree tree;  // a host in host\ and a module in suite\modules\cleaner\.
+  ASSERT_TRUE(tree.MakeFolder(u"suite\\modules\\cleaner") && tree.MakeFolder(u"host"));
+  const std::u16string module = tree.Path(u"suite\\modules\\cleaner\\m.dll");
+  PlacedProgram program(tree.Path(u"host\\host.exe"), module);
   const std::u16string text = u"[install]\r\nUserContentPath=C:\\temp\\new\r\n";
   std::string le = "\xFF\xFE", be = "\xFE\xFF";
   for (char16_t c : text) {

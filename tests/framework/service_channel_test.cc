@@ -116,14 +116,6 @@ TEST(ServiceChannelNames, LocalOnlyForTheDefaultChannelAndLoopback) {
   EXPECT_FALSE(IsLocalServiceChannel(u""));
 }
 
-TEST(IpcLoaderTest, MissingLibraryGivesNoClient) {
-  IpcLoader loader(u"C:\\no\\such\\folder\\asp_ipc32.dll");
-  EXPECT_FALSE(loader.loaded());
-  EXPECT_EQ(loader.GetClient(), nullptr);
-  EXPECT_EQ(loader.CreateServer(u"x", nullptr, nullptr), nullptr);
-  EXPECT_FALSE(SendServiceRequest(nullptr, u"x", u"[]", nullptr));
-}
-
 // A machine on which the service provider shows up at a given look, or
 // never; nothing is started and nobody waits.
 struct StartMachine : TestMachine {
