@@ -7,10 +7,7 @@
 #include "modules/RegistryCleanerModule/dll/module_resources.h"
 #include "platform/file_system.h"
 #include "platform/profile.h"
-#include "platform/unicode.h"
-#include "tests/framework/test_machine.h"
 #include "tests/platform/temp_tree.h"
-#include "tests/support/staged_suite.h"
 
 namespace {
 
@@ -44,44 +41,6 @@ TEST(LanguageSearch, CandidateNames) {
             u"C:\\P\\RegistryCleanerModule.dll");
   // No folder after the first character: no "language" folder names.
   EXPECT_EQ(LanguageCandidates(u"Module.dll", u"de_DE").size(), 2u);
-}
-
-// A user and host the test chooses; the module file is the staged module.
-struct LanguageMachine : TestMachine {
-  LanguageMachine(uint16_t user, std::u16string hostFile) {
-    langId = user;
-    host = std::move(hostFile);
-    module = StagedPath(u"modules/RegistryCleanerModule/RegistryCleanerModule.dll");
-  }
-};
-
-TEST(LanguageLibraries, TheUsersOrTheInstallationsLanguage) {
-  const struct {
-    uint16_t user;
-    const char* config;
-    const char16_t* title;
-  } rows[] = {
-      {0x0407, "", u"Registry bereinigen"},
-      {0x0407, "[install]\r\nLanguage=fr_FR\r\n", u"Nettoyer le registre"},
-      {0x0411, "", u"Clean Registry"},  // unknown: the module's own texts
-  };
-  SetOwnResourceModule(OwnResourceModule());
-  for (const auto& row : rows) {
-    SCOPED_TRACE(platform::U16ToUtf8(row.title));
-    ReleaseLanguageModule();
-    TempTree host;
-    ASSERT_TRUE(!*row.config || host.MakeFile(u"install.cfg", row.config));
-    LanguageMachine user(row.user, host.Path(u"host.exe"));
-    const platform::ResourceModule module = GetLanguageResourceModule(&user);
-    std::u16string title;
-    platform::LoadStringResource(module, 7000, &title);
-    EXPECT_EQ(title, row.title);
-    EXPECT_EQ(module == OwnResourceModule(), row.user == 0x0411);
-    // The search runs once, found or not: another user gets the same library.
-    LanguageMachine other(row.user == 0x0407 ? 0x0411 : 0x0407, host.Path(u"host.exe"));
-    EXPECT_EQ(GetLanguageResourceModule(&other), module);
-  }
-  ReleaseLanguageModule();
 }
 
 TEST(LanguageResources, ExtractWithoutSuchResource) {

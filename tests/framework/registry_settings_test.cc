@@ -64,8 +64,6 @@ TEST(CRegistry, RootsAndValues) {
   EXPECT_EQ(reg.GetInt(u"AtRoot", 0), 1);
 }
 
-};
-
 // The module's content folder as the engine finds it, from the engine's or
 // from a host's side: the private-profile reader takes "\t" and "\n" as
 // they stand, in 8-bit and UTF-16 files of either byte order.
