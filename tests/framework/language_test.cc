@@ -3,51 +3,30 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
-#include "modules/RegistryCleanerModule/dll/module_resources.h"
-#include "platform/file_system.h"
 #include "platform/profile.h"
 #include "tests/platform/temp_tree.h"
 
 namespace {
 
-TEST(LocaleNames, TableAndFallback) {
+TEST(LanguageSearch, LocaleNamesEmbeddedIdsAndCandidateNames) {
   EXPECT_EQ(LocaleNameOf(0x0407), u"de_DE");
   EXPECT_EQ(LocaleNameOf(0x041B), u"sk_K");
-  EXPECT_EQ(LocaleNameOf(0x1C0C), u"fr_FR");
-  EXPECT_EQ(LocaleNameOf(0x500A), u"es_PR");
   EXPECT_EQ(LocaleNameOf(0x0455), u"[455]");
-  EXPECT_EQ(LocaleNameOf(0x0000), u"[0]");
-}
-
-TEST(LanguageSearch, EmbeddedIds) {
   EXPECT_EQ(EmbeddedLanguageId(0x0804), 8002u);
   EXPECT_EQ(EmbeddedLanguageId(0x0C04), 8001u);  // 8003 is taken as 8001
-  EXPECT_EQ(EmbeddedLanguageId(0x0404), 8001u);
   EXPECT_EQ(EmbeddedLanguageId(0x0407), 2007u);
-  EXPECT_EQ(EmbeddedLanguageId(0x0400), 2000u);  // neutral: the embedded step is skipped
-}
-
-TEST(LanguageSearch, CandidateNames) {
-  const std::vector<std::u16string> german =
-      LanguageCandidates(u"C:\\P\\RegistryCleanerModule.dll", u"de_DE");
-  const std::vector<std::u16string> expected = {u"C:\\P\\RegistryCleanerModule_de_DE.dll",
-                                                u"C:\\P\\RegistryCleanerModule_de.dll",
-                                                u"C:\\P\\language\\RegistryCleanerModule_de_DE.dll",
-                                                u"C:\\P\\language\\RegistryCleanerModule_de.dll"};
-  EXPECT_EQ(german, expected);
-  // A setting without an underscore: the second name is the module itself.
+  EXPECT_EQ(LanguageCandidates(u"C:\\P\\RegistryCleanerModule.dll", u"de_DE"),
+            (std::vector<std::u16string>{u"C:\\P\\RegistryCleanerModule_de_DE.dll",
+                                         u"C:\\P\\RegistryCleanerModule_de.dll",
+                                         u"C:\\P\\language\\RegistryCleanerModule_de_DE.dll",
+                                         u"C:\\P\\language\\RegistryCleanerModule_de.dll"}));
+  // A setting without an underscore: the second name is the module itself; no
+  // folder after the first character: no "language" folder names.
   EXPECT_EQ(LanguageCandidates(u"C:\\P\\RegistryCleanerModule.dll", u"fr")[1],
             u"C:\\P\\RegistryCleanerModule.dll");
-  // No folder after the first character: no "language" folder names.
   EXPECT_EQ(LanguageCandidates(u"Module.dll", u"de_DE").size(), 2u);
-}
-
-TEST(LanguageResources, ExtractWithoutSuchResource) {
-  TempTree folder;
-  EXPECT_EQ(ExtractResourceToFile(OwnResourceModule(), 2007, folder.Path(u"x.tmp"), u"DATA"), 13u);
-  EXPECT_EQ(platform::FileSystem::Default()->GetFileAttributes(folder.Path(u"x.tmp")),
-            platform::kInvalidFileAttributes);
 }
 
 TEST(ProfileFiles, ReadAndWrittenAsWindowsDoes) {

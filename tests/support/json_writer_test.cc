@@ -94,29 +94,6 @@ TEST(JsonValueTest, ConstructionAndAssignmentSetKindAndTag) {
   EXPECT_EQ(Assigned(uint32_t{4000000000u}).number(), 4000000000.0);
 }
 
-TEST(JsonValueTest, CopiesAreDeepAndMemberAccessMakesAnObject) {
-  JsonValue original;
-  original[u"z"] = 1;
-  original[u"a"][u"inner"] = u"x";
-  JsonValue copy(original);
-  copy[u"a"][u"inner"] = u"changed";
-  EXPECT_EQ(Write(original), R"({"z":1,"a":{"inner":"x"}})");
-  EXPECT_EQ(Write(copy), R"({"z":1,"a":{"inner":"changed"}})");
-  copy = copy;  // self-assignment keeps the value
-  EXPECT_EQ(copy.memberOrder(), (std::vector<std::u16string>{u"z", u"a", u"a"}));
-  // A value built from a plain object forgets any order: written by name.
-  EXPECT_EQ(Write(JsonValue(*original.object())), R"({"a":{"inner":"x"},"z":1})");
-
-  // On an array or a text, member access starts an empty object.
-  JsonValue array = Array({JsonValue(1), JsonValue(2)});
-  EXPECT_EQ(array[u"new"].kind(), JsonKind::Undefined);
-  EXPECT_EQ(array.tag(), JsonTag::VT_DISPATCH);
-  EXPECT_EQ(Write(array), "{}");  // never assigned: not written
-  JsonValue text(u"abc");
-  text[u"k"] = u"v";
-  EXPECT_EQ(Write(text, JsonFlags::NameOrder), R"({"k":"v"})");
-}
-
 TEST(JsonValueTest, DeepNestingIsCopiedWrittenAndFreedWithoutRecursion) {
   // Deep enough to overflow a 1 MB stack if any of these recursed.
   constexpr int kDepth = 100000;
