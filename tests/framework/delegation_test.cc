@@ -281,11 +281,8 @@ TEST(DelegationDecision, ElevationChannelAndTheProvidersOwnProcess) {
     bool delegates;
   } rows[] = {
       {true, u"", u"", false},  // elevated without a channel: local
-      {true, u"CORVANE_SERVICE_CHANNEL", u"", true},
       {false, u"", u"", true},  // the default channel
-      {false, u"remote", u"", true},
       {false, u"remote", u"C:\\Suite\\ServiceProvider.exe", false},
-      {false, u"", u"C:\\Suite\\serviceprovider.EXE", false},
       {false, u"", u"C:\\Suite\\ServiceProvider.exe.bak", true},
 #ifndef _WIN32
       // On POSIX the program runs without its ".exe".
