@@ -32,18 +32,13 @@ TEST(FormatDuration, EveryRow) {
   } cases[] = {
       {1 * kHour + 2 * kMinute + 3 * kSecond + 4, kMs, "01:02:03,004"},
       {45 * kSecond, kMs, "      45,000"},
-      {0, kMs, "      00,000"},
-      {999, kMs, "      00,999"},
       {1 * kMinute, kMs, "   01:00,000"},
       {59 * kMinute + 59 * kSecond + 999, kMs, "   59:59,999"},
       {1 * kDay + 1 * kHour + 1 * kMinute + 1 * kSecond + 1, kMs, "01:01:01,001  days: 1"},
       {8 * kDay, kMs, "00:00:00,000  days: 1  weeks: 1"},
       {7 * kDay, kMs, "00:00:00,000  days: 0  weeks: 1"},
-      {23 * kHour, kMs, "23:00:00,000"},
       // In seconds.
       {59, 0, "      59"},
-      {61, 0, "   01:01"},
-      {3600 + 62, 0, "01:01:02"},
       {86400 + 3, 0, "00:00:03  days: 1"},
       {15 * 86400, 0, "00:00:00  days: 1  weeks: 2"},
       {0x7FFFFFFF, 0, "03:14:07  days: 5  weeks: 3550"},  // every field still printed
