@@ -150,15 +150,15 @@ TEST(Totals, KeptAfterLocalRunsWithTheIdentifierUnchanged) {
   settings.SetInt(solved, 10);
   settings.SetInt(unsolved, 4);
   CountingModule module(&registry);
-  module.ExecuteResolve();
-  EXPECT_EQ(settings.GetInt(solved, -1), 15);
-  EXPECT_EQ(settings.GetInt(unsolved, -1), 4);
-  module.ExecuteCheck(u"", 0);
-  EXPECT_EQ(settings.GetInt(solved, -1), 15);
-  EXPECT_EQ(settings.GetInt(unsolved, -1), 17);
-  module.ExecuteResolve();
-  EXPECT_EQ(settings.GetInt(solved, -1), 20);
-  EXPECT_EQ(settings.GetInt(unsolved, -1), 0);
+  const struct {
+    bool resolve;
+    int32_t solvedTotal, unsolvedTotal;
+  } runs[] = {{true, 15, 4}, {false, 15, 17}, {true, 20, 0}};
+  for (const auto& run : runs) {
+    run.resolve ? module.ExecuteResolve() : module.ExecuteCheck(u"", 0);
+    EXPECT_EQ(settings.GetInt(solved, -1), run.solvedTotal);
+    EXPECT_EQ(settings.GetInt(unsolved, -1), run.unsolvedTotal);
+  }
   char16_t identifier[64];
   module.GetIdentifier(identifier, 64);
   EXPECT_EQ(std::u16string(identifier), u"RegistryCleanerModule");

@@ -30,29 +30,23 @@ uint32_t WaitAtGate(void* argument) {
   return 7;
 }
 
-TEST(Thread, JoinReturnsTheRoutinesExitCode) {
+TEST(Thread, JoinReturnsTheExitCodeOrThrowsAfterCollection) {
   Thread thread(&ReturnArgument, reinterpret_cast<void*>(uintptr_t{42}));
   thread.Start();
   EXPECT_EQ(thread.Join(), 42u);
+  EXPECT_EQ(thread.Join(), 42u);  // collected: nothing to wait for, the code kept
   EXPECT_FALSE(thread.failed());
-  // Collected: a second Join has nothing to wait for and keeps the code.
-  EXPECT_EQ(thread.Join(), 42u);
   Thread none(nullptr, nullptr);  // no routine: exit code -1
   none.Start();
   EXPECT_EQ(none.Join(), 0xFFFFFFFFu);
-  EXPECT_FALSE(none.failed());
-}
-
-TEST(Thread, ThrowingRoutineMakesJoinThrowAfterCollection) {
-  Thread thread(&Throw, nullptr);
-  thread.Start();
-  EXPECT_THROW(thread.Join(), std::exception);
-  EXPECT_TRUE(thread.failed());
-  EXPECT_EQ(thread.exitCode(), 0xFFFFFFFFu);
-  EXPECT_FALSE(thread.IsRunning());  // already collected
-  // Starting again clears the failure for the new run.
-  thread.Start();
-  EXPECT_THROW(thread.Join(), std::exception);
+  Thread throwing(&Throw, nullptr);
+  for (int run = 0; run < 2; ++run) {  // a new start runs again, and fails again
+    throwing.Start();
+    EXPECT_THROW(throwing.Join(), std::exception);
+    EXPECT_TRUE(throwing.failed());
+    EXPECT_EQ(throwing.exitCode(), 0xFFFFFFFFu);
+    EXPECT_FALSE(throwing.IsRunning());  // already collected
+  }
 }
 
 // A routine that faults ends only its own thread: an access violation or a
