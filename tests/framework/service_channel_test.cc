@@ -78,7 +78,6 @@ TEST(ServiceReplyText, FallbacksLeaveTheDefaults) {
     int32_t request;
   } rows[] = {
       {u"", 0.0, u"", 0},
-      {u"[]", 0.0, u"", 0},
       {u"{\"ModuleRequest\":1,\"ResultLevel\":30.000000,\"ResultText\":\"100\"}", 0.0, u"", 0},
       {u"[{\"ModuleRequest\":1,\"ResultLevel\":30.000000,\"ResultText\":\"1\"},"
        u"{\"ModuleRequest\":1,\"ResultLevel\":40.000000,\"ResultText\":\"2\"}]",
@@ -88,7 +87,6 @@ TEST(ServiceReplyText, FallbacksLeaveTheDefaults) {
       {u"[{\"ModuleRequest\":1,\"ResultLevel\":\"30\",\"ResultText\":\"100\"}]", 0.0, u"", 0},
       {u"[{\"ResultLevel\":30.000000,\"ResultText\":\"100\"}]", 0.0, u"", 0},
       {u"[\"text\"]", 0.0, u"", 0},
-      {u"not json", 0.0, u"", 0},
       // Read as given.
       {u"[{\"ModuleRequest\":2,\"ResultLevel\":55.500000,\"ResultText\":\"12\"}]", 55.5, u"12", 2},
       {u"[{'ModuleRequest':5,'ResultLevel':42.250000,'ResultText':'a\tb'}]", 42.25, u"a\tb", 5},

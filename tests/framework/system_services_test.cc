@@ -41,7 +41,6 @@ TEST(VersionTests, Boundaries) {
   } rows[] = {
       {5, 0, 2195, 2, false, false, false},
       {5, 0, 2196, 2, true, false, false},
-      {5, 2, 3790, 2, true, false, false},
       {6, 0, 6000, 2, true, true, false},
       {6, 2, 9200, 2, true, true, true},
       // A version 10.0 report has minor 0: not "Windows 8 or later" by this test.
