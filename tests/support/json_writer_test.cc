@@ -250,8 +250,6 @@ TEST(JsonWriterTest, LongNumbersAreCutToTheBuffer) {
   // DBL_MAX has 309 integer digits; with six decimals the text needs 316
   // characters, the buffer of 6 + 310 units holds 315 and a terminator.
   std::u16string out;
-  JsonValue(-DBL_MAX).ToText(out);
-  EXPECT_EQ(out.size(), 315u);
   JsonValue(DBL_MAX).ToText(out);
   EXPECT_EQ(out.size(), 315u);
   EXPECT_EQ(Utf8(out.substr(0, 6)), "179769");
