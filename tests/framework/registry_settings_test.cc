@@ -94,12 +94,7 @@ TEST(RegistrySettings, InstallationKeyOrTheCurrentUser) {
   ASSERT_TRUE(tree.MakeFolder(u"a\\b\\c"));
   PlacedProgram program(tree.Path(u"a\\b\\c\\host.exe"), tree.Path(u"a\\b\\c\\m.dll"));
   platform::memory::MemoryRegistry registry;
-  {
-    CRegistrySettings settings(&registry, &program);  // no install.cfg anywhere
-    EXPECT_EQ(settings.root(), platform::kHkeyCurrentUser);
-    EXPECT_EQ(settings.keyPath(), u"");
-    EXPECT_TRUE(settings.SetInt(u"X", 3));
-  }
+  EXPECT_TRUE(CRegistrySettings(&registry, &program).SetInt(u"X", 3));  // the current user's
   ASSERT_TRUE(tree.MakeFile(u"a\\b\\c\\install.cfg", "[install]\r\nRegKey=Suite 9\r\n"));
   CRegistrySettings settings(&registry, &program);
   EXPECT_EQ(settings.root(), platform::kHkeyLocalMachine);

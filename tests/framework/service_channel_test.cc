@@ -140,8 +140,7 @@ TEST(EnsureServiceProviderTest, StartsWhatItMayAndLooksUntilTheProviderAppears) 
     bool mayStart;
     int appearsAtLook;
     const char16_t* self;
-    bool vista;
-    bool found;
+    bool vista, found;
     size_t sleeps;
     const char16_t* shell;
   } rows[] = {
