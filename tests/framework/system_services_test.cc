@@ -151,13 +151,6 @@ TEST(Processes, RunAndFollowTimeoutCancelAndFailure) {
   platform::System::Default()->Sleep(2600);
 }
 
-TEST(ScheduledTask, QuotesAroundTheNameAreDropped) {
-  EXPECT_EQ(ScheduledTaskCommandLine(u"corvane Service Provider"),
-            u"schtasks.exe /RUN /TN \"corvane Service Provider\"");
-  EXPECT_EQ(ScheduledTaskCommandLine(u"\"corvane Service Provider\""),
-            u"schtasks.exe /RUN /TN \"corvane Service Provider\"");
-}
-
 // A machine with or without the restore-point service; it records the calls.
 class RestoreMachine : public TestMachine {
  public:
