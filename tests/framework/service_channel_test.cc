@@ -202,7 +202,6 @@ TEST(RunKey, CommandWithoutItsQuotes) {
   EXPECT_EQ(ReadRunKeyCommand(u"plain", &registry), u"b");
   EXPECT_EQ(ReadRunKeyCommand(u"one", &registry), u"");
   EXPECT_EQ(ReadRunKeyCommand(u"number", &registry), u"");
-  EXPECT_EQ(ReadRunKeyCommand(u"missing", &registry), u"");
 }
 
 TEST(RunKey, StartThroughTheRunKeyOnXpOnly) {

@@ -31,7 +31,6 @@ TEST(FormatDuration, EveryRow) {
     size_t size = 128;
   } cases[] = {
       {1 * kHour + 2 * kMinute + 3 * kSecond + 4, kMs, "01:02:03,004"},
-      {45 * kSecond, kMs, "      45,000"},
       {1 * kMinute, kMs, "   01:00,000"},
       {59 * kMinute + 59 * kSecond + 999, kMs, "   59:59,999"},
       {1 * kDay + 1 * kHour + 1 * kMinute + 1 * kSecond + 1, kMs, "01:01:01,001  days: 1"},

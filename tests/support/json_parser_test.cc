@@ -76,7 +76,6 @@ TEST(JsonParserTest, TopLevel) {
       {u"/* lead */[1]", 0, "[1]"},
       {u"//only a comment\r\n", kRaw, "null"},
       {u"", 0, "Empty string.", 1, 1, 0},
-      {u"5", 0, kFirst, 1, 1, 0},
       // Found by the fuzzer: whitespace reads as null, which writes "null",
       // and a scalar is never read as a root, so that does not read back.
       {u" /**/ ", 0, "null"},
@@ -189,7 +188,6 @@ TEST(JsonParserTest, Objects) {
       {u"{a:1}", 0, "Invalid unquoted object name.", 1, 2, 1},
       {u"{\"a\" 1}", 0, "Invalid end of object name, expected colon not found.", 1, 6, 5},
       {u"{\"a\":}", 0, kNotClosed, 1, 7, 6},
-      {u"{\"a\":x}", 0, kEndOfString, 1, 7, 6},
       {u"{\"a\":1/*z*/}", 0, kEndOfString, 1, 12, 11},
       {u"{\"a\\q\":1", 0, kNotClosed, 1, 9, 8},
   });

@@ -218,12 +218,10 @@ TEST(JsonWriterTest, FloatsArePrintedWithTheSettledFormat) {
       {2.5, false, u"v=%f!", 1, true, "v=2.5!"},
       {2.5, false, u"%8.*f|%%", 2, true, "    2.50|%"},
       {2.5, false, u"%08.*f", 2, true, "00002.50"},
-      {2.5, false, u"[%.1f]", -1, true, "[2.5]"},
       {2.5, false, u"#", 3, true, "#"},
       {2.5, false, u"%f %f", -1, true, "2.500000 "},  // nothing left for the second
       {2.5, false, u"%s", -1, true, ""},              // cannot take a number
       {2.5, false, u"%y", -1, true, "%y"},            // not a conversion
-      {2.5, false, u"50%", -1, true, "50%"},
       {-std::numeric_limits<double>::infinity(), false, nullptr, 0, false, "-inf"},
       {std::numeric_limits<double>::quiet_NaN(), false, u"%F", -1, true, "NAN"},
   };
