@@ -32,14 +32,13 @@ TEST(ServiceRequestText, GoldenTextsReadBack) {
        u"\"ModuleIdentificator\":\"RegistryCleanerModule\",\"ModuleRequest\":7}]"},
   };
   for (const auto& row : rows) {
-    SCOPED_TRACE(row.code);
     ServiceMessage message;
     message.identifier = u"RegistryCleanerModule";
     message.request = row.code;
     message.switchValue = row.switchValue;
     message.header = row.header;
     message.message = row.message;
-    EXPECT_EQ(WriteServiceRequest(message), row.text);
+    EXPECT_EQ(WriteServiceRequest(message), row.text) << row.code;
     ServiceMessage read;
     ASSERT_TRUE(ReadServiceRequest(row.text, &read));
     EXPECT_EQ(read.identifier, u"RegistryCleanerModule");

@@ -37,7 +37,10 @@ TEST(FormatDuration, EveryRow) {
       {8 * kDay, kMs, "00:00:00,000  days: 1  weeks: 1"},
       {7 * kDay, kMs, "00:00:00,000  days: 0  weeks: 1"},
       // In seconds.
+      {45 * kSecond, kMs, "      45,000"},
       {59, 0, "      59"},
+      {61, 0, "   01:01"},
+      {3600 + 62, 0, "01:01:02"},
       {86400 + 3, 0, "00:00:03  days: 1"},
       {15 * 86400, 0, "00:00:00  days: 1  weeks: 2"},
       {0x7FFFFFFF, 0, "03:14:07  days: 5  weeks: 3550"},  // every field still printed

@@ -119,6 +119,7 @@ TEST(JsonParserTest, Arrays) {
       {u"[\"a\" \"b\"]", 0, R"(["a","b"])"},  // no separator needed after a quoted token
       {u"[[1,2],[3],[]]", 0, "[[1,2],[3],[]]"},
       {u"[,1]", 0, "Invalid separator at start of array.", 1, 2, 1},
+      {u"[1,/*c*/2]", 0, "[1,2]"},
       {u"[1,,2]", 0, "Invalid extra separator, expected value.", 1, 4, 3},
       {u"[1,]", 0, "Invalid end of array, expected another value after separator.", 1, 4, 3},
       {u"[1 2]", 0, kEndOfString, 1, 5, 4},
