@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cmath>
 #include <future>
 #include <stdexcept>
 #include <thread>
@@ -31,31 +30,7 @@ class ScriptedModule : public CCheckModule {
   std::function<void(ScriptedModule&)> work;
   std::atomic<int> checks{0};
   void Add(double level, std::u16string text) { subResults.push_back({level, std::move(text)}); }
-  double target() const { return targetProgress; }
-  double stepValue() const { return step; }
-  uint32_t expected() const { return expectedDurationMs; }
 };
-
-TEST(CheckModuleRun, ChannelNameKeepsItsValueWithoutAText) {
-  ScriptedModule module;
-  EXPECT_EQ(module.channel(), u"");
-  EXPECT_FALSE(module.IsUndoAvailable());
-  EXPECT_EQ(module.GetUndoPoint(), 0);
-  module.SetExpectedDuration(0, true);
-  module.ExecuteCheck(u"first", 5);
-  EXPECT_EQ(module.channel(), u"first");
-  module.ExecuteCheck(u"", 0);
-  EXPECT_EQ(module.channel(), u"first");
-  module.ExecuteCheck(nullptr, 7);
-  EXPECT_EQ(module.channel(), u"first");
-  // The length cuts the text; a terminator inside it ends it early.
-  module.ExecuteCheck(u"second channel", 6);
-  EXPECT_EQ(module.channel(), u"second");
-  const char16_t early[] = {u'a', u'b', 0, u'c', 0};
-  module.ExecuteCheck(early, 4);
-  EXPECT_EQ(module.channel(), u"ab");
-  EXPECT_EQ(module.checks.load(), 5);
-}
 
 // Work that throws gives the run back: the next run is not kept waiting.
 TEST(CheckModuleRun, WorkThatThrowsGivesTheRunBack) {
@@ -120,18 +95,6 @@ TEST(CheckModuleRun, CallsArrivingTogetherRunTheWorkOnce) {
   EXPECT_EQ(module.checks.load(), 1);
 }
 
-TEST(CheckModuleProgress, ExpectedDurationSetsTheStep) {
-  ScriptedModule module(100);
-  module.SetExpectedDuration(1000, false);
-  EXPECT_EQ(module.expected(), 2000u);
-  EXPECT_DOUBLE_EQ(module.stepValue(), 5.0);
-  module.SetExpectedDuration(240000, false);
-  EXPECT_EQ(module.expected(), 240000u);
-  EXPECT_DOUBLE_EQ(module.stepValue(), 100.0 / 2400.0);
-  module.SetExpectedDuration(240000, true);
-  EXPECT_EQ(module.stepValue(), 0.0);
-}
-
 TEST(CheckModuleProgress, DirectModeReportsOnlyTheFinalHundred) {
   ScriptedModule module;
   Host host;
@@ -144,45 +107,6 @@ TEST(CheckModuleProgress, DirectModeReportsOnlyTheFinalHundred) {
   // A host that answers "stop" to the 100 is heard.
   host.stopAt = 100.0;
   EXPECT_FALSE(module.ReportProgress(100));
-}
-
-TEST(CheckModuleProgress, DisplayHoldsBelow95UntilTheWorkGetsThere) {
-  ScriptedModule module;
-  Host host;
-  module.SetProgressCallback(&Host::Callback, &host);
-  module.SetExpectedDuration(2000, false);
-  Stopwatch run = Stopwatch::StartNew();
-  EXPECT_TRUE(module.ReportProgress(0));
-  // Without real progress the display climbs and then waits below 95: wait
-  // until it is past 90 and the host has been shown nothing new for a while
-  // (a loaded machine may hold the ticker back, so time alone proves nothing).
-  size_t shown = 0;
-  Stopwatch waited = Stopwatch::StartNew();
-  for (int quiet = 0;
-       (quiet < 100 || module.GetProgress() <= 90.0) && waited.ElapsedMilliseconds() < 60000;) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    const size_t now = host.Seen().size();
-    quiet = now == shown ? quiet + 1 : 0;
-    shown = now;
-  }
-  EXPECT_LT(module.GetProgress(), 95.0);
-  EXPECT_GT(module.GetProgress(), 90.0);
-  // Decay: the step shrank by 1 % per whole percent passed above 1.
-  EXPECT_LT(module.stepValue(), 5.0 * std::pow(0.99, 80));
-
-  EXPECT_TRUE(module.ReportProgress(100));
-  const std::vector<double> seen = host.Seen();
-  ASSERT_FALSE(seen.empty());
-  EXPECT_EQ(seen.back(), 100.0);  // shown before ReportProgress(100) returned
-  for (size_t i = 1; i < seen.size(); ++i) EXPECT_GT(seen[i], seen[i - 1]);
-  // At most one callback per whole percent, plus one per two-second estimate
-  // and the final 100.
-  int repeats = 0;
-  for (size_t i = 1; i + 1 < seen.size(); ++i)
-    if (std::ceil(seen[i]) == std::ceil(seen[i - 1])) ++repeats;
-  EXPECT_LE(repeats, static_cast<int>(run.ElapsedMilliseconds() / 2000));
-  EXPECT_EQ(module.GetProgress(), 100.0);
-  EXPECT_FALSE(module.stopRequested());
 }
 
 TEST(CheckModuleProgress, HostStopReachesTheWorkAndClearsAtTheEnd) {
@@ -205,7 +129,6 @@ TEST(CheckModuleProgress, HostStopReachesTheWorkAndClearsAtTheEnd) {
   EXPECT_TRUE(module.stopRequested());
   module.ReportProgress(100);            // the work's final report
   EXPECT_FALSE(module.stopRequested());  // clears the stop again
-  EXPECT_GE(host.Seen().back(), 10.0);
 }
 
 // An immediate 100 waits for the display to get there; the work's final 100
@@ -217,27 +140,16 @@ TEST(CheckModuleProgress, AHundredAfterTheDisplayGotThereReturnsAtOnce) {
   module.SetExpectedDuration(2000, false);
   EXPECT_TRUE(module.ReportProgress(100));
   const size_t shown = host.Seen().size();
-  ASSERT_GT(shown, 0u);
-  EXPECT_EQ(host.Seen().back(), 100.0);
   EXPECT_TRUE(module.ReportProgress(100));
   const std::vector<double> seen = host.Seen();
   ASSERT_EQ(seen.size(), shown + 1);
   EXPECT_EQ(seen.back(), 100.0);
-  EXPECT_EQ(module.GetProgress(), 100.0);
 }
 
-// Nobody watching, or an installation that asks for the real pace: no
+// An installation that asks for the real pace (as nobody watching does): no
 // ticker, the display is the work's own progress and the host sees each new
 // whole percent at once.
-TEST(CheckModuleProgress, DisplayFollowsTheWorkWithoutAWatcherOrWhenInstalledSo) {
-  ScriptedModule unwatched(100);
-  unwatched.SetExpectedDuration(240000, false);
-  EXPECT_TRUE(unwatched.ReportProgress(0));
-  EXPECT_TRUE(unwatched.ReportProgress(37.5));
-  EXPECT_EQ(unwatched.GetProgress(), 37.5);
-  EXPECT_TRUE(unwatched.ReportProgress(100));
-  EXPECT_EQ(unwatched.GetProgress(), 100.0);
-
+TEST(CheckModuleProgress, DisplayFollowsTheWorkWhenInstalledSo) {
   TempTree tree;
   ASSERT_TRUE(tree.MakeFile(u"install.cfg", "[install]\r\nProgressFollowsWork=1\r\n"));
   TestMachine host;
@@ -260,26 +172,11 @@ TEST(CheckModuleProgress, DisplayFollowsTheWorkWithoutAWatcherOrWhenInstalledSo)
   EXPECT_FALSE(module.stopRequested());
 }
 
-TEST(CheckModuleProgress, SmallerReportsAreIgnoredAndResetZeroesEverything) {
-  ScriptedModule module(50);
-  module.SetExpectedDuration(2000, false);
-  EXPECT_TRUE(module.ReportProgress(10));
-  EXPECT_TRUE(module.ReportProgress(5));  // a smaller report changes nothing
-  EXPECT_EQ(module.target(), 10.0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(120));
-  module.ResetProgress();
-  EXPECT_EQ(module.GetProgress(), 0.0);
-  EXPECT_EQ(module.target(), 0.0);
-  EXPECT_FALSE(module.stopRequested());
-}
-
 TEST(SubResultsTest, JsonText) {
   struct Case {
     std::vector<SubResult> list;
     const char* text;
   } cases[] = {
-      {{}, "[]"},
-      {{{2.0, u"a"}}, R"([{"SubResultLevel":2.000000,"SubResultText":"a"}])"},
       {{{0.5, u"x"}, {-1.25, u""}},
        R"([{"SubResultLevel":0.500000,"SubResultText":"x"},)"
        R"({"SubResultLevel":-1.250000,"SubResultText":""}])"},
@@ -295,32 +192,16 @@ TEST(SubResultsTest, JsonText) {
 
 TEST(SubResultsTest, CopyOutAtTheBufferEdges) {
   ScriptedModule module;
-  // Nothing written without a buffer or a size; the answer counts a terminator.
-  EXPECT_EQ(module.GetSubResultsAsJSON(nullptr, 10), 3);
-  char16_t buffer[64];
-  std::fill(std::begin(buffer), std::end(buffer), u'#');
-  EXPECT_EQ(module.GetSubResultsAsJSON(buffer, 0), 3);
-  EXPECT_EQ(buffer[0], u'#');
-  // After a copy: the whole length, without the terminator.
-  EXPECT_EQ(module.GetSubResultsAsJSON(buffer, 10), 2);
-  EXPECT_EQ(std::u16string(buffer), u"[]");
-  EXPECT_EQ(module.GetSubResultsAsJSON(buffer, 3), 2);
-  EXPECT_EQ(std::u16string(buffer), u"[]");
-  EXPECT_EQ(module.GetSubResultsAsJSON(buffer, 2), 2);
-  EXPECT_EQ(std::u16string(buffer), u"[");
-  EXPECT_EQ(module.GetSubResultsAsJSON(buffer, 1), 2);
-  EXPECT_EQ(buffer[0], 0);
-
   module.Add(2.0, u"a");
   const std::u16string full = u"[{\"SubResultLevel\":2.000000,\"SubResultText\":\"a\"}]";
   const int length = static_cast<int>(full.size());
-  EXPECT_EQ(module.GetSubResultsAsJSON(nullptr, 0), length + 1);
-  std::fill(std::begin(buffer), std::end(buffer), u'#');
-  EXPECT_EQ(module.GetSubResultsAsJSON(buffer, length), length);
-  EXPECT_EQ(std::u16string(buffer), full.substr(0, full.size() - 1));
-  EXPECT_EQ(module.GetSubResultsAsJSON(buffer, length + 1), length);
-  EXPECT_EQ(std::u16string(buffer), full);
-  EXPECT_EQ(buffer[length + 1], u'#');
+  // Without a buffer: the length with a terminator; after a copy, without it.
+  EXPECT_EQ(module.GetSubResultsAsJSON(nullptr, 10), length + 1);
+  char16_t buffer[64];
+  for (int size : {1, length, length + 1}) {
+    EXPECT_EQ(module.GetSubResultsAsJSON(buffer, size), length);
+    EXPECT_EQ(std::u16string(buffer), full.substr(0, size - 1));
+  }
 }
 
 }  // namespace

@@ -3,128 +3,27 @@
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "modules/RegistryCleanerModule/dll/module_resources.h"
-#include "platform/file_system.h"
-#include "platform/profile.h"
-#include "platform/unicode.h"
-#include "tests/framework/test_machine.h"
-#include "tests/platform/temp_tree.h"
-#include "tests/support/staged_suite.h"
+#include <vector>
 
 namespace {
 
-TEST(LocaleNames, TableAndFallback) {
+TEST(LanguageSearch, LocaleNamesEmbeddedIdsAndCandidateNames) {
   EXPECT_EQ(LocaleNameOf(0x0407), u"de_DE");
   EXPECT_EQ(LocaleNameOf(0x041B), u"sk_K");
-  EXPECT_EQ(LocaleNameOf(0x1C0C), u"fr_FR");
-  EXPECT_EQ(LocaleNameOf(0x500A), u"es_PR");
   EXPECT_EQ(LocaleNameOf(0x0455), u"[455]");
-  EXPECT_EQ(LocaleNameOf(0x0000), u"[0]");
-}
-
-TEST(LanguageSearch, EmbeddedIds) {
   EXPECT_EQ(EmbeddedLanguageId(0x0804), 8002u);
   EXPECT_EQ(EmbeddedLanguageId(0x0C04), 8001u);  // 8003 is taken as 8001
-  EXPECT_EQ(EmbeddedLanguageId(0x0404), 8001u);
   EXPECT_EQ(EmbeddedLanguageId(0x0407), 2007u);
-  EXPECT_EQ(EmbeddedLanguageId(0x0400), 2000u);  // neutral: the embedded step is skipped
-}
-
-TEST(LanguageSearch, CandidateNames) {
-  const std::vector<std::u16string> german =
-      LanguageCandidates(u"C:\\P\\RegistryCleanerModule.dll", u"de_DE");
-  const std::vector<std::u16string> expected = {u"C:\\P\\RegistryCleanerModule_de_DE.dll",
-                                                u"C:\\P\\RegistryCleanerModule_de.dll",
-                                                u"C:\\P\\language\\RegistryCleanerModule_de_DE.dll",
-                                                u"C:\\P\\language\\RegistryCleanerModule_de.dll"};
-  EXPECT_EQ(german, expected);
-  // A setting without an underscore: the second name is the module itself.
+  EXPECT_EQ(LanguageCandidates(u"C:\\P\\RegistryCleanerModule.dll", u"de_DE"),
+            (std::vector<std::u16string>{u"C:\\P\\RegistryCleanerModule_de_DE.dll",
+                                         u"C:\\P\\RegistryCleanerModule_de.dll",
+                                         u"C:\\P\\language\\RegistryCleanerModule_de_DE.dll",
+                                         u"C:\\P\\language\\RegistryCleanerModule_de.dll"}));
+  // A setting without an underscore: the second name is the module itself; no
+  // folder after the first character: no "language" folder names.
   EXPECT_EQ(LanguageCandidates(u"C:\\P\\RegistryCleanerModule.dll", u"fr")[1],
             u"C:\\P\\RegistryCleanerModule.dll");
-  // No folder after the first character: no "language" folder names.
   EXPECT_EQ(LanguageCandidates(u"Module.dll", u"de_DE").size(), 2u);
-}
-
-// A user and host the test chooses; the module file is the staged module.
-struct LanguageMachine : TestMachine {
-  LanguageMachine(uint16_t user, std::u16string hostFile) {
-    langId = user;
-    host = std::move(hostFile);
-    module = StagedPath(u"modules/RegistryCleanerModule/RegistryCleanerModule.dll");
-  }
-};
-
-TEST(LanguageLibraries, TheUsersOrTheInstallationsLanguage) {
-  const struct {
-    uint16_t user;
-    const char* config;
-    const char16_t* title;
-  } rows[] = {
-      {0x0407, "", u"Registry bereinigen"},
-      {0x0407, "[install]\r\nLanguage=fr_FR\r\n", u"Nettoyer le registre"},
-      {0x0411, "", u"Clean Registry"},  // unknown: the module's own texts
-  };
-  SetOwnResourceModule(OwnResourceModule());
-  for (const auto& row : rows) {
-    SCOPED_TRACE(platform::U16ToUtf8(row.title));
-    ReleaseLanguageModule();
-    TempTree host;
-    ASSERT_TRUE(!*row.config || host.MakeFile(u"install.cfg", row.config));
-    LanguageMachine user(row.user, host.Path(u"host.exe"));
-    const platform::ResourceModule module = GetLanguageResourceModule(&user);
-    std::u16string title;
-    platform::LoadStringResource(module, 7000, &title);
-    EXPECT_EQ(title, row.title);
-    EXPECT_EQ(module == OwnResourceModule(), row.user == 0x0411);
-    // The search runs once, found or not: another user gets the same library.
-    LanguageMachine other(row.user == 0x0407 ? 0x0411 : 0x0407, host.Path(u"host.exe"));
-    EXPECT_EQ(GetLanguageResourceModule(&other), module);
-  }
-  ReleaseLanguageModule();
-}
-
-TEST(LanguageResources, ExtractWithoutSuchResource) {
-  TempTree folder;
-  EXPECT_EQ(ExtractResourceToFile(OwnResourceModule(), 2007, folder.Path(u"x.tmp"), u"DATA"), 13u);
-  EXPECT_EQ(platform::FileSystem::Default()->GetFileAttributes(folder.Path(u"x.tmp")),
-            platform::kInvalidFileAttributes);
-}
-
-TEST(ProfileFiles, ReadWhatWindowsReads) {
-  TempTree folder;
-  ASSERT_TRUE(
-      folder.MakeFile(u"a.cfg",
-                      "; comment\r\n[Install]\r\n  Language = \"fr_FR\" \r\nRegKey='Suite'\r\n"
-                      "Empty=\r\n[Other]\r\nLanguage=de_DE\r\n"));
-  const std::u16string file = folder.Path(u"a.cfg");
-  EXPECT_EQ(ReadProfileString(u"install", u"language", u"x", file), u"fr_FR");
-  EXPECT_EQ(ReadProfileString(u"INSTALL", u"RegKey", u"x", file), u"Suite");
-  EXPECT_EQ(ReadProfileString(u"install", u"Empty", u"x", file), u"");
-  EXPECT_EQ(ReadProfileString(u"install", u"Missing", u"dflt", file), u"dflt");
-  EXPECT_EQ(ReadProfileString(u"Other", u"Language", u"x", file), u"de_DE");
-  EXPECT_EQ(ReadProfileString(u"install", u"Language", u"none", folder.Path(u"no.cfg")), u"none");
-  EXPECT_EQ(platform::GetPrivateProfileInt(u"Install", u"Missing", 12, file), 12);
-}
-
-TEST(ProfileFiles, WritesChangeOnlyTheirLine) {
-  TempTree folder;
-  const std::u16string file = folder.Path(u"m.cfg");
-  ASSERT_TRUE(
-      platform::WritePrivateProfileString(u"Measurement", u"SlowExecuteTime", u"8000", file));
-  ASSERT_TRUE(platform::WritePrivateProfileString(u"Measurement", u"FastExecuteTime", u"0", file));
-  ASSERT_TRUE(
-      platform::WritePrivateProfileString(u"Measurement", u"slowexecutetime", u"9000", file));
-  EXPECT_EQ(platform::GetPrivateProfileInt(u"Measurement", u"SlowExecuteTime", 0, file), 9000);
-  EXPECT_EQ(platform::GetPrivateProfileInt(u"Measurement", u"FastExecuteTime", 5, file), 0);
-  ASSERT_TRUE(platform::WritePrivateProfileString(u"Other", u"A", u"1", file));
-  ASSERT_TRUE(
-      platform::WritePrivateProfileString(u"Measurement", u"FastExecuteTime", std::nullopt, file));
-  EXPECT_EQ(platform::GetPrivateProfileInt(u"Measurement", u"FastExecuteTime", 5, file), 5);
-  EXPECT_EQ(platform::GetPrivateProfileInt(u"Other", u"A", 0, file), 1);
-  // A flush (nothing named) leaves the file alone and, as on Windows, answers false.
-  EXPECT_FALSE(platform::WritePrivateProfileString(std::nullopt, std::nullopt, std::nullopt, file));
-  EXPECT_EQ(platform::GetPrivateProfileInt(u"Measurement", u"SlowExecuteTime", 0, file), 9000);
 }
 
 }  // namespace

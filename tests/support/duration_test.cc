@@ -31,16 +31,13 @@ TEST(FormatDuration, EveryRow) {
     size_t size = 128;
   } cases[] = {
       {1 * kHour + 2 * kMinute + 3 * kSecond + 4, kMs, "01:02:03,004"},
-      {45 * kSecond, kMs, "      45,000"},
-      {0, kMs, "      00,000"},
-      {999, kMs, "      00,999"},
       {1 * kMinute, kMs, "   01:00,000"},
       {59 * kMinute + 59 * kSecond + 999, kMs, "   59:59,999"},
       {1 * kDay + 1 * kHour + 1 * kMinute + 1 * kSecond + 1, kMs, "01:01:01,001  days: 1"},
       {8 * kDay, kMs, "00:00:00,000  days: 1  weeks: 1"},
       {7 * kDay, kMs, "00:00:00,000  days: 0  weeks: 1"},
-      {23 * kHour, kMs, "23:00:00,000"},
       // In seconds.
+      {45 * kSecond, kMs, "      45,000"},
       {59, 0, "      59"},
       {61, 0, "   01:01"},
       {3600 + 62, 0, "01:01:02"},

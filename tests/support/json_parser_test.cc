@@ -24,19 +24,13 @@ constexpr uint32_t kUnquoted = JsonFlags::UnquotedNames;
 constexpr uint32_t kHex = JsonFlags::HexNumbers;
 constexpr uint32_t kZeros = JsonFlags::LeadingZeros;
 
-// A text that reads: what the read value writes as (flags 0).
-struct Accepted {
+// A text and what reading it gives: with line 0 it reads, and the value writes
+// (flags 0) as expected; otherwise it fails with the message expected, there.
+struct Case {
   std::u16string text;
   uint32_t flags;
-  const char* written;
-};
-
-// A text that fails: the message and where.
-struct Refused {
-  std::u16string text;
-  uint32_t flags;
-  const char* message;
-  uint32_t line, column, position;
+  const char* expected;
+  uint32_t line = 0, column = 0, position = 0;
 };
 
 // Both readers, the fast one and the one that re-reads its token at every
@@ -47,33 +41,23 @@ bool FastReader(JsonValue& value, std::u16string_view text, uint32_t flags, Json
 }
 const Reader kReaders[] = {FastReader, ParseJsonRescanning};
 
-void ExpectAccepted(const std::vector<Accepted>& cases) {
+void Expect(const std::vector<Case>& cases) {
   for (Reader read : kReaders) {
-    for (const Accepted& c : cases) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(Utf8(c.text));
       JsonValue value(u"previous content");
       JsonParseError error;
       error.message = u"stale";
-      EXPECT_TRUE(read(value, c.text, c.flags, &error))
-          << Utf8(c.text) << ": " << Utf8(error.message);
-      EXPECT_EQ(Write(value), c.written) << Utf8(c.text);
-      EXPECT_EQ(error.message, u"");
-      EXPECT_EQ(error.line, 1u);
-      EXPECT_EQ(error.column, 1u);
-      EXPECT_EQ(error.position, 0u);
-    }
-  }
-}
-
-void ExpectRefused(const std::vector<Refused>& cases) {
-  for (Reader read : kReaders) {
-    for (const Refused& c : cases) {
-      JsonValue value;
-      JsonParseError error;
-      EXPECT_FALSE(read(value, c.text, c.flags, &error)) << Utf8(c.text);
-      EXPECT_EQ(Utf8(error.message), c.message) << Utf8(c.text);
-      EXPECT_EQ(error.line, c.line) << Utf8(c.text);
-      EXPECT_EQ(error.column, c.column) << Utf8(c.text);
-      EXPECT_EQ(error.position, c.position) << Utf8(c.text);
+      EXPECT_EQ(read(value, c.text, c.flags, &error), c.line == 0) << Utf8(error.message);
+      if (c.line == 0) {
+        EXPECT_EQ(Write(value), c.expected);
+        EXPECT_EQ(error.message, u"");
+        continue;
+      }
+      EXPECT_EQ(Utf8(error.message), c.expected);
+      EXPECT_EQ(error.line, c.line);
+      EXPECT_EQ(error.column, c.column);
+      EXPECT_EQ(error.position, c.position);
     }
   }
 }
@@ -86,35 +70,26 @@ constexpr char kAfterClose[] = "Invalid character after a matching close.";
 constexpr char kWhitespace[] = "Invalid whitespace character.";
 
 TEST(JsonParserTest, TopLevel) {
-  ExpectAccepted({
+  Expect({
       {u"   ", 0, "null"},
       {u"[]", 0, "[]"},
-      {u" {} ", 0, "{}"},
       {u"/* lead */[1]", 0, "[1]"},
       {u"//only a comment\r\n", kRaw, "null"},
-      {u"[1]\r\n\t ", kRaw, "[1]"},
-  });
-  ExpectRefused({
       {u"", 0, "Empty string.", 1, 1, 0},
-      {u"5", 0, kFirst, 1, 1, 0},
-      {u"true", 0, kFirst, 1, 1, 0},
+      // Found by the fuzzer: whitespace reads as null, which writes "null",
+      // and a scalar is never read as a root, so that does not read back.
+      {u" /**/ ", 0, "null"},
+      {u"null", 0, kFirst, 1, 1, 0},
       {u"  \"a\"", 0, kFirst, 1, 3, 2},
       {u"/x[]", 0, "Invalid comment block.", 1, 2, 1},
       {u"[1]x", 0, kAfterClose, 1, 4, 3},
-      {u"[1][2]", 0, kAfterClose, 1, 4, 3},
       {u"/* open", 0, kNotClosed, 1, 8, 7},
-      {u"/", 0, kNotClosed, 1, 2, 1},
   });
 }
 
 TEST(JsonParserTest, ControlCharacters) {
-  ExpectAccepted({
+  Expect({
       {u"[\"a\tb\"]", kRaw, "[\"a\\tb\"]"},
-      {u"[1,\r\n2]", kRaw, "[1,2]"},
-      {u"//x\r\n[1]", kRaw, "[1]"},
-      {u"[\"\v\"]", kRaw, "[\"\v\"]"},
-  });
-  ExpectRefused({
       {u"[\"a\tb\"]", 0, kWhitespace, 1, 4, 3},
       {u"[1,\r\n2]", 0, kWhitespace, 1, 4, 3},
       {u"//x\n[1]", 0, kWhitespace, 1, 4, 3},
@@ -125,7 +100,7 @@ TEST(JsonParserTest, ControlCharacters) {
 }
 
 TEST(JsonParserTest, LinesCountCrLfPairsOnly) {
-  ExpectRefused({
+  Expect({
       // The first character after CR LF is column 1 of the next line.
       {u"[1,\r\n,2]", kRaw, "Invalid extra separator, expected value.", 2, 1, 5},
       {u"[1,\r\n x]", kRaw, kEndOfString, 2, 3, 7},
@@ -139,23 +114,17 @@ TEST(JsonParserTest, LinesCountCrLfPairsOnly) {
 }
 
 TEST(JsonParserTest, Arrays) {
-  ExpectAccepted({
+  Expect({
       {u"[1, 2 ,3 ]", 0, "[1,2,3]"},
       {u"[\"a\" \"b\"]", 0, R"(["a","b"])"},  // no separator needed after a quoted token
       {u"[[1,2],[3],[]]", 0, "[[1,2],[3],[]]"},
-      {u"[{\"a\":[{}]},{}]", 0, R"([{"a":[{}]},{}])"},
-      {u"[/*c*/1]", 0, "[1]"},
-      {u"[1,/*c*/2]", 0, "[1,2]"},
-  });
-  ExpectRefused({
       {u"[,1]", 0, "Invalid separator at start of array.", 1, 2, 1},
+      {u"[1,/*c*/2]", 0, "[1,2]"},
       {u"[1,,2]", 0, "Invalid extra separator, expected value.", 1, 4, 3},
       {u"[1,]", 0, "Invalid end of array, expected another value after separator.", 1, 4, 3},
       {u"[1 2]", 0, kEndOfString, 1, 5, 4},
       // A comment after a bare value belongs to the value.
       {u"[1/*c*/]", 0, kEndOfString, 1, 8, 7},
-      {u"[tru]", 0, kEndOfString, 1, 5, 4},
-      {u"[-]", 0, kEndOfString, 1, 3, 2},
       {u"[a\"]", 0, kEndOfString, 1, 4, 3},
       {u"[1}", 0, kNotClosed, 1, 4, 3},
       {u"[\"abc", 0, kNotClosed, 1, 6, 5},
@@ -163,16 +132,13 @@ TEST(JsonParserTest, Arrays) {
 }
 
 TEST(JsonParserTest, Numbers) {
-  ExpectAccepted({
+  Expect({
       {u"[007]", kZeros, "[7]"},
       {u"[0x1F,0X10]", kHex, "[31,16]"},
       {u"[-007]", 0, "[-7]"},  // a sign first: read as decimal
-      {u"[0,-0,+5]", 0, "[0,0,5]"},
       {u"[99999999999999999999,-99999999999999999999]", 0,
        "[9223372036854775807,-9223372036854775808]"},
       {u"[0.5,2E1,1e-2]", 0, "[0.500000,20.000000,0.010000]"},
-  });
-  ExpectRefused({
       {u"[007]", 0, kFormat, 1, 5, 4},
       {u"[0x1F]", 0, kFormat, 1, 6, 5},
       {u"[0x]", kHex, kEndOfString, 1, 4, 3},
@@ -182,20 +148,16 @@ TEST(JsonParserTest, Numbers) {
 }
 
 TEST(JsonParserTest, Strings) {
-  ExpectAccepted({
+  Expect({
       {u"[\"a\\\"b\"]", 0, R"(["a\"b"])"},
       {u"[\"\\b\\f\\n\\r\\t\"]", 0, R"(["\b\f\n\r\t"])"},
+      {u"[\"\\\\n\"]", 0, R"(["\\n"])"},  // the second backslash is replaced, not re-read
       // An escaped slash and a four-digit escape stay as written.
       {u"[\"\\/\\u00e9\"]", 0, R"(["\\/\\u00e9"])"},
       {u"[\"\u00e9\u4e2d\"]", 0, "[\"\u00e9\u4e2d\"]"},
       {u"['x',\"y\"]", kSingle, R"(["x","y"])"},
-      {u"['a\"b']", kSingle, R"(["a\"b"])"},
       {u"[\"it's\"]", kSingle, R"(["it's"])"},
-      {u"{\"k\":\"v\\\"\"}", 0, R"({"k":"v\""})"},
-  });
-  ExpectRefused({
       {u"[\"\\x\"]", 0, kFormat, 1, 5, 4},
-      {u"[\"\\'\"]", 0, kFormat, 1, 5, 4},
       {u"['x']", 0, kEndOfString, 1, 5, 4},
       {u"['it\\'s']", kSingle, kFormat, 1, 8, 7},
       // A cut-off four-digit escape keeps the string open.
@@ -206,24 +168,19 @@ TEST(JsonParserTest, Strings) {
 }
 
 TEST(JsonParserTest, Objects) {
-  ExpectAccepted({
+  Expect({
       {u"{\"a\":1 , \"b\":[true,false,null],\"c\":{}}", 0,
        R"({"a":1,"b":[true,false,null],"c":{}})"},
-      // Members keep the order in which they were read.
-      {u"{\"b\":1,\"a\":2}", 0, R"({"b":1,"a":2})"},
-      // A repeated name keeps its last value at its first place.
+      // Members keep the order in which they were read; a repeated name keeps
+      // its last value at its first place.
       {u"{\"b\":1,\"a\":2,\"b\":3}", 0, R"({"b":3,"a":2})"},
-      {u"{\"a\\\"b\":1}", 0, R"({"a\"b":1})"},
       {u"{'a\"':1}", kSingle, R"({"a\"":1})"},
       {u"{\"a\"/*x*/:/*y*/1}", 0, R"({"a":1})"},
-      {u"{\"a\":\"x\"/*z*/}", 0, R"({"a":"x"})"},
       {u"{\"a\":\"x\" \"b\":2}", 0, R"({"a":"x","b":2})"},
       {u"{a:1, b :2,c\r\n:3}", kUnquoted | kRaw, R"({"a":1,"b":2,"c":3})"},
       // A comment right after an unquoted name: the name before the slash is
       // entered, and the name goes on with its slash.
       {u"{ab/**/:1}", kUnquoted, R"({"ab":null,"ab/":1})"},
-  });
-  ExpectRefused({
       {u"{,}", 0, "Invalid separator at start of object.", 1, 2, 1},
       {u"{\"a\":1,,}", 0, "Invalid extra separator, expected object name.", 1, 8, 7},
       {u"{\"a\":1,}", 0, "Invalid end of object, expected another object name after separator.", 1,
@@ -231,10 +188,7 @@ TEST(JsonParserTest, Objects) {
       {u"{'a':1}", 0, "Invalid single quote.", 1, 2, 1},
       {u"{a:1}", 0, "Invalid unquoted object name.", 1, 2, 1},
       {u"{\"a\" 1}", 0, "Invalid end of object name, expected colon not found.", 1, 6, 5},
-      {u"{\"a\",1}", 0, "Invalid end of object name, expected colon not found.", 1, 5, 4},
       {u"{\"a\":}", 0, kNotClosed, 1, 7, 6},
-      {u"{\"a\":x}", 0, kEndOfString, 1, 7, 6},
-      {u"{\"a\":1 2}", 0, kEndOfString, 1, 9, 8},
       {u"{\"a\":1/*z*/}", 0, kEndOfString, 1, 12, 11},
       {u"{\"a\\q\":1", 0, kNotClosed, 1, 9, 8},
   });
@@ -244,200 +198,29 @@ TEST(JsonParserTest, AFailedReadKeepsWhatWasBuiltUntilTheError) {
   JsonValue value;
   JsonParseError error;
   EXPECT_FALSE(value.Parse(u"{\"a\":[1,2],\"b\":x y,", 0, &error));
-  EXPECT_EQ(error.position, 18u);
   // The raw token collects in its member until it is complete.
   EXPECT_EQ(Write(value), R"({"a":[1,2],"b":"x y,"})");
-
-  EXPECT_FALSE(value.Parse(u"{\"a\":[1,2]", 0, &error));
-  EXPECT_EQ(value.kind(), JsonKind::Null);
-  EXPECT_EQ(Utf8(error.message), kNotClosed);
-
-  // No error record: just the answer.
+  // No error record: just the answer; no text is an empty one.
   EXPECT_FALSE(value.Parse(u"[1,]"));
-  EXPECT_TRUE(value.Parse(u"[1]"));
   EXPECT_FALSE(value.Parse(static_cast<const char16_t*>(nullptr), 0, &error));
   EXPECT_EQ(Utf8(error.message), "Empty string.");
-}
-
-TEST(JsonParserTest, ReadingBackWhatTheWriterWrote) {
-  JsonValue value;
-  value[u"z"] = u"line\r\nbreak \"quoted\" back\\slash \u00e9";
-  value[u"a"] = 2.5;
-  value[u"m"][u"list"] = JsonValue(JsonKind::Array);
-  value[u"m"][u"list"].array()->emplace_back(-40000);
-  value[u"m"][u"list"].array()->emplace_back(JsonKind::Object);
-  value[u"m"][u"empty"] = u"";
-  value[u"t"] = true;
-  struct Mode {
-    uint32_t writeFlags, readFlags;
-  } modes[] = {{0, 0},
-               {JsonFlags::PrettyTabs, kRaw},
-               {JsonFlags::PrettySpaces, kRaw},
-               {kSingle, kSingle},
-               {kSingle | JsonFlags::PrettyTabs, kSingle | kRaw}};
-  for (const Mode& mode : modes) {
-    std::u16string text;
-    value.ToText(text, mode.writeFlags);
-    JsonValue back;
-    JsonParseError error;
-    ASSERT_TRUE(back.Parse(text, mode.readFlags, &error))
-        << Utf8(text) << ": " << Utf8(error.message) << " at " << error.position;
-    EXPECT_EQ(Write(back), Write(value)) << mode.writeFlags;
-  }
-}
-
-TEST(JsonParserTest, AWhitespaceTextReadsAsNullWhichIsNoRoot) {
-  // Found by the fuzzer: such a value writes "null", and a scalar is never
-  // read as a root, so it does not read back.
-  JsonValue value;
-  ASSERT_TRUE(value.Parse(u" /**/ "));
-  std::u16string text;
-  value.ToText(text);
-  EXPECT_EQ(text, u"null");
-  JsonParseError error;
-  EXPECT_FALSE(value.Parse(text, 0, &error));
-  EXPECT_EQ(Utf8(error.message), kFirst);
 }
 
 TEST(JsonParserTest, ReadersAgreeOnLongEscapedStrings) {
   // Many escaped quotes: each one is a place where the string could have
   // ended; the fast reader must settle them exactly as the re-reading one.
-  std::u16string text = u"[\"";
-  for (int i = 0; i < 300; ++i) text += u"\\\"x\\\\";
-  text += u"\\u12";
-  std::u16string name = u"{\"";
-  for (int i = 0; i < 300; ++i) name += u"\\\"";
-  for (const std::u16string& prefix : {text, name}) {
-    for (const std::u16string& ending : {std::u16string(u"34\"]"), std::u16string(u"\"x\"]"),
-                                         std::u16string(u"\":1}"), std::u16string(u"\"")}) {
-      const std::u16string input = prefix + ending;
+  std::u16string text = u"[\"", name = u"{\"";
+  for (int i = 0; i < 300; ++i) text += u"\\\"x\\\\", name += u"\\\"";
+  for (const std::u16string& prefix : {text + u"\\u12", name}) {
+    for (const char16_t* ending : {u"34\"]", u"\"x\"]", u"\":1}", u"\""}) {
       JsonValue fast, slow;
       JsonParseError fastError, slowError;
-      const bool fastOk = fast.Parse(input, 0, &fastError);
-      const bool slowOk = ParseJsonRescanning(slow, input, 0, &slowError);
-      EXPECT_EQ(fastOk, slowOk);
+      EXPECT_EQ(fast.Parse(prefix + ending, 0, &fastError),
+                ParseJsonRescanning(slow, prefix + ending, 0, &slowError));
       EXPECT_EQ(fastError.message, slowError.message);
       EXPECT_EQ(fastError.position, slowError.position);
       EXPECT_EQ(Write(fast), Write(slow));
     }
-  }
-}
-
-// ----------------------------------------------------------------------------
-// The scalar conversion on its own.
-
-struct TokenCase {
-  std::u16string token;
-  uint32_t flags;
-  int result;
-  uint16_t tag;  // when the result is 1
-  const char* written;
-};
-
-TEST(ConvertJsonTokenTest, Table) {
-  const TokenCase cases[] = {
-      {u"", 0, 0, 0, ""},
-      {u" \t ", 0, 0, 0, ""},
-      {u" true ", 0, 1, JsonTag::VT_BOOL, "true"},
-      {u"null", 0, 1, JsonTag::VT_NULL, "null"},
-      {u"NULL", 0, 0, 0, ""},
-      {u"\"a\\tb\"", 0, 1, JsonTag::VT_BSTR, "\"a\\tb\""},
-      {u"\"", 0, 0, 0, ""},
-      {u"\"a\\\"", 0, 0, 0, ""},
-      {u"\"\\q\"", 0, -1, 0, ""},
-      {u"'a'", kSingle, 1, JsonTag::VT_BSTR, "\"a\""},
-      {u"'", kSingle, 0, 0, ""},
-      {u"a\"", 0, 0, 0, ""},
-      {u"0", 0, 1, JsonTag::VT_I1, "0"},
-      {u"007", 0, -1, 0, ""},
-      {u"007", kZeros, 1, JsonTag::VT_I1, "7"},
-      {u"0x1F", kHex, 1, JsonTag::VT_I1, "31"},
-      {u"0x1F", kZeros, -1, 0, ""},
-      {u"0xFFFFFFFFFFFFFFFFF", kHex, 1, JsonTag::VT_I8, "9223372036854775807"},
-      {u"0x", kHex, 0, 0, ""},
-      {u"127", 0, 1, JsonTag::VT_I1, "127"},
-      {u"128", 0, 1, JsonTag::VT_I2, "128"},
-      {u"-129", 0, 1, JsonTag::VT_I2, "-129"},
-      {u"32768", 0, 1, JsonTag::VT_I4, "32768"},
-      {u"-2147483648", 0, 1, JsonTag::VT_I4, "-2147483648"},
-      {u"2147483648", 0, 1, JsonTag::VT_I8, "2147483648"},
-      {u"9223372036854775808", 0, 1, JsonTag::VT_I8, "9223372036854775807"},
-      {u"-9223372036854775809", 0, 1, JsonTag::VT_I8, "-9223372036854775808"},
-      {u"+7", 0, 1, JsonTag::VT_I1, "7"},
-      {u"1 2", 0, 0, 0, ""},
-      {u"12a", 0, 0, 0, ""},
-      {u"\uff11", 0, 0, 0, ""},  // a full-width digit is not a digit here
-      {u"1.5", 0, 1, JsonTag::VT_R4, "1.500000"},
-      {u"-1.5", 0, 1, JsonTag::VT_R8, "-1.500000"},
-      {u"0.0", 0, 1, JsonTag::VT_R8, "0.000000"},
-      {u"1e2", 0, 1, JsonTag::VT_R4, "100.000000"},
-      {u"3.4028234663852886e+38", 0, 1, JsonTag::VT_R4,
-       "340282346638528859811704183484516925440.000000"},
-      {u"3.40282366920938463463374607431768211456e38", 0, 1, JsonTag::VT_R8,
-       "340282366920938463463374607431768211456.000000"},
-      {u"1.1754943508222875e-38", 0, 1, JsonTag::VT_R4, "0.000000"},
-      {u"1.1754943e-38", 0, 1, JsonTag::VT_R8, "0.000000"},
-      {u"1.5x", 0, 0, 0, ""},
-      {u"1.5\u00e9", 0, 0, 0, ""},
-  };
-  for (const TokenCase& c : cases) {
-    JsonValue value(u"untouched");
-    EXPECT_EQ(ConvertJsonToken(value, c.token, c.flags), c.result) << Utf8(c.token);
-    if (c.result == 1) {
-      EXPECT_EQ(value.tag(), c.tag) << Utf8(c.token);
-      EXPECT_EQ(Write(value), c.written) << Utf8(c.token);
-    } else {
-      EXPECT_EQ(Write(value), "\"untouched\"") << Utf8(c.token);
-    }
-  }
-  // A float that fits single precision is narrowed to it.
-  JsonValue value;
-  ASSERT_EQ(ConvertJsonToken(value, u"0.1", 0), 1);
-  EXPECT_EQ(value.number(), static_cast<double>(0.1f));
-}
-
-struct UnescapeCase {
-  std::u16string text;
-  int result;
-  std::u16string rewritten;
-};
-
-TEST(UnescapeJsonStringTest, Table) {
-  const UnescapeCase cases[] = {
-      {u"", 1, u""},
-      {u"plain", 1, u"plain"},
-      {u"a\\\"b", 1, u"a\"b"},
-      {u"\\\\n", 1, u"\\n"},  // the second backslash was replaced, not re-read
-      {u"\\b\\f\\n\\r\\t", 1, u"\b\f\n\r\t"},
-      {u"\\/", 1, u"\\/"},
-      {u"\\u00e9x", 1, u"\\u00e9x"},
-      {u"a\\", 0, u"a\\"},
-      {u"\\u00", 0, u"\\u00"},
-      {u"\\u00g9", -1, u"\\u00g9"},
-      {u"\\'", -1, u"\\'"},
-      {u"\\x", -1, u"\\x"},
-      {u"\\n\\q", -1, u"\n\\q"},
-      {u"\\n\\u1", 0, u"\n\\u1"},
-  };
-  for (const UnescapeCase& c : cases) {
-    std::u16string text = c.text;
-    EXPECT_EQ(UnescapeJsonString(text), c.result) << Utf8(c.text);
-    EXPECT_EQ(Utf8(text), Utf8(c.rewritten)) << Utf8(c.text);
-  }
-}
-
-TEST(JsonCharacterClassTest, WhitespaceAndControl) {
-  for (char16_t c : {u' ', u'\t', u'\n', u'\v', u'\f', u'\r', u'\u00a0', u'\u3000', u'\u2028'}) {
-    EXPECT_TRUE(IsJsonWhitespace(c)) << static_cast<int>(c);
-  }
-  for (char16_t c : {u'a', u'\0', u'\x1f', u'\u200b', u'\ufeff'}) {
-    EXPECT_FALSE(IsJsonWhitespace(c)) << static_cast<int>(c);
-  }
-  for (char16_t c : {u'\0', u'\t', u'\x1f', u'\x7f', u'\u0085', u'\u009f'}) {
-    EXPECT_TRUE(IsJsonControl(c)) << static_cast<int>(c);
-  }
-  for (char16_t c : {u' ', u'~', u'\u00a0', u'\u2028'}) {
-    EXPECT_FALSE(IsJsonControl(c)) << static_cast<int>(c);
   }
 }
 

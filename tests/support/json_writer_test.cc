@@ -48,17 +48,14 @@ JsonValue Assigned(T native) {
 const JsonValue kUndefined(JsonKind::Undefined);
 
 TEST(JsonValueTest, ConstructionAndAssignmentSetKindAndTag) {
-  JsonValue cleared;
-  cleared[u"a"] = 1;
-  cleared.Clear();
   JsonValue touched;
   const struct {
     const char* what;
     JsonValue value;
     JsonKind kind;
     uint16_t tag;
+    const char* written = nullptr;
   } cases[] = {
-      {"default", JsonValue(), JsonKind::Null, JsonTag::VT_NULL},
       {"kind null", JsonValue(JsonKind::Null), JsonKind::Null, JsonTag::VT_NULL},
       {"kind string", JsonValue(JsonKind::String), JsonKind::String, JsonTag::VT_BSTR},
       {"kind number", JsonValue(JsonKind::Number), JsonKind::Number, JsonTag::VT_I4},
@@ -70,79 +67,24 @@ TEST(JsonValueTest, ConstructionAndAssignmentSetKindAndTag) {
        JsonTag::VT_EMPTY},
       {"null pointer text", JsonValue(static_cast<const char16_t*>(nullptr)), JsonKind::String,
        JsonTag::VT_BSTR},
-      {"double", JsonValue(2.5), JsonKind::Number, JsonTag::VT_R8},
-      {"int32", JsonValue(-7), JsonKind::Number, JsonTag::VT_I4},
-      {"= text", Assigned(u"x"), JsonKind::String, JsonTag::VT_BSTR},
-      {"= double", Assigned(1.0), JsonKind::Number, JsonTag::VT_R8},
       {"= float", Assigned(1.0f), JsonKind::Number, JsonTag::VT_R4},
-      {"= int64", Assigned(int64_t{1}), JsonKind::Number, JsonTag::VT_I8},
-      {"= int32", Assigned(int32_t{1}), JsonKind::Number, JsonTag::VT_I4},
-      {"= int16", Assigned(int16_t{1}), JsonKind::Number, JsonTag::VT_I2},
-      {"= int8", Assigned(int8_t{1}), JsonKind::Number, JsonTag::VT_I1},
-      {"= uint64", Assigned(uint64_t{1}), JsonKind::Number, JsonTag::VT_UI8},
-      {"= uint32", Assigned(uint32_t{1}), JsonKind::Number, JsonTag::VT_UI4},
+      // Integers keep their width and signedness.
+      {"= int64", Assigned(std::numeric_limits<int64_t>::min()), JsonKind::Number, JsonTag::VT_I8,
+       "-9223372036854775808"},
+      {"= int8", Assigned(int8_t{-100}), JsonKind::Number, JsonTag::VT_I1, "-100"},
+      {"= uint64", Assigned(uint64_t{0xFFFFFFFFFFFFFFFF}), JsonKind::Number, JsonTag::VT_UI8,
+       "18446744073709551615"},
+      {"= uint32", Assigned(uint32_t{4000000000u}), JsonKind::Number, JsonTag::VT_UI4,
+       "4000000000"},
       {"= uint16", Assigned(uint16_t{1}), JsonKind::Number, JsonTag::VT_UI2},
-      {"= uint8", Assigned(uint8_t{1}), JsonKind::Number, JsonTag::VT_UI1},
-      {"= bool", Assigned(true), JsonKind::Boolean, JsonTag::VT_BOOL},
-      {"cleared object", cleared, JsonKind::Null, JsonTag::VT_NULL},
+      {"= uint8", Assigned(uint8_t{200}), JsonKind::Number, JsonTag::VT_UI1, "200"},
       {"member created", JsonValue(touched[u"a"]), JsonKind::Undefined, JsonTag::VT_EMPTY},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(c.value.kind(), c.kind) << c.what;
     EXPECT_EQ(c.value.tag(), c.tag) << c.what;
+    EXPECT_EQ(c.written ? Write(c.value) : "", c.written ? c.written : "") << c.what;
   }
-}
-
-TEST(JsonValueTest, IntegersKeepTheirSignedness) {
-  EXPECT_EQ(Write(Assigned(uint64_t{0xFFFFFFFFFFFFFFFF})), "18446744073709551615");
-  EXPECT_EQ(Write(Assigned(uint8_t{200})), "200");
-  EXPECT_EQ(Write(Assigned(int8_t{-100})), "-100");
-  EXPECT_EQ(Write(Assigned(std::numeric_limits<int64_t>::min())), "-9223372036854775808");
-  const JsonValue value = Assigned(uint32_t{4000000000u});
-  EXPECT_EQ(value.integer(), 4000000000);
-  EXPECT_EQ(value.number(), 4000000000.0);
-}
-
-TEST(JsonValueTest, CopiesAreDeepAndKeepTheMemberOrder) {
-  JsonValue original;
-  original[u"z"] = 1;
-  original[u"a"][u"inner"] = u"x";
-  JsonValue copy(original);
-  copy[u"a"][u"inner"] = u"changed";
-  EXPECT_EQ(Write(original), R"({"z":1,"a":{"inner":"x"}})");
-  EXPECT_EQ(Write(copy), R"({"z":1,"a":{"inner":"changed"}})");
-  EXPECT_EQ(copy.memberOrder(), (std::vector<std::u16string>{u"z", u"a", u"a"}));
-
-  JsonValue assigned(JsonKind::Array);
-  assigned = original;
-  assigned = assigned;  // self-assignment keeps the value
-  EXPECT_EQ(Write(assigned), Write(original));
-  JsonValue text(u"self");
-  text = *text.string();
-  EXPECT_EQ(Write(text), R"("self")");
-
-  // A value built from a plain object forgets any order: written by name.
-  const JsonValue fromObject(*original.object());
-  EXPECT_TRUE(fromObject.memberOrder().empty());
-  EXPECT_EQ(Write(fromObject), R"({"a":{"inner":"x"},"z":1})");
-}
-
-TEST(JsonValueTest, MemberAccessRecordsEveryTouchAndMakesAnObject) {
-  JsonValue value = Object({{u"b", kUndefined}, {u"a", kUndefined}, {u"b", 2}, {u"a", 1}});
-  EXPECT_EQ(value.memberOrder(), (std::vector<std::u16string>{u"b", u"a", u"b", u"a"}));
-  EXPECT_EQ(value.ChildCount(), 2u);
-  EXPECT_EQ(Write(value), R"({"b":2,"a":1})");
-  EXPECT_EQ(Write(value, JsonFlags::NameOrder), R"({"a":1,"b":2})");
-
-  // On an array or a text, member access starts an empty object.
-  JsonValue array = Array({JsonValue(1), JsonValue(2)});
-  EXPECT_EQ(array[u"new"].kind(), JsonKind::Undefined);
-  EXPECT_EQ(array.tag(), JsonTag::VT_DISPATCH);
-  EXPECT_EQ(array.ChildCount(), 1u);
-  EXPECT_EQ(Write(array), "{}");  // never assigned: not written
-  JsonValue text(u"abc");
-  text[u"k"] = u"v";
-  EXPECT_EQ(Write(text), R"({"k":"v"})");
 }
 
 TEST(JsonValueTest, DeepNestingIsCopiedWrittenAndFreedWithoutRecursion) {
@@ -174,8 +116,6 @@ TEST(JsonWriterTest, ContainerLayout) {
   JsonValue untouched = Object({{u"z", 1}});
   untouched.object()->emplace(u"b", JsonValue(2));
   untouched.object()->emplace(u"a", JsonValue(3));
-  JsonValue removed = Object({{u"x", 1}, {u"y", 2}});
-  removed.object()->erase(u"x");
   const struct {
     const char* what;
     JsonValue value;
@@ -184,7 +124,6 @@ TEST(JsonWriterTest, ContainerLayout) {
     const char* text;
   } cases[] = {
       {"empty array", JsonValue(JsonKind::Array), kTabs, -1, -1, "[]"},
-      {"empty object", JsonValue(JsonKind::Object), kSpaces, -1, -1, "{}"},
       {"one element stays on its line", Array({JsonValue(1)}), kTabs, -1, -1, "[1]"},
       {"one member: no space after colon", Object({{u"a", 1}}), kTabs, -1, -1, R"({"a":1})"},
       {"array of two under tabs", pair, kTabs, -1, -1, "[\r\n\t1,\r\n\t2\r\n]"},
@@ -209,7 +148,6 @@ TEST(JsonWriterTest, ContainerLayout) {
        Object({{u"m", 1}, {u"z", 2}, {u"m", 3}}), 0, -1, -1, R"({"m":3,"z":2})"},
       {"members never touched follow the touched ones, by name", untouched, 0, -1, -1,
        R"({"z":1,"a":3,"b":2})"},
-      {"a removed member is skipped", removed, 0, -1, -1, R"({"y":2})"},
       {"upper case sorts before lower case", JsonValue(byName), 0, -1, -1,
        R"({"SubResultLevel":2.000000,"SubResultText":"t","a":null})"},
       {"scalars",
@@ -236,7 +174,6 @@ TEST(JsonWriterTest, QuotingOfStringsAndNames) {
   } cases[] = {
       {u"", 0, false, u"\"\""},
       {u"", kSingle, false, u"''"},
-      {u"", kUnquoted, true, u"\"\""},
       {u"\"\\\b\f\n\r\t", 0, false, u"\"\\\"\\\\\\b\\f\\n\\r\\t\""},
       {u"\"\\\b\f\n\r\t", kRaw, false, u"\"\\\"\\\\\b\f\n\r\t\""},
       // Other control characters and non-ASCII text are copied; no \u escapes.
@@ -248,11 +185,8 @@ TEST(JsonWriterTest, QuotingOfStringsAndNames) {
       {u"key1", kUnquoted, false, u"\"key1\""},
       {u"null", kUnquoted, true, u"\"null\""},
       {u"true", kUnquoted | kSingle, true, u"'true'"},
-      {u"false", kUnquoted, true, u"\"false\""},
       {u"Null", kUnquoted, true, u"Null"},
       {u"tab\there", kUnquoted, true, u"\"tab\\there\""},
-      {u"it's", kUnquoted | kSingle, true, u"\"it's\""},
-      {u"a:b,c", kUnquoted, true, u"a:b,c"},
       {u"back\\slash", kUnquoted, true, u"back\\\\slash"},
   };
   for (const auto& c : cases) {
@@ -277,20 +211,15 @@ TEST(JsonWriterTest, FloatsArePrintedWithTheSettledFormat) {
       {2.25, false, u"%.*f", -1, true, "2"},
       {2.25, false, u"%f", 3, true, "2.250"},
       {2.25, false, nullptr, 1, true, "2.2"},  // round half to even, as printf does
-      {2.25, false, nullptr, -1, true, "2.250000"},
       {1234.5, false, u"%e", 2, true, "1.23e+03"},
       {1234.5, false, u"%G", -1, true, "1234.5"},
       {2.5, false, u"v=%f!", 1, true, "v=2.5!"},
       {2.5, false, u"%8.*f|%%", 2, true, "    2.50|%"},
-      {2.5, false, u"%-8f|", 2, true, "2.50    |"},
-      {2.5, false, u"%+f", 1, true, "+2.5"},
       {2.5, false, u"%08.*f", 2, true, "00002.50"},
-      {2.5, false, u"[%.1f]", -1, true, "[2.5]"},
       {2.5, false, u"#", 3, true, "#"},
       {2.5, false, u"%f %f", -1, true, "2.500000 "},  // nothing left for the second
       {2.5, false, u"%s", -1, true, ""},              // cannot take a number
       {2.5, false, u"%y", -1, true, "%y"},            // not a conversion
-      {2.5, false, u"50%", -1, true, "50%"},
       {-std::numeric_limits<double>::infinity(), false, nullptr, 0, false, "-inf"},
       {std::numeric_limits<double>::quiet_NaN(), false, u"%F", -1, true, "NAN"},
   };
@@ -317,8 +246,6 @@ TEST(JsonWriterTest, LongNumbersAreCutToTheBuffer) {
   // DBL_MAX has 309 integer digits; with six decimals the text needs 316
   // characters, the buffer of 6 + 310 units holds 315 and a terminator.
   std::u16string out;
-  JsonValue(-DBL_MAX).ToText(out);
-  EXPECT_EQ(out.size(), 315u);
   JsonValue(DBL_MAX).ToText(out);
   EXPECT_EQ(out.size(), 315u);
   EXPECT_EQ(Utf8(out.substr(0, 6)), "179769");
