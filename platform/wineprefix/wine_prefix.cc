@@ -52,11 +52,11 @@ std::string Join(const std::string& folder, const std::string& name) {
 // kernel's coarse clock (one tick is 10 ms at most); others get two seconds
 // (FAT's granularity); network and user-space file systems, whose times may
 // come from elsewhere, are never kept.
-// The kept listings hold at most 131,072 names (a name costs about 180 bytes
-// with its index: some 24 MB), so that a check of a big machine, which
+// The kept listings hold at most 65,536 names (a name costs about 180 bytes
+// with its index: some 12 MB), so that a check of a big machine, which
 // lists every folder its registry names, stays close to the memory of its
 // registry; past that the listings are dropped and read again when needed.
-constexpr size_t kMaxListedNames = size_t{1} << 17;
+constexpr size_t kMaxListedNames = size_t{1} << 16;
 
 // 0: never keep listings of this file system.
 int64_t SettleNs(const std::string& folder) {
