@@ -1,5 +1,6 @@
 #include "platform/wineprefix/hive_text.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -28,6 +29,24 @@ std::string_view SkipSpaces(std::string_view s) {
   return s.substr(i);
 }
 
+// The end of the plain run of s from i on: ASCII without a backslash or
+// endChar. Eight bytes are tested at once (a byte equal to c leaves a zero
+// byte in word ^ c, which (x - 0x01..) & ~x & 0x80.. finds).
+size_t PlainRunEnd(std::string_view s, size_t i, char endChar) {
+  constexpr uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
+  const uint64_t backslashes = kOnes * '\\';
+  const uint64_t ends = kOnes * static_cast<unsigned char>(endChar);
+  const size_t n = s.size();
+  for (; i + 8 <= n; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, s.data() + i, 8);
+    const uint64_t a = word ^ backslashes, b = word ^ ends;
+    if ((((a - kOnes) & ~a) | ((b - kOnes) & ~b) | word) & kHighs) break;
+  }
+  while (i < n && static_cast<unsigned char>(s[i]) < 0x80 && s[i] != '\\' && s[i] != endChar) ++i;
+  return i;
+}
+
 // Wine's unescaping of a string that ends at endChar: \a \b \e \f \n \r \t
 // \v, \x with up to four hex digits, up to three octal digits, a backslash
 // before anything else stands for that character, bytes above 127 are UTF-8.
@@ -38,10 +57,7 @@ size_t Unescape(std::string_view s, char endChar, std::u16string* out) {
   const size_t n = s.size();
   while (i < n) {
     // Most text is plain ASCII: widen a whole run at once.
-    size_t run = i;
-    while (run < n && static_cast<unsigned char>(s[run]) < 0x80 && s[run] != '\\' &&
-           s[run] != endChar)
-      ++run;
+    const size_t run = PlainRunEnd(s, i, endChar);
     if (run > i) {
       const size_t at = out->size();
       out->resize(at + (run - i));

@@ -15,7 +15,9 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <mutex>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -53,7 +55,12 @@ std::string Join(const std::string& folder, const std::string& name) {
 // kernel's coarse clock (one tick is 10 ms at most); others get two seconds
 // (FAT's granularity); network and user-space file systems, whose times may
 // come from elsewhere, are never kept.
-constexpr size_t kMaxListedNames = size_t{1} << 20;
+// The kept listings hold at most 65,536 names (a name costs about 180 bytes
+// with its index: some 12 MB), so that a check of a big machine, which
+// lists every folder its registry names, stays close to the memory of its
+// registry (the largest listing does not count, so one folder may be
+// larger); past that they are dropped and read again when needed.
+constexpr size_t kMaxListedNames = size_t{1} << 16;
 
 // 0: never keep listings of this file system.
 int64_t SettleNs(const std::string& folder) {
@@ -350,8 +357,22 @@ std::string FindEntry(const std::string& folder, std::u16string_view name,
   const std::string match = Lookup(&listing, name);
   if (settled || listing.watch >= 0) {
     if (g_listedNames + listing.names.size() > kMaxListedNames) {
-      while (!g_listings.empty()) Drop(g_listings.begin());
-      g_listedNames = 0;
+      // The largest listing (kept or new) does not count against the bound:
+      // a big folder named between small ones is not read again each time.
+      auto largest = g_listings.end();
+      for (auto it = g_listings.begin(); it != g_listings.end(); ++it)
+        if (largest == g_listings.end() || it->second.names.size() > largest->second.names.size())
+          largest = it;
+      const size_t big = largest == g_listings.end() ? 0 : largest->second.names.size();
+      if (g_listedNames + listing.names.size() - std::max(big, listing.names.size()) >
+          kMaxListedNames) {
+        const std::string keep = big > listing.names.size() ? largest->first : std::string();
+        for (auto it = g_listings.begin(); it != g_listings.end();) {
+          const auto next = std::next(it);
+          if (it->first != keep) Drop(it);
+          it = next;
+        }
+      }
     }
     g_listedNames += listing.names.size();
     g_listings.emplace(folder, std::move(listing));

@@ -113,6 +113,10 @@ TEST(HiveEscapes, WineFormsAndLooserOnesRead) {
       {u"AA2", "\\101\\1012", false},      // octal, at most three digits
       {u"c[", "\\c\\[", false},            // any other escaped character is itself
       {u"caf\u00e9 \U0001F30D", "caf\xc3\xa9 \xf0\x9f\x8c\x8d", false},  // raw UTF-8
+      // Past the first eight plain bytes, read eight at a time.
+      {u"Common Files\\Shared \"Lib\" caf\u00e9", "Common Files\\\\Shared \\\"Lib\\\" caf\\xe9",
+       true},
+      {u"Program Files (x86)\u00e9", "Program Files (x86)\xc3\xa9", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.escaped);
@@ -246,13 +250,16 @@ TEST(HiveText, NotARegistryFile) {
 }
 
 TEST(HiveText, SubkeysSortAsWineSortsThem) {
-  Loaded hive("WINE REGISTRY Version 2\n[b]\n[A_]\n[a]\n[AB]\n[\\xe9]\n[Z]\n[_]\n[a1]\n");
+  Loaded hive(
+      "WINE REGISTRY Version 2\n[b]\n[A_]\n[a]\n[AB]\n[\\xe9]\n[Z]\n[_]\n[a1]\n[Shared Lib 2]\n"
+      "[SHARED LIB_]\n[shared lib 10]\n");
   ASSERT_TRUE(hive.read.clean);
   std::vector<std::u16string> names;
   for (const auto& child : hive.root->children) names.emplace_back(child->name);
   // Wine folds to lower case: '_' (0x5f) sorts before the letters.
-  const std::vector<std::u16string> expected = {u"_",  u"a", u"a1", u"A_",
-                                                u"AB", u"b", u"Z",  u"\u00e9"};
+  const std::vector<std::u16string> expected = {
+      u"_",           u"a", u"a1",    u"A_", u"AB", u"b", u"shared lib 10", u"Shared Lib 2",
+      u"SHARED LIB_", u"Z", u"\u00e9"};
   EXPECT_EQ(names, expected);
 }
 
