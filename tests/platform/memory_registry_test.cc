@@ -5,35 +5,41 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace platform::memory {
 namespace {
 
+// A link key's lines in hive text: target is the link's NT path.
+std::string LinkTo(std::string_view target) {
+  std::string out = "#link\n\"SymbolicLinkValue\"=hex(6):";
+  char hex[8];
+  for (char c : target) {
+    std::snprintf(hex, sizeof(hex), "%02x,00,", c);
+    out += hex;
+  }
+  out.back() = '\n';
+  return out;
+}
+
 // A machine like a win64 prefix: Vendor in both views, the shared Classes
-// key, and CurrentControlSet as a link.
-constexpr std::string_view kMachine =
+// key (Wine links the 32-bit Classes to it), and CurrentControlSet as a link.
+const std::string kMachine =
     "WINE REGISTRY Version 2\n"
     "[Software\\\\Vendor]\n@=\"64\"\n"
     "[Software\\\\Wow6432Node\\\\Vendor]\n@=\"32\"\n"
     "[Software\\\\Wow6432Node\\\\Only32]\n@=\"32 only\"\n"
-    // Wine links the 32-bit Classes to the shared key, as a prefix has it.
-    "[Software\\\\Wow6432Node\\\\Classes]\n#link\n\"SymbolicLinkValue\"=hex(6):5c,00,52,00,65,00,"
-    "67,00,69,00,73,00,74,00,72,00,79,00,5c,00,4d,00,61,00,63,00,68,00,69,00,6e,00,65,00,5c,00,53,"
-    "00,6f,00,66,00,74,00,77,00,61,00,72,00,65,00,5c,00,43,00,6c,00,61,00,73,00,73,00,65,00,73,00,"
-    "5c,00,57,00,6f,00,77,00,36,00,34,00,33,00,32,00,4e,00,6f,00,64,00,65,00\n"
+    "[Software\\\\Wow6432Node\\\\Classes]\n" +
+    LinkTo("\\Registry\\Machine\\Software\\Classes\\Wow6432Node") +
     "[Software\\\\Classes\\\\.txt]\n@=\"txtfile\"\n"
     "[Software\\\\Classes\\\\CLSID\\\\{64}]\n@=\"64\"\n"
     "[Software\\\\Classes\\\\Wow6432Node\\\\CLSID\\\\{32}]\n@=\"32\"\n"
     "[System\\\\ControlSet001\\\\Control]\n\"Where\"=\"set one\"\n"
-    "[System\\\\CurrentControlSet]\n#link\n"
-    "\"SymbolicLinkValue\"=hex(6):5c,00,52,00,65,00,67,00,69,00,73,00,74,00,72,00,79,00,5c,00,\\\n"
-    "  4d,00,61,00,63,00,68,00,69,00,6e,00,65,00,5c,00,53,00,79,00,73,00,74,00,65,00,6d,\\\n"
-    "  00,5c,00,43,00,6f,00,6e,00,74,00,72,00,6f,00,6c,00,53,00,65,00,74,00,30,00,30,00,31,00\n"
-    "[System\\\\Loop]\n#link\n"
-    "\"SymbolicLinkValue\"=hex(6):5c,00,52,00,65,00,67,00,69,00,73,00,74,00,72,00,79,00,5c,00,\\\n"
-    "  4d,00,61,00,63,00,68,00,69,00,6e,00,65,00,5c,00,53,00,79,00,73,00,74,00,65,00,6d,\\\n"
-    "  00,5c,00,4c,00,6f,00,6f,00,70,00\n";
+    "[System\\\\CurrentControlSet]\n" +
+    LinkTo("\\Registry\\Machine\\System\\ControlSet001") + "[System\\\\Loop]\n" +
+    LinkTo("\\Registry\\Machine\\System\\Loop");
 
 class MemoryRegistryTest : public testing::Test {
  protected:

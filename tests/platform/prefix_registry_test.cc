@@ -18,7 +18,7 @@ TEST(PrefixRegistry, PosixOnly) { GTEST_SKIP() << "hive files belong to the POSI
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include "platform/wineprefix/prefix_registry.h"
 #include "tests/platform/temp_tree.h"
@@ -31,9 +31,7 @@ namespace fs = std::filesystem;
 
 std::string Slurp(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 void Spit(const fs::path& path, const std::string& text) {

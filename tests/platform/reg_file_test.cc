@@ -17,31 +17,18 @@
 #include "platform/system_text.h"
 #include "platform/unicode.h"
 #include "platform/wineprefix/memory_registry.h"
+#include "tests/engine/engine_test_support.h"
 
 namespace platform {
 namespace {
 
-std::vector<uint8_t> Bytes(std::initializer_list<int> values) {
-  std::vector<uint8_t> bytes;
-  for (int v : values) bytes.push_back(static_cast<uint8_t>(v));
-  return bytes;
-}
-
 std::vector<uint8_t> Units(std::u16string_view text) {
-  std::vector<uint8_t> bytes;
-  for (char16_t c : text) {
-    bytes.push_back(static_cast<uint8_t>(c & 0xFF));
-    bytes.push_back(static_cast<uint8_t>(c >> 8));
-  }
-  return bytes;
+  const std::string bytes = engine_test::Utf16Le(text);
+  return {bytes.begin(), bytes.end()};
 }
 
 // A UTF-16 LE file with its byte-order mark.
-std::string Utf16File(std::u16string_view text) {
-  std::string bytes = "\xFF\xFE";
-  for (uint8_t b : Units(text)) bytes.push_back(static_cast<char>(b));
-  return bytes;
-}
+std::string Utf16File(std::u16string_view text) { return "\xFF\xFE" + engine_test::Utf16Le(text); }
 
 std::u16string Utf16Text(const std::string& file) {
   std::u16string text;
@@ -89,23 +76,23 @@ std::string Dump(Registry* reg, HKey root, std::u16string_view path, uint32_t vi
 void FillEveryType(Registry* reg, std::u16string_view t) {
   const HKey cu = kHkeyCurrentUser;
   Set(reg, cu, t, u"", kRegSz, Units(std::u16string(u"def\0", 4)));
-  Set(reg, cu, t, u"none", kRegNone, Bytes({1, 2}));
+  Set(reg, cu, t, u"none", kRegNone, {1, 2});
   Set(reg, cu, t, u"sz", kRegSz, Units(std::u16string(u"a\"b\\c\r\n\0", 8)));
-  Set(reg, cu, t, u"sz-odd", kRegSz, Bytes({0x61, 0, 0x62}));
+  Set(reg, cu, t, u"sz-odd", kRegSz, {0x61, 0, 0x62});
   Set(reg, cu, t, u"sz-inner-nul", kRegSz, Units(std::u16string(u"a\0b\0", 4)));
   Set(reg, cu, t, u"sz-empty", kRegSz, {});
   Set(reg, cu, t, u"expand", kRegExpandSz, Units(std::u16string(u"%a%\0", 4)));
   std::vector<uint8_t> thirty;
   for (int i = 0; i < 30; ++i) thirty.push_back(static_cast<uint8_t>(i));
   Set(reg, cu, t, u"bin", kRegBinary, thirty);
-  Set(reg, cu, t, u"bin-odd", kRegBinary, Bytes({0xab, 0xcd, 0xef}));
-  Set(reg, cu, t, u"dword", kRegDword, Bytes({0xff, 0, 0, 0}));
-  Set(reg, cu, t, u"dword-short", kRegDword, Bytes({1, 2}));
-  Set(reg, cu, t, u"big-endian", kRegDwordBigEndian, Bytes({0, 0, 1, 2}));
+  Set(reg, cu, t, u"bin-odd", kRegBinary, {0xab, 0xcd, 0xef});
+  Set(reg, cu, t, u"dword", kRegDword, {0xff, 0, 0, 0});
+  Set(reg, cu, t, u"dword-short", kRegDword, {1, 2});
+  Set(reg, cu, t, u"big-endian", kRegDwordBigEndian, {0, 0, 1, 2});
   Set(reg, cu, t, u"multi", kRegMultiSz, Units(std::u16string(u"a\0b\0\0", 5)));
-  Set(reg, cu, t, u"qword", kRegQword, Bytes({1, 2, 3, 4, 5, 6, 7, 8}));
+  Set(reg, cu, t, u"qword", kRegQword, {1, 2, 3, 4, 5, 6, 7, 8});
   Set(reg, cu, t, u"@", kRegSz, Units(std::u16string(u"at\0", 3)));
-  Set(reg, cu, t, u"q\"uo\\te", kRegDword, Bytes({1, 0, 0, 0}));
+  Set(reg, cu, t, u"q\"uo\\te", kRegDword, {1, 0, 0, 0});
   Set(reg, cu, std::u16string(t) + u"\\Sub [1]", u"x", kRegSz,
       Units(std::u16string(u"\x00e9\x4e2d\0", 3)));
   HKey empty;
@@ -169,11 +156,11 @@ TEST_F(RegFileTest, ExportWritesEveryTypeInTheEditorsForm) {
 // under the link's name (a circle of links is cut); a REG_LINK value as
 // hex(6); only a value name holding NUL cannot be written.
 TEST_F(RegFileTest, ExportFollowsLinksAndRefusesOnlyNulNames) {
-  Set(&reg_, kHkeyCurrentUser, u"Software\\L", u"ok", kRegDword, Bytes({1, 0, 0, 0}));
+  Set(&reg_, kHkeyCurrentUser, u"Software\\L", u"ok", kRegDword, {1, 0, 0, 0});
   Set(&reg_, kHkeyCurrentUser, u"Software\\L", u"link-value", kRegLink, Units(u"\\R"));
   Set(&reg_, kHkeyCurrentUser, u"Software\\L", std::u16string(u"nul\0name", 8), kRegDword,
-      Bytes({1, 0, 0, 0}));
-  Set(&reg_, kHkeyLocalMachine, u"System\\Target\\Sub", u"t", kRegDword, Bytes({2, 0, 0, 0}));
+      {1, 0, 0, 0});
+  Set(&reg_, kHkeyLocalMachine, u"System\\Target\\Sub", u"t", kRegDword, {2, 0, 0, 0});
   auto makeLink = [&](std::u16string_view at, std::u16string_view to) {
     HKey link;
     constexpr uint32_t kCreateLink = 2;
@@ -279,9 +266,9 @@ TEST_F(RegFileTest, StringTypesInHexFollowTheFilesEncoding) {
 }
 
 TEST_F(RegFileTest, DeletionsRemoveTreesAndValues) {
-  Set(&reg_, kHkeyCurrentUser, u"Software\\T\\Gone\\Deep", u"v", kRegDword, Bytes({1, 0, 0, 0}));
-  Set(&reg_, kHkeyCurrentUser, u"Software\\T", u"x", kRegDword, Bytes({1, 0, 0, 0}));
-  Set(&reg_, kHkeyCurrentUser, u"Software\\T", u"y", kRegDword, Bytes({2, 0, 0, 0}));
+  Set(&reg_, kHkeyCurrentUser, u"Software\\T\\Gone\\Deep", u"v", kRegDword, {1, 0, 0, 0});
+  Set(&reg_, kHkeyCurrentUser, u"Software\\T", u"x", kRegDword, {1, 0, 0, 0});
+  Set(&reg_, kHkeyCurrentUser, u"Software\\T", u"y", kRegDword, {2, 0, 0, 0});
   const RegImportResult result =
       Import(Utf16File(u"Windows Registry Editor Version 5.00\r\n"
                        u"[-HKEY_CURRENT_USER\\Software\\T\\Gone]\r\n"
@@ -347,7 +334,7 @@ TEST_F(RegFileTest, AStrictImportOnlyAddsWhatAWholeFileHoldsWhereItMay) {
     if (subKey.empty() || subKey == u"Software") return RegKeyScope::kOnTheWay;
     return subKey.starts_with(u"Software\\T") ? RegKeyScope::kInside : RegKeyScope::kOutside;
   };
-  Set(&reg_, kHkeyCurrentUser, u"Software\\T\\Old", u"v", kRegDword, Bytes({1, 0, 0, 0}));
+  Set(&reg_, kHkeyCurrentUser, u"Software\\T\\Old", u"v", kRegDword, {1, 0, 0, 0});
   const std::string tree = Dump(&reg_, kHkeyCurrentUser, u"Software\\T");
   const std::u16string head =
       u"Windows Registry Editor Version 5.00\r\n[HKEY_CURRENT_USER\\Software\\T\\Old]\r\n";
@@ -394,20 +381,6 @@ TEST_F(RegFileTest, ImportRefusesFilesWithoutTheHeader) {
   }
   EXPECT_EQ(Dump(&reg_, kHkeyCurrentUser, u"Software\\T"), "<missing>");
   EXPECT_TRUE(Import("  REGEDIT4").recognized);
-}
-
-TEST_F(RegFileTest, TheViewChoosesWhereKeysLand) {
-  const std::string file = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\V]\n\"a\"=dword:1\n";
-  ASSERT_TRUE(Import(file, kKeyWow64_32Key).problems.empty());
-  EXPECT_EQ(Dump(&reg_, kHkeyLocalMachine, u"Software\\Wow6432Node\\V", kKeyWow64_64Key),
-            "[Software\\Wow6432Node\\V]\n  a 4:01000000\n");
-  EXPECT_EQ(Dump(&reg_, kHkeyLocalMachine, u"Software\\V", kKeyWow64_64Key), "<missing>");
-  const RegExportResult exported =
-      ExportRegFile(&reg_, kHkeyLocalMachine, u"Software\\V", kKeyWow64_32Key);
-  EXPECT_NE(U16ToUtf8(Utf16Text(exported.bytes)).find("[HKEY_LOCAL_MACHINE\\Software\\V]"),
-            std::string::npos);
-  EXPECT_EQ(ExportRegFile(&reg_, kHkeyLocalMachine, u"Software\\V", kKeyWow64_64Key).error,
-            kRegFileNotFound);
 }
 
 TEST_F(RegFileTest, WriteErrorsAreReportedPerLine) {

@@ -130,15 +130,6 @@ TEST_F(SharedDllsScanner, CleanDeletesEachMissingValueAndVisitsEveryOtherOnce) {
   EXPECT_NE(lines.back().find("found 3 problems here, scanned: 8,"), std::string::npos);
 }
 
-TEST_F(SharedDllsScanner, BackupWritesTheValuesAndDeletesNothing) {
-  EXPECT_EQ(Run(Backup), 3u);
-  EXPECT_EQ(Values(kNative).size(), 6u);
-  const std::string text = BackupText(kSharedDllCategory);
-  EXPECT_NE(text.find("[HKEY_LOCAL_MACHINE\\" + Utf8(kWow) + "]"), std::string::npos);
-  EXPECT_NE(text.find("\"=dword:00000003"), std::string::npos);  // old32's count
-  EXPECT_EQ(engine_.ignoreList->Count(), 0);
-}
-
 // A resolve of many problems flushes its backup once per batch; each value
 // is on disk in the backup file before it is deleted, across the batches.
 TEST_F(SharedDllsScanner, ManyProblemsGoInBatchesEachOnDiskBeforeItIsDeleted) {
