@@ -54,57 +54,57 @@ class KeyScanners : public ScannerFixture {
   }
 
   std::string Fixture() {
-    const std::string u = "[HKEY_LOCAL_MACHINE\\" + Utf8(kUninstall) + "\\";
-    const std::string c = "[HKEY_LOCAL_MACHINE\\" + Utf8(kClsid) + "\\{RC00000";
-    const std::string k = "[HKEY_LOCAL_MACHINE\\" + Utf8(kComponents) + "\\RCC000";
-    std::string r = "Windows Registry Editor Version 5.00\r\n";
+    std::string r;
+    // A key below HKEY_LOCAL_MACHINE with its value lines.
+    auto key = [&r](const std::u16string& path, const std::string& values) {
+      r += "[HKEY_LOCAL_MACHINE\\" + Utf8(path) + "]\r\n" + values;
+    };
+    auto uninstall = [&](const char16_t* name, const std::string& command) {
+      key(Join(kUninstall, name), "\"UninstallString\"=\"" + command + "\"\r\n");
+    };
+    auto server = [&](const char16_t* clsid, const std::string& data) {
+      key(Join(kClsid, clsid) + u"\\InprocServer32", "@=" + data + "\r\n");
+    };
+    const std::string rundll = "C:\\\\windows\\\\system32\\\\rundll32.exe ";
     // Uninstall entries: four programs gone (one of them under Wow6432Node).
-    r += u + "RcQuoted]\r\n\"UninstallString\"=\"\\\"" + Reg(u"Present\\app.exe") +
-         "\\\" /uninstall\"\r\n";
-    r += u + "RcNoDrive]\r\n\"UninstallString\"=\"msiexec.exe /x {0A1B2C3D}\"\r\n";
-    r += u + "RcGoneFirst]\r\n\"UninstallString\"=\"" + Reg(u"Gone\\uninst.exe") + " " +
-         Reg(u"Present\\app.exe") + "\"\r\n";
-    r += u + "RcPresentFirst]\r\n\"UninstallString\"=\"" + Reg(u"Present\\app.exe") + " " +
-         Reg(u"Gone\\data.bin") + "\"\r\n";
-    r += u + "RcResource]\r\n\"UninstallString\"=\"" + Reg(u"Present\\app.exe") + ",1\"\r\n";
-    r += u + "RcRundll]\r\n\"UninstallString\"=\"C:\\\\windows\\\\system32\\\\rundll32.exe " +
-         Reg(u"Gone\\setup.dll") + ",Uninstall\"\r\n";
-    r += u + "RcRundllKeep]\r\n\"UninstallString\"=\"C:\\\\windows\\\\system32\\\\rundll32.exe " +
-         Reg(u"Present\\lib.dll") + ",Uninstall\"\r\n";
-    r += u + "RcListed]\r\n\"UninstallString\"=\"" + Reg(u"Gone\\listed.exe") + "\"\r\n";
-    r += u + "RcGone]\r\n\"UninstallString\"=\"" + Reg(u"Gone\\gone.exe") + "\"\r\n";
-    r += u + "RcGone\\Details]\r\n\"Size\"=dword:00000010\r\n";
-    r += "[HKEY_LOCAL_MACHINE\\" + Utf8(kUninstall32) + "\\RcOld32]\r\n\"UninstallString\"=\"" +
-         Reg(u"Gone\\old32.exe") + "\"\r\n";
+    uninstall(u"RcQuoted", "\\\"" + Reg(u"Present\\app.exe") + "\\\" /uninstall");
+    uninstall(u"RcNoDrive", "msiexec.exe /x {0A1B2C3D}");
+    uninstall(u"RcGoneFirst", Reg(u"Gone\\uninst.exe") + " " + Reg(u"Present\\app.exe"));
+    uninstall(u"RcPresentFirst", Reg(u"Present\\app.exe") + " " + Reg(u"Gone\\data.bin"));
+    uninstall(u"RcResource", Reg(u"Present\\app.exe") + ",1");
+    uninstall(u"RcRundll", rundll + Reg(u"Gone\\setup.dll") + ",Uninstall");
+    uninstall(u"RcRundllKeep", rundll + Reg(u"Present\\lib.dll") + ",Uninstall");
+    uninstall(u"RcListed", Reg(u"Gone\\listed.exe"));
+    uninstall(u"RcGone", Reg(u"Gone\\gone.exe"));
+    key(Join(kUninstall, u"RcGone\\Details"), "\"Size\"=dword:00000010\r\n");
+    key(Join(kUninstall32, u"RcOld32"),
+        "\"UninstallString\"=\"" + Reg(u"Gone\\old32.exe") + "\"\r\n");
     // COM classes: five servers gone, one under the user's key.
-    r += c + "1}\\InprocServer32]\r\n@=\"" + Reg(u"Present\\lib.dll") + "\"\r\n";
-    r += c + "2}]\r\n@=\"Gone class\"\r\n" + c + "2}\\ProgID]\r\n@=\"Rc.Gone\"\r\n";
-    r += c + "2}\\InprocServer32]\r\n@=\"" + Reg(u"Gone\\gone.dll") + "\"\r\n";
-    r += c + "3}\\InprocServer32]\r\n@=" + HexText(2, u"%SystemRoot%\\system32\\rcgone.dll") +
-         "\r\n";
-    r += c + "4}\\InprocServer32]\r\n@=\"rcbare.dll\"\r\n";
-    r += c + "5}\\ProgID]\r\n@=\"Rc.NoServer\"\r\n";
-    r += c + "6}\\InprocServer32]\r\n@=" +
-         HexText(7, tree_.Path(u"Gone\\multi.dll") + std::u16string(1, 0) + u"x") + "\r\n";
+    server(u"{RC000001}", "\"" + Reg(u"Present\\lib.dll") + "\"");
+    key(Join(kClsid, u"{RC000002}"), "@=\"Gone class\"\r\n");
+    key(Join(kClsid, u"{RC000002}\\ProgID"), "@=\"Rc.Gone\"\r\n");
+    server(u"{RC000002}", "\"" + Reg(u"Gone\\gone.dll") + "\"");
+    server(u"{RC000003}", HexText(2, u"%SystemRoot%\\system32\\rcgone.dll"));
+    server(u"{RC000004}", "\"rcbare.dll\"");
+    key(Join(kClsid, u"{RC000005}\\ProgID"), "@=\"Rc.NoServer\"\r\n");
+    server(u"{RC000006}", HexText(7, tree_.Path(u"Gone\\multi.dll") + std::u16string(1, 0) + u"x"));
     r += "[HKEY_CURRENT_USER\\" + Utf8(kClsid) + "\\{RC000007}\\InprocServer32]\r\n@=\"" +
          Reg(u"Gone\\user.dll") + "\"\r\n";
-    r += "[HKEY_LOCAL_MACHINE\\" + Utf8(kClsid32) + "\\{RC000008}\\InprocServer32]\r\n@=\"" +
-         Reg(u"Gone\\wow.dll") + "\"\r\n";
+    key(Join(kClsid32, u"{RC000008}\\InprocServer32"), "@=\"" + Reg(u"Gone\\wow.dll") + "\"\r\n");
     // Installer components: two gone (one with two missing files), one under
     // Wow6432Node; a registry reference and other types are not files.
-    r += k + "1]\r\n\"P1\"=\"" + Reg(u"Present\\key.txt") + "\"\r\n";
-    r += k + "2]\r\n\"P1\"=\"" + Reg(u"Gone\\a.txt") + "\"\r\n\"P2\"=\"" + Reg(u"Gone\\b.txt") +
-         "\"\r\n";
-    r += k + "3]\r\n\"P1\"=\"01:\\\\Software\\\\RcSomething\\\\Value\"\r\n";
-    r += k + "4]\r\n\"P1\"=" + HexText(7, tree_.Path(u"Gone\\m.txt")) +
-         "\r\n\"P2\"=dword:00000001\r\n";
-    r += "[HKEY_LOCAL_MACHINE\\" + Utf8(kComponents32) + "\\RCC0005]\r\n\"P1\"=\"" +
-         Reg(u"Gone\\c.txt") + "\"\r\n";
+    key(Join(kComponents, u"RCC0001"), "\"P1\"=\"" + Reg(u"Present\\key.txt") + "\"\r\n");
+    key(Join(kComponents, u"RCC0002"),
+        "\"P1\"=\"" + Reg(u"Gone\\a.txt") + "\"\r\n\"P2\"=\"" + Reg(u"Gone\\b.txt") + "\"\r\n");
+    key(Join(kComponents, u"RCC0003"), "\"P1\"=\"01:\\\\Software\\\\RcSomething\\\\Value\"\r\n");
+    key(Join(kComponents, u"RCC0004"),
+        "\"P1\"=" + HexText(7, tree_.Path(u"Gone\\m.txt")) + "\r\n\"P2\"=dword:00000001\r\n");
+    key(Join(kComponents32, u"RCC0005"), "\"P1\"=\"" + Reg(u"Gone\\c.txt") + "\"\r\n");
     // Installer folders: an existing one with its backslash, a gone one.
-    r += "[HKEY_LOCAL_MACHINE\\" + Utf8(kFolders) + "]\r\n\"" + Reg(u"Present\\") +
-         "\"=\"\"\r\n\"" + Reg(u"Gone\\") + "\"=\"\"\r\n\"C:\\\\x\"=\"\"\r\n";
-    r += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\RcTarget]\r\n\"keep\"=\"yes\"\r\n";
-    return r;
+    key(kFolders, "\"" + Reg(u"Present\\") + "\"=\"\"\r\n\"" + Reg(u"Gone\\") +
+                      "\"=\"\"\r\n\"C:\\\\x\"=\"\"\r\n");
+    key(u"SOFTWARE\\RcTarget", "\"keep\"=\"yes\"\r\n");
+    return "Windows Registry Editor Version 5.00\r\n" + r;
   }
   using Keys = std::vector<std::pair<platform::HKey, std::u16string>>;
   struct Case {
