@@ -81,16 +81,15 @@ TEST_F(FileSystemTest, ExactNameWinsOverOneDifferingInCase) {
 
 TEST_F(FileSystemTest, MissingFileIsTwoAndMissingFolderIsThree) {
   ASSERT_TRUE(tree_.MakeFile(u"dir\\file.txt"));
-  struct Case {
+  const struct {
     std::u16string relative;
     uint32_t error;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {u"dir\\gone.txt", kErrorFileNotFound},
       {u"gone\\file.txt", kErrorPathNotFound},
       {u"dir\\file.txt\\below", kErrorPathNotFound},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(Narrow(c.relative));
     const std::u16string path = tree_.Path(c.relative);
     EXPECT_EQ(ErrorOf(path), c.error);
@@ -120,11 +119,9 @@ TEST_F(FileSystemTest, FullPathNameResolvesAgainstTheCurrentFolder) {
   ASSERT_EQ(cwd[1], u':');
   const std::u16string drive = cwd.substr(0, 2);
   const std::u16string other = FoldCase(cwd[0]) == u'q' ? u"R:" : u"Q:";
-  struct Case {
-    std::u16string in;
-    std::u16string out;
-  };
-  const Case cases[] = {
+  const struct {
+    std::u16string in, out;
+  } cases[] = {
       {u"file.txt", cwd + u"\\file.txt"},
       {u"a\\..\\b", cwd + u"\\b"},
       {u".\\x\\.\\y", cwd + u"\\x\\y"},
@@ -140,7 +137,7 @@ TEST_F(FileSystemTest, FullPathNameResolvesAgainstTheCurrentFolder) {
       {u"C:/a/b", u"C:\\a\\b"},
       {u"\\\\?\\C:\\a\\..\\b", u"\\\\?\\C:\\b"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(Narrow(c.in));
     EXPECT_EQ(Narrow(fs()->GetFullPathName(c.in)), Narrow(c.out));
   }
@@ -297,11 +294,10 @@ TEST_F(WinePrefixTest, DrivesComeFromDosdevicesAndWhatCannotBeSeenIsNotMissing) 
   const std::string locked = prefix + "/drive_c/Work/Locked";
   std::filesystem::permissions(locked, std::filesystem::perms::none);
   const bool privileged = access((locked + "/inside.exe").c_str(), F_OK) == 0;
-  struct Case {
+  const struct {
     std::u16string path;
     uint32_t error;  // 0: found
-  };
-  const Case cases[] = {
+  } cases[] = {
       {u"E:\\data", kErrorNotReady},
       {u"F:\\x", kErrorNotReady},
       {u"Q:\\", kErrorNotReady},
@@ -318,7 +314,7 @@ TEST_F(WinePrefixTest, DrivesComeFromDosdevicesAndWhatCannotBeSeenIsNotMissing) 
       {tree_.Path(u"Loop\\a\\x"), kErrorCantResolveFilename},
       {tree_.Path(std::u16string(256, u'n')), kErrorPathNotFound},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(Narrow(c.path));
     EXPECT_EQ(ErrorOf(c.path), c.error);
     EXPECT_EQ(IsNoSuchFile(c.error),

@@ -87,12 +87,11 @@ std::u16string ReadValue(const std::string& data) {
 
 // Wine's escapes both ways; the reader also takes the looser forms.
 TEST(HiveEscapes, WineFormsAndLooserOnesRead) {
-  struct Case {
+  const struct {
     std::u16string text;
     std::string escaped;
     bool written;  // the writer's own form
-  };
-  const Case cases[] = {
+  } cases[] = {
       {u"plain", "plain", true},
       {u"back\\slash \"quoted\"", "back\\\\slash \\\"quoted\\\"", true},
       {u"tab\tnl\ncr\r esc\x1b bell\a", "tab\\tnl\\ncr\\r esc\\e bell\\a", true},
@@ -112,7 +111,7 @@ TEST(HiveEscapes, WineFormsAndLooserOnesRead) {
       {u"c[", "\\c\\[", false},            // any other escaped character is itself
       {u"caf\u00e9 \U0001F30D", "caf\xc3\xa9 \xf0\x9f\x8c\x8d", false},  // raw UTF-8
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.escaped);
     if (c.written) {
       std::string out;
