@@ -223,14 +223,10 @@ TEST(HiveText, MalformedLinesAreReportedWithTheirLineAndSkipped) {
   const HiveReadResult checked = ReadHive(text, nullptr, "system.reg", kNow);
   EXPECT_EQ(checked.problems, expected);
   EXPECT_FALSE(checked.clean);
-  Key* good = FindPath(root, u"Good");
-  ASSERT_NE(good, nullptr);
-  ASSERT_EQ(good->values.size(), 1u);
-  EXPECT_EQ(good->values[0].name(), u"a");
-  Key* sub = FindPath(root, u"Good\\Sub");
-  ASSERT_NE(sub, nullptr);
-  EXPECT_EQ(sub->values[0].size(), 2u);
-  EXPECT_EQ(root->children.size(), 1u);
+  // The rest is read: Good's one value, and Sub's continued hex.
+  ASSERT_EQ(root->children.size(), 1u);
+  EXPECT_EQ(FindPath(root, u"Good")->values.size(), 1u);
+  EXPECT_EQ(FindPath(root, u"Good\\Sub")->values[0].size(), 2u);
 }
 
 TEST(HiveText, NotARegistryFile) {

@@ -20,18 +20,6 @@ TEST(SystemText, ClassesAndLowerCasesCharacters) {
   EXPECT_EQ(text, u"hkey_local_machine\\\u00e4\u03c9\u0436 1");
 }
 
-TEST(SystemText, ConvertsToTheAnsiCodePage) {
-  EXPECT_EQ(platform::U16ToAnsi(u"plain"), "plain");
-  EXPECT_EQ(platform::AnsiToU16("plain"), u"plain");
-  EXPECT_EQ(platform::U16ToAnsi(u""), "");
-#ifdef _WIN32
-  GTEST_SKIP() << "the Windows ANSI code page depends on the system's locale";
-#else
-  EXPECT_EQ(platform::U16ToAnsi(u"Caf\u00e9 \u03a9"), "Caf\xC3\xA9 \xCE\xA9");
-  EXPECT_EQ(platform::AnsiToU16("Caf\xC3\xA9"), u"Caf\u00e9");
-#endif
-}
-
 // Bytes that are not UTF-8 become U+FFFD one byte at a time; a lone
 // surrogate is written as U+FFFD.
 TEST(SystemText, MalformedUtf8AndLoneSurrogates) {

@@ -118,18 +118,6 @@ TEST_F(SharedDllsScanner, ScanReportsMissingFilesOnlyAndChangesNothing) {
   EXPECT_EQ(engine_.ignoreList->Count(), 0);
 }
 
-TEST_F(SharedDllsScanner, CleanDeletesEachMissingValueAndVisitsEveryOtherOnce) {
-  engine_test::CapturedLog log;
-  EXPECT_EQ(Run(Clean), 3u);
-  const std::vector<std::u16string> native = Values(kNative);
-  EXPECT_EQ(native, (std::vector<std::u16string>{present_, listed_, u"a.dl", u"nothing.dll"}));
-  EXPECT_EQ(Values(kWow), std::vector<std::u16string>{present32_});
-  // Each deleted value is remembered (entry and record).
-  EXPECT_EQ(engine_.ignoreList->Count(), 6);
-  const std::vector<std::string> lines = log.Lines();
-  EXPECT_NE(lines.back().find("found 3 problems here, scanned: 8,"), std::string::npos);
-}
-
 // A resolve of many problems flushes its backup once per batch; each value
 // is on disk in the backup file before it is deleted, across the batches.
 TEST_F(SharedDllsScanner, ManyProblemsGoInBatchesEachOnDiskBeforeItIsDeleted) {
