@@ -9,18 +9,12 @@ TEST(PrefixRegistry, PosixOnly) { GTEST_SKIP() << "hive files belong to the POSI
 
 #else
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include "platform/wineprefix/prefix_registry.h"
+#include "tests/platform/registry_values.h"
 #include "tests/platform/temp_tree.h"
 #include "tests/platform/wineserver_lock.h"
 
@@ -28,6 +22,8 @@ namespace platform::posix {
 namespace {
 
 namespace fs = std::filesystem;
+using registry_test::GetString;
+using registry_test::SetString;
 
 std::string Slurp(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -36,12 +32,6 @@ std::string Slurp(const fs::path& path) {
 
 void Spit(const fs::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
-}
-
-std::vector<uint8_t> Sz(std::u16string_view text) {
-  std::vector<uint8_t> bytes((text.size() + 1) * 2, 0);
-  std::memcpy(bytes.data(), text.data(), text.size() * 2);
-  return bytes;
 }
 
 // The prefix of a temporary tree holds the hives wineboot wrote.
@@ -54,30 +44,6 @@ class PrefixRegistryTest : public testing::Test {
     auto reg = std::make_unique<PrefixRegistry>(prefix_.string());
     reg->SetProblemReporter([this](const std::string& problem) { reported_.push_back(problem); });
     return reg;
-  }
-
-  uint32_t SetString(Registry* reg, HKey root, std::u16string_view path, std::u16string_view name,
-                     std::u16string_view text) {
-    HKey key;
-    uint32_t error = reg->RegCreateKeyExW(root, path, 0, kKeyAllAccess, &key, nullptr);
-    if (error != kRegSuccess) return error;
-    const std::vector<uint8_t> bytes = Sz(text);
-    error =
-        reg->RegSetValueExW(key, name, kRegSz, bytes.data(), static_cast<uint32_t>(bytes.size()));
-    reg->RegCloseKey(key);
-    return error;
-  }
-
-  std::u16string GetString(Registry* reg, HKey root, std::u16string_view path,
-                           std::u16string_view name) {
-    HKey key;
-    if (reg->RegOpenKeyExW(root, path, 0, kKeyRead, &key) != kRegSuccess) return u"<no key>";
-    char16_t text[256] = {};
-    uint32_t bytes = sizeof(text) - 2;
-    const uint32_t error =
-        reg->RegQueryValueExW(key, name, nullptr, reinterpret_cast<uint8_t*>(text), &bytes);
-    reg->RegCloseKey(key);
-    return error == kRegSuccess ? std::u16string(text) : u"<no value>";
   }
 
   TempTree tree_;

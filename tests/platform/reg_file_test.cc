@@ -18,6 +18,7 @@
 #include "platform/unicode.h"
 #include "platform/wineprefix/memory_registry.h"
 #include "tests/engine/engine_test_support.h"
+#include "tests/platform/registry_values.h"
 
 namespace platform {
 namespace {
@@ -36,11 +37,7 @@ std::u16string Utf16Text(const std::string& file) {
 
 void Set(Registry* reg, HKey root, std::u16string_view path, std::u16string_view name,
          uint32_t type, const std::vector<uint8_t>& data) {
-  HKey key;
-  ASSERT_EQ(reg->RegCreateKeyExW(root, path, 0, kKeyAllAccess, &key, nullptr), kRegSuccess);
-  ASSERT_EQ(reg->RegSetValueExW(key, name, type, data.data(), static_cast<uint32_t>(data.size())),
-            kRegSuccess);
-  reg->RegCloseKey(key);
+  ASSERT_EQ(registry_test::SetValue(reg, root, path, name, type, data), kRegSuccess);
 }
 
 // The tree below a key as text: one line per key and per value (type and

@@ -13,17 +13,12 @@
 
 #include "platform/registry_paths.h"
 #include "platform/wineprefix/memory_registry.h"
+#include "tests/platform/registry_values.h"
 
 namespace platform {
 namespace {
 
 std::u16string U16(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
-
-std::vector<uint8_t> Sz(std::u16string_view text) {
-  std::vector<uint8_t> bytes((text.size() + 1) * 2, 0);
-  std::memcpy(bytes.data(), text.data(), text.size() * 2);
-  return bytes;
-}
 
 class RegistrySeam : public testing::Test {
  protected:
@@ -51,32 +46,12 @@ class RegistrySeam : public testing::Test {
   }
 
   void SetString(HKey key, std::u16string_view name, std::u16string_view text) {
-    const std::vector<uint8_t> bytes = Sz(text);
-    ASSERT_EQ(
-        reg_->RegSetValueExW(key, name, kRegSz, bytes.data(), static_cast<uint32_t>(bytes.size())),
-        kRegSuccess);
+    ASSERT_EQ(registry_test::SetString(reg_, key, u"", name, text), kRegSuccess);
   }
-
-  void CreateKey(std::u16string_view path) {
-    HKey key;
-    ASSERT_EQ(reg_->RegCreateKeyExW(key_, path, 0, kKeyAllAccess, &key, nullptr), kRegSuccess);
-    reg_->RegCloseKey(key);
-  }
-
   std::vector<std::u16string> SubkeyNames(HKey key) {
-    std::vector<std::u16string> names;
-    std::u16string name;
-    for (uint32_t i = 0; EnumKey(reg_, key, i, &name) == kRegSuccess; ++i) names.push_back(name);
-    return names;
+    return registry_test::Names(reg_, key, u"", true);
   }
-
-  std::vector<std::u16string> ValueNames(HKey key) {
-    std::vector<std::u16string> names;
-    RegValue value;
-    for (uint32_t i = 0; EnumValue(reg_, key, i, &value) == kRegSuccess; ++i)
-      names.push_back(value.name);
-    return names;
-  }
+  std::vector<std::u16string> ValueNames(HKey key) { return registry_test::Names(reg_, key, u""); }
 
   std::unique_ptr<memory::MemoryRegistry> memory_;
   Registry* reg_ = nullptr;
@@ -137,7 +112,7 @@ TEST_F(RegistrySeam, EnumValueBufferContract) {
   chars = 8;
   bytes = 14;
   EXPECT_EQ(reg_->RegEnumValueW(key_, 0, name, &chars, &type, data, &bytes), kRegSuccess);
-  EXPECT_EQ(std::memcmp(data, Sz(u"abcdef").data(), 14), 0);
+  EXPECT_EQ(std::memcmp(data, registry_test::Sz(u"abcdef").data(), 14), 0);
 
   std::memset(data, 0xAA, sizeof(data));
   chars = 8;

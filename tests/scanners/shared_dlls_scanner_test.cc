@@ -6,6 +6,7 @@
 #include "modules/RegistryCleanerModule/dll/scanners/scanner_frame.h"
 #include "platform/wineprefix/memory_registry.h"
 #include "tests/engine/log_capture.h"
+#include "tests/platform/registry_values.h"
 #include "tests/scanners/scanner_fixture.h"
 
 namespace {
@@ -53,19 +54,7 @@ class SharedDllsScanner : public ScannerFixture {
     return ScanSharedDlls(&engine_);
   }
   std::vector<std::u16string> Values(const char16_t* path) {
-    std::vector<std::u16string> names;
-    platform::HKey key;
-    if (memory_.RegOpenKeyExW(kHkeyLocalMachine, path, 0,
-                              platform::kKeyRead | platform::kKeyWow64_64Key, &key) != 0)
-      return names;
-    char16_t name[4096];
-    for (uint32_t i = 0;; ++i) {
-      uint32_t chars = 4096;
-      if (memory_.RegEnumValueW(key, i, name, &chars, nullptr, nullptr, nullptr) != 0) break;
-      names.emplace_back(name, chars);
-    }
-    memory_.RegCloseKey(key);
-    return names;
+    return registry_test::Names(&memory_, kHkeyLocalMachine, path);
   }
 
   platform::memory::MemoryRegistry memory_;
