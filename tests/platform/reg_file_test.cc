@@ -1,7 +1,5 @@
-// .reg files: the exporter's exact text for every value type, the importer's
-// reading of both file versions, line ends, continuations, deletions and
-// malformed lines, export followed by import giving the same tree, and (under
-// wine64) the exporter's files imported by Wine's own reg.exe.
+// .reg files: the exporter's exact text, the importer's rules and malformed
+// lines, and (under wine64) the exporter's files imported by Wine's reg.exe.
 #include "platform/reg_file.h"
 
 #include <gtest/gtest.h>

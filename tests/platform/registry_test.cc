@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -51,42 +50,12 @@ class RegistrySeam : public testing::Test {
   std::vector<std::u16string> SubkeyNames(HKey key) {
     return registry_test::Names(reg_, key, u"", true);
   }
-  std::vector<std::u16string> ValueNames(HKey key) { return registry_test::Names(reg_, key, u""); }
 
   std::unique_ptr<memory::MemoryRegistry> memory_;
   Registry* reg_ = nullptr;
   std::u16string path_;
   HKey key_{};
 };
-
-TEST_F(RegistrySeam, ValuesKeepTheirOrderAndTheNamesAsWritten) {
-  SetString(key_, u"Zeta", u"1");
-  SetString(key_, u"alpha", u"2");
-  SetString(key_, u"", u"default");
-  SetString(key_, u"Mid", u"3");
-  SetString(key_, u"ALPHA", u"4");  // the same value: replaced in place
-#ifdef _WIN32
-  // Windows gives values in the order they were made; Wine keeps them sorted.
-  std::vector<std::u16string> names = ValueNames(key_);
-  std::sort(names.begin(), names.end(),
-            [](const auto& a, const auto& b) { return memory::CompareNames(a, b) < 0; });
-  EXPECT_EQ(names, (std::vector<std::u16string>{u"", u"alpha", u"Mid", u"Zeta"}));
-#else
-  EXPECT_EQ(ValueNames(key_), (std::vector<std::u16string>{u"Zeta", u"alpha", u"", u"Mid"}));
-#endif
-
-  char16_t text[16];
-  uint32_t bytes = sizeof(text), type = 0;
-  ASSERT_EQ(reg_->RegQueryValueExW(key_, u"aLPHa", &type, reinterpret_cast<uint8_t*>(text), &bytes),
-            kRegSuccess);
-  EXPECT_EQ(type, kRegSz);
-  EXPECT_EQ(bytes, 4u);
-  EXPECT_EQ(std::u16string(text), u"4");
-  EXPECT_EQ(reg_->RegQueryValueExW(key_, u"missing", nullptr, nullptr, nullptr), kRegFileNotFound);
-  EXPECT_EQ(reg_->RegDeleteValueW(key_, u"ZETA"), kRegSuccess);
-  EXPECT_EQ(reg_->RegDeleteValueW(key_, u"Zeta"), kRegFileNotFound);
-  EXPECT_EQ(ValueNames(key_).size(), 3u);
-}
 
 TEST_F(RegistrySeam, EnumValueBufferContract) {
   SetString(key_, u"Name", u"abcdef");

@@ -41,24 +41,4 @@ TEST(SystemText, MalformedUtf8AndLoneSurrogates) {
             "\xF0\x9D\x84\x9E\xEF\xBF\xBDx\xEF\xBF\xBD");
 }
 
-std::string Le(std::u16string_view text) {
-  std::string bytes;
-  for (char16_t c : text) {
-    bytes.push_back(static_cast<char>(c & 0xFF));
-    bytes.push_back(static_cast<char>(c >> 8));
-  }
-  return bytes;
-}
-
-TEST(SystemText, RecognisesUtf16Text) {
-  const std::string utf16 = Le(u"[RegList]\r\nHKEY_CURRENT_USER\\Software\\Abc\r\n");
-  EXPECT_TRUE(platform::IsTextUnicode(utf16.data(), utf16.size()));
-  const std::string marked = "\xFF\xFE" + Le(u"\u4e00\u4e01\u4e02\u4e03");
-  EXPECT_TRUE(platform::IsTextUnicode(marked.data(), marked.size()));
-  const std::string ansi = "[RegList]\r\nHKEY_CURRENT_USER\\Software\\Abc\r\n";
-  EXPECT_FALSE(platform::IsTextUnicode(ansi.data(), ansi.size()));
-  EXPECT_FALSE(platform::IsTextUnicode(utf16.data(), utf16.size() - 1));  // odd length
-  EXPECT_FALSE(platform::IsTextUnicode("", 0));
-}
-
 }  // namespace

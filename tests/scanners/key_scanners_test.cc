@@ -1,8 +1,5 @@
-// The uninstall, COM server and installer scanners on a machine the test
-// builds: fixtures imported as .reg text into the platform's registry (a
-// Wine prefix's hives natively, Wine's own registry under wine64), real
-// files, every mode, the log lines, registry links inside a problem key and
-// a backup that cannot be written.
+// The uninstall, COM server and installer scanners in every mode on .reg
+// fixtures and real files: log lines, links in a problem key, failed backups.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,7 +1,5 @@
-// A machine for the scanner tests: the platform's registry (a Wine prefix's
-// hives natively, Wine's own registry under wine64) with fixtures imported
-// as .reg text, real files below a temporary tree, an engine with lists and
-// a backup folder, and the platform facts of a 64-bit system.
+// A machine for the scanner tests: the platform's registry with .reg fixtures,
+// real files, an engine with lists and a backup folder, a 64-bit system.
 #pragma once
 
 #include <gtest/gtest.h>
