@@ -94,12 +94,9 @@ class ScannerFixture : public testing::Test {
     ASSERT_TRUE(result.recognized);
     ASSERT_EQ(result.writeError, 0u);
   }
-  // Keys removed again after the test (on Wine's registry, which outlives it).
-  void RemoveAfterwards(const std::string& rootAndPath) {
-    cleanup_ += "[-" + rootAndPath + "]\r\n";
-  }
-  // Imports .reg text and removes afterwards every key it made: of each key
-  // it names, the first on its path that was not there before.
+  // Imports .reg text and removes afterwards (on Wine's registry, which
+  // outlives the test) every key it made: of each key it names, the first on
+  // its path that was not there before.
   void ImportOwned(const std::string& text) {
     const std::string lines = "\n" + text;
     for (size_t at = 0; (at = lines.find("\n[HKEY_", at)) != std::string::npos; ++at) {
@@ -111,7 +108,8 @@ class ScannerFixture : public testing::Test {
         slash = key.find('\\', slash + 1);
         const std::string made = key.substr(0, slash);
         if (Exists(root, platform::Utf8ToU16(made.substr(made.find('\\') + 1)))) continue;
-        if (cleanup_.find("[-" + made + "]") == std::string::npos) RemoveAfterwards(made);
+        if (cleanup_.find("[-" + made + "]") == std::string::npos)
+          cleanup_ += "[-" + made + "]\r\n";
         break;
       }
     }
