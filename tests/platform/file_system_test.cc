@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/case_fold.h"
 #include "platform/system.h"
 #include "platform/unicode.h"
 #include "platform/wineprefix/dos_path.h"
