@@ -188,11 +188,12 @@ TEST_F(RegFileTest, ExportFollowsLinksAndRefusesOnlyNulNames) {
 }
 
 TEST_F(RegFileTest, LineEndsAndFileVersionsReadAlike) {
-  const std::string expected = "[Software\\T]\n  a 1:78000000\n  b 4:0a000000\n  c 3:010203\n";
+  // An escaped line end in a string is that character, whatever the file's line ends.
+  const std::string expected = "[Software\\T]\n  a 1:78000d000000\n  b 4:0a000000\n  c 3:010203\n";
   for (const char* end : {"\r\n", "\n", "\r"}) {
     const std::string e = end;
     const std::string text = "Windows Registry Editor Version 5.00" + e + e +
-                             "[HKEY_CURRENT_USER\\Software\\T]" + e + "\"a\"=\"x\"" + e +
+                             "[HKEY_CURRENT_USER\\Software\\T]" + e + "\"a\"=\"x\\r\"" + e +
                              "\"b\"=dword:a" + e + "\"c\"=hex:01,\\" + e + "  02,03" + e;
     DeleteKeyTree(&reg_, kHkeyCurrentUser, u"Software\\T", 0);
     EXPECT_TRUE(Import(Utf16File(Utf8ToU16(text))).problems.empty());
