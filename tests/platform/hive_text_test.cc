@@ -6,7 +6,7 @@
 
 #include <cstring>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include "platform/registry.h"
 
@@ -18,9 +18,7 @@ constexpr uint64_t kNow = 0x01da000000000000ull;
 std::string ReadData(const std::string& name) {
   std::ifstream in(std::string(REGCLEAN_SOURCE_DIR) + "/tests/data/wine-hives/" + name,
                    std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 std::unique_ptr<Key> NewHive() {
@@ -89,12 +87,11 @@ std::u16string ReadValue(const std::string& data) {
 
 // Wine's escapes both ways; the reader also takes the looser forms.
 TEST(HiveEscapes, WineFormsAndLooserOnesRead) {
-  struct Case {
+  const struct {
     std::u16string text;
     std::string escaped;
     bool written;  // the writer's own form
-  };
-  const Case cases[] = {
+  } cases[] = {
       {u"plain", "plain", true},
       {u"back\\slash \"quoted\"", "back\\\\slash \\\"quoted\\\"", true},
       {u"tab\tnl\ncr\r esc\x1b bell\a", "tab\\tnl\\ncr\\r esc\\e bell\\a", true},
@@ -118,7 +115,7 @@ TEST(HiveEscapes, WineFormsAndLooserOnesRead) {
        true},
       {u"Program Files (x86)\u00e9", "Program Files (x86)\xc3\xa9", false},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.escaped);
     if (c.written) {
       std::string out;
@@ -230,14 +227,10 @@ TEST(HiveText, MalformedLinesAreReportedWithTheirLineAndSkipped) {
   const HiveReadResult checked = ReadHive(text, nullptr, "system.reg", kNow);
   EXPECT_EQ(checked.problems, expected);
   EXPECT_FALSE(checked.clean);
-  Key* good = FindPath(root, u"Good");
-  ASSERT_NE(good, nullptr);
-  ASSERT_EQ(good->values.size(), 1u);
-  EXPECT_EQ(good->values[0].name(), u"a");
-  Key* sub = FindPath(root, u"Good\\Sub");
-  ASSERT_NE(sub, nullptr);
-  EXPECT_EQ(sub->values[0].size(), 2u);
-  EXPECT_EQ(root->children.size(), 1u);
+  // The rest is read: Good's one value, and Sub's continued hex.
+  ASSERT_EQ(root->children.size(), 1u);
+  EXPECT_EQ(FindPath(root, u"Good")->values.size(), 1u);
+  EXPECT_EQ(FindPath(root, u"Good\\Sub")->values[0].size(), 2u);
 }
 
 TEST(HiveText, NotARegistryFile) {
@@ -308,21 +301,6 @@ TEST(HiveText, OnlyTouchedBlocksChange) {
       std::string("\n[A\\\\B] 1697565396\n#time=1da0123456789ab\n\"v\"=dword:00000001\n").size(),
       "\n[A\\\\B] 1697440296\n#time=1da000000000000\n\"v\"=dword:00000002\n");
   EXPECT_EQ(Rewrite(hive.root.get(), hive.read, text), expected);
-}
-
-TEST(HiveText, ParentLeftEmptyGetsItsOwnBlock) {
-  const std::string text =
-      "WINE REGISTRY Version 2\n"
-      "\n[P\\\\Child] 1697565396\n#time=1da0123456789ab\n\"v\"=\"1\"\n";
-  Loaded hive(text);
-  ASSERT_TRUE(hive.read.clean);
-  Key* parent = FindPath(hive.root.get(), u"P");
-  ASSERT_NE(parent, nullptr);
-  EraseChild(parent, 0, 0x1da000000000000ull);
-  const std::string written = Rewrite(hive.root.get(), hive.read, text);
-  EXPECT_EQ(written, "WINE REGISTRY Version 2\n\n[P] 1697440296\n#time=1da000000000000\n");
-  // Written back, the parent is still there when read again.
-  EXPECT_NE(FindPath(Loaded(written).root.get(), u"P"), nullptr);
 }
 
 }  // namespace

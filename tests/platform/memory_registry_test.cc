@@ -5,35 +5,43 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <string>
+
+#include "tests/platform/registry_values.h"
 
 namespace platform::memory {
 namespace {
 
+// A link key's lines in hive text: target is the link's NT path.
+std::string LinkTo(std::string_view target) {
+  std::string out = "#link\n\"SymbolicLinkValue\"=hex(6):";
+  char hex[8];
+  for (char c : target) {
+    std::snprintf(hex, sizeof(hex), "%02x,00,", c);
+    out += hex;
+  }
+  out.back() = '\n';
+  return out;
+}
+
 // A machine like a win64 prefix: Vendor in both views, the shared Classes
-// key, and CurrentControlSet as a link.
-constexpr std::string_view kMachine =
+// key (Wine links the 32-bit Classes to it), and CurrentControlSet as a link.
+const std::string kMachine =
     "WINE REGISTRY Version 2\n"
     "[Software\\\\Vendor]\n@=\"64\"\n"
     "[Software\\\\Wow6432Node\\\\Vendor]\n@=\"32\"\n"
     "[Software\\\\Wow6432Node\\\\Only32]\n@=\"32 only\"\n"
-    // Wine links the 32-bit Classes to the shared key, as a prefix has it.
-    "[Software\\\\Wow6432Node\\\\Classes]\n#link\n\"SymbolicLinkValue\"=hex(6):5c,00,52,00,65,00,"
-    "67,00,69,00,73,00,74,00,72,00,79,00,5c,00,4d,00,61,00,63,00,68,00,69,00,6e,00,65,00,5c,00,53,"
-    "00,6f,00,66,00,74,00,77,00,61,00,72,00,65,00,5c,00,43,00,6c,00,61,00,73,00,73,00,65,00,73,00,"
-    "5c,00,57,00,6f,00,77,00,36,00,34,00,33,00,32,00,4e,00,6f,00,64,00,65,00\n"
+    "[Software\\\\Wow6432Node\\\\Classes]\n" +
+    LinkTo("\\Registry\\Machine\\Software\\Classes\\Wow6432Node") +
     "[Software\\\\Classes\\\\.txt]\n@=\"txtfile\"\n"
     "[Software\\\\Classes\\\\CLSID\\\\{64}]\n@=\"64\"\n"
     "[Software\\\\Classes\\\\Wow6432Node\\\\CLSID\\\\{32}]\n@=\"32\"\n"
     "[System\\\\ControlSet001\\\\Control]\n\"Where\"=\"set one\"\n"
-    "[System\\\\CurrentControlSet]\n#link\n"
-    "\"SymbolicLinkValue\"=hex(6):5c,00,52,00,65,00,67,00,69,00,73,00,74,00,72,00,79,00,5c,00,\\\n"
-    "  4d,00,61,00,63,00,68,00,69,00,6e,00,65,00,5c,00,53,00,79,00,73,00,74,00,65,00,6d,\\\n"
-    "  00,5c,00,43,00,6f,00,6e,00,74,00,72,00,6f,00,6c,00,53,00,65,00,74,00,30,00,30,00,31,00\n"
-    "[System\\\\Loop]\n#link\n"
-    "\"SymbolicLinkValue\"=hex(6):5c,00,52,00,65,00,67,00,69,00,73,00,74,00,72,00,79,00,5c,00,\\\n"
-    "  4d,00,61,00,63,00,68,00,69,00,6e,00,65,00,5c,00,53,00,79,00,73,00,74,00,65,00,6d,\\\n"
-    "  00,5c,00,4c,00,6f,00,6f,00,70,00\n";
+    "[System\\\\CurrentControlSet]\n" +
+    LinkTo("\\Registry\\Machine\\System\\ControlSet001") + "[System\\\\Loop]\n" +
+    LinkTo("\\Registry\\Machine\\System\\Loop");
 
 class MemoryRegistryTest : public testing::Test {
  protected:
@@ -44,18 +52,10 @@ class MemoryRegistryTest : public testing::Test {
                     .empty());
   }
 
-  // The default value of root\path opened with sam, or an error text.
+  // The default value (or value) of root\path opened with sam.
   std::u16string Default(HKey root, std::u16string_view path, uint32_t sam,
                          std::u16string_view value = u"") {
-    HKey key;
-    const uint32_t error = reg_.RegOpenKeyExW(root, path, 0, sam, &key);
-    if (error != kRegSuccess) return u"error " + std::u16string(1, u'0' + error % 10);
-    char16_t text[64] = {};
-    uint32_t bytes = sizeof(text) - 2;
-    const uint32_t query =
-        reg_.RegQueryValueExW(key, value, nullptr, reinterpret_cast<uint8_t*>(text), &bytes);
-    reg_.RegCloseKey(key);
-    return query == kRegSuccess ? std::u16string(text) : u"no value";
+    return registry_test::GetString(&reg_, root, path, value, sam);
   }
 
   MemoryRegistry reg_;
@@ -74,7 +74,7 @@ TEST_F(MemoryRegistryTest, AnAccessWithoutViewBitsIsThe32BitView) {
       {u"Software\\Wow6432Node\\Vendor", kKeyRead, u"32"},  // named outright: no second step
       {u"Software\\Wow6432Node\\Vendor", kKeyRead | kKeyWow64_64Key, u"32"},
       {u"Software\\Only32", kKeyRead, u"32 only"},
-      {u"Software\\Only32", kKeyRead | kKeyWow64_64Key, u"error 2"},
+      {u"Software\\Only32", kKeyRead | kKeyWow64_64Key, u"<no key>"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Default(kHkeyLocalMachine, c.path, c.sam), c.expected)
@@ -98,7 +98,7 @@ TEST_F(MemoryRegistryTest, AnAccessWithoutViewBitsIsThe32BitView) {
       kRegSuccess);
   reg_.RegCloseKey(key);
   EXPECT_EQ(Default(kHkeyLocalMachine, u"Software\\Wow6432Node\\New", kKeyRead | kKeyWow64_64Key),
-            u"no value");
+            u"<no value>");
   EXPECT_EQ(reg_.RegDeleteKeyW(kHkeyLocalMachine, u"Software\\New"), kRegSuccess);
   // A win32 machine has no views.
   reg_.set_win64(false);
@@ -109,7 +109,7 @@ TEST_F(MemoryRegistryTest, AnAccessWithoutViewBitsIsThe32BitView) {
 TEST_F(MemoryRegistryTest, ClassesRootIsTheMachinesClassesShared32BitKey) {
   EXPECT_EQ(Default(kHkeyClassesRoot, u".txt", kKeyRead), u"txtfile");  // from the 64-bit key
   EXPECT_EQ(Default(kHkeyClassesRoot, u"CLSID\\{32}", kKeyRead), u"32");
-  EXPECT_EQ(Default(kHkeyClassesRoot, u"CLSID\\{32}", kKeyRead | kKeyWow64_64Key), u"error 2");
+  EXPECT_EQ(Default(kHkeyClassesRoot, u"CLSID\\{32}", kKeyRead | kKeyWow64_64Key), u"<no key>");
   EXPECT_EQ(Default(kHkeyClassesRoot, u"CLSID\\{64}", kKeyRead | kKeyWow64_64Key), u"64");
   EXPECT_EQ(Default(kHkeyClassesRoot, u"\\.txt", kKeyRead | kKeyWow64_64Key), u"txtfile");
   EXPECT_EQ(Default(kHkeyLocalMachine, u"Software\\Classes\\.txt", kKeyRead), u"txtfile");
@@ -122,7 +122,7 @@ TEST_F(MemoryRegistryTest, ClassesRootIsTheMachinesClassesShared32BitKey) {
 TEST_F(MemoryRegistryTest, LinksAreFollowedOnOpenAndListedAsKeys) {
   EXPECT_EQ(Default(kHkeyLocalMachine, u"System\\CurrentControlSet\\Control", kKeyRead, u"Where"),
             u"set one");
-  EXPECT_EQ(Default(kHkeyLocalMachine, u"System\\Loop", kKeyRead), u"error 2");
+  EXPECT_EQ(Default(kHkeyLocalMachine, u"System\\Loop", kKeyRead), u"<no key>");
   HKey system;
   ASSERT_EQ(reg_.RegOpenKeyExW(kHkeyLocalMachine, u"System", 0, kKeyRead, &system), kRegSuccess);
   char16_t name[32];

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -13,17 +12,12 @@
 
 #include "platform/registry_paths.h"
 #include "platform/wineprefix/memory_registry.h"
+#include "tests/platform/registry_values.h"
 
 namespace platform {
 namespace {
 
 std::u16string U16(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
-
-std::vector<uint8_t> Sz(std::u16string_view text) {
-  std::vector<uint8_t> bytes((text.size() + 1) * 2, 0);
-  std::memcpy(bytes.data(), text.data(), text.size() * 2);
-  return bytes;
-}
 
 class RegistrySeam : public testing::Test {
  protected:
@@ -51,38 +45,10 @@ class RegistrySeam : public testing::Test {
   }
 
   void SetString(HKey key, std::u16string_view name, std::u16string_view text) {
-    const std::vector<uint8_t> bytes = Sz(text);
-    ASSERT_EQ(
-        reg_->RegSetValueExW(key, name, kRegSz, bytes.data(), static_cast<uint32_t>(bytes.size())),
-        kRegSuccess);
+    ASSERT_EQ(registry_test::SetString(reg_, key, u"", name, text), kRegSuccess);
   }
-
-  void CreateKey(std::u16string_view path) {
-    HKey key;
-    ASSERT_EQ(reg_->RegCreateKeyExW(key_, path, 0, kKeyAllAccess, &key, nullptr), kRegSuccess);
-    reg_->RegCloseKey(key);
-  }
-
   std::vector<std::u16string> SubkeyNames(HKey key) {
-    std::vector<std::u16string> names;
-    char16_t name[256];
-    for (uint32_t i = 0; reg_->RegEnumKeyW(key, i, name, 256) == kRegSuccess; ++i) {
-      names.push_back(name);
-    }
-    return names;
-  }
-
-  std::vector<std::u16string> ValueNames(HKey key) {
-    std::vector<std::u16string> names;
-    char16_t name[256];
-    for (uint32_t i = 0;; ++i) {
-      uint32_t chars = 256;
-      if (reg_->RegEnumValueW(key, i, name, &chars, nullptr, nullptr, nullptr) != kRegSuccess) {
-        break;
-      }
-      names.push_back(std::u16string(name, chars));
-    }
-    return names;
+    return registry_test::Names(reg_, key, u"", true);
   }
 
   std::unique_ptr<memory::MemoryRegistry> memory_;
@@ -90,35 +56,6 @@ class RegistrySeam : public testing::Test {
   std::u16string path_;
   HKey key_{};
 };
-
-TEST_F(RegistrySeam, ValuesKeepTheirOrderAndTheNamesAsWritten) {
-  SetString(key_, u"Zeta", u"1");
-  SetString(key_, u"alpha", u"2");
-  SetString(key_, u"", u"default");
-  SetString(key_, u"Mid", u"3");
-  SetString(key_, u"ALPHA", u"4");  // the same value: replaced in place
-#ifdef _WIN32
-  // Windows gives values in the order they were made; Wine keeps them sorted.
-  std::vector<std::u16string> names = ValueNames(key_);
-  std::sort(names.begin(), names.end(),
-            [](const auto& a, const auto& b) { return memory::CompareNames(a, b) < 0; });
-  EXPECT_EQ(names, (std::vector<std::u16string>{u"", u"alpha", u"Mid", u"Zeta"}));
-#else
-  EXPECT_EQ(ValueNames(key_), (std::vector<std::u16string>{u"Zeta", u"alpha", u"", u"Mid"}));
-#endif
-
-  char16_t text[16];
-  uint32_t bytes = sizeof(text), type = 0;
-  ASSERT_EQ(reg_->RegQueryValueExW(key_, u"aLPHa", &type, reinterpret_cast<uint8_t*>(text), &bytes),
-            kRegSuccess);
-  EXPECT_EQ(type, kRegSz);
-  EXPECT_EQ(bytes, 4u);
-  EXPECT_EQ(std::u16string(text), u"4");
-  EXPECT_EQ(reg_->RegQueryValueExW(key_, u"missing", nullptr, nullptr, nullptr), kRegFileNotFound);
-  EXPECT_EQ(reg_->RegDeleteValueW(key_, u"ZETA"), kRegSuccess);
-  EXPECT_EQ(reg_->RegDeleteValueW(key_, u"Zeta"), kRegFileNotFound);
-  EXPECT_EQ(ValueNames(key_).size(), 3u);
-}
 
 TEST_F(RegistrySeam, EnumValueBufferContract) {
   SetString(key_, u"Name", u"abcdef");
@@ -144,7 +81,7 @@ TEST_F(RegistrySeam, EnumValueBufferContract) {
   chars = 8;
   bytes = 14;
   EXPECT_EQ(reg_->RegEnumValueW(key_, 0, name, &chars, &type, data, &bytes), kRegSuccess);
-  EXPECT_EQ(std::memcmp(data, Sz(u"abcdef").data(), 14), 0);
+  EXPECT_EQ(std::memcmp(data, registry_test::Sz(u"abcdef").data(), 14), 0);
 
   std::memset(data, 0xAA, sizeof(data));
   chars = 8;
@@ -161,38 +98,6 @@ TEST_F(RegistrySeam, EnumValueBufferContract) {
   EXPECT_EQ(bytes, 14u);
 }
 
-TEST_F(RegistrySeam, SubkeysComeSortedIgnoringCase) {
-  for (const char16_t* name : {u"beta", u"Alpha", u"gamma", u"ALPHA2", u"alpha1"}) {
-    CreateKey(name);
-  }
-  EXPECT_EQ(SubkeyNames(key_),
-            (std::vector<std::u16string>{u"Alpha", u"alpha1", u"ALPHA2", u"beta", u"gamma"}));
-  char16_t name[8];
-  EXPECT_EQ(reg_->RegEnumKeyW(key_, 2, name, 6), kRegMoreData);  // "ALPHA2" needs 7
-  EXPECT_EQ(reg_->RegEnumKeyW(key_, 2, name, 7), kRegSuccess);
-  EXPECT_EQ(reg_->RegEnumKeyW(key_, 5, name, 8), kRegNoMoreItems);
-
-  HKey key;
-  ASSERT_EQ(reg_->RegOpenKeyExW(key_, u"ALPHA", 0, kKeyRead, &key), kRegSuccess);
-  reg_->RegCloseKey(key);
-  EXPECT_EQ(reg_->RegOpenKeyExW(key_, u"delta", 0, kKeyRead, &key), kRegFileNotFound);
-}
-
-TEST_F(RegistrySeam, QueryInfoCountsAndLongest) {
-  CreateKey(u"short");
-  CreateKey(u"a longer name");
-  SetString(key_, u"v", u"12345");
-  SetString(key_, u"value name", u"1");
-  RegKeyInfo info;
-  ASSERT_EQ(reg_->RegQueryInfoKeyW(key_, &info), kRegSuccess);
-  EXPECT_EQ(info.subKeys, 2u);
-  EXPECT_EQ(info.maxSubKeyLen, 13u);
-  EXPECT_EQ(info.values, 2u);
-  EXPECT_EQ(info.maxValueNameLen, 10u);
-  EXPECT_EQ(info.maxValueLen, 12u);
-  EXPECT_NE(info.lastWriteTime, 0u);
-}
-
 // Keys above are made as needed; a key goes only without subkeys, one level
 // at a time; a handle of a deleted key says so.
 TEST_F(RegistrySeam, KeysAreMadeAsNeededAndDeletedOneLevelAtATime) {
@@ -206,6 +111,10 @@ TEST_F(RegistrySeam, KeysAreMadeAsNeededAndDeletedOneLevelAtATime) {
             kRegSuccess);
   EXPECT_EQ(disposition, kRegOpenedExistingKey);
   EXPECT_EQ(SubkeyNames(key), std::vector<std::u16string>{u"c"});
+  char16_t name[2];
+  EXPECT_EQ(reg_->RegEnumKeyW(key, 0, name, 1), kRegMoreData);  // "c" needs 2
+  EXPECT_EQ(reg_->RegEnumKeyW(key, 0, name, 2), kRegSuccess);
+  EXPECT_EQ(reg_->RegEnumKeyW(key, 1, name, 2), kRegNoMoreItems);
   ASSERT_EQ(reg_->RegOpenKeyExW(key, u"c", 0, kKeyRead, &gone), kRegSuccess);
   reg_->RegCloseKey(key);
   EXPECT_EQ(reg_->RegDeleteKeyW(key_, u"a\\b"), kRegAccessDenied);
@@ -218,25 +127,6 @@ TEST_F(RegistrySeam, KeysAreMadeAsNeededAndDeletedOneLevelAtATime) {
   EXPECT_EQ(reg_->RegDeleteKeyW(key_, u"a"), kRegSuccess);
   EXPECT_TRUE(SubkeyNames(key_).empty());
   EXPECT_EQ(reg_->RegDeleteKeyW(key_, u"a"), kRegFileNotFound);
-}
-
-TEST_F(RegistrySeam, ExplicitViewsReachWow6432Node) {
-  const std::u16string name = u"Software\\RegcleanView-" +
-                              U16(testing::UnitTest::GetInstance()->current_test_info()->name());
-  HKey key;
-  ASSERT_EQ(reg_->RegCreateKeyExW(kHkeyLocalMachine, name, 0, kKeyAllAccess | kKeyWow64_32Key, &key,
-                                  nullptr),
-            kRegSuccess);
-  reg_->RegCloseKey(key);
-  const std::u16string twin = u"Software\\Wow6432Node" + name.substr(8);
-  EXPECT_EQ(reg_->RegOpenKeyExW(kHkeyLocalMachine, twin, 0, kKeyRead | kKeyWow64_64Key, &key),
-            kRegSuccess);
-  reg_->RegCloseKey(key);
-  EXPECT_EQ(reg_->RegOpenKeyExW(kHkeyLocalMachine, name, 0, kKeyRead | kKeyWow64_64Key, &key),
-            kRegFileNotFound);
-  EXPECT_EQ(reg_->RegDeleteKeyExW(kHkeyLocalMachine, name, kKeyWow64_32Key), kRegSuccess);
-  EXPECT_EQ(reg_->RegOpenKeyExW(kHkeyLocalMachine, twin, 0, kKeyRead | kKeyWow64_64Key, &key),
-            kRegFileNotFound);
 }
 
 TEST_F(RegistrySeam, BadHandles) {

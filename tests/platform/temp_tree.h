@@ -1,10 +1,6 @@
-// A temporary folder tree for tests that use the file-system seam, named by
-// Windows paths on both backends.
-//
-// POSIX: a fresh Wine-prefix-like folder (dosdevices/c: -> ../drive_c,
-// dosdevices/z: -> /, drive_c/windows/system32 and system, drive_c/Work)
-// that the backend is pointed at for the test's lifetime; root() is
-// "C:\Work" in it. Win32: a fresh folder under %TEMP%, root() is its path.
+// A temporary folder tree named by Windows paths. POSIX: a fresh prefix
+// (drive links, drive_c\windows, booted hives) the backend is pointed at for
+// the test's lifetime, root() "C:\Work"; Win32: a fresh folder under %TEMP%.
 #pragma once
 
 #include <string>

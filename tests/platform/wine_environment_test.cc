@@ -79,12 +79,10 @@ TEST_F(WineEnvironmentTest, ProgramFilesFollowTheMachinesWidth) {
   EXPECT_EQ(Get(win64, u"ProgramFiles(x86)"), "C:\\Program Files (x86)");
   EXPECT_EQ(Get(win64, u"ProgramW6432"), "C:\\Program Files");
   EXPECT_EQ(Get(win64, u"CommonProgramFiles"), "C:\\Program Files (x86)\\Common Files");
-  EXPECT_EQ(Get(win64, u"CommonProgramFiles(x86)"), "C:\\Program Files (x86)\\Common Files");
   EXPECT_EQ(Get(win64, u"CommonProgramW6432"), "C:\\Program Files\\Common Files");
 
   const EnvironmentBlock win32 = BuildWineEnvironment(&reg_, false);
   EXPECT_EQ(Get(win32, u"ProgramFiles"), "C:\\Program Files");
-  EXPECT_EQ(Get(win32, u"CommonProgramFiles"), "C:\\Program Files\\Common Files");
   EXPECT_EQ(Get(win32, u"ProgramFiles(x86)"), "<unset>");
   EXPECT_EQ(Get(win32, u"ProgramW6432"), "<unset>");
 }

@@ -1,7 +1,5 @@
-// A machine for the scanner tests: the platform's registry (a Wine prefix's
-// hives natively, Wine's own registry under wine64) with fixtures imported
-// as .reg text, real files below a temporary tree, an engine with lists and
-// a backup folder, and the platform facts of a 64-bit system.
+// A machine for the scanner tests: the platform's registry with .reg fixtures,
+// real files, an engine with lists and a backup folder, a 64-bit system.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -96,12 +94,9 @@ class ScannerFixture : public testing::Test {
     ASSERT_TRUE(result.recognized);
     ASSERT_EQ(result.writeError, 0u);
   }
-  // Keys removed again after the test (on Wine's registry, which outlives it).
-  void RemoveAfterwards(const std::string& rootAndPath) {
-    cleanup_ += "[-" + rootAndPath + "]\r\n";
-  }
-  // Imports .reg text and removes afterwards every key it made: of each key
-  // it names, the first on its path that was not there before.
+  // Imports .reg text and removes afterwards (on Wine's registry, which
+  // outlives the test) every key it made: of each key it names, the first on
+  // its path that was not there before.
   void ImportOwned(const std::string& text) {
     const std::string lines = "\n" + text;
     for (size_t at = 0; (at = lines.find("\n[HKEY_", at)) != std::string::npos; ++at) {
@@ -113,7 +108,8 @@ class ScannerFixture : public testing::Test {
         slash = key.find('\\', slash + 1);
         const std::string made = key.substr(0, slash);
         if (Exists(root, platform::Utf8ToU16(made.substr(made.find('\\') + 1)))) continue;
-        if (cleanup_.find("[-" + made + "]") == std::string::npos) RemoveAfterwards(made);
+        if (cleanup_.find("[-" + made + "]") == std::string::npos)
+          cleanup_ += "[-" + made + "]\r\n";
         break;
       }
     }

@@ -6,6 +6,7 @@
 #include "modules/RegistryCleanerModule/dll/scanners/scanner_frame.h"
 #include "platform/wineprefix/memory_registry.h"
 #include "tests/engine/log_capture.h"
+#include "tests/platform/registry_values.h"
 #include "tests/scanners/scanner_fixture.h"
 
 namespace {
@@ -53,19 +54,7 @@ class SharedDllsScanner : public ScannerFixture {
     return ScanSharedDlls(&engine_);
   }
   std::vector<std::u16string> Values(const char16_t* path) {
-    std::vector<std::u16string> names;
-    platform::HKey key;
-    if (memory_.RegOpenKeyExW(kHkeyLocalMachine, path, 0,
-                              platform::kKeyRead | platform::kKeyWow64_64Key, &key) != 0)
-      return names;
-    char16_t name[4096];
-    for (uint32_t i = 0;; ++i) {
-      uint32_t chars = 4096;
-      if (memory_.RegEnumValueW(key, i, name, &chars, nullptr, nullptr, nullptr) != 0) break;
-      names.emplace_back(name, chars);
-    }
-    memory_.RegCloseKey(key);
-    return names;
+    return registry_test::Names(&memory_, kHkeyLocalMachine, path);
   }
 
   platform::memory::MemoryRegistry memory_;
@@ -115,27 +104,6 @@ TEST_F(SharedDllsScanner, ScanReportsMissingFilesOnlyAndChangesNothing) {
       << lines[6];
   EXPECT_EQ(Values(kNative).size(), 6u);
   EXPECT_EQ(Values(kWow).size(), 2u);
-  EXPECT_EQ(engine_.ignoreList->Count(), 0);
-}
-
-TEST_F(SharedDllsScanner, CleanDeletesEachMissingValueAndVisitsEveryOtherOnce) {
-  engine_test::CapturedLog log;
-  EXPECT_EQ(Run(Clean), 3u);
-  const std::vector<std::u16string> native = Values(kNative);
-  EXPECT_EQ(native, (std::vector<std::u16string>{present_, listed_, u"a.dl", u"nothing.dll"}));
-  EXPECT_EQ(Values(kWow), std::vector<std::u16string>{present32_});
-  // Each deleted value is remembered (entry and record).
-  EXPECT_EQ(engine_.ignoreList->Count(), 6);
-  const std::vector<std::string> lines = log.Lines();
-  EXPECT_NE(lines.back().find("found 3 problems here, scanned: 8,"), std::string::npos);
-}
-
-TEST_F(SharedDllsScanner, BackupWritesTheValuesAndDeletesNothing) {
-  EXPECT_EQ(Run(Backup), 3u);
-  EXPECT_EQ(Values(kNative).size(), 6u);
-  const std::string text = BackupText(kSharedDllCategory);
-  EXPECT_NE(text.find("[HKEY_LOCAL_MACHINE\\" + Utf8(kWow) + "]"), std::string::npos);
-  EXPECT_NE(text.find("\"=dword:00000003"), std::string::npos);  // old32's count
   EXPECT_EQ(engine_.ignoreList->Count(), 0);
 }
 
