@@ -1,17 +1,15 @@
 // The IPC library end to end: a server and a client of ours on a real
-// channel, raw peers that misbehave, and the staged library as the module
-// loads it.
+// channel, and raw peers that misbehave. (The staged library is loaded and
+// used by the delegation tests.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,7 +18,6 @@
 #include "ipc/ipc_api.h"
 #include "ipc/timing.h"
 #include "platform/ipc_transport.h"
-#include "platform/library.h"
 #include "tests/support/staged_suite.h"
 #ifndef _WIN32
 #include "platform/posix/ipc_directory.h"
@@ -262,67 +259,6 @@ TEST_F(Ipc, RequestsAndRepliesArriveWhole) {
   EXPECT_FALSE(service.unterminated);
 }
 
-// The module sends progress requests from a second thread while its check
-// request is still waiting for the reply.
-TEST_F(Ipc, ProgressIsAnsweredWhileACheckIsServed) {
-  std::mutex mutex;
-  std::condition_variable released_cv;
-  bool released = false;
-  std::atomic<bool> checkRunning{false};
-  Service service([&](const std::u16string& request, std::u16string* reply) {
-    if (request == u"progress") {
-      *reply = u"50";
-      return true;
-    }
-    checkRunning = true;
-    std::unique_lock<std::mutex> lock(mutex);
-    const bool ok = released_cv.wait_for(lock, 20s, [&] { return released; });
-    *reply = ok ? u"check done" : u"check never released";
-    return true;
-  });
-  ASSERT_NE(Serve(&service), nullptr);
-  std::atomic<bool> checkReturned{false};
-  Result check;
-  std::thread checker([&] {
-    check = Send(u"check");
-    checkReturned = true;
-  });
-  while (!checkRunning) std::this_thread::sleep_for(5ms);
-  for (int i = 0; i < 3; ++i) {
-    const Result progress = Send(u"progress");
-    EXPECT_TRUE(progress.ok);
-    EXPECT_EQ(progress.text, u"50");
-  }
-  EXPECT_FALSE(checkReturned);
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    released = true;
-  }
-  released_cv.notify_all();
-  checker.join();
-  EXPECT_TRUE(check.ok);
-  EXPECT_EQ(check.text, u"check done");
-}
-
-TEST_F(Ipc, ManyThreadsShareOneClient) {
-  Service service(&Echo);
-  ASSERT_NE(Serve(&service), nullptr);
-  std::atomic<int> good{0};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([&, t] {
-      for (int i = 0; i < 15; ++i) {
-        const std::string tag = std::to_string(t) + ":" + std::to_string(i);
-        const std::u16string request(tag.begin(), tag.end());
-        if (Send(request, 64).text == u"re: " + request) ++good;
-      }
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
-  EXPECT_EQ(good, 60);
-  EXPECT_EQ(service.calls, 60);
-}
-
 // A check may run far longer than the client's silence limit: keep-alives
 // carry it through. A server that never answers costs only that limit.
 TEST_F(Ipc, KeepAlivesCarryALongHandlerAndSilenceEndsTheWait) {
@@ -528,25 +464,7 @@ TEST_F(Ipc, StoppingWaitsForRunningHandlersAndDropsIdleClients) {
 
 #ifndef _WIN32
 
-TEST_F(Ipc, SocketFolderAndFileArePrivate) {
-  Service service(&Echo);
-  IpcServer* server = Serve(&service);
-  ASSERT_NE(server, nullptr);
-  const fs::file_status folderStatus = fs::symlink_status(folder);
-  EXPECT_EQ(folderStatus.type(), fs::file_type::directory);
-  EXPECT_EQ(folderStatus.permissions(), fs::perms::owner_all);
-  const fs::path socket = platform::IpcEndpointName(channel);
-  EXPECT_EQ(socket.parent_path(), folder);
-  const fs::file_status socketStatus = fs::symlink_status(socket);
-  EXPECT_EQ(socketStatus.type(), fs::file_type::socket);
-  EXPECT_EQ(socketStatus.permissions(), fs::perms::owner_read | fs::perms::owner_write);
-  EXPECT_LT(socket.string().size(), 100u);
-  StopServing(server);
-  EXPECT_FALSE(fs::exists(fs::symlink_status(socket)));
-  EXPECT_TRUE(fs::is_empty(folder));  // the lock file went with the server
-}
-
-TEST_F(Ipc, UnsafeSocketFolderIsRefused) {
+TEST_F(Ipc, OnlyAPrivateSocketFolderIsUsed) {
   const fs::path elsewhere = folder.string() + "-target";
   struct Row {
     const char* name;
@@ -577,11 +495,15 @@ TEST_F(Ipc, UnsafeSocketFolderIsRefused) {
     fs::remove_all(elsewhere);
   }
   EXPECT_EQ(service.calls, 0);
+  // The folder a server makes is the user's alone.
+  ASSERT_NE(Serve(&service), nullptr);
+  EXPECT_EQ(fs::symlink_status(folder).type(), fs::file_type::directory);
+  EXPECT_EQ(fs::symlink_status(folder).permissions(), fs::perms::owner_all);
 }
 
 // What killed providers and ended mutex holders left behind goes when a
-// server starts; what a live holder holds stays; an ended server and the
-// last holder of a mutex take their own files with them.
+// server starts; what a live holder holds stays; an ended server and the last
+// holder of a mutex take their own files with them.
 TEST_F(Ipc, TheFolderKeepsNoLeftovers) {
   fs::create_directory(folder);
   fs::permissions(folder, fs::perms::owner_all);
@@ -617,6 +539,11 @@ TEST_F(Ipc, TheFolderKeepsNoLeftovers) {
   std::vector<std::string> expected = {base + ".lock", base + ".sock", mutex};
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(names(), expected);
+  // The socket is the user's alone.
+  EXPECT_EQ(fs::symlink_status(socket).type(), fs::file_type::socket);
+  EXPECT_EQ(fs::symlink_status(socket).permissions(),
+            fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_LT(socket.string().size(), 100u);
   StopServing(server);
   system->CloseMutex(held);
   EXPECT_EQ(names(), std::vector<std::string>{});
@@ -650,40 +577,5 @@ TEST_F(Ipc, AnotherPrefixDoesNotReachTheServer) {
 }
 
 #endif  // a named pipe lives in no folder; under Wine each prefix has its own server
-
-// The staged library, loaded by path as the module loads it.
-TEST(StagedIpcLibrary, ExportsTheFourFunctionsAndServes) {
-  std::string error;
-  platform::LibraryHandle library =
-      platform::LoadLibrary(StagedPath(u"modules/common/asp_ipc32.dll"), &error);
-  ASSERT_NE(library, nullptr) << error;
-  auto createClient = reinterpret_cast<CreateClientInstanceFunction>(
-      platform::GetProcAddress(library, "CreateClientInstance"));
-  auto destroyClient = reinterpret_cast<DestroyClientInstanceFunction>(
-      platform::GetProcAddress(library, "DestroyClientInstance"));
-  auto createServer = reinterpret_cast<CreateServerInstanceFunction>(
-      platform::GetProcAddress(library, "CreateServerInstance"));
-  auto destroyServer = reinterpret_cast<DestroyServerInstanceFunction>(
-      platform::GetProcAddress(library, "DestroyServerInstance"));
-  ASSERT_TRUE(createClient && destroyClient && createServer && destroyServer);
-
-  const Text channel = ToIpc(UniqueName(u"ipc-staged-"));
-  Service service(&Echo);
-  IpcServer* server = createServer(channel.c_str(), &Service::Handle, &service);
-  ASSERT_NE(server, nullptr);
-  IpcClient* client = createClient();
-  ASSERT_NE(client, nullptr);
-  EXPECT_EQ(client->GetVersion(), IPC_VERSION);
-  const Text request =
-      ToIpc(u"[{\"ModuleIdentificator\":\"RegistryCleanerModule\",\"ModuleRequest\":5}]");
-  std::vector<IpcChar> reply(4097, IpcChar(0));
-  unsigned bytes = 8192;
-  ASSERT_TRUE(client->Send(channel.c_str(), request.data(),
-                           static_cast<unsigned>(request.size() * 2), reply.data(), &bytes, -1));
-  EXPECT_EQ(FromIpc(reply.data(), bytes / 2), u"re: " + FromIpc(request.data(), request.size()));
-  destroyClient(client);
-  destroyServer(server);
-  platform::FreeLibrary(library);
-}
 
 }  // namespace

@@ -60,57 +60,42 @@ TEST(RunLog, ReadsEveryScannersLines) {
   EXPECT_EQ(log.mode, u"Scan");
   EXPECT_FALSE(log.aborted);
   EXPECT_EQ(log.total, 9);
-  struct Expected {
-    const char16_t* category;
-    const char16_t* key;
-    const char16_t* value;
-    const char16_t* line;
-    const char16_t* missing;
-  } expected[] = {
-      {u"UninstallInvalidProblems", u"HKEY_LOCAL_MACHINE\\SOFTWARE\\U\\PhotoTool",
-       u"UninstallString", u"Missing: \"C:\\Program Files\\PhotoTool\\uninst.exe\"",
-       u"\"C:\\Program Files\\PhotoTool\\uninst.exe\""},
-      // The short form stands for the root of the long form before it.
-      {u"UninstallInvalidProblems", u"HKEY_LOCAL_MACHINE\\SOFTWARE\\U\\OldGame", u"UninstallString",
-       u"Missing: C:\\OldGame\\unins000.exe", u"C:\\OldGame\\unins000.exe"},
-      // Further problems in the same key have only their own line.
-      {u"SharedDllMissingProblems", u"HKEY_LOCAL_MACHINE\\SOFTWARE\\S\\SharedDlls", u"",
-       u"Missing: C:\\a.dll", u"C:\\a.dll"},
-      {u"SharedDllMissingProblems", u"HKEY_LOCAL_MACHINE\\SOFTWARE\\S\\SharedDlls", u"",
-       u"Missing: C:\\b.dll", u"C:\\b.dll"},
-      {u"UnusedFileTypeExtensions", u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.phtl", u"",
-       u"Missing valid: PhotoTool.Image", u"PhotoTool.Image"},
-      {u"UnusedFileTypeExtensions", u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.xyz", u"",
-       u"Missing Default Value", u""},
-      {u"UnusedExplorerFileExtensions", u"HKEY_CURRENT_USER\\Software\\E\\FileExts\\.oldsave", u"",
-       u"Unused FileExt: \".oldsave\"", u".oldsave"},
-      {u"InstallerFolderEmptyProblems", u"HKEY_LOCAL_MACHINE\\SOFTWARE\\I\\Folders", u"",
-       u"Missing: C:\\Program Files\\PhotoTool\\", u"C:\\Program Files\\PhotoTool\\"},
-      {u"InprocServer32Problems",
-       u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID\\{6B}\\InprocServer32", u"(default)",
-       u"Missing: C:\\Program Files\\PhotoTool\\phthumb.dll",
-       u"C:\\Program Files\\PhotoTool\\phthumb.dll"},
-  };
-  std::vector<std::pair<std::u16string, LoggedProblem>> found;
-  for (const LoggedCategory& category : log.categories) {
+  // Category | key | value | missing, each problem's line after them. The short
+  // forms stand for the root of the long form before them; further problems
+  // in the same key have only their own line.
+  std::u16string found;
+  for (const LoggedCategory& category : log.categories)
     for (const LoggedProblem& problem : category.problems)
-      found.emplace_back(category.name, problem);
-  }
-  ASSERT_EQ(found.size(), std::size(expected));
-  for (size_t i = 0; i < found.size(); ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_EQ(found[i].first, expected[i].category);
-    EXPECT_EQ(found[i].second.key, expected[i].key);
-    EXPECT_EQ(found[i].second.value, expected[i].value);
-    EXPECT_EQ(found[i].second.line, expected[i].line);
-    EXPECT_EQ(found[i].second.missing, expected[i].missing);
-  }
+      found += category.name + u" | " + problem.key + u" | " + problem.value + u" | " +
+               problem.missing + u"\n  " + problem.line + u"\n";
+  EXPECT_EQ(
+      found,
+      u"UninstallInvalidProblems | HKEY_LOCAL_MACHINE\\SOFTWARE\\U\\PhotoTool | UninstallString"
+      u" | \"C:\\Program Files\\PhotoTool\\uninst.exe\"\n"
+      u"  Missing: \"C:\\Program Files\\PhotoTool\\uninst.exe\"\n"
+      u"UninstallInvalidProblems | HKEY_LOCAL_MACHINE\\SOFTWARE\\U\\OldGame | UninstallString"
+      u" | C:\\OldGame\\unins000.exe\n  Missing: C:\\OldGame\\unins000.exe\n"
+      u"SharedDllMissingProblems | HKEY_LOCAL_MACHINE\\SOFTWARE\\S\\SharedDlls |  | C:\\a.dll\n"
+      u"  Missing: C:\\a.dll\n"
+      u"SharedDllMissingProblems | HKEY_LOCAL_MACHINE\\SOFTWARE\\S\\SharedDlls |  | C:\\b.dll\n"
+      u"  Missing: C:\\b.dll\n"
+      u"UnusedFileTypeExtensions | HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.phtl |  | "
+      u"PhotoTool.Image\n  Missing valid: PhotoTool.Image\n"
+      u"UnusedFileTypeExtensions | HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.xyz |  | \n"
+      u"  Missing Default Value\n"
+      u"UnusedExplorerFileExtensions | HKEY_CURRENT_USER\\Software\\E\\FileExts\\.oldsave |  | "
+      u".oldsave\n  Unused FileExt: \".oldsave\"\n"
+      u"InstallerFolderEmptyProblems | HKEY_LOCAL_MACHINE\\SOFTWARE\\I\\Folders |  | "
+      u"C:\\Program Files\\PhotoTool\\\n  Missing: C:\\Program Files\\PhotoTool\\\n"
+      u"InprocServer32Problems | HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID\\{6B}\\"
+      u"InprocServer32 | (default) | C:\\Program Files\\PhotoTool\\phthumb.dll\n"
+      u"  Missing: C:\\Program Files\\PhotoTool\\phthumb.dll\n");
   ASSERT_EQ(log.categories.size(), 6u);
   const int counts[] = {2, 2, 2, 1, 1, 1};
   for (size_t i = 0; i < 6; ++i) EXPECT_EQ(log.categories[i].count, counts[i]) << i;
 }
 
-TEST(RunLog, KeepsTheLastRunAndSeesAnAbort) {
+TEST(RunLog, KeepsTheLastRunSeesAnAbortAndIgnoresWhatIsNoProblem) {
   std::u16string text = kLog;
   text +=
       u"2024-05-01 10:01:00,000 lv:06 -> Start: RegCleanerThread, mode: BackupAndClean\n"
@@ -128,6 +113,14 @@ TEST(RunLog, KeepsTheLastRunAndSeesAnAbort) {
   EXPECT_EQ(log.categories[0].count, -1);
   ASSERT_EQ(log.categories[0].problems.size(), 1u);
   EXPECT_EQ(log.categories[0].problems[0].missing, u"C:\\x.exe");
+  // Problem-like lines outside a category, and text without a run.
+  const RunLog none = ParseRunLog(
+      u"2024-05-01 10:00:00,000 lv:07 -> Missing: C:\\before.dll\n"
+      u"2024-05-01 10:00:00,000 lv:11 -> WhiteList ERROR, File: C:\\x\nno prefix at all\n");
+  EXPECT_FALSE(none.runFound);
+  EXPECT_TRUE(none.categories.empty());
+  EXPECT_EQ(none.total, -1);
+  EXPECT_EQ(CategoryHeading(u"SomethingNew"), u"SomethingNew");  // a name without a heading
 }
 
 // A log read from its file a piece at a time (lines that straddle the
@@ -170,19 +163,6 @@ TEST(RunLog, ReadFromTheFileInPiecesAsFromTheWholeText) {
   }
   RunLog missing;
   EXPECT_FALSE(ReadRunLog(tree.fs(), tree.Path(u"none.log"), 0, &missing));
-}
-
-TEST(RunLog, IgnoresWhatIsNoProblem) {
-  // Problem-like lines outside a category, and text without a run.
-  const RunLog log = ParseRunLog(
-      u"2024-05-01 10:00:00,000 lv:07 -> Missing: C:\\before.dll\n"
-      u"2024-05-01 10:00:00,000 lv:11 -> WhiteList ERROR, File: C:\\x\n"
-      u"no prefix at all\n");
-  EXPECT_FALSE(log.runFound);
-  EXPECT_TRUE(log.categories.empty());
-  EXPECT_EQ(log.total, -1);
-  EXPECT_FALSE(ParseRunLog(u"").runFound);
-  EXPECT_EQ(CategoryHeading(u"SomethingNew"), u"SomethingNew");  // a name without a heading
 }
 
 }  // namespace
