@@ -4,10 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "modules/RegistryCleanerModule/dll/buffered_string_list_w.h"
@@ -37,9 +35,8 @@ const uint8_t* Data(std::u16string_view text) {
   return reinterpret_cast<const uint8_t*>(text.data());
 }
 
-// A tree with every value type, default values, names with quotes and
-// backslashes, and REG_SZ data only the exact hex form carries: a megabyte of
-// text, a NUL inside, line breaks, no final NUL; and a dword of three bytes.
+// Every value type, quotes and backslashes in names, REG_SZ data only the exact hex form carries
+// (a megabyte, an inner NUL, line breaks, no final NUL) and a dword of three bytes.
 void MakeTreeOfEveryValue(platform::Registry* reg, platform::HKey root, const std::u16string& path,
                           uint32_t view) {
   auto set = [&](const std::u16string& key, std::u16string_view name, uint32_t type,
@@ -94,8 +91,17 @@ class RegBackupFileTest : public testing::Test {
     return text + u"; company: CORVANE product: Brightdeck module: RegCleanerDll build: 612\r\n";
   }
 
+  // The engine's registry holding hive; by default a 64-bit machine seen by the 32-bit module.
+  platform::memory::MemoryRegistry& Machine(const char* hive, bool wow64 = true) {
+    EXPECT_TRUE(registry_.LoadHiveText(platform::memory::kMachineHive, hive).empty());
+    SetEngineRegistry(&registry_);
+    Is64BitOs = IsWow64 = wow64;
+    return registry_;
+  }
+
   TempFolder folder_;
   engine_test::FactsScope facts_{false, false, 2};
+  platform::memory::MemoryRegistry registry_;
 };
 
 TEST_F(RegBackupFileTest, SectionsOfAncestorsOnceThenValueLines) {
@@ -104,13 +110,11 @@ TEST_F(RegBackupFileTest, SectionsOfAncestorsOnceThenValueLines) {
   const std::u16string path = u"C:\\Program Files\\Abc\\abc.dll";
   BackupValue(kHkeyLocalMachine, u"SOFTWARE\\Abc", u"Path", Data(path),
               static_cast<int32_t>((path.size() + 1) * 2), platform::kRegSz, file.get());
-  const uint32_t dword = 255;
-  BackupValue(kHkeyLocalMachine, u"SOFTWARE\\Abc", u"Count",
-              reinterpret_cast<const uint8_t*>(&dword), 4, platform::kRegDword, file.get());
-  // Another key of the same file: only its own section is new.
-  const uint32_t one = 1;
-  BackupValue(kHkeyLocalMachine, u"SOFTWARE\\Def", u"", reinterpret_cast<const uint8_t*>(&one), 4,
+  BackupValue(kHkeyLocalMachine, u"SOFTWARE\\Abc", u"Count", Data(u"\x00ff\0"), 4,
               platform::kRegDword, file.get());
+  // Another key of the same file: only its own section is new.
+  BackupValue(kHkeyLocalMachine, u"SOFTWARE\\Def", u"", Data(u"\x0001\0"), 4, platform::kRegDword,
+              file.get());
   BackupValue(kHkeyLocalMachine, u"SOFTWARE\\Def", nullptr, nullptr, 0, platform::kRegDword,
               file.get());
   // Back to the first key: its section again, marked as a repeat. Text with
@@ -139,12 +143,12 @@ TEST_F(RegBackupFileTest, SectionsOfAncestorsOnceThenValueLines) {
                                  u"\"Lost\"=\"x\"\r\n"));
 }
 
+// The hexadecimal forms and their wrap; expandable and multi-strings get a readable comment.
 TEST_F(RegBackupFileTest, HexadecimalFormsAndTheirWrap) {
   std::unique_ptr<RegBackupFile> file(OpenBackupFile(folder_.path(), u"Hex"));
   uint8_t bytes[50];
   for (int i = 0; i < 50; ++i) bytes[i] = static_cast<uint8_t>(i * 9);
-  // "Data"=hex: has 11 characters: the line takes 22 bytes, then wraps, and
-  // each continuation line takes 25.
+  // "Data"=hex: takes 22 bytes, then wraps; each continuation line takes 25.
   file->WriteValue(u"Data", bytes, 50, platform::kRegBinary);
   // The default value's prefix is shorter ("@=hex:", 6 characters): 24 bytes.
   file->WriteValue(u"", bytes, 30, platform::kRegBinary);
@@ -154,8 +158,11 @@ TEST_F(RegBackupFileTest, HexadecimalFormsAndTheirWrap) {
   file->WriteValue(u"Nothing", nullptr, 0, platform::kRegBinary);
   file->WriteValue(u"Odd", bytes, 3, 0x12345);  // an unknown type
   file->WriteValue(u"None", bytes, 2, platform::kRegNone);
-  const uint64_t qword = 0x0102030405060708ull;
-  file->WriteValue(u"Q", reinterpret_cast<const uint8_t*>(&qword), 8, platform::kRegQword);
+  file->WriteValue(u"Q", Data(u"\x0708\x0506\x0304\x0102"), 8, platform::kRegQword);
+  const std::u16string expand = u"%TEMP%\\a";  // 18 bytes: one line
+  file->WriteValue(u"E", Data(expand), 18, platform::kRegExpandSz);
+  file->WriteValue(u"M", Data(std::u16string_view(u"a\0b\0", 5)), 10, platform::kRegMultiSz);
+  file->WriteValue(u"C", Data(u"x\ty"), 8, platform::kRegMultiSz);
   file->Close();
 
   auto hex = [&](int from, int to, int size) { return Hex(bytes, from, to, size); };
@@ -167,42 +174,18 @@ TEST_F(RegBackupFileTest, HexadecimalFormsAndTheirWrap) {
              u"\"Nothing\"=hex:\r\n"
              u"\"Odd\"=hex(12345):00,09,12\r\n"
              u"\"None\"=hex(0):00,09\r\n"
-             u"\"Q\"=hex(b):08,07,06,05,04,03,02,01\r\n"));
-}
-
-TEST_F(RegBackupFileTest, ExpandableAndMultiStringsGetAReadableComment) {
-  std::unique_ptr<RegBackupFile> file(OpenBackupFile(folder_.path(), u"Strings"));
-  const std::u16string expand = u"%TEMP%\\a";  // 18 bytes: one line
-  file->WriteValue(u"E", Data(expand), static_cast<int32_t>((expand.size() + 1) * 2),
-                   platform::kRegExpandSz);
-  const char16_t multi[] = {u'a', 0, u'b', 0, 0};
-  file->WriteValue(u"M", reinterpret_cast<const uint8_t*>(multi), 10, platform::kRegMultiSz);
-  const char16_t control[] = {u'x', 9, u'y', 0};
-  file->WriteValue(u"C", reinterpret_cast<const uint8_t*>(control), 8, platform::kRegMultiSz);
-  file->Close();
-
-  EXPECT_EQ(ReadBytes(Path(u"Strings")),
-            Golden(Header(u"Strings") + u"; expand: \"%TEMP%\\\\a\"\r\n\"E\"=hex(2):" +
-                   Hex(Data(expand), 0, 18, 18) +
-                   u"\r\n"
-                   u"; multi: \"a; b; ; \"\r\n"
-                   u"\"M\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n"
-                   u"; multi: \"x.y; \"\r\n"
-                   u"\"C\"=hex(7):78,00,09,00,79,00,00,00\r\n"));
+             u"\"Q\"=hex(b):08,07,06,05,04,03,02,01\r\n"
+             u"; expand: \"%TEMP%\\\\a\"\r\n\"E\"=hex(2):" +
+             Hex(Data(expand), 0, 18, 18) +
+             u"\r\n; multi: \"a; b; ; \"\r\n\"M\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n"
+             u"; multi: \"x.y; \"\r\n\"C\"=hex(7):78,00,09,00,79,00,00,00\r\n"));
 }
 
 TEST_F(RegBackupFileTest, KeyTreeExportWithItsSubkeysSkippingWow6432Node) {
-  platform::memory::MemoryRegistry registry;
-  ASSERT_TRUE(registry
-                  .LoadHiveText(platform::memory::kMachineHive,
-                                "WINE REGISTRY Version 2\n"
-                                "[Software\\\\Abc]\n@=\"default\"\n\"N\"=dword:00000007\n"
-                                "[Software\\\\Abc\\\\Sub]\n\"B\"=hex:01,02\n"
-                                "[Software\\\\Abc\\\\Wow6432Node\\\\Hidden]\n\"H\"=\"h\"\n")
-                  .empty());
-  SetEngineRegistry(&registry);
-  Is64BitOs = true;
-  IsWow64 = true;
+  Machine(
+      "WINE REGISTRY Version 2\n[Software\\\\Abc]\n@=\"default\"\n\"N\"=dword:00000007\n"
+      "[Software\\\\Abc\\\\Sub]\n\"B\"=hex:01,02\n"
+      "[Software\\\\Abc\\\\Wow6432Node\\\\Hidden]\n\"H\"=\"h\"\n");
   std::unique_ptr<RegBackupFile> file(OpenBackupFile(folder_.path(), u"Tree"));
   const size_t written =
       BackupKeyTree(kHkeyLocalMachine, u"Software\\Abc", ReadAccessMask(), file.get());
@@ -257,19 +240,18 @@ TEST_F(RegBackupFileTest, ADiscardedFileOrOneThatCannotBeOpenedWritesNothing) {
 // The restore batch for each kind of machine.
 class RestoreBatchTest : public RegBackupFileTest {
  protected:
-  std::string Write() {
+  std::string Write(const std::u16string& folder = {}) {
     RegCleanerEngine engine;
     engine.resourceModule = OwnResourceModule();
-    engine.runBackupFolder = folder_.path();
+    engine.runBackupFolder = folder.empty() ? folder_.path() : folder;
     written_ = WriteRestoreBatch(engine);
-    return ReadBytes(folder_.File(u"Restore Function.bat"));
+    return ReadBytes(engine.runBackupFolder + u"\\Restore Function.bat");
   }
   size_t written_ = 0;
 };
 
 TEST_F(RestoreBatchTest, EachOsLevelAndBitness) {
-  // From Vista on the batch asks first; on every machine it picks the
-  // command processor when it runs.
+  // From Vista on the batch asks first; it picks the command processor when it runs.
   const std::string prompt =
       "CHOICE /T 28 /D N /M \"Start restore function?\"\r\n\r\nIF ERRORLEVEL 2 GOTO END\r\n\r\n";
   const std::string rest =
@@ -279,6 +261,8 @@ TEST_F(RestoreBatchTest, EachOsLevelAndBitness) {
       "SET \"RESTORE_CMD=%SystemRoot%\\sysnative\\cmd.exe\"\r\n"
       "\"%RESTORE_CMD%\" /D /C \"FOR /R %%G IN (*.reg) DO reg import \"%%G\"\" >> "
       "Result.txt\r\n\r\n:END\r\n\r\n@ECHO on\r\n\r\n";
+  // An earlier, longer batch is replaced whole.
+  engine_test::WriteBytes(folder_.File(u"Restore Function.bat"), std::string(5000, 'x'));
   for (int level = 0; level <= 4; ++level) {
     for (bool is64 : {false, true}) {
       OsLevel = level;
@@ -290,9 +274,8 @@ TEST_F(RestoreBatchTest, EachOsLevelAndBitness) {
   }
 }
 
-// The batch run as a person runs it, from its run folder (whose name holds a
-// blank), by Windows' own cmd and reg: the backed-up tree comes back whole,
-// every value type and the data only the exact hex form carries.
+// The batch run by Windows' own cmd and reg from its run folder (a blank in its name) brings
+// the backed-up tree back whole.
 TEST_F(RestoreBatchTest, RunByCmdItRestoresTheBackup) {
 #ifndef _WIN32
   GTEST_SKIP() << "needs Windows' cmd.exe and reg.exe: runs under wine64 only";
@@ -309,10 +292,7 @@ TEST_F(RestoreBatchTest, RunByCmdItRestoresTheBackup) {
   std::unique_ptr<RegBackupFile> file(OpenBackupFile(run, u"UninstallInvalidProblems"));
   ASSERT_GT(BackupKeyTree(platform::kHkeyCurrentUser, path, ReadAccessMask(), file.get()), 0u);
   file->Close();
-  RegCleanerEngine engine;
-  engine.resourceModule = OwnResourceModule();
-  engine.runBackupFolder = run;
-  ASSERT_GT(WriteRestoreBatch(engine), 0u);
+  ASSERT_GT(Write(run).size(), 0u);
   ASSERT_EQ(platform::DeleteKeyTree(reg, platform::kHkeyCurrentUser, path, 0), 0u);
 
   // The batch imports what it finds below the folder it runs in.
@@ -334,21 +314,9 @@ TEST_F(RestoreBatchTest, RunByCmdItRestoresTheBackup) {
 #endif
 }
 
-TEST_F(RestoreBatchTest, AnEarlierLongerBatchIsReplacedWhole) {
-  engine_test::WriteBytes(folder_.File(u"Restore Function.bat"), std::string(5000, 'x'));
-  OsLevel = 2;
-  const std::string text = Write();
-  EXPECT_TRUE(text.starts_with("@ECHO off\r\n"));
-  EXPECT_EQ(text.find("xx"), std::string::npos);
-  EXPECT_EQ(text.size(), written_);
-}
-
 // What a backup writes, imported again, gives back the tree exactly.
 TEST_F(RegBackupFileTest, ImportingTheBackupRestoresTheDeletedTree) {
-  platform::memory::MemoryRegistry registry;
-  SetEngineRegistry(&registry);
-  Is64BitOs = true;
-  IsWow64 = true;
+  platform::memory::MemoryRegistry& registry = Machine("WINE REGISTRY Version 2\n");
   MakeTreeOfEveryValue(&registry, kHkeyLocalMachine, u"Software\\Gone", 0x100);
   const platform::RegExportResult before =
       platform::ExportRegFile(&registry, kHkeyLocalMachine, u"Software\\Gone", 0x100);
@@ -373,17 +341,12 @@ TEST_F(RegBackupFileTest, ImportingTheBackupRestoresTheDeletedTree) {
   EXPECT_EQ(after.bytes, before.bytes);
 }
 
-// A name a .reg file cannot carry keeps its entry: nothing is deleted that a
-// restore would bring back under another name, or not at all.
+// A name a .reg file cannot carry keeps its entry: a restore could not bring it back.
 TEST_F(RegBackupFileTest, ANameTheFormatCannotCarryKeepsItsEntry) {
-  platform::memory::MemoryRegistry registry;
-  ASSERT_TRUE(registry
-                  .LoadHiveText(platform::memory::kMachineHive,
-                                "WINE REGISTRY Version 2\n"
-                                "[Software\\\\Odd]\n\"line\\nbreak\"=\"v\"\n\"plain\"=\"v\"\n"
-                                "[Software\\\\Odd\\\\a\\rb]\n\"x\"=\"y\"\n")
-                  .empty());
-  SetEngineRegistry(&registry);
+  platform::memory::MemoryRegistry& registry = Machine(
+      "WINE REGISTRY Version 2\n[Software\\\\Odd]\n\"line\\nbreak\"=\"v\"\n\"plain\"=\"v\"\n"
+      "[Software\\\\Odd\\\\a\\rb]\n\"x\"=\"y\"\n",
+      false);
   RegCleanerEngine engine;
   engine.ignoreList = std::make_unique<BufferedStringListW>("IgnoreList", 16);
   std::unique_ptr<RegBackupFile> file(OpenBackupFile(folder_.path(), u"Odd"));
