@@ -34,7 +34,7 @@ class ClassScanners : public ScannerFixture {
     const std::string app = "\"\\\"" + Reg(u"Present\\rcapp.exe") + "\\\" \\\"%1\\\"\"\r\n";
     const std::string gone = "\"\\\"" + Reg(u"Gone\\rcgone.exe") + "\\\" \\\"%1\\\"\"\r\n";
     std::string r;
-    // A key below HKLM\SOFTWARE\Classes (or HKCU's Explorer lists) with its value lines.
+    // A key of the machine's classes or of the user's Explorer lists, with its value lines.
     auto cls = [&r](const std::string& key, const std::string& values = "") {
       r += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\" + key + "]\r\n" + values;
     };
@@ -44,7 +44,8 @@ class ClassScanners : public ScannerFixture {
     auto dde = [&](const std::string& owner, const std::string& program) {
       cls(owner + "\\shell\\open\\ddeexec\\Application", "@=\"" + program + "\"\r\n");
     };
-    // Classes.
+    // Classes. Second: the default verb has no program, the next one has. Dde: its application
+    // under App Paths. Long: read whole, cut it would look unused.
     cls("RcProg.Friendly", "\"FriendlyTypeName\"=\"Rc document\"\r\n");
     cls("RcProg.NoOpen", "\"NoOpen\"=\"\"\r\n");
     cls("RcProg.Gone\\shell\\open\\command", "@=" + gone);
@@ -65,7 +66,7 @@ class ClassScanners : public ScannerFixture {
     cls("Applications\\rchost.exe", "\"IsHostApp\"=\"\"\r\n");
     // A number is no empty flag value, whatever it holds.
     cls("Applications\\rcdword.exe", "\"NoOpenWith\"=dword:00000000\r\n");
-    // Registrations that lead back to themselves, directly or through another.
+    // Registrations that lead back to themselves: the walk ends there.
     dde("Applications\\rcself.exe", "rcself.exe");
     dde("Applications\\rcping.exe", "rcpong.exe");
     dde("Applications\\rcpong.exe", "RCPING.exe");
@@ -101,29 +102,20 @@ class ClassScanners : public ScannerFixture {
 };
 
 TEST_F(ClassScanners, ClassChecksReadVerbsIconsNamesAndPrograms) {
-  EXPECT_EQ(CheckClass(kRead, u"RcProg.Friendly"), kClassFriendlyName);
-  EXPECT_EQ(CheckClass(kRead, u"RcProg.NoOpen"), kClassOtherValues);
-  EXPECT_EQ(CheckClass(kRead, u"RcProg.Gone"), 0u);
-  // The default verb has no program; the next verb by index has one.
-  EXPECT_EQ(CheckClass(kRead, u"RcProg.Second"), kClassVerbRuns);
-  // A DDE application registered under App Paths.
-  EXPECT_EQ(CheckClass(kRead, u"RcProg.Dde"), kClassVerbRuns);
-  // Read whole, however long: cut, it would look unused.
-  EXPECT_EQ(CheckClass(kRead, u"RcProg.Long"), kClassVerbRuns);
-  EXPECT_EQ(CheckClass(kRead, u"RcProg.Icon"), kClassIconExists | kClassOtherSubkeys);
-  EXPECT_EQ(CheckClass(kRead, u"RcProg.Nowhere"), 0u);
-
+  std::vector<uint32_t> flags, apps;
+  for (const char16_t* name :
+       {u"RcProg.Friendly", u"RcProg.NoOpen", u"RcProg.Gone", u"RcProg.Second", u"RcProg.Dde",
+        u"RcProg.Long", u"RcProg.Icon", u"RcProg.Nowhere", u"RcProg.Loop"})
+    flags.push_back(CheckClass(kRead, name));
+  EXPECT_EQ(flags, (std::vector<uint32_t>{kClassFriendlyName, kClassOtherValues, 0, kClassVerbRuns,
+                                          kClassVerbRuns, kClassVerbRuns,
+                                          kClassIconExists | kClassOtherSubkeys, 0, 0}));
   EXPECT_NE(ResolveAppName(kRead, u"rcapp.exe"), 0u);
-  EXPECT_NE(ResolveAppName(kRead, u"rcsearch.exe"), 0u);  // through the search path
-  EXPECT_EQ(ResolveAppName(kRead, u"rcfriend.exe"), 42u);
-  EXPECT_EQ(ResolveAppName(kRead, u"rcnoopen.exe"), 17u);
-  EXPECT_EQ(ResolveAppName(kRead, u"rchost.exe"), 34u);
-  EXPECT_EQ(ResolveAppName(kRead, u"rcdword.exe"), 0u);
-  EXPECT_EQ(ResolveAppName(kRead, u"rcgone.exe"), 0u);
-  // A walk back to an application already being resolved ends there.
-  EXPECT_EQ(ResolveAppName(kRead, u"rcself.exe"), 0u);
-  EXPECT_EQ(ResolveAppName(kRead, u"rcping.exe"), 0u);
-  EXPECT_EQ(CheckClass(kRead, u"RcProg.Loop"), 0u);
+  EXPECT_NE(ResolveAppName(kRead, u"rcsearch.exe"), 0u);
+  for (const char16_t* name : {u"rcfriend.exe", u"rcnoopen.exe", u"rchost.exe", u"rcdword.exe",
+                               u"rcgone.exe", u"rcself.exe", u"rcping.exe"})
+    apps.push_back(ResolveAppName(kRead, name));
+  EXPECT_EQ(apps, (std::vector<uint32_t>{42, 17, 34, 0, 0, 0, 0}));
 
   EXPECT_EQ(IsKnownContentType(u"application/x-msdownload"), 35);
   EXPECT_EQ(IsKnownPerceivedType(u"images/video"), 21);
@@ -181,8 +173,7 @@ TEST_F(ClassScanners, ExplorerExtensionsWithoutAUsableListAreReported) {
   EXPECT_EQ(ScanExplorerFileExtensions(&engine_), 0u);
 }
 
-// A "shell" key of one class that fails: its information query, or the
-// enumeration of its first verb with "no more items".
+// A "shell" key that fails its information query, or ends its first verb with "no more items".
 class FailingShell : public platform::RegistryWrapper {
  public:
   FailingShell(platform::Registry* target, bool query) : RegistryWrapper(target), query_(query) {}
@@ -209,8 +200,7 @@ class FailingShell : public platform::RegistryWrapper {
   platform::HKey shell_ = platform::kNullKey;
 };
 
-// Each failure of the shell verbs check has its line, and an enumeration
-// error skips only its index.
+// Each failure of the shell verbs check has its line; an enumeration error skips only its index.
 TEST_F(ClassScanners, ShellVerbFailuresAreLoggedAndSkipped) {
   const struct {
     bool query;
@@ -232,8 +222,7 @@ TEST_F(ClassScanners, ShellVerbFailuresAreLoggedAndSkipped) {
   }
 }
 
-// The host's stop, asked while an entry is checked: it comes when the check
-// opens a key below trigger.
+// The host's stop, asked when the check opens a key below trigger.
 class StopWhenOpened : public platform::RegistryWrapper {
  public:
   StopWhenOpened(platform::Registry* target, std::u16string trigger)

@@ -62,7 +62,7 @@ class KeyScanners : public ScannerFixture {
       key(Join(kClsid, clsid) + u"\\InprocServer32", "@=" + data + "\r\n");
     };
     const std::string rundll = "C:\\\\windows\\\\system32\\\\rundll32.exe ";
-    // Uninstall entries: four programs gone (one of them under Wow6432Node).
+    // Uninstall entries: four gone (one under Wow6432Node).
     uninstall(u"RcQuoted", "\\\"" + Reg(u"Present\\app.exe") + "\\\" /uninstall");
     uninstall(u"RcNoDrive", "msiexec.exe /x {0A1B2C3D}");
     uninstall(u"RcGoneFirst", Reg(u"Gone\\uninst.exe") + " " + Reg(u"Present\\app.exe"));
@@ -87,8 +87,7 @@ class KeyScanners : public ScannerFixture {
     r += "[HKEY_CURRENT_USER\\" + Utf8(kClsid) + "\\{RC000007}\\InprocServer32]\r\n@=\"" +
          Reg(u"Gone\\user.dll") + "\"\r\n";
     key(Join(kClsid32, u"{RC000008}\\InprocServer32"), "@=\"" + Reg(u"Gone\\wow.dll") + "\"\r\n");
-    // Installer components: two gone (one with two missing files), one under
-    // Wow6432Node; a registry reference and other types are not files.
+    // Components: two gone (one under Wow6432Node); registry references are not files.
     key(Join(kComponents, u"RCC0001"), "\"P1\"=\"" + Reg(u"Present\\key.txt") + "\"\r\n");
     key(Join(kComponents, u"RCC0002"),
         "\"P1\"=\"" + Reg(u"Gone\\a.txt") + "\"\r\n\"P2\"=\"" + Reg(u"Gone\\b.txt") + "\"\r\n");
@@ -111,33 +110,21 @@ class KeyScanners : public ScannerFixture {
     uint32_t cleaned;  // Clean and BackupAndClean: problems
     Keys stale;        // gone after a clean; every other entry stays
   };
+  static constexpr platform::HKey kLm = kHkeyLocalMachine;
+  const Keys kStaleUninstall = {{kLm, Join(kUninstall, u"RcGoneFirst")},
+                                {kLm, Join(kUninstall, u"RcRundll")},
+                                {kLm, Join(kUninstall, u"RcGone")},
+                                {kLm, Join(kUninstall32, u"RcOld32")}};
+  const Keys kStaleClasses = {{kLm, Join(kClsid, u"{RC000002}")},
+                              {kLm, Join(kClsid, u"{RC000003}")},
+                              {kLm, Join(kClsid, u"{RC000006}")},
+                              {kHkeyCurrentUser, Join(kClsid, u"{RC000007}")},
+                              {kLm, Join(kClsid32, u"{RC000008}")}};
   const Case kAll[4] = {
-      {ScanUninstallEntries,
-       kUninstallCategory,
-       10,
-       4,
-       4,
-       {{kHkeyLocalMachine, Join(kUninstall, u"RcGoneFirst")},
-        {kHkeyLocalMachine, Join(kUninstall, u"RcRundll")},
-        {kHkeyLocalMachine, Join(kUninstall, u"RcGone")},
-        {kHkeyLocalMachine, Join(kUninstall32, u"RcOld32")}}},
-      {ScanInprocServers,
-       kInprocServerCategory,
-       8,
-       5,
-       5,
-       {{kHkeyLocalMachine, Join(kClsid, u"{RC000002}")},
-        {kHkeyLocalMachine, Join(kClsid, u"{RC000003}")},
-        {kHkeyLocalMachine, Join(kClsid, u"{RC000006}")},
-        {kHkeyCurrentUser, Join(kClsid, u"{RC000007}")},
-        {kHkeyLocalMachine, Join(kClsid32, u"{RC000008}")}}},
-      {ScanInstallerUserData,
-       kInstallerUserDataCategory,
-       5,
-       3,
-       2,
-       {{kHkeyLocalMachine, Join(kComponents, u"RCC0002")},
-        {kHkeyLocalMachine, Join(kComponents32, u"RCC0005")}}},
+      {ScanUninstallEntries, kUninstallCategory, 10, 4, 4, kStaleUninstall},
+      {ScanInprocServers, kInprocServerCategory, 8, 5, 5, kStaleClasses},
+      {ScanInstallerUserData, kInstallerUserDataCategory, 5, 3, 2,
+       Keys{{kLm, Join(kComponents, u"RCC0002")}, {kLm, Join(kComponents32, u"RCC0005")}}},
       {ScanInstallerFolders, kInstallerFolderCategory, 3, 1, 1, {}},
   };
 };
@@ -217,8 +204,7 @@ TEST_F(KeyScanners, LogLinesNameTheRootOnceThenTheShortForm) {
   for (const std::string& line : lines) EXPECT_EQ(line.find("rcbare"), std::string::npos) << line;
 }
 
-// What a scan's stop line counts: uninstall entries as the counting pass
-// does, COM classes with a server value that is not empty.
+// The stop line counts uninstall entries as the counting pass does, classes with a server value.
 TEST_F(KeyScanners, ScannedCountsWhatIsTested) {
   auto scanned = [&](Scanner scanner) {
     engine_test::CapturedLog log;
@@ -236,9 +222,8 @@ TEST_F(KeyScanners, ScannedCountsWhatIsTested) {
   EXPECT_EQ(scanned(ScanInprocServers), classes);
 }
 
-// A stale class whose tree holds what a .reg file cannot give back (a
-// registry link, a value name with a NUL) stays whole, with the reason at
-// level 11, and fails the run; the link's target is never touched.
+// A stale class holding what a .reg file cannot give back (a link, a NUL in a name) stays whole,
+// said at level 11; the link's target is never touched.
 TEST_F(KeyScanners, AProblemKeyThatItsBackupCannotHoldWholeStays) {
   platform::Registry* registry = EngineRegistry();
   const std::u16string linked = Join(kClsid, u"{RC000002}");
@@ -304,18 +289,14 @@ TEST_F(KeyScanners, NothingIsRemovedOrRememberedWhenItsBackupCannotBeWritten) {
     EXPECT_EQ(engine_.runFailures, 4u);
     for (const auto& [root, path] : kAll[0].stale) EXPECT_TRUE(Exists(root, path)) << Utf8(path);
     EXPECT_EQ(engine_.ignoreList->Count(), 0);
-    const std::vector<std::string> lines = log.Lines();
-    EXPECT_EQ(std::count_if(
-                  lines.begin(), lines.end(),
-                  [](const std::string& line) {
-                    return line.rfind("11 Not deleted, its backup could not be written to", 0) == 0;
-                  }),
-              4);
+    int notDeleted = 0;
+    for (const std::string& line : log.Lines())
+      notDeleted += line.starts_with("11 Not deleted, its backup could not be written to");
+    EXPECT_EQ(notDeleted, 4);
   }
 }
 
-// A registry that refuses every deletion, as a wineserver started meanwhile
-// makes it: nothing is remembered as cleaned, and the run fails.
+// A registry that refuses every deletion (a wineserver started meanwhile): nothing remembered.
 TEST_F(KeyScanners, ADeletionTheRegistryRefusesIsNeitherRememberedNorHidden) {
   struct Refusing : platform::RegistryWrapper {
     using RegistryWrapper::RegistryWrapper;
@@ -333,11 +314,8 @@ TEST_F(KeyScanners, ADeletionTheRegistryRefusesIsNeitherRememberedNorHidden) {
 }
 
 #ifndef _WIN32
-// What cannot be seen gives no finding, only what is missing does: a drive
-// link to an empty mount point, a share that is not there and a path longer
-// than 2048 characters against a file really gone, rundll32 by its full path
-// and a Framework path whose 64-bit twin exists behind arguments. (Each kind
-// of lookup that cannot tell is the file-system tests' drive table.)
+// An empty mount point, an absent share, a path over 2048 characters, a Framework path with a
+// 64-bit twin give no finding; only files really gone do.
 TEST_F(KeyScanners, WhatCannotBeSeenGivesNoFindingsOnlyWhatIsMissingDoes) {
   const std::string prefix = tree_.prefix();
   std::filesystem::create_directories(prefix + "/media/usb");
