@@ -6,6 +6,7 @@
 
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/path_text.h"
@@ -43,14 +44,22 @@ ResolverFacts MachineFacts() {
   return facts;
 }
 
-// A system whose attribute call does not take NT-style "\??\" paths: only their rewrite finds them.
-class NoNtPaths : public platform::FileSystemWrapper {
+// A system that refuses the attributes of paths holding mark: NT-style "\??\" paths (only their
+// rewrite finds them), or "Locked" ones with access denied.
+class Refusing : public platform::FileSystemWrapper {
  public:
-  using FileSystemWrapper::FileSystemWrapper;
+  Refusing(platform::FileSystem* fs, std::u16string mark, uint32_t error = 0)
+      : FileSystemWrapper(fs), mark_(std::move(mark)), error_(error) {}
   uint32_t GetFileAttributes(std::u16string_view path) override {
-    if (path.starts_with(u"\\??\\")) return kInvalidFileAttributes;
-    return FileSystemWrapper::GetFileAttributes(path);
+    if (path.find(mark_) == std::u16string_view::npos)
+      return FileSystemWrapper::GetFileAttributes(path);
+    if (error_ != 0) SetLastError(error_);
+    return kInvalidFileAttributes;
   }
+
+ private:
+  std::u16string mark_;
+  uint32_t error_;
 };
 
 class PathResolutionTest : public ::testing::Test {
@@ -176,7 +185,7 @@ TEST_F(PathResolutionTest, EachWayOfWritingAPathFindsItsFile) {
   const std::u16string common = MakeMachineFile(f.commonFilesX86Dir, name_ + u"\\c.dll");
   const std::u16string native64 = MakeMachineFile(f.programFilesDir, name_ + u"\\n.exe");
   // Under WOW64 a Framework path is found in Framework64.
-  NoNtPaths noNtFs(tree_.fs());
+  Refusing noNtFs(tree_.fs(), u"\\??\\");
   PathResolver noNt(&noNtFs, MachineFacts());
   PathResolver under(tree_.fs(), ResolverFacts{true, true, 4}),
       outside(tree_.fs(), ResolverFacts{true, false, 4});
@@ -396,16 +405,7 @@ TEST_F(PathResolutionTest, TextsWhoseEveryReadingIsMissingAreLeftAlone) {
 
 // No access, no drive, a text too long: "cannot tell", never missing; the doubt names the path.
 TEST_F(PathResolutionTest, WhatCannotBeSeenIsNeverMissing) {
-  class Unreadable : public platform::FileSystemWrapper {
-   public:
-    using FileSystemWrapper::FileSystemWrapper;
-    uint32_t GetFileAttributes(std::u16string_view path) override {
-      if (path.find(u"Locked") == std::u16string_view::npos)
-        return FileSystemWrapper::GetFileAttributes(path);
-      SetLastError(platform::kErrorAccessDenied);
-      return kInvalidFileAttributes;
-    }
-  } unreadable(tree_.fs());
+  Refusing unreadable(tree_.fs(), u"Locked", platform::kErrorAccessDenied);
   PathResolver resolver(&unreadable, MachineFacts());
   const std::u16string locked = tree_.Path(u"Locked\\app.exe");
   const struct {
