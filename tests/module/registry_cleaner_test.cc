@@ -176,24 +176,18 @@ class Cleaner : public testing::Test {
 // A check's level and text follow the problem count; its log names every problem.
 TEST_F(Cleaner, CheckLevelTextAndLogFollowTheProblems) {
   Create();
-  struct Row {
-    int total;
-    double level;
-    const char16_t* text;
-  };
-  const Row rows[] = {
-      {0, 0.0, u"0"},      {1, 3.0, u"1"},         {2, 3 * std::sqrt(2.0), u"2"},
-      {100, 30.0, u"100"}, {1112, 100.0, u"1112"}, {2000, 100.0, u"2000"},
-  };
+  // Problems and the level they give; the text is the count.
+  const std::pair<int, double> rows[] = {{0, 0.0},    {1, 3.0},      {2, 3 * std::sqrt(2.0)},
+                                         {100, 30.0}, {1112, 100.0}, {2000, 100.0}};
   int have = 0;
   int32_t counted = -1;
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.total);
-    AddMissing(have, row.total - have);
-    have = row.total;
+  for (const auto& [total, level] : rows) {
+    SCOPED_TRACE(total);
+    AddMissing(have, total - have);
+    have = total;
     host_.seen.clear();
     ExecuteCheckOfModule(module_, nullptr, 0);
-    ExpectOutcome(row.text, row.level);
+    ExpectOutcome(platform::Utf8ToU16(std::to_string(total)), level);
     // The entries are counted once per module, at its first run.
     if (counted < 0) counted = TotalKeyCount;
     EXPECT_EQ(TotalKeyCount, counted);

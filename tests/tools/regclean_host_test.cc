@@ -326,8 +326,8 @@ TEST_F(RegcleanHostTest, OneWriterPerPrefix) {
   const pid_t first = Spawn({"resolve", "--yes"}, "a"), second = Spawn({"resolve", "--yes"}, "b");
   int removed = 0;
   for (const RegcleanOutcome& run : {Reap(first, "a"), Reap(second, "b")}) {
-    if (run.status == 2) ExpectFailed(run, 2, {kBusy});
-    removed += !NamedBackup(run).empty();
+    ExpectFailed(run, run.status == 2 ? 2 : 0, {run.status == 2 ? kBusy : ""});  // or finished
+    removed += run.status == 0 && !NamedBackup(run).empty();
   }
   EXPECT_EQ(removed, 1);
   for (const auto& folder : fs::directory_iterator(Backups()))
@@ -344,7 +344,9 @@ TEST_F(RegcleanHostTest, OneWriterPerPrefix) {
   const RegcleanOutcome run = Reap(pid, "wine");
   lock_.Release();
   if (run.status != 0) ExpectFailed(run, 2, {"regclean: the resolve failed"});
-  if (!NamedBackup(run).empty()) EXPECT_EQ(Regclean({"restore", NamedBackup(run)}).status, 0);
+  if (!NamedBackup(run).empty()) {
+    EXPECT_EQ(Regclean({"restore", NamedBackup(run)}).status, 0);
+  }
   // Wine's server adds keys of its own; every one that was there is back.
   const auto after = RegistryKeys();
   for (const auto& [key, values] : before) {
@@ -397,7 +399,7 @@ TEST_F(RegcleanHostTest, ARestoreTakesOnlyWholeBackupsAndOnlyGivesBack) {
     std::ofstream(folder / "B.reg", std::ios::binary) << utf16(row.text);
     const RegcleanOutcome run = Regclean({"restore", folder.string()});
     ExpectFailed(run, 2,
-                 {folder.string() + "/B.reg:" + std::to_string(row.line) + ": " + row.says,
+                 {folder.string() + "/B.reg:" + std::to_string(row.line) + ": ", row.says,
                   "nothing was restored"});
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(RegistryKeys(), deleted);
