@@ -1,8 +1,4 @@
-// The registry cleaner as a host drives it, through the exports, on a
-// machine the test builds: shared DLL counters whose files are gone, found
-// by a check, backed up and deleted by a resolve, remembered afterwards.
-// POSIX: a Wine prefix of the test's own, its hives read and saved by the
-// module; Windows (wine64): the real registry, values the test adds itself.
+// The cleaner through its exports: on a prefix of its own (POSIX), the real registry (Windows).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -148,6 +144,18 @@ class Cleaner : public testing::Test {
                 logged)
           << start;
   }
+  // The run's text and level, and that the host saw it reach 100%.
+  void ExpectOutcome(std::u16string_view text, double level) {
+    EXPECT_EQ(Text(module_), text);
+    EXPECT_NEAR(GetResultLevelOfModule(module_), level, 1e-9);
+    ASSERT_FALSE(host_.Seen().empty());
+    EXPECT_EQ(host_.Seen().back(), 100.0);
+  }
+  static std::u16string Escaped(std::u16string_view path) {
+    std::u16string escaped;
+    for (char16_t c : path) escaped += c == u'\\' ? u"\\\\" : std::u16string(1, c);
+    return escaped;
+  }
   std::string Measurement(std::u16string_view key) {
     return platform::U16ToUtf8(
         platform::GetPrivateProfileString(u"Measurement", key, u"-", Folder(u"RegCleanerDll.cfg")));
@@ -165,31 +173,21 @@ class Cleaner : public testing::Test {
   ModuleHandle module_ = nullptr;
 };
 
-// A check's level and text follow the problem count, and its log names the
-// run and every problem.
+// A check's level and text follow the problem count; its log names every problem.
 TEST_F(Cleaner, CheckLevelTextAndLogFollowTheProblems) {
   Create();
-  struct Row {
-    int total;
-    double level;
-    const char16_t* text;
-  };
-  const Row rows[] = {
-      {0, 0.0, u"0"},      {1, 3.0, u"1"},         {2, 3 * std::sqrt(2.0), u"2"},
-      {100, 30.0, u"100"}, {1112, 100.0, u"1112"}, {2000, 100.0, u"2000"},
-  };
+  // Problems and the level they give; the text is the count.
+  const std::pair<int, double> rows[] = {{0, 0.0},    {1, 3.0},      {2, 3 * std::sqrt(2.0)},
+                                         {100, 30.0}, {1112, 100.0}, {2000, 100.0}};
   int have = 0;
   int32_t counted = -1;
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.total);
-    AddMissing(have, row.total - have);
-    have = row.total;
+  for (const auto& [total, level] : rows) {
+    SCOPED_TRACE(total);
+    AddMissing(have, total - have);
+    have = total;
     host_.seen.clear();
     ExecuteCheckOfModule(module_, nullptr, 0);
-    EXPECT_NEAR(GetResultLevelOfModule(module_), row.level, 1e-9);
-    EXPECT_EQ(Text(module_), row.text);
-    ASSERT_FALSE(host_.Seen().empty());
-    EXPECT_EQ(host_.Seen().back(), 100.0);
+    ExpectOutcome(platform::Utf8ToU16(std::to_string(total)), level);
     // The entries are counted once per module, at its first run.
     if (counted < 0) counted = TotalKeyCount;
     EXPECT_EQ(TotalKeyCount, counted);
@@ -225,11 +223,9 @@ TEST_F(Cleaner, ResolveBacksUpDeletesAndRemembers) {
   ExecuteCheckOfModule(module_, nullptr, 0);
   ASSERT_EQ(Text(module_), u"2");
   ExecuteResolveOfModule(module_);
-  EXPECT_EQ(Text(module_), u"0");
-  EXPECT_EQ(GetResultLevelOfModule(module_), 0.0);
-  EXPECT_FALSE(HasValue(tree_.Path(u"Gone\\lib0.dll")));
-  EXPECT_FALSE(HasValue(tree_.Path(u"Gone\\lib1.dll")));
-  EXPECT_TRUE(HasValue(tree_.Path(u"Shared\\present.dll")));
+  ExpectOutcome(u"0", 0.0);
+  for (const char16_t* name : {u"Gone\\lib0.dll", u"Gone\\lib1.dll", u"Shared\\present.dll"})
+    EXPECT_EQ(HasValue(tree_.Path(name)), name[0] == u'S') << platform::U16ToUtf8(name);
 
   // One backup folder named by the run's start, holding the category's
   // file and the restore batch.
@@ -242,13 +238,10 @@ TEST_F(Cleaner, ResolveBacksUpDeletesAndRemembers) {
                                                 u"SharedDllMissingProblems.reg"}));
   // Both values are in it (its layout is pinned by the backup writer's tests).
   const std::string backup = engine_test::ReadBytes(run + u"\\SharedDllMissingProblems.reg");
-  auto at = [&](std::u16string name) {
-    std::u16string escaped;
-    for (char16_t c : name) escaped += c == u'\\' ? u"\\\\" : std::u16string(1, c);
-    return backup.find(engine_test::Utf16Le(u"\"" + escaped + u"\"=dword:00000001\r\n"));
-  };
-  EXPECT_NE(at(tree_.Path(u"Gone\\lib1.dll")), std::string::npos);
-  EXPECT_NE(at(tree_.Path(u"Gone\\lib0.dll")), std::string::npos);
+  for (const char16_t* name : {u"Gone\\lib0.dll", u"Gone\\lib1.dll"})
+    EXPECT_NE(backup.find(engine_test::Utf16Le(u"\"" + Escaped(tree_.Path(name)) +
+                                               u"\"=dword:00000001\r\n")),
+              std::string::npos);
 
   // A second check finds nothing; the ignore list is written at the end.
   ExecuteCheckOfModule(module_, nullptr, 0);
@@ -258,8 +251,7 @@ TEST_F(Cleaner, ResolveBacksUpDeletesAndRemembers) {
   ExpectLogged({"06 Save IgnoreList: 4 Changes - 4 Items"});
 }
 
-// A run's backup folder is its own: a name already taken (a run started in
-// the same second) gets " (2)" and on; a run that removed nothing leaves none.
+// A backup folder name already taken gets " (2)" and on; a run removing nothing leaves none.
 TEST_F(Cleaner, ARunsBackupFolderIsNeverSharedNorLeftEmpty) {
   Create();
   SetProgressCallbackOfModule(module_, nullptr, nullptr);  // no pacing: same second
@@ -289,9 +281,7 @@ TEST_F(Cleaner, ARunsBackupFolderIsNeverSharedNorLeftEmpty) {
   ADD_FAILURE() << "no run started in the second of a taken name";
 }
 
-// A scanner whose entry hangs in the system after the host asked to stop,
-// until the test lets it go; a real scanner deletes its next entry then
-// unless it sees the abort.
+// A scanner that hangs after the stop until released; it must then still see the abort.
 struct BlockedEntry {
   static inline std::atomic<bool> release{false};
   static inline std::atomic<bool> sawNoAbort{false};
@@ -360,26 +350,20 @@ TEST_F(Cleaner, AModuleThatCannotMakeItsFolderSaysSoAndRefuses) {
   ASSERT_TRUE(tree_.MakeFile(u"Content\\RegCleanerDll"));
   Create();
   EXPECT_EQ(static_cast<CRegistryCleanerModuleCheckModule*>(module_)->engineReady(), 0u);
-  std::u16string folder;
-  for (char16_t c : Folder(u"").substr(0, Folder(u"").size() - 1))
-    folder += c == u'\\' ? u"\\\\" : std::u16string(1, c);
   // The reason is the system's own text for error 183.
   const std::u16string failure =
-      u"[{\"SubResultLevel\":-1.000000,\"SubResultText\":\"The module's folder " + folder +
-      u" could not be created (error 183: ";
+      u"[{\"SubResultLevel\":-1.000000,\"SubResultText\":\"The module's folder " +
+      Escaped(content_ + u"\\RegCleanerDll") + u" could not be created (error 183: ";
   for (bool resolve : {false, true}) {
     SCOPED_TRACE(resolve);
     if (resolve)
       ExecuteResolveOfModule(module_);
     else
       ExecuteCheckOfModule(module_, nullptr, 0);
-    EXPECT_EQ(GetResultLevelOfModule(module_), -1.0);
-    EXPECT_EQ(Text(module_), u"failed");
+    ExpectOutcome(u"failed", -1.0);
     const std::u16string subResults = SubResults();
     EXPECT_EQ(subResults.substr(0, failure.size()), failure);
     EXPECT_TRUE(subResults.ends_with(u").\"}]")) << platform::U16ToUtf8(subResults);
-    ASSERT_FALSE(host_.Seen().empty());
-    EXPECT_EQ(host_.Seen().back(), 100.0);
   }
   EXPECT_TRUE(HasValue(tree_.Path(u"Gone\\lib0.dll")));
 }
@@ -393,10 +377,7 @@ TEST_F(Cleaner, WithoutAdministratorRightsNothingIsPrepared) {
   Create();
   EXPECT_EQ(static_cast<CRegistryCleanerModuleCheckModule*>(module_)->engineReady(), 0u);
   ExecuteCheckOfModule(module_, nullptr, 0);
-  EXPECT_EQ(GetResultLevelOfModule(module_), 0.0);
-  EXPECT_EQ(Text(module_), u"0");
-  ASSERT_FALSE(host_.Seen().empty());
-  EXPECT_EQ(host_.Seen().back(), 100.0);
+  ExpectOutcome(u"0", 0.0);
   ExecuteResolveOfModule(module_);
   EXPECT_EQ(Text(module_), u"canceled");
   EXPECT_TRUE(HasValue(tree_.Path(u"Gone\\lib0.dll")));
