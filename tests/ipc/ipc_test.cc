@@ -1,6 +1,4 @@
-// The IPC library end to end: a server and a client of ours on a real
-// channel, and raw peers that misbehave. (The staged library is loaded and
-// used by the delegation tests.)
+// The IPC library end to end: our server and client on a real channel, and peers that misbehave.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -35,19 +33,15 @@ using Clock = std::chrono::steady_clock;
 Text ToIpc(std::u16string_view text) { return Text(text.begin(), text.end()); }
 
 std::u16string FromIpc(const IpcChar* text, size_t chars) {
-  std::u16string out;
-  for (size_t i = 0; i < chars; ++i) out.push_back(static_cast<char16_t>(text[i]));
-  return out;
+  return std::u16string(text, text + chars);
 }
 
 long long MillisecondsSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-// A handler backed by a function: request text in, reply text out, false for
-// no reply. Counts its calls and checks the terminator after the request.
-class Service {
- public:
+// A handler: request in, reply out, false for none. Counts calls, checks the terminator.
+struct Service {
   using Function = std::function<bool(const std::u16string& request, std::u16string* reply)>;
   explicit Service(Function function) : function_(std::move(function)) {}
 
@@ -65,8 +59,6 @@ class Service {
 
   std::atomic<int> calls{0};
   std::atomic<bool> unterminated{false};
-
- private:
   Function function_;
 };
 
@@ -76,8 +68,7 @@ bool Echo(const std::u16string& request, std::u16string* reply) {
 }
 
 // A listener of ours that runs script on every connection, in its own thread.
-class RawServer {
- public:
+struct RawServer {
   using Script = std::function<void(platform::IpcConnection&)>;
   RawServer(std::u16string_view channel, Script script) : script_(std::move(script)) {
     listener_ = platform::IpcListen(channel, &error);
@@ -93,8 +84,6 @@ class RawServer {
   }
   bool listening() const { return listener_ != nullptr; }
   std::string error;
-
- private:
   Script script_;
   std::unique_ptr<platform::IpcListener> listener_;
   std::thread thread_;
@@ -121,12 +110,7 @@ std::string Header(const char magic[4], uint32_t length) {
 class Ipc : public testing::Test {
  protected:
   void SetUp() override {
-    ipc::Timing timing;
-    timing.keepAliveMs = 50;
-    timing.silenceMs = 3000;
-    timing.requestMs = 1000;
-    timing.connectMs = 3000;
-    ipc::SetTiming(timing);
+    ipc::SetTiming({.keepAliveMs = 50, .silenceMs = 3000, .requestMs = 1000, .connectMs = 3000});
     const std::string name = testing::UnitTest::GetInstance()->current_test_info()->name();
     const std::u16string suffix = UniqueName(u"");
     channel = u"ipc-test-" + std::u16string(name.begin(), name.end()) + u"-" + suffix;
@@ -180,15 +164,10 @@ class Ipc : public testing::Test {
                              buffer.data(), &result.bytes, -1);
     for (size_t i = guardAt; i < buffer.size(); ++i)
       EXPECT_EQ(buffer[i], IpcChar(u'#')) << "written past the capacity at " << i;
-    if (result.ok) {
-      EXPECT_LE(result.bytes, capacity);
-      result.text = FromIpc(buffer.data(), result.bytes / 2);
-      if (result.bytes + 2 <= capacity) {
-        EXPECT_EQ(buffer[result.bytes / 2], IpcChar(0));
-      }
-    } else {
-      EXPECT_EQ(result.bytes, 0u);
-    }
+    EXPECT_LE(result.bytes, result.ok ? capacity : 0u);
+    result.text = FromIpc(buffer.data(), result.bytes / 2);
+    EXPECT_TRUE(!result.ok || result.bytes + 2 > capacity || buffer[result.bytes / 2] == 0)
+        << "no terminator after the reply";
     return result;
   }
 
@@ -198,9 +177,7 @@ class Ipc : public testing::Test {
   std::vector<IpcServer*> servers;
 };
 
-// A handler that refuses, throws or replies too much ends only its request.
-// A reply longer than the buffer is cut to the capacity and still counts as
-// received: the request was served, so the caller must not run it again.
+// A refusing, throwing or over-long handler ends only its request; a cut reply still counts.
 TEST_F(Ipc, RequestsAndRepliesArriveWhole) {
   std::u16string longReply;
   for (int i = 0; i < 5000; ++i) longReply.push_back(static_cast<char16_t>(u'a' + i % 26));
@@ -259,13 +236,9 @@ TEST_F(Ipc, RequestsAndRepliesArriveWhole) {
   EXPECT_FALSE(service.unterminated);
 }
 
-// A check may run far longer than the client's silence limit: keep-alives
-// carry it through. A server that never answers costs only that limit.
+// Keep-alives carry a check far past the silence limit; a silent server costs only that limit.
 TEST_F(Ipc, KeepAlivesCarryALongHandlerAndSilenceEndsTheWait) {
-  ipc::Timing timing = ipc::CurrentTiming();
-  timing.keepAliveMs = 40;
-  timing.silenceMs = 250;
-  ipc::SetTiming(timing);
+  ipc::SetTiming({.keepAliveMs = 40, .silenceMs = 250, .requestMs = 1000, .connectMs = 3000});
   Service service([](const std::u16string&, std::u16string* reply) {
     std::this_thread::sleep_for(1200ms);
     *reply = u"done";
@@ -324,8 +297,7 @@ TEST_F(Ipc, BadRepliesFailTheSend) {
   }
 }
 
-// A client that sends garbage, stops half-way or never finishes costs the
-// server that connection only; the handler never sees it.
+// A client that sends garbage, stalls or hangs up costs the server that connection only.
 TEST_F(Ipc, BadRequestsCostTheServerNothing) {
   Service service(&Echo);
   ASSERT_NE(Serve(&service), nullptr);
@@ -354,8 +326,7 @@ TEST_F(Ipc, BadRequestsCostTheServerNothing) {
     } else {
       // Others are served while this client sits there.
       EXPECT_EQ(Send(u"meanwhile").text, u"re: meanwhile");
-      // The server hangs up on it: at once for a bad frame, after its request
-      // limit (1 s here) for a client that stalls.
+      // Hung up on at once for a bad frame, after the request limit (1 s) for a stall.
       EXPECT_EQ(DrainUntilClosed(*raw, 10000), platform::IpcIo::kClosed);
     }
   }
@@ -391,9 +362,7 @@ TEST_F(Ipc, UnusableArgumentsFailTheSend) {
     unsigned bytes = sizeof(reply);
     EXPECT_FALSE(client->Send(row.channel, row.request, row.requestBytes, row.reply,
                               row.withBytes ? &bytes : nullptr, -1));
-    if (row.withBytes) {
-      EXPECT_EQ(bytes, 0u);
-    }
+    EXPECT_EQ(bytes, row.withBytes ? 0u : sizeof(reply));
   }
   EXPECT_EQ(service.calls, 0);
   // A null request of size 0 is an empty request.
@@ -410,10 +379,7 @@ TEST_F(Ipc, UnusableArgumentsFailTheSend) {
 
 // One server per channel; without one a send fails at once.
 TEST_F(Ipc, OneServerPerChannelAndNoWaitWithout) {
-  ipc::Timing timing = ipc::CurrentTiming();
-  timing.connectMs = 20000;
-  timing.silenceMs = 20000;
-  ipc::SetTiming(timing);
+  ipc::SetTiming({.keepAliveMs = 50, .silenceMs = 20000, .requestMs = 1000, .connectMs = 20000});
   auto start = Clock::now();
   EXPECT_FALSE(Send(u"check").ok);
   EXPECT_LT(MillisecondsSince(start), 5000);
@@ -443,9 +409,8 @@ TEST_F(Ipc, StoppingWaitsForRunningHandlersAndDropsIdleClients) {
     *reply = u"late";
     return true;
   });
-  ipc::Timing timing = ipc::CurrentTiming();
-  timing.requestMs = 20000;  // the idle client would otherwise be kept this long
-  ipc::SetTiming(timing);
+  // The idle client would otherwise be kept 20 s.
+  ipc::SetTiming({.keepAliveMs = 50, .silenceMs = 3000, .requestMs = 20000, .connectMs = 3000});
   IpcServer* server = Serve(&service);
   ASSERT_NE(server, nullptr);
   std::unique_ptr<platform::IpcConnection> idle = platform::IpcConnect(channel, 3000);
@@ -501,9 +466,8 @@ TEST_F(Ipc, OnlyAPrivateSocketFolderIsUsed) {
   EXPECT_EQ(fs::symlink_status(folder).permissions(), fs::perms::owner_all);
 }
 
-// What killed providers and ended mutex holders left behind goes when a
-// server starts; what a live holder holds stays; an ended server and the last
-// holder of a mutex take their own files with them.
+// A starting server clears what dead providers and mutex holders left, not a live
+// holder's; an ended server and a mutex's last holder take their own files along.
 TEST_F(Ipc, TheFolderKeepsNoLeftovers) {
   fs::create_directory(folder);
   fs::permissions(folder, fs::perms::owner_all);
