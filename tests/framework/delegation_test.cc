@@ -146,7 +146,9 @@ class Delegation : public testing::Test {
     platform::ReadWholeFile(platform::FileSystem::Default(), log, &text);
     return text;
   }
-  void Check(ChannelModule& module) { Check(module); }
+  void Check(ChannelModule& module) {
+    module.ExecuteCheck(channel.c_str(), static_cast<int>(channel.size()));
+  }
   size_t LogCount(const std::string& what) {
     const std::string text = Log();
     size_t n = 0;
@@ -154,8 +156,7 @@ class Delegation : public testing::Test {
     return n;
   }
 
-  std::u16string channel;
-  std::u16string log;
+  std::u16string channel, log;
   platform::ProcessHandle provider = nullptr;
   std::unique_ptr<IpcLoader> loader;
   Machine machine;
