@@ -148,7 +148,7 @@ class Ipc : public testing::Test {
   struct Result {
     bool ok = false;
     unsigned bytes = 0;
-    std::u16string text;
+    std::u16string text{};
   };
 
   // One send as the module makes it, with a buffer of capacity bytes and a
@@ -257,8 +257,8 @@ TEST_F(Ipc, KeepAlivesCarryALongHandlerAndSilenceEndsTheWait) {
 TEST_F(Ipc, BadRepliesFailTheSend) {
   struct Row {
     const char* name;
-    std::string bytes;    // sent after the request was read
-    std::u16string text;  // the reply received; none: the send fails
+    std::string bytes;      // sent after the request was read
+    std::u16string text{};  // the reply received; none: the send fails
   } rows[] = {
       {"closed without reply", ""},
       {"garbage", "this is no frame at all"},
