@@ -1,7 +1,5 @@
-// Delegated runs end to end: a module of the framework hands its check and
-// resolve to a real ServiceProvider process (the staged one, serving the
-// staged module on a channel of the test's own), relays its progress, passes
-// a stop on as a cancel, and falls back to its own work when nobody answers.
+// Delegated runs end to end against a real staged ServiceProvider on the test's own channel:
+// progress relayed, a stop passed on as a cancel, local work when nobody answers.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -27,10 +25,7 @@ namespace {
 const std::u16string kStagedModule =
     StagedPath(u"modules/RegistryCleanerModule/RegistryCleanerModule.dll");
 
-// A copy of the staged suite as a host that installs the module without the
-// suite's own settings has it: its install.cfg leaves the progress paced, so
-// its provider's run takes the display's climb (two seconds at least), long
-// enough to watch it and to stop it. Removed when the tests end.
+// A copy of the staged suite with paced progress (a run takes 2 s or more); removed at exit.
 std::u16string PacedSuitePath(std::u16string_view relative) {
   namespace fs = std::filesystem;
   static const fs::path copy = [] {
@@ -55,8 +50,7 @@ std::u16string PacedSuitePath(std::u16string_view relative) {
   return (copy / fs::path(std::u16string(relative))).make_preferred().u16string();
 }
 
-// The module's view of the machine, not elevated: its own file is the staged
-// module, so that the IPC library and the service provider are found beside it.
+// Not elevated; its own file the staged module, so the IPC library and provider are beside it.
 struct Machine : TestMachine {
   Machine() {
     module = kStagedModule;
@@ -72,8 +66,8 @@ class ChannelModule : public CCheckModule {
     identifier = u"RegistryCleanerModule";
     SetExpectedDuration(0, true);
   }
-  using CCheckModule::ShouldDelegate;
-  void SetChannel(const std::u16string& name) { channelName = name; }
+  using CCheckModule::channelName, CCheckModule::identifier, CCheckModule::resultText,
+      CCheckModule::ShouldDelegate;
   void DoCheck() override {
     ++localChecks;
     resultLevel = 1.0;
@@ -83,14 +77,10 @@ class ChannelModule : public CCheckModule {
     ++localResolves;
     resultText = u"local";
   }
-  std::u16string Text() { return resultText; }
-  void Rename(std::u16string name) { identifier = std::move(name); }
-  std::atomic<int> localChecks{0};
-  std::atomic<int> localResolves{0};
+  std::atomic<int> localChecks{0}, localResolves{0};
 };
 
-// The exit code of a process that ended within limitMs; kStillActive for one
-// that did not, which is then ended. The handle is closed.
+// The exit code, or kStillActive for a process still running after limitMs (then ended).
 uint32_t Finish(platform::ProcessHandle process, uint32_t limitMs) {
   platform::System* system = platform::System::Default();
   uint32_t code = platform::kStillActive;
@@ -103,8 +93,7 @@ uint32_t Finish(platform::ProcessHandle process, uint32_t limitMs) {
   return code;
 }
 
-// Runs the staged ServiceProvider with arguments; its exit code, or
-// kStillActive when it has not ended within a minute.
+// Runs the staged ServiceProvider; its exit code, or kStillActive after a minute.
 uint32_t RunProvider(const std::u16string& arguments) {
   const std::u16string line = u"\"" + StagedPath(u"ServiceProvider.exe") + u"\" " + arguments;
   uint32_t error = 0;
@@ -112,6 +101,13 @@ uint32_t RunProvider(const std::u16string& arguments) {
       platform::System::Default()->CreateProcess(line, u"", true, false, &error);
   EXPECT_NE(process, nullptr) << error;
   return process == nullptr ? error : Finish(process, 60000);
+}
+
+std::u16string ProgressRequest() {
+  ServiceMessage progress;
+  progress.identifier = u"RegistryCleanerModule";
+  progress.request = 5;
+  return WriteServiceRequest(progress);
 }
 
 // A ServiceProvider process of the staged suite on a channel of this test.
@@ -129,12 +125,8 @@ class Delegation : public testing::Test {
     // Ready once it answers.
     loader = std::make_unique<IpcLoader>(StagedPath(u"modules/common/asp_ipc32.dll"));
     ASSERT_NE(loader->GetClient(), nullptr);
-    ServiceMessage progress;
-    progress.identifier = u"RegistryCleanerModule";
-    progress.request = 5;
     const auto start = std::chrono::steady_clock::now();
-    while (
-        !SendServiceRequest(loader->GetClient(), channel, WriteServiceRequest(progress), nullptr)) {
+    while (!SendServiceRequest(loader->GetClient(), channel, ProgressRequest(), nullptr)) {
       uint32_t code = 0;
       ASSERT_TRUE(system->GetExitCodeProcess(provider, &code) && code == platform::kStillActive)
           << "the service provider ended with " << code << ": " << Log();
@@ -154,6 +146,9 @@ class Delegation : public testing::Test {
     platform::ReadWholeFile(platform::FileSystem::Default(), log, &text);
     return text;
   }
+  void Check(ChannelModule& module) {
+    module.ExecuteCheck(channel.c_str(), static_cast<int>(channel.size()));
+  }
   size_t LogCount(const std::string& what) {
     const std::string text = Log();
     size_t n = 0;
@@ -161,8 +156,7 @@ class Delegation : public testing::Test {
     return n;
   }
 
-  std::u16string channel;
-  std::u16string log;
+  std::u16string channel, log;
   platform::ProcessHandle provider = nullptr;
   std::unique_ptr<IpcLoader> loader;
   Machine machine;
@@ -172,10 +166,9 @@ TEST_F(Delegation, CheckAndResolveRunInTheServiceProviderAndAStopCancels) {
   ChannelModule module(&machine);
   Host host;
   module.SetProgressCallback(&Host::Callback, &host);
-  // The first real progress is answered with stop: the provider's run is
-  // cancelled, and nothing reaches the host after the stop.
+  // Stop at the first real progress: the run is cancelled, nothing follows the stop.
   host.stopAt = 1.0;
-  module.ExecuteCheck(channel.c_str(), static_cast<int>(channel.size()));
+  Check(module);
   std::vector<double> seen = host.Seen();
   ASSERT_FALSE(seen.empty());
   EXPECT_EQ(std::count_if(seen.begin(), seen.end(), [](double p) { return p >= 1.0; }), 1);
@@ -184,14 +177,12 @@ TEST_F(Delegation, CheckAndResolveRunInTheServiceProviderAndAStopCancels) {
   EXPECT_EQ(LogCount("check: ended (cancelled)"), 1u) << Log();
   EXPECT_FALSE(module.stopRequested());  // ready for the next run
 
-  // The next run is not cancelled; the host sees the provider's own
-  // progress, rising to 100. The staged module's engine is not prepared:
-  // its check finds nothing.
+  // The next run rises to 100; the staged module's engine is unprepared: it finds nothing.
   host.stopAt = 1000.0;
   host.seen.clear();
-  module.ExecuteCheck(channel.c_str(), static_cast<int>(channel.size()));
+  Check(module);
   EXPECT_EQ(module.localChecks.load(), 0);
-  EXPECT_EQ(module.Text(), u"0");
+  EXPECT_EQ(module.resultText, u"0");
   seen = host.Seen();
   ASSERT_FALSE(seen.empty());
   EXPECT_EQ(seen.back(), 100.0);
@@ -207,36 +198,29 @@ TEST_F(Delegation, CheckAndResolveRunInTheServiceProviderAndAStopCancels) {
   EXPECT_EQ(LogCount("resolve: ended"), 1u) << Log();
 }
 
-// Idle before any run, the provider answers a progress request with 0; a
-// second provider on the same channel cannot serve and ends with 1. Without
-// a callback a run ends with the answer: the relay polls for a host only. A
-// second check during a run shares it.
+// Idle, the provider answers progress with 0; a second provider on its channel
+// ends with 1. A second check during a run shares it; other modules are refused.
 TEST_F(Delegation, IdleAnswerOneProviderPerChannelAndOneModule) {
-  ServiceMessage progress;
-  progress.identifier = u"RegistryCleanerModule";
-  progress.request = 5;
   std::u16string reply;
-  ASSERT_TRUE(
-      SendServiceRequest(loader->GetClient(), channel, WriteServiceRequest(progress), &reply));
+  ASSERT_TRUE(SendServiceRequest(loader->GetClient(), channel, ProgressRequest(), &reply));
   EXPECT_EQ(reply, u"[{\"ModuleRequest\":5,\"ResultLevel\":0.000000,\"ResultText\":\"\"}]");
   EXPECT_EQ(RunProvider(u"--channel " + channel), 1u);
 
   ChannelModule module(&machine);
-  std::thread first(
-      [&] { module.ExecuteCheck(channel.c_str(), static_cast<int>(channel.size())); });
+  std::thread first([&] { Check(module); });
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  module.ExecuteCheck(channel.c_str(), static_cast<int>(channel.size()));
+  Check(module);
   first.join();
   ASSERT_EQ(module.localChecks.load(), 0);
-  EXPECT_EQ(module.Text(), u"0");
+  EXPECT_EQ(module.resultText, u"0");
   EXPECT_EQ(module.GetProgress(), 100.0);
   EXPECT_EQ(LogCount("check: started"), 2u) << Log();
   // The provider serves one module; another's request gets no answer.
   ChannelModule other(&machine);
-  other.Rename(u"OtherModule");
-  other.ExecuteCheck(channel.c_str(), static_cast<int>(channel.size()));
+  other.identifier = u"OtherModule";
+  Check(other);
   EXPECT_EQ(other.localChecks.load(), 1);
-  EXPECT_EQ(other.Text(), u"local");
+  EXPECT_EQ(other.resultText, u"local");
   EXPECT_EQ(LogCount("refused a request for the module \"OtherModule\""), 1u) << Log();
 }
 
@@ -281,10 +265,9 @@ TEST(DelegationDecision, ElevationChannelAndTheProvidersOwnProcess) {
     machine.elevated = row.elevated;
     machine.host = *row.host ? row.host : u"C:\\Suite\\regclean.exe";
     ChannelModule module(&machine);
-    const std::u16string name = row.channel;
-    module.SetChannel(name);
+    module.channelName = row.channel;
     EXPECT_EQ(module.ShouldDelegate(), row.delegates)
-        << row.elevated << " " << std::string(name.begin(), name.end());
+        << row.elevated << " " << platform::U16ToUtf8(row.channel);
   }
 }
 

@@ -1,5 +1,4 @@
-// Wine's hive text: escapes, the hex wrap, malformed lines, and byte-exact
-// rewriting of real hives that wineboot wrote.
+// Wine's hive text: escapes, hex wrap, malformed lines, byte-exact rewrites of real hives.
 #include "platform/wineprefix/hive_text.h"
 
 #include <gtest/gtest.h>
@@ -29,25 +28,16 @@ std::unique_ptr<Key> NewHive() {
   return root;
 }
 
-class StringSource : public HiveSource {
- public:
-  explicit StringSource(std::string_view text) : text_(text) {}
+struct StringSource : HiveSource {
+  explicit StringSource(std::string_view text) : text(text) {}
   bool Read(uint64_t offset, size_t size, char* out) override {
-    if (offset + size > text_.size()) return false;
-    text_.copy(out, size, offset);
-    return true;
+    return offset + size <= text.size() && text.copy(out, size, offset) == size;
   }
-
- private:
-  std::string_view text_;
+  std::string_view text;
 };
 
-class StringSink : public HiveSink {
- public:
-  bool Write(const char* data, size_t size) override {
-    text.append(data, size);
-    return true;
-  }
+struct StringSink : HiveSink {
+  bool Write(const char* data, size_t size) override { return text.append(data, size), true; }
   std::string text;
 };
 
@@ -96,10 +86,7 @@ TEST(HiveEscapes, WineFormsAndLooserOnesRead) {
       {u"back\\slash \"quoted\"", "back\\\\slash \\\"quoted\\\"", true},
       {u"tab\tnl\ncr\r esc\x1b bell\a", "tab\\tnl\\ncr\\r esc\\e bell\\a", true},
       {std::u16string(u"nul\0x", 5), "nul\\0x", true},
-      {std::u16string(u"nul\0"
-                      u"7",
-                      5),
-       "nul\\0007", true},
+      {std::u16string(u"nul\0\x37", 5), "nul\\0007", true},
       {u"\x1f", "\\37", true},
       {u"caf\u00e9", "caf\\xe9", true},
       {u"\u00e9a", "\\x00e9a", true},  // a hex digit follows: four digits
@@ -126,8 +113,7 @@ TEST(HiveEscapes, WineFormsAndLooserOnesRead) {
   }
 }
 
-// Key paths with brackets and escapes, times, classes and links are read and
-// written back as they were.
+// Key paths with brackets and escapes, times, classes and links round-trip unchanged.
 TEST(HiveText, KeyPathsClassesAndLinksRoundTrip) {
   const std::string text =
       "WINE REGISTRY Version 2\n"
@@ -143,9 +129,8 @@ TEST(HiveText, KeyPathsClassesAndLinksRoundTrip) {
   ASSERT_NE(key, nullptr);
   EXPECT_EQ(key->modified, 0x1da0123456789abull);
   Key* link = FindPath(hive.root.get(), u"System\\CurrentControlSet");
-  ASSERT_NE(link, nullptr);
+  ASSERT_TRUE(link != nullptr && link->className);
   EXPECT_TRUE(link->flags & kKeyLink);
-  ASSERT_TRUE(link->className);
   EXPECT_EQ(*link->className, u"c\"l");
   TouchAll(hive.root.get());
   EXPECT_EQ(Rewrite(hive.root.get(), hive.read, text), text);
@@ -155,11 +140,8 @@ TEST(HiveText, KeyPathsClassesAndLinksRoundTrip) {
 TEST(HiveText, ValueFormsFollowTheData) {
   uint8_t bytes[40];
   for (size_t i = 0; i < 40; ++i) bytes[i] = static_cast<uint8_t>(i * 7);
-  const uint8_t odd[] = {'a', 0, 'b'};
-  const uint8_t unterminated[] = {'a', 0};
-  const uint8_t sz[] = {'a', 0, 0, 0};
+  const uint8_t odd[] = {'a', 0, 'b'}, sz[] = {'a', 0, 0, 0}, dw[] = {1, 2, 3, 4};
   const uint8_t multi[] = {'a', 0, 0, 0, 'b', 0, 0, 0, 0, 0};
-  const uint8_t dw[] = {1, 2, 3, 4};
   const struct {
     Value value;
     const char* line;
@@ -168,7 +150,7 @@ TEST(HiveText, ValueFormsFollowTheData) {
       {Value(u"e", kRegExpandSz, sz, 4), "\"e\"=str(2):\"a\"\n"},
       {Value(u"m", kRegMultiSz, multi, 10), "\"m\"=str(7):\"a\\0b\\0\"\n"},
       {Value(u"o", kRegSz, odd, 3), "\"o\"=hex(1):61,00,62\n"},
-      {Value(u"u", kRegSz, unterminated, 2), "\"u\"=hex(1):61,00\n"},
+      {Value(u"u", kRegSz, sz, 2), "\"u\"=hex(1):61,00\n"},
       {Value(u"z", kRegSz, nullptr, 0), "\"z\"=hex(1):\n"},
       {Value(u"d", kRegDword, dw, 4), "\"d\"=dword:04030201\n"},
       {Value(u"d3", kRegDword, dw, 3), "\"d3\"=hex(4):01,02,03\n"},
@@ -207,10 +189,8 @@ TEST(HiveText, MalformedLinesAreReportedWithTheirLineAndSkipped) {
       "bad\x1b[2J\xc3\xa9\n" +
       std::string(200, 'x') + "\n";
   Loaded hive(text, "system.reg");
-  const HiveReadResult& read = hive.read;
-  Key* root = hive.root.get();
-  EXPECT_TRUE(read.isRegistryFile);
-  EXPECT_FALSE(read.clean);
+  EXPECT_TRUE(hive.read.isRegistryFile);
+  EXPECT_FALSE(hive.read.clean);
   const std::vector<std::string> expected = {
       "system.reg:3: Value without key '\"early\"=\"no key\"'",
       "system.reg:6: Malformed value '\"b\"=dwarf:1'",
@@ -222,15 +202,15 @@ TEST(HiveText, MalformedLinesAreReportedWithTheirLineAndSkipped) {
       "system.reg:14: Unrecognized input 'bad\\x1b[2J\\xc3\\xa9'",
       "system.reg:15: Unrecognized input '" + std::string(160, 'x') + "...'",
   };
-  EXPECT_EQ(read.problems, expected);
+  EXPECT_EQ(hive.read.problems, expected);
   // Checking the text alone, without a tree, finds the same.
   const HiveReadResult checked = ReadHive(text, nullptr, "system.reg", kNow);
   EXPECT_EQ(checked.problems, expected);
   EXPECT_FALSE(checked.clean);
   // The rest is read: Good's one value, and Sub's continued hex.
-  ASSERT_EQ(root->children.size(), 1u);
-  EXPECT_EQ(FindPath(root, u"Good")->values.size(), 1u);
-  EXPECT_EQ(FindPath(root, u"Good\\Sub")->values[0].size(), 2u);
+  ASSERT_EQ(hive.root->children.size(), 1u);
+  EXPECT_EQ(FindPath(hive.root.get(), u"Good")->values.size(), 1u);
+  EXPECT_EQ(FindPath(hive.root.get(), u"Good\\Sub")->values[0].size(), 2u);
 }
 
 TEST(HiveText, NotARegistryFile) {
@@ -256,8 +236,7 @@ TEST(HiveText, SubkeysSortAsWineSortsThem) {
   EXPECT_EQ(names, expected);
 }
 
-// The files wineboot wrote come back byte for byte, copied and written anew
-// from the tree, and read alike when fed in pieces of any size.
+// Real wineboot hives come back byte for byte, copied or rewritten, fed whole or in pieces.
 TEST(HiveText, RealWineHivesRewriteByteForByte) {
   for (const char* name : {"system.reg", "user.reg", "userdef.reg"}) {
     SCOPED_TRACE(name);
@@ -283,12 +262,11 @@ TEST(HiveText, RealWineHivesRewriteByteForByte) {
 }
 
 TEST(HiveText, OnlyTouchedBlocksChange) {
+  const std::string block = "\n[A\\\\B] 1697565396\n#time=1da0123456789ab\n\"v\"=dword:00000001\n";
   const std::string text =
-      "WINE REGISTRY Version 2\n"
-      ";; All keys relative to REGISTRY\\\\Machine\n"
-      "\n[A]   1700000000  \n\"odd\"  =  \"spacing kept\"\n"
-      "\n[A\\\\B] 1697565396\n#time=1da0123456789ab\n\"v\"=dword:00000001\n"
-      "\n[C] 1700000000\n\"w\"=\"x\"\n";
+      "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n"
+      "\n[A]   1700000000  \n\"odd\"  =  \"spacing kept\"\n" +
+      block + "\n[C] 1700000000\n\"w\"=\"x\"\n";
   Loaded hive(text);
   ASSERT_TRUE(hive.read.clean);
   Key* b = FindPath(hive.root.get(), u"A\\B");
@@ -296,10 +274,8 @@ TEST(HiveText, OnlyTouchedBlocksChange) {
   ASSERT_TRUE(SetValue(b, u"v", kRegDword, reinterpret_cast<const uint8_t*>(&two), 4,
                        0x1da000000000000ull));
   std::string expected = text;
-  expected.replace(
-      expected.find("\n[A\\\\B]"),
-      std::string("\n[A\\\\B] 1697565396\n#time=1da0123456789ab\n\"v\"=dword:00000001\n").size(),
-      "\n[A\\\\B] 1697440296\n#time=1da000000000000\n\"v\"=dword:00000002\n");
+  expected.replace(expected.find(block), block.size(),
+                   "\n[A\\\\B] 1697440296\n#time=1da000000000000\n\"v\"=dword:00000002\n");
   EXPECT_EQ(Rewrite(hive.root.get(), hive.read, text), expected);
 }
 
