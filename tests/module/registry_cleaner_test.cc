@@ -313,6 +313,14 @@ TEST_F(Cleaner, AfterAStopTheAbandonedWorkerDeletesNothing) {
   EXPECT_FALSE(BlockedEntry::sawNoAbort);
   EXPECT_EQ(Text(module_), u"0");
   EXPECT_EQ(AbortRequested, 0u);
+  // A check the host stops says so, whatever it found.
+  SetRunScannersForTesting({+[](RegCleanerEngine* engine) -> uint32_t {
+    if (engine->mode == Scan) AbortRequested = 1;
+    return 1;
+  }});
+  ExecuteCheckOfModule(module_, nullptr, 0);
+  EXPECT_EQ(Text(module_), u"canceled");
+  EXPECT_EQ(GetResultLevelOfModule(module_), 0.0);
 }
 
 // A scanner that recurses until the worker's stack overflows.
