@@ -27,8 +27,9 @@ class ManualTicks : public platform::SystemWrapper {
 
 class ProgressStepTest : public testing::Test {
  protected:
+  // Every count starts at 0, also after another test of the same process.
   void SetUp() override {
-    ProcessedKeyCount = 0;
+    ProcessedKeyCount = TotalKeyCount = 0;
     LastPermille = 0;
     LastReportTick = 0;
   }
