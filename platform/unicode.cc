@@ -10,9 +10,13 @@ size_t U16Length(const char16_t* text) {
 }
 
 std::u16string Utf8ToU16(std::string_view text) {
-  std::u16string out;
-  out.reserve(text.size());
+  // Most text is ASCII: that part is copied unit by unit without checks.
   size_t i = 0;
+  while (i < text.size() && static_cast<unsigned char>(text[i]) < 0x80) ++i;
+  std::u16string out(i, u'\0');
+  for (size_t k = 0; k < i; ++k) out[k] = static_cast<char16_t>(text[k]);
+  if (i == text.size()) return out;
+  out.reserve(text.size());
   while (i < text.size()) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
     char32_t cp;
@@ -42,8 +46,8 @@ std::u16string Utf8ToU16(std::string_view text) {
       }
       cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
     }
-    const bool overlong = (extra == 1 && cp < 0x80) || (extra == 2 && cp < 0x800) ||
-                          (extra == 3 && cp < 0x10000);
+    const bool overlong =
+        (extra == 1 && cp < 0x80) || (extra == 2 && cp < 0x800) || (extra == 3 && cp < 0x10000);
     if (!ok || overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
       out.push_back(0xFFFD);
       ++i;
@@ -61,10 +65,15 @@ std::u16string Utf8ToU16(std::string_view text) {
   return out;
 }
 
-std::string U16ToUtf8(std::u16string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
+void AppendUtf8(std::string* out, std::u16string_view text) {
+  // Most text is ASCII: that part is copied unit by unit without checks.
+  size_t ascii = 0;
+  while (ascii < text.size() && text[ascii] < 0x80) ++ascii;
+  const size_t at = out->size();
+  out->resize(at + ascii);
+  char* to = out->data() + at;
+  for (size_t k = 0; k < ascii; ++k) to[k] = static_cast<char>(text[k]);
+  for (size_t i = ascii; i < text.size(); ++i) {
     char32_t cp = text[i];
     if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
         text[i + 1] <= 0xDFFF) {
@@ -74,21 +83,27 @@ std::string U16ToUtf8(std::u16string_view text) {
       cp = 0xFFFD;
     }
     if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
+      out->push_back(static_cast<char>(cp));
     } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+      out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
+      out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
     } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+      out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
+      out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
     } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+      out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
+      out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+      out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
     }
   }
+}
+
+std::string U16ToUtf8(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  AppendUtf8(&out, text);
   return out;
 }
 

@@ -16,6 +16,8 @@ size_t U16Length(const char16_t* text);
 std::u16string Utf8ToU16(std::string_view text);
 // UTF-16 to UTF-8; unpaired surrogates become U+FFFD.
 std::string U16ToUtf8(std::u16string_view text);
+// The same, appended to *out.
+void AppendUtf8(std::string* out, std::u16string_view text);
 
 // ASCII-only helpers for literals and simple case folding.
 inline char16_t AsciiLower(char16_t c) { return (c >= u'A' && c <= u'Z') ? c + 32 : c; }

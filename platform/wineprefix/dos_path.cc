@@ -44,6 +44,21 @@ std::u16string PathRoot(std::u16string_view path) {
 
 namespace {
 
+// Whether Collapse would leave path as it is: no "/", no doubled separator
+// or dot before one after mark, no component starting with a dot, no
+// trailing blank or dot. Most paths are such, and go without a copy.
+bool AlreadyCollapsed(std::u16string_view path, size_t mark) {
+  for (size_t i = 0; i < path.size(); ++i) {
+    const char16_t c = path[i];
+    if (c == u'/') return false;
+    if (i < mark || (c != u'\\' && c != u'.')) continue;
+    const char16_t before = i == 0 ? 0 : path[i - 1];
+    if (c == u'\\' && (before == u'\\' || before == u'.')) return false;
+    if (c == u'.' && (i == mark || before == u'\\')) return false;
+  }
+  return path.size() <= mark || (path.back() != u' ' && path.back() != u'.');
+}
+
 // Resolves the components after mark (the length of the root, which stays
 // as it is) the way Windows does: separators become single backslashes,
 // ".\" goes, "..\" removes the component before it but not the root, a
@@ -51,6 +66,7 @@ namespace {
 // by a separator loses one trailing dot, and the path loses trailing dots and
 // blanks.
 std::u16string Collapse(std::u16string path, size_t mark) {
+  if (AlreadyCollapsed(path, mark)) return path;
   for (char16_t& c : path)
     if (c == u'/') c = u'\\';
   std::u16string single = path.substr(0, std::max<size_t>(1, mark));

@@ -581,15 +581,23 @@ constexpr size_t kLongestName = 255;
 
 UnixPath ToUnixPath(std::u16string_view path) {
   UnixPath result;
-  std::u16string text(path);
-  for (char16_t& c : text)
-    if (c == u'/') c = u'\\';
-  if (text.rfind(u"\\\\?\\", 0) == 0 || text.rfind(u"\\??\\", 0) == 0 ||
-      text.rfind(u"\\\\.\\", 0) == 0) {
-    text.erase(0, 4);
+  // Most paths are looked up as they come; a copy only for what changes.
+  std::u16string copy;
+  std::u16string_view text = path;
+  if (text.find(u'/') != std::u16string_view::npos) {
+    copy = path;
+    for (char16_t& c : copy)
+      if (c == u'/') c = u'\\';
+    text = copy;
+  }
+  if (text.starts_with(u"\\\\?\\") || text.starts_with(u"\\??\\") || text.starts_with(u"\\\\.\\")) {
+    text.remove_prefix(4);
     // "\\?\UNC\server\share" is "\\server\share".
-    if (text.size() > 4 && EqualsIgnoreCase(std::u16string_view(text).substr(0, 4), u"UNC\\"))
-      text.replace(0, 3, u"\\");
+    if (text.size() > 4 && EqualsIgnoreCase(text.substr(0, 4), u"UNC\\")) {
+      std::u16string share = u"\\" + std::u16string(text.substr(3));
+      copy = std::move(share);
+      text = copy;
+    }
   }
   // Only a path without its drive's root needs the current folder.
   const bool unc = text.size() > 2 && text[0] == u'\\' && text[1] == u'\\';
@@ -598,7 +606,19 @@ UnixPath ToUnixPath(std::u16string_view path) {
   if (!unc && (full.size() < 3 || full[1] != u':')) return result;  // no drive: nothing
   // Characters no Windows name can hold: such a path names nothing, as
   // Wine answers without looking (a command line tried as a path has them).
-  if (full.find_first_of(u"\"*<>?|", unc ? 2 : 3) != std::u16string::npos) return result;
+  for (size_t i = unc ? 2 : 3; i < full.size(); ++i) {
+    switch (full[i]) {
+      case u'"':
+      case u'*':
+      case u'<':
+      case u'>':
+      case u'?':
+      case u'|':
+        return result;
+      default:
+        break;
+    }
+  }
 
   std::vector<std::u16string_view> parts;
   for (size_t start = unc ? 2 : 3; start < full.size();) {
@@ -628,7 +648,7 @@ UnixPath ToUnixPath(std::u16string_view path) {
     for (const std::u16string_view part : parts) {
       folderLength = path.size();
       if (path.empty() || path.back() != '/') path += '/';
-      path += U16ToUtf8(part);
+      AppendUtf8(&path, part);
       ends.push_back(path.size());
     }
     if (FromKeptListings(path, root.size(), parts, ends, driveParts, &result) != Known::kNotKnown)

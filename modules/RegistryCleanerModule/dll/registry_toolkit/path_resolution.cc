@@ -301,7 +301,12 @@ int PathResolver::Cut(std::u16string* text, Probe* probe) {
   FitToCapacity(&rest, kCutChars);
   const size_t lastBackslash = rest.rfind(u'\\');
   if (lastBackslash == npos) return 0;
-  auto behind = [lastBackslash](size_t at) { return at != npos && at > lastBackslash; };
+  // Only the last name is cut: the marks are looked for behind its backslash.
+  auto behind = [&rest, lastBackslash](std::u16string_view mark) {
+    if (lastBackslash >= rest.size()) return npos;
+    const size_t at = std::u16string_view(rest).substr(lastBackslash + 1).rfind(mark);
+    return at == npos ? npos : at + lastBackslash + 1;
+  };
   for (int cuts = 0;; ++cuts) {
     TrimPathText(&rest);
     if (probe->Exists(rest)) {
@@ -309,17 +314,17 @@ int PathResolver::Cut(std::u16string* text, Probe* probe) {
       return cuts;
     }
     size_t at;
-    if (behind(at = rest.rfind(u" -"))) {
+    if ((at = behind(u" -")) != npos) {
       rest.resize(at);
-    } else if (behind(at = rest.rfind(u" /"))) {
+    } else if ((at = behind(u" /")) != npos) {
       rest.resize(at);
-    } else if (behind(at = rest.rfind(u':')) && at >= 4) {
+    } else if ((at = behind(u":")) != npos && at >= 4) {
       rest.resize(at - 1);  // a second path: its drive letter goes too
-    } else if (behind(at = rest.rfind(u' '))) {
+    } else if ((at = behind(u" ")) != npos) {
       rest.resize(at);
-    } else if (behind(at = rest.rfind(u".exe,"))) {
+    } else if ((at = behind(u".exe,")) != npos) {
       rest.resize(at + 4);
-    } else if (behind(at = rest.rfind(u".dll,"))) {
+    } else if ((at = behind(u".dll,")) != npos) {
       rest.resize(at + 4);
     } else {
       return cuts;
