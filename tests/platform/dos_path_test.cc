@@ -30,6 +30,7 @@ TEST(DosPathTest, FullPathNameAgainstAFixedCurrentFolder) {
       {u"C:\\cur", u"C:\\a\\.", u"C:\\a"},
       {u"C:\\cur", u"C:\\.", u"C:\\"},
       {u"C:\\cur", u"C:\\a\\b. .\\", u"C:\\a\\b. \\"},
+      {u"C:\\cur", u"C:\\\\a\\\\b c ", u"C:\\a\\b c"},
       {u"C:\\cur", u"\\\\.\\COM1", u"\\\\.\\COM1"},
       {u"C:\\cur", u"\\\\?\\c:\\a\\..", u"\\\\?\\c:"},
       {u"C:\\cur", u"\\\\?\\C:\\a\\.\\b", u"\\\\?\\C:\\a\\b"},
