@@ -140,16 +140,24 @@ bool Settled(const std::string& path, const struct stat& folder) {
   return Nanoseconds(now) - changed > settle;
 }
 
+// A name on disk as the listings index it: UTF-16, case folded, one copy.
+std::u16string Folded(std::string_view name) {
+  std::u16string folded = Utf8ToU16(name);
+  for (char16_t& c : folded) c = FoldCase(c);
+  return folded;
+}
+
 void AddName(Listing* listing, std::string_view name) {
-  const std::u16string folded = FoldCase(Utf8ToU16(name));
+  const std::u16string folded = Folded(name);
   auto [from, to] = listing->byName.equal_range(folded);
   for (auto it = from; it != to; ++it)
     if (listing->names[it->second] == name) return;  // seen by the read as well
   const uint32_t index = static_cast<uint32_t>(listing->names.size());
   listing->names.emplace_back(name);
   listing->byName.emplace(folded, index);
+  if (!listing->shortNamesIndexed) return;
   const std::u16string wide = Utf8ToU16(name);
-  if (listing->shortNamesIndexed && !IsLegal8Dot3Name(wide))
+  if (!IsLegal8Dot3Name(wide))
     listing->byShortName.emplace(FoldCase(HashShortFileName(wide)), index);
 }
 
@@ -190,7 +198,7 @@ bool ReadListing(const std::string& folder, Listing* listing) {
     if (name == "." || name == "..") continue;
     const uint32_t index = static_cast<uint32_t>(listing->names.size());
     listing->names.emplace_back(name);
-    listing->byName.emplace(FoldCase(Utf8ToU16(name)), index);
+    listing->byName.emplace(Folded(name), index);
   }
   closedir(dir);
   return true;
