@@ -628,7 +628,12 @@ UnixPath ToUnixPath(std::u16string_view path) {
     }
   }
 
-  std::vector<std::u16string_view> parts;
+  // The names of the path, and where each ends in its Unix form: kept per
+  // thread from one lookup to the next (a lookup does not nest).
+  thread_local std::vector<std::u16string_view> parts;
+  thread_local std::vector<size_t> ends;
+  parts.clear();
+  ends.clear();
   for (size_t start = unc ? 2 : 3; start < full.size();) {
     size_t end = full.find(u'\\', start);
     if (end == std::u16string::npos) end = full.size();
@@ -649,10 +654,10 @@ UnixPath ToUnixPath(std::u16string_view path) {
   // written, then its folder as written with the last name looked up in it.
   const bool sysnative = !unc && parts.size() >= 2 && EqualsIgnoreCase(parts[1], u"sysnative");
   if (!sysnative && parts.size() > driveParts) {
-    std::string path = root;
+    std::string path;
+    path.reserve(root.size() + full.size() + 16);
+    path = root;
     size_t folderLength = path.size();
-    std::vector<size_t> ends;
-    ends.reserve(parts.size());
     for (const std::u16string_view part : parts) {
       folderLength = path.size();
       if (path.empty() || path.back() != '/') path += '/';
