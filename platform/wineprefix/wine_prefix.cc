@@ -119,6 +119,10 @@ size_t g_listedNames = 0;
 // The watched folders by watch; at most kMaxWatches.
 std::unordered_map<int, std::string> g_watched;
 constexpr size_t kMaxWatches = 64;
+// A settled folder of at least this many names keeps the watch set for its
+// read: another program may start changing it (a cache or downloads folder),
+// and reading it again would cost more than its events.
+constexpr size_t kWatchedNames = 1024;
 int g_notify = -2;  // -2: not made yet; -1: none to be had
 
 int64_t Nanoseconds(const timespec& t) { return int64_t{t.tv_sec} * 1'000'000'000 + t.tv_nsec; }
@@ -274,6 +278,13 @@ int Watch(const std::string& folder) {
   return watch;
 }
 
+void Unwatch(int* watch) {
+  if (*watch < 0) return;
+  inotify_rm_watch(g_notify, *watch);
+  g_watched.erase(*watch);
+  *watch = -1;
+}
+
 // Applies every change the watches have seen so far to their listings. An
 // event is queued before the call that made the change returns, so once
 // this has run every change made before it started is in the listings. A
@@ -310,8 +321,8 @@ void CatchUp() {
 }
 
 // The entry of folder that name stands for (see Lookup). The exact name has
-// been tried before. A folder read while it was still changing is watched,
-// so that its listing is read once however often it changes.
+// been tried before. A folder read while it was still changing, or a big
+// one, is watched, so that its listing is read once however often it changes.
 // *error becomes the errno of a folder that cannot be read (0 otherwise).
 std::string FindEntry(const std::string& folder, std::u16string_view name,
                       const struct stat* folderStat, int* error, bool* empty = nullptr) {
@@ -332,8 +343,12 @@ std::string FindEntry(const std::string& folder, std::u16string_view name,
   }
   if (!S_ISDIR(st.st_mode)) return {};
   std::lock_guard<std::mutex> hold(g_listingLock);
-  CatchUp();
   auto kept = g_listings.find(folder);
+  // Only a watched listing needs the events queued so far.
+  if (kept != g_listings.end() && kept->second.watch >= 0) {
+    CatchUp();
+    kept = g_listings.find(folder);
+  }
   if (kept != g_listings.end()) {
     const Listing& listing = kept->second;
     const bool same = listing.watch >= 0
@@ -352,15 +367,14 @@ std::string FindEntry(const std::string& folder, std::u16string_view name,
   listing.folder = st;
   listing.seenIn = t_round;
   const bool settled = Settled(folder, st);
-  if (!settled) listing.watch = Watch(folder);
+  listing.watch = Watch(folder);
   if (!ReadListing(folder, &listing)) {
     *error = Uncertain(errno) ? errno : 0;
-    if (listing.watch >= 0) {
-      inotify_rm_watch(g_notify, listing.watch);
-      g_watched.erase(listing.watch);
-    }
+    Unwatch(&listing.watch);
     return {};
   }
+  // A small settled folder is cheap to read again: its time stamps tell.
+  if (settled && listing.names.size() < kWatchedNames) Unwatch(&listing.watch);
   noted(listing);
   const std::string match = Lookup(&listing, name);
   if (settled || listing.watch >= 0) {
@@ -405,14 +419,18 @@ Known FromKeptListings(const std::string& path, size_t rootLength,
                        const std::vector<size_t>& ends, size_t driveParts, UnixPath* result) {
   std::lock_guard<std::mutex> hold(g_listingLock);
   if (g_listings.empty()) return Known::kNotKnown;
-  CatchUp();
   for (size_t k = parts.size(); k-- > driveParts;) {
     const size_t folderEnd = k == 0 ? rootLength : ends[k - 1];
     const std::string_view folder(path.data(), folderEnd);
     const size_t nameStart = path[folderEnd] == '/' ? folderEnd + 1 : folderEnd;
     const std::string_view written(path.data() + nameStart, ends[k] - nameStart);
-    const auto kept = g_listings.find(folder);
+    auto kept = g_listings.find(folder);
     if (kept == g_listings.end()) continue;
+    if (kept->second.watch >= 0) {
+      CatchUp();  // the events may drop it
+      kept = g_listings.find(folder);
+      if (kept == g_listings.end()) return Known::kNotKnown;
+    }
     Listing& listing = kept->second;
     const bool last = k + 1 == parts.size();
     // The name as written wins over one that differs in case only.

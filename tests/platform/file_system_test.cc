@@ -286,6 +286,19 @@ TEST_F(WinePrefixTest, AChangingFolderIsReadOnceAndMissesNoChange) {
   std::ofstream(folder + "/ALPHA.txt") << "x";
   EXPECT_TRUE(exists("ALPHA.TXT"));
   EXPECT_LE(posix::FolderReadCount(), reads + 1);
+  // A big folder keeps its watch although it had settled when it was read:
+  // another program that starts changing it costs no second read.
+  sfs::create_directories(folder + "/big");
+  for (int i = 0; i < 1024; ++i) std::ofstream(folder + "/big/file " + std::to_string(i));
+  System::Default()->Sleep(posix::ListingSettleNanoseconds(folder) / 1'000'000 + 20);
+  EXPECT_FALSE(exists("BIG\\NEW.TXT"));
+  const size_t bigReads = posix::FolderReadCount();
+  std::ofstream(folder + "/big/new.txt") << "x";
+  sfs::remove(folder + "/big/file 7");
+  EXPECT_TRUE(exists("BIG\\NEW.TXT"));
+  EXPECT_FALSE(exists("BIG\\FILE 7"));
+  EXPECT_TRUE(exists("BIG\\FILE 8"));
+  EXPECT_EQ(posix::FolderReadCount(), bigReads);
 }
 
 TEST_F(WinePrefixTest, UnixPathsAreSeenThroughZAndSysnativeIsSystem32) {
