@@ -101,13 +101,17 @@ const RegisterChildWork kEngineCheck("engine-check", EngineCheck);
 
 void WriteSampleHive(const fs::path& file, int copies) {
   // The sample lives in the source tree beside this file's folder.
-  std::ifstream in(
-      fs::path(__FILE__).parent_path().parent_path() / "tests/data/wine-hives/system.reg",
-      std::ios::binary);
+  const fs::path path =
+      fs::path(__FILE__).parent_path().parent_path() / "tests/data/wine-hives/system.reg";
+  std::ifstream in(path, std::ios::binary);
   std::stringstream sample;
   sample << in.rdbuf();
   const std::string text = sample.str();
   const size_t first = text.find("\n[");
+  if (first == std::string::npos) {
+    std::fprintf(stderr, "no sample hive at %s\n", path.c_str());
+    std::exit(2);
+  }
   const std::string body = text.substr(first);
   std::ofstream out(file, std::ios::binary);
   out << text.substr(0, first);
