@@ -114,13 +114,9 @@ TEST_F(SlwFileTest, SavesTheDocumentedBytes) {
   list.Add(u"Ab", 7);
   list.Add(u"\u00e4", 0x01020304);
   EXPECT_EQ(list.Save(file_), 2u);
-  EXPECT_EQ(ReadBytes(file_), std::string("SLW1\x02\x00\x00\x00"
-                                          "\x03\x00\x00\x00\x07\x00\x00\x00"
-                                          "A\x00"
-                                          "b\x00\x00\x00"
-                                          "\x02\x00\x00\x00\x04\x03\x02\x01"
-                                          "\xe4\x00\x00\x00",
-                                          34));
+  // The count, then each item: its length with the terminator, its tag, its UTF-16 text.
+  const char bytes[] = "SLW1\2\0\0\0\3\0\0\0\7\0\0\0A\0b\0\0\0\2\0\0\0\4\3\2\1\xe4\0\0\0";
+  EXPECT_EQ(ReadBytes(file_), std::string(bytes, sizeof(bytes) - 1));
   EXPECT_NE(list.fileTime(), 0u);
 }
 

@@ -134,7 +134,7 @@ TEST_F(DeleteEntriesTest, DeleteValueReportsAMissingValue) {
                              "04 Error: " + Text(ErrorText(2))}));
 }
 
-TEST(ErrorTextTest, SystemTextWithItsSuffix) {
+TEST(ErrorTextTest, SystemTextWithItsSuffixAsOneTrimmedLine) {
   EXPECT_EQ(Text(ErrorText(1234567)), "Unknown Error (1234567 [0x0012D687])");
   const std::string denied = Text(ErrorText(0xC0000022u));
   EXPECT_TRUE(denied.ends_with(" (34 [0xC0000022])")) << denied;
@@ -149,9 +149,6 @@ TEST(ErrorTextTest, SystemTextWithItsSuffix) {
             "{Access Denied}  A process has requested access to an object, but has not been "
             "granted those access rights. (34 [0xC0000022])");
 #endif
-}
-
-TEST(ErrorTextTest, SystemMessageTextIsOneTrimmedLineWithinTheBuffer) {
   char16_t out[16];
   const uint32_t n = SystemMessageText(2, out, sizeof(out), nullptr, 0);
   EXPECT_TRUE(n > 0 && n < 16 && out[n] == 0 && out[0] != u' ') << n;

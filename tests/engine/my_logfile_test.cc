@@ -50,11 +50,14 @@ TEST_F(MyLogfileTest, EveryPrefixStyleReadsAsDocumented) {
   EXPECT_EQ(Contents("styles.log"), lines[0] + lines[1] + lines[2] + lines[3] + lines[4]);
 }
 
+// The process-wide log too, which goes with its object.
 TEST_F(MyLogfileTest, ALineAtTheLevelIsWrittenAndOneAboveIsNot) {
+  EXPECT_EQ(EngineLogPrintf(3, "nowhere"), 0);
   auto log = NewLog("level.log");
+  SetEngineLog(log.get());
   EXPECT_EQ(log->Level(), 12);
-  EXPECT_GT(log->Printf(12, "twelve"), 0);
-  EXPECT_EQ(log->Printf(13, "thirteen"), 0);
+  EXPECT_GT(EngineLogPrintf(12, "twelve"), 0);
+  EXPECT_EQ(EngineLogPrintf(13, "thirteen"), 0);
   log->SetLevel(6);
   EXPECT_GT(log->Printf(3, "Host: %ls", u"x"), 0);
   EXPECT_EQ(log->Printf(7, "Missing: %ls", u"y"), 0);
@@ -64,10 +67,11 @@ TEST_F(MyLogfileTest, ALineAtTheLevelIsWrittenAndOneAboveIsNot) {
   EXPECT_EQ(Contents("level.log"),
             "2014-01-31 09:05:07,123 lv:12 -> twelve\r\n"
             "2014-01-31 09:05:07,123 lv:03 -> Host: x\r\n");
+  log.reset();
+  EXPECT_EQ(EngineLog(), nullptr);
 }
 
-// Narrow conversions follow printf; wide arguments are converted to the
-// ANSI code page (on POSIX UTF-8).
+// Narrow conversions follow printf; wide text goes to the ANSI code page (on POSIX UTF-8).
 TEST_F(MyLogfileTest, ConversionsFollowPrintfWithWideTextInTheAnsiCodePage) {
   auto log = NewLog("conversions.log");
   log->SetPrefixStyle(0);
@@ -113,8 +117,7 @@ TEST_F(MyLogfileTest, LinesStayInTheBufferUntilFlush) {
   EXPECT_EQ(log->Flush(), 76u);
   EXPECT_EQ(log->SizeWithBuffer(), 76);
   EXPECT_EQ(log->Flush(), 0u);
-  // Flushing each line writes at once; without close-after-write the file
-  // stays open, shared for reading.
+  // Each line flushed at once; without close-after-write the file stays open, shared for reading.
   auto each = NewLog("each.log", kEngineLogBuffer, platform::kFileShareRead);
   each->SetFlushEachLine(true);
   each->PrintfRaw("@echo off%s", "\r\n");
@@ -179,24 +182,13 @@ TEST_F(MyLogfileTest, AnOverlongLineIsCutAtTheFormatLimit) {
 }
 
 TEST_F(MyLogfileTest, AFileThatCannotBeOpenedKeepsTheLinesBuffered) {
-  auto log = std::make_unique<MyLogfile>((folder_.AnsiFile("missing") + "\\x.log").c_str(),
-                                         kEngineLogBuffer, kEngineLogFlags, kEngineLogLimit,
-                                         platform::FileSystem::Default(), &clock_);
+  auto log = NewLog("missing\\x.log");
   EXPECT_FALSE(log->EverOpened());
   EXPECT_EQ(clock_.sleeps, 199);  // 200 attempts, 10 ms apart
   EXPECT_EQ(clock_.sleptMs, 1990u);
   EXPECT_GT(log->Printf(3, "kept"), 0);
   EXPECT_EQ(log->Flush(), 0u);
   EXPECT_EQ(log->SizeWithBuffer(), 39);
-}
-
-TEST_F(MyLogfileTest, TheProcessWideLogIsClearedWithItsObject) {
-  EXPECT_EQ(EngineLogPrintf(3, "nowhere"), 0);
-  auto log = NewLog("engine.log");
-  SetEngineLog(log.get());
-  EXPECT_EQ(EngineLogPrintf(13, "too verbose"), 0);
-  log.reset();
-  EXPECT_EQ(EngineLog(), nullptr);
 }
 
 }  // namespace

@@ -1,11 +1,11 @@
-// The engine's run pieces that do not need a whole module: the progress
-// step's pacing, the expected durations and what a run teaches them, the
-// problem log lines and the key actions per mode, and the lockout mutex.
+// The engine's run pieces that need no whole module: progress pacing, expected
+// durations, problem log lines, key actions per mode, the lockout mutex.
 #include "modules/RegistryCleanerModule/dll/scan_driver.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "modules/RegistryCleanerModule/dll/engine_lifecycle.h"
@@ -71,12 +71,11 @@ TEST_F(ProgressStepTest, ReportsEachNewThousandthAtMostEvery111Ms) {
 // ms teaches them: each time keeps its maximum unless a first run (of the
 // boot for the slow time, the second for the fast one) is 20 % faster.
 TEST(ExpectedDuration, FromStoredTimesAndWhatARunTeachesThem) {
-  struct Row {
+  const struct Row {
     int32_t slow, fast, runs;
     uint32_t check, resolve;
     int32_t elapsed, newSlow, newFast;
-  };
-  const Row rows[] = {
+  } rows[] = {
       {0, 0, 0, 240000, 240000, 5000, 5000, 0},  // first ever run
       {0, 5000, 3, 240000, 240000, 3000, 3000, 5000},
       {10000, 0, 0, 10000, 2500, 8000, 8000, 0},         // 20 % faster: replaces
@@ -88,18 +87,16 @@ TEST(ExpectedDuration, FromStoredTimesAndWhatARunTeachesThem) {
       {10000, 4000, 2, 4000, 4000, 11000, 11000, 11000},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(testing::Message()
-                 << row.slow << " " << row.fast << " " << row.runs << " " << row.elapsed);
     RegCleanerEngine engine;
     engine.slowExecuteTime = row.slow;
     engine.fastExecuteTime = row.fast;
     engine.runsThisBoot = row.runs;
-    EXPECT_EQ(ExpectedCheckDuration(engine), row.check);
-    EXPECT_EQ(ExpectedResolveDuration(engine), row.resolve);
+    const uint32_t check = ExpectedCheckDuration(engine), resolve = ExpectedResolveDuration(engine);
     UpdateMeasurement(&engine, row.elapsed);
-    EXPECT_EQ(engine.slowExecuteTime, row.newSlow);
-    EXPECT_EQ(engine.fastExecuteTime, row.newFast);
-    EXPECT_EQ(engine.runsThisBoot, row.runs + 1);
+    EXPECT_EQ(std::tuple(check, resolve, engine.slowExecuteTime, engine.fastExecuteTime,
+                         engine.runsThisBoot),
+              std::tuple(row.check, row.resolve, row.newSlow, row.newFast, row.runs + 1))
+        << row.slow << " " << row.fast << " " << row.runs << " " << row.elapsed;
   }
 }
 
@@ -139,10 +136,9 @@ TEST(ProblemKeyTest, EachModeDoesItsPart) {
     if (found) registry.RegCloseKey(key);
     return found;
   };
-  EXPECT_EQ(handle(KeyCount), 1u);
-  EXPECT_EQ(handle(Scan), 1u);
-  EXPECT_EQ(handle(5), 0u);
-  EXPECT_EQ(handle(Backup), 1u);
+  // Counted, reported, nothing for an unknown mode, backed up.
+  EXPECT_EQ((std::vector<uint32_t>{handle(KeyCount), handle(Scan), handle(5), handle(Backup)}),
+            (std::vector<uint32_t>{1, 1, 0, 1}));
   EXPECT_TRUE(exists());
   EXPECT_EQ(engine.ignoreList->Count(), 0);
   EXPECT_EQ(handle(BackupAndClean), 1u);

@@ -13,14 +13,6 @@
 
 namespace {
 
-// A host and a module placed where the test wants them.
-struct PlacedProgram : TestMachine {
-  PlacedProgram(std::u16string hostFile, std::u16string moduleFile) {
-    host = std::move(hostFile);
-    module = std::move(moduleFile);
-  }
-};
-
 TEST(CRegistry, RootsAndValues) {
   platform::memory::MemoryRegistry registry;
   CRegistry reg(false, &registry);
@@ -71,15 +63,14 @@ TEST(InstallConfig, UserContentFolderIsTakenAsWritten) {
   TempTree tree;  // a host in host\ and a module in suite\modules\cleaner\.
   ASSERT_TRUE(tree.MakeFolder(u"suite\\modules\\cleaner") && tree.MakeFolder(u"host"));
   const std::u16string module = tree.Path(u"suite\\modules\\cleaner\\m.dll");
-  PlacedProgram program(tree.Path(u"host\\host.exe"), module);
-  const std::u16string text = u"[install]\r\nUserContentPath=C:\\temp\\new\r\n";
+  TestMachine program(tree.Path(u"host\\host.exe"), module);
+  const std::string ansi = "[install]\r\nUserContentPath=C:\\temp\\new\r\n";
   std::string le = "\xFF\xFE", be = "\xFE\xFF";
-  for (char16_t c : text) {
-    le += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
-    be += {static_cast<char>(c >> 8), static_cast<char>(c & 0xFF)};
+  for (char c : ansi) {
+    le += {c, '\0'};
+    be += {'\0', c};
   }
-  for (const std::string& bytes :
-       {std::string("[install]\r\nUserContentPath=C:\\temp\\new\r\n"), le, be}) {
+  for (const std::string& bytes : {ansi, le, be}) {
     ASSERT_TRUE(tree.MakeFile(u"suite\\Install.cfg", bytes));
     EXPECT_EQ(UserContentFolder(module, &program), u"C:\\temp\\new\\");
     ResetInstallConfigPath();
@@ -92,7 +83,7 @@ TEST(RegistrySettings, InstallationKeyOrTheCurrentUser) {
   TempTree tree;
   ASSERT_TRUE(tree.ok());
   ASSERT_TRUE(tree.MakeFolder(u"a\\b\\c"));
-  PlacedProgram program(tree.Path(u"a\\b\\c\\host.exe"), tree.Path(u"a\\b\\c\\m.dll"));
+  TestMachine program(tree.Path(u"a\\b\\c\\host.exe"), tree.Path(u"a\\b\\c\\m.dll"));
   platform::memory::MemoryRegistry registry;
   EXPECT_TRUE(CRegistrySettings(&registry, &program).SetInt(u"X", 3));  // the current user's
   ASSERT_TRUE(tree.MakeFile(u"a\\b\\c\\install.cfg", "[install]\r\nRegKey=Suite 9\r\n"));

@@ -32,18 +32,14 @@ TEST(ServiceRequestText, GoldenTextsReadBack) {
        u"\"ModuleIdentificator\":\"RegistryCleanerModule\",\"ModuleRequest\":7}]"},
   };
   for (const auto& row : rows) {
-    ServiceMessage message;
-    message.identifier = u"RegistryCleanerModule";
-    message.request = row.code;
-    message.switchValue = row.switchValue;
-    message.header = row.header;
-    message.message = row.message;
+    const ServiceMessage message{u"RegistryCleanerModule", row.code, row.header, row.message,
+                                 row.switchValue};
     EXPECT_EQ(WriteServiceRequest(message), row.text) << row.code;
     ServiceMessage read;
     ASSERT_TRUE(ReadServiceRequest(row.text, &read));
-    EXPECT_EQ(read.identifier, u"RegistryCleanerModule");
+    EXPECT_EQ(read.identifier + read.header + read.message,
+              u"RegistryCleanerModule" + (row.code == 7 ? message.header + message.message : u""));
     EXPECT_EQ(read.request, row.code);
-    EXPECT_EQ(read.header + read.message, row.code == 7 ? message.header + message.message : u"");
   }
   ServiceMessage read;
   for (const char16_t* bad :
@@ -52,24 +48,14 @@ TEST(ServiceRequestText, GoldenTextsReadBack) {
     EXPECT_FALSE(ReadServiceRequest(bad, &read));
 }
 
-TEST(ServiceReplyText, WriterAndReaderAgree) {
-  ServiceMessage reply;
-  reply.request = 4;
-  reply.level = 30.0;
-  reply.text = u"100";
-  reply.switchState = 2;
-  const std::u16string text = WriteServiceReply(reply);
-  EXPECT_EQ(text,
-            u"[{\"ModuleRequest\":4,\"ResultLevel\":30.000000,\"ResultText\":\"100\","
-            u"\"SwitchState\":2}]");
-  const ServiceMessage back = ReadServiceReply(text);
-  EXPECT_EQ(back.request, 4);
-  EXPECT_EQ(back.level, 30.0);
-  EXPECT_EQ(back.text, u"100");
-  EXPECT_EQ(back.switchState, 2);
-}
-
-TEST(ServiceReplyText, FallbacksLeaveTheDefaults) {
+// The reply as the provider writes it; what the reader takes, and the
+// defaults it leaves for anything else.
+TEST(ServiceReplyText, GoldenTextAndFallbacks) {
+  const char16_t golden[] =
+      u"[{\"ModuleRequest\":4,\"ResultLevel\":30.000000,\"ResultText\":\"100\",\"SwitchState\":2}]";
+  EXPECT_EQ(WriteServiceReply({.request = 4, .level = 30.0, .text = u"100", .switchState = 2}),
+            golden);
+  EXPECT_EQ(ReadServiceReply(golden).switchState, 2);
   struct Row {
     const char16_t* text;
     double level;
@@ -87,6 +73,7 @@ TEST(ServiceReplyText, FallbacksLeaveTheDefaults) {
       {u"[{\"ResultLevel\":30.000000,\"ResultText\":\"100\"}]", 0.0, u"", 0},
       {u"[\"text\"]", 0.0, u"", 0},
       // Read as given.
+      {golden, 30.0, u"100", 4},
       {u"[{\"ModuleRequest\":2,\"ResultLevel\":55.500000,\"ResultText\":\"12\"}]", 55.5, u"12", 2},
       {u"[{'ModuleRequest':5,'ResultLevel':42.250000,'ResultText':'a\tb'}]", 42.25, u"a\tb", 5},
       {u" [ {\"ResultText\":\"\",\"ModuleRequest\":1,\"ResultLevel\":100.000000,\"X\":[]} ] ",
@@ -174,46 +161,30 @@ TEST(EnsureServiceProviderTest, StartsWhatItMayAndLooksUntilTheProviderAppears) 
   }
 }
 
-// The Run key of the machine with one value.
-void SetRunValue(platform::Registry* registry, std::u16string_view name, std::u16string_view text,
-                 uint32_t type = platform::kRegSz) {
-  platform::HKey key = platform::kNullKey;
-  ASSERT_EQ(registry->RegCreateKeyExW(platform::kHkeyLocalMachine,
-                                      u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", 0,
-                                      platform::kKeyAllAccess, &key, nullptr),
-            0u);
-  std::u16string data(text);
-  ASSERT_EQ(
-      registry->RegSetValueExW(key, name, type, reinterpret_cast<const uint8_t*>(data.c_str()),
-                               static_cast<uint32_t>((data.size() + 1) * 2)),
-      0u);
-  registry->RegCloseKey(key);
-}
-
-TEST(RunKey, CommandWithoutItsQuotes) {
+// Before Vista the provider starts through its Run-key value, quotes taken
+// off (first and last character); from Vista on through its task.
+TEST(RunKey, CommandWithoutItsQuotesStartedOnXpOnly) {
   platform::memory::MemoryRegistry registry;
   EXPECT_EQ(ReadRunKeyCommand(u"corvane Service Provider", &registry), u"");  // no key
-  SetRunValue(&registry, u"corvane Service Provider", u"\"C:\\x\\a.exe\"");
-  SetRunValue(&registry, u"plain", u"abc");
-  SetRunValue(&registry, u"one", u"a");
-  SetRunValue(&registry, u"number", u"ab", platform::kRegBinary);
+  StartMachine xp;
+  xp.version = platform::OsVersion{5, 1, 2600, 2, 1, false};
+  StartServiceProvider(&xp, &registry);  // no Run-key value: nothing to start
+  ASSERT_TRUE(registry
+                  .LoadHiveText(platform::memory::kMachineHive, R"(WINE REGISTRY Version 2
+[Software\\Microsoft\\Windows\\CurrentVersion\\Run]
+"corvane Service Provider"="\"C:\\x\\a.exe\""
+"plain"="abc"
+"one"="a"
+"number"=hex:61,00,62,00,00,00
+)")
+                  .empty());
   EXPECT_EQ(ReadRunKeyCommand(u"corvane Service Provider", &registry), u"C:\\x\\a.exe");
   EXPECT_EQ(ReadRunKeyCommand(u"plain", &registry), u"b");
   EXPECT_EQ(ReadRunKeyCommand(u"one", &registry), u"");
   EXPECT_EQ(ReadRunKeyCommand(u"number", &registry), u"");
-}
-
-TEST(RunKey, StartThroughTheRunKeyOnXpOnly) {
-  platform::memory::MemoryRegistry registry;
-  StartMachine xp;
-  xp.version = platform::OsVersion{5, 1, 2600, 2, 1, false};
-  StartServiceProvider(&xp, &registry);  // no Run-key value: nothing to start
-  EXPECT_TRUE(xp.started.empty());
   // The command names a program that does not exist: nothing is started either.
-  SetRunValue(&registry, u"corvane Service Provider", u"\"C:\\no\\such\\ServiceProvider.exe\"");
   StartServiceProvider(&xp, &registry);
   EXPECT_TRUE(xp.started.empty());
-
   StartMachine vista;
   vista.version = platform::OsVersion{6, 0, 6002, 2, 1, false};
   StartServiceProvider(&vista, &registry);

@@ -16,7 +16,9 @@
 
 class TestMachine : public platform::SystemWrapper {
  public:
-  TestMachine() : SystemWrapper(platform::System::Default()) {}
+  // A host and a module placed where the test wants them.
+  explicit TestMachine(std::u16string hostFile = {}, std::u16string moduleFile = {})
+      : SystemWrapper(platform::System::Default()), host(hostFile), module(moduleFile) {}
   std::u16string GetHostFileName() override {
     return host.empty() ? SystemWrapper::GetHostFileName() : host;
   }
