@@ -31,14 +31,14 @@ TEST(ServiceRequestText, GoldenTextsReadBack) {
        u"[{\"Message\":\"Line \\\"one\\\"\\n\",\"MessageHeader\":\"Head\","
        u"\"ModuleIdentificator\":\"RegistryCleanerModule\",\"ModuleRequest\":7}]"},
   };
+  const std::u16string id = u"RegistryCleanerModule";
   for (const auto& row : rows) {
-    const ServiceMessage message{u"RegistryCleanerModule", row.code, row.header, row.message,
-                                 row.switchValue};
+    const ServiceMessage message{id, row.code, row.header, row.message, row.switchValue, 0, u"", 0};
     EXPECT_EQ(WriteServiceRequest(message), row.text) << row.code;
     ServiceMessage read;
     ASSERT_TRUE(ReadServiceRequest(row.text, &read));
     EXPECT_EQ(read.identifier + read.header + read.message,
-              u"RegistryCleanerModule" + (row.code == 7 ? message.header + message.message : u""));
+              id + (row.code == 7 ? message.header + message.message : u""));
     EXPECT_EQ(read.request, row.code);
   }
   ServiceMessage read;
@@ -53,8 +53,12 @@ TEST(ServiceRequestText, GoldenTextsReadBack) {
 TEST(ServiceReplyText, GoldenTextAndFallbacks) {
   const char16_t golden[] =
       u"[{\"ModuleRequest\":4,\"ResultLevel\":30.000000,\"ResultText\":\"100\",\"SwitchState\":2}]";
-  EXPECT_EQ(WriteServiceReply({.request = 4, .level = 30.0, .text = u"100", .switchState = 2}),
-            golden);
+  ServiceMessage reply;
+  reply.request = 4;
+  reply.level = 30.0;
+  reply.text = u"100";
+  reply.switchState = 2;
+  EXPECT_EQ(WriteServiceReply(reply), golden);
   EXPECT_EQ(ReadServiceReply(golden).switchState, 2);
   struct Row {
     const char16_t* text;
@@ -123,24 +127,22 @@ TEST(EnsureServiceProviderTest, StartsWhatItMayAndLooksUntilTheProviderAppears) 
   constexpr int kNever = 1 << 30;
   const struct {
     const char* name;
-    bool mayStart;
+    const char16_t *self, *shell;
+    bool mayStart, vista, found;
     int appearsAtLook;
-    const char16_t* self;
-    bool vista, found;
     size_t sleeps;
-    const char16_t* shell;
   } rows[] = {
-      {"running", true, 1, u"host.exe", true, true, 0, nullptr},
-      {"the current process counts at the first look", false, kNever, u"ServiceProvider.exe", true,
-       true, 0, nullptr},
-      {"not running, not to be started", false, kNever, u"host.exe", true, false, 0, nullptr},
-      {"up after the task's start", true, 2, u"host.exe", true, true, 1, nullptr},
+      {"running", u"host.exe", nullptr, true, true, true, 1, 0},
+      {"the current process counts at the first look", u"ServiceProvider.exe", nullptr, false, true,
+       true, kNever, 0},
+      {"not running, not to be started", u"host.exe", nullptr, false, true, false, kNever, 0},
+      {"up after the task's start", u"host.exe", nullptr, true, true, true, 2, 1},
       // No elevation verb before Vista; the third look of the loop finds it.
-      {"the program itself", true, 5, u"host.exe", false, true, 4,
-       u"|C:\\Suite\\ServiceProvider.exe| /register|C:\\Suite|5"},
+      {"the program itself", u"host.exe", u"|C:\\Suite\\ServiceProvider.exe| /register|C:\\Suite|5",
+       true, false, true, 5, 4},
       // The task once, 1 s, the program itself, then 20 looks 250 ms apart.
-      {"never", true, kNever, u"host.exe", true, false, 21,
-       u"runas|C:\\Suite\\ServiceProvider.exe| /register|C:\\Suite|5"},
+      {"never", u"host.exe", u"runas|C:\\Suite\\ServiceProvider.exe| /register|C:\\Suite|5", true,
+       true, false, kNever, 21},
   };
   platform::memory::MemoryRegistry registry;
   for (const auto& row : rows) {

@@ -131,6 +131,31 @@ TEST(Processes, RunAndFollowChildrenTimeoutsCancelAndFailure) {
   platform::System::Default()->Sleep(2600);  // let the unfollowed programs end
 }
 
+// A machine with or without the restore-point service; it records the calls.
+class RestoreMachine : public TestMachine {
+ public:
+  RestoreMachine() { version = platform::OsVersion{6, 2, 9200, 2, 1, false}; }
+  bool StartService(std::u16string_view name) override {
+    services += std::u16string(name) + u";";
+    return serviceRuns;
+  }
+  // Each call as "event type sequence length-of-description".
+  bool SetRestorePoint(uint32_t eventType, uint32_t type, int64_t* sequence,
+                       std::u16string_view description) override {
+    calls.push_back(std::to_string(eventType) + " " + std::to_string(type) + " " +
+                    std::to_string(*sequence) + " " + std::to_string(description.size()));
+    if (!pointsWork) return false;
+    *sequence = 4711;
+    return true;
+  }
+  bool serviceRuns = true, pointsWork = true;
+  std::u16string services;
+  std::vector<std::string> calls;
+};
+
+constexpr char16_t kSettingsKey[] =
+    u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\SystemRestore";
+
 TEST(RestorePoints, BeginSetsTheSettingsAndNamesThePoint) {
   RestoreMachine machine;
   platform::memory::MemoryRegistry registry;
