@@ -15,10 +15,12 @@
 
 namespace {
 
-// A machine whose version, rights and process list the test sets.
+// A machine whose version, rights, processes and restore-point service the
+// test sets; it records the restore-point calls, each as "event type sequence
+// length-of-description", after the services it started.
 struct FakeMachine : TestMachine {
   FakeMachine() {
-    version = platform::OsVersion{6, 1, 7601, 2, 1, false};
+    version = platform::OsVersion{6, 2, 9200, 2, 1, false};
     elevated = true;
     self = 10;
     listProcesses = [this](std::vector<platform::ProcessEntry>* out) {
@@ -29,8 +31,21 @@ struct FakeMachine : TestMachine {
   std::u16string GetProcessImagePath(uint32_t pid) override {
     return pid == 20 ? u"C:\\Suite\\ServiceProvider.exe" : u"C:\\Other\\ServiceProvider.exe";
   }
+  bool StartService(std::u16string_view name) override {
+    calls.push_back("start " + platform::U16ToUtf8(name));
+    return serviceRuns;
+  }
+  bool SetRestorePoint(uint32_t eventType, uint32_t type, int64_t* sequence,
+                       std::u16string_view description) override {
+    calls.push_back(std::to_string(eventType) + " " + std::to_string(type) + " " +
+                    std::to_string(*sequence) + " " + std::to_string(description.size()));
+    if (!pointsWork) return false;
+    *sequence = 4711;
+    return true;
+  }
   std::vector<platform::ProcessEntry> processes;
-  bool snapshotWorks = true;
+  bool snapshotWorks = true, serviceRuns = true, pointsWork = true;
+  std::vector<std::string> calls;
 };
 
 TEST(VersionTests, Boundaries) {
@@ -131,38 +146,15 @@ TEST(Processes, RunAndFollowChildrenTimeoutsCancelAndFailure) {
   platform::System::Default()->Sleep(2600);  // let the unfollowed programs end
 }
 
-// A machine with or without the restore-point service; it records the calls.
-class RestoreMachine : public TestMachine {
- public:
-  RestoreMachine() { version = platform::OsVersion{6, 2, 9200, 2, 1, false}; }
-  bool StartService(std::u16string_view name) override {
-    services += std::u16string(name) + u";";
-    return serviceRuns;
-  }
-  // Each call as "event type sequence length-of-description".
-  bool SetRestorePoint(uint32_t eventType, uint32_t type, int64_t* sequence,
-                       std::u16string_view description) override {
-    calls.push_back(std::to_string(eventType) + " " + std::to_string(type) + " " +
-                    std::to_string(*sequence) + " " + std::to_string(description.size()));
-    if (!pointsWork) return false;
-    *sequence = 4711;
-    return true;
-  }
-  bool serviceRuns = true, pointsWork = true;
-  std::u16string services;
-  std::vector<std::string> calls;
-};
-
 constexpr char16_t kSettingsKey[] =
     u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\SystemRestore";
 
 TEST(RestorePoints, BeginSetsTheSettingsAndNamesThePoint) {
-  RestoreMachine machine;
+  FakeMachine machine;
   platform::memory::MemoryRegistry registry;
   int64_t sequence = 0;
   ASSERT_TRUE(BeginRestorePoint(std::u16string(300, u'd'), &sequence, &machine, &registry));
   EXPECT_EQ(sequence, 4711);
-  EXPECT_EQ(machine.services, u"VSS;");
   CRegistry settings(true, &registry);
   settings.SetRoot(platform::kHkeyLocalMachine);
   ASSERT_TRUE(settings.Open(kSettingsKey, false));
@@ -170,7 +162,8 @@ TEST(RestorePoints, BeginSetsTheSettingsAndNamesThePoint) {
   EXPECT_EQ(settings.GetInt(u"ScopeSnapshots", -1), 0);
   EXPECT_TRUE(EndRestorePoint(4711, &machine));
   // A 300-character name keeps 255.
-  EXPECT_EQ(machine.calls, (std::vector<std::string>{"102 12 0 255", "103 12 4711 0"}));
+  EXPECT_EQ(machine.calls,
+            (std::vector<std::string>{"start VSS", "102 12 0 255", "start VSS", "103 12 4711 0"}));
   // The machine itself: a Wine prefix has no restore points, Windows under
   // wine no service manager that starts VSS. Either way false, at once.
   EXPECT_FALSE(BeginRestorePoint(u"Suite: Clean Registry (Fix Errors)", &sequence));
@@ -182,9 +175,9 @@ TEST(RestorePoints, RefusalsLeaveTheSettingsAndTheSequence) {
   const struct {
     bool serviceRuns, windows8, withSequence;
     size_t calls;
-  } rows[] = {{false, true, true, 0}, {false, true, false, 0}, {true, false, true, 1}};
+  } rows[] = {{false, true, true, 1}, {false, true, false, 0}, {true, false, true, 2}};
   for (const auto& row : rows) {
-    RestoreMachine machine;
+    FakeMachine machine;
     machine.serviceRuns = row.serviceRuns;
     if (!row.windows8) machine.version = platform::OsVersion{6, 1, 7601, 2, 1, false};
     machine.pointsWork = false;

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -89,7 +88,6 @@ struct Host {
   std::mutex lock;
   std::vector<double> seen;
   double stopAt = 1000.0;
-  std::atomic<bool> asked{false};  // the callback ran at least once
 
   static bool MODULE_CALL Callback(void* context, double* percent, int reserved1, int reserved2) {
     auto* host = static_cast<Host*>(context);
@@ -97,7 +95,6 @@ struct Host {
     EXPECT_EQ(reserved2, 0);
     std::lock_guard<std::mutex> guard(host->lock);
     host->seen.push_back(*percent);
-    host->asked = true;
     return *percent < host->stopAt;
   }
   std::vector<double> Seen() {
