@@ -223,9 +223,7 @@ TEST_F(SlwFileTest, OpensAreRetriedUnlessTheFileIsMissingAndAShortWriteFails) {
   EXPECT_EQ(list.Load(folder_.File(u"nofolder\\absent.slw1"), false), 0u);
   EXPECT_EQ(clock_.sleeps, 0);
 
-  BufferedStringListW seed("IgnoreList", 256);
-  seed.Add(u"a", 0);
-  seed.Save(file_);
+  WriteBytes(file_, "SLW1" + U32(1) + Slw1Item(u"a", 0));
   fs.failOpens = 3;  // held by another process for a moment
   EXPECT_EQ(list.Load(file_, false), 1u);
   EXPECT_EQ(clock_.sleeps, 3);

@@ -65,9 +65,8 @@ class DeleteEntriesTest : public testing::Test {
   }
   bool Exists(std::u16string_view path) {
     HKey key;
-    if (memory_.RegOpenKeyExW(kHkeyCurrentUser, path, 0, kSam, &key) != 0) return false;
-    memory_.RegCloseKey(key);
-    return true;
+    return memory_.RegOpenKeyExW(kHkeyCurrentUser, path, 0, kSam, &key) == 0 &&
+           memory_.RegCloseKey(key) == 0;
   }
 
   platform::memory::MemoryRegistry memory_;

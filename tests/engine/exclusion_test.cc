@@ -137,7 +137,7 @@ TEST_F(ExclusionTest, AfterFourteenDaysThePairIsForgotten) {
   EXPECT_EQ(RecordOf(u"HKEY_CURRENT_USER\\Software\\Old").cleanCount, 1u);
 }
 
-TEST_F(ExclusionTest, MalformedRecordsNeverExcludeAndRestartTheCount) {
+TEST_F(ExclusionTest, MalformedRecordsAndMissingListsNeverExclude) {
   engine_.ignoreList->Add(u"HKEY_CURRENT_USER\\Software\\Bad", 0);
   engine_.ignoreList->Add(u"0x00000001 0x00000005", 0);  // no separators, and short
   Reboot();
@@ -151,9 +151,7 @@ TEST_F(ExclusionTest, MalformedRecordsNeverExcludeAndRestartTheCount) {
   Clean(u"Software\\Lonely");
   EXPECT_EQ(engine_.ignoreList->Count(), 4);
   EXPECT_EQ(RecordOf(u"HKEY_CURRENT_USER\\Software\\Lonely").cleanCount, 1u);
-}
-
-TEST_F(ExclusionTest, WithoutListsNothingIsExcludedOrRecorded) {
+  // Without lists nothing is excluded or recorded.
   engine_.blackList.reset();
   engine_.ignoreList.reset();
   EXPECT_EQ(Excluded(u"Software\\Any"), 0);

@@ -91,7 +91,8 @@ TEST_F(MyLogfileTest, ConversionsFollowPrintfWithWideTextInTheAnsiCodePage) {
 #endif
 }
 
-TEST_F(MyLogfileTest, AFormatThatCannotBeServedIsLoggedAsItStands) {
+// A format that cannot be served is logged as it stands; an overlong line is cut.
+TEST_F(MyLogfileTest, AFormatThatCannotBeServedIsLoggedAsItStandsAndOverlongLinesAreCut) {
   auto log = NewLog("fault.log");
   log->Printf(4, "Broken %y format %d", 5);
   log->Printf(4, "");
@@ -106,6 +107,13 @@ TEST_F(MyLogfileTest, AFormatThatCannotBeServedIsLoggedAsItStands) {
             "2014-01-31 09:05:07,123 lv:04 -> MyLogfile::FormatStringError1\r\n"
             "2014-01-31 09:05:07,123 lv:04 -> count%n\r\n"
             "MyLogfile::FormatStringError2[%q]");
+  auto big = NewLog("long.log");
+  EXPECT_EQ(big->Printf(6, "%s", std::string(3 * 1024 * 1024, 'x').c_str()),
+            static_cast<int>(MyLogfile::kFormatLimit - 1));
+  big->Flush();
+  const std::string text = Contents("long.log");
+  ASSERT_EQ(text.size(), MyLogfile::kFormatLimit - 1);
+  EXPECT_EQ(text.substr(text.size() - 3), "x\r\n");
 }
 
 TEST_F(MyLogfileTest, LinesStayInTheBufferUntilFlush) {
@@ -169,16 +177,6 @@ TEST_F(MyLogfileTest, LinesFromTwoThreadsStayWhole) {
   const std::string text = Contents("threads.log");
   ASSERT_EQ(text.size(), 1000u * 17);
   for (size_t pos = 0; pos < text.size(); pos += 17) ASSERT_EQ(text.substr(pos + 15, 2), "\r\n");
-}
-
-TEST_F(MyLogfileTest, AnOverlongLineIsCutAtTheFormatLimit) {
-  auto log = NewLog("long.log");
-  EXPECT_EQ(log->Printf(6, "%s", std::string(3 * 1024 * 1024, 'x').c_str()),
-            static_cast<int>(MyLogfile::kFormatLimit - 1));
-  log->Flush();
-  const std::string text = Contents("long.log");
-  ASSERT_EQ(text.size(), MyLogfile::kFormatLimit - 1);
-  EXPECT_EQ(text.substr(text.size() - 3), "x\r\n");
 }
 
 TEST_F(MyLogfileTest, AFileThatCannotBeOpenedKeepsTheLinesBuffered) {

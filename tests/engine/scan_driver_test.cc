@@ -28,11 +28,7 @@ class ManualTicks : public platform::SystemWrapper {
 class ProgressStepTest : public testing::Test {
  protected:
   // Every count starts at 0, also after another test of the same process.
-  void SetUp() override {
-    ProcessedKeyCount = TotalKeyCount = 0;
-    LastPermille = 0;
-    LastReportTick = 0;
-  }
+  void SetUp() override { ProcessedKeyCount = TotalKeyCount = LastPermille = LastReportTick = 0; }
   void TearDown() override { TotalKeyCount = 0; }
   RegCleanerEngine engine_;
   ManualTicks clock_;
@@ -67,9 +63,8 @@ TEST_F(ProgressStepTest, ReportsEachNewThousandthAtMostEvery111Ms) {
   EXPECT_EQ(LastReportTick, 100312u);
 }
 
-// The durations expected from the stored times, and what a run of elapsed
-// ms teaches them: each time keeps its maximum unless a first run (of the
-// boot for the slow time, the second for the fast one) is 20 % faster.
+// The durations expected from the stored times, and what a run teaches them: each time keeps
+// its maximum unless a first run (of the boot: slow, the second: fast) is 20 % faster.
 TEST(ExpectedDuration, FromStoredTimesAndWhatARunTeachesThem) {
   const struct Row {
     int32_t slow, fast, runs;
@@ -131,10 +126,9 @@ TEST(ProblemKeyTest, EachModeDoesItsPart) {
   };
   auto exists = [&] {
     platform::HKey key;
-    const bool found = registry.RegOpenKeyExW(platform::kHkeyLocalMachine, u"Software\\Gone", 0,
-                                              platform::kKeyRead, &key) == 0;
-    if (found) registry.RegCloseKey(key);
-    return found;
+    return registry.RegOpenKeyExW(platform::kHkeyLocalMachine, u"Software\\Gone", 0,
+                                  platform::kKeyRead, &key) == 0 &&
+           registry.RegCloseKey(key) == 0;
   };
   // Counted, reported, nothing for an unknown mode, backed up.
   EXPECT_EQ((std::vector<uint32_t>{handle(KeyCount), handle(Scan), handle(5), handle(Backup)}),

@@ -159,7 +159,7 @@ TEST_F(CheckModuleProgress, DisplayFollowsTheWorkWhenInstalledSo) {
   EXPECT_FALSE(module_.stopRequested());
 }
 
-TEST(SubResultsTest, JsonText) {
+TEST(SubResultsTest, JsonTextCopiedOutAtTheBufferEdges) {
   struct Case {
     std::vector<SubResult> list;
     const char* text;
@@ -172,9 +172,7 @@ TEST(SubResultsTest, JsonText) {
        "[{\"SubResultLevel\":100.000000,\"SubResultText\":\"q\\\"b\\\\n\\nt\\tc\x01\u00e9\"}]"},
   };
   for (const Case& c : cases) EXPECT_EQ(platform::U16ToUtf8(SubResultsAsJson(c.list)), c.text);
-}
-
-TEST(SubResultsTest, CopyOutAtTheBufferEdges) {
+  // Copied out at the buffer's edges.
   ScriptedModule module;
   module.Add(2.0, u"a");
   const std::u16string full = u"[{\"SubResultLevel\":2.000000,\"SubResultText\":\"a\"}]";

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "framework/check_module.h"
 #include "framework/install_config.h"
@@ -15,6 +16,16 @@ namespace {
 
 TEST(CRegistry, RootsAndValues) {
   platform::memory::MemoryRegistry registry;
+  // Strings are not expanded; another type, or 256 bytes with the NUL, read as the default.
+  ASSERT_TRUE(registry
+                  .LoadHiveText(platform::memory::kMachineHive,
+                                R"(WINE REGISTRY Version 2
+[Software\\Strings]
+"Name"="Brightwood"
+"Expand"=str(2):"%SystemRoot%\\x"
+"Multi"=str(7):"a"
+"Long"=")" + std::string(127, 'x') + "\"\n")
+                  .empty());
   CRegistry reg(false, &registry);
   EXPECT_FALSE(reg.SetRoot(platform::kHkeyCurrentConfig));
   EXPECT_EQ(reg.root(), platform::kHkeyCurrentUser);
@@ -26,30 +37,12 @@ TEST(CRegistry, RootsAndValues) {
   EXPECT_TRUE(reg.SetInt(u"Count", -2));
   EXPECT_EQ(reg.GetValueType(u"Count"), platform::kRegDword);
   EXPECT_EQ(reg.GetValueType(u"Missing"), 0u);
-
-  platform::HKey key;
-  ASSERT_EQ(registry.RegOpenKeyExW(platform::kHkeyLocalMachine, u"SOFTWARE\\Suite", 0,
-                                   platform::kKeyAllAccess, &key),
-            0u);
-  const struct {
-    const char16_t* name;
-    uint32_t type;
-    std::u16string text;
-    const char16_t* read;
-  } rows[] = {
-      {u"Name", platform::kRegSz, u"Brightwood", u"Brightwood"},
-      {u"Expand", platform::kRegExpandSz, u"%SystemRoot%\\x", u"%SystemRoot%\\x"},  // not expanded
-      {u"Multi", 7, u"a", u"d"},                                                    // wrong type
-      {u"Long", platform::kRegSz, std::u16string(127, u'x'), u"d"},  // 256 bytes with the NUL
-  };
-  for (const auto& row : rows) {
-    registry.RegSetValueExW(key, row.name, row.type,
-                            reinterpret_cast<const uint8_t*>(row.text.c_str()),
-                            static_cast<uint32_t>(row.text.size() * 2 + 2));
-    EXPECT_EQ(reg.GetString(row.name, u"d"), row.read);
-  }
-  registry.RegCloseKey(key);
-  EXPECT_EQ(reg.GetString(u"Missing", u"d"), u"d");
+  ASSERT_TRUE(reg.Open(u"\\SOFTWARE\\Strings\\", false));
+  std::vector<std::u16string> reads;
+  for (const char16_t* name : {u"Name", u"Expand", u"Multi", u"Long", u"Missing"})
+    reads.push_back(reg.GetString(name, u"d"));
+  EXPECT_EQ(reads,
+            (std::vector<std::u16string>{u"Brightwood", u"%SystemRoot%\\x", u"d", u"d", u"d"}));
   // An empty path selects the root itself.
   EXPECT_TRUE(reg.Open(u"\\", false));
   EXPECT_TRUE(reg.SetInt(u"AtRoot", 1));
@@ -94,15 +87,12 @@ TEST(RegistrySettings, InstallationKeyOrTheCurrentUser) {
 }
 
 TEST(Totals, LeadingIntegerOfTheResultText) {
-  struct Row {
-    std::u16string text;
-    int32_t value;
-  } rows[] = {{u"  42 problems", 42},
-              {u"canceled", 0},
-              {u"\t\n 5", 5},
-              {u"99999999999", 2147483647},
-              {u"-99999999999", -2147483647 - 1}};
-  for (const Row& r : rows) EXPECT_EQ(LeadingInteger(r.text), r.value);
+  const std::pair<const char16_t*, int32_t> rows[] = {{u"  42 problems", 42},
+                                                      {u"canceled", 0},
+                                                      {u"\t\n 5", 5},
+                                                      {u"99999999999", 2147483647},
+                                                      {u"-99999999999", -2147483647 - 1}};
+  for (const auto& [text, value] : rows) EXPECT_EQ(LeadingInteger(text), value);
 }
 
 // A module whose check finds a fixed text and whose resolve solves a fixed
