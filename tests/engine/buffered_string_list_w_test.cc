@@ -47,8 +47,7 @@ TEST(BufferedStringListW, KeepsTextsTagsAndChangesInOrderAndFindsIgnoringCase) {
   EXPECT_EQ(list.LengthAt(102), 104u);
   EXPECT_EQ(list.At(-1), nullptr);
   EXPECT_EQ(list.TagAt(103), 0u);
-  // The last match wins; lookups follow removals (which close the gap) and
-  // in-place rewrites.
+  // The last match wins; lookups follow removals (which close the gap) and rewrites.
   EXPECT_EQ(list.Find(u"AB"), 2);
   EXPECT_FALSE(list.Remove(103));
   EXPECT_TRUE(list.Remove(2));
@@ -195,8 +194,7 @@ TEST_F(SlwFileTest, MalformedFilesLoadWhatIsWhole) {
   }
 }
 
-// Opens fail while failOpens is not 0 (-1: always), as when another process
-// holds the file; writes may be cut short.
+// Opens fail while failOpens is not 0 (-1: always), as when the file is held; writes may be cut.
 struct FlakyFileSystem : platform::FileSystemWrapper {
   FlakyFileSystem() : FileSystemWrapper(platform::FileSystem::Default()) {}
   int failOpens = 0, opens = 0;

@@ -106,8 +106,7 @@ TEST_F(DeleteEntriesTest, AProtectedKeyStaysWithTwoLogLines) {
   EXPECT_FALSE(Exists(u"Software\\Gone\\A"));
 }
 
-// Vista on 64 bits switches reflection off per key, elsewhere it is left
-// alone; a 64-bit process deleting in the 32-bit view passes that view on.
+// Vista on 64 bits switches reflection off per key; a 64-bit process passes the 32-bit view on.
 TEST_F(DeleteEntriesTest, ReflectionAndViewBitsFollowTheMachine) {
   registry_.reflecting = true;
   OsLevel = 3;

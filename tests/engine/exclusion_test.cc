@@ -53,8 +53,7 @@ class ExclusionTest : public testing::Test {
   engine_test::Uptime machine_;
 };
 
-// The black list matches the same length ignoring case, with the wildcards
-// of its items; the parameter after an entry says how.
+// Items match the same length ignoring case, with their wildcards; the parameter says how.
 TEST_F(ExclusionTest, BlackListEntriesAndTheirParameters) {
   Black(u"HKEY_CURRENT_USER\\Software\\Abc", u"NOOP");
   Black(u"HKEY_CURRENT_USER\\Software\\A?c Val:*", u"NOOP");

@@ -1,5 +1,4 @@
-// The engine's run pieces that need no whole module: progress pacing, expected
-// durations, problem log lines, key actions per mode, the lockout mutex.
+// Engine run pieces without a module: pacing, durations, problem lines, key actions, lockout.
 #include "modules/RegistryCleanerModule/dll/scan_driver.h"
 
 #include <gtest/gtest.h>
@@ -63,8 +62,7 @@ TEST_F(ProgressStepTest, ReportsEachNewThousandthAtMostEvery111Ms) {
   EXPECT_EQ(LastReportTick, 100312u);
 }
 
-// The durations expected from the stored times, and what a run teaches them: each time keeps
-// its maximum unless a first run (of the boot: slow, the second: fast) is 20 % faster.
+// Expected durations and what a run teaches them: a maximum, unless a first run is 20 % faster.
 TEST(ExpectedDuration, FromStoredTimesAndWhatARunTeachesThem) {
   const struct Row {
     int32_t slow, fast, runs;
@@ -95,8 +93,7 @@ TEST(ExpectedDuration, FromStoredTimesAndWhatARunTeachesThem) {
   }
 }
 
-// The key lines the scanners' tests do not show: a key without a value, a
-// relative one, and a missing text without a key.
+// Key lines the scanners' tests do not show: no value, a relative key, a missing text alone.
 TEST(LogProblem, KeyValueAndMissingLines) {
   engine_test::CapturedLog log;
   LogProblem(platform::kHkeyCurrentUser, u"Software\\B", u"", u"");

@@ -51,8 +51,7 @@ class CheckModuleProgress : public testing::Test {
   Host host_;
 };
 
-// A host that clears its callback from another thread while the callback runs
-// (waiting for that thread, as a UI thread does) is not deadlocked.
+// A host clearing its callback from another thread while the callback waits is not deadlocked.
 TEST_F(CheckModuleProgress, TheCallbackCanBeChangedWhileItRuns) {
   module_.SetExpectedDuration(2000, false);
   struct Clearing {
@@ -110,8 +109,7 @@ TEST_F(CheckModuleProgress, DirectModeReportsOnlyTheFinalHundred) {
   EXPECT_FALSE(module_.ReportProgress(100));
 }
 
-// The host stops at 10, which the display always reaches (the ticker's real
-// time may hold it below 30 on a loaded machine); the final 100 clears the stop.
+// The host stops at 10, which even a ticker held back reaches; the final 100 clears the stop.
 TEST_F(CheckModuleProgress, HostStopReachesTheWorkAndClearsAtTheEnd) {
   host_.stopAt = 10.0;
   module_.SetExpectedDuration(2000, false);
@@ -128,8 +126,7 @@ TEST_F(CheckModuleProgress, HostStopReachesTheWorkAndClearsAtTheEnd) {
   EXPECT_FALSE(module_.stopRequested());
 }
 
-// An immediate 100 waits for the display to get there; the work's final 100
-// after that shows 100 once more and returns: no new ticker crawls up from 0.
+// A 100 waits for the display; a later 100 shows 100 once more at once: no new ticker from 0.
 TEST_F(CheckModuleProgress, AHundredAfterTheDisplayGotThereReturnsAtOnce) {
   module_.SetExpectedDuration(2000, false);
   EXPECT_TRUE(module_.ReportProgress(100));
@@ -139,8 +136,7 @@ TEST_F(CheckModuleProgress, AHundredAfterTheDisplayGotThereReturnsAtOnce) {
   EXPECT_EQ(host_.Seen(), seen);
 }
 
-// An installation that asks for the real pace: no ticker, the host sees each
-// new whole percent of the work at once; its stop at 80 reaches the work.
+// Installed to follow the work: no ticker, each new whole percent at once; a stop at 80 heard.
 TEST_F(CheckModuleProgress, DisplayFollowsTheWorkWhenInstalledSo) {
   TempTree tree;
   ASSERT_TRUE(tree.MakeFile(u"install.cfg", "[install]\r\nProgressFollowsWork=1\r\n"));

@@ -49,9 +49,7 @@ TEST(CRegistry, RootsAndValues) {
   EXPECT_EQ(reg.GetInt(u"AtRoot", 0), 1);
 }
 
-// The module's content folder as the engine finds it, from the engine's or
-// from a host's side: the private-profile reader takes "\t" and "\n" as
-// they stand, in 8-bit and UTF-16 files of either byte order.
+// The content folder, from either side, as written ("\t", "\n") in ANSI and UTF-16 LE/BE files.
 TEST(InstallConfig, UserContentFolderIsTakenAsWritten) {
   TempTree tree;  // a host in host\ and a module in suite\modules\cleaner\.
   ASSERT_TRUE(tree.MakeFolder(u"suite\\modules\\cleaner") && tree.MakeFolder(u"host"));
@@ -95,8 +93,7 @@ TEST(Totals, LeadingIntegerOfTheResultText) {
   for (const auto& [text, value] : rows) EXPECT_EQ(LeadingInteger(text), value);
 }
 
-// A module whose check finds a fixed text and whose resolve solves a fixed
-// count, keeping its totals in a registry of the test.
+// A module whose check finds "17" and whose resolve solves 5, its totals in a test registry.
 class CountingModule : public CCheckModule {
  public:
   explicit CountingModule(platform::Registry* registry) {
@@ -111,8 +108,7 @@ class CountingModule : public CCheckModule {
   }
 };
 
-// Solved counts add up, the unsolved total is the last text's leading
-// number, and before any check it is left alone.
+// Solved counts add up; unsolved is the last text's leading number, left alone before a check.
 TEST(Totals, KeptAfterLocalRunsWithTheIdentifierUnchanged) {
   platform::memory::MemoryRegistry registry;
   CRegistry settings(false, &registry);

@@ -48,8 +48,7 @@ TEST(ServiceRequestText, GoldenTextsReadBack) {
     EXPECT_FALSE(ReadServiceRequest(bad, &read));
 }
 
-// The reply as the provider writes it; what the reader takes, and the
-// defaults it leaves for anything else.
+// The reply as the provider writes it, what the reader takes, and its defaults for the rest.
 TEST(ServiceReplyText, GoldenTextAndFallbacks) {
   const char16_t golden[] =
       u"[{\"ModuleRequest\":4,\"ResultLevel\":30.000000,\"ResultText\":\"100\",\"SwitchState\":2}]";
@@ -101,8 +100,7 @@ TEST(ServiceChannelNames, LocalOnlyForTheDefaultChannelAndLoopback) {
   EXPECT_FALSE(IsLocalServiceChannel(u"CORVANE_SERVICE_CHANNEL2"));
 }
 
-// A machine on which the service provider shows up at a given look, or
-// never; nothing is started and nobody waits.
+// The service provider shows up at a given look, or never; nothing starts and nobody waits.
 struct StartMachine : TestMachine {
   StartMachine() {
     version = platform::OsVersion{6, 2, 9200, 2, 1, false};
@@ -121,8 +119,7 @@ struct StartMachine : TestMachine {
 
 const char16_t kModule[] = u"C:\\Suite\\modules\\RegistryCleanerModule\\RegistryCleanerModule.dll";
 
-// The provider found running, started through its task (each look starts
-// it again), started as the program itself, or not at all.
+// The provider found, started by its task (at each look), as the program itself, or not at all.
 TEST(EnsureServiceProviderTest, StartsWhatItMayAndLooksUntilTheProviderAppears) {
   constexpr int kNever = 1 << 30;
   const struct {
@@ -163,8 +160,7 @@ TEST(EnsureServiceProviderTest, StartsWhatItMayAndLooksUntilTheProviderAppears) 
   }
 }
 
-// Before Vista the provider starts through its Run-key value, quotes taken
-// off (first and last character); from Vista on through its task.
+// Before Vista the Run key's command, first and last character taken off; from Vista the task.
 TEST(RunKey, CommandWithoutItsQuotesStartedOnXpOnly) {
   platform::memory::MemoryRegistry registry;
   EXPECT_EQ(ReadRunKeyCommand(u"corvane Service Provider", &registry), u"");  // no key

@@ -15,9 +15,7 @@
 
 namespace {
 
-// A machine whose version, rights, processes and restore-point service the
-// test sets; it records the restore-point calls, each as "event type sequence
-// length-of-description", after the services it started.
+// A machine the test sets up; restore-point calls read "event type sequence name-length".
 struct FakeMachine : TestMachine {
   FakeMachine() {
     version = platform::OsVersion{6, 2, 9200, 2, 1, false};
@@ -50,8 +48,7 @@ struct FakeMachine : TestMachine {
 
 TEST(VersionTests, Boundaries) {
   FakeMachine m;
-  // Answers of XP, Vista and Windows 8 or later. A 10.0 report has minor 0: not
-  // "Windows 8 or later" here; Windows 98 is not NT; a version 0 cannot be read.
+  // XP, Vista, 8 or later. 10.0 has minor 0: not "8 or later" here; 98 is not NT; 0 is unread.
   const struct {
     uint32_t major, minor, build, platform;
     const char* answers;
@@ -116,9 +113,7 @@ TEST(Processes, FindsItselfAndRunProcessWaitsAndEndsWhatOverstays) {
   EXPECT_EQ(RunProcess(self, u"--sleep-ms 20000", 5000, true, 20000, &cancel), 1067u);
 }
 
-// Starting a program takes from milliseconds (Linux) to seconds (the 32-bit
-// suite under qemu); the bounds measure that first and still tell "waited for
-// the 2.5 s child" from "did not".
+// Starting takes ms (Linux) to seconds (qemu): the bounds measure that before they judge.
 TEST(Processes, RunAndFollowChildrenTimeoutsCancelAndFailure) {
   const std::u16string self = u"\"" + GetHostFilePath() + u"\" ";
   Stopwatch watch = Stopwatch::StartNew();
@@ -164,13 +159,11 @@ TEST(RestorePoints, BeginSetsTheSettingsAndNamesThePoint) {
   // A 300-character name keeps 255.
   EXPECT_EQ(machine.calls,
             (std::vector<std::string>{"start VSS", "102 12 0 255", "start VSS", "103 12 4711 0"}));
-  // The machine itself: a Wine prefix has no restore points, Windows under
-  // wine no service manager that starts VSS. Either way false, at once.
+  // The machine itself (a prefix has no restore points, Wine no VSS): false, at once.
   EXPECT_FALSE(BeginRestorePoint(u"Suite: Clean Registry (Fix Errors)", &sequence));
 }
 
-// Without the service nothing happens; before Windows 8 the settings stay,
-// and a refused point is false with the sequence untouched.
+// Refusals (no service, no point) are false with the sequence kept; before Windows 8 no settings.
 TEST(RestorePoints, RefusalsLeaveTheSettingsAndTheSequence) {
   const struct {
     bool serviceRuns, windows8, withSequence;
