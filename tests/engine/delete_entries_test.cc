@@ -132,7 +132,7 @@ TEST_F(DeleteEntriesTest, DeleteValueReportsAMissingValue) {
                              "04 Error: " + Text(ErrorText(2))}));
 }
 
-TEST(ErrorTextTest, SystemTextWithItsSuffixAsOneTrimmedLine) {
+TEST(ErrorTextTest, SystemTextWithItsSuffixAsOneTrimmedLineAndLoggedWithAMessage) {
   EXPECT_EQ(Text(ErrorText(1234567)), "Unknown Error (1234567 [0x0012D687])");
   const std::string denied = Text(ErrorText(0xC0000022u));
   EXPECT_TRUE(denied.ends_with(" (34 [0xC0000022])")) << denied;
@@ -153,9 +153,7 @@ TEST(ErrorTextTest, SystemTextWithItsSuffixAsOneTrimmedLine) {
   char16_t none[8] = {u'#'};
   EXPECT_EQ(SystemMessageText(1234567, none, sizeof(none), nullptr, 0), 0u);
   EXPECT_EQ(none[0], 0);
-}
-
-TEST(LogLastErrorTest, LogsTheMessageAndTheLastError) {
+  // The message and the last error's text in the log.
   engine_test::CapturedLog log;
   platform::FileSystem::Default()->SetLastError(2);
   EXPECT_EQ(LogLastError(u"Cannot open %ls (%d)", u"C:\\x.txt", 7), 2u);

@@ -116,7 +116,7 @@ TEST_F(MyLogfileTest, AFormatThatCannotBeServedIsLoggedAsItStandsAndOverlongLine
   EXPECT_EQ(text.substr(text.size() - 3), "x\r\n");
 }
 
-TEST_F(MyLogfileTest, LinesStayInTheBufferUntilFlush) {
+TEST_F(MyLogfileTest, LinesStayInTheBufferUntilFlushOrWhileNoFileOpens) {
   auto log = NewLog("buffer.log");
   log->Printf(6, "one");
   log->Printf(6, "two");
@@ -130,6 +130,14 @@ TEST_F(MyLogfileTest, LinesStayInTheBufferUntilFlush) {
   each->SetFlushEachLine(true);
   each->PrintfRaw("@echo off%s", "\r\n");
   EXPECT_EQ(Contents("each.log"), "@echo off\r\n");
+  // A file that cannot be opened keeps the lines buffered.
+  auto lost = NewLog("missing\\x.log");
+  EXPECT_FALSE(lost->EverOpened());
+  EXPECT_EQ(clock_.sleeps, 199);  // 200 attempts, 10 ms apart
+  EXPECT_EQ(clock_.sleptMs, 1990u);
+  EXPECT_GT(lost->Printf(3, "kept"), 0);
+  EXPECT_EQ(lost->Flush(), 0u);
+  EXPECT_EQ(lost->SizeWithBuffer(), 39);
 }
 
 TEST_F(MyLogfileTest, AFullBufferIsWrittenOutBeforeTheNextText) {
@@ -177,16 +185,6 @@ TEST_F(MyLogfileTest, LinesFromTwoThreadsStayWhole) {
   const std::string text = Contents("threads.log");
   ASSERT_EQ(text.size(), 1000u * 17);
   for (size_t pos = 0; pos < text.size(); pos += 17) ASSERT_EQ(text.substr(pos + 15, 2), "\r\n");
-}
-
-TEST_F(MyLogfileTest, AFileThatCannotBeOpenedKeepsTheLinesBuffered) {
-  auto log = NewLog("missing\\x.log");
-  EXPECT_FALSE(log->EverOpened());
-  EXPECT_EQ(clock_.sleeps, 199);  // 200 attempts, 10 ms apart
-  EXPECT_EQ(clock_.sleptMs, 1990u);
-  EXPECT_GT(log->Printf(3, "kept"), 0);
-  EXPECT_EQ(log->Flush(), 0u);
-  EXPECT_EQ(log->SizeWithBuffer(), 39);
 }
 
 }  // namespace

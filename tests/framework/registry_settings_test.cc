@@ -84,15 +84,6 @@ TEST(RegistrySettings, InstallationKeyOrTheCurrentUser) {
   EXPECT_EQ(settings.GetInt(u"X", 0), 0);  // a different key
 }
 
-TEST(Totals, LeadingIntegerOfTheResultText) {
-  const std::pair<const char16_t*, int32_t> rows[] = {{u"  42 problems", 42},
-                                                      {u"canceled", 0},
-                                                      {u"\t\n 5", 5},
-                                                      {u"99999999999", 2147483647},
-                                                      {u"-99999999999", -2147483647 - 1}};
-  for (const auto& [text, value] : rows) EXPECT_EQ(LeadingInteger(text), value);
-}
-
 // A module whose check finds "17" and whose resolve solves 5, its totals in a test registry.
 class CountingModule : public CCheckModule {
  public:
@@ -109,7 +100,13 @@ class CountingModule : public CCheckModule {
 };
 
 // Solved counts add up; unsolved is the last text's leading number, left alone before a check.
-TEST(Totals, KeptAfterLocalRunsWithTheIdentifierUnchanged) {
+TEST(Totals, LeadingIntegerKeptAfterLocalRunsWithTheIdentifierUnchanged) {
+  const std::pair<const char16_t*, int32_t> rows[] = {{u"  42 problems", 42},
+                                                      {u"canceled", 0},
+                                                      {u"\t\n 5", 5},
+                                                      {u"99999999999", 2147483647},
+                                                      {u"-99999999999", -2147483647 - 1}};
+  for (const auto& [text, value] : rows) EXPECT_EQ(LeadingInteger(text), value);
   platform::memory::MemoryRegistry registry;
   CRegistry settings(false, &registry);
   const std::u16string solved = u"REGISTRYCLEANERMODULE_TotalSolvedProblems",
