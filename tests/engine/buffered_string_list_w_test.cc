@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -73,10 +74,6 @@ TEST(BufferedStringListW, FindAgreesWithABackwardSearchThroughChanges) {
     while (text.size() < n) text.push_back(letters[random() % letters.size()]);
     return text;
   };
-  auto lowered = [](std::u16string text) {
-    platform::CharLowerBuffer(text.data(), text.size());
-    return text;
-  };
   BufferedStringListW list("IgnoreList", 4);
   std::vector<std::u16string> model;
   for (int step = 0; step < 3000; ++step) {
@@ -94,7 +91,9 @@ TEST(BufferedStringListW, FindAgreesWithABackwardSearchThroughChanges) {
     } else {
       const std::u16string query = randomText(1 + random() % 3);
       int32_t expected = static_cast<int32_t>(model.size()) - 1;
-      while (expected >= 0 && lowered(model[expected]) != lowered(query)) --expected;
+      while (expected >= 0 && !std::ranges::equal(model[expected], query, {}, platform::CharLower,
+                                                  platform::CharLower))
+        --expected;
       ASSERT_EQ(list.Find(query), expected) << "step " << step;
     }
   }

@@ -59,28 +59,27 @@ TEST(ServiceReplyText, GoldenTextAndFallbacks) {
   reply.switchState = 2;
   EXPECT_EQ(WriteServiceReply(reply), golden);
   EXPECT_EQ(ReadServiceReply(golden).switchState, 2);
-  struct Row {
-    const char16_t* text;
+  const struct Row {
+    const char16_t *text, *result;
     double level;
-    const char16_t* result;
     int32_t request;
   } rows[] = {
-      {u"", 0.0, u"", 0},
-      {u"{\"ModuleRequest\":1,\"ResultLevel\":30.000000,\"ResultText\":\"100\"}", 0.0, u"", 0},
+      {u"", u"", 0.0, 0},
+      {u"{\"ModuleRequest\":1,\"ResultLevel\":30.000000,\"ResultText\":\"100\"}", u"", 0.0, 0},
       {u"[{\"ModuleRequest\":1,\"ResultLevel\":30.000000,\"ResultText\":\"1\"},"
        u"{\"ModuleRequest\":1,\"ResultLevel\":40.000000,\"ResultText\":\"2\"}]",
-       0.0, u"", 0},
-      {u"[{\"ModuleRequest\":1,\"ResultText\":\"100\"}]", 0.0, u"", 0},
-      {u"[{\"ModuleRequest\":1,\"ResultLevel\":30.000000,\"ResultText\":100}]", 0.0, u"", 0},
-      {u"[{\"ModuleRequest\":1,\"ResultLevel\":\"30\",\"ResultText\":\"100\"}]", 0.0, u"", 0},
-      {u"[{\"ResultLevel\":30.000000,\"ResultText\":\"100\"}]", 0.0, u"", 0},
-      {u"[\"text\"]", 0.0, u"", 0},
+       u"", 0.0, 0},
+      {u"[{\"ModuleRequest\":1,\"ResultText\":\"100\"}]", u"", 0.0, 0},
+      {u"[{\"ModuleRequest\":1,\"ResultLevel\":30.000000,\"ResultText\":100}]", u"", 0.0, 0},
+      {u"[{\"ModuleRequest\":1,\"ResultLevel\":\"30\",\"ResultText\":\"100\"}]", u"", 0.0, 0},
+      {u"[{\"ResultLevel\":30.000000,\"ResultText\":\"100\"}]", u"", 0.0, 0},
+      {u"[\"text\"]", u"", 0.0, 0},
       // Read as given.
-      {golden, 30.0, u"100", 4},
-      {u"[{\"ModuleRequest\":2,\"ResultLevel\":55.500000,\"ResultText\":\"12\"}]", 55.5, u"12", 2},
-      {u"[{'ModuleRequest':5,'ResultLevel':42.250000,'ResultText':'a\tb'}]", 42.25, u"a\tb", 5},
-      {u" [ {\"ResultText\":\"\",\"ModuleRequest\":1,\"ResultLevel\":100.000000,\"X\":[]} ] ",
-       100.0, u"", 1},
+      {golden, u"100", 30.0, 4},
+      {u"[{\"ModuleRequest\":2,\"ResultLevel\":55.500000,\"ResultText\":\"12\"}]", u"12", 55.5, 2},
+      {u"[{'ModuleRequest':5,'ResultLevel':42.250000,'ResultText':'a\tb'}]", u"a\tb", 42.25, 5},
+      {u" [ {\"ResultText\":\"\",\"ModuleRequest\":1,\"ResultLevel\":100.000000,\"X\":[]} ] ", u"",
+       100.0, 1},
   };
   for (const Row& row : rows) {
     const ServiceMessage m = ReadServiceReply(row.text);
@@ -154,9 +153,9 @@ TEST(EnsureServiceProviderTest, StartsWhatItMayAndLooksUntilTheProviderAppears) 
     EXPECT_EQ(m.shell,
               row.shell ? std::vector<std::u16string>{row.shell} : std::vector<std::u16string>{});
     // Before Vista the task is the Run key's command, which this machine lacks.
-    ASSERT_EQ(m.started.size(), row.vista ? row.sleeps : 0u);
-    for (const std::u16string& line : m.started)
-      EXPECT_EQ(line, u"schtasks.exe /RUN /TN \"corvane Service Provider\"");
+    EXPECT_EQ(m.started,
+              std::vector<std::u16string>(row.vista ? row.sleeps : 0,
+                                          u"schtasks.exe /RUN /TN \"corvane Service Provider\""));
   }
 }
 
