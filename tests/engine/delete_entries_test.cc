@@ -14,6 +14,8 @@
 
 namespace {
 
+using Lines = std::vector<std::string>;  // log lines, key paths
+
 using platform::HKey;
 using platform::kHkeyCurrentUser;
 
@@ -81,13 +83,11 @@ TEST_F(DeleteEntriesTest, TheWow6432NodeChildIsLeftAndItsParentFails) {
   engine_test::CapturedLog log;
   DeleteKeyTree(kHkeyCurrentUser, u"Software\\Gone", kSam);
   EXPECT_EQ(registry_.deleted,
-            (std::vector<std::string>{"Software\\Gone\\B", "Software\\Gone\\A\\A1",
-                                      "Software\\Gone\\A"}));
+            (Lines{"Software\\Gone\\B", "Software\\Gone\\A\\A1", "Software\\Gone\\A"}));
   for (uint32_t view : registry_.views) EXPECT_EQ(view, platform::kKeyWow64_64Key);
   EXPECT_TRUE(Exists(u"Software\\Gone\\Wow6432Node\\Kept"));
-  EXPECT_EQ(log.Lines(),
-            (std::vector<std::string>{"03 DeleteRegKey failed: HKEY_CURRENT_USER\\Software\\Gone",
-                                      "04 Error: " + Text(ErrorText(5))}));
+  EXPECT_EQ(log.Lines(), (Lines{"03 DeleteRegKey failed: HKEY_CURRENT_USER\\Software\\Gone",
+                                "04 Error: " + Text(ErrorText(5))}));
 }
 
 TEST_F(DeleteEntriesTest, AProtectedKeyStaysWithTwoLogLines) {
@@ -95,11 +95,10 @@ TEST_F(DeleteEntriesTest, AProtectedKeyStaysWithTwoLogLines) {
   OsLevel = 3;
   engine_test::CapturedLog log;
   DeleteKeyTree(kHkeyCurrentUser, u"Software\\Gone\\A", kSam);
-  EXPECT_EQ(registry_.deleted, (std::vector<std::string>{"Software\\Gone\\A\\A1"}));
+  EXPECT_EQ(registry_.deleted, (Lines{"Software\\Gone\\A\\A1"}));
   EXPECT_TRUE(Exists(u"Software\\Gone\\A"));
-  EXPECT_EQ(log.Lines(), (std::vector<std::string>{
-                             "03 DeleteRegKey failed: HKEY_CURRENT_USER\\Software\\Gone\\A",
-                             "04 Error: Key is protected by SFC"}));
+  EXPECT_EQ(log.Lines(), (Lines{"03 DeleteRegKey failed: HKEY_CURRENT_USER\\Software\\Gone\\A",
+                                "04 Error: Key is protected by SFC"}));
   // Before Vista the protection is not asked for.
   OsLevel = 2;
   DeleteKeyTree(kHkeyCurrentUser, u"Software\\Gone\\A", kSam);
@@ -126,10 +125,9 @@ TEST_F(DeleteEntriesTest, DeleteValueReportsAMissingValue) {
   EXPECT_EQ(DeleteValue(kHkeyCurrentUser, u"Software\\Other", key, u"Stay"), 1);
   EXPECT_EQ(DeleteValue(kHkeyCurrentUser, u"Software\\Other", key, u"Stay"), 0);
   memory_.RegCloseKey(key);
-  EXPECT_EQ(log.Lines(), (std::vector<std::string>{
-                             "03 DeleteRegValue failed: HKEY_CURRENT_USER\\Software\\Other - "
-                             "Value: Stay",
-                             "04 Error: " + Text(ErrorText(2))}));
+  EXPECT_EQ(log.Lines(), (Lines{"03 DeleteRegValue failed: HKEY_CURRENT_USER\\Software\\Other - "
+                                "Value: Stay",
+                                "04 Error: " + Text(ErrorText(2))}));
 }
 
 TEST(ErrorTextTest, SystemTextWithItsSuffixAsOneTrimmedLineAndLoggedWithAMessage) {
@@ -159,9 +157,8 @@ TEST(ErrorTextTest, SystemTextWithItsSuffixAsOneTrimmedLineAndLoggedWithAMessage
   EXPECT_EQ(LogLastError(u"Cannot open %ls (%d)", u"C:\\x.txt", 7), 2u);
   platform::FileSystem::Default()->SetLastError(0);
   EXPECT_EQ(LogLastError(u"Nothing wrong"), 0u);
-  EXPECT_EQ(log.Lines(),
-            (std::vector<std::string>{"03 Cannot open C:\\x.txt (7)",
-                                      "04 Last Error: " + Text(ErrorText(2)), "03 Nothing wrong"}));
+  EXPECT_EQ(log.Lines(), (Lines{"03 Cannot open C:\\x.txt (7)",
+                                "04 Last Error: " + Text(ErrorText(2)), "03 Nothing wrong"}));
 }
 
 }  // namespace

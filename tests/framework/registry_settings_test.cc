@@ -17,15 +17,14 @@ namespace {
 TEST(CRegistry, RootsAndValues) {
   platform::memory::MemoryRegistry registry;
   // Strings are not expanded; another type, or 256 bytes with the NUL, read as the default.
-  ASSERT_TRUE(registry
-                  .LoadHiveText(platform::memory::kMachineHive,
-                                R"(WINE REGISTRY Version 2
+  const std::string hive = R"(WINE REGISTRY Version 2
 [Software\\Strings]
 "Name"="Brightwood"
 "Expand"=str(2):"%SystemRoot%\\x"
 "Multi"=str(7):"a"
-"Long"=")" + std::string(127, 'x') + "\"\n")
-                  .empty());
+"Long"=")" + std::string(127, 'x') +
+                           "\"\n";
+  ASSERT_TRUE(registry.LoadHiveText(platform::memory::kMachineHive, hive).empty());
   CRegistry reg(false, &registry);
   EXPECT_FALSE(reg.SetRoot(platform::kHkeyCurrentConfig));
   EXPECT_EQ(reg.root(), platform::kHkeyCurrentUser);

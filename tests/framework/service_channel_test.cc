@@ -166,15 +166,14 @@ TEST(RunKey, CommandWithoutItsQuotesStartedOnXpOnly) {
   StartMachine xp;
   xp.version = platform::OsVersion{5, 1, 2600, 2, 1, false};
   StartServiceProvider(&xp, &registry);  // no Run-key value: nothing to start
-  ASSERT_TRUE(registry
-                  .LoadHiveText(platform::memory::kMachineHive, R"(WINE REGISTRY Version 2
+  const char hive[] = R"(WINE REGISTRY Version 2
 [Software\\Microsoft\\Windows\\CurrentVersion\\Run]
 "corvane Service Provider"="\"C:\\x\\a.exe\""
 "plain"="abc"
 "one"="a"
 "number"=hex:61,00,62,00,00,00
-)")
-                  .empty());
+)";
+  ASSERT_TRUE(registry.LoadHiveText(platform::memory::kMachineHive, hive).empty());
   EXPECT_EQ(ReadRunKeyCommand(u"corvane Service Provider", &registry), u"C:\\x\\a.exe");
   EXPECT_EQ(ReadRunKeyCommand(u"plain", &registry), u"b");
   EXPECT_EQ(ReadRunKeyCommand(u"one", &registry), u"");
