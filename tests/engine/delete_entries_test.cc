@@ -25,7 +25,7 @@ constexpr uint32_t kSam = 0x2011F;  // write access, 64-bit view
 class WatchedRegistry : public platform::RegistryWrapper {
  public:
   explicit WatchedRegistry(platform::Registry* target) : RegistryWrapper(target) {}
-  std::vector<std::string> deleted;
+  Lines deleted;
   std::vector<uint32_t> views;
   std::u16string protectedKey;
   bool reflecting = false;
@@ -55,15 +55,12 @@ class WatchedRegistry : public platform::RegistryWrapper {
 class DeleteEntriesTest : public testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(memory_
-                    .LoadHiveText(platform::memory::kCurrentUserHive,
-                                  "WINE REGISTRY Version 2\n"
-                                  "[Software\\\\Gone]\n\"v\"=\"1\"\n"
-                                  "[Software\\\\Gone\\\\A\\\\A1]\n\"w\"=\"2\"\n"
-                                  "[Software\\\\Gone\\\\B]\n"
-                                  "[Software\\\\Gone\\\\wow6432node\\\\Kept]\n"
-                                  "[Software\\\\Other]\n\"Stay\"=\"x\"\n")
-                    .empty());
+    const char hive[] =
+        "WINE REGISTRY Version 2\n[Software\\\\Gone]\n\"v\"=\"1\"\n"
+        "[Software\\\\Gone\\\\A\\\\A1]\n\"w\"=\"2\"\n"
+        "[Software\\\\Gone\\\\B]\n[Software\\\\Gone\\\\wow6432node\\\\Kept]\n"
+        "[Software\\\\Other]\n\"Stay\"=\"x\"\n";
+    ASSERT_TRUE(memory_.LoadHiveText(platform::memory::kCurrentUserHive, hive).empty());
   }
   bool Exists(std::u16string_view path) {
     HKey key;

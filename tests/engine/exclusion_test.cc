@@ -101,8 +101,7 @@ TEST_F(ExclusionTest, CleaningAddsAPairThenCountsInPlace) {
   EXPECT_EQ(first.cleanDay, CurrentDayNumber(&machine_));
   // The session: the minute of the boot, counted in FILETIME minutes.
   EXPECT_EQ(first.session, (machine_.now - machine_.uptimeMs * 10000) / kMinute);
-  const uint32_t length = engine_.ignoreList->LengthAt(1);
-  EXPECT_EQ(length, 35u);  // "0x%08X, 0x%08X, 0x%08X" and its terminator
+  EXPECT_EQ(engine_.ignoreList->LengthAt(1), 35u);  // "0x%08X, 0x%08X, 0x%08X" and its NUL
   Reboot();
   EXPECT_EQ(Excluded(u"Software\\Gone", u"Path"), 0) << "cleaned once, back after a reboot";
 
@@ -111,7 +110,7 @@ TEST_F(ExclusionTest, CleaningAddsAPairThenCountsInPlace) {
   machine_.uptimeMs += 1440 * 60 * 1000;
   Clean(u"software\\gone", u"path");
   EXPECT_EQ(engine_.ignoreList->Count(), 2);
-  EXPECT_EQ(engine_.ignoreList->LengthAt(1), length);
+  EXPECT_EQ(engine_.ignoreList->LengthAt(1), 35u);
   EXPECT_GT(engine_.ignoreList->ChangeCount(), changes) << "the save must see the change";
   const IgnoreRecord second = RecordOf(u"HKEY_CURRENT_USER\\Software\\Gone Val:Path");
   EXPECT_EQ(second.cleanCount, 2u);

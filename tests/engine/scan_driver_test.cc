@@ -106,11 +106,10 @@ TEST(LogProblem, KeyValueAndMissingLines) {
 
 TEST(ProblemKeyTest, EachModeDoesItsPart) {
   platform::memory::MemoryRegistry registry;
-  ASSERT_TRUE(registry
-                  .LoadHiveText(platform::memory::kMachineHive,
-                                "WINE REGISTRY Version 2\n[Software\\\\Gone]\n\"a\"=\"1\"\n"
-                                "[Software\\\\Gone\\\\Child]\n\"b\"=dword:00000002\n")
-                  .empty());
+  const char gone[] =
+      "WINE REGISTRY Version 2\n[Software\\\\Gone]\n\"a\"=\"1\"\n"
+      "[Software\\\\Gone\\\\Child]\n\"b\"=dword:00000002\n";
+  ASSERT_TRUE(registry.LoadHiveText(platform::memory::kMachineHive, gone).empty());
   engine_test::FactsScope facts(false, false, 2, &registry);
   engine_test::TempFolder folder;
   RegCleanerEngine engine;
