@@ -138,49 +138,42 @@ TEST(Processes, FindsRunsAndFollowsItselfOnTheRealMachine) {
   platform::System::Default()->Sleep(2600);  // let the unfollowed programs end
 }
 
-constexpr char16_t kSettingsKey[] =
-    u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\SystemRestore";
-
-TEST(RestorePoints, BeginSetsTheSettingsAndNamesThePoint) {
-  FakeMachine machine;
-  platform::memory::MemoryRegistry registry;
-  int64_t sequence = 0;
-  ASSERT_TRUE(BeginRestorePoint(std::u16string(300, u'd'), &sequence, &machine, &registry));
-  EXPECT_EQ(sequence, 4711);
-  CRegistry settings(true, &registry);
-  settings.SetRoot(platform::kHkeyLocalMachine);
-  ASSERT_TRUE(settings.Open(kSettingsKey, false));
-  EXPECT_EQ(settings.GetInt(u"SystemRestorePointCreationFrequency", -1), 0);
-  EXPECT_EQ(settings.GetInt(u"ScopeSnapshots", -1), 0);
-  EXPECT_TRUE(EndRestorePoint(4711, &machine));
-  // A 300-character name keeps 255.
-  EXPECT_EQ(machine.calls,
-            (std::vector<std::string>{"start VSS", "102 12 0 255", "start VSS", "103 12 4711 0"}));
-  // The machine itself (a prefix has no restore points, Wine no VSS): false, at once.
-  EXPECT_FALSE(BeginRestorePoint(u"Suite: Clean Registry (Fix Errors)", &sequence));
-}
-
-// Refusals (no service, no point) are false with the sequence kept; before Windows 8 no settings.
-TEST(RestorePoints, RefusalsLeaveTheSettingsAndTheSequence) {
+// Begin starts VSS, sets the settings from Windows 8 on and names the point (255 of 300
+// characters); refused (no service, no sequence, no point) it is false and keeps the sequence.
+TEST(RestorePoints, BeginSetsTheSettingsAndNamesThePointOrRefuses) {
   const struct {
-    bool serviceRuns, windows8, withSequence;
-    size_t calls;
-  } rows[] = {{false, true, true, 1}, {false, true, false, 0}, {true, false, true, 2}};
+    bool serviceRuns, windows8, withSequence, pointsWork;
+    std::vector<std::string> calls;
+  } rows[] = {{true, true, true, true, {"start VSS", "102 12 0 255"}},
+              {false, true, true, false, {"start VSS"}},
+              {false, true, false, false, {}},
+              {true, false, true, false, {"start VSS", "102 12 0 255"}}};
   for (const auto& row : rows) {
     FakeMachine machine;
     machine.serviceRuns = row.serviceRuns;
+    machine.pointsWork = row.pointsWork;
     if (!row.windows8) machine.version = platform::OsVersion{6, 1, 7601, 2, 1, false};
-    machine.pointsWork = false;
     platform::memory::MemoryRegistry registry;
     int64_t sequence = 9;
-    EXPECT_FALSE(
-        BeginRestorePoint(u"x", row.withSequence ? &sequence : nullptr, &machine, &registry));
-    EXPECT_EQ(sequence, 9);
-    EXPECT_EQ(machine.calls.size(), row.calls);
+    EXPECT_EQ(BeginRestorePoint(std::u16string(300, u'd'), row.withSequence ? &sequence : nullptr,
+                                &machine, &registry),
+              row.pointsWork);
+    EXPECT_EQ(sequence, row.pointsWork ? 4711 : 9);
+    EXPECT_EQ(machine.calls, row.calls);
     CRegistry settings(true, &registry);
     settings.SetRoot(platform::kHkeyLocalMachine);
-    EXPECT_FALSE(settings.Open(kSettingsKey, false));
+    const bool set =
+        settings.Open(u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\SystemRestore", false);
+    EXPECT_EQ(set, row.serviceRuns && row.windows8 && row.withSequence);
+    EXPECT_EQ(settings.GetInt(u"SystemRestorePointCreationFrequency", -1), set ? 0 : -1);
+    EXPECT_EQ(settings.GetInt(u"ScopeSnapshots", -1), set ? 0 : -1);
   }
+  FakeMachine machine;
+  EXPECT_TRUE(EndRestorePoint(4711, &machine));
+  EXPECT_EQ(machine.calls, (std::vector<std::string>{"start VSS", "103 12 4711 0"}));
+  // The machine itself (a prefix has no restore points, Wine no VSS): false, at once.
+  int64_t sequence = 0;
+  EXPECT_FALSE(BeginRestorePoint(u"Suite: Clean Registry (Fix Errors)", &sequence));
 }
 
 // Built on POSIX only: the system folders of Windows cannot be arranged by a test.
