@@ -20,10 +20,9 @@ using engine_test::Texts;
 using engine_test::Utf16Le;
 using engine_test::WriteBytes;
 
-std::string U32(uint32_t v) {
-  std::string out;
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-  return out;
+std::string U32(uint32_t v) {  // little-endian
+  return {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
+          static_cast<char>(v >> 24)};
 }
 
 // One SLW1 item as it stands in a file.

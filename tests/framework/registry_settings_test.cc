@@ -71,8 +71,7 @@ TEST(InstallConfig, UserContentFolderIsTakenAsWritten) {
 
 TEST(RegistrySettings, InstallationKeyOrTheCurrentUser) {
   TempTree tree;
-  ASSERT_TRUE(tree.ok());
-  ASSERT_TRUE(tree.MakeFolder(u"a\\b\\c"));
+  ASSERT_TRUE(tree.ok() && tree.MakeFolder(u"a\\b\\c"));
   TestMachine program(tree.Path(u"a\\b\\c\\host.exe"), tree.Path(u"a\\b\\c\\m.dll"));
   platform::memory::MemoryRegistry registry;
   EXPECT_TRUE(CRegistrySettings(&registry, &program).SetInt(u"X", 3));  // the current user's

@@ -111,8 +111,7 @@ struct StartMachine : TestMachine {
       return true;
     };
   }
-  int looks = 0;
-  int appearsAtLook = 1 << 30;
+  int looks = 0, appearsAtLook = 1 << 30;
   std::u16string selfName = u"host.exe";
 };
 
