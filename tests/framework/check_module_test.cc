@@ -18,7 +18,7 @@ namespace {
 // A module whose work is a script of progress reports, with a fast ticker.
 class ScriptedModule : public CCheckModule {
  public:
-  explicit ScriptedModule(uint32_t tick = 1) { tickMs = tick; }
+  ScriptedModule() { tickMs = 1; }
   void DoCheck() override {
     ++checks;
     if (work) work(*this);
@@ -163,7 +163,6 @@ TEST(SubResultsTest, JsonTextCopiedOutAtTheBufferEdges) {
        "[{\"SubResultLevel\":100.000000,\"SubResultText\":\"q\\\"b\\\\n\\nt\\tc\x01\u00e9\"}]"},
   };
   for (const Case& c : cases) EXPECT_EQ(platform::U16ToUtf8(SubResultsAsJson(c.list)), c.text);
-  // Copied out at the buffer's edges.
   ScriptedModule module;
   module.Add(2.0, u"a");
   const std::u16string full = u"[{\"SubResultLevel\":2.000000,\"SubResultText\":\"a\"}]";
