@@ -21,22 +21,21 @@ using platform::kHkeyCurrentUser;
 
 constexpr uint32_t kSam = 0x2011F;  // write access, 64-bit view
 
-// Records deletions in order; can protect keys and report reflection.
+// Records deletions in order with their views; can protect keys and report reflection.
 class WatchedRegistry : public platform::RegistryWrapper {
  public:
   explicit WatchedRegistry(platform::Registry* target) : RegistryWrapper(target) {}
   Lines deleted;
-  std::vector<uint32_t> views;
   std::u16string protectedKey;
   bool reflecting = false;
   int reflectionDisabled = 0;
 
   uint32_t RegDeleteKeyExW(HKey key, std::u16string_view path, uint32_t sam) override {
     const uint32_t error = RegistryWrapper::RegDeleteKeyExW(key, path, sam);
-    if (error == 0) {
-      deleted.push_back(platform::U16ToUtf8(path));
-      views.push_back(sam);
-    }
+    const char* view = sam & platform::kKeyWow64_32Key   ? " (32)"
+                       : sam & platform::kKeyWow64_64Key ? " (64)"
+                                                         : "";
+    if (error == 0) deleted.push_back(platform::U16ToUtf8(path) + view);
     return error;
   }
   uint32_t SfcIsKeyProtected(HKey, std::u16string_view path, uint32_t) override {
@@ -79,9 +78,8 @@ std::string Text(const char16_t* text) { return platform::U16ToUtf8(text); }
 TEST_F(DeleteEntriesTest, TheWow6432NodeChildIsLeftAndItsParentFails) {
   engine_test::CapturedLog log;
   DeleteKeyTree(kHkeyCurrentUser, u"Software\\Gone", kSam);
-  EXPECT_EQ(registry_.deleted,
-            (Lines{"Software\\Gone\\B", "Software\\Gone\\A\\A1", "Software\\Gone\\A"}));
-  for (uint32_t view : registry_.views) EXPECT_EQ(view, platform::kKeyWow64_64Key);
+  EXPECT_EQ(registry_.deleted, (Lines{"Software\\Gone\\B (64)", "Software\\Gone\\A\\A1 (64)",
+                                      "Software\\Gone\\A (64)"}));
   EXPECT_TRUE(Exists(u"Software\\Gone\\Wow6432Node\\Kept"));
   EXPECT_EQ(log.Lines(), (Lines{"03 DeleteRegKey failed: HKEY_CURRENT_USER\\Software\\Gone",
                                 "04 Error: " + Text(ErrorText(5))}));
@@ -92,7 +90,7 @@ TEST_F(DeleteEntriesTest, AProtectedKeyStaysWithTwoLogLines) {
   OsLevel = 3;
   engine_test::CapturedLog log;
   DeleteKeyTree(kHkeyCurrentUser, u"Software\\Gone\\A", kSam);
-  EXPECT_EQ(registry_.deleted, (Lines{"Software\\Gone\\A\\A1"}));
+  EXPECT_EQ(registry_.deleted, (Lines{"Software\\Gone\\A\\A1 (64)"}));
   EXPECT_TRUE(Exists(u"Software\\Gone\\A"));
   EXPECT_EQ(log.Lines(), (Lines{"03 DeleteRegKey failed: HKEY_CURRENT_USER\\Software\\Gone\\A",
                                 "04 Error: Key is protected by SFC"}));
@@ -112,7 +110,7 @@ TEST_F(DeleteEntriesTest, ReflectionAndViewBitsFollowTheMachine) {
   IsWow64 = false;
   DeleteKeyTree(kHkeyCurrentUser, u"Software\\Other", 0x2021F);
   EXPECT_EQ(registry_.reflectionDisabled, 2);
-  EXPECT_EQ(registry_.views.back(), platform::kKeyWow64_32Key);
+  EXPECT_EQ(registry_.deleted.back(), "Software\\Other (32)");
 }
 
 TEST_F(DeleteEntriesTest, DeleteValueReportsAMissingValue) {
