@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -19,10 +20,9 @@ using engine_test::Texts;
 using engine_test::Utf16Le;
 using engine_test::WriteBytes;
 
-std::string U32(uint32_t v) {
-  std::string out;
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-  return out;
+std::string U32(uint32_t v) {  // little-endian
+  return {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
+          static_cast<char>(v >> 24)};
 }
 
 // One SLW1 item as it stands in a file.
@@ -47,8 +47,7 @@ TEST(BufferedStringListW, KeepsTextsTagsAndChangesInOrderAndFindsIgnoringCase) {
   EXPECT_EQ(list.LengthAt(102), 104u);
   EXPECT_EQ(list.At(-1), nullptr);
   EXPECT_EQ(list.TagAt(103), 0u);
-  // The last match wins; lookups follow removals (which close the gap) and
-  // in-place rewrites.
+  // The last match wins; lookups follow removals (which close the gap) and rewrites.
   EXPECT_EQ(list.Find(u"AB"), 2);
   EXPECT_FALSE(list.Remove(103));
   EXPECT_TRUE(list.Remove(2));
@@ -74,10 +73,6 @@ TEST(BufferedStringListW, FindAgreesWithABackwardSearchThroughChanges) {
     while (text.size() < n) text.push_back(letters[random() % letters.size()]);
     return text;
   };
-  auto lowered = [](std::u16string text) {
-    platform::CharLowerBuffer(text.data(), text.size());
-    return text;
-  };
   BufferedStringListW list("IgnoreList", 4);
   std::vector<std::u16string> model;
   for (int step = 0; step < 3000; ++step) {
@@ -95,7 +90,9 @@ TEST(BufferedStringListW, FindAgreesWithABackwardSearchThroughChanges) {
     } else {
       const std::u16string query = randomText(1 + random() % 3);
       int32_t expected = static_cast<int32_t>(model.size()) - 1;
-      while (expected >= 0 && lowered(model[expected]) != lowered(query)) --expected;
+      while (expected >= 0 && !std::ranges::equal(model[expected], query, {}, platform::CharLower,
+                                                  platform::CharLower))
+        --expected;
       ASSERT_EQ(list.Find(query), expected) << "step " << step;
     }
   }
@@ -109,43 +106,34 @@ class SlwFileTest : public ::testing::Test {
   std::u16string file_ = folder_.File(u"IgnoreList.slw1");
 };
 
-TEST_F(SlwFileTest, SavesTheDocumentedBytes) {
-  BufferedStringListW list("IgnoreList", 256);
-  list.Add(u"Ab", 7);
-  list.Add(u"\u00e4", 0x01020304);
-  EXPECT_EQ(list.Save(file_), 2u);
-  EXPECT_EQ(ReadBytes(file_), std::string("SLW1\x02\x00\x00\x00"
-                                          "\x03\x00\x00\x00\x07\x00\x00\x00"
-                                          "A\x00"
-                                          "b\x00\x00\x00"
-                                          "\x02\x00\x00\x00\x04\x03\x02\x01"
-                                          "\xe4\x00\x00\x00",
-                                          34));
-  EXPECT_NE(list.fileTime(), 0u);
-}
-
-TEST_F(SlwFileTest, RoundTripsAndSkipsSavesWithoutChanges) {
+TEST_F(SlwFileTest, SavesTheDocumentedBytesRoundTripsAndSkipsSavesWithoutChanges) {
   BufferedStringListW list("IgnoreList", 256);
   EXPECT_EQ(list.Save(file_), 0u);  // nothing to save: no file
   EXPECT_EQ(ReadBytes(file_), "<missing>");
-  list.Add(u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.abc", 0);
-  list.Add(std::u16string(20000, u'k'), 0xFFFFFFFF);
+  list.Add(u"Ab", 7);
+  list.Add(u"\u00e4", 0x01020304);
   EXPECT_EQ(list.Save(file_), 2u);
+  // The count, then each item: its length with the terminator, its tag, its UTF-16 text.
+  const char bytes[] = "SLW1\2\0\0\0\3\0\0\0\7\0\0\0A\0b\0\0\0\2\0\0\0\4\3\2\1\xe4\0\0\0";
+  EXPECT_EQ(ReadBytes(file_), std::string(bytes, sizeof(bytes) - 1));
+  EXPECT_NE(list.fileTime(), 0u);
+  list.Add(std::u16string(20000, u'k'), 0xFFFFFFFF);
+  EXPECT_EQ(list.Save(file_), 3u);
   BufferedStringListW loaded("IgnoreList", 256);
-  EXPECT_EQ(loaded.Load(file_, false), 2u);
+  EXPECT_EQ(loaded.Load(file_, false), 3u);
   EXPECT_EQ(Texts(loaded), Texts(list));
-  EXPECT_EQ(loaded.TagAt(1), 0xFFFFFFFFu);
+  EXPECT_EQ(loaded.TagAt(2), 0xFFFFFFFFu);
   EXPECT_EQ(loaded.ChangeCount(), 0u);  // a load into an unchanged list
   // Unchanged: reported, not written (the file is gone and stays gone).
   ASSERT_TRUE(platform::FileSystem::Default()->DeleteFile(file_));
-  EXPECT_EQ(loaded.Save(file_), 2u);
+  EXPECT_EQ(loaded.Save(file_), 3u);
   EXPECT_EQ(ReadBytes(file_), "<missing>");
   // A load into a changed list counts its additions.
   list.Save(file_);
   BufferedStringListW changed("IgnoreList", 256);
   changed.Add(u"mine", 0);
-  EXPECT_EQ(changed.Load(file_, false), 2u);
-  EXPECT_EQ(changed.ChangeCount(), 3u);
+  EXPECT_EQ(changed.Load(file_, false), 3u);
+  EXPECT_EQ(changed.ChangeCount(), 4u);
 }
 
 TEST_F(SlwFileTest, ASaveMergesAFileThatAnotherWriterChanged) {
@@ -204,8 +192,7 @@ TEST_F(SlwFileTest, MalformedFilesLoadWhatIsWhole) {
   }
 }
 
-// Opens fail while failOpens is not 0 (-1: always), as when another process
-// holds the file; writes may be cut short.
+// Opens fail while failOpens is not 0 (-1: always), as when the file is held; writes may be cut.
 struct FlakyFileSystem : platform::FileSystemWrapper {
   FlakyFileSystem() : FileSystemWrapper(platform::FileSystem::Default()) {}
   int failOpens = 0, opens = 0;
@@ -232,9 +219,7 @@ TEST_F(SlwFileTest, OpensAreRetriedUnlessTheFileIsMissingAndAShortWriteFails) {
   EXPECT_EQ(list.Load(folder_.File(u"nofolder\\absent.slw1"), false), 0u);
   EXPECT_EQ(clock_.sleeps, 0);
 
-  BufferedStringListW seed("IgnoreList", 256);
-  seed.Add(u"a", 0);
-  seed.Save(file_);
+  WriteBytes(file_, "SLW1" + U32(1) + Slw1Item(u"a", 0));
   fs.failOpens = 3;  // held by another process for a moment
   EXPECT_EQ(list.Load(file_, false), 1u);
   EXPECT_EQ(clock_.sleeps, 3);

@@ -18,27 +18,18 @@ using platform::kHkeyLocalMachine;
 constexpr uint64_t kMinute = 600000000ull;
 constexpr uint64_t kDay = 1440 * kMinute;
 
-// A machine whose clock and uptime a test moves: a new day, a reboot.
-struct Machine : engine_test::Uptime {
-  Machine() {
-    now = 150000 * kDay + 9 * 60 * kMinute;  // 09:00 on some day, up for an hour
-    uptimeMs = 3600 * 1000;
-  }
-  void NextDay() {
-    now += kDay;
-    uptimeMs += 1440 * 60 * 1000;
-  }
-  void Reboot() {
-    now += 10 * kMinute;
-    uptimeMs = 60 * 1000;
-  }
-};
-
+// The lists, and a machine whose clock and uptime a test moves.
 class ExclusionTest : public testing::Test {
  protected:
   void SetUp() override {
     engine_.blackList = std::make_unique<BufferedStringListW>("BlackList", 64);
     engine_.ignoreList = std::make_unique<BufferedStringListW>("IgnoreList", 256);
+    machine_.now = 150000 * kDay + 9 * 60 * kMinute;  // 09:00 on some day, up for an hour
+    machine_.uptimeMs = 3600 * 1000;
+  }
+  void Reboot() {
+    machine_.now += 10 * kMinute;
+    machine_.uptimeMs = 60 * 1000;
   }
   int Excluded(std::u16string_view key, std::u16string_view value = u"") {
     return IsExcluded(&engine_, kHkeyCurrentUser, key, value, &machine_);
@@ -59,11 +50,10 @@ class ExclusionTest : public testing::Test {
   }
 
   RegCleanerEngine engine_;
-  Machine machine_;
+  engine_test::Uptime machine_;
 };
 
-// The black list matches the same length ignoring case, with the wildcards
-// of its items; the parameter after an entry says how.
+// Items match the same length ignoring case, with their wildcards; the parameter says how.
 TEST_F(ExclusionTest, BlackListEntriesAndTheirParameters) {
   Black(u"HKEY_CURRENT_USER\\Software\\Abc", u"NOOP");
   Black(u"HKEY_CURRENT_USER\\Software\\A?c Val:*", u"NOOP");
@@ -111,16 +101,16 @@ TEST_F(ExclusionTest, CleaningAddsAPairThenCountsInPlace) {
   EXPECT_EQ(first.cleanDay, CurrentDayNumber(&machine_));
   // The session: the minute of the boot, counted in FILETIME minutes.
   EXPECT_EQ(first.session, (machine_.now - machine_.uptimeMs * 10000) / kMinute);
-  const uint32_t length = engine_.ignoreList->LengthAt(1);
-  EXPECT_EQ(length, 35u);  // "0x%08X, 0x%08X, 0x%08X" and its terminator
-  machine_.Reboot();
+  EXPECT_EQ(engine_.ignoreList->LengthAt(1), 35u);  // "0x%08X, 0x%08X, 0x%08X" and its NUL
+  Reboot();
   EXPECT_EQ(Excluded(u"Software\\Gone", u"Path"), 0) << "cleaned once, back after a reboot";
 
   const uint32_t changes = engine_.ignoreList->ChangeCount();
-  machine_.NextDay();
+  machine_.now += kDay;  // the next day
+  machine_.uptimeMs += 1440 * 60 * 1000;
   Clean(u"software\\gone", u"path");
   EXPECT_EQ(engine_.ignoreList->Count(), 2);
-  EXPECT_EQ(engine_.ignoreList->LengthAt(1), length);
+  EXPECT_EQ(engine_.ignoreList->LengthAt(1), 35u);
   EXPECT_GT(engine_.ignoreList->ChangeCount(), changes) << "the save must see the change";
   const IgnoreRecord second = RecordOf(u"HKEY_CURRENT_USER\\Software\\Gone Val:Path");
   EXPECT_EQ(second.cleanCount, 2u);
@@ -130,25 +120,25 @@ TEST_F(ExclusionTest, CleaningAddsAPairThenCountsInPlace) {
 TEST_F(ExclusionTest, AfterFourteenDaysThePairIsForgotten) {
   for (int i = 0; i < 6; ++i) Clean(u"Software\\Old");
   Clean(u"Software\\Other");
-  machine_.Reboot();
+  Reboot();
   machine_.now += 15 * kDay;
   engine_test::CapturedLog log(15);
   EXPECT_EQ(Excluded(u"Software\\Old"), 0);
   EXPECT_EQ(engine_.ignoreList->Count(), 2) << "only the other pair stays";
   EXPECT_EQ(std::u16string(engine_.ignoreList->At(0)), u"HKEY_CURRENT_USER\\Software\\Other");
-  const std::vector<std::string> lines = log.Lines();
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[0], "14 IgnoreList match, HKEY_CURRENT_USER\\Software\\Old");
-  EXPECT_TRUE(lines[1].starts_with("15 CleaningAge: 15, CleanCount 6, Session(")) << lines[1];
+  // Sessions 69 minutes (boot to boot) and 15 days apart.
+  EXPECT_EQ(log.Lines(),
+            (std::vector<std::string>{"14 IgnoreList match, HKEY_CURRENT_USER\\Software\\Old",
+                                      "15 CleaningAge: 15, CleanCount 6, Session(21669)"}));
   // Cleaned again, it starts over at 1.
   Clean(u"Software\\Old");
   EXPECT_EQ(RecordOf(u"HKEY_CURRENT_USER\\Software\\Old").cleanCount, 1u);
 }
 
-TEST_F(ExclusionTest, MalformedRecordsNeverExcludeAndRestartTheCount) {
+TEST_F(ExclusionTest, MalformedRecordsAndMissingListsNeverExclude) {
   engine_.ignoreList->Add(u"HKEY_CURRENT_USER\\Software\\Bad", 0);
   engine_.ignoreList->Add(u"0x00000001 0x00000005", 0);  // no separators, and short
-  machine_.Reboot();
+  Reboot();
   EXPECT_EQ(Excluded(u"Software\\Bad"), 0);
   Clean(u"Software\\Bad");
   EXPECT_EQ(RecordOf(u"HKEY_CURRENT_USER\\Software\\Bad").cleanCount, 1u);
@@ -159,9 +149,7 @@ TEST_F(ExclusionTest, MalformedRecordsNeverExcludeAndRestartTheCount) {
   Clean(u"Software\\Lonely");
   EXPECT_EQ(engine_.ignoreList->Count(), 4);
   EXPECT_EQ(RecordOf(u"HKEY_CURRENT_USER\\Software\\Lonely").cleanCount, 1u);
-}
-
-TEST_F(ExclusionTest, WithoutListsNothingIsExcludedOrRecorded) {
+  // Without lists nothing is excluded or recorded.
   engine_.blackList.reset();
   engine_.ignoreList.reset();
   EXPECT_EQ(Excluded(u"Software\\Any"), 0);

@@ -50,11 +50,14 @@ TEST_F(MyLogfileTest, EveryPrefixStyleReadsAsDocumented) {
   EXPECT_EQ(Contents("styles.log"), lines[0] + lines[1] + lines[2] + lines[3] + lines[4]);
 }
 
+// The process-wide log too, which goes with its object.
 TEST_F(MyLogfileTest, ALineAtTheLevelIsWrittenAndOneAboveIsNot) {
+  EXPECT_EQ(EngineLogPrintf(3, "nowhere"), 0);
   auto log = NewLog("level.log");
+  SetEngineLog(log.get());
   EXPECT_EQ(log->Level(), 12);
-  EXPECT_GT(log->Printf(12, "twelve"), 0);
-  EXPECT_EQ(log->Printf(13, "thirteen"), 0);
+  EXPECT_GT(EngineLogPrintf(12, "twelve"), 0);
+  EXPECT_EQ(EngineLogPrintf(13, "thirteen"), 0);
   log->SetLevel(6);
   EXPECT_GT(log->Printf(3, "Host: %ls", u"x"), 0);
   EXPECT_EQ(log->Printf(7, "Missing: %ls", u"y"), 0);
@@ -64,10 +67,11 @@ TEST_F(MyLogfileTest, ALineAtTheLevelIsWrittenAndOneAboveIsNot) {
   EXPECT_EQ(Contents("level.log"),
             "2014-01-31 09:05:07,123 lv:12 -> twelve\r\n"
             "2014-01-31 09:05:07,123 lv:03 -> Host: x\r\n");
+  log.reset();
+  EXPECT_EQ(EngineLog(), nullptr);
 }
 
-// Narrow conversions follow printf; wide arguments are converted to the
-// ANSI code page (on POSIX UTF-8).
+// Narrow conversions follow printf; wide text goes to the ANSI code page (on POSIX UTF-8).
 TEST_F(MyLogfileTest, ConversionsFollowPrintfWithWideTextInTheAnsiCodePage) {
   auto log = NewLog("conversions.log");
   log->SetPrefixStyle(0);
@@ -87,7 +91,8 @@ TEST_F(MyLogfileTest, ConversionsFollowPrintfWithWideTextInTheAnsiCodePage) {
 #endif
 }
 
-TEST_F(MyLogfileTest, AFormatThatCannotBeServedIsLoggedAsItStands) {
+// A format that cannot be served is logged as it stands; an overlong line is cut.
+TEST_F(MyLogfileTest, AFormatThatCannotBeServedIsLoggedAsItStandsAndOverlongLinesAreCut) {
   auto log = NewLog("fault.log");
   log->Printf(4, "Broken %y format %d", 5);
   log->Printf(4, "");
@@ -102,9 +107,16 @@ TEST_F(MyLogfileTest, AFormatThatCannotBeServedIsLoggedAsItStands) {
             "2014-01-31 09:05:07,123 lv:04 -> MyLogfile::FormatStringError1\r\n"
             "2014-01-31 09:05:07,123 lv:04 -> count%n\r\n"
             "MyLogfile::FormatStringError2[%q]");
+  auto big = NewLog("long.log");
+  EXPECT_EQ(big->Printf(6, "%s", std::string(3 * 1024 * 1024, 'x').c_str()),
+            static_cast<int>(MyLogfile::kFormatLimit - 1));
+  big->Flush();
+  const std::string text = Contents("long.log");
+  ASSERT_EQ(text.size(), MyLogfile::kFormatLimit - 1);
+  EXPECT_EQ(text.substr(text.size() - 3), "x\r\n");
 }
 
-TEST_F(MyLogfileTest, LinesStayInTheBufferUntilFlush) {
+TEST_F(MyLogfileTest, LinesStayInTheBufferUntilFlushOrWhileNoFileOpens) {
   auto log = NewLog("buffer.log");
   log->Printf(6, "one");
   log->Printf(6, "two");
@@ -113,12 +125,19 @@ TEST_F(MyLogfileTest, LinesStayInTheBufferUntilFlush) {
   EXPECT_EQ(log->Flush(), 76u);
   EXPECT_EQ(log->SizeWithBuffer(), 76);
   EXPECT_EQ(log->Flush(), 0u);
-  // Flushing each line writes at once; without close-after-write the file
-  // stays open, shared for reading.
+  // Each line flushed at once; without close-after-write the file stays open, shared for reading.
   auto each = NewLog("each.log", kEngineLogBuffer, platform::kFileShareRead);
   each->SetFlushEachLine(true);
   each->PrintfRaw("@echo off%s", "\r\n");
   EXPECT_EQ(Contents("each.log"), "@echo off\r\n");
+  // A file that cannot be opened keeps the lines buffered.
+  auto lost = NewLog("missing\\x.log");
+  EXPECT_FALSE(lost->EverOpened());
+  EXPECT_EQ(clock_.sleeps, 199);  // 200 attempts, 10 ms apart
+  EXPECT_EQ(clock_.sleptMs, 1990u);
+  EXPECT_GT(lost->Printf(3, "kept"), 0);
+  EXPECT_EQ(lost->Flush(), 0u);
+  EXPECT_EQ(lost->SizeWithBuffer(), 39);
 }
 
 TEST_F(MyLogfileTest, AFullBufferIsWrittenOutBeforeTheNextText) {
@@ -166,37 +185,6 @@ TEST_F(MyLogfileTest, LinesFromTwoThreadsStayWhole) {
   const std::string text = Contents("threads.log");
   ASSERT_EQ(text.size(), 1000u * 17);
   for (size_t pos = 0; pos < text.size(); pos += 17) ASSERT_EQ(text.substr(pos + 15, 2), "\r\n");
-}
-
-TEST_F(MyLogfileTest, AnOverlongLineIsCutAtTheFormatLimit) {
-  auto log = NewLog("long.log");
-  EXPECT_EQ(log->Printf(6, "%s", std::string(3 * 1024 * 1024, 'x').c_str()),
-            static_cast<int>(MyLogfile::kFormatLimit - 1));
-  log->Flush();
-  const std::string text = Contents("long.log");
-  ASSERT_EQ(text.size(), MyLogfile::kFormatLimit - 1);
-  EXPECT_EQ(text.substr(text.size() - 3), "x\r\n");
-}
-
-TEST_F(MyLogfileTest, AFileThatCannotBeOpenedKeepsTheLinesBuffered) {
-  auto log = std::make_unique<MyLogfile>((folder_.AnsiFile("missing") + "\\x.log").c_str(),
-                                         kEngineLogBuffer, kEngineLogFlags, kEngineLogLimit,
-                                         platform::FileSystem::Default(), &clock_);
-  EXPECT_FALSE(log->EverOpened());
-  EXPECT_EQ(clock_.sleeps, 199);  // 200 attempts, 10 ms apart
-  EXPECT_EQ(clock_.sleptMs, 1990u);
-  EXPECT_GT(log->Printf(3, "kept"), 0);
-  EXPECT_EQ(log->Flush(), 0u);
-  EXPECT_EQ(log->SizeWithBuffer(), 39);
-}
-
-TEST_F(MyLogfileTest, TheProcessWideLogIsClearedWithItsObject) {
-  EXPECT_EQ(EngineLogPrintf(3, "nowhere"), 0);
-  auto log = NewLog("engine.log");
-  SetEngineLog(log.get());
-  EXPECT_EQ(EngineLogPrintf(13, "too verbose"), 0);
-  log.reset();
-  EXPECT_EQ(EngineLog(), nullptr);
 }
 
 }  // namespace

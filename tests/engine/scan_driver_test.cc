@@ -1,11 +1,10 @@
-// The engine's run pieces that do not need a whole module: the progress
-// step's pacing, the expected durations and what a run teaches them, the
-// problem log lines and the key actions per mode, and the lockout mutex.
+// Engine run pieces without a module: pacing, durations, problem lines, key actions, lockout.
 #include "modules/RegistryCleanerModule/dll/scan_driver.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "modules/RegistryCleanerModule/dll/engine_lifecycle.h"
@@ -28,11 +27,7 @@ class ManualTicks : public platform::SystemWrapper {
 class ProgressStepTest : public testing::Test {
  protected:
   // Every count starts at 0, also after another test of the same process.
-  void SetUp() override {
-    ProcessedKeyCount = TotalKeyCount = 0;
-    LastPermille = 0;
-    LastReportTick = 0;
-  }
+  void SetUp() override { ProcessedKeyCount = TotalKeyCount = LastPermille = LastReportTick = 0; }
   void TearDown() override { TotalKeyCount = 0; }
   RegCleanerEngine engine_;
   ManualTicks clock_;
@@ -67,16 +62,13 @@ TEST_F(ProgressStepTest, ReportsEachNewThousandthAtMostEvery111Ms) {
   EXPECT_EQ(LastReportTick, 100312u);
 }
 
-// The durations expected from the stored times, and what a run of elapsed
-// ms teaches them: each time keeps its maximum unless a first run (of the
-// boot for the slow time, the second for the fast one) is 20 % faster.
+// Expected durations and what a run teaches them: a maximum, unless a first run is 20 % faster.
 TEST(ExpectedDuration, FromStoredTimesAndWhatARunTeachesThem) {
-  struct Row {
+  const struct Row {
     int32_t slow, fast, runs;
     uint32_t check, resolve;
     int32_t elapsed, newSlow, newFast;
-  };
-  const Row rows[] = {
+  } rows[] = {
       {0, 0, 0, 240000, 240000, 5000, 5000, 0},  // first ever run
       {0, 5000, 3, 240000, 240000, 3000, 3000, 5000},
       {10000, 0, 0, 10000, 2500, 8000, 8000, 0},         // 20 % faster: replaces
@@ -88,23 +80,20 @@ TEST(ExpectedDuration, FromStoredTimesAndWhatARunTeachesThem) {
       {10000, 4000, 2, 4000, 4000, 11000, 11000, 11000},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(testing::Message()
-                 << row.slow << " " << row.fast << " " << row.runs << " " << row.elapsed);
     RegCleanerEngine engine;
     engine.slowExecuteTime = row.slow;
     engine.fastExecuteTime = row.fast;
     engine.runsThisBoot = row.runs;
-    EXPECT_EQ(ExpectedCheckDuration(engine), row.check);
-    EXPECT_EQ(ExpectedResolveDuration(engine), row.resolve);
+    const uint32_t check = ExpectedCheckDuration(engine), resolve = ExpectedResolveDuration(engine);
     UpdateMeasurement(&engine, row.elapsed);
-    EXPECT_EQ(engine.slowExecuteTime, row.newSlow);
-    EXPECT_EQ(engine.fastExecuteTime, row.newFast);
-    EXPECT_EQ(engine.runsThisBoot, row.runs + 1);
+    EXPECT_EQ(std::tuple(check, resolve, engine.slowExecuteTime, engine.fastExecuteTime,
+                         engine.runsThisBoot),
+              std::tuple(row.check, row.resolve, row.newSlow, row.newFast, row.runs + 1))
+        << row.slow << " " << row.fast << " " << row.runs << " " << row.elapsed;
   }
 }
 
-// The key lines the scanners' tests do not show: a key without a value, a
-// relative one, and a missing text without a key.
+// Key lines the scanners' tests do not show: no value, a relative key, a missing text alone.
 TEST(LogProblem, KeyValueAndMissingLines) {
   engine_test::CapturedLog log;
   LogProblem(platform::kHkeyCurrentUser, u"Software\\B", u"", u"");
@@ -117,11 +106,10 @@ TEST(LogProblem, KeyValueAndMissingLines) {
 
 TEST(ProblemKeyTest, EachModeDoesItsPart) {
   platform::memory::MemoryRegistry registry;
-  ASSERT_TRUE(registry
-                  .LoadHiveText(platform::memory::kMachineHive,
-                                "WINE REGISTRY Version 2\n[Software\\\\Gone]\n\"a\"=\"1\"\n"
-                                "[Software\\\\Gone\\\\Child]\n\"b\"=dword:00000002\n")
-                  .empty());
+  const char gone[] =
+      "WINE REGISTRY Version 2\n[Software\\\\Gone]\n\"a\"=\"1\"\n"
+      "[Software\\\\Gone\\\\Child]\n\"b\"=dword:00000002\n";
+  ASSERT_TRUE(registry.LoadHiveText(platform::memory::kMachineHive, gone).empty());
   engine_test::FactsScope facts(false, false, 2, &registry);
   engine_test::TempFolder folder;
   RegCleanerEngine engine;
@@ -134,15 +122,13 @@ TEST(ProblemKeyTest, EachModeDoesItsPart) {
   };
   auto exists = [&] {
     platform::HKey key;
-    const bool found = registry.RegOpenKeyExW(platform::kHkeyLocalMachine, u"Software\\Gone", 0,
-                                              platform::kKeyRead, &key) == 0;
-    if (found) registry.RegCloseKey(key);
-    return found;
+    return registry.RegOpenKeyExW(platform::kHkeyLocalMachine, u"Software\\Gone", 0,
+                                  platform::kKeyRead, &key) == 0 &&
+           registry.RegCloseKey(key) == 0;
   };
-  EXPECT_EQ(handle(KeyCount), 1u);
-  EXPECT_EQ(handle(Scan), 1u);
-  EXPECT_EQ(handle(5), 0u);
-  EXPECT_EQ(handle(Backup), 1u);
+  // Counted, reported, nothing for an unknown mode, backed up.
+  EXPECT_EQ((std::vector<uint32_t>{handle(KeyCount), handle(Scan), handle(5), handle(Backup)}),
+            (std::vector<uint32_t>{1, 1, 0, 1}));
   EXPECT_TRUE(exists());
   EXPECT_EQ(engine.ignoreList->Count(), 0);
   EXPECT_EQ(handle(BackupAndClean), 1u);

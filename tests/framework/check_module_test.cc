@@ -18,7 +18,7 @@ namespace {
 // A module whose work is a script of progress reports, with a fast ticker.
 class ScriptedModule : public CCheckModule {
  public:
-  explicit ScriptedModule(uint32_t tick = 1) { tickMs = tick; }
+  ScriptedModule() { tickMs = 1; }
   void DoCheck() override {
     ++checks;
     if (work) work(*this);
@@ -32,23 +32,17 @@ class ScriptedModule : public CCheckModule {
   void Add(double level, std::u16string text) { subResults.push_back({level, std::move(text)}); }
 };
 
-// Work that throws gives the run back: the next run is not kept waiting.
-TEST(CheckModuleRun, WorkThatThrowsGivesTheRunBack) {
-  ScriptedModule module;
-  module.SetExpectedDuration(0, true);
-  module.work = [](ScriptedModule&) { throw std::runtime_error("the work failed"); };
-  EXPECT_ANY_THROW(module.ExecuteCheck(u"c", 1));
-  module.work = nullptr;
-  std::future<void> second = std::async(std::launch::async, [&] { module.ExecuteCheck(u"c", 1); });
-  ASSERT_EQ(second.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-  EXPECT_EQ(module.checks.load(), 2);
-}
+// A module whose progress a host watches.
+class CheckModuleProgress : public testing::Test {
+ protected:
+  void SetUp() override { module_.SetProgressCallback(&Host::Callback, &host_); }
+  ScriptedModule module_;
+  Host host_;
+};
 
-// A host that clears its callback from another thread while the callback
-// runs (waiting for that thread, as a UI thread does) is not deadlocked.
-TEST(CheckModuleProgress, TheCallbackCanBeChangedWhileItRuns) {
-  ScriptedModule module;
-  module.SetExpectedDuration(2000, false);
+// A host clearing its callback from another thread while the callback waits is not deadlocked.
+TEST_F(CheckModuleProgress, TheCallbackCanBeChangedWhileItRuns) {
+  module_.SetExpectedDuration(2000, false);
   struct Clearing {
     ScriptedModule* module;
     std::atomic<bool> cleared{false};
@@ -62,17 +56,23 @@ TEST(CheckModuleProgress, TheCallbackCanBeChangedWhileItRuns) {
       EXPECT_EQ(other.wait_for(std::chrono::seconds(10)), std::future_status::ready);
       return true;
     }
-  } host{&module};
-  module.SetProgressCallback(&Clearing::Callback, &host);
-  EXPECT_TRUE(module.ReportProgress(100));
+  } host{&module_};
+  module_.SetProgressCallback(&Clearing::Callback, &host);
+  EXPECT_TRUE(module_.ReportProgress(100));
   EXPECT_TRUE(host.cleared.load());
 }
 
-// Calls arriving during a run, together or later, wait for it and do not
-// run the work again.
-TEST(CheckModuleRun, CallsArrivingTogetherRunTheWorkOnce) {
+// Work that throws gives the run back; calls arriving during a run, together or later, wait
+// for it and do not run the work again.
+TEST(CheckModuleRun, WorkThatThrowsGivesTheRunBackAndCallsArrivingTogetherRunItOnce) {
   ScriptedModule module;
   module.SetExpectedDuration(0, true);
+  module.work = [](ScriptedModule&) { throw std::runtime_error("the work failed"); };
+  EXPECT_ANY_THROW(module.ExecuteCheck(u"c", 1));
+  module.work = nullptr;
+  std::future<void> second = std::async(std::launch::async, [&] { module.ExecuteCheck(u"c", 1); });
+  ASSERT_EQ(second.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  EXPECT_EQ(module.checks.load(), 2);
   std::atomic<int> entered{0};
   std::atomic<bool> done{false};
   // The work lasts until every caller is on its way in, and a while after.
@@ -92,87 +92,65 @@ TEST(CheckModuleRun, CallsArrivingTogetherRunTheWorkOnce) {
     });
   go = true;
   for (std::thread& t : callers) t.join();
-  EXPECT_EQ(module.checks.load(), 1);
+  EXPECT_EQ(module.checks.load(), 3);
 }
 
-TEST(CheckModuleProgress, DirectModeReportsOnlyTheFinalHundred) {
-  ScriptedModule module;
-  Host host;
-  module.SetProgressCallback(&Host::Callback, &host);
-  module.SetExpectedDuration(0, true);
-  EXPECT_TRUE(module.ReportProgress(50));
-  EXPECT_TRUE(host.Seen().empty());
-  EXPECT_TRUE(module.ReportProgress(100));
-  EXPECT_EQ(host.Seen(), std::vector<double>{100.0});
-  // A host that answers "stop" to the 100 is heard.
-  host.stopAt = 100.0;
-  EXPECT_FALSE(module.ReportProgress(100));
+TEST_F(CheckModuleProgress, DirectModeReportsOnlyTheFinalHundred) {
+  module_.SetExpectedDuration(0, true);
+  EXPECT_TRUE(module_.ReportProgress(50));
+  EXPECT_TRUE(module_.ReportProgress(100));
+  EXPECT_EQ(host_.Seen(), std::vector<double>{100.0});
+  host_.stopAt = 100.0;  // a host that answers "stop" to the 100 is heard
+  EXPECT_FALSE(module_.ReportProgress(100));
 }
 
-TEST(CheckModuleProgress, HostStopReachesTheWorkAndClearsAtTheEnd) {
-  ScriptedModule module;
-  Host host;
-  // The display passes the work's 10 only as fast as the ticker's real time
-  // allows (on a loaded machine it may level off below 30), so the host stops
-  // at 10, which the display always reaches.
-  host.stopAt = 10.0;
-  module.SetProgressCallback(&Host::Callback, &host);
-  module.SetExpectedDuration(2000, false);
-  ASSERT_TRUE(module.ReportProgress(0));
+// The host stops at 10, which even a ticker held back reaches; the final 100 clears the stop.
+TEST_F(CheckModuleProgress, HostStopReachesTheWorkAndClearsAtTheEnd) {
+  host_.stopAt = 10.0;
+  module_.SetExpectedDuration(2000, false);
+  ASSERT_TRUE(module_.ReportProgress(0));
   bool stopped = false;
   for (int i = 0; i < 5000 && !stopped; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    stopped = !module.ReportProgress(10);
+    stopped = !module_.ReportProgress(10);
   }
   EXPECT_TRUE(stopped);
-  EXPECT_FALSE(module.ReportProgress(20));
-  EXPECT_TRUE(module.stopRequested());
-  module.ReportProgress(100);            // the work's final report
-  EXPECT_FALSE(module.stopRequested());  // clears the stop again
+  EXPECT_FALSE(module_.ReportProgress(20));
+  EXPECT_TRUE(module_.stopRequested());
+  module_.ReportProgress(100);
+  EXPECT_FALSE(module_.stopRequested());
 }
 
-// An immediate 100 waits for the display to get there; the work's final 100
-// after that shows 100 once more and returns: no new ticker crawls up from 0.
-TEST(CheckModuleProgress, AHundredAfterTheDisplayGotThereReturnsAtOnce) {
-  ScriptedModule module;
-  Host host;
-  module.SetProgressCallback(&Host::Callback, &host);
-  module.SetExpectedDuration(2000, false);
-  EXPECT_TRUE(module.ReportProgress(100));
-  const size_t shown = host.Seen().size();
-  EXPECT_TRUE(module.ReportProgress(100));
-  const std::vector<double> seen = host.Seen();
-  ASSERT_EQ(seen.size(), shown + 1);
-  EXPECT_EQ(seen.back(), 100.0);
+// A 100 waits for the display; a later 100 shows 100 once more at once: no new ticker from 0.
+TEST_F(CheckModuleProgress, AHundredAfterTheDisplayGotThereReturnsAtOnce) {
+  module_.SetExpectedDuration(2000, false);
+  EXPECT_TRUE(module_.ReportProgress(100));
+  std::vector<double> seen = host_.Seen();
+  EXPECT_TRUE(module_.ReportProgress(100));
+  seen.push_back(100.0);
+  EXPECT_EQ(host_.Seen(), seen);
 }
 
-// An installation that asks for the real pace (as nobody watching does): no
-// ticker, the display is the work's own progress and the host sees each new
-// whole percent at once.
-TEST(CheckModuleProgress, DisplayFollowsTheWorkWhenInstalledSo) {
+// Installed to follow the work: no ticker, each new whole percent at once; a stop at 80 heard.
+TEST_F(CheckModuleProgress, DisplayFollowsTheWorkWhenInstalledSo) {
   TempTree tree;
   ASSERT_TRUE(tree.MakeFile(u"install.cfg", "[install]\r\nProgressFollowsWork=1\r\n"));
-  TestMachine host;
-  host.host = tree.Path(u"host.exe");
-  ScriptedModule module(100);
-  module.UseSystem(&host);
-  Host watcher;
-  watcher.stopAt = 80.0;
-  module.SetProgressCallback(&Host::Callback, &watcher);
-  module.SetExpectedDuration(240000, false);
+  TestMachine machine(tree.Path(u"host.exe"));
+  module_.UseSystem(&machine);
+  host_.stopAt = 80.0;
+  module_.SetExpectedDuration(240000, false);
   std::vector<bool> answers;
-  module.work = [&](ScriptedModule& self) {
+  module_.work = [&](ScriptedModule& self) {
     for (double percent : {0.0, 37.5, 37.9, 20.0, 80.0, 90.0, 100.0})
       answers.push_back(self.ReportProgress(percent));
   };
-  module.ExecuteCheck(nullptr, 0);
-  EXPECT_EQ(watcher.Seen(), (std::vector<double>{37.5, 80.0, 90.0, 100.0}));
-  // The stop the host asked at 80 reaches the work; the final 100 clears it.
+  module_.ExecuteCheck(nullptr, 0);
+  EXPECT_EQ(host_.Seen(), (std::vector<double>{37.5, 80.0, 90.0, 100.0}));
   EXPECT_EQ(answers, (std::vector<bool>{true, true, true, true, false, false, true}));
-  EXPECT_FALSE(module.stopRequested());
+  EXPECT_FALSE(module_.stopRequested());
 }
 
-TEST(SubResultsTest, JsonText) {
+TEST(SubResultsTest, JsonTextCopiedOutAtTheBufferEdges) {
   struct Case {
     std::vector<SubResult> list;
     const char* text;
@@ -180,17 +158,11 @@ TEST(SubResultsTest, JsonText) {
       {{{0.5, u"x"}, {-1.25, u""}},
        R"([{"SubResultLevel":0.500000,"SubResultText":"x"},)"
        R"({"SubResultLevel":-1.250000,"SubResultText":""}])"},
-      // Escaped as strings are: the short escapes only, other control
-      // characters and non-ASCII text copied.
+      // The short escapes only; other control characters and non-ASCII text copied.
       {{{100.0, u"q\"b\\n\nt\tc\x01\u00e9"}},
        "[{\"SubResultLevel\":100.000000,\"SubResultText\":\"q\\\"b\\\\n\\nt\\tc\x01\u00e9\"}]"},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(platform::U16ToUtf8(SubResultsAsJson(c.list)), c.text);
-  }
-}
-
-TEST(SubResultsTest, CopyOutAtTheBufferEdges) {
+  for (const Case& c : cases) EXPECT_EQ(platform::U16ToUtf8(SubResultsAsJson(c.list)), c.text);
   ScriptedModule module;
   module.Add(2.0, u"a");
   const std::u16string full = u"[{\"SubResultLevel\":2.000000,\"SubResultText\":\"a\"}]";

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "framework/check_module.h"
 #include "framework/install_config.h"
@@ -13,16 +14,17 @@
 
 namespace {
 
-// A host and a module placed where the test wants them.
-struct PlacedProgram : TestMachine {
-  PlacedProgram(std::u16string hostFile, std::u16string moduleFile) {
-    host = std::move(hostFile);
-    module = std::move(moduleFile);
-  }
-};
-
 TEST(CRegistry, RootsAndValues) {
   platform::memory::MemoryRegistry registry;
+  // Strings are not expanded; another type, or 256 bytes with the NUL, read as the default.
+  const std::string hive = R"(WINE REGISTRY Version 2
+[Software\\Strings]
+"Name"="Brightwood"
+"Expand"=str(2):"%SystemRoot%\\x"
+"Multi"=str(7):"a"
+"Long"=")" + std::string(127, 'x') +
+                           "\"\n";
+  ASSERT_TRUE(registry.LoadHiveText(platform::memory::kMachineHive, hive).empty());
   CRegistry reg(false, &registry);
   EXPECT_FALSE(reg.SetRoot(platform::kHkeyCurrentConfig));
   EXPECT_EQ(reg.root(), platform::kHkeyCurrentUser);
@@ -34,52 +36,31 @@ TEST(CRegistry, RootsAndValues) {
   EXPECT_TRUE(reg.SetInt(u"Count", -2));
   EXPECT_EQ(reg.GetValueType(u"Count"), platform::kRegDword);
   EXPECT_EQ(reg.GetValueType(u"Missing"), 0u);
-
-  platform::HKey key;
-  ASSERT_EQ(registry.RegOpenKeyExW(platform::kHkeyLocalMachine, u"SOFTWARE\\Suite", 0,
-                                   platform::kKeyAllAccess, &key),
-            0u);
-  const struct {
-    const char16_t* name;
-    uint32_t type;
-    std::u16string text;
-    const char16_t* read;
-  } rows[] = {
-      {u"Name", platform::kRegSz, u"Brightwood", u"Brightwood"},
-      {u"Expand", platform::kRegExpandSz, u"%SystemRoot%\\x", u"%SystemRoot%\\x"},  // not expanded
-      {u"Multi", 7, u"a", u"d"},                                                    // wrong type
-      {u"Long", platform::kRegSz, std::u16string(127, u'x'), u"d"},  // 256 bytes with the NUL
-  };
-  for (const auto& row : rows) {
-    registry.RegSetValueExW(key, row.name, row.type,
-                            reinterpret_cast<const uint8_t*>(row.text.c_str()),
-                            static_cast<uint32_t>(row.text.size() * 2 + 2));
-    EXPECT_EQ(reg.GetString(row.name, u"d"), row.read);
-  }
-  registry.RegCloseKey(key);
-  EXPECT_EQ(reg.GetString(u"Missing", u"d"), u"d");
+  ASSERT_TRUE(reg.Open(u"\\SOFTWARE\\Strings\\", false));
+  std::vector<std::u16string> reads;
+  for (const char16_t* name : {u"Name", u"Expand", u"Multi", u"Long", u"Missing"})
+    reads.push_back(reg.GetString(name, u"d"));
+  EXPECT_EQ(reads,
+            (std::vector<std::u16string>{u"Brightwood", u"%SystemRoot%\\x", u"d", u"d", u"d"}));
   // An empty path selects the root itself.
   EXPECT_TRUE(reg.Open(u"\\", false));
   EXPECT_TRUE(reg.SetInt(u"AtRoot", 1));
   EXPECT_EQ(reg.GetInt(u"AtRoot", 0), 1);
 }
 
-// The module's content folder as the engine finds it, from the engine's or
-// from a host's side: the private-profile reader takes "\t" and "\n" as
-// they stand, in 8-bit and UTF-16 files of either byte order.
+// The content folder, from either side, as written ("\t", "\n") in ANSI and UTF-16 LE/BE files.
 TEST(InstallConfig, UserContentFolderIsTakenAsWritten) {
   TempTree tree;  // a host in host\ and a module in suite\modules\cleaner\.
   ASSERT_TRUE(tree.MakeFolder(u"suite\\modules\\cleaner") && tree.MakeFolder(u"host"));
   const std::u16string module = tree.Path(u"suite\\modules\\cleaner\\m.dll");
-  PlacedProgram program(tree.Path(u"host\\host.exe"), module);
-  const std::u16string text = u"[install]\r\nUserContentPath=C:\\temp\\new\r\n";
+  TestMachine program(tree.Path(u"host\\host.exe"), module);
+  const std::string ansi = "[install]\r\nUserContentPath=C:\\temp\\new\r\n";
   std::string le = "\xFF\xFE", be = "\xFE\xFF";
-  for (char16_t c : text) {
-    le += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
-    be += {static_cast<char>(c >> 8), static_cast<char>(c & 0xFF)};
+  for (char c : ansi) {
+    le += {c, '\0'};
+    be += {'\0', c};
   }
-  for (const std::string& bytes :
-       {std::string("[install]\r\nUserContentPath=C:\\temp\\new\r\n"), le, be}) {
+  for (const std::string& bytes : {ansi, le, be}) {
     ASSERT_TRUE(tree.MakeFile(u"suite\\Install.cfg", bytes));
     EXPECT_EQ(UserContentFolder(module, &program), u"C:\\temp\\new\\");
     ResetInstallConfigPath();
@@ -90,9 +71,8 @@ TEST(InstallConfig, UserContentFolderIsTakenAsWritten) {
 
 TEST(RegistrySettings, InstallationKeyOrTheCurrentUser) {
   TempTree tree;
-  ASSERT_TRUE(tree.ok());
-  ASSERT_TRUE(tree.MakeFolder(u"a\\b\\c"));
-  PlacedProgram program(tree.Path(u"a\\b\\c\\host.exe"), tree.Path(u"a\\b\\c\\m.dll"));
+  ASSERT_TRUE(tree.ok() && tree.MakeFolder(u"a\\b\\c"));
+  TestMachine program(tree.Path(u"a\\b\\c\\host.exe"), tree.Path(u"a\\b\\c\\m.dll"));
   platform::memory::MemoryRegistry registry;
   EXPECT_TRUE(CRegistrySettings(&registry, &program).SetInt(u"X", 3));  // the current user's
   ASSERT_TRUE(tree.MakeFile(u"a\\b\\c\\install.cfg", "[install]\r\nRegKey=Suite 9\r\n"));
@@ -102,20 +82,7 @@ TEST(RegistrySettings, InstallationKeyOrTheCurrentUser) {
   EXPECT_EQ(settings.GetInt(u"X", 0), 0);  // a different key
 }
 
-TEST(Totals, LeadingIntegerOfTheResultText) {
-  struct Row {
-    std::u16string text;
-    int32_t value;
-  } rows[] = {{u"  42 problems", 42},
-              {u"canceled", 0},
-              {u"\t\n 5", 5},
-              {u"99999999999", 2147483647},
-              {u"-99999999999", -2147483647 - 1}};
-  for (const Row& r : rows) EXPECT_EQ(LeadingInteger(r.text), r.value);
-}
-
-// A module whose check finds a fixed text and whose resolve solves a fixed
-// count, keeping its totals in a registry of the test.
+// A module whose check finds "17" and whose resolve solves 5, its totals in a test registry.
 class CountingModule : public CCheckModule {
  public:
   explicit CountingModule(platform::Registry* registry) {
@@ -130,9 +97,14 @@ class CountingModule : public CCheckModule {
   }
 };
 
-// Solved counts add up, the unsolved total is the last text's leading
-// number, and before any check it is left alone.
-TEST(Totals, KeptAfterLocalRunsWithTheIdentifierUnchanged) {
+// Solved counts add up; unsolved is the last text's leading number, left alone before a check.
+TEST(Totals, LeadingIntegerKeptAfterLocalRunsWithTheIdentifierUnchanged) {
+  const std::pair<const char16_t*, int32_t> rows[] = {{u"  42 problems", 42},
+                                                      {u"canceled", 0},
+                                                      {u"\t\n 5", 5},
+                                                      {u"99999999999", 2147483647},
+                                                      {u"-99999999999", -2147483647 - 1}};
+  for (const auto& [text, value] : rows) EXPECT_EQ(LeadingInteger(text), value);
   platform::memory::MemoryRegistry registry;
   CRegistry settings(false, &registry);
   const std::u16string solved = u"REGISTRYCLEANERMODULE_TotalSolvedProblems",

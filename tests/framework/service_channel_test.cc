@@ -31,19 +31,15 @@ TEST(ServiceRequestText, GoldenTextsReadBack) {
        u"[{\"Message\":\"Line \\\"one\\\"\\n\",\"MessageHeader\":\"Head\","
        u"\"ModuleIdentificator\":\"RegistryCleanerModule\",\"ModuleRequest\":7}]"},
   };
+  const std::u16string id = u"RegistryCleanerModule";
   for (const auto& row : rows) {
-    ServiceMessage message;
-    message.identifier = u"RegistryCleanerModule";
-    message.request = row.code;
-    message.switchValue = row.switchValue;
-    message.header = row.header;
-    message.message = row.message;
+    const ServiceMessage message{id, row.code, row.header, row.message, row.switchValue, 0, u"", 0};
     EXPECT_EQ(WriteServiceRequest(message), row.text) << row.code;
     ServiceMessage read;
     ASSERT_TRUE(ReadServiceRequest(row.text, &read));
-    EXPECT_EQ(read.identifier, u"RegistryCleanerModule");
+    EXPECT_EQ(read.identifier + read.header + read.message,
+              id + (row.code == 7 ? message.header + message.message : u""));
     EXPECT_EQ(read.request, row.code);
-    EXPECT_EQ(read.header + read.message, row.code == 7 ? message.header + message.message : u"");
   }
   ServiceMessage read;
   for (const char16_t* bad :
@@ -52,45 +48,38 @@ TEST(ServiceRequestText, GoldenTextsReadBack) {
     EXPECT_FALSE(ReadServiceRequest(bad, &read));
 }
 
-TEST(ServiceReplyText, WriterAndReaderAgree) {
+// The reply as the provider writes it, what the reader takes, and its defaults for the rest.
+TEST(ServiceReplyText, GoldenTextAndFallbacks) {
+  const char16_t golden[] =
+      u"[{\"ModuleRequest\":4,\"ResultLevel\":30.000000,\"ResultText\":\"100\",\"SwitchState\":2}]";
   ServiceMessage reply;
   reply.request = 4;
   reply.level = 30.0;
   reply.text = u"100";
   reply.switchState = 2;
-  const std::u16string text = WriteServiceReply(reply);
-  EXPECT_EQ(text,
-            u"[{\"ModuleRequest\":4,\"ResultLevel\":30.000000,\"ResultText\":\"100\","
-            u"\"SwitchState\":2}]");
-  const ServiceMessage back = ReadServiceReply(text);
-  EXPECT_EQ(back.request, 4);
-  EXPECT_EQ(back.level, 30.0);
-  EXPECT_EQ(back.text, u"100");
-  EXPECT_EQ(back.switchState, 2);
-}
-
-TEST(ServiceReplyText, FallbacksLeaveTheDefaults) {
-  struct Row {
-    const char16_t* text;
+  EXPECT_EQ(WriteServiceReply(reply), golden);
+  EXPECT_EQ(ReadServiceReply(golden).switchState, 2);
+  const struct Row {
+    const char16_t *text, *result;
     double level;
-    const char16_t* result;
     int32_t request;
   } rows[] = {
-      {u"", 0.0, u"", 0},
-      {u"{\"ModuleRequest\":1,\"ResultLevel\":30.000000,\"ResultText\":\"100\"}", 0.0, u"", 0},
+      {u"", u"", 0.0, 0},
+      {u"{\"ModuleRequest\":1,\"ResultLevel\":30.000000,\"ResultText\":\"100\"}", u"", 0.0, 0},
       {u"[{\"ModuleRequest\":1,\"ResultLevel\":30.000000,\"ResultText\":\"1\"},"
        u"{\"ModuleRequest\":1,\"ResultLevel\":40.000000,\"ResultText\":\"2\"}]",
-       0.0, u"", 0},
-      {u"[{\"ModuleRequest\":1,\"ResultText\":\"100\"}]", 0.0, u"", 0},
-      {u"[{\"ModuleRequest\":1,\"ResultLevel\":30.000000,\"ResultText\":100}]", 0.0, u"", 0},
-      {u"[{\"ModuleRequest\":1,\"ResultLevel\":\"30\",\"ResultText\":\"100\"}]", 0.0, u"", 0},
-      {u"[{\"ResultLevel\":30.000000,\"ResultText\":\"100\"}]", 0.0, u"", 0},
-      {u"[\"text\"]", 0.0, u"", 0},
+       u"", 0.0, 0},
+      {u"[{\"ModuleRequest\":1,\"ResultText\":\"100\"}]", u"", 0.0, 0},
+      {u"[{\"ModuleRequest\":1,\"ResultLevel\":30.000000,\"ResultText\":100}]", u"", 0.0, 0},
+      {u"[{\"ModuleRequest\":1,\"ResultLevel\":\"30\",\"ResultText\":\"100\"}]", u"", 0.0, 0},
+      {u"[{\"ResultLevel\":30.000000,\"ResultText\":\"100\"}]", u"", 0.0, 0},
+      {u"[\"text\"]", u"", 0.0, 0},
       // Read as given.
-      {u"[{\"ModuleRequest\":2,\"ResultLevel\":55.500000,\"ResultText\":\"12\"}]", 55.5, u"12", 2},
-      {u"[{'ModuleRequest':5,'ResultLevel':42.250000,'ResultText':'a\tb'}]", 42.25, u"a\tb", 5},
-      {u" [ {\"ResultText\":\"\",\"ModuleRequest\":1,\"ResultLevel\":100.000000,\"X\":[]} ] ",
-       100.0, u"", 1},
+      {golden, u"100", 30.0, 4},
+      {u"[{\"ModuleRequest\":2,\"ResultLevel\":55.500000,\"ResultText\":\"12\"}]", u"12", 55.5, 2},
+      {u"[{'ModuleRequest':5,'ResultLevel':42.250000,'ResultText':'a\tb'}]", u"a\tb", 42.25, 5},
+      {u" [ {\"ResultText\":\"\",\"ModuleRequest\":1,\"ResultLevel\":100.000000,\"X\":[]} ] ", u"",
+       100.0, 1},
   };
   for (const Row& row : rows) {
     const ServiceMessage m = ReadServiceReply(row.text);
@@ -110,8 +99,7 @@ TEST(ServiceChannelNames, LocalOnlyForTheDefaultChannelAndLoopback) {
   EXPECT_FALSE(IsLocalServiceChannel(u"CORVANE_SERVICE_CHANNEL2"));
 }
 
-// A machine on which the service provider shows up at a given look, or
-// never; nothing is started and nobody waits.
+// The service provider shows up at a given look, or never; nothing starts and nobody waits.
 struct StartMachine : TestMachine {
   StartMachine() {
     version = platform::OsVersion{6, 2, 9200, 2, 1, false};
@@ -123,37 +111,33 @@ struct StartMachine : TestMachine {
       return true;
     };
   }
-  int looks = 0;
-  int appearsAtLook = 1 << 30;
+  int looks = 0, appearsAtLook = 1 << 30;
   std::u16string selfName = u"host.exe";
 };
 
 const char16_t kModule[] = u"C:\\Suite\\modules\\RegistryCleanerModule\\RegistryCleanerModule.dll";
 
-// The provider found running, started through its task (each look starts
-// it again), started as the program itself, or not at all.
+// The provider found, started by its task (at each look), as the program itself, or not at all.
 TEST(EnsureServiceProviderTest, StartsWhatItMayAndLooksUntilTheProviderAppears) {
   constexpr int kNever = 1 << 30;
   const struct {
     const char* name;
-    bool mayStart;
+    const char16_t *self, *shell;
+    bool mayStart, vista, found;
     int appearsAtLook;
-    const char16_t* self;
-    bool vista, found;
     size_t sleeps;
-    const char16_t* shell;
   } rows[] = {
-      {"running", true, 1, u"host.exe", true, true, 0, nullptr},
-      {"the current process counts at the first look", false, kNever, u"ServiceProvider.exe", true,
-       true, 0, nullptr},
-      {"not running, not to be started", false, kNever, u"host.exe", true, false, 0, nullptr},
-      {"up after the task's start", true, 2, u"host.exe", true, true, 1, nullptr},
+      {"running", u"host.exe", nullptr, true, true, true, 1, 0},
+      {"the current process counts at the first look", u"ServiceProvider.exe", nullptr, false, true,
+       true, kNever, 0},
+      {"not running, not to be started", u"host.exe", nullptr, false, true, false, kNever, 0},
+      {"up after the task's start", u"host.exe", nullptr, true, true, true, 2, 1},
       // No elevation verb before Vista; the third look of the loop finds it.
-      {"the program itself", true, 5, u"host.exe", false, true, 4,
-       u"|C:\\Suite\\ServiceProvider.exe| /register|C:\\Suite|5"},
+      {"the program itself", u"host.exe", u"|C:\\Suite\\ServiceProvider.exe| /register|C:\\Suite|5",
+       true, false, true, 5, 4},
       // The task once, 1 s, the program itself, then 20 looks 250 ms apart.
-      {"never", true, kNever, u"host.exe", true, false, 21,
-       u"runas|C:\\Suite\\ServiceProvider.exe| /register|C:\\Suite|5"},
+      {"never", u"host.exe", u"runas|C:\\Suite\\ServiceProvider.exe| /register|C:\\Suite|5", true,
+       true, false, kNever, 21},
   };
   platform::memory::MemoryRegistry registry;
   for (const auto& row : rows) {
@@ -168,52 +152,34 @@ TEST(EnsureServiceProviderTest, StartsWhatItMayAndLooksUntilTheProviderAppears) 
     EXPECT_EQ(m.shell,
               row.shell ? std::vector<std::u16string>{row.shell} : std::vector<std::u16string>{});
     // Before Vista the task is the Run key's command, which this machine lacks.
-    ASSERT_EQ(m.started.size(), row.vista ? row.sleeps : 0u);
-    for (const std::u16string& line : m.started)
-      EXPECT_EQ(line, u"schtasks.exe /RUN /TN \"corvane Service Provider\"");
+    EXPECT_EQ(m.started,
+              std::vector<std::u16string>(row.vista ? row.sleeps : 0,
+                                          u"schtasks.exe /RUN /TN \"corvane Service Provider\""));
   }
 }
 
-// The Run key of the machine with one value.
-void SetRunValue(platform::Registry* registry, std::u16string_view name, std::u16string_view text,
-                 uint32_t type = platform::kRegSz) {
-  platform::HKey key = platform::kNullKey;
-  ASSERT_EQ(registry->RegCreateKeyExW(platform::kHkeyLocalMachine,
-                                      u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", 0,
-                                      platform::kKeyAllAccess, &key, nullptr),
-            0u);
-  std::u16string data(text);
-  ASSERT_EQ(
-      registry->RegSetValueExW(key, name, type, reinterpret_cast<const uint8_t*>(data.c_str()),
-                               static_cast<uint32_t>((data.size() + 1) * 2)),
-      0u);
-  registry->RegCloseKey(key);
-}
-
-TEST(RunKey, CommandWithoutItsQuotes) {
+// Before Vista the Run key's command, first and last character taken off; from Vista the task.
+TEST(RunKey, CommandWithoutItsQuotesStartedOnXpOnly) {
   platform::memory::MemoryRegistry registry;
   EXPECT_EQ(ReadRunKeyCommand(u"corvane Service Provider", &registry), u"");  // no key
-  SetRunValue(&registry, u"corvane Service Provider", u"\"C:\\x\\a.exe\"");
-  SetRunValue(&registry, u"plain", u"abc");
-  SetRunValue(&registry, u"one", u"a");
-  SetRunValue(&registry, u"number", u"ab", platform::kRegBinary);
+  StartMachine xp;
+  xp.version = platform::OsVersion{5, 1, 2600, 2, 1, false};
+  StartServiceProvider(&xp, &registry);  // no Run-key value: nothing to start
+  const char hive[] = R"(WINE REGISTRY Version 2
+[Software\\Microsoft\\Windows\\CurrentVersion\\Run]
+"corvane Service Provider"="\"C:\\x\\a.exe\""
+"plain"="abc"
+"one"="a"
+"number"=hex:61,00,62,00,00,00
+)";
+  ASSERT_TRUE(registry.LoadHiveText(platform::memory::kMachineHive, hive).empty());
   EXPECT_EQ(ReadRunKeyCommand(u"corvane Service Provider", &registry), u"C:\\x\\a.exe");
   EXPECT_EQ(ReadRunKeyCommand(u"plain", &registry), u"b");
   EXPECT_EQ(ReadRunKeyCommand(u"one", &registry), u"");
   EXPECT_EQ(ReadRunKeyCommand(u"number", &registry), u"");
-}
-
-TEST(RunKey, StartThroughTheRunKeyOnXpOnly) {
-  platform::memory::MemoryRegistry registry;
-  StartMachine xp;
-  xp.version = platform::OsVersion{5, 1, 2600, 2, 1, false};
-  StartServiceProvider(&xp, &registry);  // no Run-key value: nothing to start
-  EXPECT_TRUE(xp.started.empty());
   // The command names a program that does not exist: nothing is started either.
-  SetRunValue(&registry, u"corvane Service Provider", u"\"C:\\no\\such\\ServiceProvider.exe\"");
   StartServiceProvider(&xp, &registry);
   EXPECT_TRUE(xp.started.empty());
-
   StartMachine vista;
   vista.version = platform::OsVersion{6, 0, 6002, 2, 1, false};
   StartServiceProvider(&vista, &registry);

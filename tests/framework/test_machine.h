@@ -1,10 +1,8 @@
-// The machine and the host as a module's tests play them. What a test does
-// not set is the real machine's.
+// The machine and the host as a module's tests play them; what a test leaves unset is real.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -16,7 +14,9 @@
 
 class TestMachine : public platform::SystemWrapper {
  public:
-  TestMachine() : SystemWrapper(platform::System::Default()) {}
+  // A host and a module placed where the test wants them.
+  explicit TestMachine(std::u16string hostFile = {}, std::u16string moduleFile = {})
+      : SystemWrapper(platform::System::Default()), host(hostFile), module(moduleFile) {}
   std::u16string GetHostFileName() override {
     return host.empty() ? SystemWrapper::GetHostFileName() : host;
   }
@@ -43,8 +43,7 @@ class TestMachine : public platform::SystemWrapper {
   bool ListProcesses(std::vector<platform::ProcessEntry>* out) override {
     return listProcesses ? listProcesses(out) : SystemWrapper::ListProcesses(out);
   }
-  // With fakeStarts nothing is started and nobody waits: program starts fail
-  // with error 2, shell starts answer false, sleeps are only recorded.
+  // With fakeStarts nothing starts: programs fail with error 2, the shell says false, no sleeps.
   platform::ProcessHandle CreateProcess(std::u16string_view line, std::u16string_view folder,
                                         bool hidden, bool suspended, uint32_t* error) override {
     if (!fakeStarts) return SystemWrapper::CreateProcess(line, folder, hidden, suspended, error);
@@ -71,12 +70,10 @@ class TestMachine : public platform::SystemWrapper {
   // Unset: the real machine's. A version 0 cannot be read.
   std::optional<platform::OsVersion> version;
   std::optional<bool> elevated;
-  bool elevationReadable = true;
+  bool elevationReadable = true, fakeStarts = false;
   int membership = 1;
-  uint32_t lastRid = 0;
-  uint32_t self = 0;
+  uint32_t lastRid = 0, self = 0;
   std::function<bool(std::vector<platform::ProcessEntry>*)> listProcesses;
-  bool fakeStarts = false;
   std::mutex lock;
   std::vector<std::u16string> started, shell;
   std::vector<uint32_t> sleeps;
@@ -87,7 +84,6 @@ struct Host {
   std::mutex lock;
   std::vector<double> seen;
   double stopAt = 1000.0;
-  std::atomic<bool> asked{false};  // the callback ran at least once
 
   static bool MODULE_CALL Callback(void* context, double* percent, int reserved1, int reserved2) {
     auto* host = static_cast<Host*>(context);
@@ -95,7 +91,6 @@ struct Host {
     EXPECT_EQ(reserved2, 0);
     std::lock_guard<std::mutex> guard(host->lock);
     host->seen.push_back(*percent);
-    host->asked = true;
     return *percent < host->stopAt;
   }
   std::vector<double> Seen() {
