@@ -6,7 +6,6 @@
 #include <limits>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "platform/unicode.h"
 #include "support/json_value.h"
@@ -29,8 +28,7 @@ JsonValue Array(std::initializer_list<JsonValue> elements) {
   return value;
 }
 
-// An object whose members are touched in the order given; an Undefined value
-// touches a member without assigning it.
+// An object whose members are touched in the order given (an Undefined value only touches).
 JsonValue Object(std::initializer_list<std::pair<const char16_t*, JsonValue>> members) {
   JsonValue value(JsonKind::Object);
   for (const auto& [name, member] : members) value[name] = member;
@@ -99,8 +97,7 @@ TEST(JsonValueTest, DeepNestingIsCopiedWrittenAndFreedWithoutRecursion) {
   JsonValue copy(root);
   std::u16string text;
   copy.ToText(text);
-  EXPECT_EQ(text.size(), 2u * (kDepth + 1));
-  EXPECT_EQ(text.substr(0, 3), u"[[[");
+  EXPECT_TRUE(text == std::u16string(kDepth + 1, u'[') + std::u16string(kDepth + 1, u']'));
   root.Clear();
   EXPECT_EQ(root.kind(), JsonKind::Null);
 }
@@ -109,10 +106,8 @@ TEST(JsonWriterTest, ContainerLayout) {
   constexpr uint32_t kTabs = JsonFlags::PrettyTabs, kSpaces = JsonFlags::PrettySpaces;
   const JsonValue two = Object({{u"a", 1}, {u"b", 2}});
   const JsonValue pair = Array({JsonValue(1), JsonValue(2)});
-  JsonObject byName;
-  byName.emplace(u"SubResultText", JsonValue(u"t"));
-  byName.emplace(u"SubResultLevel", JsonValue(2.0));
-  byName.emplace(u"a", JsonValue(JsonKind::Null));
+  const JsonObject byName{
+      {u"SubResultText", u"t"}, {u"SubResultLevel", 2.0}, {u"a", JsonValue(JsonKind::Null)}};
   JsonValue untouched = Object({{u"z", 1}});
   untouched.object()->emplace(u"b", JsonValue(2));
   untouched.object()->emplace(u"a", JsonValue(3));
@@ -200,37 +195,35 @@ TEST(JsonWriterTest, QuotingOfStringsAndNames) {
 TEST(JsonWriterTest, FloatsArePrintedWithTheSettledFormat) {
   const struct {
     double number;
-    bool isFloat;
     const char16_t* format;
-    int32_t precision;
-    bool useOptions;
+    int32_t precision;  // with precision 0 and no format: no options at all
     const char* text;
   } cases[] = {
-      {2.0, false, nullptr, 0, false, "2.000000"},
-      {0.1f, true, nullptr, 0, false, "0.100000"},
-      {2.25, false, u"%.*f", -1, true, "2"},
-      {2.25, false, u"%f", 3, true, "2.250"},
-      {2.25, false, nullptr, 1, true, "2.2"},  // round half to even, as printf does
-      {1234.5, false, u"%e", 2, true, "1.23e+03"},
-      {1234.5, false, u"%G", -1, true, "1234.5"},
-      {2.5, false, u"v=%f!", 1, true, "v=2.5!"},
-      {2.5, false, u"%8.*f|%%", 2, true, "    2.50|%"},
-      {2.5, false, u"%08.*f", 2, true, "00002.50"},
-      {2.5, false, u"#", 3, true, "#"},
-      {2.5, false, u"%f %f", -1, true, "2.500000 "},  // nothing left for the second
-      {2.5, false, u"%s", -1, true, ""},              // cannot take a number
-      {2.5, false, u"%y", -1, true, "%y"},            // not a conversion
-      {-std::numeric_limits<double>::infinity(), false, nullptr, 0, false, "-inf"},
-      {std::numeric_limits<double>::quiet_NaN(), false, u"%F", -1, true, "NAN"},
+      {2.0, nullptr, 0, "2.000000"},
+      {2.25, u"%.*f", -1, "2"},
+      {2.25, u"%f", 3, "2.250"},
+      {2.25, nullptr, 1, "2.2"},  // round half to even, as printf does
+      {1234.5, u"%e", 2, "1.23e+03"},
+      {1234.5, u"%G", -1, "1234.5"},
+      {2.5, u"v=%f!", 1, "v=2.5!"},
+      {2.5, u"%8.*f|%%", 2, "    2.50|%"},
+      {2.5, u"%08.*f", 2, "00002.50"},
+      {2.5, u"#", 3, "#"},
+      {2.5, u"%f %f", -1, "2.500000 "},  // nothing left for the second
+      {2.5, u"%s", -1, ""},              // cannot take a number
+      {2.5, u"%y", -1, "%y"},            // not a conversion
+      {-std::numeric_limits<double>::infinity(), nullptr, 0, "-inf"},
+      {std::numeric_limits<double>::quiet_NaN(), u"%F", -1, "NAN"},
   };
   for (const auto& c : cases) {
-    const JsonValue value = c.isFloat ? Assigned(static_cast<float>(c.number)) : Assigned(c.number);
+    const JsonValue value = Assigned(c.number);
     JsonWriteOptions options;
     options.numberFormat = c.format;
     options.precision = c.precision;
-    EXPECT_EQ(Write(value, 0, c.useOptions ? &options : nullptr), c.text)
+    EXPECT_EQ(Write(value, 0, c.format || c.precision ? &options : nullptr), c.text)
         << c.number << " " << (c.format ? Utf8(c.format) : "null") << " " << c.precision;
   }
+  EXPECT_EQ(Write(Assigned(0.1f)), "0.100000");  // a float (VT_R4) too
   // A precision given where the format has its own goes after the point.
   EXPECT_EQ(Utf8(SettleJsonNumberFormat(u"%.2f", 3).format), "%.*2f");
   // Nested floats use the same format.
@@ -240,17 +233,14 @@ TEST(JsonWriterTest, FloatsArePrintedWithTheSettledFormat) {
   EXPECT_EQ(
       Write(Object({{u"x", 0.5}, {u"list", Array({JsonValue(1.25), JsonValue(7)})}}), 0, &options),
       R"({"x":0.5,"list":[1.2,7]})");
-}
-
-TEST(JsonWriterTest, LongNumbersAreCutToTheBuffer) {
-  // DBL_MAX has 309 integer digits; with six decimals the text needs 316
-  // characters, the buffer of 6 + 310 units holds 315 and a terminator.
+  // Long numbers are cut to the buffer: DBL_MAX has 309 integer digits; with six decimals the text
+  // needs 316 characters, the buffer of 6 + 310 units holds 315 and a terminator.
   std::u16string out;
   JsonValue(DBL_MAX).ToText(out);
   EXPECT_EQ(out.size(), 315u);
   EXPECT_EQ(Utf8(out.substr(0, 6)), "179769");
   EXPECT_EQ(out.substr(309), u".00000");
-  JsonWriteOptions options;
+  options.numberFormat = nullptr;
   options.precision = 0;
   JsonValue(1e300).ToText(out, 0, &options);
   EXPECT_EQ(out.size(), 301u);
