@@ -25,11 +25,8 @@ TEST_F(CaseFoldingTest, TheTableFoldsTheSystemsLettersWithoutItOnlyAscii) {
       {u'[', u'[', false, u'['},
       {u'\u00c4', u'\u00e4', true, u'\u00c4'},  // Latin A with diaeresis
       {u'\u00df', u'\u00df', true, u'\u00df'},  // sharp s has no single lower-case partner
-      {u'\u03a9', u'\u03c9', true, u'\u03a9'},  // Greek omega
-      {u'\u0414', u'\u0434', true, u'\u0414'},  // Cyrillic de
       {u'\uff21', u'\uff41', true, u'\uff21'},  // fullwidth A
       {u'\u4e00', u'\u4e00', true, u'\u4e00'},  // an ideograph is a letter without case
-      {u'1', u'1', false, u'1'},
       {u'\\', u'\\', false, u'\\'},
       {u'\u00bd', u'\u00bd', false, u'\u00bd'},                       // one half
       {char16_t{0xD800}, char16_t{0xD800}, false, char16_t{0xD800}},  // a lone surrogate

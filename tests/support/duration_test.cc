@@ -12,15 +12,11 @@ std::string Duration(int32_t value, uint32_t flags, size_t size = 128) {
   std::memset(buffer, 'x', sizeof(buffer));
   FormatDuration(buffer, size, value, flags);
   // Everything past the text up to bufferSize is zero.
-  const size_t length = std::strlen(buffer);
-  for (size_t i = length; i < size; ++i) EXPECT_EQ(buffer[i], 0) << "byte " << i;
+  for (size_t i = std::strlen(buffer); i < size; ++i) EXPECT_EQ(buffer[i], 0) << "byte " << i;
   return buffer;
 }
 
-constexpr int32_t kSecond = 1000;
-constexpr int32_t kMinute = 60 * kSecond;
-constexpr int32_t kHour = 60 * kMinute;
-constexpr int32_t kDay = 24 * kHour;
+constexpr int32_t kSecond = 1000, kMinute = 60 * kSecond, kHour = 60 * kMinute, kDay = 24 * kHour;
 
 TEST(FormatDuration, EveryRow) {
   constexpr uint32_t kMs = kDurationMilliseconds;
@@ -54,8 +50,7 @@ TEST(FormatDuration, EveryRow) {
 }
 
 TEST(FormatTimestampForFileName, UsesDashesThroughout) {
-  class FixedClock : public platform::SystemWrapper {
-   public:
+  struct FixedClock : platform::SystemWrapper {
     FixedClock() : SystemWrapper(platform::System::Default()) {}
     platform::LocalTime GetLocalTime() override { return {2014, 1, 5, 31, 9, 5, 7, 123}; }
   } clock;
