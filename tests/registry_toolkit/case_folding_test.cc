@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string_view>
+#include <tuple>
 
 namespace {
 
@@ -14,11 +15,7 @@ class CaseFoldingTest : public ::testing::Test {
 };
 
 TEST_F(CaseFoldingTest, TheTableFoldsTheSystemsLettersWithoutItOnlyAscii) {
-  struct Case {
-    char16_t unit, folded;
-    bool letter;
-    char16_t asciiFolded;
-  } cases[] = {
+  const std::tuple<char16_t, char16_t, bool, char16_t> cases[] = {
       {u'A', u'a', true, u'a'},
       {u'z', u'z', true, u'z'},
       {u'@', u'@', false, u'@'},
@@ -34,10 +31,10 @@ TEST_F(CaseFoldingTest, TheTableFoldsTheSystemsLettersWithoutItOnlyAscii) {
   for (bool table : {false, true, true}) {  // a second build keeps the table
     if (table) BuildCaseFoldingTable();
     ASSERT_EQ(CaseFoldingTableBuilt(), table);
-    for (const Case& c : cases) {
-      SCOPED_TRACE(testing::Message() << std::hex << static_cast<int>(c.unit) << " " << table);
-      EXPECT_EQ(FoldCase(c.unit), table ? c.folded : c.asciiFolded);
-      EXPECT_EQ(IsFoldLetter(c.unit), table ? c.letter : c.letter && c.unit < 128);
+    for (const auto& [unit, folded, letter, asciiFolded] : cases) {
+      SCOPED_TRACE(testing::Message() << std::hex << static_cast<int>(unit) << " " << table);
+      EXPECT_EQ(FoldCase(unit), table ? folded : asciiFolded);
+      EXPECT_EQ(IsFoldLetter(unit), table ? letter : letter && unit < 128);
     }
     EXPECT_EQ(EqualsIgnoreCase(u"\u00c4", u"\u00e4"), table);
   }

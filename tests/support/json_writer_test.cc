@@ -5,6 +5,7 @@
 #include <cfloat>
 #include <limits>
 #include <string>
+#include <tuple>
 #include <utility>
 
 #include "platform/unicode.h"
@@ -47,25 +48,20 @@ const JsonValue kUndefined(JsonKind::Undefined);
 
 TEST(JsonValueTest, ConstructionAndAssignmentSetKindAndTag) {
   JsonValue touched;
-  const struct {
-    const char* what;
-    JsonValue value;
-    JsonKind kind;
-    uint16_t tag;
-    const char* written = nullptr;
-  } cases[] = {
-      {"kind null", JsonValue(JsonKind::Null), JsonKind::Null, JsonTag::VT_NULL},
-      {"kind string", JsonValue(JsonKind::String), JsonKind::String, JsonTag::VT_BSTR},
-      {"kind number", JsonValue(JsonKind::Number), JsonKind::Number, JsonTag::VT_I4},
-      {"kind boolean", JsonValue(JsonKind::Boolean), JsonKind::Boolean, JsonTag::VT_BOOL},
-      {"kind object", JsonValue(JsonKind::Object), JsonKind::Object, JsonTag::VT_DISPATCH},
-      {"kind array", JsonValue(JsonKind::Array), JsonKind::Array, JsonTag::VT_ARRAY},
-      {"kind undefined", kUndefined, JsonKind::Undefined, JsonTag::VT_EMPTY},
+  // What, value, kind, tag and the text written (null: not checked).
+  const std::tuple<const char*, JsonValue, JsonKind, uint16_t, const char*> cases[] = {
+      {"kind null", JsonValue(JsonKind::Null), JsonKind::Null, JsonTag::VT_NULL, nullptr},
+      {"kind string", JsonValue(JsonKind::String), JsonKind::String, JsonTag::VT_BSTR, nullptr},
+      {"kind number", JsonValue(JsonKind::Number), JsonKind::Number, JsonTag::VT_I4, nullptr},
+      {"kind boolean", JsonValue(JsonKind::Boolean), JsonKind::Boolean, JsonTag::VT_BOOL, nullptr},
+      {"kind object", JsonValue(JsonKind::Object), JsonKind::Object, JsonTag::VT_DISPATCH, nullptr},
+      {"kind array", JsonValue(JsonKind::Array), JsonKind::Array, JsonTag::VT_ARRAY, nullptr},
+      {"kind undefined", kUndefined, JsonKind::Undefined, JsonTag::VT_EMPTY, nullptr},
       {"kind out of range", JsonValue(static_cast<JsonKind>(9)), static_cast<JsonKind>(9),
-       JsonTag::VT_EMPTY},
+       JsonTag::VT_EMPTY, nullptr},
       {"null pointer text", JsonValue(static_cast<const char16_t*>(nullptr)), JsonKind::String,
-       JsonTag::VT_BSTR},
-      {"= float", Assigned(1.0f), JsonKind::Number, JsonTag::VT_R4},
+       JsonTag::VT_BSTR, nullptr},
+      {"= float", Assigned(1.0f), JsonKind::Number, JsonTag::VT_R4, nullptr},
       // Integers keep their width and signedness.
       {"= int64", Assigned(std::numeric_limits<int64_t>::min()), JsonKind::Number, JsonTag::VT_I8,
        "-9223372036854775808"},
@@ -74,14 +70,14 @@ TEST(JsonValueTest, ConstructionAndAssignmentSetKindAndTag) {
        "18446744073709551615"},
       {"= uint32", Assigned(uint32_t{4000000000u}), JsonKind::Number, JsonTag::VT_UI4,
        "4000000000"},
-      {"= uint16", Assigned(uint16_t{1}), JsonKind::Number, JsonTag::VT_UI2},
+      {"= uint16", Assigned(uint16_t{1}), JsonKind::Number, JsonTag::VT_UI2, nullptr},
       {"= uint8", Assigned(uint8_t{200}), JsonKind::Number, JsonTag::VT_UI1, "200"},
-      {"member created", JsonValue(touched[u"a"]), JsonKind::Undefined, JsonTag::VT_EMPTY},
+      {"member created", JsonValue(touched[u"a"]), JsonKind::Undefined, JsonTag::VT_EMPTY, nullptr},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(c.value.kind(), c.kind) << c.what;
-    EXPECT_EQ(c.value.tag(), c.tag) << c.what;
-    EXPECT_EQ(c.written ? Write(c.value) : "", c.written ? c.written : "") << c.what;
+  for (const auto& [what, value, kind, tag, written] : cases) {
+    EXPECT_EQ(value.kind(), kind) << what;
+    EXPECT_EQ(value.tag(), tag) << what;
+    EXPECT_EQ(written ? Write(value) : "", written ? written : "") << what;
   }
 }
 
@@ -111,13 +107,8 @@ TEST(JsonWriterTest, ContainerLayout) {
   JsonValue untouched = Object({{u"z", 1}});
   untouched.object()->emplace(u"b", JsonValue(2));
   untouched.object()->emplace(u"a", JsonValue(3));
-  const struct {
-    const char* what;
-    JsonValue value;
-    uint32_t flags;
-    int indentWidth, level;  // -1: the default
-    const char* text;
-  } cases[] = {
+  // What, value, flags, indent width and starting level (-1: the default), text.
+  const std::tuple<const char*, JsonValue, uint32_t, int, int, const char*> cases[] = {
       {"empty array", JsonValue(JsonKind::Array), kTabs, -1, -1, "[]"},
       {"one element stays on its line", Array({JsonValue(1)}), kTabs, -1, -1, "[1]"},
       {"one member: no space after colon", Object({{u"a", 1}}), kTabs, -1, -1, R"({"a":1})"},
@@ -149,24 +140,19 @@ TEST(JsonWriterTest, ContainerLayout) {
        Array({Assigned(true), Assigned(false), JsonValue(), kUndefined, JsonValue(u"s")}), 0, -1,
        -1, R"([true,false,null,,"s"])"},
   };
-  for (const auto& c : cases) {
+  for (const auto& [what, value, flags, indentWidth, level, text] : cases) {
     JsonWriteOptions options;
-    if (c.indentWidth >= 0) options.indentWidth = c.indentWidth;
-    if (c.level >= 0) options.level = c.level;
-    const bool useOptions = c.indentWidth >= 0 || c.level >= 0;
-    EXPECT_EQ(Write(c.value, c.flags, useOptions ? &options : nullptr), c.text) << c.what;
+    if (indentWidth >= 0) options.indentWidth = indentWidth;
+    if (level >= 0) options.level = level;
+    EXPECT_EQ(Write(value, flags, indentWidth >= 0 || level >= 0 ? &options : nullptr), text)
+        << what;
   }
 }
 
 TEST(JsonWriterTest, QuotingOfStringsAndNames) {
   constexpr uint32_t kSingle = JsonFlags::SingleQuotes, kRaw = JsonFlags::RawControlChars,
                      kUnquoted = JsonFlags::UnquotedNames;
-  const struct {
-    std::u16string text;
-    uint32_t flags;
-    bool isName;
-    std::u16string quoted;
-  } cases[] = {
+  const std::tuple<std::u16string, uint32_t, bool, std::u16string> cases[] = {
       {u"", 0, false, u"\"\""},
       {u"", kSingle, false, u"''"},
       {u"\"\\\b\f\n\r\t", 0, false, u"\"\\\"\\\\\\b\\f\\n\\r\\t\""},
@@ -184,21 +170,17 @@ TEST(JsonWriterTest, QuotingOfStringsAndNames) {
       {u"tab\there", kUnquoted, true, u"\"tab\\there\""},
       {u"back\\slash", kUnquoted, true, u"back\\\\slash"},
   };
-  for (const auto& c : cases) {
+  for (const auto& [text, flags, isName, quoted] : cases) {
     std::u16string out;
-    QuoteJsonString(out, c.text, c.flags, c.isName);
-    EXPECT_EQ(Utf8(out), Utf8(c.quoted)) << Utf8(c.text) << " flags " << c.flags;
+    QuoteJsonString(out, text, flags, isName);
+    EXPECT_EQ(Utf8(out), Utf8(quoted)) << Utf8(text) << " flags " << flags;
   }
   EXPECT_EQ(Write(Object({{u"null", 1}, {u"key1", 2}}), kUnquoted), R"({"null":1,key1:2})");
 }
 
 TEST(JsonWriterTest, FloatsArePrintedWithTheSettledFormat) {
-  const struct {
-    double number;
-    const char16_t* format;
-    int32_t precision;  // with precision 0 and no format: no options at all
-    const char* text;
-  } cases[] = {
+  // Number, format, precision (with 0 and no format: no options at all), text.
+  const std::tuple<double, const char16_t*, int32_t, const char*> cases[] = {
       {2.0, nullptr, 0, "2.000000"},
       {2.25, u"%.*f", -1, "2"},
       {2.25, u"%f", 3, "2.250"},
@@ -215,13 +197,12 @@ TEST(JsonWriterTest, FloatsArePrintedWithTheSettledFormat) {
       {-std::numeric_limits<double>::infinity(), nullptr, 0, "-inf"},
       {std::numeric_limits<double>::quiet_NaN(), u"%F", -1, "NAN"},
   };
-  for (const auto& c : cases) {
-    const JsonValue value = Assigned(c.number);
+  for (const auto& [number, format, precision, text] : cases) {
     JsonWriteOptions options;
-    options.numberFormat = c.format;
-    options.precision = c.precision;
-    EXPECT_EQ(Write(value, 0, c.format || c.precision ? &options : nullptr), c.text)
-        << c.number << " " << (c.format ? Utf8(c.format) : "null") << " " << c.precision;
+    options.numberFormat = format;
+    options.precision = precision;
+    EXPECT_EQ(Write(Assigned(number), 0, format || precision ? &options : nullptr), text)
+        << number << " " << (format ? Utf8(format) : "null") << " " << precision;
   }
   EXPECT_EQ(Write(Assigned(0.1f)), "0.100000");  // a float (VT_R4) too
   // A precision given where the format has its own goes after the point.

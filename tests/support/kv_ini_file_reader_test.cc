@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/unicode.h"
@@ -177,22 +178,19 @@ struct FlakyOpen : platform::FileSystemWrapper {
 // the sleeps); other failures are not.
 TEST_F(IniFileReaderTest, LockedFilesAreTriedAgainOtherFailuresAreNot) {
   const std::u16string path = Write(u"locked.ini", u"[s]\nk=v\n");
-  const struct {
-    uint32_t error;
-    bool loads;
-    std::vector<uint32_t> sleeps;
-  } rows[] = {{platform::kErrorSharingViolation, true, {1, 1, 1}},
-              {platform::kErrorLockViolation, true, {1, 1, 1}},
-              {platform::kErrorAccessDenied, false, {}}};
-  for (const auto& row : rows) {
-    FlakyOpen fs(row.error, row.loads ? 3 : 1);
+  const std::tuple<uint32_t, bool, std::vector<uint32_t>> rows[] = {
+      {platform::kErrorSharingViolation, true, {1, 1, 1}},
+      {platform::kErrorLockViolation, true, {1, 1, 1}},
+      {platform::kErrorAccessDenied, false, {}}};
+  for (const auto& [error, loads, sleeps] : rows) {
+    FlakyOpen fs(error, loads ? 3 : 1);
     TestMachine system;
     system.fakeStarts = true;
     CKVIniFileReader reader(&fs, &system);
     CKVIniFileReader::DropCachedFile(path);
-    EXPECT_EQ(reader.Load(path.c_str()), row.loads);
-    EXPECT_EQ(Value(reader, u"s", u"k"), row.loads ? "v" : "<default>");
-    EXPECT_EQ(system.sleeps, row.sleeps);
+    EXPECT_EQ(reader.Load(path.c_str()), loads);
+    EXPECT_EQ(Value(reader, u"s", u"k"), loads ? "v" : "<default>");
+    EXPECT_EQ(system.sleeps, sleeps);
   }
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "platform/unicode.h"
 
 namespace KvOSAL {
@@ -21,11 +23,7 @@ std::string After(bool ok, const KvPath& path) {
 }
 
 TEST(KvPathTest, SplitsDrivesUncRootsUrlsAndPlainPaths) {
-  struct Case {
-    std::u16string path;
-    const char* parts;
-  };
-  const Case cases[] = {
+  const std::tuple<std::u16string, const char*> cases[] = {
       {u"C:\\Windows\\notepad.exe", "C:|\\Windows\\|notepad|.exe"},
       {u"C:file.txt", "C:||file|.txt"},
       {u"\\\\server\\share\\dir\\f.txt", "\\\\server\\share|\\dir\\|f|.txt"},
@@ -43,7 +41,7 @@ TEST(KvPathTest, SplitsDrivesUncRootsUrlsAndPlainPaths) {
       {u"", "|||"},
       {u"C:", "C:|\\||"},  // a bare drive becomes its root
   };
-  for (const Case& c : cases) EXPECT_EQ(PartsOf(KvPath(c.path)), c.parts) << Narrow(c.path);
+  for (const auto& [path, parts] : cases) EXPECT_EQ(PartsOf(KvPath(path)), parts) << Narrow(path);
 }
 
 TEST(KvPathTest, FolderAndTests) {
@@ -67,10 +65,7 @@ TEST(KvPathTest, FolderAndTests) {
 }
 
 TEST(KvPathTest, ComposeNormalisesTheParts) {
-  struct Case {
-    std::u16string drive, directory, name, extension, full;
-  };
-  const Case cases[] = {
+  const std::u16string cases[][5] = {
       {u"C", u"Windows\\\\", u"notepad", u"exe", u"C:\\Windows\\notepad.exe"},
       {u"C:\\", u"", u"x", u".txt", u"C:\\x.txt"},
       {u"C:", u"\\a\\b", u"", u"", u"C:\\a\\b\\"},
@@ -81,10 +76,10 @@ TEST(KvPathTest, ComposeNormalisesTheParts) {
       {u"", u"a/", u"n", u"", u"a/n"},
       {u"", u"", u"", u"", u""},
   };
-  for (const Case& c : cases) {
+  for (const auto& [drive, directory, name, extension, full] : cases) {
     KvPath path(u"D:\\old\\file.bin");
-    EXPECT_TRUE(path.Compose(c.drive, c.directory, c.name, c.extension));
-    EXPECT_EQ(Narrow(path.FullPath()), Narrow(c.full));
+    EXPECT_TRUE(path.Compose(drive, directory, name, extension));
+    EXPECT_EQ(Narrow(path.FullPath()), Narrow(full));
   }
   KvPath path;
   path.Compose(u"C", u"x", u"", u"");
@@ -92,12 +87,7 @@ TEST(KvPathTest, ComposeNormalisesTheParts) {
 }
 
 TEST(KvPathTest, GoUpReplacesTheDirectoryByItsParent) {
-  struct Case {
-    std::u16string path;
-    bool ok;
-    std::u16string after;
-  };
-  const Case cases[] = {
+  const std::tuple<std::u16string, bool, std::u16string> cases[] = {
       {u"C:\\a\\b\\file.txt", true, u"C:\\a\\file.txt"},
       {u"C:\\a\\file.txt", true, u"C:\\file.txt"},
       {u"C:\\file.txt", false, u"C:\\file.txt"},
@@ -105,9 +95,9 @@ TEST(KvPathTest, GoUpReplacesTheDirectoryByItsParent) {
       {u"\\\\srv\\share\\a\\b\\f", true, u"\\\\srv\\share\\a\\f"},
       {u"C:\\a\\.\\b\\..\\c\\f", true, u"C:\\a\\f"},
   };
-  for (const Case& c : cases) {
-    KvPath path(c.path);
-    EXPECT_EQ(After(path.GoUp(), path), After(c.ok, c.after)) << Narrow(c.path);
+  for (const auto& [text, ok, after] : cases) {
+    KvPath path(text);
+    EXPECT_EQ(After(path.GoUp(), path), After(ok, after)) << Narrow(text);
   }
   KvPath twice(u"C:\\a\\b\\c\\m.dll");
   EXPECT_TRUE(twice.GoUp() && twice.GoUp());

@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 #include "tests/tools/staged_regclean.h"
 
@@ -83,10 +84,7 @@ TEST_F(RegcleanRegTest, ErrorsExitWithOne) {
   std::ofstream(bad) << "not a registry file\n";
   std::ofstream(partly) << "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Partly]\n\"a\"=dword:xyz\n"
                            "\"b\"=\"kept\"\n";
-  struct Case {
-    std::vector<std::string> args;
-    std::string message;
-  } cases[] = {
+  const std::tuple<std::vector<std::string>, std::string> cases[] = {
       {{"reg", "query", "HKCU\\Software\\NoSuchKey"}, "unable to find"},
       {{"reg", "query", "HKCU\\Environment", "/v", "NoSuchValue"}, "unable to find"},
       {{"reg", "query", "HKXX\\Software"}, "Invalid key name"},
@@ -99,8 +97,8 @@ TEST_F(RegcleanRegTest, ErrorsExitWithOne) {
       {{"reg", "import", bad}, "not a registry file"},
       {{"reg", "import", partly}, partly + ":4: malformed dword data"},
   };
-  for (const Case& c : cases)
-    EXPECT_THAT(Shown(c.args), MatchesRegex("1:\n?stderr: .*" + c.message + ".*"));
+  for (const auto& [args, message] : cases)
+    EXPECT_THAT(Shown(args), MatchesRegex("1:\n?stderr: .*" + message + ".*"));
   // A bad line fails the import; the good lines of its file are still imported.
   EXPECT_EQ(Shown({"reg", "query", "HKCU\\Software\\Partly"}),
             "0:\nHKEY_CURRENT_USER\\Software\\Partly\n    b    REG_SZ    kept\n\n");
