@@ -24,9 +24,7 @@ std::string Write(const JsonValue& value, uint32_t flags = 0,
 }
 
 JsonValue Array(std::initializer_list<JsonValue> elements) {
-  JsonValue value(JsonKind::Array);
-  value.array()->assign(elements.begin(), elements.end());
-  return value;
+  return JsonValue(JsonArray(elements));
 }
 
 // An object whose members are touched in the order given (an Undefined value only touches).
@@ -91,9 +89,7 @@ TEST(JsonValueTest, DeepNestingIsCopiedWrittenAndFreedWithoutRecursion) {
     current = &current->array()->back();
   }
   JsonValue copy(root);
-  std::u16string text;
-  copy.ToText(text);
-  EXPECT_TRUE(text == std::u16string(kDepth + 1, u'[') + std::u16string(kDepth + 1, u']'));
+  EXPECT_TRUE(Write(copy) == std::string(kDepth + 1, '[') + std::string(kDepth + 1, ']'));
   root.Clear();
   EXPECT_EQ(root.kind(), JsonKind::Null);
 }

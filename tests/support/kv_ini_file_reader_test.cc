@@ -21,10 +21,8 @@ std::string Encode(std::u16string_view text, Encoding encoding) {
   const bool big = encoding == Encoding::kUtf16Be;
   std::string bytes = big ? "\xFE\xFF" : "\xFF\xFE";
   for (char16_t c : text) {
-    const char high = static_cast<char>(c >> 8);
-    const char low = static_cast<char>(c & 0xFF);
-    bytes += big ? high : low;
-    bytes += big ? low : high;
+    const char high = static_cast<char>(c >> 8), low = static_cast<char>(c & 0xFF);
+    bytes += big ? std::string{high, low} : std::string{low, high};
   }
   return bytes;
 }

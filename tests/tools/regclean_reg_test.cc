@@ -110,26 +110,24 @@ TEST_F(RegcleanRegTest, ErrorsExitWithOne) {
 }
 
 TEST_F(RegcleanRegTest, ExportDeleteImportAndDeleteValues) {
-  const std::string file = (dir_ / "fonts.reg").string();
-  const std::string before = Shown({"reg", "query", "HKCU\\Software\\Wine\\Fonts", "/s"});
-  ASSERT_EQ(Shown({"reg", "export", "HKCU\\Software\\Wine\\Fonts", file}), kDone);
+  const std::string file = (dir_ / "fonts.reg").string(), fonts = "HKCU\\Software\\Wine\\Fonts";
+  const std::string before = Shown({"reg", "query", fonts, "/s"});
+  ASSERT_EQ(Shown({"reg", "export", fonts, file}), kDone);
   EXPECT_EQ(ReadFileText(file).substr(0, 2), "\xFF\xFE");
   // An existing file is kept unless /y says otherwise.
-  EXPECT_THAT(Shown({"reg", "export", "HKCU\\Software\\Wine\\Fonts", file}),
-              MatchesRegex("1:\n?stderr: .*/y.*"));
-  EXPECT_EQ(Shown({"reg", "export", "HKCU\\Software\\Wine\\Fonts", file, "/y"}), kDone);
+  EXPECT_THAT(Shown({"reg", "export", fonts, file}), MatchesRegex("1:\n?stderr: .*/y.*"));
+  EXPECT_EQ(Shown({"reg", "export", fonts, file, "/y"}), kDone);
   // Without /f the question is asked; "n" keeps the key.
-  EXPECT_THAT(Shown({"reg", "delete", "HKCU\\Software\\Wine\\Fonts"}, "n\n"),
-              MatchesRegex("0:.*\\(Yes/No\\)\\?.*"));
-  EXPECT_EQ(Regclean({"reg", "query", "HKCU\\Software\\Wine\\Fonts"}).status, 0);
+  EXPECT_THAT(Shown({"reg", "delete", fonts}, "n\n"), MatchesRegex("0:.*\\(Yes/No\\)\\?.*"));
+  EXPECT_EQ(Regclean({"reg", "query", fonts}).status, 0);
 
-  ASSERT_EQ(Regclean({"reg", "delete", "HKCU\\Software\\Wine\\Fonts"}, "yes\n").status, 0);
+  ASSERT_EQ(Regclean({"reg", "delete", fonts}, "yes\n").status, 0);
   EXPECT_THAT(ReadFileText(prefix_ / "user.reg"), Not(HasSubstr("[Software\\\\Wine\\\\Fonts]")));
-  EXPECT_EQ(Regclean({"reg", "query", "HKCU\\Software\\Wine\\Fonts"}).status, 1);
+  EXPECT_EQ(Regclean({"reg", "query", fonts}).status, 1);
 
   EXPECT_EQ(Shown({"reg", "import", file}), kDone);
   EXPECT_THAT(ReadFileText(prefix_ / "user.reg"), HasSubstr("[Software\\\\Wine\\\\Fonts]"));
-  EXPECT_EQ(Shown({"reg", "query", "HKCU\\Software\\Wine\\Fonts", "/s"}), before);
+  EXPECT_EQ(Shown({"reg", "query", fonts, "/s"}), before);
   // One value, then all of them.
   ASSERT_EQ(Shown({"reg", "delete", "HKCU\\Environment", "/v", "TMP", "/f"}), kDone);
   EXPECT_EQ(Shown({"reg", "query", "HKCU\\Environment"}),
