@@ -38,8 +38,7 @@ std::string Said(bool read, const std::string& text, const JsonParseError& at) {
          std::to_string(at.position) + ")";
 }
 
-// Both readers, the fast one and the one that re-reads its token at every
-// character, must give the same answer.
+// Both readers, the fast one and the one re-reading its token at each character, agree.
 using Reader = bool (*)(JsonValue&, std::u16string_view, uint32_t, JsonParseError*);
 const Reader kReaders[] = {[](JsonValue& value, std::u16string_view text, uint32_t flags,
                               JsonParseError* error) { return value.Parse(text, flags, error); },

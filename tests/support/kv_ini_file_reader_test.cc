@@ -172,8 +172,7 @@ struct FlakyOpen : platform::FileSystemWrapper {
   int failures;
 };
 
-// Opens failing with a lock are tried again, 1 ms apart (the machine records
-// the sleeps); other failures are not.
+// Opens failing with a lock are tried again 1 ms apart (sleeps recorded); others are not.
 TEST_F(IniFileReaderTest, LockedFilesAreTriedAgainOtherFailuresAreNot) {
   const std::u16string path = Write(u"locked.ini", u"[s]\nk=v\n");
   const std::tuple<uint32_t, bool, std::vector<uint32_t>> rows[] = {

@@ -72,8 +72,7 @@ __attribute__((no_sanitize("undefined"))) uint32_t InvalidFloatOperation(void* a
   return kNoFloatTrap;
 }
 
-// A fault ends only its own thread, failed with exit code -1; the host goes on
-// (a second fault in another thread too).
+// A fault ends only its own thread (failed, exit code -1), a second one too; the host goes on.
 TEST(WorkerFault, AFaultingRoutineFailsItsThreadOnly) {
   for (Thread::Routine routine :
        {&WriteThroughNull, &DivideByZero, &InvalidFloatOperation, &WriteThroughNull}) {

@@ -1,6 +1,5 @@
-// "regclean reg" end to end: the staged program on a temporary prefix made
-// of the test hives; its output, its exit status, what reaches the hive
-// files. (Its refusal while a wineserver runs is tested with the host's.)
+// "regclean reg" end to end on a temporary prefix of the test hives: output, exit status, what
+// reaches the hive files (its refusal while a wineserver runs is tested with the host's).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 

@@ -80,8 +80,7 @@ TEST(Report, ResultWithoutProblemsOrWithoutALog) {
               HasSubstr("(2 more not named in the log: its DebugLevel is below 8)"));
 }
 
-// A resolve's JSON (a check's is read end to end by the host's tests), read
-// back and written compactly; a problem has a value only where the log named one.
+// A resolve's JSON read back and written compactly (the host's tests read a check's).
 TEST(Report, JsonHoldsEveryPart) {
   RunOutcome outcome = SampleOutcome();
   outcome.resolve = true;
