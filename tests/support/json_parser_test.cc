@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "platform/unicode.h"
 #include "support/json_value.h"
@@ -44,21 +43,6 @@ const Reader kReaders[] = {[](JsonValue& value, std::u16string_view text, uint32
                               JsonParseError* error) { return value.Parse(text, flags, error); },
                            ParseJsonRescanning};
 
-void Expect(const std::vector<Case>& cases) {
-  for (Reader read : kReaders) {
-    for (const Case& c : cases) {
-      JsonValue value(u"previous content");
-      JsonParseError error, expected{c.line, c.column, c.position, u""};
-      error.message = u"stale";
-      const bool ok = read(value, c.text, c.flags, &error);
-      // A read that succeeds leaves no message.
-      EXPECT_EQ(Said(ok, ok ? Write(value) + Utf8(error.message) : Utf8(error.message), error),
-                Said(c.line == 0, c.expected, expected))
-          << Utf8(c.text);
-    }
-  }
-}
-
 constexpr char kFirst[] = "Invalid first character, expected array, object or comment.";
 constexpr char kNotClosed[] = "Invalid format, matching closing character not found.";
 constexpr char kEndOfString[] = "Invalid end of string.";
@@ -67,7 +51,7 @@ constexpr char kAfterClose[] = "Invalid character after a matching close.";
 constexpr char kWhitespace[] = "Invalid whitespace character.";
 
 TEST(JsonParserTest, TextsReadOrFailWithTheirMessageAndPlace) {
-  Expect({
+  const Case cases[] = {
       // The top level.
       {u"   ", 0, "null"},
       {u"[]", 0, "[]"},
@@ -165,7 +149,19 @@ TEST(JsonParserTest, TextsReadOrFailWithTheirMessageAndPlace) {
       {u"{\"a\":}", 0, kNotClosed, 1, 7, 6},
       {u"{\"a\":1/*z*/}", 0, kEndOfString, 1, 12, 11},
       {u"{\"a\\q\":1", 0, kNotClosed, 1, 9, 8},
-  });
+  };
+  for (Reader read : kReaders) {
+    for (const Case& c : cases) {
+      JsonValue value(u"previous content");
+      JsonParseError error, expected{c.line, c.column, c.position, u""};
+      error.message = u"stale";
+      const bool ok = read(value, c.text, c.flags, &error);
+      // A read that succeeds leaves no message.
+      EXPECT_EQ(Said(ok, ok ? Write(value) + Utf8(error.message) : Utf8(error.message), error),
+                Said(c.line == 0, c.expected, expected))
+          << Utf8(c.text);
+    }
+  }
 }
 
 TEST(JsonParserTest, AFailedReadKeepsWhatWasBuiltUntilTheError) {

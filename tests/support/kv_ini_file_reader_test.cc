@@ -145,8 +145,7 @@ TEST_F(IniFileReaderTest, MissingFilesAndNullsGiveDefaults) {
   ASSERT_TRUE(reader.Load(nullptr));
   EXPECT_EQ(reader.sectionCount(), 0u);
 
-  const std::u16string path = Write(u"n.ini", u"[s]\nk=v\n");
-  ASSERT_TRUE(reader.Load(path.c_str()));
+  ASSERT_TRUE(reader.Load(Write(u"n.ini", u"[s]\nk=v\n").c_str()));
   std::u16string value = u"stale";
   EXPECT_TRUE(reader.GetValue(nullptr, u"k", u"d", &value));
   EXPECT_EQ(value, u"d");
