@@ -59,14 +59,10 @@ class IniFileReaderTest : public ::testing::Test {
 };
 
 const char16_t kSettings[] =
-    u"; settings of the suite\r\n"
-    u"[install]\r\n"
-    u"UserContentPath = C:\\ProgramData\\Suite \r\n"
-    u"RegKey=\"  Software\\Suite  \"\r\n"
-    u"$include <part.ini>\r\n"
-    u"Escaped = a\\;b\\#c\\=d\\:e\\\\f\r\n"
-    u"\t  [TraceLog]  \r\n"
-    u"DebugLevel=12\r\n"
+    u"; settings of the suite\r\n[install]\r\n"
+    u"UserContentPath = C:\\ProgramData\\Suite \r\nRegKey=\"  Software\\Suite  \"\r\n"
+    u"$include <part.ini>\r\nEscaped = a\\;b\\#c\\=d\\:e\\\\f\r\n"
+    u"\t  [TraceLog]  \r\nDebugLevel=12\r\n"
     u"[one]\na=1\nb=first\n[two]\na=2\n[ONE]\nB=last\nc=3\n"
     u"[s]\nquoted=\"  inner blanks  \"\ntwice=\"\"double\"\"\nlone=\"\n"
     u"controls=a\\tb\\rc\\nd\nunknown=\\x\\q\\\nzero=before\\0after\n"

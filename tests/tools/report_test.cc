@@ -107,15 +107,13 @@ TEST(Report, JsonHoldsEveryPart) {
   EXPECT_THAT(compact(), HasSubstr(R"("logFile":null,)"));
 }
 
-TEST(Report, WrapsAtBlanksAndKeepsLineEnds) {
+TEST(Report, WrapsAtBlanksAndFitsTheProgressLine) {
   EXPECT_EQ(WrapText("aaa bbb ccc ddd", 7), "aaa bbb\nccc ddd");
   EXPECT_EQ(WrapText("aaa bbb ccc", 8), "aaa bbb\nccc");
   EXPECT_EQ(WrapText("averyveryverylongword x", 5), "averyveryverylongword\nx");
   EXPECT_EQ(WrapText("one\n\ntwo three", 5), "one\n\ntwo\nthree");
   EXPECT_EQ(WrapText("", 10), "");
-}
-
-TEST(Report, ProgressLineFitsTheWidth) {
+  // The progress line fits the width.
   EXPECT_EQ(ProgressLine("Start scan", 50.0, 65000, 80),
             "Start scan [####################....................]  50%  1:05");
   EXPECT_EQ(ProgressLine("Scan", 100.0, 1000, 40), "Scan [#####################] 100%  0:01");
