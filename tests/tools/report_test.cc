@@ -96,10 +96,13 @@ TEST(Report, JsonHoldsEveryPart) {
   const std::string written = compact();
   for (const char* part :
        {R"({"command":"resolve",)", R"("level":5.196152,"text":"3",)", R"("canceled":false,)",
+        R"("categories":[{"name":"UninstallInvalidProblems",)",
+        R"("count":0,"problems":[]},{"name":"SharedDllMissingProblems",)",
         R"("count":2,"problems":[{"key":"HKEY_LOCAL_MACHINE\\SOFTWARE\\S\\SharedDlls",)"
         R"("problem":"Missing: C:\\a.dll",)",
         R"("count":1,"problems":[{"key":"HKEY_LOCAL_MACHINE\\SOFTWARE\\U\\Gone",)"
-        R"("value":"UninstallString",)",
+        R"("value":"UninstallString","problem":"Missing: C:\\gone\\u.exe",)"
+        R"("missing":"C:\\gone\\u.exe"}]}],"logFile":)",
         R"("backupFolder":"/p/Backups/2024"})"})
     EXPECT_THAT(written, HasSubstr(part));
   // A run without a log has a null one.
