@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/unicode.h"
@@ -20,10 +21,8 @@ std::string Encode(std::u16string_view text, Encoding encoding) {
   const bool big = encoding == Encoding::kUtf16Be;
   std::string bytes = big ? "\xFE\xFF" : "\xFF\xFE";
   for (char16_t c : text) {
-    const char high = static_cast<char>(c >> 8);
-    const char low = static_cast<char>(c & 0xFF);
-    bytes += big ? high : low;
-    bytes += big ? low : high;
+    const char high = static_cast<char>(c >> 8), low = static_cast<char>(c & 0xFF);
+    bytes += big ? std::string{high, low} : std::string{low, high};
   }
   return bytes;
 }
@@ -48,37 +47,28 @@ class IniFileReaderTest : public ::testing::Test {
     EXPECT_TRUE(reader.GetValue(section, key, u"<default>", &value));
     return Narrow(value);
   }
+  // The values of keys of one section, each in brackets.
+  std::string Values(CKVIniFileReader& reader, const char16_t* section,
+                     std::initializer_list<const char16_t*> keys) {
+    std::string values;
+    for (const char16_t* key : keys) values += "[" + Value(reader, section, key) + "]";
+    return values;
+  }
 
   TempTree tree_;
 };
 
 const char16_t kSettings[] =
-    u"; settings of the suite\r\n"
-    u"[install]\r\n"
-    u"UserContentPath = C:\\ProgramData\\Suite \r\n"
-    u"RegKey=\"  Software\\Suite  \"\r\n"
-    u"$include <part.ini>\r\n"
-    u"Escaped = a\\;b\\#c\\=d\\:e\\\\f\r\n"
-    u"\t  [TraceLog]  \r\n"
-    u"DebugLevel=12\r\n"
+    u"; settings of the suite\r\n[install]\r\n"
+    u"UserContentPath = C:\\ProgramData\\Suite \r\nRegKey=\"  Software\\Suite  \"\r\n"
+    u"$include <part.ini>\r\nEscaped = a\\;b\\#c\\=d\\:e\\\\f\r\n"
+    u"\t  [TraceLog]  \r\nDebugLevel=12\r\n"
     u"[one]\na=1\nb=first\n[two]\na=2\n[ONE]\nB=last\nc=3\n"
-    u"[s]\n"
-    u"quoted=\"  inner blanks  \"\n"
-    u"twice=\"\"double\"\"\n"
-    u"lone=\"\n"
-    u"controls=a\\tb\\rc\\nd\n"
-    u"unknown=\\x\\q\\\n"
-    u"zero=before\\0after\n"
-    u"key\\;x=escaped key\n"
-    u"empty=\n"
-    u"equals=a=b=c\n"
+    u"[s]\nquoted=\"  inner blanks  \"\ntwice=\"\"double\"\"\nlone=\"\n"
+    u"controls=a\\tb\\rc\\nd\nunknown=\\x\\q\\\nzero=before\\0after\n"
+    u"key\\;x=escaped key\nempty=\nequals=a=b=c\n"
     u"[\u00C4rger]\r\n\u0428\u043B\u044E\u0437=\u00FC\u00DF \u03A3\r\n";
-const char16_t kPart[] =
-    u"# included\n"
-    u"FromPart = yes\n"
-    u"[Part]\n"
-    u"Inner = 1\n"
-    u"[install]\n";
+const char16_t kPart[] = u"# included\nFromPart = yes\n[Part]\nInner = 1\n[install]\n";
 
 TEST_F(IniFileReaderTest, QuotesEscapesAndRepeatsReadTheSameInThreeEncodings) {
   const Encoding encodings[] = {Encoding::kAnsi, Encoding::kUtf16Le, Encoding::kUtf16Be};
@@ -89,28 +79,21 @@ TEST_F(IniFileReaderTest, QuotesEscapesAndRepeatsReadTheSameInThreeEncodings) {
     Write(u"part.ini", kPart, encoding == Encoding::kAnsi ? Encoding::kUtf16Le : Encoding::kAnsi);
     CKVIniFileReader reader;
     ASSERT_TRUE(reader.Load(path.c_str()));
-    EXPECT_EQ(Value(reader, u"install", u"UserContentPath"), "C:\\ProgramData\\Suite");
-    EXPECT_EQ(Value(reader, u"install", u"RegKey"), "  Software\\Suite  ");
-    EXPECT_EQ(Value(reader, u"install", u"FromPart"), "yes");
-    EXPECT_EQ(Value(reader, u"Part", u"Inner"), "1");
     // The included file's last section carries on after the include line.
-    EXPECT_EQ(Value(reader, u"install", u"Escaped"), "a;b#c=d:e\\f");
-    EXPECT_EQ(Value(reader, u"TraceLog", u"DebugLevel"), "12");
-    EXPECT_EQ(Value(reader, u"s", u"quoted"), "  inner blanks  ");
-    EXPECT_EQ(Value(reader, u"s", u"twice"), "double");  // one pair when read, one when asked
-    EXPECT_EQ(Value(reader, u"s", u"lone"), "\"");
-    EXPECT_EQ(Value(reader, u"s", u"controls"), "a\tb\rc\nd");
-    EXPECT_EQ(Value(reader, u"s", u"unknown"), "\\x\\q\\");
-    EXPECT_EQ(Value(reader, u"s", u"zero"), "before");
-    EXPECT_EQ(Value(reader, u"s", u"key\\;x"), "escaped key");  // keys keep their backslashes
-    EXPECT_EQ(Value(reader, u"s", u"empty"), "");
-    EXPECT_EQ(Value(reader, u"s", u"equals"), "a=b=c");
+    EXPECT_EQ(Values(reader, u"install", {u"UserContentPath", u"RegKey", u"FromPart", u"Escaped"}),
+              "[C:\\ProgramData\\Suite][  Software\\Suite  ][yes][a;b#c=d:e\\f]");
+    EXPECT_EQ(Values(reader, u"Part", {u"Inner"}) + Values(reader, u"TraceLog", {u"DebugLevel"}),
+              "[1][12]");
+    // A doubled quote: one pair goes when read, one when asked; keys keep their backslashes.
+    EXPECT_EQ(Values(reader, u"s", {u"quoted", u"twice", u"lone", u"controls", u"unknown"}),
+              "[  inner blanks  ][double][\"][a\tb\rc\nd][\\x\\q\\]");
+    EXPECT_EQ(Values(reader, u"s", {u"zero", u"key\\;x", u"empty", u"equals"}),
+              "[before][escaped key][][a=b=c]");
     // Repeated keys and sections, their names ignoring case.
     EXPECT_EQ(reader.sectionCount(), 7u);
-    EXPECT_EQ(Value(reader, u"One", u"A"), "1");
-    EXPECT_EQ(Value(reader, u"one", u"b"), "last");
-    EXPECT_EQ(Value(reader, u"two", u"b"), "<default>");
-    EXPECT_EQ(Value(reader, u"twos", u"a"), "<default>");
+    EXPECT_EQ(Values(reader, u"One", {u"A", u"b"}) + Values(reader, u"two", {u"b"}) +
+                  Values(reader, u"twos", {u"a"}),
+              "[1][last][<default>][<default>]");
     // Non-ASCII names match ignoring case; UTF-16 keeps the text.
     if (encoding != Encoding::kAnsi) {
       EXPECT_EQ(Value(reader, u"\u00E4RGER", u"\u0448\u043B\u042E\u0437"),
@@ -122,54 +105,43 @@ TEST_F(IniFileReaderTest, QuotesEscapesAndRepeatsReadTheSameInThreeEncodings) {
 // Includes resolve against the loaded file's folder; malformed and empty ones
 // are kept as lines; files that include themselves stop.
 TEST_F(IniFileReaderTest, Includes) {
-  const std::u16string main = Write(u"main.ini",
-                                    u"[s]\n"
-                                    u"$include <sub\\\\a.ini>\n"  // doubled backslash
-                                    u"$  include   <  missing.ini  >\n"
-                                    u"after=main\n");
-  // An include inside an included file is also taken from main.ini's folder.
+  // A doubled backslash; an include inside an included file is also taken from main.ini's folder.
+  const std::u16string main = Write(
+      u"main.ini", u"[s]\n$include <sub\\\\a.ini>\n$  include   <  missing.ini  >\nafter=main\n");
   Write(u"sub\\a.ini", u"a=1\n$include<sub\\b.ini>\n");
   Write(u"sub\\b.ini", u"b=2\n");
   Write(u"sub\\sub\\b.ini", u"b=wrong folder\n");
   CKVIniFileReader reader;
   ASSERT_TRUE(reader.Load(main.c_str()));
-  EXPECT_EQ(Value(reader, u"s", u"a"), "1");
-  EXPECT_EQ(Value(reader, u"s", u"b"), "2");
-  EXPECT_EQ(Value(reader, u"s", u"after"), "main");
+  EXPECT_EQ(Values(reader, u"s", {u"a", u"b", u"after"}), "[1][2][main]");
   // The missing include, kept as it stands.
   ASSERT_EQ(reader.lines().size(), 1u);
   EXPECT_EQ(Narrow(reader.lines()[0].text), "$  include   <  missing.ini  >");
 
   Write(u"inc.ini", u"x=1\n");
   Write(u"empty.ini", u"");
-  const std::u16string path = Write(u"bad.ini",
-                                    u"[s]\n"
-                                    u"$include inc.ini\n"
-                                    u"$Include <inc.ini>\n"
-                                    u"$include <inc.ini\n"
-                                    u"$include <empty.ini>\n");
+  const std::u16string path = Write(
+      u"bad.ini",
+      u"[s]\n$include inc.ini\n$Include <inc.ini>\n$include <inc.ini\n$include <empty.ini>\n");
   ASSERT_TRUE(reader.Load(path.c_str()));
   EXPECT_EQ(Value(reader, u"s", u"x"), "<default>");
   EXPECT_EQ(reader.lines().size(), 4u);
 
   const std::u16string self = Write(u"self.ini", u"[s]\nbefore=1\n$include <SELF.INI>\nafter=2\n");
   ASSERT_TRUE(reader.Load(self.c_str()));
-  EXPECT_EQ(Value(reader, u"s", u"before"), "1");
-  EXPECT_EQ(Value(reader, u"s", u"after"), "2");
+  EXPECT_EQ(Values(reader, u"s", {u"before", u"after"}), "[1][2]");
   EXPECT_EQ(reader.lines().size(), 1u);  // the include of itself, kept as it stands
 }
 
 TEST_F(IniFileReaderTest, MissingFilesAndNullsGiveDefaults) {
   CKVIniFileReader reader;
   EXPECT_EQ(Value(reader, u"s", u"k"), "<default>");  // nothing loaded yet
-  const std::u16string missing = tree_.Path(u"missing.cfg");
-  ASSERT_TRUE(reader.Load(missing.c_str()));
+  ASSERT_TRUE(reader.Load(tree_.Path(u"missing.cfg").c_str()));
   EXPECT_EQ(Value(reader, u"s", u"k"), "<default>");
   ASSERT_TRUE(reader.Load(nullptr));
   EXPECT_EQ(reader.sectionCount(), 0u);
 
-  const std::u16string path = Write(u"n.ini", u"[s]\nk=v\n");
-  ASSERT_TRUE(reader.Load(path.c_str()));
+  ASSERT_TRUE(reader.Load(Write(u"n.ini", u"[s]\nk=v\n").c_str()));
   std::u16string value = u"stale";
   EXPECT_TRUE(reader.GetValue(nullptr, u"k", u"d", &value));
   EXPECT_EQ(value, u"d");
@@ -182,45 +154,35 @@ TEST_F(IniFileReaderTest, MissingFilesAndNullsGiveDefaults) {
 }
 
 // A file system whose opens fail with a given error a number of times.
-class FlakyOpen : public platform::FileSystemWrapper {
- public:
+struct FlakyOpen : platform::FileSystemWrapper {
   FlakyOpen(uint32_t error, int failures)
-      : FileSystemWrapper(platform::FileSystem::Default()), error_(error), failures_(failures) {}
+      : FileSystemWrapper(platform::FileSystem::Default()), error(error), failures(failures) {}
   platform::FileHandle CreateFile(std::u16string_view path, uint32_t access, uint32_t share,
                                   uint32_t disposition) override {
-    if (failures_ > 0) {
-      --failures_;
-      SetLastError(error_);
-      return nullptr;
-    }
-    return FileSystemWrapper::CreateFile(path, access, share, disposition);
+    if (failures-- <= 0) return FileSystemWrapper::CreateFile(path, access, share, disposition);
+    SetLastError(error);
+    return nullptr;
   }
-
- private:
-  uint32_t error_;
-  int failures_;
+  uint32_t error;
+  int failures;
 };
 
-// Opens failing with a lock are tried again, 1 ms apart (the machine records
-// the sleeps); other failures are not.
+// Opens failing with a lock are tried again 1 ms apart (sleeps recorded); others are not.
 TEST_F(IniFileReaderTest, LockedFilesAreTriedAgainOtherFailuresAreNot) {
   const std::u16string path = Write(u"locked.ini", u"[s]\nk=v\n");
-  const struct {
-    uint32_t error;
-    bool loads;
-    std::vector<uint32_t> sleeps;
-  } rows[] = {{platform::kErrorSharingViolation, true, {1, 1, 1}},
-              {platform::kErrorLockViolation, true, {1, 1, 1}},
-              {platform::kErrorAccessDenied, false, {}}};
-  for (const auto& row : rows) {
-    FlakyOpen fs(row.error, row.loads ? 3 : 1);
+  const std::tuple<uint32_t, bool, std::vector<uint32_t>> rows[] = {
+      {platform::kErrorSharingViolation, true, {1, 1, 1}},
+      {platform::kErrorLockViolation, true, {1, 1, 1}},
+      {platform::kErrorAccessDenied, false, {}}};
+  for (const auto& [error, loads, sleeps] : rows) {
+    FlakyOpen fs(error, loads ? 3 : 1);
     TestMachine system;
     system.fakeStarts = true;
     CKVIniFileReader reader(&fs, &system);
     CKVIniFileReader::DropCachedFile(path);
-    EXPECT_EQ(reader.Load(path.c_str()), row.loads);
-    EXPECT_EQ(Value(reader, u"s", u"k"), row.loads ? "v" : "<default>");
-    EXPECT_EQ(system.sleeps, row.sleeps);
+    EXPECT_EQ(reader.Load(path.c_str()), loads);
+    EXPECT_EQ(Value(reader, u"s", u"k"), loads ? "v" : "<default>");
+    EXPECT_EQ(system.sleeps, sleeps);
   }
 }
 

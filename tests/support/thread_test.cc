@@ -18,15 +18,12 @@ uint32_t ReturnArgument(void* argument) {
 
 uint32_t Throw(void*) { throw std::runtime_error("routine failed"); }
 
-struct Gate {
-  std::atomic<bool> release{false};
-  std::atomic<int> runs{0};
-};
-
-uint32_t WaitAtGate(void* argument) {
-  auto* gate = static_cast<Gate*>(argument);
-  gate->runs++;
-  while (!gate->release) platform::System::Default()->Sleep(1);
+// Counts its runs and returns 7 once released.
+std::atomic<bool> release;
+std::atomic<int> runs;
+uint32_t WaitForRelease(void*) {
+  runs++;
+  while (!release) platform::System::Default()->Sleep(1);
   return 7;
 }
 
@@ -49,11 +46,7 @@ TEST(Thread, JoinReturnsTheExitCodeOrThrowsAfterCollection) {
   }
 }
 
-// A routine that faults ends only its own thread: an access violation or a
-// division by zero makes the thread failed with exit code -1, and the host
-// goes on (a second fault in another thread too).
-// (Not checked by the undefined-behaviour sanitizer, which would stop the
-// program before the fault happens.)
+// Faulting routines (kept from the undefined-behaviour sanitizer, which would stop first).
 __attribute__((no_sanitize("undefined"))) uint32_t WriteThroughNull(void* argument) {
   *static_cast<volatile int*>(argument) = 1;
   return 0;
@@ -63,8 +56,7 @@ __attribute__((no_sanitize("undefined"))) uint32_t DivideByZero(void* argument) 
   return static_cast<uint32_t>(7 / zero);
 }
 
-// An invalid floating-point operation with its trap on (0xC0000090 on
-// Windows, the code an emulated processor gives for a division by zero too).
+// An invalid floating-point operation with its trap on (0xC0000090 on Windows);
 // qemu does not trap x87 faults: the routine then returns kNoFloatTrap.
 constexpr uint32_t kNoFloatTrap = 90;
 __attribute__((no_sanitize("undefined"))) uint32_t InvalidFloatOperation(void* argument) {
@@ -80,6 +72,7 @@ __attribute__((no_sanitize("undefined"))) uint32_t InvalidFloatOperation(void* a
   return kNoFloatTrap;
 }
 
+// A fault ends only its own thread (failed, exit code -1), a second one too; the host goes on.
 TEST(WorkerFault, AFaultingRoutineFailsItsThreadOnly) {
   for (Thread::Routine routine :
        {&WriteThroughNull, &DivideByZero, &InvalidFloatOperation, &WriteThroughNull}) {
@@ -99,21 +92,21 @@ TEST(WorkerFault, AFaultingRoutineFailsItsThreadOnly) {
 }
 
 TEST(Thread, IsRunningCollectsAFinishedThread) {
-  Gate gate;
-  Thread thread(&WaitAtGate, &gate);
+  runs = 0;
+  Thread thread(&WaitForRelease, nullptr);
   EXPECT_FALSE(thread.IsRunning());     // not started
   EXPECT_FALSE(thread.SetPriority(0));  // no thread to set
   for (int run = 1; run <= 2; ++run) {
-    gate.release = false;
+    release = false;
     thread.Start();
     EXPECT_TRUE(thread.IsRunning());
     EXPECT_TRUE(thread.SetPriority(0));
     thread.Start();  // already held: no second thread
-    gate.release = true;
+    release = true;
     while (thread.IsRunning()) platform::System::Default()->Sleep(1);
     // The handle is gone, so the routine may run once more.
     EXPECT_EQ(thread.exitCode(), 7u);
-    EXPECT_EQ(gate.runs.load(), run);
+    EXPECT_EQ(runs.load(), run);
   }
 }
 
