@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "modules/RegistryCleanerModule/dll/buffered_string_list_w.h"
@@ -58,14 +59,9 @@ inline void WriteBytes(std::u16string_view path, std::string_view bytes) {
   ASSERT_TRUE(platform::WriteWholeFile(platform::FileSystem::Default(), path, bytes));
 }
 
-// UTF-16 LE bytes of a text.
+// UTF-16 LE bytes of a text (every target is little-endian).
 inline std::string Utf16Le(std::u16string_view text) {
-  std::string bytes;
-  for (char16_t c : text) {
-    bytes.push_back(static_cast<char>(c & 0xFF));
-    bytes.push_back(static_cast<char>(c >> 8));
-  }
-  return bytes;
+  return std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2);
 }
 
 // A clock fixed at a chosen local time and UTC file time; Sleep returns at
@@ -91,22 +87,17 @@ class FixedClock : public platform::SystemWrapper {
 class FactsScope {
  public:
   FactsScope(bool is64, bool wow64, int level, platform::Registry* registry = nullptr)
-      : is64_(Is64BitOs), wow64_(IsWow64), level_(OsLevel) {
-    Is64BitOs = is64;
-    IsWow64 = wow64;
-    OsLevel = level;
+      : saved_(Is64BitOs, IsWow64, OsLevel) {
+    std::tie(Is64BitOs, IsWow64, OsLevel) = std::tuple(is64, wow64, level);
     SetEngineRegistry(registry);
   }
   ~FactsScope() {
-    Is64BitOs = is64_;
-    IsWow64 = wow64_;
-    OsLevel = level_;
+    std::tie(Is64BitOs, IsWow64, OsLevel) = saved_;
     SetEngineRegistry(nullptr);
   }
 
  private:
-  const bool is64_, wow64_;
-  const int level_;
+  const std::tuple<bool, bool, int> saved_;
 };
 
 // A machine whose clock and uptime a test moves.

@@ -1,6 +1,5 @@
-// The module as a host sees it: through the fourteen exports. (The staged
-// library's export table is checked by scripts/check-exports; the hosts'
-// end-to-end tests load it.)
+// The module as a host sees it, through the fourteen exports (the staged
+// library's table is scripts/check-exports' to check).
 #include <gtest/gtest.h>
 
 #include <string>

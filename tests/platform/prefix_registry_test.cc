@@ -1,6 +1,6 @@
-// The registry of a Wine prefix on disk: lazy reading, saving only what was
-// touched, the wineserver's lock, two processes saving the same prefix, and
-// hives that do not read cleanly.
+// The registry of a Wine prefix on disk: saving only what was touched, the
+// wineserver's lock, two writers, hives that do not read cleanly.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #ifdef _WIN32
@@ -24,6 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 using registry_test::GetString;
 using registry_test::SetString;
+using testing::HasSubstr;
 
 std::string Slurp(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -65,8 +66,7 @@ TEST_F(PrefixRegistryTest, ASaveRewritesOnlyTheTouchedBlock) {
   ASSERT_EQ(after.substr(0, start), before.substr(0, start));
   const size_t afterEnd = after.find("\n\n[", start + 2);
   EXPECT_EQ(after.substr(afterEnd), before.substr(end));
-  EXPECT_NE(after.substr(start, afterEnd + 1 - start).find("\n\"Added\"=\"yes\"\n"),
-            std::string::npos);
+  EXPECT_THAT(after.substr(start, afterEnd + 1 - start), HasSubstr("\n\"Added\"=\"yes\"\n"));
   // A fresh reader sees the change.
   EXPECT_EQ(GetString(Open().get(), kHkeyCurrentUser, u"Environment", u"Added"), u"yes");
 }
@@ -78,7 +78,7 @@ TEST_F(PrefixRegistryTest, AnEmptiedParentKeepsItsKey) {
   ASSERT_EQ(reg->Flush(), kRegSuccess);
   ASSERT_EQ(reg->RegDeleteKeyW(kHkeyCurrentUser, u"Software\\Gone\\Child"), kRegSuccess);
   ASSERT_EQ(reg->Flush(), kRegSuccess);
-  EXPECT_NE(Slurp(prefix_ / "user.reg").find("\n[Software\\\\Gone] "), std::string::npos);
+  EXPECT_THAT(Slurp(prefix_ / "user.reg"), HasSubstr("\n[Software\\\\Gone] "));
   HKey key;
   EXPECT_EQ(Open()->RegOpenKeyExW(kHkeyCurrentUser, u"Software\\Gone", 0, kKeyRead, &key),
             kRegSuccess);
@@ -142,8 +142,7 @@ TEST_F(PrefixRegistryTest, AHiveWithAMalformedLineIsNeverWritten) {
             kRegAccessDenied);
   ASSERT_EQ(reported_.size(), 1u);
   EXPECT_EQ(reported_[0], (prefix_ / "userdef.reg").string() +
-                              ":6: Unrecognized input 'this is not a "
-                              "registry line'");
+                              ":6: Unrecognized input 'this is not a registry line'");
   EXPECT_EQ(reg->Flush(), kRegSuccess);
   EXPECT_EQ(Slurp(prefix_ / "userdef.reg"), text);
   EXPECT_EQ(GetString(Open().get(), kHkeyCurrentUser, u"Environment", u"Fine"), u"1");
@@ -165,9 +164,9 @@ TEST_F(PrefixRegistryTest, LinkedHivesKeepTheirNamesAndACutRewriteIsFinished) {
     ASSERT_EQ(reg->Flush(), kRegSuccess);
   }
   EXPECT_TRUE(fs::is_symlink(prefix_ / "user.reg"));
-  EXPECT_NE(Slurp(prefix_ / "elsewhere/user.reg").find("\"Linked\"=\"1\""), std::string::npos);
+  EXPECT_THAT(Slurp(prefix_ / "elsewhere/user.reg"), HasSubstr("\"Linked\"=\"1\""));
   EXPECT_EQ(fs::hard_link_count(prefix_ / "system.reg"), 2u);
-  EXPECT_NE(Slurp(prefix_ / "elsewhere/system.reg").find("\"Named\"=\"2\""), std::string::npos);
+  EXPECT_THAT(Slurp(prefix_ / "elsewhere/system.reg"), HasSubstr("\"Named\"=\"2\""));
 
   const std::string whole = Slurp(prefix_ / "system.reg");
   Spit(prefix_ / ".system.reg.rollforward", whole);
@@ -203,8 +202,8 @@ TEST_F(PrefixRegistryTest, AnEmptyPrefixGetsWineHeadersAndNoVolatileKeys) {
             "WINE REGISTRY Version 2\n"
             ";; All keys relative to REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000\n"
             "\n#arch=win64\n");
-  EXPECT_NE(text.find("\n[Software\\\\Caf\\xe9] "), std::string::npos);
-  EXPECT_NE(text.find("\n@=\"x\"\n"), std::string::npos);
+  EXPECT_THAT(text, HasSubstr("\n[Software\\\\Caf\\xe9] "));
+  EXPECT_THAT(text, HasSubstr("\n@=\"x\"\n"));
   EXPECT_EQ(text.find("Regclean Volatile"), std::string::npos);
 }
 

@@ -1,6 +1,4 @@
-// The environment built from a prefix's registry: the fixed variables, the
-// three environment keys in order with expansion and PATH joining, the
-// profile folders and the Program Files variables of 32- and 64-bit prefixes.
+// The environment built from a prefix's registry, and its expansion.
 #include "platform/wineprefix/wine_environment.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-// A machine for the scanner tests: the platform's registry with .reg fixtures,
-// real files, an engine with lists and a backup folder, a 64-bit system.
+// The scanner tests' machine: the platform's registry with .reg fixtures, real
+// files, an engine with lists and a backup folder, a 64-bit system.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,11 +55,8 @@ class ScannerFixture : public testing::Test {
     ASSERT_TRUE(tree_.ok());
 #ifndef _WIN32
     registry_ = std::make_unique<platform::posix::PrefixRegistry>(tree_.prefix());
-    SetEngineRegistry(registry_.get());
 #endif
-    saved_ = {Is64BitOs, IsWow64, OsLevel};
-    Is64BitOs = IsWow64 = true;
-    OsLevel = 2;
+    facts_.emplace(true, true, 2, registry_.get());
     SetPathResolverFacts(ResolverFacts{true, true, 2});
     AbortRequested = 0;
     TotalKeyCount = 0;
@@ -68,11 +66,8 @@ class ScannerFixture : public testing::Test {
   }
   void TearDown() override {
     if (!cleanup_.empty()) Import(cleanup_);
-    SetEngineRegistry(nullptr);
-    Is64BitOs = saved_.is64;
-    IsWow64 = saved_.wow64;
-    OsLevel = saved_.level;
-    SetPathResolverFacts(ResolverFacts{saved_.is64, saved_.wow64, saved_.level});
+    facts_.reset();
+    SetPathResolverFacts(ResolverFacts{Is64BitOs, IsWow64, OsLevel});
     AbortRequested = 0;
   }
 
@@ -86,11 +81,10 @@ class ScannerFixture : public testing::Test {
   // Imports .reg text (header optional) in the 64-bit view, as UTF-16 so
   // that hex(2) and hex(7) data is UTF-16 too.
   void Import(const std::string& text) {
-    const std::string header = "Windows Registry Editor Version 5.00\r\n";
-    const std::string bytes =
-        "\xFF\xFE" + engine_test::Utf16Le(
-                         platform::Utf8ToU16(text.rfind("Windows", 0) == 0 ? text : header + text));
-    const platform::RegImportResult result = platform::ImportRegFile(EngineRegistry(), bytes, k64);
+    const std::string reg =
+        text.starts_with("Windows") ? text : "Windows Registry Editor Version 5.00\r\n" + text;
+    const platform::RegImportResult result = platform::ImportRegFile(
+        EngineRegistry(), "\xFF\xFE" + engine_test::Utf16Le(platform::Utf8ToU16(reg)), k64);
     ASSERT_TRUE(result.recognized);
     ASSERT_EQ(result.writeError, 0u);
   }
@@ -149,16 +143,11 @@ class ScannerFixture : public testing::Test {
 
   TempTree tree_;
   engine_test::TempFolder backups_;
-#ifndef _WIN32
-  std::unique_ptr<platform::posix::PrefixRegistry> registry_;
-#endif
+  std::unique_ptr<platform::Registry> registry_;  // the prefix's (POSIX)
   RegCleanerEngine engine_;
   std::map<Scanner, std::pair<uint32_t, uint32_t>> baseline_;
   std::string cleanup_;
-  struct {
-    bool is64, wow64;
-    int level;
-  } saved_{};
+  std::optional<engine_test::FactsScope> facts_;
 };
 
 }  // namespace scanner_test
