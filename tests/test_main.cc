@@ -28,8 +28,7 @@ int RunChildMode(int argc, char** argv) {
     return 3;
   }
   if (argc == 3 && std::strcmp(argv[1], "--spawn-child") == 0) {
-    std::u16string self = system->GetHostFileName();
-    std::u16string line = u"\"" + self + u"\" --sleep-ms ";
+    std::u16string line = u"\"" + system->GetHostFileName() + u"\" --sleep-ms ";
     for (const char* c = argv[2]; *c; ++c) line.push_back(static_cast<char16_t>(*c));
     uint32_t error = 0;
     platform::ProcessHandle child = system->CreateProcess(line, u"", true, false, &error);
@@ -40,11 +39,8 @@ int RunChildMode(int argc, char** argv) {
   return -1;
 }
 
-// Each test process works in a folder of its own (the module keeps its
-// content folder below the current folder when the suite's settings name
-// none) and, on POSIX, on a booted Wine prefix of its own that programs the
-// tests start inherit through WINEPREFIX, so that nothing reaches the user's
-// ~/.wine. Both go at exit.
+// Each test process works in a folder of its own (the module's content folder
+// goes below it) and, on POSIX, on a prefix of its own, never ~/.wine.
 fs::path g_folders[2];
 
 void RemoveFolders() {
@@ -80,8 +76,7 @@ int main(int argc, char** argv) {
   g_folders[0] = FreshFolder("regclean-work-");
   std::error_code ignored;
   fs::current_path(g_folders[0], ignored);
-  // Registered before the registry is first used, so it runs after the
-  // registry's own save at exit.
+  // Registered before the registry's first use: runs after its save at exit.
   std::atexit(RemoveFolders);
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();

@@ -1,5 +1,4 @@
-// Helpers shared by the engine tests: a throwaway folder reached through the
-// file-system seam, a clock that stands still, the machine's facts.
+// The engine tests' helpers: a throwaway folder, clocks, the machine's facts.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -18,8 +17,7 @@
 
 namespace engine_test {
 
-// A folder below Z:\tmp (the POSIX /tmp, also under Wine), removed with its
-// files at the end of the test.
+// A folder below Z:\tmp (/tmp, also under Wine), removed with its files.
 class TempFolder {
  public:
   explicit TempFolder(platform::FileSystem* fs = platform::FileSystem::Default()) : fs_(fs) {
@@ -64,8 +62,7 @@ inline std::string Utf16Le(std::u16string_view text) {
   return std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2);
 }
 
-// A clock fixed at a chosen local time and UTC file time; Sleep returns at
-// once and is counted.
+// A clock fixed at a local time and UTC file time; Sleep returns at once, counted.
 class FixedClock : public platform::SystemWrapper {
  public:
   FixedClock() : SystemWrapper(platform::System::Default()) {}
@@ -82,8 +79,7 @@ class FixedClock : public platform::SystemWrapper {
   std::atomic<uint64_t> sleptMs{0};
 };
 
-// The machine's facts (Is64BitOs, IsWow64, OsLevel) and the engine's
-// registry as a test sets them; put back when the object goes.
+// Is64BitOs, IsWow64, OsLevel and the engine's registry, put back at the end.
 class FactsScope {
  public:
   FactsScope(bool is64, bool wow64, int level, platform::Registry* registry = nullptr)

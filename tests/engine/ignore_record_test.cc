@@ -8,13 +8,10 @@ namespace {
 
 constexpr uint64_t kFileTimePerDay = 864000000000ull;
 
-TEST(IgnoreRecord, CurrentDayNumberCountsWholeUtcDaysSince1601) {
+TEST(IgnoreRecord, DayNumbersAndHexadecimalNumbers) {
   engine_test::FixedClock clock;
   clock.fileTime = 150875 * kFileTimePerDay + kFileTimePerDay - 1;  // 2014-01-31 23:59:59 UTC
   EXPECT_EQ(CurrentDayNumber(&clock), 150875u);
-}
-
-TEST(IgnoreRecord, ReadsHexadecimalNumbers) {
   const std::pair<const char16_t*, uint32_t> cases[] = {{u"", 0},
                                                         {u"  \t0X1f", 31},
                                                         {u"1fZ9", 31},

@@ -62,9 +62,8 @@ TEST_F(RegListFileTest, ReadsEntriesAfterTheSectionLine) {
   for (int32_t i = 0; i < list_.Count(); ++i) EXPECT_EQ(list_.TagAt(i), 0u);
 }
 
-// A section line right after the mark counts (an editor writes it so; its
-// entries were lost when the mark was taken for part of the line); unmarked
-// UTF-16 is recognised too.
+// A section line right after the mark counts (its entries were once lost); so
+// does unmarked UTF-16.
 TEST_F(RegListFileTest, ASectionLineRightAfterTheByteOrderMarkCounts) {
   EXPECT_EQ(Read(u"[RegList]\r\nHKEY_CURRENT_USER\\Software\\Abc\r\n"), 1);
   EXPECT_EQ(Texts(list_),

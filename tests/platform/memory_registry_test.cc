@@ -1,5 +1,4 @@
-// What only the in-memory registry shows: a win64 machine's two views, Wine's
-// shared Classes key, links, volatile keys and the predefined roots.
+// The in-memory registry: win64 views, shared Classes, links, volatile keys, roots.
 #include "platform/wineprefix/memory_registry.h"
 
 #include <gtest/gtest.h>
@@ -27,8 +26,7 @@ std::string LinkTo(std::string_view target) {
   return out;
 }
 
-// A machine like a win64 prefix: Vendor in both views, the shared Classes
-// key (Wine links the 32-bit Classes to it), and CurrentControlSet as a link.
+// A win64 prefix's machine: Vendor in both views, Classes shared, links.
 const std::string kMachine =
     "WINE REGISTRY Version 2\n"
     "[Software\\\\Vendor]\n@=\"64\"\n"
@@ -56,8 +54,7 @@ class MemoryRegistryTest : public testing::Test {
   MemoryRegistry reg_;
 };
 
-// Without view bits an access is in the 32-bit view; HKCR is the machine's
-// Classes key, shared by the 32-bit view; links are followed on open.
+// No view bits: the 32-bit view; HKCR: the machine's shared Classes; links followed.
 TEST_F(MemoryRegistryTest, ViewsClassesRootAndLinksAsWineLaysThemOut) {
   constexpr uint32_t k32 = kKeyRead | kKeyWow64_32Key, k64 = kKeyRead | kKeyWow64_64Key;
   const HKey hklm = kHkeyLocalMachine, hkcr = kHkeyClassesRoot;
@@ -108,8 +105,7 @@ TEST_F(MemoryRegistryTest, ViewsClassesRootAndLinksAsWineLaysThemOut) {
   reg_.RegCloseKey(key);
   EXPECT_EQ(GetString(&reg_, hklm, u"Software\\Wow6432Node\\New", u"", k64), u"<no value>");
   EXPECT_EQ(reg_.RegDeleteKeyW(hklm, u"Software\\New"), kRegSuccess);
-  // A link is listed as a key; opened itself (REG_OPTION_OPEN_LINK) it
-  // shows its target value and takes no other.
+  // A link is listed as a key; opened itself it shows its target and takes no value.
   EXPECT_EQ(registry_test::Names(&reg_, hklm, u"System", true),
             (std::vector<std::u16string>{u"ControlSet001", u"CurrentControlSet", u"Loop"}));
   HKey link;

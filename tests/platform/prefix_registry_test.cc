@@ -97,8 +97,7 @@ TEST_F(PrefixRegistryTest, NothingIsWrittenWhileAWineserverRuns) {
   EXPECT_EQ(reg->RegDeleteValueW(kHkeyCurrentUser, u"Before"), kRegFileNotFound);
   EXPECT_EQ(reg->Flush(), kRegAccessDenied);
   EXPECT_EQ(Slurp(prefix_ / "user.reg"), before);
-  // A layout we do not know (here: the prefix's pointer to Debian's server
-  // folder gone): the server process is found by its working folder.
+  // An unknown layout (no pointer to Debian's server folder): found by its working folder.
   std::error_code none;
   fs::rename(prefix_ / "wineserver", prefix_ / "wineserver.away", none);
   EXPECT_TRUE(WineServerRunning(prefix_.string()));
@@ -148,10 +147,9 @@ TEST_F(PrefixRegistryTest, AHiveWithAMalformedLineIsNeverWritten) {
   EXPECT_EQ(GetString(Open().get(), kHkeyCurrentUser, u"Environment", u"Fine"), u"1");
 }
 
-// A hive that is a symbolic link stays one (its target is replaced); one with
-// a second name keeps both names on one file. A rewrite in place that a kill
-// cut short (the complete copy left as ".<hive>.rollforward") is finished by
-// the next load; temporary files of killed saves go with the next save.
+// A linked hive keeps its names; a rewrite a kill cut short (the complete copy
+// left as ".<hive>.rollforward") is finished by the next load, a killed save's
+// temporary file goes with the next save.
 TEST_F(PrefixRegistryTest, LinkedHivesKeepTheirNamesAndACutRewriteIsFinished) {
   fs::create_directory(prefix_ / "elsewhere");
   fs::rename(prefix_ / "user.reg", prefix_ / "elsewhere/user.reg");

@@ -9,10 +9,8 @@
 #include "platform/file_system.h"
 
 #ifndef _WIN32
-// Gives the prefix folder the hives of a freshly booted 64-bit prefix and an
-// empty file in drive_c/windows/system32 for every library of that folder
-// they name (as wineboot installs Wine's builtin libraries): a machine whose
-// environment, COM classes and programs are what a real prefix gives.
+// Gives prefix a booted 64-bit prefix's hives and, as wineboot, an empty file
+// in drive_c/windows/system32 for each library there that they name.
 bool FillBootedPrefix(const std::string& prefix);
 #endif
 

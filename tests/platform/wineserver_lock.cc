@@ -57,8 +57,7 @@ std::string WineserverLock::Program() {
 bool WineserverLock::Hold(const fs::path& prefix) {
   if (Program().empty()) return false;
   prefix_ = prefix;
-  // "-p": stay when the last client is gone; the program returns once the
-  // server runs in the background.
+  // "-p": stay without clients; returns once the server runs in the background.
   if (RunServer(prefix, "-p") != 0) return false;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (std::chrono::steady_clock::now() < deadline) {
