@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
+#include <vector>
 
 #include "tests/platform/registry_values.h"
 
@@ -171,7 +171,6 @@ TEST_F(MemoryRegistryTest, ManyEntriesEnumerateInOrder) {
   EXPECT_TRUE(has(u"V1500"));
   EXPECT_EQ(reg_.RegDeleteValueW(key, u"v1500"), kRegSuccess);
   EXPECT_FALSE(has(u"v1500"));
-  EXPECT_TRUE(has(u"v1000"));
   // Deleted while walked down, as a resolve does: v1000, v1002 .. v1396 go.
   for (uint32_t i = 998; i > 600; i -= 2)
     ASSERT_EQ(reg_.RegDeleteValueW(key, nameAt(i)), kRegSuccess);

@@ -84,15 +84,13 @@ std::u16string TempTree::Path(std::u16string_view relative) const {
 }
 
 bool TempTree::MakeFolders(std::u16string_view path) {
-  for (size_t i = 0; i <= path.size(); ++i) {
-    if (i < path.size() && path[i] != u'\\') continue;
-    const std::u16string folder(path.substr(0, i));
-    if (folder.size() <= 3) continue;  // "C:\" and the like
+  for (size_t end = path.find(u'\\', 3);; end = path.find(u'\\', end + 1)) {  // after "C:\"
+    const std::u16string folder(path.substr(0, end));
     if (fs_->GetFileAttributes(folder) == platform::kInvalidFileAttributes &&
         !fs_->CreateDirectory(folder))
       return false;
+    if (end == std::u16string_view::npos) return true;
   }
-  return true;
 }
 
 bool TempTree::MakeFolder(std::u16string_view relative) { return MakeFolders(Path(relative)); }
