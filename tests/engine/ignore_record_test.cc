@@ -8,7 +8,7 @@ namespace {
 
 constexpr uint64_t kFileTimePerDay = 864000000000ull;
 
-TEST(IgnoreRecord, DayNumbersAndHexadecimalNumbers) {
+TEST(IgnoreRecord, DayNumbersHexadecimalNumbersAndRecordText) {
   engine_test::FixedClock clock;
   clock.fileTime = 150875 * kFileTimePerDay + kFileTimePerDay - 1;  // 2014-01-31 23:59:59 UTC
   EXPECT_EQ(CurrentDayNumber(&clock), 150875u);
@@ -24,9 +24,6 @@ TEST(IgnoreRecord, DayNumbersAndHexadecimalNumbers) {
                                                         {u"FFFFFFFFF", 0xFFFFFFFF},
                                                         {u"123456789", 0x23456789}};
   for (const auto& [text, value] : cases) EXPECT_EQ(ReadHexNumber(text), value);
-}
-
-TEST(IgnoreRecord, FormatsAndParsesRecords) {
   const std::u16string text = FormatIgnoreRecord(IgnoreRecord{0x24D5B, 2, 0x01234567});
   EXPECT_EQ(text, u"0x00024D5B, 0x00000002, 0x01234567");
   IgnoreRecord parsed;

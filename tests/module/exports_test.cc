@@ -64,7 +64,7 @@ TEST_F(Exports, StringOutEdgesForEveryGetter) {
   }
 }
 
-TEST_F(Exports, TypeLevelSubResultsAndTextsNoExportReaches) {
+TEST_F(Exports, TypeLevelSubResultsTextsAndTheCheckChannel) {
   DestroyInstanceOfModule(nullptr);  // ignored
   EXPECT_EQ(GetModuleTypeOfModule(module), 271u);
   EXPECT_EQ(GetResultLevelOfModule(module), 0.0);
@@ -79,10 +79,7 @@ TEST_F(Exports, TypeLevelSubResultsAndTextsNoExportReaches) {
   EXPECT_EQ(object->GetCheckText(nullptr, 0), 1);
   EXPECT_EQ(object->GetUndoText(nullptr, 0), 1);
   EXPECT_EQ(object->GetProgressText(nullptr, 0), 1);
-}
-
-TEST_F(Exports, ChannelHandedToTheCheck) {
-  auto* object = static_cast<CCheckModule*>(module);
+  // The channel handed to the check.
   ExecuteCheckOfModule(module, nullptr, 0);
   EXPECT_EQ(object->channel(), u"CORVANE_SERVICE_CHANNEL");
 

@@ -53,7 +53,7 @@ class PrefixRegistryTest : public testing::Test {
   std::vector<std::string> reported_;
 };
 
-TEST_F(PrefixRegistryTest, ASaveRewritesOnlyTheTouchedBlock) {
+TEST_F(PrefixRegistryTest, ASaveRewritesOnlyTheTouchedBlockAndKeepsAnEmptiedParent) {
   const std::string before = Slurp(prefix_ / "user.reg");
   auto reg = Open();
   ASSERT_EQ(SetString(reg.get(), kHkeyCurrentUser, u"Environment", u"Added", u"yes"), kRegSuccess);
@@ -69,10 +69,7 @@ TEST_F(PrefixRegistryTest, ASaveRewritesOnlyTheTouchedBlock) {
   EXPECT_THAT(after.substr(start, afterEnd + 1 - start), HasSubstr("\n\"Added\"=\"yes\"\n"));
   // A fresh reader sees the change.
   EXPECT_EQ(GetString(Open().get(), kHkeyCurrentUser, u"Environment", u"Added"), u"yes");
-}
-
-TEST_F(PrefixRegistryTest, AnEmptiedParentKeepsItsKey) {
-  auto reg = Open();
+  // An emptied parent keeps its key.
   ASSERT_EQ(SetString(reg.get(), kHkeyCurrentUser, u"Software\\Gone\\Child", u"v", u"1"),
             kRegSuccess);
   ASSERT_EQ(reg->Flush(), kRegSuccess);
