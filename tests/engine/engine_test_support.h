@@ -1,5 +1,4 @@
-// Helpers shared by the engine tests: a throwaway folder reached through the
-// file-system seam, a clock that stands still, the machine's facts.
+// The engine tests' helpers: a throwaway folder, clocks, the machine's facts.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,6 +7,7 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "modules/RegistryCleanerModule/dll/buffered_string_list_w.h"
@@ -17,8 +17,7 @@
 
 namespace engine_test {
 
-// A folder below Z:\tmp (the POSIX /tmp, also under Wine), removed with its
-// files at the end of the test.
+// A folder below Z:\tmp (/tmp, also under Wine), removed with its files.
 class TempFolder {
  public:
   explicit TempFolder(platform::FileSystem* fs = platform::FileSystem::Default()) : fs_(fs) {
@@ -58,18 +57,12 @@ inline void WriteBytes(std::u16string_view path, std::string_view bytes) {
   ASSERT_TRUE(platform::WriteWholeFile(platform::FileSystem::Default(), path, bytes));
 }
 
-// UTF-16 LE bytes of a text.
+// UTF-16 LE bytes of a text (every target is little-endian).
 inline std::string Utf16Le(std::u16string_view text) {
-  std::string bytes;
-  for (char16_t c : text) {
-    bytes.push_back(static_cast<char>(c & 0xFF));
-    bytes.push_back(static_cast<char>(c >> 8));
-  }
-  return bytes;
+  return std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2);
 }
 
-// A clock fixed at a chosen local time and UTC file time; Sleep returns at
-// once and is counted.
+// A clock fixed at a local time and UTC file time; Sleep returns at once, counted.
 class FixedClock : public platform::SystemWrapper {
  public:
   FixedClock() : SystemWrapper(platform::System::Default()) {}
@@ -86,27 +79,21 @@ class FixedClock : public platform::SystemWrapper {
   std::atomic<uint64_t> sleptMs{0};
 };
 
-// The machine's facts (Is64BitOs, IsWow64, OsLevel) and the engine's
-// registry as a test sets them; put back when the object goes.
+// Is64BitOs, IsWow64, OsLevel and the engine's registry, put back at the end.
 class FactsScope {
  public:
   FactsScope(bool is64, bool wow64, int level, platform::Registry* registry = nullptr)
-      : is64_(Is64BitOs), wow64_(IsWow64), level_(OsLevel) {
-    Is64BitOs = is64;
-    IsWow64 = wow64;
-    OsLevel = level;
+      : saved_(Is64BitOs, IsWow64, OsLevel) {
+    std::tie(Is64BitOs, IsWow64, OsLevel) = std::tuple(is64, wow64, level);
     SetEngineRegistry(registry);
   }
   ~FactsScope() {
-    Is64BitOs = is64_;
-    IsWow64 = wow64_;
-    OsLevel = level_;
+    std::tie(Is64BitOs, IsWow64, OsLevel) = saved_;
     SetEngineRegistry(nullptr);
   }
 
  private:
-  const bool is64_, wow64_;
-  const int level_;
+  const std::tuple<bool, bool, int> saved_;
 };
 
 // A machine whose clock and uptime a test moves.

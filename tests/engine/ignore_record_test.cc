@@ -8,13 +8,10 @@ namespace {
 
 constexpr uint64_t kFileTimePerDay = 864000000000ull;
 
-TEST(IgnoreRecord, CurrentDayNumberCountsWholeUtcDaysSince1601) {
+TEST(IgnoreRecord, DayNumbersHexadecimalNumbersAndRecordText) {
   engine_test::FixedClock clock;
   clock.fileTime = 150875 * kFileTimePerDay + kFileTimePerDay - 1;  // 2014-01-31 23:59:59 UTC
   EXPECT_EQ(CurrentDayNumber(&clock), 150875u);
-}
-
-TEST(IgnoreRecord, ReadsHexadecimalNumbers) {
   const std::pair<const char16_t*, uint32_t> cases[] = {{u"", 0},
                                                         {u"  \t0X1f", 31},
                                                         {u"1fZ9", 31},
@@ -27,9 +24,6 @@ TEST(IgnoreRecord, ReadsHexadecimalNumbers) {
                                                         {u"FFFFFFFFF", 0xFFFFFFFF},
                                                         {u"123456789", 0x23456789}};
   for (const auto& [text, value] : cases) EXPECT_EQ(ReadHexNumber(text), value);
-}
-
-TEST(IgnoreRecord, FormatsAndParsesRecords) {
   const std::u16string text = FormatIgnoreRecord(IgnoreRecord{0x24D5B, 2, 0x01234567});
   EXPECT_EQ(text, u"0x00024D5B, 0x00000002, 0x01234567");
   IgnoreRecord parsed;
@@ -47,9 +41,7 @@ TEST(IgnoreRecord, AnEntryThatComesBackIsLeftAloneForAWhile) {
   constexpr uint32_t kCleaned = 150875;
   constexpr uint32_t kSession = 1000;
   constexpr uint32_t kLaterSession = 2000;
-  const auto exclude = IgnoreVerdict::kExclude;
-  const auto report = IgnoreVerdict::kReport;
-  const auto forget = IgnoreVerdict::kForget;
+  using enum IgnoreVerdict;
   struct Case {
     uint32_t count;
     int32_t age;
@@ -58,12 +50,12 @@ TEST(IgnoreRecord, AnEntryThatComesBackIsLeftAloneForAWhile) {
   } cases[] = {// Back within the boot session of the clean: always left alone; after
                // a reboot, by how often it was cleaned; forgotten after 14 days; a
                // clock set back makes the age negative: still recent.
-               {1, 0, true, exclude},   {0, 30, true, exclude},    {0, 0, false, report},
-               {1, 0, false, report},   {2, 0, false, exclude},    {2, 1, false, report},
-               {3, 1, false, exclude},  {3, 2, false, report},     {4, 3, false, exclude},
-               {4, 4, false, report},   {5, 7, false, exclude},    {5, 8, false, report},
-               {6, 14, false, exclude}, {100, 14, false, exclude}, {6, 15, false, forget},
-               {2, 400, false, forget}, {2, -3, false, exclude}};
+               {1, 0, true, kExclude},   {0, 30, true, kExclude},    {0, 0, false, kReport},
+               {1, 0, false, kReport},   {2, 0, false, kExclude},    {2, 1, false, kReport},
+               {3, 1, false, kExclude},  {3, 2, false, kReport},     {4, 3, false, kExclude},
+               {4, 4, false, kReport},   {5, 7, false, kExclude},    {5, 8, false, kReport},
+               {6, 14, false, kExclude}, {100, 14, false, kExclude}, {6, 15, false, kForget},
+               {2, 400, false, kForget}, {2, -3, false, kExclude}};
   for (const Case& c : cases) {
     const IgnoreRecord record{kCleaned, c.count, kSession};
     EXPECT_EQ(JudgeIgnoreRecord(record, kCleaned + c.age, c.sameSession ? kSession : kLaterSession),

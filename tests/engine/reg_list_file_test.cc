@@ -49,30 +49,21 @@ TEST_F(RegListFileTest, ReadsEntriesAfterTheSectionLine) {
       u", value without key\r\n"
       u"HKEY_LOCAL_MACHINE\\Last";
   EXPECT_EQ(Read(text), 7);
-  const std::vector<std::u16string> expected = {
-      u"HKEY_CURRENT_USER\\Software\\Abc",
-      u"NOOP",
-      u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.abc Val:Name",
-      u"-case",
-      u"HKEY_CURRENT_USER\\Software\\A,B Val:Value, with comma",
-      u"-case, more, text",
-      u"HKEY_CLASSES_ROOT\\.xyz",
-      u"NOOP",
-      u"HKEY_USERS\\.DEFAULT\\X",
-      u"NOOP",
-      u"[OtherSection]",
-      u"NOOP",
-      u"HKEY_LOCAL_MACHINE\\Last",
-      u"NOOP",
-  };
-  EXPECT_EQ(Texts(list_), expected);
+  std::u16string entries;  // each entry's text and its value's
+  for (const std::u16string& entry : Texts(list_)) entries += entry + u"\n";
+  EXPECT_EQ(entries,
+            u"HKEY_CURRENT_USER\\Software\\Abc\nNOOP\n"
+            u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.abc Val:Name\n-case\n"
+            u"HKEY_CURRENT_USER\\Software\\A,B Val:Value, with comma\n-case, more, text\n"
+            u"HKEY_CLASSES_ROOT\\.xyz\nNOOP\n"
+            u"HKEY_USERS\\.DEFAULT\\X\nNOOP\n"
+            u"[OtherSection]\nNOOP\n"
+            u"HKEY_LOCAL_MACHINE\\Last\nNOOP\n");
   for (int32_t i = 0; i < list_.Count(); ++i) EXPECT_EQ(list_.TagAt(i), 0u);
 }
 
-// A list written in a text editor begins with its section line right after
-// the mark; its entries count (they would be lost if the mark were taken for
-// part of the line).
-// Unmarked UTF-16 is recognised too.
+// A section line right after the mark counts (its entries were once lost); so
+// does unmarked UTF-16.
 TEST_F(RegListFileTest, ASectionLineRightAfterTheByteOrderMarkCounts) {
   EXPECT_EQ(Read(u"[RegList]\r\nHKEY_CURRENT_USER\\Software\\Abc\r\n"), 1);
   EXPECT_EQ(Texts(list_),

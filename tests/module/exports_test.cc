@@ -1,6 +1,5 @@
-// The module as a host sees it: through the fourteen exports. (The staged
-// library's export table is checked by scripts/check-exports; the hosts'
-// end-to-end tests load it.)
+// The module as a host sees it, through the fourteen exports (the staged
+// library's table is scripts/check-exports' to check).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -65,7 +64,7 @@ TEST_F(Exports, StringOutEdgesForEveryGetter) {
   }
 }
 
-TEST_F(Exports, TypeLevelSubResultsAndTextsNoExportReaches) {
+TEST_F(Exports, TypeLevelSubResultsTextsAndTheCheckChannel) {
   DestroyInstanceOfModule(nullptr);  // ignored
   EXPECT_EQ(GetModuleTypeOfModule(module), 271u);
   EXPECT_EQ(GetResultLevelOfModule(module), 0.0);
@@ -80,10 +79,7 @@ TEST_F(Exports, TypeLevelSubResultsAndTextsNoExportReaches) {
   EXPECT_EQ(object->GetCheckText(nullptr, 0), 1);
   EXPECT_EQ(object->GetUndoText(nullptr, 0), 1);
   EXPECT_EQ(object->GetProgressText(nullptr, 0), 1);
-}
-
-TEST_F(Exports, ChannelHandedToTheCheck) {
-  auto* object = static_cast<CCheckModule*>(module);
+  // The channel handed to the check.
   ExecuteCheckOfModule(module, nullptr, 0);
   EXPECT_EQ(object->channel(), u"CORVANE_SERVICE_CHANNEL");
 

@@ -9,7 +9,7 @@ namespace {
 
 std::string Narrow(std::u16string_view text) { return U16ToUtf8(text); }
 
-TEST(DosPathTest, FullPathNameAgainstAFixedCurrentFolder) {
+TEST(DosPathTest, FullPathNamesAgainstAFixedCurrentFolderAndTheirRoots) {
   const struct {
     std::u16string current, in, out;
   } cases[] = {
@@ -40,15 +40,11 @@ TEST(DosPathTest, FullPathNameAgainstAFixedCurrentFolder) {
     EXPECT_EQ(Narrow(FullPathName(c.in, c.current)), Narrow(c.out));
   }
   EXPECT_EQ(FullPathName(u"", u"C:\\"), u"");
-}
-
-TEST(DosPathTest, PathRoots) {
-  EXPECT_EQ(PathRoot(u"C:\\a"), u"C:");
-  EXPECT_EQ(PathRoot(u"\\\\srv\\share\\a"), u"\\\\srv\\share");
-  EXPECT_EQ(PathRoot(u"\\\\srv\\share"), u"\\\\srv\\share");
-  EXPECT_EQ(PathRoot(u"\\\\srv"), u"\\\\srv");
-  EXPECT_EQ(PathRoot(u"\\a"), u"");
-  EXPECT_EQ(PathRoot(u"a\\b"), u"");
+  std::u16string roots;
+  for (const char16_t* path :
+       {u"C:\\a", u"\\\\srv\\share\\a", u"\\\\srv\\share", u"\\\\srv", u"\\a", u"a\\b"})
+    roots += PathRoot(path) + u"|";
+  EXPECT_EQ(Narrow(roots), "C:|\\\\srv\\share|\\\\srv\\share|\\\\srv|||");
 }
 
 TEST(DosPathTest, Legal8Dot3Names) {
@@ -64,8 +60,7 @@ TEST(DosPathTest, Legal8Dot3Names) {
 }
 
 // Short names as Wine 8.0 reports them (FindFirstFileW's cAlternateFileName
-// under wine64), so this mangling is Wine's. (Later Wine versions skip
-// leading dots, which changes only names that begin with one.)
+// under wine64; later versions skip leading dots).
 TEST(DosPathTest, HashedShortNamesMatchWine) {
   const struct {
     std::u16string name, shortName;

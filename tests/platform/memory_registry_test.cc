@@ -1,18 +1,18 @@
-// What only the in-memory registry shows: the two views of a win64 machine
-// seen by a 32-bit process, Wine's shared Classes key, links, volatile keys
-// and the predefined roots as Wine lays them out.
+// The in-memory registry: win64 views, shared Classes, links, volatile keys, roots.
 #include "platform/wineprefix/memory_registry.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
+#include <vector>
 
 #include "tests/platform/registry_values.h"
 
 namespace platform::memory {
 namespace {
+
+using registry_test::GetString;
 
 // A link key's lines in hive text: target is the link's NT path.
 std::string LinkTo(std::string_view target) {
@@ -26,8 +26,7 @@ std::string LinkTo(std::string_view target) {
   return out;
 }
 
-// A machine like a win64 prefix: Vendor in both views, the shared Classes
-// key (Wine links the 32-bit Classes to it), and CurrentControlSet as a link.
+// A win64 prefix's machine: Vendor in both views, Classes shared, links.
 const std::string kMachine =
     "WINE REGISTRY Version 2\n"
     "[Software\\\\Vendor]\n@=\"64\"\n"
@@ -52,88 +51,66 @@ class MemoryRegistryTest : public testing::Test {
                     .empty());
   }
 
-  // The default value (or value) of root\path opened with sam.
-  std::u16string Default(HKey root, std::u16string_view path, uint32_t sam,
-                         std::u16string_view value = u"") {
-    return registry_test::GetString(&reg_, root, path, value, sam);
-  }
-
   MemoryRegistry reg_;
 };
 
-TEST_F(MemoryRegistryTest, AnAccessWithoutViewBitsIsThe32BitView) {
+// No view bits: the 32-bit view; HKCR: the machine's shared Classes; links followed.
+TEST_F(MemoryRegistryTest, ViewsClassesRootAndLinksAsWineLaysThemOut) {
+  constexpr uint32_t k32 = kKeyRead | kKeyWow64_32Key, k64 = kKeyRead | kKeyWow64_64Key;
+  const HKey hklm = kHkeyLocalMachine, hkcr = kHkeyClassesRoot;
   const struct {
+    HKey root;
     std::u16string_view path;
     uint32_t sam;
     std::u16string expected;
+    std::u16string_view value = u"";
   } cases[] = {
-      {u"Software\\Vendor", kKeyRead, u"32"},
-      {u"Software\\Vendor", kKeyRead | kKeyWow64_32Key, u"32"},
-      {u"Software\\Vendor", kKeyRead | kKeyWow64_64Key, u"64"},
-      {u"SOFTWARE\\vendor", kKeyRead, u"32"},
-      {u"Software\\Wow6432Node\\Vendor", kKeyRead, u"32"},  // named outright: no second step
-      {u"Software\\Wow6432Node\\Vendor", kKeyRead | kKeyWow64_64Key, u"32"},
-      {u"Software\\Only32", kKeyRead, u"32 only"},
-      {u"Software\\Only32", kKeyRead | kKeyWow64_64Key, u"<no key>"},
+      {hklm, u"Software\\Vendor", kKeyRead, u"32"},
+      {hklm, u"Software\\Vendor", k32, u"32"},
+      {hklm, u"Software\\Vendor", k64, u"64"},
+      {hklm, u"SOFTWARE\\vendor", kKeyRead, u"32"},
+      {hklm, u"Software\\Wow6432Node\\Vendor", kKeyRead, u"32"},  // named outright: no second step
+      {hklm, u"Software\\Wow6432Node\\Vendor", k64, u"32"},
+      {hklm, u"Software\\Only32", kKeyRead, u"32 only"},
+      {hklm, u"Software\\Only32", k64, u"<no key>"},
+      {hkcr, u".txt", kKeyRead, u"txtfile"},  // from the 64-bit key
+      {hkcr, u"CLSID\\{32}", kKeyRead, u"32"},
+      {hkcr, u"CLSID\\{32}", k64, u"<no key>"},
+      {hkcr, u"CLSID\\{64}", k64, u"64"},
+      {hkcr, u"\\.txt", k64, u"txtfile"},
+      {hklm, u"Software\\Classes\\.txt", kKeyRead, u"txtfile"},
+      {kHkeyCurrentUser, u"Environment", kKeyRead, u"t", u"TEMP"},
+      {kHkeyUsers, u"S-1-5-21-0-0-0-1000\\Environment", kKeyRead, u"t", u"TEMP"},
+      {hklm, u"System\\CurrentControlSet\\Control", kKeyRead, u"set one", u"Where"},
+      {hklm, u"System\\Loop", kKeyRead, u"<no key>"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(Default(kHkeyLocalMachine, c.path, c.sam), c.expected)
+    EXPECT_EQ(GetString(&reg_, c.root, c.path, c.value, c.sam), c.expected)
         << std::string(c.path.begin(), c.path.end()) << " " << c.sam;
   }
+  HKey key;
+  EXPECT_EQ(reg_.RegOpenKeyExW(kHkeyPerformanceData, u"", 0, kKeyRead, &key), kRegInvalidHandle);
   // Opened in the 32-bit view, Software is its Wow6432Node.
   HKey software;
-  ASSERT_EQ(reg_.RegOpenKeyExW(kHkeyLocalMachine, u"Software", 0, kKeyRead, &software),
-            kRegSuccess);
+  ASSERT_EQ(reg_.RegOpenKeyExW(hklm, u"Software", 0, kKeyRead, &software), kRegSuccess);
   RegKeyInfo info;
   reg_.RegQueryInfoKeyW(software, &info);
   EXPECT_EQ(info.subKeys, 3u);  // Classes, Only32 and Vendor
   reg_.RegCloseKey(software);
-  EXPECT_EQ(
-      reg_.RegOpenKeyExW(kHkeyLocalMachine, u"Software", 0, kKeyRead | kKeyWow64Res, &software),
-      kRegInvalidParameter);
+  EXPECT_EQ(reg_.RegOpenKeyExW(hklm, u"Software", 0, kKeyRead | kKeyWow64Res, &software),
+            kRegInvalidParameter);
   // A create lands there too.
-  HKey key;
-  ASSERT_EQ(
-      reg_.RegCreateKeyExW(kHkeyLocalMachine, u"Software\\New", 0, kKeyAllAccess, &key, nullptr),
-      kRegSuccess);
+  ASSERT_EQ(reg_.RegCreateKeyExW(hklm, u"Software\\New", 0, kKeyAllAccess, &key, nullptr),
+            kRegSuccess);
   reg_.RegCloseKey(key);
-  EXPECT_EQ(Default(kHkeyLocalMachine, u"Software\\Wow6432Node\\New", kKeyRead | kKeyWow64_64Key),
-            u"<no value>");
-  EXPECT_EQ(reg_.RegDeleteKeyW(kHkeyLocalMachine, u"Software\\New"), kRegSuccess);
-  // A win32 machine has no views.
-  reg_.set_win64(false);
-  EXPECT_EQ(Default(kHkeyLocalMachine, u"Software\\Vendor", kKeyRead), u"64");
-  EXPECT_EQ(Default(kHkeyLocalMachine, u"Software\\Vendor", kKeyRead | kKeyWow64_32Key), u"64");
-}
-
-TEST_F(MemoryRegistryTest, ClassesRootIsTheMachinesClassesShared32BitKey) {
-  EXPECT_EQ(Default(kHkeyClassesRoot, u".txt", kKeyRead), u"txtfile");  // from the 64-bit key
-  EXPECT_EQ(Default(kHkeyClassesRoot, u"CLSID\\{32}", kKeyRead), u"32");
-  EXPECT_EQ(Default(kHkeyClassesRoot, u"CLSID\\{32}", kKeyRead | kKeyWow64_64Key), u"<no key>");
-  EXPECT_EQ(Default(kHkeyClassesRoot, u"CLSID\\{64}", kKeyRead | kKeyWow64_64Key), u"64");
-  EXPECT_EQ(Default(kHkeyClassesRoot, u"\\.txt", kKeyRead | kKeyWow64_64Key), u"txtfile");
-  EXPECT_EQ(Default(kHkeyLocalMachine, u"Software\\Classes\\.txt", kKeyRead), u"txtfile");
-  EXPECT_EQ(Default(kHkeyCurrentUser, u"Environment", kKeyRead, u"TEMP"), u"t");
-  EXPECT_EQ(Default(kHkeyUsers, u"S-1-5-21-0-0-0-1000\\Environment", kKeyRead, u"TEMP"), u"t");
-  HKey key;
-  EXPECT_EQ(reg_.RegOpenKeyExW(kHkeyPerformanceData, u"", 0, kKeyRead, &key), kRegInvalidHandle);
-}
-
-TEST_F(MemoryRegistryTest, LinksAreFollowedOnOpenAndListedAsKeys) {
-  EXPECT_EQ(Default(kHkeyLocalMachine, u"System\\CurrentControlSet\\Control", kKeyRead, u"Where"),
-            u"set one");
-  EXPECT_EQ(Default(kHkeyLocalMachine, u"System\\Loop", kKeyRead), u"<no key>");
-  HKey system;
-  ASSERT_EQ(reg_.RegOpenKeyExW(kHkeyLocalMachine, u"System", 0, kKeyRead, &system), kRegSuccess);
-  char16_t name[32];
-  std::vector<std::u16string> names;
-  for (uint32_t i = 0; reg_.RegEnumKeyW(system, i, name, 32) == kRegSuccess; ++i) {
-    names.push_back(name);
-  }
-  EXPECT_EQ(names, (std::vector<std::u16string>{u"ControlSet001", u"CurrentControlSet", u"Loop"}));
-  // Opening the link itself (REG_OPTION_OPEN_LINK) shows its target value.
+  EXPECT_EQ(GetString(&reg_, hklm, u"Software\\Wow6432Node\\New", u"", k64), u"<no value>");
+  EXPECT_EQ(reg_.RegDeleteKeyW(hklm, u"Software\\New"), kRegSuccess);
+  // A link is listed as a key; opened itself it shows its target and takes no value.
+  EXPECT_EQ(registry_test::Names(&reg_, hklm, u"System", true),
+            (std::vector<std::u16string>{u"ControlSet001", u"CurrentControlSet", u"Loop"}));
   HKey link;
-  ASSERT_EQ(reg_.RegOpenKeyExW(system, u"CurrentControlSet", 8, kKeyRead, &link), kRegSuccess);
+  ASSERT_EQ(reg_.RegOpenKeyExW(hklm, u"System\\CurrentControlSet", 8, kKeyRead, &link),
+            kRegSuccess);
   uint32_t type = 0;
   EXPECT_EQ(reg_.RegQueryValueExW(link, u"SymbolicLinkValue", &type, nullptr, nullptr),
             kRegSuccess);
@@ -141,7 +118,10 @@ TEST_F(MemoryRegistryTest, LinksAreFollowedOnOpenAndListedAsKeys) {
   const uint8_t data[] = {'x', 0, 0, 0};
   EXPECT_EQ(reg_.RegSetValueExW(link, u"Other", kRegSz, data, 4), kRegAccessDenied);
   reg_.RegCloseKey(link);
-  reg_.RegCloseKey(system);
+  // A win32 machine has no views.
+  reg_.set_win64(false);
+  EXPECT_EQ(GetString(&reg_, hklm, u"Software\\Vendor", u"", kKeyRead), u"64");
+  EXPECT_EQ(GetString(&reg_, hklm, u"Software\\Vendor", u"", k32), u"64");
 }
 
 TEST_F(MemoryRegistryTest, VolatileKeysRootsAndReflection) {
@@ -164,45 +144,43 @@ TEST_F(MemoryRegistryTest, VolatileKeysRootsAndReflection) {
   EXPECT_EQ(reg_.OpenHandleCount(), 0u);
 }
 
-// Enumerating a large key by index touches each entry once: the index is a
-// position, never a search from the start.
+// Enumerating a large key by index is a position, never a search from the start.
 TEST_F(MemoryRegistryTest, ManyEntriesEnumerateInOrder) {
   HKey key;
   ASSERT_EQ(reg_.RegCreateKeyExW(kHkeyCurrentUser, u"Big", 0, kKeyAllAccess, &key, nullptr),
             kRegSuccess);
   const uint32_t dw = 1;
-  for (int i = 999; i >= 0; --i) {
-    const std::string name = "v" + std::to_string(1000 + i);
-    const std::u16string wide(name.begin(), name.end());
-    ASSERT_EQ(reg_.RegSetValueExW(key, wide, kRegDword, reinterpret_cast<const uint8_t*>(&dw), 4),
-              kRegSuccess);
+  const auto set = [&](std::u16string_view name) {
+    return reg_.RegSetValueExW(key, name, kRegDword, reinterpret_cast<const uint8_t*>(&dw), 4);
+  };
+  const auto has = [&](std::u16string_view name) {
+    return reg_.RegQueryValueExW(key, name, nullptr, nullptr, nullptr) == kRegSuccess;
+  };
+  const auto nameAt = [&](uint32_t index) {
+    char16_t name[16];
+    uint32_t chars = 16;
+    return reg_.RegEnumValueW(key, index, name, &chars, nullptr, nullptr, nullptr) == kRegSuccess
+               ? std::u16string(name)
+               : u"<none>";
+  };
+  for (int i = 1999; i >= 1000; --i) {
+    const std::string name = "v" + std::to_string(i);
+    ASSERT_EQ(set(std::u16string(name.begin(), name.end())), kRegSuccess);
   }
-  char16_t name[16];
-  uint32_t chars = 16;
-  ASSERT_EQ(reg_.RegEnumValueW(key, 0, name, &chars, nullptr, nullptr, nullptr), kRegSuccess);
-  EXPECT_EQ(std::u16string(name), u"v1999");  // insertion order
-  EXPECT_EQ(reg_.RegQueryValueExW(key, u"V1500", nullptr, nullptr, nullptr), kRegSuccess);
+  EXPECT_EQ(nameAt(0), u"v1999");  // insertion order
+  EXPECT_TRUE(has(u"V1500"));
   EXPECT_EQ(reg_.RegDeleteValueW(key, u"v1500"), kRegSuccess);
-  EXPECT_EQ(reg_.RegQueryValueExW(key, u"v1500", nullptr, nullptr, nullptr), kRegFileNotFound);
-  EXPECT_EQ(reg_.RegQueryValueExW(key, u"v1000", nullptr, nullptr, nullptr), kRegSuccess);
+  EXPECT_FALSE(has(u"v1500"));
   // Deleted while walked down, as a resolve does: v1000, v1002 .. v1396 go.
-  for (uint32_t i = 998; i > 600; i -= 2) {
-    chars = 16;
-    ASSERT_EQ(reg_.RegEnumValueW(key, i, name, &chars, nullptr, nullptr, nullptr), kRegSuccess);
-    ASSERT_EQ(reg_.RegDeleteValueW(key, name), kRegSuccess);
-  }
+  for (uint32_t i = 998; i > 600; i -= 2)
+    ASSERT_EQ(reg_.RegDeleteValueW(key, nameAt(i)), kRegSuccess);
   RegKeyInfo info;
   ASSERT_EQ(reg_.RegQueryInfoKeyW(key, &info), kRegSuccess);
   EXPECT_EQ(info.values, 800u);
-  EXPECT_EQ(reg_.RegQueryValueExW(key, u"v1396", nullptr, nullptr, nullptr), kRegFileNotFound);
-  EXPECT_EQ(reg_.RegSetValueExW(key, u"v1002", kRegDword, reinterpret_cast<const uint8_t*>(&dw), 4),
-            kRegSuccess);
-  for (const auto& [at, expected] : {std::pair{799u, u"v1001"}, {800u, u"v1002"}}) {
-    chars = 16;
-    ASSERT_EQ(reg_.RegEnumValueW(key, at, name, &chars, nullptr, nullptr, nullptr), kRegSuccess);
-    EXPECT_EQ(std::u16string(name), expected);
-  }
-  EXPECT_EQ(reg_.RegQueryValueExW(key, u"v1397", nullptr, nullptr, nullptr), kRegSuccess);
+  EXPECT_FALSE(has(u"v1396"));
+  EXPECT_EQ(set(u"v1002"), kRegSuccess);
+  EXPECT_EQ(nameAt(799) + u" " + nameAt(800), u"v1001 v1002");
+  EXPECT_TRUE(has(u"v1397"));
   reg_.RegCloseKey(key);
 }
 

@@ -34,8 +34,7 @@ inline uint32_t SetString(platform::Registry* reg, platform::HKey root, std::u16
   return SetValue(reg, root, path, name, platform::kRegSz, Sz(text));
 }
 
-// A string value of root\path opened with sam; "<no key>" or "<no value>"
-// when it is not there.
+// A string value of root\path opened with sam, or "<no key>" / "<no value>".
 inline std::u16string GetString(platform::Registry* reg, platform::HKey root,
                                 std::u16string_view path, std::u16string_view name,
                                 uint32_t sam = platform::kKeyRead) {

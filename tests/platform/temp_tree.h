@@ -9,11 +9,9 @@
 #include "platform/file_system.h"
 
 #ifndef _WIN32
-// Puts an empty file in drive_c/windows/system32 for every library of that
-// folder that the prefix's system.reg names, as wineboot installs Wine's
-// builtin libraries there: the copied hives of a booted prefix then describe
-// a machine whose COM classes and programs exist.
-void PlaceBuiltinLibraries(const std::string& prefix);
+// Gives prefix a booted 64-bit prefix's hives and, as wineboot, an empty file
+// in drive_c/windows/system32 for each library there that they name.
+bool FillBootedPrefix(const std::string& prefix);
 #endif
 
 class TempTree {
@@ -23,22 +21,19 @@ class TempTree {
   TempTree(const TempTree&) = delete;
   TempTree& operator=(const TempTree&) = delete;
 
-  // The tree could be made.
-  bool ok() const { return ok_; }
+  bool ok() const { return ok_; }  // the tree could be made
   platform::FileSystem* fs() const { return fs_; }
   const std::u16string& root() const { return root_; }
   // root() + "\" + relative.
   std::u16string Path(std::u16string_view relative) const;
-  // Creates a folder and any missing folders above it, below root().
+  // Create a folder, or a file with bytes, and the folders above it, below root().
   bool MakeFolder(std::u16string_view relative);
-  // Creates a file with bytes, and the folders above it, below root().
   bool MakeFile(std::u16string_view relative, std::string_view bytes = "x");
   // Creates a file at an absolute Windows path (for the prefix's own folders).
   bool MakeFileAt(std::u16string_view path, std::string_view bytes = "x");
 
 #ifndef _WIN32
-  // The Unix folder of the prefix.
-  const std::string& prefix() const { return prefix_; }
+  const std::string& prefix() const { return prefix_; }  // its Unix folder
 #endif
 
  private:

@@ -1,6 +1,4 @@
-// The environment built from a prefix's registry: the fixed variables, the
-// three environment keys in order with expansion and PATH joining, the
-// profile folders and the Program Files variables of 32- and 64-bit prefixes.
+// The environment built from a prefix's registry, and its expansion.
 #include "platform/wineprefix/wine_environment.h"
 
 #include <gtest/gtest.h>
@@ -56,7 +54,7 @@ class WineEnvironmentTest : public testing::Test {
   memory::MemoryRegistry reg_;
 };
 
-TEST_F(WineEnvironmentTest, KeysAreReadInOrderAndExpanded) {
+TEST_F(WineEnvironmentTest, KeysAreReadInOrderAndExpandedProgramFilesByWidth) {
   const EnvironmentBlock env = BuildWineEnvironment(&reg_, true);
   EXPECT_EQ(Get(env, u"SystemDrive"), "C:");
   EXPECT_EQ(Get(env, u"systemroot"), "C:\\windows");
@@ -71,15 +69,12 @@ TEST_F(WineEnvironmentTest, KeysAreReadInOrderAndExpanded) {
   EXPECT_EQ(Get(env, u"ProgramData"), "C:\\ProgramData");
   EXPECT_EQ(Get(env, u"ALLUSERSPROFILE"), "C:\\ProgramData");
   EXPECT_EQ(Get(env, u"PUBLIC"), "C:\\users\\Public");
-}
-
-TEST_F(WineEnvironmentTest, ProgramFilesFollowTheMachinesWidth) {
-  const EnvironmentBlock win64 = BuildWineEnvironment(&reg_, true);
-  EXPECT_EQ(Get(win64, u"ProgramFiles"), "C:\\Program Files (x86)");
-  EXPECT_EQ(Get(win64, u"ProgramFiles(x86)"), "C:\\Program Files (x86)");
-  EXPECT_EQ(Get(win64, u"ProgramW6432"), "C:\\Program Files");
-  EXPECT_EQ(Get(win64, u"CommonProgramFiles"), "C:\\Program Files (x86)\\Common Files");
-  EXPECT_EQ(Get(win64, u"CommonProgramW6432"), "C:\\Program Files\\Common Files");
+  // Program Files follow the machine's width.
+  EXPECT_EQ(Get(env, u"ProgramFiles"), "C:\\Program Files (x86)");
+  EXPECT_EQ(Get(env, u"ProgramFiles(x86)"), "C:\\Program Files (x86)");
+  EXPECT_EQ(Get(env, u"ProgramW6432"), "C:\\Program Files");
+  EXPECT_EQ(Get(env, u"CommonProgramFiles"), "C:\\Program Files (x86)\\Common Files");
+  EXPECT_EQ(Get(env, u"CommonProgramW6432"), "C:\\Program Files\\Common Files");
 
   const EnvironmentBlock win32 = BuildWineEnvironment(&reg_, false);
   EXPECT_EQ(Get(win32, u"ProgramFiles"), "C:\\Program Files");

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 namespace {
@@ -42,15 +43,10 @@ std::string WineserverLock::Program() {
     std::vector<std::string> candidates = {"/usr/lib/wine/wineserver64", "/usr/lib/wine/wineserver",
                                            "/usr/lib/x86_64-linux-gnu/wine/wineserver",
                                            "/usr/bin/wineserver"};
-    if (const char* path = std::getenv("PATH")) {
-      std::string folders = path;
-      for (size_t start = 0; start <= folders.size();) {
-        size_t end = folders.find(':', start);
-        if (end == std::string::npos) end = folders.size();
-        candidates.push_back(folders.substr(start, end - start) + "/wineserver");
-        start = end + 1;
-      }
-    }
+    const char* path = std::getenv("PATH");
+    std::istringstream folders(path != nullptr ? path : "");
+    for (std::string folder; std::getline(folders, folder, ':');)
+      candidates.push_back(folder + "/wineserver");
     for (const std::string& candidate : candidates)
       if (access(candidate.c_str(), X_OK) == 0) return candidate;
     return std::string();
@@ -61,8 +57,7 @@ std::string WineserverLock::Program() {
 bool WineserverLock::Hold(const fs::path& prefix) {
   if (Program().empty()) return false;
   prefix_ = prefix;
-  // "-p": stay when the last client is gone; the program returns once the
-  // server runs in the background.
+  // "-p": stay without clients; returns once the server runs in the background.
   if (RunServer(prefix, "-p") != 0) return false;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (std::chrono::steady_clock::now() < deadline) {

@@ -1,5 +1,5 @@
-// A machine for the scanner tests: the platform's registry with .reg fixtures,
-// real files, an engine with lists and a backup folder, a 64-bit system.
+// The scanner tests' machine: the platform's registry with .reg fixtures, real
+// files, an engine with lists and a backup folder, a 64-bit system.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "platform/reg_file.h"
 #include "platform/unicode.h"
 #include "tests/engine/engine_test_support.h"
+#include "tests/platform/registry_values.h"
 #include "tests/platform/temp_tree.h"
 #ifndef _WIN32
 #include "platform/wineprefix/prefix_registry.h"
@@ -54,11 +56,8 @@ class ScannerFixture : public testing::Test {
     ASSERT_TRUE(tree_.ok());
 #ifndef _WIN32
     registry_ = std::make_unique<platform::posix::PrefixRegistry>(tree_.prefix());
-    SetEngineRegistry(registry_.get());
 #endif
-    saved_ = {Is64BitOs, IsWow64, OsLevel};
-    Is64BitOs = IsWow64 = true;
-    OsLevel = 2;
+    facts_.emplace(true, true, 2, registry_.get());
     SetPathResolverFacts(ResolverFacts{true, true, 2});
     AbortRequested = 0;
     TotalKeyCount = 0;
@@ -68,11 +67,8 @@ class ScannerFixture : public testing::Test {
   }
   void TearDown() override {
     if (!cleanup_.empty()) Import(cleanup_);
-    SetEngineRegistry(nullptr);
-    Is64BitOs = saved_.is64;
-    IsWow64 = saved_.wow64;
-    OsLevel = saved_.level;
-    SetPathResolverFacts(ResolverFacts{saved_.is64, saved_.wow64, saved_.level});
+    facts_.reset();
+    SetPathResolverFacts(ResolverFacts{Is64BitOs, IsWow64, OsLevel});
     AbortRequested = 0;
   }
 
@@ -83,20 +79,17 @@ class ScannerFixture : public testing::Test {
       out += c == '\\' ? std::string("\\\\") : std::string(1, c);
     return out;
   }
-  // Imports .reg text (header optional) in the 64-bit view, as UTF-16 so
-  // that hex(2) and hex(7) data is UTF-16 too.
+  // Imports .reg text (header optional) in the 64-bit view, as UTF-16.
   void Import(const std::string& text) {
-    const std::string header = "Windows Registry Editor Version 5.00\r\n";
-    const std::string bytes =
-        "\xFF\xFE" + engine_test::Utf16Le(
-                         platform::Utf8ToU16(text.rfind("Windows", 0) == 0 ? text : header + text));
-    const platform::RegImportResult result = platform::ImportRegFile(EngineRegistry(), bytes, k64);
+    const std::string reg =
+        text.starts_with("Windows") ? text : "Windows Registry Editor Version 5.00\r\n" + text;
+    const platform::RegImportResult result = platform::ImportRegFile(
+        EngineRegistry(), "\xFF\xFE" + engine_test::Utf16Le(platform::Utf8ToU16(reg)), k64);
     ASSERT_TRUE(result.recognized);
     ASSERT_EQ(result.writeError, 0u);
   }
-  // Imports .reg text and removes afterwards (on Wine's registry, which
-  // outlives the test) every key it made: of each key it names, the first on
-  // its path that was not there before.
+  // Imports .reg text; each key it made (the first on each path not there
+  // before) goes at the end, as Wine's registry outlives the test.
   void ImportOwned(const std::string& text) {
     const std::string lines = "\n" + text;
     for (size_t at = 0; (at = lines.find("\n[HKEY_", at)) != std::string::npos; ++at) {
@@ -116,28 +109,20 @@ class ScannerFixture : public testing::Test {
     Import(text);
   }
   bool Exists(platform::HKey root, std::u16string_view path, std::u16string_view value = u"") {
-    platform::HKey key;
-    if (EngineRegistry()->RegOpenKeyExW(root, path, 0,
-                                        platform::kKeyRead | platform::kKeyWow64_64Key, &key) != 0)
-      return false;
-    const bool found = value.empty() || EngineRegistry()->RegQueryValueExW(key, value, nullptr,
-                                                                           nullptr, nullptr) == 0;
-    EngineRegistry()->RegCloseKey(key);
-    return found;
+    const std::u16string found = registry_test::GetString(
+        EngineRegistry(), root, path, value, platform::kKeyRead | platform::kKeyWow64_64Key);
+    return found != u"<no key>" && (value.empty() || found != u"<no value>");
   }
-  // A scanner's answer less what the machine's own entries gave before the
-  // fixture was imported (see Baseline).
+  // A scanner's answer less what the machine gave before the import (Baseline).
   uint32_t Run(Scanner scanner, uint32_t mode) {
     engine_.mode = mode;
-    const uint32_t result = scanner(&engine_);
-    const auto& base = baseline_[scanner];
-    return result - (mode == KeyCount ? base.first : base.second);
+    return scanner(&engine_) - baseline_[{scanner, mode == KeyCount ? KeyCount : Scan}];
   }
   void Baseline(Scanner scanner) {
-    engine_.mode = KeyCount;
-    baseline_[scanner].first = scanner(&engine_);
-    engine_.mode = Scan;
-    baseline_[scanner].second = scanner(&engine_);
+    for (const uint32_t mode : {KeyCount, Scan}) {
+      engine_.mode = mode;
+      baseline_[{scanner, mode}] = scanner(&engine_);
+    }
   }
   std::string BackupText(std::u16string_view category) {
     const std::string bytes =
@@ -149,16 +134,11 @@ class ScannerFixture : public testing::Test {
 
   TempTree tree_;
   engine_test::TempFolder backups_;
-#ifndef _WIN32
-  std::unique_ptr<platform::posix::PrefixRegistry> registry_;
-#endif
+  std::unique_ptr<platform::Registry> registry_;  // the prefix's (POSIX)
   RegCleanerEngine engine_;
-  std::map<Scanner, std::pair<uint32_t, uint32_t>> baseline_;
+  std::map<std::pair<Scanner, uint32_t>, uint32_t> baseline_;  // by scanner and mode
   std::string cleanup_;
-  struct {
-    bool is64, wow64;
-    int level;
-  } saved_{};
+  std::optional<engine_test::FactsScope> facts_;
 };
 
 }  // namespace scanner_test
