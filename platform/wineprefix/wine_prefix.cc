@@ -646,12 +646,11 @@ UnixPath ToUnixPath(std::u16string_view path) {
     }
   }
 
-  // The names of the path, and where each ends in its Unix form: kept per
-  // thread from one lookup to the next (a lookup does not nest).
-  thread_local std::vector<std::u16string_view> parts;
-  thread_local std::vector<size_t> ends;
-  parts.clear();
-  ends.clear();
+  // The names of the path, and where each ends in its Unix form.
+  std::vector<std::u16string_view> parts;
+  std::vector<size_t> ends;
+  parts.reserve(16);
+  ends.reserve(16);
   for (size_t start = unc ? 2 : 3; start < full.size();) {
     size_t end = full.find(u'\\', start);
     if (end == std::u16string::npos) end = full.size();
