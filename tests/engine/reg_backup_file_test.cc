@@ -1,5 +1,4 @@
-// Backup files byte for byte: header, sections, every value form, the
-// hexadecimal wrap; the key-tree export; and the restore batch.
+// Backup files byte for byte (sections, value forms, hex wrap, key trees) and the restore batch.
 #include "modules/RegistryCleanerModule/dll/reg_backup_file.h"
 
 #include <gtest/gtest.h>
@@ -31,14 +30,13 @@ std::string Golden(std::u16string_view text) {
   return engine_test::Utf16Le(u"\xFEFF") + engine_test::Utf16Le(text);
 }
 
-const uint8_t* Data(std::u16string_view text) {
-  return reinterpret_cast<const uint8_t*>(text.data());
-}
+const uint8_t* Data(std::u16string_view t) { return reinterpret_cast<const uint8_t*>(t.data()); }
 
-// Every value type, quotes and backslashes in names, REG_SZ data only the exact hex form carries
-// (a megabyte, an inner NUL, line breaks, no final NUL) and a dword of three bytes.
-void MakeTreeOfEveryValue(platform::Registry* reg, platform::HKey root, const std::u16string& path,
-                          uint32_t view) {
+// Makes a tree of every type, quotes and backslashes in names, REG_SZ only hex carries and a dword
+// of three bytes, and backs it up into folder\name.reg; the tree's export.
+std::string BackUpTreeOfEveryValue(platform::Registry* reg, platform::HKey root,
+                                   const std::u16string& path, uint32_t view,
+                                   const std::u16string& folder, std::u16string_view name) {
   auto set = [&](const std::u16string& key, std::u16string_view name, uint32_t type,
                  std::u16string_view text, size_t bytes = 0) {
     platform::HKey handle;
@@ -48,8 +46,6 @@ void MakeTreeOfEveryValue(platform::Registry* reg, platform::HKey root, const st
                           static_cast<uint32_t>(bytes ? bytes : text.size() * 2));
     reg->RegCloseKey(handle);
   };
-  std::u16string big(524288, u'x');
-  big.back() = 0;
   set(path, u"", platform::kRegSz, std::u16string(u"default\0", 8));
   set(path, u"q\"uo\\te", platform::kRegSz, std::u16string(u"C:\\x \"y\"\0", 9));
   set(path, u"expand", platform::kRegExpandSz, std::u16string(u"%SystemRoot%\\a\0", 15));
@@ -58,12 +54,19 @@ void MakeTreeOfEveryValue(platform::Registry* reg, platform::HKey root, const st
   set(path, u"back\\slash", platform::kRegBinary, u"\x0201\x0003", 3);
   set(path, u"qword", platform::kRegQword, u"\x0201\x0403\x0605\x0807");
   set(path, u"none", platform::kRegNone, u"");
-  set(path, u"Big", platform::kRegSz, big);
+  set(path, u"Big", platform::kRegSz, std::u16string(524287, u'x') + u'\0');
   set(path, u"Zero", platform::kRegSz, std::u16string(u"ab\0cd\0", 6));
   set(path, u"Lines", platform::kRegSz, std::u16string(u"one\r\ntwo\nthree\0", 15));
   set(path, u"Short", platform::kRegDword, u"ab", 3);
   set(path + u"\\Sub Key", u"x", platform::kRegSz, std::u16string(u"\x00e9\0", 2));
   set(path + u"\\Sub Key\\Leaf", u"", platform::kRegNone, u"");  // a key without values
+  const platform::RegExportResult tree = platform::ExportRegFile(reg, root, path, view);
+  EXPECT_EQ(tree.error, 0u);
+  EXPECT_TRUE(tree.problems.empty());
+  std::unique_ptr<RegBackupFile> file(OpenBackupFile(folder, name));
+  EXPECT_GT(BackupKeyTree(root, path, ReadAccessMask(), file.get()), 0u);
+  file->Close();
+  return tree.bytes;
 }
 
 // Bytes from..to of a value of size bytes as a backup writes them.
@@ -84,6 +87,14 @@ class RegBackupFileTest : public testing::Test {
   std::u16string Path(std::u16string_view category) const {
     return folder_.path() + u"\\" + std::u16string(category) + u".reg";
   }
+  // The restore batch written into folder; its bytes.
+  std::string WriteBatch(const std::u16string& folder = {}) {
+    RegCleanerEngine engine;
+    engine.resourceModule = OwnResourceModule();
+    engine.runBackupFolder = folder.empty() ? folder_.path() : folder;
+    written_ = WriteRestoreBatch(engine);
+    return ReadBytes(engine.runBackupFolder + u"\\Restore Function.bat");
+  }
   std::u16string Header(std::u16string_view category) const {
     std::u16string text =
         u"Windows Registry Editor Version 5.00\r\n; backup file: \"" + Path(category) + u"\"\r\n";
@@ -100,6 +111,7 @@ class RegBackupFileTest : public testing::Test {
   }
 
   TempFolder folder_;
+  size_t written_ = 0;
   engine_test::FactsScope facts_{false, false, 2};
   platform::memory::MemoryRegistry registry_;
 };
@@ -117,8 +129,7 @@ TEST_F(RegBackupFileTest, SectionsOfAncestorsOnceThenValueLines) {
               file.get());
   BackupValue(kHkeyLocalMachine, u"SOFTWARE\\Def", nullptr, nullptr, 0, platform::kRegDword,
               file.get());
-  // Back to the first key: its section again, marked as a repeat. Text with
-  // a line break goes as exact bytes, and so does a dword without its four.
+  // The first key again: a repeated section. Text with a line break goes as exact bytes.
   BackupValue(kHkeyLocalMachine, u"software\\abc", u"Quote\"Back\\slash",
               Data(u"say \"hi\"\r\nnext"), 30, platform::kRegSz, file.get());
   // An unknown root writes no section; its value lands under the last one.
@@ -209,7 +220,7 @@ TEST_F(RegBackupFileTest, KeyTreeExportWithItsSubkeysSkippingWow6432Node) {
   EXPECT_EQ(BackupKeyTree(kHkeyLocalMachine, u"Software\\Abc", ReadAccessMask(), nullptr), 0u);
 }
 
-TEST_F(RegBackupFileTest, FlushPutsTheBackupOnDiskBeforeTheDelete) {
+TEST_F(RegBackupFileTest, FlushPutsTheBackupOnDiskBeforeTheDeleteAndDiscardWritesNothing) {
   std::unique_ptr<RegBackupFile> file(OpenBackupFile(folder_.path(), u"Early"));
   BackupValue(kHkeyLocalMachine, u"A", u"v", Data(u"1"), 4, platform::kRegSz, file.get());
   EXPECT_EQ(ReadBytes(Path(u"Early")), "") << "still in the buffer";
@@ -220,16 +231,13 @@ TEST_F(RegBackupFileTest, FlushPutsTheBackupOnDiskBeforeTheDelete) {
   EXPECT_EQ(ReadBytes(Path(u"Early")), Golden(expected));
   file->Close();
   EXPECT_EQ(ReadBytes(Path(u"Early")), Golden(expected)) << "nothing written twice";
-}
-
-TEST_F(RegBackupFileTest, ADiscardedFileOrOneThatCannotBeOpenedWritesNothing) {
-  std::unique_ptr<RegBackupFile> file(OpenBackupFile(folder_.path(), u"Empty"));
+  // A discarded file, or one that cannot be opened, writes nothing.
+  file.reset(OpenBackupFile(folder_.path(), u"Empty"));
   file->Discard();
   EXPECT_EQ(ReadBytes(Path(u"Empty")), "<missing>");
   EXPECT_EQ(file->WriteValue(u"x", nullptr, 0, platform::kRegBinary), 0u);
-  file.reset();
-  EXPECT_EQ(ReadBytes(Path(u"Empty")), "<missing>");
   file.reset(OpenBackupFile(folder_.path() + u"\\no\\such\\folder", u"Lost"));
+  EXPECT_EQ(ReadBytes(Path(u"Empty")), "<missing>") << "nor when it ends";
   ASSERT_NE(file, nullptr);
   EXPECT_FALSE(file->isOpen());
   EXPECT_EQ(file->WriteValue(u"x", Data(u"y"), 4, platform::kRegSz), 0u);
@@ -237,20 +245,7 @@ TEST_F(RegBackupFileTest, ADiscardedFileOrOneThatCannotBeOpenedWritesNothing) {
   file->Close();
 }
 
-// The restore batch for each kind of machine.
-class RestoreBatchTest : public RegBackupFileTest {
- protected:
-  std::string Write(const std::u16string& folder = {}) {
-    RegCleanerEngine engine;
-    engine.resourceModule = OwnResourceModule();
-    engine.runBackupFolder = folder.empty() ? folder_.path() : folder;
-    written_ = WriteRestoreBatch(engine);
-    return ReadBytes(engine.runBackupFolder + u"\\Restore Function.bat");
-  }
-  size_t written_ = 0;
-};
-
-TEST_F(RestoreBatchTest, EachOsLevelAndBitness) {
+TEST_F(RegBackupFileTest, RestoreBatchOfEachOsLevelAndBitness) {
   // From Vista on the batch asks first; it picks the command processor when it runs.
   const std::string prompt =
       "CHOICE /T 28 /D N /M \"Start restore function?\"\r\n\r\nIF ERRORLEVEL 2 GOTO END\r\n\r\n";
@@ -268,31 +263,25 @@ TEST_F(RestoreBatchTest, EachOsLevelAndBitness) {
       OsLevel = level;
       Is64BitOs = is64;
       const std::string expected = "@ECHO off\r\n" + (level >= 3 ? prompt : "") + rest;
-      EXPECT_EQ(Write(), expected) << "level " << level << (is64 ? " 64-bit" : " 32-bit");
+      EXPECT_EQ(WriteBatch(), expected) << "level " << level << (is64 ? " 64-bit" : " 32-bit");
       EXPECT_EQ(written_, expected.size());
     }
   }
 }
 
-// The batch run by Windows' own cmd and reg from its run folder (a blank in its name) brings
-// the backed-up tree back whole.
-TEST_F(RestoreBatchTest, RunByCmdItRestoresTheBackup) {
+// Run by Windows' own cmd and reg from its run folder (a blank in its name): the tree is back.
+TEST_F(RegBackupFileTest, RestoreBatchRunByCmdRestoresTheBackup) {
 #ifndef _WIN32
   GTEST_SKIP() << "needs Windows' cmd.exe and reg.exe: runs under wine64 only";
 #else
   platform::Registry* reg = platform::Registry::Default();
   const std::u16string path = u"Software\\RegcleanBatchWineTest";
   platform::DeleteKeyTree(reg, platform::kHkeyCurrentUser, path, 0);
-  MakeTreeOfEveryValue(reg, platform::kHkeyCurrentUser, path, 0);
-  const platform::RegExportResult before =
-      platform::ExportRegFile(reg, platform::kHkeyCurrentUser, path, 0);
-  ASSERT_EQ(before.error, 0u);
   const std::u16string run = folder_.path() + u"\\2026-12-06 05-45-08";
   ASSERT_TRUE(platform::FileSystem::Default()->CreateDirectory(run));
-  std::unique_ptr<RegBackupFile> file(OpenBackupFile(run, u"UninstallInvalidProblems"));
-  ASSERT_GT(BackupKeyTree(platform::kHkeyCurrentUser, path, ReadAccessMask(), file.get()), 0u);
-  file->Close();
-  ASSERT_GT(Write(run).size(), 0u);
+  const std::string before = BackUpTreeOfEveryValue(reg, platform::kHkeyCurrentUser, path, 0, run,
+                                                    u"UninstallInvalidProblems");
+  ASSERT_GT(WriteBatch(run).size(), 0u);
   ASSERT_EQ(platform::DeleteKeyTree(reg, platform::kHkeyCurrentUser, path, 0), 0u);
 
   // The batch imports what it finds below the folder it runs in.
@@ -307,9 +296,8 @@ TEST_F(RestoreBatchTest, RunByCmdItRestoresTheBackup) {
     system->Sleep(100);
   system->CloseProcessHandle(process);
   EXPECT_EQ(code, 0u);
-  const platform::RegExportResult after =
-      platform::ExportRegFile(reg, platform::kHkeyCurrentUser, path, 0);
-  EXPECT_EQ(after.bytes, before.bytes) << ReadBytes(run + u"\\Result.txt");
+  EXPECT_EQ(platform::ExportRegFile(reg, platform::kHkeyCurrentUser, path, 0).bytes, before)
+      << ReadBytes(run + u"\\Result.txt");
   platform::DeleteKeyTree(reg, platform::kHkeyCurrentUser, path, 0);
 #endif
 }
@@ -317,15 +305,8 @@ TEST_F(RestoreBatchTest, RunByCmdItRestoresTheBackup) {
 // What a backup writes, imported again, gives back the tree exactly.
 TEST_F(RegBackupFileTest, ImportingTheBackupRestoresTheDeletedTree) {
   platform::memory::MemoryRegistry& registry = Machine("WINE REGISTRY Version 2\n");
-  MakeTreeOfEveryValue(&registry, kHkeyLocalMachine, u"Software\\Gone", 0x100);
-  const platform::RegExportResult before =
-      platform::ExportRegFile(&registry, kHkeyLocalMachine, u"Software\\Gone", 0x100);
-  ASSERT_EQ(before.error, 0u);
-  ASSERT_TRUE(before.problems.empty());
-
-  std::unique_ptr<RegBackupFile> file(OpenBackupFile(folder_.path(), u"RoundTrip"));
-  ASSERT_GT(BackupKeyTree(kHkeyLocalMachine, u"Software\\Gone", ReadAccessMask(), file.get()), 0u);
-  file->Close();
+  const std::string before = BackUpTreeOfEveryValue(&registry, kHkeyLocalMachine, u"Software\\Gone",
+                                                    0x100, folder_.path(), u"RoundTrip");
   DeleteKeyTree(kHkeyLocalMachine, u"Software\\Gone", ReadAccessMask());
   platform::HKey gone;
   ASSERT_NE(registry.RegOpenKeyExW(kHkeyLocalMachine, u"Software\\Gone", 0, 0x20119, &gone), 0u);
@@ -338,7 +319,7 @@ TEST_F(RegBackupFileTest, ImportingTheBackupRestoresTheDeletedTree) {
   const platform::RegExportResult after =
       platform::ExportRegFile(&registry, kHkeyLocalMachine, u"Software\\Gone", 0x100);
   ASSERT_EQ(after.error, 0u);
-  EXPECT_EQ(after.bytes, before.bytes);
+  EXPECT_EQ(after.bytes, before);
 }
 
 // A name a .reg file cannot carry keeps its entry: a restore could not bring it back.

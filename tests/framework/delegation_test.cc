@@ -1,5 +1,4 @@
-// Delegated runs end to end against a real staged ServiceProvider on the test's own channel:
-// progress relayed, a stop passed on as a cancel, local work when nobody answers.
+// Runs delegated to a real staged ServiceProvider: progress relayed, a stop cancels, else local.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -52,8 +51,7 @@ std::u16string PacedSuitePath(std::u16string_view relative) {
 
 // Not elevated; its own file the staged module, so the IPC library and provider are beside it.
 struct Machine : TestMachine {
-  Machine() {
-    module = kStagedModule;
+  Machine() : TestMachine({}, kStagedModule) {
     version = platform::OsVersion{6, 2, 9200, 2, 1, false};
     elevated = false;
   }
@@ -177,7 +175,8 @@ TEST_F(Delegation, CheckAndResolveRunInTheServiceProviderAndAStopCancels) {
   EXPECT_EQ(LogCount("check: ended (cancelled)"), 1u) << Log();
   EXPECT_FALSE(module.stopRequested());  // ready for the next run
 
-  // The next run rises to 100; the staged module's engine is unprepared: it finds nothing.
+  // The next run rises to 100; the staged module's engine is unprepared: it
+  // finds nothing.
   host.stopAt = 1000.0;
   host.seen.clear();
   Check(module);
@@ -198,8 +197,7 @@ TEST_F(Delegation, CheckAndResolveRunInTheServiceProviderAndAStopCancels) {
   EXPECT_EQ(LogCount("resolve: ended"), 1u) << Log();
 }
 
-// Idle, the provider answers progress with 0; a second provider on its channel
-// ends with 1. A second check during a run shares it; other modules are refused.
+// Idle it answers 0, a second provider on its channel ends with 1, a second check shares a run.
 TEST_F(Delegation, IdleAnswerOneProviderPerChannelAndOneModule) {
   std::u16string reply;
   ASSERT_TRUE(SendServiceRequest(loader->GetClient(), channel, ProgressRequest(), &reply));
@@ -224,8 +222,8 @@ TEST_F(Delegation, IdleAnswerOneProviderPerChannelAndOneModule) {
   EXPECT_EQ(LogCount("refused a request for the module \"OtherModule\""), 1u) << Log();
 }
 
-// No provider running nor to be started: the run is local.
-TEST(DelegationFallback, NobodyToReachRunsLocally) {
+// Nobody to reach: the run is local. Otherwise elevation, the channel and the host decide.
+TEST(DelegationDecision, NobodyToReachRunsLocallyElevationAndChannelDecide) {
   Machine noProvider;  // no service provider runs, and none can be started
   noProvider.fakeStarts = true;
   noProvider.listProcesses = [](std::vector<platform::ProcessEntry>* out) {
@@ -242,13 +240,9 @@ TEST(DelegationFallback, NobodyToReachRunsLocally) {
   EXPECT_EQ(noProvider.shell[0].rfind(
                 u"runas|" + ServiceProviderPath(kStagedModule) + u"| /register|", 0),
             0u);
-}
-
-TEST(DelegationDecision, ElevationChannelAndTheProvidersOwnProcess) {
   struct Row {
     bool elevated;
-    const char16_t* channel;
-    const char16_t* host;
+    const char16_t *channel, *host;
     bool delegates;
   } rows[] = {
       {true, u"", u"", false},  // elevated without a channel: local

@@ -1,10 +1,9 @@
-// Path resolution in a temporary tree: natively a 64-bit prefix seen by a WOW64 module, under
-// wine64 the real Win32 calls; files made in the machine's own folders are removed again.
+// In a temporary tree: natively a 64-bit prefix seen by a WOW64 module, under wine64 real Win32.
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/path_resolution.h"
 
 #include <gtest/gtest.h>
 
-#include <random>
+#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,9 +15,7 @@
 #include "platform/system.h"
 #include "platform/unicode.h"
 #include "tests/platform/temp_tree.h"
-#ifndef _WIN32
-#include <fstream>
-#endif
+#include "tests/support/staged_suite.h"
 
 namespace {
 
@@ -26,26 +23,17 @@ using platform::kInvalidFileAttributes;
 
 std::string Narrow(std::u16string_view text) { return platform::U16ToUtf8(text); }
 
-std::u16string UniqueName() {
-  std::random_device random;
-  return u"regclean-test-" + platform::Utf8ToU16(std::to_string(random() % 1000000));
-}
-
 #define EXPECT_SAME_PATH(actual, expected)                      \
   EXPECT_TRUE(platform::EqualsIgnoreCase((actual), (expected))) \
       << "actual:   " << Narrow(actual) << "\nexpected: " << Narrow(expected)
 
 ResolverFacts MachineFacts() {
   platform::System* system = platform::System::Default();
-  ResolverFacts facts;
-  facts.is64BitOs = system->GetNativeArchitecture() == platform::kArchitectureAmd64;
-  facts.isWow64 = system->IsWow64Process();
-  facts.osLevel = 4;
-  return facts;
+  return {system->GetNativeArchitecture() == platform::kArchitectureAmd64, system->IsWow64Process(),
+          4};
 }
 
-// A system that refuses the attributes of paths holding mark: NT-style "\??\" paths (only their
-// rewrite finds them), or "Locked" ones with access denied.
+// Refuses the attributes of paths holding mark ("\??\": only the rewrite finds them), or error.
 class Refusing : public platform::FileSystemWrapper {
  public:
   Refusing(platform::FileSystem* fs, std::u16string mark, uint32_t error = 0)
@@ -56,8 +44,6 @@ class Refusing : public platform::FileSystemWrapper {
     if (error_ != 0) SetLastError(error_);
     return kInvalidFileAttributes;
   }
-
- private:
   std::u16string mark_;
   uint32_t error_;
 };
@@ -85,31 +71,17 @@ class PathResolutionTest : public ::testing::Test {
     made_.push_back(path);
     return path;
   }
-  // The native system folder as the module reaches it (Sysnative under WOW64), and as the
-  // system names it (System32).
+  // The native system folder as the module reaches it (Sysnative under WOW64), as the system does.
   std::u16string SystemFolder() { return resolver_.NativeSystemFolder() + u"\\"; }
   std::u16string SystemDirectory() { return tree_.fs()->GetSystemDirectory() + u"\\"; }
-
-  int Resolve(std::u16string* text, bool want64 = false, size_t capacity = 2048) {
-    return resolver_.FileExistsResolved(text, capacity, want64);
-  }
 
   TempTree tree_;
   std::vector<std::u16string> made_;
   PathResolver resolver_{tree_.fs(), MachineFacts()};
-  std::u16string name_ = UniqueName();
+  std::u16string name_ = UniqueName(u"regclean-test-");
   std::u16string app_ = tree_.Path(u"App Dir\\app.exe");
   std::u16string res_ = tree_.Path(u"App Dir\\res.dll");
 };
-
-TEST_F(PathResolutionTest, WindowsFolderAndItsDerivedPaths) {
-  std::u16string systemRoot;
-  ASSERT_TRUE(platform::GetEnvironmentVariable(u"SystemRoot", &systemRoot));
-  EXPECT_EQ(Narrow(folders().systemRootDir), Narrow(systemRoot + u"\\"));
-  EXPECT_SAME_PATH(folders().expandedRundll32Path, systemRoot + u"\\System32\\rundll32.exe");
-  EXPECT_TRUE(KnownFolderPath(9999, 4).empty());
-  EXPECT_TRUE(KnownFolderPath(9999, 2).empty());
-}
 
 #ifndef _WIN32
 TEST_F(PathResolutionTest, FolderSetOfA64BitPrefixSeenByThe32BitModule) {
@@ -128,11 +100,11 @@ TEST_F(PathResolutionTest, A32BitPrefixHasOneViewAndNoFolderSet) {
   ASSERT_EQ(platform::System::Default()->GetNativeArchitecture(), platform::kArchitectureIntel);
   PathResolver resolver(tree_.fs(), MachineFacts());
   EXPECT_FALSE(resolver.facts().is64BitOs);
-  EXPECT_EQ(Narrow(resolver.Folders().systemX86Dir + resolver.Folders().programFilesX86Dir), "");
   EXPECT_EQ(
-      Narrow(resolver.NativeSystemFolder() + u"|" + KnownFolderPath(platform::kCsidlSystemX86, 2) +
+      Narrow(resolver.Folders().systemX86Dir + resolver.Folders().programFilesX86Dir + u"|" +
+             resolver.NativeSystemFolder() + u"|" + KnownFolderPath(platform::kCsidlSystemX86, 2) +
              u"|" + KnownFolderPath(platform::kCsidlProgramFiles, 2)),
-      "C:\\windows\\system32|C:\\windows\\system32|C:\\Program Files");
+      "|C:\\windows\\system32|C:\\windows\\system32|C:\\Program Files");
 
   // Without a second view a Program Files path is what it says, nothing more.
   ASSERT_TRUE(tree_.MakeFileAt(u"C:\\Program Files (x86)\\App\\a.exe"));
@@ -155,9 +127,7 @@ TEST_F(PathResolutionTest, FolderSetOfThe64BitWindowsThatRunsTheSuite) {
   EXPECT_SAME_PATH(f.commonFilesDir, f.programFilesDir + u"Common Files\\");
 
   // A 32-bit module under WOW64 reaches the native folders by other names.
-  ResolverFacts wow64 = MachineFacts();
-  wow64.isWow64 = true;
-  PathResolver under(tree_.fs(), wow64);
+  PathResolver under(tree_.fs(), ResolverFacts{true, true, 4});
   EXPECT_SAME_PATH(under.Folders().nativeSystemDir,
                    f.systemDir.substr(0, f.systemDir.size() - 9) + u"Sysnative\\");
   EXPECT_SAME_PATH(under.NativeSystemFolder(), under.Folders().nativeSystemDir.substr(
@@ -168,8 +138,7 @@ TEST_F(PathResolutionTest, FolderSetOfThe64BitWindowsThatRunsTheSuite) {
 // As a file name or as a command (2: the program found behind its extension).
 TEST_F(PathResolutionTest, EachWayOfWritingAPathFindsItsFile) {
   const WindowsFolders& f = folders();
-  std::u16string questionDrive = app_;
-  questionDrive[1] = u'?';
+  const std::u16string questionDrive = app_.substr(0, 1) + u"?" + app_.substr(2);
   const std::u16string dll = MakeMachineFile(SystemFolder(), name_ + u".dll");
   // "System32\" is the native system folder, "\SystemRoot\" the Windows folder this process sees.
   const std::u16string native = MakeMachineFile(SystemFolder(), u"drivers\\" + name_ + u"n.sys");
@@ -284,13 +253,12 @@ TEST_F(PathResolutionTest, ShortNamesResolveAndComeBackLong) {
   for (const std::u16string& original :
        {shortPath, u"\"" + shortPath + u"\" /x", shortPath + u" -x"}) {
     std::u16string text = original;
-    EXPECT_EQ(Resolve(&text), 1) << Narrow(original);
+    EXPECT_EQ(resolver().FileExistsResolved(&text, 2048, false), 1) << Narrow(original);
     EXPECT_SAME_PATH(text, longPath);
   }
 }
 
-// The order in which each view tries the folders ("Sysnative" a folder of its own, to see
-// which name was taken).
+// The order each view tries the folders in ("Sysnative" a folder of its own, to see which won).
 TEST_F(PathResolutionTest, EachViewTriesTheFoldersInItsOrder) {
   WindowsFolders set;
   set.nativeSystemDir = tree_.Path(u"W\\Sysnative\\");
@@ -396,9 +364,8 @@ TEST_F(PathResolutionTest, TextsWhoseEveryReadingIsMissingAreLeftAlone) {
     for (bool want64 : {false, true}) {
       std::u16string text = original;
       EXPECT_EQ(resolver().ResolveCommandToFile(&text, 2048, want64, false), 0) << Narrow(original);
-      EXPECT_EQ(Narrow(text), Narrow(original));
       EXPECT_EQ(under.FileExistsResolved(&text, 2048, want64), 0) << Narrow(original);
-      EXPECT_EQ(Narrow(text), Narrow(original));
+      EXPECT_EQ(Narrow(text), Narrow(original)) << "neither call changes the text";
     }
   }
 }
@@ -449,14 +416,19 @@ TEST_F(PathResolutionTest, LongPathsAreLookedUpWhole) {
   ASSERT_TRUE(tree_.MakeFile(relative + u"server.dll"));
   const std::u16string path = tree_.Path(relative + u"server.dll");
   std::u16string text = path;
-  EXPECT_EQ(Resolve(&text, false, 0x10000), 1);
+  EXPECT_EQ(resolver().FileExistsResolved(&text, 0x10000, false), 1);
   text = u"\"" + path + u"\" /s";
   EXPECT_EQ(resolver().ResolveCommandToFile(&text, 0x10000, false, true), 1);
   EXPECT_EQ(Narrow(text), Narrow(path));
 }
 #endif
 
-TEST_F(PathResolutionTest, TheModuleResolverUsesTheFactsHandedOver) {
+TEST_F(PathResolutionTest, WindowsFolderDerivedPathsAndTheModuleResolversFacts) {
+  std::u16string systemRoot;
+  ASSERT_TRUE(platform::GetEnvironmentVariable(u"SystemRoot", &systemRoot));
+  EXPECT_EQ(Narrow(folders().systemRootDir), Narrow(systemRoot + u"\\"));
+  EXPECT_SAME_PATH(folders().expandedRundll32Path, systemRoot + u"\\System32\\rundll32.exe");
+  EXPECT_EQ(Narrow(KnownFolderPath(9999, 4) + KnownFolderPath(9999, 2)), "");
   SetPathResolverFacts(MachineFacts());
   std::u16string text = u"rundll32.exe " + res_ + u",Entry";
   EXPECT_EQ(ResolveCommandToFile(&text, 2048, false, true), 1);
