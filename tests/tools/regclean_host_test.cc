@@ -251,14 +251,14 @@ TEST_F(RegcleanHostTest, CheckListsTheProblemsByCategoryAsTextAndAsJson) {
 }
 
 TEST_F(RegcleanHostTest, ResolveRemovesWhatCheckFoundAndRestoreBringsItBack) {
-  Regclean({"check"});  // the module's own keys are made first
-  const auto before = RegistryKeys();
   const std::string system = ReadFileText(prefix_ / "system.reg");
   // It asks first; without an answer (no terminal, no input) nothing happens either.
   ExpectOut(Regclean({"resolve"}, "n\n"), 0, {"[y/N] ", "Nothing was changed."});
   ExpectFailed(Regclean({"resolve"}), 2, {"add --yes"});
   EXPECT_EQ(ReadFileText(prefix_ / "system.reg"), system);
   EXPECT_FALSE(fs::exists(Backups()));
+  Regclean({"check"});  // the module's own keys are made first
+  const auto before = RegistryKeys();
 
   RegcleanOutcome run = Regclean({"resolve", "--yes"});
   const std::string backup = NamedBackup(run);
