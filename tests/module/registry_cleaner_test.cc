@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "framework/check_module.h"
@@ -98,10 +99,7 @@ class Cleaner : public testing::Test {
     static_cast<CCheckModule*>(module_)->UseSystem(&machine_);
     SetProgressCallbackOfModule(module_, &Host::Callback, &host_);
   }
-  void Destroy() {
-    DestroyInstanceOfModule(module_);
-    module_ = nullptr;
-  }
+  void Destroy() { DestroyInstanceOfModule(std::exchange(module_, nullptr)); }
   const RegCleanerEngine& Engine() {
     return static_cast<CRegistryCleanerModuleCheckModule*>(module_)->engine();
   }
@@ -227,8 +225,7 @@ TEST_F(Cleaner, ResolveBacksUpDeletesAndRemembers) {
   for (const char16_t* name : {u"Gone\\lib0.dll", u"Gone\\lib1.dll", u"Shared\\present.dll"})
     EXPECT_EQ(HasValue(tree_.Path(name)), name[0] == u'S') << platform::U16ToUtf8(name);
 
-  // One backup folder named by the run's start, holding the category's
-  // file and the restore batch.
+  // One backup folder named by the run's start: the category's file and the restore batch.
   const std::vector<std::u16string> runs = Names(Folder(u"Backups"));
   ASSERT_EQ(runs.size(), 1u);
   const std::u16string run = Folder(u"Backups\\") + runs[0];
@@ -260,11 +257,8 @@ TEST_F(Cleaner, ARunsBackupFolderIsNeverSharedNorLeftEmpty) {
   for (int attempt = 0; attempt < 5; ++attempt) {
     AddMissing(attempt, 1);
     const std::u16string taken = platform::AnsiToU16(FormatTimestampForFileName());
-    for (const std::u16string& name : {taken, taken + u" (2)"}) {
-      ASSERT_TRUE(tree_.fs()->CreateDirectory(Folder(u"Backups\\") + name));
-      ASSERT_TRUE(platform::WriteWholeFile(tree_.fs(), Folder(u"Backups\\") + name + u"\\A.reg",
-                                           "another run's"));
-    }
+    for (const std::u16string& name : {taken, taken + u" (2)"})
+      ASSERT_TRUE(tree_.MakeFileAt(Folder(u"Backups\\") + name + u"\\A.reg", "another run's"));
     const std::vector<std::u16string> before = Names(Folder(u"Backups"));
     ExecuteResolveOfModule(module_);
     std::vector<std::u16string> made;
@@ -329,8 +323,7 @@ struct Overflowing {
   static uint32_t Deeper(uint32_t depth) {
     volatile char frame[1024];
     frame[0] = static_cast<char>(depth);
-    if (bottom) return frame[0];
-    return Deeper(depth + 1) + frame[0];
+    return bottom ? frame[0] : Deeper(depth + 1) + frame[0];
   }
   static uint32_t Scanner(RegCleanerEngine* engine) {
     return engine->mode == KeyCount ? 1 : Deeper(0);
@@ -338,10 +331,7 @@ struct Overflowing {
 };
 
 TEST_F(Cleaner, AStackOverflowInTheWorkerFailsTheRunNotTheProcess) {
-#if defined(_WIN32) && !defined(_WIN64)
-  // Under 32-bit Wine (WoW64) the overflowed worker never comes back: the
-  // process hangs. The class checks' own bound keeps a registry from
-  // getting there; the guard itself is tested natively and under wine64.
+#if defined(_WIN32) && !defined(_WIN64)  // the class checks' own bound keeps a registry away
   GTEST_SKIP() << "a 32-bit worker's stack overflow hangs the process under WoW64 Wine";
 #endif
   SetRunScannersForTesting({&Overflowing::Scanner});
@@ -364,14 +354,11 @@ TEST_F(Cleaner, AModuleThatCannotMakeItsFolderSaysSoAndRefuses) {
       Escaped(content_ + u"\\RegCleanerDll") + u" could not be created (error 183: ";
   for (bool resolve : {false, true}) {
     SCOPED_TRACE(resolve);
-    if (resolve)
-      ExecuteResolveOfModule(module_);
-    else
-      ExecuteCheckOfModule(module_, nullptr, 0);
+    resolve ? (void)ExecuteResolveOfModule(module_)
+            : (void)ExecuteCheckOfModule(module_, nullptr, 0);
     ExpectOutcome(u"failed", -1.0);
-    const std::u16string subResults = SubResults();
-    EXPECT_EQ(subResults.substr(0, failure.size()), failure);
-    EXPECT_TRUE(subResults.ends_with(u").\"}]")) << platform::U16ToUtf8(subResults);
+    EXPECT_TRUE(SubResults().starts_with(failure) && SubResults().ends_with(u").\"}]"))
+        << platform::U16ToUtf8(SubResults());
   }
   EXPECT_TRUE(HasValue(tree_.Path(u"Gone\\lib0.dll")));
 }
@@ -404,10 +391,10 @@ TEST_F(Cleaner, MeasurementsAcrossRunsAndBoots) {
   EXPECT_GT(first, 0);
   EXPECT_EQ(Engine().runsThisBoot, 1);
   Destroy();
-  EXPECT_EQ(Measurement(u"SlowExecuteTime"), std::to_string(first));
-  EXPECT_EQ(Measurement(u"FastExecuteTime"), "0");
-  const std::string boot = Measurement(u"LastBootTimeSignature");
-  EXPECT_EQ(boot, std::to_string(BootSessionSignature()));
+  const std::string boot = std::to_string(BootSessionSignature());
+  EXPECT_EQ(Measurement(u"SlowExecuteTime") + " " + Measurement(u"FastExecuteTime") + " " +
+                Measurement(u"LastBootTimeSignature"),
+            std::to_string(first) + " 0 " + boot);
 
   // Same boot: the next module counts as a later run and learns the fast time.
   Create();
@@ -417,10 +404,9 @@ TEST_F(Cleaner, MeasurementsAcrossRunsAndBoots) {
   Destroy();
 
   // Another boot: a stored slow time far above the run is replaced by it.
-  platform::WritePrivateProfileString(u"Measurement", u"LastBootTimeSignature", u"12345",
-                                      Folder(u"RegCleanerDll.cfg"));
-  platform::WritePrivateProfileString(u"Measurement", u"SlowExecuteTime", u"9000000",
-                                      Folder(u"RegCleanerDll.cfg"));
+  for (const auto& [key, value] :
+       {std::pair{u"LastBootTimeSignature", u"12345"}, std::pair{u"SlowExecuteTime", u"9000000"}})
+    platform::WritePrivateProfileString(u"Measurement", key, value, Folder(u"RegCleanerDll.cfg"));
   Create();
   EXPECT_EQ(Engine().runsThisBoot, 0);
   ExecuteCheckOfModule(module_, nullptr, 0);

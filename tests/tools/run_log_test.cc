@@ -1,6 +1,4 @@
-// Reading a run's problems back from the module's log: every scanner's key
-// and problem line forms, short forms resolved to the last root, the counts
-// of the end lines, and only the last run of a log kept.
+// A run's problems read back from the module's log: every scanner's lines, the last run only.
 #include "tools/regclean/run_log.h"
 
 #include <gtest/gtest.h>
@@ -54,15 +52,24 @@ constexpr char16_t kLog[] =
     u"2024-05-01 10:00:01,030 lv:06 -> Stop: RegCleanerThread, found 9 problems total, duration: "
     u"30 ms\r\n";
 
-TEST(RunLog, ReadsEveryScannersLines) {
-  const RunLog log = ParseRunLog(kLog);
-  EXPECT_TRUE(log.runFound);
-  EXPECT_EQ(log.mode, u"Scan");
-  EXPECT_FALSE(log.aborted);
-  EXPECT_EQ(log.total, 9);
-  // Category | key | value | missing, each problem's line after them. The short
-  // forms stand for the root of the long form before them; further problems
-  // in the same key have only their own line.
+// A run in one line: found, mode, aborted, total; each category's name, count, named/kept.
+std::string Summary(const RunLog& log) {
+  std::string text = std::string(log.runFound ? "run " : "no run ") +
+                     platform::U16ToAnsi(log.mode) + (log.aborted ? " aborted " : " ") +
+                     std::to_string(log.total);
+  for (const LoggedCategory& c : log.categories)
+    text += " | " + platform::U16ToAnsi(c.name) + " " + std::to_string(c.count) + " " +
+            std::to_string(c.named) + "/" + std::to_string(c.problems.size());
+  return text;
+}
+
+TEST(RunLog, ReadsEveryScannersLinesOfTheLastRun) {
+  RunLog log = ParseRunLog(kLog);
+  EXPECT_EQ(Summary(log),
+            "run Scan 9 | UninstallInvalidProblems 2 2/2 | SharedDllMissingProblems 2 2/2 | "
+            "UnusedFileTypeExtensions 2 2/2 | UnusedExplorerFileExtensions 1 1/1 | "
+            "InstallerFolderEmptyProblems 1 1/1 | InprocServer32Problems 1 1/1");
+  // Category | key | value | missing, then the problem's line; short key forms take the last root.
   std::u16string found;
   for (const LoggedCategory& category : log.categories)
     for (const LoggedProblem& problem : category.problems)
@@ -90,42 +97,29 @@ TEST(RunLog, ReadsEveryScannersLines) {
       u"InprocServer32Problems | HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID\\{6B}\\"
       u"InprocServer32 | (default) | C:\\Program Files\\PhotoTool\\phthumb.dll\n"
       u"  Missing: C:\\Program Files\\PhotoTool\\phthumb.dll\n");
-  ASSERT_EQ(log.categories.size(), 6u);
-  const int counts[] = {2, 2, 2, 1, 1, 1};
-  for (size_t i = 0; i < 6; ++i) EXPECT_EQ(log.categories[i].count, counts[i]) << i;
-}
 
-TEST(RunLog, KeepsTheLastRunSeesAnAbortAndIgnoresWhatIsNoProblem) {
-  std::u16string text = kLog;
-  text +=
+  // Only the last run is kept; an abort is seen; what is no problem is not one.
+  log = ParseRunLog(
+      std::u16string(kLog) +
       u"2024-05-01 10:01:00,000 lv:06 -> Start: RegCleanerThread, mode: BackupAndClean\n"
       u"2024-05-01 10:01:00,001 lv:06 -> Start: WorkUninstallInvalidProblems\n"
       u"2024-05-01 10:01:00,002 lv:08 -> Key: HKEY_LOCAL_MACHINE\\SOFTWARE\\U\\PhotoTool\n"
       u"2024-05-01 10:01:00,003 lv:07 -> Missing: C:\\x.exe\n"
       u"2024-05-01 10:01:00,004 lv:04 -> ABORTED: RegCleanerThread, found 1 problems total, "
-      u"duration: 4 ms\n";
-  const RunLog log = ParseRunLog(text);
-  EXPECT_EQ(log.mode, u"BackupAndClean");
-  EXPECT_TRUE(log.aborted);
-  EXPECT_EQ(log.total, 1);
-  ASSERT_EQ(log.categories.size(), 1u);
-  // Stopped inside the category: no end line, no count of its own.
-  EXPECT_EQ(log.categories[0].count, -1);
-  ASSERT_EQ(log.categories[0].problems.size(), 1u);
+      u"duration: 4 ms\n");
+  // Stopped inside the category: no count of its own.
+  ASSERT_EQ(Summary(log), "run BackupAndClean aborted 1 | UninstallInvalidProblems -1 1/1");
   EXPECT_EQ(log.categories[0].problems[0].missing, u"C:\\x.exe");
   // Problem-like lines outside a category, and text without a run.
   const RunLog none = ParseRunLog(
       u"2024-05-01 10:00:00,000 lv:07 -> Missing: C:\\before.dll\n"
       u"2024-05-01 10:00:00,000 lv:11 -> WhiteList ERROR, File: C:\\x\nno prefix at all\n");
-  EXPECT_FALSE(none.runFound);
-  EXPECT_TRUE(none.categories.empty());
-  EXPECT_EQ(none.total, -1);
+  EXPECT_EQ(Summary(none), "no run  -1");
   EXPECT_EQ(CategoryHeading(u"SomethingNew"), u"SomethingNew");  // a name without a heading
 }
 
-// A log read from its file a piece at a time (lines that straddle the
-// pieces, from an offset, with an earlier run before it) gives what the
-// whole text gives, and its problems come back in order without being kept.
+// A log read from its file in pieces (lines straddling them, from an offset after an earlier
+// run) gives what the whole text gives; its problems come back in order without being kept.
 TEST(RunLog, ReadFromTheFileInPiecesAsFromTheWholeText) {
   TempTree tree;
   ASSERT_TRUE(tree.ok());
@@ -146,19 +140,14 @@ TEST(RunLog, ReadFromTheFileInPiecesAsFromTheWholeText) {
   for (uint64_t from : {uint64_t{0}, uint64_t{earlier.size()}}) {
     RunLog log;
     ASSERT_TRUE(ReadRunLog(tree.fs(), tree.Path(u"run.log"), from, &log));
-    EXPECT_EQ(log.total, 30000);
-    ASSERT_EQ(log.categories.size(), 1u);
-    EXPECT_EQ(log.categories[0].named, 30000);
-    EXPECT_TRUE(log.categories[0].problems.empty());
+    ASSERT_EQ(Summary(log), "run Scan 30000 | SharedDllMissingProblems 30000 30000/0");
     size_t seen = 0;
-    ASSERT_TRUE(ForEachLoggedProblem(tree.fs(), tree.Path(u"run.log"), from, log,
-                                     [&](size_t category, const LoggedProblem& problem) {
-                                       const LoggedProblem& expected =
-                                           whole.categories[0].problems[seen++];
-                                       EXPECT_EQ(category, 0u);
-                                       EXPECT_EQ(problem.key, expected.key);
-                                       EXPECT_EQ(problem.line, expected.line);
-                                     }));
+    auto same = [&](size_t category, const LoggedProblem& problem) {
+      const LoggedProblem& expected = whole.categories[0].problems[seen++];
+      EXPECT_TRUE(category == 0 && problem.key == expected.key && problem.line == expected.line)
+          << seen;
+    };
+    ASSERT_TRUE(ForEachLoggedProblem(tree.fs(), tree.Path(u"run.log"), from, log, same));
     EXPECT_EQ(seen, 30000u);
   }
   RunLog missing;
