@@ -173,19 +173,9 @@ TEST(HiveText, ValueFormsFollowTheData) {
 
 TEST(HiveText, MalformedLinesAreReportedWithTheirLineAndSkipped) {
   const std::string text =
-      "WINE REGISTRY Version 2\n"
-      "\n"
-      "\"early\"=\"no key\"\n"
-      "[Good] 1700000000\n"
-      "\"a\"=\"1\"\n"
-      "\"b\"=dwarf:1\n"
-      "garbage\n"
-      "\"c\"=hex:01,zz\n"
-      "[Bad\n"
-      "\"d\"=\"lost\"\n"
-      "[Good\\\\Sub]\n"
-      "\"e\"=hex:01,\\\n"
-      "  02\n"
+      "WINE REGISTRY Version 2\n\n\"early\"=\"no key\"\n"                          // 1-3
+      "[Good] 1700000000\n\"a\"=\"1\"\n\"b\"=dwarf:1\ngarbage\n\"c\"=hex:01,zz\n"  // 4-8
+      "[Bad\n\"d\"=\"lost\"\n[Good\\\\Sub]\n\"e\"=hex:01,\\\n  02\n"               // 9-13
       "bad\x1b[2J\xc3\xa9\n" +
       std::string(200, 'x') + "\n";
   Loaded hive(text, "system.reg");

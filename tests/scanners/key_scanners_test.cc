@@ -1,5 +1,4 @@
-// The uninstall, COM server and installer scanners in every mode on .reg
-// fixtures and real files: log lines, links in a problem key, failed backups.
+// Uninstall, COM server and installer scanners in every mode: lines, links, failed backups.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -222,8 +221,7 @@ TEST_F(KeyScanners, ScannedCountsWhatIsTested) {
   EXPECT_EQ(scanned(ScanInprocServers), classes);
 }
 
-// A stale class holding what a .reg file cannot give back (a link, a NUL in a name) stays whole,
-// said at level 11; the link's target is never touched.
+// A stale class a .reg file cannot give back (a link, a NUL name) stays, said at level 11.
 TEST_F(KeyScanners, AProblemKeyThatItsBackupCannotHoldWholeStays) {
   platform::Registry* registry = EngineRegistry();
   const std::u16string linked = Join(kClsid, u"{RC000002}");
@@ -232,10 +230,9 @@ TEST_F(KeyScanners, AProblemKeyThatItsBackupCannotHoldWholeStays) {
   ASSERT_EQ(registry->RegCreateKeyExW(kHkeyLocalMachine, linked + u"\\Shortcut",
                                       2 /* create link */, k64, &key, nullptr),
             0u);
-  const std::u16string target = u"\\Registry\\Machine\\SOFTWARE\\RcTarget";
+  constexpr char16_t kTarget[] = u"\\Registry\\Machine\\SOFTWARE\\RcTarget";
   ASSERT_EQ(registry->RegSetValueExW(key, u"SymbolicLinkValue", platform::kRegLink,
-                                     reinterpret_cast<const uint8_t*>(target.data()),
-                                     static_cast<uint32_t>(target.size() * 2)),
+                                     reinterpret_cast<const uint8_t*>(kTarget), sizeof kTarget - 2),
             0u);
   registry->RegCloseKey(key);
 #ifdef _WIN32
@@ -314,8 +311,7 @@ TEST_F(KeyScanners, ADeletionTheRegistryRefusesIsNeitherRememberedNorHidden) {
 }
 
 #ifndef _WIN32
-// An empty mount point, an absent share, a path over 2048 characters, a Framework path with a
-// 64-bit twin give no finding; only files really gone do.
+// An empty mount, an absent share, a path over 2048, a Framework64 twin: only the gone is found.
 TEST_F(KeyScanners, WhatCannotBeSeenGivesNoFindingsOnlyWhatIsMissingDoes) {
   const std::string prefix = tree_.prefix();
   std::filesystem::create_directories(prefix + "/media/usb");
