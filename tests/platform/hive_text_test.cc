@@ -23,7 +23,6 @@ std::string ReadData(const std::string& name) {
 std::unique_ptr<Key> NewHive() {
   auto root = std::make_unique<Key>();
   root->flags = kKeyHiveRoot;
-  root->hive = 0;
   root->name = u"Machine";
   return root;
 }

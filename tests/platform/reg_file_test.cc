@@ -27,7 +27,6 @@ std::vector<uint8_t> Units(std::u16string_view text) {
 // A UTF-16 LE file with its byte-order mark.
 std::string Utf16File(std::u16string_view text) { return "\xFF\xFE" + engine_test::Utf16Le(text); }
 
-// The text of a UTF-16 LE file, which must start with its byte-order mark.
 std::u16string Utf16Text(const std::string& file) {
   if (!file.starts_with("\xFF\xFE")) return u"<no byte-order mark>";
   return std::u16string(reinterpret_cast<const char16_t*>(file.data() + 2), (file.size() - 2) / 2);
@@ -143,8 +142,7 @@ TEST_F(RegFileTest, ExportWritesEveryTypeInTheEditorsForm) {
   EXPECT_EQ(U16ToUtf8(Utf16Text(exported.bytes)), U16ToUtf8(golden));
 }
 
-// As Wine's export: a link key holds its target (a circle is cut), REG_LINK is hex(6), NUL names
-// fail.
+// As Wine exports: a link key holds its target (a circle cut), REG_LINK is hex(6); NUL names fail.
 TEST_F(RegFileTest, ExportFollowsLinksAndRefusesOnlyNulNames) {
   Set(&reg_, kHkeyCurrentUser, u"Software\\L", u"ok", kRegDword, {1, 0, 0, 0});
   Set(&reg_, kHkeyCurrentUser, u"Software\\L", u"link-value", kRegLink, Units(u"\\R"));
@@ -223,24 +221,18 @@ TEST_F(RegFileTest, StringTypesInHexFollowTheFilesEncoding) {
 TEST_F(RegFileTest, MalformedLinesAreReportedAndTheRestImported) {
   const RegImportResult result = Import(Utf16File(
       u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\T]\r\n"  // 1-3
-      u"\"a\"=dword:123456789\r\n"                   // 4: nine digits
-      u"\"b\"=\"unterminated\r\n"                    // 5
-      u"\"c\"=hex:1g\r\n"                            // 6
-      u"garbage\r\n"                                 // 7
-      u"\"d\"=dword:10 ; comment\r\n"                // 8: fine
-      u"\"e\"=hex(2x):00\r\n"                        // 9
-      u"\"f\"=\"x\" trailing\r\n"                    // 10
-      u"\"g\"=hex:01,\\\r\n"                         // 11
-      u"\"h\"=\"swallowed\"\r\n"                     // 12: not hex: g and this line go
-      u"\"i\"=\"kept\"\r\n"                          // 13
-      u"[HKEY_NOWHERE\\x]\r\n\"j\"=\"outside\"\r\n"  // 14-15
-      u"[HKCU\\Software\\T\\Sub]\r\n"                // 16: short root names work
-      u"  @ = \"default\"\r\n"                       // 17
-      u"\"k\\0\"=\"x\"\r\n"                          // 18: no NUL in names
-      u"\"l\" \"x\"\r\n"                             // 19
-      u"\"m\"=\"a\\qb\"\r\n"                         // 20: unknown escape, kept as q
-      u"[ HKCU\\Software\\T]\r\n"                    // 21
-      u"\"n\"=dword:1\r\n"));                        // 22: belongs to no key
+      u"\"a\"=dword:123456789\r\n"                            // 4: nine digits
+      u"\"b\"=\"unterminated\r\n\"c\"=hex:1g\r\ngarbage\r\n"  // 5-7
+      u"\"d\"=dword:10 ; comment\r\n"                         // 8: fine
+      u"\"e\"=hex(2x):00\r\n\"f\"=\"x\" trailing\r\n"         // 9-10
+      u"\"g\"=hex:01,\\\r\n"                                  // 11
+      u"\"h\"=\"swallowed\"\r\n\"i\"=\"kept\"\r\n"            // 12-13: 12 is not hex: g and it go
+      u"[HKEY_NOWHERE\\x]\r\n\"j\"=\"outside\"\r\n"           // 14-15
+      u"[HKCU\\Software\\T\\Sub]\r\n  @ = \"default\"\r\n"    // 16-17: short root names work
+      u"\"k\\0\"=\"x\"\r\n"                                   // 18: no NUL in names
+      u"\"l\" \"x\"\r\n"                                      // 19
+      u"\"m\"=\"a\\qb\"\r\n"                                  // 20: unknown escape, kept as q
+      u"[ HKCU\\Software\\T]\r\n\"n\"=dword:1\r\n"));         // 21-22: 22 belongs to no key
   EXPECT_TRUE(result.recognized);
   std::vector<uint32_t> lines;
   for (const RegFileProblem& problem : result.problems) lines.push_back(problem.line);
@@ -342,9 +334,9 @@ TEST(RegFileWine, RegExeImportsTheExportersFiles) {
   ASSERT_TRUE(WriteWholeFile(fs, file, exported.bytes));
   ASSERT_EQ(DeleteKeyTree(reg, kHkeyCurrentUser, path, 0), kRegSuccess);
 
-  const uint32_t run = RunProcess(fs->GetSystemDirectory() + u"\\reg.exe",
-                                  u"import \"" + file + u"\"", 0, true, 30000, nullptr);
-  EXPECT_EQ(run, 0u);
+  EXPECT_EQ(RunProcess(fs->GetSystemDirectory() + u"\\reg.exe", u"import \"" + file + u"\"", 0,
+                       true, 30000, nullptr),
+            0u);
   EXPECT_EQ(Dump(reg, kHkeyCurrentUser, path), before);
   DeleteKeyTree(reg, kHkeyCurrentUser, path, 0);
   fs->DeleteFile(file);

@@ -45,16 +45,12 @@ class RegistryAccessTest : public testing::Test {
   engine_test::FactsScope facts_{true, true, 2, &reg_};
 };
 
-// Every callback as one readable line, in call order.
+// Every callback as one readable line, joined in call order.
 struct Trace {
-  std::vector<std::string> lines{};  // the paths without "Software\"
-  std::string throwAt = "<none>";    // a key path whose key event throws
-  size_t abortAfter = 0;             // the number of callbacks after which to abort
-  std::string Joined() const {
-    std::string text;
-    for (const std::string& line : lines) text += (text.empty() ? "" : "|") + line;
-    return text;
-  }
+  std::string lines;               // the paths without "Software\", joined by '|'
+  size_t count = 0;                // the callbacks so far
+  std::string throwAt = "<none>";  // a key path whose key event throws
+  size_t abortAfter = 0;           // the number of callbacks after which to abort
 };
 
 uint32_t Record(HKey, const char16_t* keyPath, const char16_t* valueName, const uint8_t*, uint32_t,
@@ -68,8 +64,8 @@ uint32_t Record(HKey, const char16_t* keyPath, const char16_t* valueName, const 
   if (flags & WALK_CHILD_EVENT) line += " [child]";
   if (valueName == nullptr && platform::U16ToUtf8(keyPath) == trace->throwAt)
     throw std::runtime_error("fault in this subtree");
-  trace->lines.push_back(line);
-  if (trace->lines.size() == trace->abortAfter) AbortRequested = 1;
+  trace->lines += (trace->lines.empty() ? "" : "|") + line;
+  if (++trace->count == trace->abortAfter) AbortRequested = 1;
   return 1;
 }
 
@@ -166,8 +162,7 @@ TEST_F(RegistryAccessTest, ReadStringValueTakesStringsOnly) {
       0u);
 }
 
-// Keys, values, children (as a backup shows); children first from the last; a fault costs its
-// subtree.
+// Keys, values, children (as backups show); children first from the last; a fault costs a subtree.
 TEST_F(RegistryAccessTest, WalkOrderForEachSetOfFlags) {
   constexpr uint32_t kAll = WALK_VALUES | WALK_KEYS | WALK_RECURSE;
   const struct {
@@ -189,25 +184,23 @@ TEST_F(RegistryAccessTest, WalkOrderForEachSetOfFlags) {
     Trace trace{.throwAt = row.throwAt};
     const uint32_t total = WalkKeyTree(kHkeyCurrentUser, platform::Utf8ToU16(row.path), kSam,
                                        Record, row.flags, &trace);
-    EXPECT_EQ(trace.Joined(), row.lines);
-    if (row.flags & WALK_RECURSE) EXPECT_EQ(total, trace.lines.size());
+    EXPECT_EQ(trace.lines, row.lines);
+    if (row.flags & WALK_RECURSE) EXPECT_EQ(total, trace.count);
   }
   // Values alone: no key callbacks and no descent.
   Trace values;
   EXPECT_EQ(EnumValues(kHkeyCurrentUser, u"Software\\Tree", kSam, Record, WALK_VALUES, &values),
             2u);
-  EXPECT_EQ(values.Joined(), "Tree =v1|Tree =v2");
+  EXPECT_EQ(values.lines, "Tree =v1|Tree =v2");
   // An empty path walks the given handle and leaves it open.
   HKey b;
   ASSERT_EQ(reg_.RegOpenKeyExW(kHkeyCurrentUser, u"Software\\Tree\\B", 0, kSam, &b), 0u);
   const size_t handles = reg_.OpenHandleCount();
   Trace handle;
   WalkKeyTree(b, u"", kSam, Record, kAll, &handle);
-  EXPECT_EQ(handle.Joined(), " [key]|B1 [key]|B1 =b [value]");
+  EXPECT_EQ(handle.lines, " [key]|B1 [key]|B1 =b [value]");
   EXPECT_EQ(reg_.OpenHandleCount(), handles);
-  platform::RegKeyInfo info;
-  EXPECT_EQ(reg_.RegQueryInfoKeyW(b, &info), 0u) << "the walked handle is still open";
-  reg_.RegCloseKey(b);
+  EXPECT_EQ(reg_.RegCloseKey(b), 0u) << "the walked handle is still open";
 }
 
 TEST_F(RegistryAccessTest, AbortStopsEveryLoop) {

@@ -1,7 +1,6 @@
 // Class checks, the file type and Explorer extension scanners: what is usable, lines, what goes.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -33,7 +32,6 @@ class ClassScanners : public ScannerFixture {
     const std::string app = "\"\\\"" + Reg(u"Present\\rcapp.exe") + "\\\" \\\"%1\\\"\"\r\n";
     const std::string gone = "\"\\\"" + Reg(u"Gone\\rcgone.exe") + "\\\" \\\"%1\\\"\"\r\n";
     std::string r;
-    // A key of the machine's classes or of the user's Explorer lists, with its value lines.
     auto cls = [&r](const std::string& key, const std::string& values = "") {
       r += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\" + key + "]\r\n" + values;
     };
@@ -242,8 +240,7 @@ TEST_F(ClassScanners, TheEntryInHandWhenAStopComesIsNoProblem) {
     AbortRequested = 0;
     engine_.runFailures = 0;
     engine_test::CapturedLog log;
-    engine_.mode = BackupAndClean;
-    row.scan(&engine_);
+    Run(row.scan, BackupAndClean);
     SetEngineRegistry(stopping.target());
     const std::string name = Utf8(row.entry.substr(row.entry.rfind(u'\\') + 1));
     for (const std::string& line : log.Lines())
