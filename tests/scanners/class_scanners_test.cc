@@ -127,13 +127,12 @@ TEST_F(ClassScanners, ClassChecksReadVerbsIconsNamesAndPrograms) {
 TEST_F(ClassScanners, FileTypesWithNothingUsableAreReportedWithTheLastTextRead) {
   engine_test::CapturedLog log;
   EXPECT_EQ(Run(ScanFileTypes, Scan), 3u);
-  const std::vector<std::string> lines = log.Lines();
   // Extensions are visited from the last to the first: the root is named once.
   for (const char* line :
        {"07 Missing valid: RcProg.NoOpen", "07 Missing valid: RcProg.Gone",
         "07 Missing Default Value", "08 Key: HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.rcnoopen",
         "08 Key: ...\\SOFTWARE\\Classes\\.rcgone"})
-    EXPECT_TRUE(Has(lines, line)) << line;
+    EXPECT_TRUE(Has(log.Lines(), line)) << line;
   EXPECT_GE(Run(ScanFileTypes, KeyCount), 9u + 6u);  // the ProgIDs count too
 
   EXPECT_EQ(Run(ScanFileTypes, BackupAndClean), 3u);
