@@ -1,8 +1,6 @@
-// The class checks and the file type and Explorer extension scanners on them:
-// what makes a class, program or extension usable, the lines, what goes.
+// Class checks, the file type and Explorer extension scanners: what is usable, lines, what goes.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -34,7 +32,6 @@ class ClassScanners : public ScannerFixture {
     const std::string app = "\"\\\"" + Reg(u"Present\\rcapp.exe") + "\\\" \\\"%1\\\"\"\r\n";
     const std::string gone = "\"\\\"" + Reg(u"Gone\\rcgone.exe") + "\\\" \\\"%1\\\"\"\r\n";
     std::string r;
-    // A key of the machine's classes or of the user's Explorer lists, with its value lines.
     auto cls = [&r](const std::string& key, const std::string& values = "") {
       r += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\" + key + "]\r\n" + values;
     };
@@ -44,8 +41,7 @@ class ClassScanners : public ScannerFixture {
     auto dde = [&](const std::string& owner, const std::string& program) {
       cls(owner + "\\shell\\open\\ddeexec\\Application", "@=\"" + program + "\"\r\n");
     };
-    // Classes. Second: the default verb has no program, the next one has. Dde: its application
-    // under App Paths. Long: read whole, cut it would look unused.
+    // Second: the default verb has no program, the next has. Dde: its program in App Paths.
     cls("RcProg.Friendly", "\"FriendlyTypeName\"=\"Rc document\"\r\n");
     cls("RcProg.NoOpen", "\"NoOpen\"=\"\"\r\n");
     cls("RcProg.Gone\\shell\\open\\command", "@=" + gone);
@@ -53,7 +49,7 @@ class ClassScanners : public ScannerFixture {
     cls("RcProg.Second\\shell\\edit\\command", "@=" + gone);
     cls("RcProg.Second\\shell\\open\\command", "@=" + app);
     dde("RcProg.Dde", "rcapp.exe");
-    // A command longer than the text buffer, with a present program.
+    // Longer than the text buffer: read whole, cut it would look unused.
     cls("RcProg.Long\\shell\\open\\command",
         "@=\"\\\"" + Reg(u"Present\\rcapp.exe") + "\\\" " + std::string(3000, 'x') + "\"\r\n");
     cls("RcProg.Icon\\DefaultIcon", "@=\"" + Reg(u"Present\\rcapp.exe") + ",0\"\r\n");
@@ -131,13 +127,12 @@ TEST_F(ClassScanners, ClassChecksReadVerbsIconsNamesAndPrograms) {
 TEST_F(ClassScanners, FileTypesWithNothingUsableAreReportedWithTheLastTextRead) {
   engine_test::CapturedLog log;
   EXPECT_EQ(Run(ScanFileTypes, Scan), 3u);
-  const std::vector<std::string> lines = log.Lines();
   // Extensions are visited from the last to the first: the root is named once.
   for (const char* line :
        {"07 Missing valid: RcProg.NoOpen", "07 Missing valid: RcProg.Gone",
         "07 Missing Default Value", "08 Key: HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.rcnoopen",
         "08 Key: ...\\SOFTWARE\\Classes\\.rcgone"})
-    EXPECT_TRUE(Has(lines, line)) << line;
+    EXPECT_TRUE(Has(log.Lines(), line)) << line;
   EXPECT_GE(Run(ScanFileTypes, KeyCount), 9u + 6u);  // the ProgIDs count too
 
   EXPECT_EQ(Run(ScanFileTypes, BackupAndClean), 3u);
@@ -153,11 +148,10 @@ TEST_F(ClassScanners, FileTypesWithNothingUsableAreReportedWithTheLastTextRead) 
 }
 
 TEST_F(ClassScanners, ExplorerExtensionsWithoutAUsableListAreReported) {
-  EXPECT_EQ(CheckFileExtEntry(kHkeyCurrentUser, kRead, Join(kFileExts, u".rcmru")),
-            kExtEntryValid | kExtEntryInvalid);
-  EXPECT_EQ(CheckFileExtEntry(kHkeyCurrentUser, kRead, Join(kFileExts, u".rcmruone")), 0u);
-  EXPECT_EQ(CheckFileExtEntry(kHkeyCurrentUser, kRead, Join(kFileExts, u".rcprogids")),
-            kExtEntryInvalid);
+  std::vector<uint32_t> exts;
+  for (const char16_t* ext : {u".rcmru", u".rcmruone", u".rcprogids"})
+    exts.push_back(CheckFileExtEntry(kHkeyCurrentUser, kRead, Join(kFileExts, ext)));
+  EXPECT_EQ(exts, (std::vector<uint32_t>{kExtEntryValid | kExtEntryInvalid, 0, kExtEntryInvalid}));
 
   engine_test::CapturedLog log;
   EXPECT_EQ(Run(ScanExplorerFileExtensions, Clean), 3u);
@@ -174,8 +168,7 @@ TEST_F(ClassScanners, ExplorerExtensionsWithoutAUsableListAreReported) {
 }
 
 // A "shell" key that fails its information query, or ends its first verb with "no more items".
-class FailingShell : public platform::RegistryWrapper {
- public:
+struct FailingShell : platform::RegistryWrapper {
   FailingShell(platform::Registry* target, bool query) : RegistryWrapper(target), query_(query) {}
   uint32_t RegOpenKeyExW(platform::HKey key, std::u16string_view subKey, uint32_t options,
                          uint32_t sam, platform::HKey* result) override {
@@ -193,8 +186,6 @@ class FailingShell : public platform::RegistryWrapper {
     if (key == shell_ && index == 0) return platform::kRegNoMoreItems;
     return RegistryWrapper::RegEnumKeyW(key, index, name, chars);
   }
-
- private:
   bool query_;
   platform::HKey classKey_ = platform::kNullKey;
   platform::HKey shell_ = platform::kNullKey;
@@ -222,19 +213,14 @@ TEST_F(ClassScanners, ShellVerbFailuresAreLoggedAndSkipped) {
   }
 }
 
-// The host's stop, asked when the check opens a key below trigger.
-class StopWhenOpened : public platform::RegistryWrapper {
- public:
-  StopWhenOpened(platform::Registry* target, std::u16string trigger)
-      : RegistryWrapper(target), trigger_(std::move(trigger)) {}
+// The host's stop, asked when the check opens a key below RcProg.Gone.
+struct StopWhenOpened : platform::RegistryWrapper {
+  using RegistryWrapper::RegistryWrapper;
   uint32_t RegOpenKeyExW(platform::HKey key, std::u16string_view subKey, uint32_t options,
                          uint32_t sam, platform::HKey* result) override {
-    if (subKey.find(trigger_) != std::u16string_view::npos) AbortRequested = 1;
+    if (subKey.find(u"RcProg.Gone") != std::u16string_view::npos) AbortRequested = 1;
     return RegistryWrapper::RegOpenKeyExW(key, subKey, options, sam, result);
   }
-
- private:
-  std::u16string trigger_;
 };
 
 TEST_F(ClassScanners, TheEntryInHandWhenAStopComesIsNoProblem) {
@@ -248,13 +234,12 @@ TEST_F(ClassScanners, TheEntryInHandWhenAStopComesIsNoProblem) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(Utf8(row.entry));
-    StopWhenOpened stopping(EngineRegistry(), u"RcProg.Gone");
+    StopWhenOpened stopping(EngineRegistry());
     SetEngineRegistry(&stopping);
     AbortRequested = 0;
     engine_.runFailures = 0;
     engine_test::CapturedLog log;
-    engine_.mode = BackupAndClean;
-    row.scan(&engine_);
+    Run(row.scan, BackupAndClean);
     SetEngineRegistry(stopping.target());
     const std::string name = Utf8(row.entry.substr(row.entry.rfind(u'\\') + 1));
     for (const std::string& line : log.Lines())

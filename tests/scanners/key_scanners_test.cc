@@ -1,5 +1,4 @@
-// The uninstall, COM server and installer scanners in every mode on .reg
-// fixtures and real files: log lines, links in a problem key, failed backups.
+// Uninstall, COM server and installer scanners in every mode: lines, links, failed backups.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -51,7 +50,6 @@ class KeyScanners : public ScannerFixture {
 
   std::string Fixture() {
     std::string r;
-    // A key below HKEY_LOCAL_MACHINE with its value lines.
     auto key = [&r](const std::u16string& path, const std::string& values) {
       r += "[HKEY_LOCAL_MACHINE\\" + Utf8(path) + "]\r\n" + values;
     };
@@ -105,10 +103,8 @@ class KeyScanners : public ScannerFixture {
   struct Case {
     Scanner scan;
     const char16_t* category;
-    uint32_t counted;  // KeyCount: entries of the fixture a scan visits
-    uint32_t found;    // Scan and Backup: problems
-    uint32_t cleaned;  // Clean and BackupAndClean: problems
-    Keys stale;        // gone after a clean; every other entry stays
+    uint32_t counted, found, cleaned;  // the fixture's entries counted; problems found, cleaned
+    Keys stale;                        // gone after a clean; every other entry stays
   };
   static constexpr platform::HKey kLm = kHkeyLocalMachine;
   const Keys kStaleUninstall = {{kLm, Join(kUninstall, u"RcGoneFirst")},
@@ -208,8 +204,7 @@ TEST_F(KeyScanners, LogLinesNameTheRootOnceThenTheShortForm) {
 TEST_F(KeyScanners, ScannedCountsWhatIsTested) {
   auto scanned = [&](Scanner scanner) {
     engine_test::CapturedLog log;
-    engine_.mode = Scan;
-    scanner(&engine_);
+    Run(scanner, Scan);
     const std::string stop = log.Lines().back();
     return std::stoul(stop.substr(stop.find("scanned: ") + 9));
   };
@@ -222,31 +217,29 @@ TEST_F(KeyScanners, ScannedCountsWhatIsTested) {
   EXPECT_EQ(scanned(ScanInprocServers), classes);
 }
 
-// A stale class holding what a .reg file cannot give back (a link, a NUL in a name) stays whole,
-// said at level 11; the link's target is never touched.
+// A stale class a .reg file cannot give back (a link, a NUL name) stays, said at level 11.
 TEST_F(KeyScanners, AProblemKeyThatItsBackupCannotHoldWholeStays) {
-  platform::Registry* registry = EngineRegistry();
   const std::u16string linked = Join(kClsid, u"{RC000002}");
   const std::u16string nulName = Join(kClsid, u"{RC000006}");
-  platform::HKey key;
-  ASSERT_EQ(registry->RegCreateKeyExW(kHkeyLocalMachine, linked + u"\\Shortcut",
-                                      2 /* create link */, k64, &key, nullptr),
-            0u);
-  const std::u16string target = u"\\Registry\\Machine\\SOFTWARE\\RcTarget";
-  ASSERT_EQ(registry->RegSetValueExW(key, u"SymbolicLinkValue", platform::kRegLink,
-                                     reinterpret_cast<const uint8_t*>(target.data()),
-                                     static_cast<uint32_t>(target.size() * 2)),
-            0u);
-  registry->RegCloseKey(key);
+  // A key of HKLM (created with options) holding one value.
+  auto make = [](const std::u16string& path, uint32_t options, std::u16string_view name,
+                 uint32_t type, std::u16string_view data) {
+    platform::Registry* registry = EngineRegistry();
+    platform::HKey key;
+    ASSERT_EQ(registry->RegCreateKeyExW(kHkeyLocalMachine, path, options, k64, &key, nullptr), 0u);
+    ASSERT_EQ(
+        registry->RegSetValueExW(key, name, type, reinterpret_cast<const uint8_t*>(data.data()),
+                                 static_cast<uint32_t>(data.size() * 2)),
+        0u);
+    registry->RegCloseKey(key);
+  };
+  make(linked + u"\\Shortcut", 2 /* create link */, u"SymbolicLinkValue", platform::kRegLink,
+       u"\\Registry\\Machine\\SOFTWARE\\RcTarget");
 #ifdef _WIN32
   constexpr bool kNulNames = false;  // the Win32 calls take a name up to its first NUL
 #else
   constexpr bool kNulNames = true;
-  ASSERT_EQ(registry->RegCreateKeyExW(kHkeyLocalMachine, nulName, 0, k64, &key, nullptr), 0u);
-  ASSERT_EQ(registry->RegSetValueExW(key, std::u16string(u"a\0b", 3), platform::kRegSz,
-                                     reinterpret_cast<const uint8_t*>(u"x"), 4),
-            0u);
-  registry->RegCloseKey(key);
+  make(nulName, 0, std::u16string(u"a\0b", 3), platform::kRegSz, std::u16string_view(u"x", 2));
 #endif
 
   engine_test::CapturedLog log;
@@ -314,8 +307,7 @@ TEST_F(KeyScanners, ADeletionTheRegistryRefusesIsNeitherRememberedNorHidden) {
 }
 
 #ifndef _WIN32
-// An empty mount point, an absent share, a path over 2048 characters, a Framework path with a
-// 64-bit twin give no finding; only files really gone do.
+// An empty mount, an absent share, a path over 2048, a Framework64 twin: only the gone is found.
 TEST_F(KeyScanners, WhatCannotBeSeenGivesNoFindingsOnlyWhatIsMissingDoes) {
   const std::string prefix = tree_.prefix();
   std::filesystem::create_directories(prefix + "/media/usb");
