@@ -27,7 +27,8 @@ const std::u16string kStagedModule =
 // A copy of the staged suite with paced progress (a run takes 2 s or more); removed at exit.
 std::u16string PacedSuitePath(std::u16string_view relative) {
   namespace fs = std::filesystem;
-  static const fs::path copy = [] {
+  // Never destroyed: the removal at exit runs after the statics made before it are gone.
+  static const fs::path& copy = *new fs::path([] {
 #ifdef _WIN32
     const fs::path stage(u"Z:" + fs::path(REGCLEAN_STAGE_DIR).u16string());
 #else
@@ -40,12 +41,13 @@ std::u16string PacedSuitePath(std::u16string_view relative) {
     while (std::getline(in, line))
       if (line.rfind("ProgressFollowsWork", 0) != 0) text += line + "\n";
     std::ofstream(to / "install.cfg", std::ios::trunc) << text;
-    std::atexit([] {
-      std::error_code ignored;
-      fs::remove_all(copy, ignored);
-    });
     return to;
-  }();
+  }());
+  static const int removedAtExit = std::atexit([] {
+    std::error_code ignored;
+    fs::remove_all(copy, ignored);
+  });
+  (void)removedAtExit;
   return (copy / fs::path(std::u16string(relative))).make_preferred().u16string();
 }
 
