@@ -39,11 +39,11 @@ constexpr int kPerFolder = 1000;
 constexpr int kBigHiveCopies = 3200;  // 3200 x 65 KB: about 200 MB
 
 // A new prefix whose SharedDlls key names count files
-// "C:\Program Files\Common Files\Vendor NNN\Shared Lib NNNNNNN.Dll"; the
-// even ones exist.
+// "C:\Program Files\Common Files\Vendor NNN\Shared Lib NNNNNNN.Dll", of
+// which problems are gone, spread evenly.
 const bench::NamedFiles kSharedFiles{"Program Files/Common Files/Vendor %03d",
                                      "Shared Lib %07d.Dll", kPerFolder};
-fs::path WriteSharedDllPrefix(int count) {
+fs::path WriteSharedDllPrefix(int count, int problems) {
   const fs::path dir = bench::MakeTempPrefix("regclean");
   std::ofstream hive(dir / "system.reg", std::ios::binary);
   hive << "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n"
@@ -51,15 +51,19 @@ fs::path WriteSharedDllPrefix(int count) {
        << "#time=1d9a0b0c0d0e0f0\n";
   for (int i = 0; i < count; ++i)
     hive << "\"" << kSharedFiles.WindowsName(i, true) << "\"=dword:00000001\n";
-  kSharedFiles.Make(dir, count, [](int i) { return i % 2 != 0; });
+  static int64_t g_count, g_problems;
+  g_count = count;
+  g_problems = problems;
+  kSharedFiles.Make(
+      dir, count, [](int i) { return (i + 1) * g_problems / g_count != i * g_problems / g_count; });
   return dir;
 }
 
 // The same, made once per count.
-const fs::path& SharedDllPrefix(int count) {
-  static std::map<int, fs::path> prefixes;
-  auto [at, added] = prefixes.try_emplace(count);
-  if (added) at->second = WriteSharedDllPrefix(count);
+const fs::path& SharedDllPrefix(int count, int problems) {
+  static std::map<std::pair<int, int>, fs::path> prefixes;
+  auto [at, added] = prefixes.try_emplace({count, problems});
+  if (added) at->second = WriteSharedDllPrefix(count, problems);
   return at->second;
 }
 
@@ -131,7 +135,8 @@ const bench::RegisterChildWork kLoad("hive-load", HiveLoad);
 
 void BM_RegcleanCheckBeyondTheEngine(benchmark::State& state) {
   const int count = static_cast<int>(state.range(0));
-  const fs::path& prefix = SharedDllPrefix(count);  // built outside the timing
+  const int problems = static_cast<int>(state.range(1));
+  const fs::path& prefix = SharedDllPrefix(count, problems);  // built outside the timing
   bench::ChildResult first, host, engine, json, load, baseJson;
   for (auto _ : state) {
     // The module's first check on a machine made its folders and lists; a
@@ -144,9 +149,9 @@ void BM_RegcleanCheckBeyondTheEngine(benchmark::State& state) {
     if (kHaveBase) baseJson = bench::RunInChild("base-regclean-check-json", prefix);
     state.SetIterationTime(host.seconds);
   }
-  if (first.result < 0 || host.result < 0 || json.result < 0 || engine.result != count / 2)
+  if (first.result < 0 || host.result < 0 || json.result < 0 || engine.result != problems)
     state.SkipWithError("regclean failed or the engine found another count");
-  // Every second value is a problem: a million values name 500,000.
+  // The problems are spread evenly among the values (every second one at 1:2).
   state.counters["json_s"] = json.seconds;
   state.counters["json_peak_MB"] = json.result / 1024.0;
   state.counters["load_peak_MB"] = load.peakMb;
@@ -164,9 +169,10 @@ void BM_RegcleanCheckBeyondTheEngine(benchmark::State& state) {
   state.counters["regclean_peak_MB"] = host.result / 1024.0;
 }
 BENCHMARK(BM_RegcleanCheckBeyondTheEngine)
-    ->Arg(10000)
-    ->Arg(100000)
-    ->Arg(1000000)
+    ->Args({10000, 5000})
+    ->Args({100000, 50000})
+    ->Args({1000000, 500000})
+    ->Args({1050000, 725500})
     ->Unit(benchmark::kMillisecond)
     ->UseManualTime()
     ->Iterations(1);
@@ -177,8 +183,8 @@ void BM_RegcleanResolve(benchmark::State& state) {
   bench::ChildResult ours, base;
   for (auto _ : state) {
     state.PauseTiming();
-    const fs::path prefix = WriteSharedDllPrefix(count * 2);
-    const fs::path other = kHaveBase ? WriteSharedDllPrefix(count * 2) : fs::path();
+    const fs::path prefix = WriteSharedDllPrefix(count * 2, count);
+    const fs::path other = kHaveBase ? WriteSharedDllPrefix(count * 2, count) : fs::path();
     state.ResumeTiming();
     ours = bench::RunInChild("regclean-resolve", prefix);
     if (kHaveBase) base = bench::RunInChild("base-regclean-resolve", other);
