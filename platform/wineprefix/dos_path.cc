@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "platform/case_fold.h"
@@ -23,7 +24,14 @@ bool IsUnc(std::u16string_view path) {
 // Characters that a short name may not hold (besides non-ASCII ones).
 bool IsInvalidDosChar(char16_t c) {
   if (c > 0x7F) return true;
-  return std::u16string_view(u"*?<>|\"+=,;[] ").find(c) != std::u16string_view::npos;
+  // One bit per ASCII character: * ? < > | " + = , ; [ ] and the blank.
+  constexpr auto bits = [] {
+    uint64_t low = 0, high = 0;
+    for (char16_t bad : std::u16string_view(u"*?<>|\"+=,;[] "))
+      (bad < 64 ? low : high) |= uint64_t{1} << (bad % 64);
+    return std::pair<uint64_t, uint64_t>(low, high);
+  }();
+  return (((c < 64 ? bits.first : bits.second) >> (c % 64)) & 1) != 0;
 }
 
 }  // namespace
@@ -131,6 +139,10 @@ size_t UncMark(std::u16string_view path) {
 }
 
 }  // namespace
+
+bool IsFullDrivePath(std::u16string_view path) {
+  return HasDrive(path) && path.size() > 2 && path[2] == u'\\' && AlreadyCollapsed(path, 3);
+}
 
 std::u16string FullPathName(std::u16string_view path, std::u16string_view currentDirectory) {
   if (path.empty()) return {};

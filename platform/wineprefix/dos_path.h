@@ -22,6 +22,10 @@ inline bool IsPathSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 // drive too). Empty for an empty path.
 std::u16string FullPathName(std::u16string_view path, std::u16string_view currentDirectory);
 
+// Whether FullPathName gives path back as it is, whatever the current
+// folder: a drive path ("C:\dir\file") with nothing to collapse.
+bool IsFullDrivePath(std::u16string_view path);
+
 // The drive ("C:") or UNC root ("\\server\share") that begins a full path;
 // empty when there is none.
 std::u16string PathRoot(std::u16string_view fullPath);

@@ -92,13 +92,45 @@ int64_t SettleNs(const std::string& folder) {
   }
 }
 
+// Folded names, found by a view of a folded name without a copy.
+struct FoldedHash {
+  using is_transparent = void;
+  size_t operator()(std::u16string_view name) const {
+    return std::hash<std::u16string_view>()(name);
+  }
+};
+using NameIndex = std::unordered_multimap<std::u16string, uint32_t, FoldedHash, std::equal_to<>>;
+
+// A name folded as the listings index it, on the stack (a name holds at
+// most 255 characters; a longer text is folded on the heap).
+class FoldedName {
+ public:
+  explicit FoldedName(std::u16string_view name) {
+    if (name.size() > std::size(buffer_)) {
+      heap_ = FoldCase(name);
+      view_ = heap_;
+      return;
+    }
+    for (size_t i = 0; i < name.size(); ++i) buffer_[i] = FoldCase(name[i]);
+    view_ = std::u16string_view(buffer_, name.size());
+  }
+  FoldedName(const FoldedName&) = delete;
+  FoldedName& operator=(const FoldedName&) = delete;
+  std::u16string_view view() const { return view_; }
+
+ private:
+  char16_t buffer_[256];
+  std::u16string heap_;
+  std::u16string_view view_;
+};
+
 struct Listing {
   struct stat folder {};
   std::vector<std::string> names;  // in the folder's order; "" for one gone since
   // The entries per folded name, and per folded hashed short name of the
   // entries that are no 8.3 names themselves (made on first need).
-  std::unordered_multimap<std::u16string, uint32_t> byName;
-  std::unordered_multimap<std::u16string, uint32_t> byShortName;
+  NameIndex byName;
+  NameIndex byShortName;
   bool shortNamesIndexed = false;
   // A folder that was still changing when it was read is watched instead:
   // the watch was set before the read, and every change since comes as an
@@ -165,8 +197,7 @@ void AddName(Listing* listing, std::string_view name) {
     listing->byShortName.emplace(FoldCase(HashShortFileName(wide)), index);
 }
 
-void EraseIndex(std::unordered_multimap<std::u16string, uint32_t>* map, const std::u16string& key,
-                uint32_t index) {
+void EraseIndex(NameIndex* map, const std::u16string& key, uint32_t index) {
   auto [from, to] = map->equal_range(key);
   for (auto it = from; it != to; ++it) {
     if (it->second == index) {
@@ -216,11 +247,11 @@ uint32_t First(Range range) {
   return best;
 }
 
-// The entry of the listing that name stands for: the first whose name
-// equals it ignoring case, or, when name is an 8.3 name, the first whose
-// hashed short name it is, whichever comes first. Empty if none.
-std::string Lookup(Listing* listing, std::u16string_view name) {
-  const std::u16string folded = FoldCase(name);
+// The entry of the listing that name (folded: its folded form) stands for:
+// the first whose name equals it ignoring case, or, when name is an 8.3
+// name, the first whose hashed short name it is, whichever comes first.
+// Null if none.
+const std::string* Lookup(Listing* listing, std::u16string_view name, std::u16string_view folded) {
   uint32_t best = First(listing->byName.equal_range(folded));
   if (IsLegal8Dot3Name(name)) {
     if (!listing->shortNamesIndexed) {
@@ -234,7 +265,13 @@ std::string Lookup(Listing* listing, std::u16string_view name) {
     }
     best = std::min(best, First(listing->byShortName.equal_range(folded)));
   }
-  return best == UINT32_MAX ? std::string() : listing->names[best];
+  return best == UINT32_MAX ? nullptr : &listing->names[best];
+}
+
+std::string Lookup(Listing* listing, std::u16string_view name) {
+  const FoldedName folded(name);
+  const std::string* match = Lookup(listing, name, folded.view());
+  return match == nullptr ? std::string() : *match;
 }
 
 // Lookup rounds (see BeginLookupRound): a listing whose folder was seen
@@ -404,6 +441,32 @@ std::string FindEntry(const std::string& folder, std::u16string_view name,
 
 enum class Known { kNotKnown, kFound, kMissing };
 
+// A list that holds a usual path's names without a heap allocation.
+template <typename T>
+class ShortList {
+ public:
+  void push_back(T item) {
+    if (size_ < std::size(inline_)) {
+      inline_[size_++] = item;
+      return;
+    }
+    if (more_.empty()) more_.assign(inline_, inline_ + size_);
+    more_.push_back(item);
+    ++size_;
+  }
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  const T& operator[](size_t i) const { return more_.empty() ? inline_[i] : more_[i]; }
+  const T& back() const { return (*this)[size_ - 1]; }
+  const T* begin() const { return more_.empty() ? inline_ : more_.data(); }
+  const T* end() const { return begin() + size_; }
+
+ private:
+  T inline_[32];
+  std::vector<T> more_;
+  size_t size_ = 0;
+};
+
 // What the kept listings tell of a path before the path itself is looked up.
 // path is the path as written: its root (rootLength characters), then the
 // names parts, each ending at ends[i]. The deepest kept listing on the way
@@ -414,16 +477,16 @@ enum class Known { kNotKnown, kFound, kMissing };
 // own folder that holds its name finds it. A name the listing holds as
 // written is left to its own lookup (one stat, which also gives its
 // attributes), and so is anything the listings do not settle.
-Known FromKeptListings(const std::string& path, size_t rootLength,
-                       const std::vector<std::u16string_view>& parts,
-                       const std::vector<size_t>& ends, size_t driveParts, UnixPath* result) {
+Known FromKeptListings(std::string* path, size_t rootLength,
+                       const ShortList<std::u16string_view>& parts, const ShortList<size_t>& ends,
+                       size_t driveParts, UnixPath* result) {
   std::lock_guard<std::mutex> hold(g_listingLock);
   if (g_listings.empty()) return Known::kNotKnown;
   for (size_t k = parts.size(); k-- > driveParts;) {
     const size_t folderEnd = k == 0 ? rootLength : ends[k - 1];
-    const std::string_view folder(path.data(), folderEnd);
-    const size_t nameStart = path[folderEnd] == '/' ? folderEnd + 1 : folderEnd;
-    const std::string_view written(path.data() + nameStart, ends[k] - nameStart);
+    const std::string_view folder(path->data(), folderEnd);
+    const size_t nameStart = (*path)[folderEnd] == '/' ? folderEnd + 1 : folderEnd;
+    const std::string_view written(path->data() + nameStart, ends[k] - nameStart);
     auto kept = g_listings.find(folder);
     if (kept == g_listings.end()) continue;
     if (kept->second.watch >= 0) {
@@ -435,16 +498,23 @@ Known FromKeptListings(const std::string& path, size_t rootLength,
     const bool last = k + 1 == parts.size();
     // The name as written wins over one that differs in case only.
     bool exact = false;
-    const auto [from, to] = listing.byName.equal_range(FoldCase(parts[k]));
+    const FoldedName folded(parts[k]);
+    const auto [from, to] = listing.byName.equal_range(folded.view());
     for (auto it = from; it != to && !exact; ++it) exact = listing.names[it->second] == written;
-    const std::string match = exact ? std::string(written) : Lookup(&listing, parts[k]);
+    const std::string* match = exact ? nullptr : Lookup(&listing, parts[k], folded.view());
+    const bool there = exact || match != nullptr;
     // A folder on the way that is there, but not kept: the lookups tell.
-    if (!match.empty() && !last) return Known::kNotKnown;
+    if (there && !last) return Known::kNotKnown;
     if (exact && !SeenThisRound(listing)) return Known::kNotKnown;
     if (!SeenThisRound(listing)) {
+      // The folder's path ends where the separator before the name is: it
+      // is stat'ed in place, the separator turned into the end for the call.
       struct stat st;
-      if (stat(std::string(folder).c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-        return Known::kNotKnown;
+      const char separator = (*path)[folderEnd];
+      (*path)[folderEnd] = '\0';
+      const int failed = stat(path->c_str(), &st);
+      (*path)[folderEnd] = separator;
+      if (failed != 0 || !S_ISDIR(st.st_mode)) return Known::kNotKnown;
       const bool same = listing.watch >= 0 ? listing.folder.st_dev == st.st_dev &&
                                                  listing.folder.st_ino == st.st_ino
                                            : SameFolder(listing.folder, st);
@@ -454,13 +524,13 @@ Known FromKeptListings(const std::string& path, size_t rootLength,
       }
       listing.seenIn = t_round;
     }
-    if (!match.empty()) {
-      result->path = Join(std::string(folder), match);
+    if (there) {
+      result->path = Join(std::string(folder), exact ? std::string(written) : *match);
       result->found = result->parentFound = true;
       result->mode = 0;
       return Known::kFound;
     }
-    result->path = path;
+    result->path = *path;
     result->found = false;
     result->parentFound = last;
     if (k == driveParts && std::all_of(listing.names.begin(), listing.names.end(),
@@ -628,7 +698,10 @@ UnixPath ToUnixPath(std::u16string_view path) {
   // Only a path without its drive's root needs the current folder.
   const bool unc = text.size() > 2 && text[0] == u'\\' && text[1] == u'\\';
   const bool rooted = unc || (text.size() >= 3 && text[1] == u':' && text[2] == u'\\');
-  const std::u16string full = FullPathName(text, rooted ? std::u16string() : CurrentDirectory());
+  const bool asWritten = IsFullDrivePath(text);
+  std::u16string collapsed;
+  if (!asWritten) collapsed = FullPathName(text, rooted ? std::u16string() : CurrentDirectory());
+  const std::u16string_view full = asWritten ? text : std::u16string_view(collapsed);
   if (!unc && (full.size() < 3 || full[1] != u':')) return result;  // no drive: nothing
   // Characters no Windows name can hold: such a path names nothing, as
   // Wine answers without looking (a command line tried as a path has them).
@@ -647,15 +720,13 @@ UnixPath ToUnixPath(std::u16string_view path) {
   }
 
   // The names of the path, and where each ends in its Unix form.
-  std::vector<std::u16string_view> parts;
-  std::vector<size_t> ends;
-  parts.reserve(16);
-  ends.reserve(16);
+  ShortList<std::u16string_view> parts;
+  ShortList<size_t> ends;
   for (size_t start = unc ? 2 : 3; start < full.size();) {
     size_t end = full.find(u'\\', start);
     if (end == std::u16string::npos) end = full.size();
     if (end - start > kLongestName) return result;
-    if (end > start) parts.push_back(std::u16string_view(full).substr(start, end - start));
+    if (end > start) parts.push_back(full.substr(start, end - start));
     start = end + 1;
   }
   // A share is reached through dosdevices/unc/<server>/<share>: the server
@@ -681,7 +752,7 @@ UnixPath ToUnixPath(std::u16string_view path) {
       AppendUtf8(&path, part);
       ends.push_back(path.size());
     }
-    if (FromKeptListings(path, root.size(), parts, ends, driveParts, &result) != Known::kNotKnown)
+    if (FromKeptListings(&path, root.size(), parts, ends, driveParts, &result) != Known::kNotKnown)
       return result;
     struct stat st;
     if (Exists(path, &st)) {

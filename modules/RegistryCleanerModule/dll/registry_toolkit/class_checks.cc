@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -73,20 +74,20 @@ uint32_t ValueBytes(HKey key, std::u16string_view subKey, std::u16string_view na
 // and its class would look unused.
 std::u16string ReadText(HKey key, std::u16string_view subKey, std::u16string_view name,
                         uint32_t sam, uint32_t bytes = kTextBytes) {
-  std::u16string buffer(bytes / 2, u'\0');
-  uint32_t length = ReadStringValue(key, subKey, name, sam, buffer.data(), bytes);
+  // Only the text read is kept: the room is not cleared first.
+  std::unique_ptr<char16_t[]> room(new char16_t[bytes / 2]);
+  uint32_t length = ReadStringValueUncleared(key, subKey, name, sam, room.get(), bytes);
   if (length == 0 || length + 1 >= bytes / 2) {
     // Too long for the buffer, or cut by its expansion: again, with room for
     // the data twice over (a terminator it lacks, what expansion adds).
     const uint32_t whole = ValueBytes(key, subKey, name, sam);
     if (whole + 2 > bytes || (length != 0 && whole != 0)) {
       const uint32_t units = std::max(whole, bytes) + 2;
-      buffer.assign(units, u'\0');
-      length = ReadStringValue(key, subKey, name, sam, buffer.data(), units * 2);
+      room.reset(new char16_t[units]);
+      length = ReadStringValueUncleared(key, subKey, name, sam, room.get(), units * 2);
     }
   }
-  buffer.resize(length);
-  return buffer;
+  return std::u16string(room.get(), length);
 }
 
 // The command is looked up whole, however long.
@@ -200,12 +201,15 @@ uint32_t CheckShellVerbs(HKey classKey, uint32_t sam, std::u16string_view keyPat
     return 0;
   }
   const bool want64 = (sam & platform::kKeyWow64Res) != 0;
+  // The default verb, when it did not resolve, is not tried again below.
+  std::array<char16_t, kTextBytes / 2 + 1> verb{};
+  bool triedDefault = false;
   if (info.maxValueLen > 3) {
-    std::array<char16_t, kTextBytes / 2 + 1> verb{};
     uint32_t size = kTextBytes;
-    if (shell.Read(u"", verb.data(), &size) && size >= 4 && verb[0] != 0 &&
-        VerbResolves(shell.get(), verb.data(), sam, want64))
-      return 1;
+    if (shell.Read(u"", verb.data(), &size) && size >= 4 && verb[0] != 0) {
+      if (VerbResolves(shell.get(), verb.data(), sam, want64)) return 1;
+      triedDefault = true;
+    }
   }
   std::array<char16_t, 1024> name;
   for (uint32_t index = 0; index < info.subKeys && !Aborted(); ++index) {
@@ -215,7 +219,9 @@ uint32_t CheckShellVerbs(HKey classKey, uint32_t sam, std::u16string_view keyPat
       LogLastError(u"Error: RegEnumKey %ls\\Shell (%d)", logPath.c_str(), static_cast<int>(index));
       continue;
     }
-    if (name[0] != 0 && VerbResolves(shell.get(), name.data(), sam, want64)) return 1;
+    if (name[0] != 0 && !(triedDefault && platform::EqualsIgnoreCase(name.data(), verb.data())) &&
+        VerbResolves(shell.get(), name.data(), sam, want64))
+      return 1;
   }
   return 2;
 }

@@ -1,5 +1,6 @@
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/path_resolution.h"
 
+#include <functional>
 #include <memory>
 #include <string_view>
 #include <utility>
@@ -62,22 +63,32 @@ void RestoreDriveColon(std::u16string* text) {
 
 // The attribute reads of one resolution. The stages test the same text more
 // than once (as is, then through the view, then after rewrites that did not
-// apply); the last few answers are kept, so each distinct text costs one
-// lookup. They are one lookup round: the texts cut from a missing path are
-// answered from its folder's listing seen at the start, not by a stat each.
+// apply, and a command again without its arguments); the last few answers
+// are kept, so each distinct text costs one lookup, and a kept answer counts
+// as that lookup again (its doubt too). They are one lookup round: the texts
+// cut from a missing path are answered from its folder's listing seen at the
+// start, not by a stat each.
 class PathResolver::Probe {
  public:
   explicit Probe(platform::FileSystem* fs) : fs_(fs) {}
 
   uint32_t Attributes(const std::u16string& path) {
     if (path.empty()) return kMissing;
-    for (const Answer& answer : answers_)
-      if (answer.valid && answer.path == path) return answer.attributes;
+    // The texts of one search share most of their length: a hash tells
+    // them apart without comparing them.
+    const size_t hash = std::hash<std::u16string_view>()(path);
+    for (const Answer& answer : answers_) {
+      if (!answer.valid || answer.hash != hash || answer.path != path) continue;
+      if (answer.attributes == kMissing) Doubt(path, answer.error);
+      return answer.attributes;
+    }
     Answer& slot = answers_[next_++ % kAnswers];
     slot.valid = true;
+    slot.hash = hash;
     slot.path = path;
     slot.attributes = fs_->GetFileAttributes(path);
-    if (slot.attributes == kMissing) Doubt(path, fs_->GetLastError());
+    slot.error = slot.attributes == kMissing ? fs_->GetLastError() : 0;
+    if (slot.attributes == kMissing) Doubt(path, slot.error);
     return slot.attributes;
   }
   bool Exists(const std::u16string& path) { return Attributes(path) != kMissing; }
@@ -94,14 +105,18 @@ class PathResolver::Probe {
     doubt_.path = error == platform::kErrorNotReady ? DriveOf(path) : path;
   }
   const PathDoubt& doubt() const { return doubt_; }
+  // A new search of the round starts without the doubts of the last.
+  void ForgetDoubt() { doubt_ = PathDoubt{}; }
 
  private:
   struct Answer {
     bool valid = false;
+    size_t hash = 0;
     std::u16string path;
     uint32_t attributes = kMissing;
+    uint32_t error = 0;
   };
-  static constexpr size_t kAnswers = 4;
+  static constexpr size_t kAnswers = 8;
 
   platform::FileSystem* fs_;
   platform::LookupRound round_;
@@ -126,16 +141,22 @@ std::u16string PathResolver::NativeSystemFolder() {
 }
 
 int PathResolver::FileExistsResolved(std::u16string* path, size_t capacity, bool want64) {
+  Probe probe(fs_);
+  return FileExistsResolved(path, capacity, want64, &probe);
+}
+
+int PathResolver::FileExistsResolved(std::u16string* path, size_t capacity, bool want64,
+                                     Probe* probe) {
   doubt_ = PathDoubt{};
   if (path == nullptr || path->empty()) return kPathMissing;
-  Probe probe(fs_);
+  probe->ForgetDoubt();
   std::u16string work = *path;
   if (work.size() >= kWorkChars) {
-    probe.Doubt(work, platform::kErrorFilenameExcedRange);
-  } else if (Search(&work, want64, &probe)) {
+    probe->Doubt(work, platform::kErrorFilenameExcedRange);
+  } else if (Search(&work, want64, probe)) {
     return Found(std::move(work), path, capacity);
   }
-  doubt_ = probe.doubt();
+  doubt_ = probe->doubt();
   return doubt_.set ? kPathCannotTell : kPathMissing;
 }
 
@@ -379,9 +400,12 @@ int PathResolver::ResolveCommandToFile(std::u16string* text, size_t capacity, bo
   CutRundll32Command(text);
   TrimPathText(text);
   // The text is looked up whole; only what is handed back is cut to capacity.
+  // The program without its arguments is looked up in the same round: what
+  // the whole text's readings looked up already is not looked up again.
   PathDoubt doubt;
   if (!ExpandEnvironment(text)) doubt = PathDoubt{true, platform::kErrorFilenameExcedRange, *text};
-  const int whole = FileExistsResolved(text, capacity, want64);
+  Probe probe(fs_);
+  const int whole = FileExistsResolved(text, capacity, want64, &probe);
   if (whole == kPathFound) return 1;
   if (whole == kPathCannotTell) doubt = doubt_;
 
@@ -393,7 +417,7 @@ int PathResolver::ResolveCommandToFile(std::u16string* text, size_t capacity, bo
     if (at == npos) continue;
     text->resize(at + 4);
     TrimPathText(text);
-    const int program = FileExistsResolved(text, capacity, want64);
+    const int program = FileExistsResolved(text, capacity, want64, &probe);
     if (program == kPathFound) return 2;
     if (program == kPathCannotTell) doubt = doubt_;
     break;

@@ -92,6 +92,8 @@ class PathResolver {
  private:
   class Probe;
 
+  // FileExistsResolved with the lookups of probe's round.
+  int FileExistsResolved(std::u16string* path, size_t capacity, bool want64, Probe* probe);
   bool Search(std::u16string* work, bool want64, Probe* probe);
   uint32_t ViewAware(std::u16string* path, size_t capacity, bool want64, Probe* probe);
   int Cut(std::u16string* text, Probe* probe);

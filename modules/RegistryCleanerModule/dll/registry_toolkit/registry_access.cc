@@ -122,12 +122,18 @@ uint32_t ExpandEnvInPlace(char16_t* text, uint32_t capacityChars, uint32_t value
 
 uint32_t ReadStringValue(HKey root, std::u16string_view keyPath, std::u16string_view valueName,
                          uint32_t sam, char16_t* buffer, uint32_t bufferBytes) {
+  const uint32_t length =
+      ReadStringValueUncleared(root, keyPath, valueName, sam, buffer, bufferBytes);
+  if (length == 0 && buffer != nullptr) std::memset(buffer, 0, bufferBytes);
+  return length;
+}
+
+uint32_t ReadStringValueUncleared(HKey root, std::u16string_view keyPath,
+                                  std::u16string_view valueName, uint32_t sam, char16_t* buffer,
+                                  uint32_t bufferBytes) {
   if (buffer == nullptr) return 0;
   platform::Registry* registry = EngineRegistry();
-  auto fail = [&]() -> uint32_t {
-    std::memset(buffer, 0, bufferBytes);
-    return 0;
-  };
+  auto fail = []() -> uint32_t { return 0; };
   HKey key = platform::kNullKey;
   if (registry->RegOpenKeyExW(root, keyPath, 0, sam, &key) != platform::kRegSuccess) return fail();
   uint32_t type = 0;

@@ -79,6 +79,11 @@ using WalkCallback = uint32_t (*)(platform::HKey root, const char16_t* keyPath,
 uint32_t ReadStringValue(platform::HKey root, std::u16string_view keyPath,
                          std::u16string_view valueName, uint32_t sam, char16_t* buffer,
                          uint32_t bufferBytes);
+// The same for a caller that keeps only the text: when nothing usable was
+// read the buffer is left as it is, not cleared.
+uint32_t ReadStringValueUncleared(platform::HKey root, std::u16string_view keyPath,
+                                  std::u16string_view valueName, uint32_t sam, char16_t* buffer,
+                                  uint32_t bufferBytes);
 // Expands REG_EXPAND_SZ text always (then REG_SZ is returned) and other text
 // when it begins with "%" (type unchanged). Text whose expansion fails or
 // needs more than 2048 units stays as it was; the result is cut to capacity.

@@ -3,6 +3,7 @@
 // no known or resolvable content type, no known or resolvable perceived
 // type) is a problem. An extension with any subkey, or with more than one
 // value, is always left alone.
+#include <memory>
 #include <string>
 
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/class_checks.h"
@@ -49,11 +50,11 @@ class ExtensionTests {
  private:
   // True when the value reads as text (which then replaces the shared text).
   bool Read(std::u16string_view name) {
-    std::u16string buffer(kTextBytes / 2, u'\0');
-    const uint32_t length = ReadStringValue(key_, u"", name, sam_, buffer.data(), kTextBytes);
+    // Only the text read is kept: the room is not cleared first.
+    std::unique_ptr<char16_t[]> room(new char16_t[kTextBytes / 2]);
+    const uint32_t length = ReadStringValueUncleared(key_, u"", name, sam_, room.get(), kTextBytes);
     if (length == 0) return false;
-    buffer.resize(length);
-    text_ = std::move(buffer);
+    text_.assign(room.get(), length);
     return true;
   }
   // The MIME database names an extension for the type whose class works.

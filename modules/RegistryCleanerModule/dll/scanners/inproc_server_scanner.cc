@@ -71,7 +71,7 @@ void ScanClasses(RegCleanerEngine* engine, ScannerFrame* frame, uint32_t rootInd
     if (type != platform::kRegSz && type != platform::kRegMultiSz) continue;
     std::u16string path(data.data());
     if (ClassifyPath(path) == 0) continue;
-    if (FileExistsResolved(&path, dataChars, scanRoot.view == 1) != 0) continue;
+    if (FileExistsResolved(&path, 0, scanRoot.view == 1) != 0) continue;
     if (ScannerFrame::Stopped()) break;
     if (IsExcluded(engine, scanRoot.root, classPath, u"") != 0) continue;
 

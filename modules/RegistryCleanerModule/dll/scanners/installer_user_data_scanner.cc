@@ -82,7 +82,7 @@ void ScanComponent(RegCleanerEngine* engine, ScannerFrame* frame, uint32_t rootI
     // "NN:\..." names a registry key, not a file: ClassifyPath skips it.
     std::u16string path(data.data());
     if (ClassifyPath(path) == 0) continue;
-    if (FileExistsResolved(&path, kNameChars, scanRoot.view == 1) != 0) continue;
+    if (FileExistsResolved(&path, 0, scanRoot.view == 1) != 0) continue;
     if (ScannerFrame::Stopped()) break;
     if (IsExcluded(engine, scanRoot.root, componentPath, u"") != 0) continue;
 

@@ -71,8 +71,9 @@ void ScanRootValues(RegCleanerEngine* engine, ScannerFrame* frame, uint32_t root
     if (result != 0 || nameChars <= kShortestName) continue;
     const std::u16string_view valueName(name.data(), nameChars);
     if (ClassifyPath(valueName) == 0) continue;
+    // Only whether it is there counts: its long name is not asked for.
     std::u16string probe(valueName);
-    if (FileExistsResolved(&probe, kNameChars, want64) != 0) continue;
+    if (FileExistsResolved(&probe, 0, want64) != 0) continue;
     if (ScannerFrame::Stopped()) break;
     if (IsExcluded(engine, scanRoot.root, scanRoot.path, valueName) != 0) continue;
 
