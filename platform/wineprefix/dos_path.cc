@@ -1,7 +1,9 @@
 #include "platform/wineprefix/dos_path.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -52,19 +54,42 @@ std::u16string PathRoot(std::u16string_view path) {
 
 namespace {
 
-// Whether Collapse would leave path as it is: no "/", no doubled separator
-// or dot before one after mark, no component starting with a dot, no
-// trailing blank or dot. Most paths are such, and go without a copy.
-bool AlreadyCollapsed(std::u16string_view path, size_t mark) {
+// What a scan of a path stops at: separators and dots (1), the characters
+// no name may hold (2); every other character is passed at once.
+constexpr auto kPathMarks = [] {
+  std::array<uint8_t, 128> marks{};
+  marks['/'] = marks['\\'] = marks['.'] = 1;
+  for (char c : std::string_view("\"*<>?|")) marks[static_cast<unsigned char>(c)] = 2;
+  return marks;
+}();
+
+// kCollapse when Collapse would change path: a "/", or after mark a doubled
+// separator, a dot before one, a component starting with a dot, a trailing
+// blank or dot. Otherwise kBadCharacter when a character no name may hold
+// follows mark, else kClean. Most paths are clean, and go without a copy.
+PathForm ScanPath(std::u16string_view path, size_t mark) {
+  bool bad = false;
+  const char16_t* text = path.data();
   for (size_t i = 0; i < path.size(); ++i) {
-    const char16_t c = path[i];
-    if (c == u'/') return false;
-    if (i < mark || (c != u'\\' && c != u'.')) continue;
-    const char16_t before = i == 0 ? 0 : path[i - 1];
-    if (c == u'\\' && (before == u'\\' || before == u'.')) return false;
-    if (c == u'.' && (i == mark || before == u'\\')) return false;
+    const char16_t c = text[i];
+    if (c >= 128 || kPathMarks[c] == 0) continue;
+    if (c == u'/') return PathForm::kCollapse;
+    if (i < mark) continue;
+    if (kPathMarks[c] == 2) {
+      bad = true;
+      continue;
+    }
+    const char16_t before = i == 0 ? 0 : text[i - 1];
+    if (c == u'\\' && (before == u'\\' || before == u'.')) return PathForm::kCollapse;
+    if (c == u'.' && (i == mark || before == u'\\')) return PathForm::kCollapse;
   }
-  return path.size() <= mark || (path.back() != u' ' && path.back() != u'.');
+  if (path.size() > mark && (path.back() == u' ' || path.back() == u'.'))
+    return PathForm::kCollapse;
+  return bad ? PathForm::kBadCharacter : PathForm::kClean;
+}
+
+bool AlreadyCollapsed(std::u16string_view path, size_t mark) {
+  return ScanPath(path, mark) != PathForm::kCollapse;
 }
 
 // Resolves the components after mark (the length of the root, which stays
@@ -140,8 +165,9 @@ size_t UncMark(std::u16string_view path) {
 
 }  // namespace
 
-bool IsFullDrivePath(std::u16string_view path) {
-  return HasDrive(path) && path.size() > 2 && path[2] == u'\\' && AlreadyCollapsed(path, 3);
+PathForm DrivePathForm(std::u16string_view path) {
+  if (!HasDrive(path) || path.size() < 3 || path[2] != u'\\') return PathForm::kCollapse;
+  return ScanPath(path, 3);
 }
 
 std::u16string FullPathName(std::u16string_view path, std::u16string_view currentDirectory) {

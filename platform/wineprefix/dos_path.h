@@ -22,9 +22,12 @@ inline bool IsPathSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 // drive too). Empty for an empty path.
 std::u16string FullPathName(std::u16string_view path, std::u16string_view currentDirectory);
 
-// Whether FullPathName gives path back as it is, whatever the current
-// folder: a drive path ("C:\dir\file") with nothing to collapse.
-bool IsFullDrivePath(std::u16string_view path);
+// What FullPathName does with a path: kCollapse, it rewrites it (or needs
+// the current folder); otherwise a drive path ("C:\dir\file") comes back as
+// it is, kClean, or kBadCharacter when after "C:\" it holds a character
+// that no name may hold (" * < > ? |).
+enum class PathForm { kCollapse, kClean, kBadCharacter };
+PathForm DrivePathForm(std::u16string_view path);
 
 // The drive ("C:") or UNC root ("\\server\share") that begins a full path;
 // empty when there is none.

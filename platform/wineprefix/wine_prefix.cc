@@ -565,11 +565,18 @@ std::string PrefixDirectory() {
   return g_prefix;
 }
 
+namespace {
+// Changes whenever the prefix directory is set: what was found below the
+// last one is known to be its own without comparing the paths.
+std::atomic<uint64_t> g_prefixGeneration{1};
+}  // namespace
+
 void SetPrefixDirectory(std::string directory) {
   std::lock_guard<std::mutex> lock(g_prefixLock);
   while (directory.size() > 1 && directory.back() == '/') directory.pop_back();
   g_prefix = std::move(directory);
   g_prefixSet = true;
+  ++g_prefixGeneration;
 }
 
 namespace {
@@ -577,6 +584,7 @@ namespace {
 // The drive folders found so far, kept while the prefix's dosdevices folder
 // is unchanged (and had settled when it was looked at, as for listings).
 struct DriveMap {
+  uint64_t generation = 0;  // of the prefix directory
   std::string prefix;
   struct stat devices {};
   int64_t checkedNs = 0;  // when dosdevices was last seen unchanged (monotonic)
@@ -603,20 +611,23 @@ std::string FindDriveRoot(char16_t lower);
 std::string DriveRoot(char16_t letter) {
   const char16_t lower = AsciiLower(letter);
   if (lower < u'a' || lower > u'z') return {};
-  const std::string prefix = PrefixDirectory();
+  const uint64_t generation = g_prefixGeneration.load();
   const int index = lower - u'a';
   {
     std::lock_guard<std::mutex> hold(g_driveLock);
-    if (g_drives.prefix == prefix && g_drives.known[index] &&
+    if (g_drives.generation == generation && g_drives.known[index] &&
         MonotonicNs() - g_drives.checkedNs < kDriveCheckNs)
       return g_drives.roots[index];
   }
+  const std::string prefix = PrefixDirectory();
   struct stat devices;
   if (stat((prefix + "/dosdevices").c_str(), &devices) != 0) return FindDriveRoot(lower);
   std::lock_guard<std::mutex> hold(g_driveLock);
   g_drives.checkedNs = MonotonicNs();
-  if (g_drives.prefix != prefix || !SameFolder(g_drives.devices, devices)) {
+  if (g_drives.generation != generation || g_drives.prefix != prefix ||
+      !SameFolder(g_drives.devices, devices)) {
     g_drives = DriveMap{};
+    g_drives.generation = generation;
     g_drives.prefix = prefix;
     g_drives.devices = devices;
   }
@@ -677,35 +688,42 @@ constexpr size_t kLongestName = 255;
 
 UnixPath ToUnixPath(std::u16string_view path) {
   UnixPath result;
-  // Most paths are looked up as they come; a copy only for what changes.
+  // Most paths are drive paths looked up as they come (one scan tells);
+  // a copy only for what changes.
+  PathForm form = DrivePathForm(path);
   std::u16string copy;
   std::u16string_view text = path;
-  if (text.find(u'/') != std::u16string_view::npos) {
-    copy = path;
-    for (char16_t& c : copy)
-      if (c == u'/') c = u'\\';
-    text = copy;
-  }
-  if (text.starts_with(u"\\\\?\\") || text.starts_with(u"\\??\\") || text.starts_with(u"\\\\.\\")) {
-    text.remove_prefix(4);
-    // "\\?\UNC\server\share" is "\\server\share".
-    if (text.size() > 4 && EqualsIgnoreCase(text.substr(0, 4), u"UNC\\")) {
-      std::u16string share = u"\\" + std::u16string(text.substr(3));
-      copy = std::move(share);
+  if (form == PathForm::kCollapse) {
+    if (text.find(u'/') != std::u16string_view::npos) {
+      copy = path;
+      for (char16_t& c : copy)
+        if (c == u'/') c = u'\\';
       text = copy;
     }
+    if (text.starts_with(u"\\\\?\\") || text.starts_with(u"\\??\\") ||
+        text.starts_with(u"\\\\.\\")) {
+      text.remove_prefix(4);
+      // "\\?\UNC\server\share" is "\\server\share".
+      if (text.size() > 4 && EqualsIgnoreCase(text.substr(0, 4), u"UNC\\")) {
+        std::u16string share = u"\\" + std::u16string(text.substr(3));
+        copy = std::move(share);
+        text = copy;
+      }
+    }
+    form = DrivePathForm(text);
   }
   // Only a path without its drive's root needs the current folder.
   const bool unc = text.size() > 2 && text[0] == u'\\' && text[1] == u'\\';
   const bool rooted = unc || (text.size() >= 3 && text[1] == u':' && text[2] == u'\\');
-  const bool asWritten = IsFullDrivePath(text);
+  // Characters no Windows name can hold: such a path names nothing, as
+  // Wine answers without looking (a command line tried as a path has them).
+  if (form == PathForm::kBadCharacter) return result;
+  const bool asWritten = form == PathForm::kClean;
   std::u16string collapsed;
   if (!asWritten) collapsed = FullPathName(text, rooted ? std::u16string() : CurrentDirectory());
   const std::u16string_view full = asWritten ? text : std::u16string_view(collapsed);
   if (!unc && (full.size() < 3 || full[1] != u':')) return result;  // no drive: nothing
-  // Characters no Windows name can hold: such a path names nothing, as
-  // Wine answers without looking (a command line tried as a path has them).
-  for (size_t i = unc ? 2 : 3; i < full.size(); ++i) {
+  for (size_t i = unc ? 2 : 3; i < full.size() && !asWritten; ++i) {
     switch (full[i]) {
       case u'"':
       case u'*':
@@ -746,11 +764,36 @@ UnixPath ToUnixPath(std::u16string_view path) {
     path.reserve(root.size() + full.size() + 16);
     path = root;
     size_t folderLength = path.size();
-    for (const std::u16string_view part : parts) {
-      folderLength = path.size();
+    if (asWritten) {
+      // The names in one pass, a trailing separator left out: each
+      // backslash ends a name. An ASCII start is copied as it is; the rest
+      // is converted as a whole (no UTF-8 sequence holds a backslash byte).
+      std::u16string_view names = full.substr(3);
+      if (names.back() == u'\\') names.remove_suffix(1);
       if (path.empty() || path.back() != '/') path += '/';
-      AppendUtf8(&path, part);
+      size_t at = path.size();
+      path.resize(at + names.size());
+      size_t ascii = 0;
+      for (; ascii < names.size() && names[ascii] < 0x80; ++ascii, ++at)
+        path[at] = static_cast<char>(names[ascii]);
+      if (ascii < names.size()) {
+        path.resize(at);
+        AppendUtf8(&path, names.substr(ascii));
+      }
+      for (at -= ascii; at < path.size(); ++at) {
+        if (path[at] != '\\') continue;
+        path[at] = '/';
+        folderLength = at;
+        ends.push_back(at);
+      }
       ends.push_back(path.size());
+    } else {
+      for (const std::u16string_view part : parts) {
+        folderLength = path.size();
+        if (path.empty() || path.back() != '/') path += '/';
+        AppendUtf8(&path, part);
+        ends.push_back(path.size());
+      }
     }
     if (FromKeptListings(&path, root.size(), parts, ends, driveParts, &result) != Known::kNotKnown)
       return result;

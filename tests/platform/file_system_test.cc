@@ -61,9 +61,12 @@ class FileSystemTest : public ::testing::Test {
 TEST_F(FileSystemTest, FindsNamesIgnoringCaseBeyondAscii) {
   ASSERT_TRUE(tree_.MakeFile(u"MixedCase\\Sub Folder\\File.TXT", "ascii"));
   ASSERT_TRUE(tree_.MakeFile(u"MixedCase\\\u00C4rger \u0100\u03A3\u0391 \u041F\u0420.txt", "wide"));
+  ASSERT_TRUE(tree_.MakeFile(u"\u00C4rger Ordner\\Sub\\Datei.txt", "wide folder"));
 
   EXPECT_EQ(Read(tree_.Path(u"mixedcase\\SUB FOLDER\\file.txt")), "ascii");
   EXPECT_EQ(Read(tree_.Path(u"MIXEDCASE\\\u00E4rger \u0101\u03C3\u03B1 \u043F\u0440.TXT")), "wide");
+  EXPECT_EQ(Read(tree_.Path(u"\u00C4rger Ordner\\Sub\\Datei.txt")), "wide folder");
+  EXPECT_EQ(Read(tree_.Path(u"\u00E4RGER ordner\\sub\\DATEI.txt")), "wide folder");
   EXPECT_EQ(fs()->GetFileAttributes(tree_.Path(u"MIXEDCASE\\sub folder")) & kFileAttributeDirectory,
             kFileAttributeDirectory);
   // Folding is not a wildcard: a different letter is a different name.

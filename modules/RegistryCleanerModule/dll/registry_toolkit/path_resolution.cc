@@ -1,5 +1,6 @@
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/path_resolution.h"
 
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string_view>
@@ -78,7 +79,9 @@ class PathResolver::Probe {
     // them apart without comparing them.
     const size_t hash = std::hash<std::u16string_view>()(path);
     for (const Answer& answer : answers_) {
-      if (!answer.valid || answer.hash != hash || answer.path != path) continue;
+      if (!answer.valid || answer.hash != hash || answer.path.size() != path.size() ||
+          std::memcmp(answer.path.data(), path.data(), path.size() * sizeof(char16_t)) != 0)
+        continue;
       if (answer.attributes == kMissing) Doubt(path, answer.error);
       return answer.attributes;
     }
