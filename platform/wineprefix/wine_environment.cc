@@ -1,5 +1,7 @@
 #include "platform/wineprefix/wine_environment.h"
 
+#include <algorithm>
+
 #include "platform/case_fold.h"
 #include "platform/registry_paths.h"
 
@@ -74,8 +76,14 @@ void EnvironmentBlock::Set(std::u16string_view name, std::u16string_view value) 
 
 std::u16string EnvironmentBlock::Expand(std::u16string_view text) const {
   std::u16string out;
+  out.reserve(text.size());
   size_t i = 0;
   while (i < text.size()) {
+    // The text up to the next "%" as it is.
+    const size_t mark = std::min(text.find(u'%', i), text.size());
+    out.append(text.substr(i, mark - i));
+    i = mark;
+    if (i == text.size()) break;
     if (text[i] == u'%') {
       const size_t close = text.find(u'%', i + 1);
       if (close != std::u16string_view::npos) {

@@ -251,8 +251,11 @@ uint32_t First(Range range) {
 // the first whose name equals it ignoring case, or, when name is an 8.3
 // name, the first whose hashed short name it is, whichever comes first.
 // Null if none.
-const std::string* Lookup(Listing* listing, std::u16string_view name, std::u16string_view folded) {
-  uint32_t best = First(listing->byName.equal_range(folded));
+// byName: the entries whose folded name is folded, when already found.
+const std::string* Lookup(
+    Listing* listing, std::u16string_view name, std::u16string_view folded,
+    const std::pair<NameIndex::iterator, NameIndex::iterator>* byName = nullptr) {
+  uint32_t best = First(byName != nullptr ? *byName : listing->byName.equal_range(folded));
   if (IsLegal8Dot3Name(name)) {
     if (!listing->shortNamesIndexed) {
       for (uint32_t i = 0; i < listing->names.size(); ++i) {
@@ -499,9 +502,10 @@ Known FromKeptListings(std::string* path, size_t rootLength,
     // The name as written wins over one that differs in case only.
     bool exact = false;
     const FoldedName folded(parts[k]);
-    const auto [from, to] = listing.byName.equal_range(folded.view());
-    for (auto it = from; it != to && !exact; ++it) exact = listing.names[it->second] == written;
-    const std::string* match = exact ? nullptr : Lookup(&listing, parts[k], folded.view());
+    const auto byName = listing.byName.equal_range(folded.view());
+    for (auto it = byName.first; it != byName.second && !exact; ++it)
+      exact = listing.names[it->second] == written;
+    const std::string* match = exact ? nullptr : Lookup(&listing, parts[k], folded.view(), &byName);
     const bool there = exact || match != nullptr;
     // A folder on the way that is there, but not kept: the lookups tell.
     if (there && !last) return Known::kNotKnown;
@@ -771,18 +775,24 @@ UnixPath ToUnixPath(std::u16string_view path) {
       std::u16string_view names = full.substr(3);
       if (names.back() == u'\\') names.remove_suffix(1);
       if (path.empty() || path.back() != '/') path += '/';
-      size_t at = path.size();
-      path.resize(at + names.size());
+      const size_t namesStart = path.size();
+      path.resize(namesStart + names.size());
+      // Plain pointers: a write through char may alias anything, which
+      // would make the compiler read the view again for every character.
+      const char16_t* from = names.data();
+      const size_t count = names.size();
+      char* to = path.data() + namesStart;
       size_t ascii = 0;
-      for (; ascii < names.size() && names[ascii] < 0x80; ++ascii, ++at)
-        path[at] = static_cast<char>(names[ascii]);
-      if (ascii < names.size()) {
-        path.resize(at);
+      for (; ascii < count && from[ascii] < 0x80; ++ascii)
+        to[ascii] = static_cast<char>(from[ascii]);
+      if (ascii < count) {
+        path.resize(namesStart + ascii);
         AppendUtf8(&path, names.substr(ascii));
       }
-      for (at -= ascii; at < path.size(); ++at) {
-        if (path[at] != '\\') continue;
-        path[at] = '/';
+      char* out = path.data();
+      for (size_t at = namesStart, end = path.size(); at < end; ++at) {
+        if (out[at] != '\\') continue;
+        out[at] = '/';
         folderLength = at;
         ends.push_back(at);
       }
