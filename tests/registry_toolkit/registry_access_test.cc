@@ -5,6 +5,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "modules/RegistryCleanerModule/dll/engine_state.h"
@@ -159,6 +160,15 @@ TEST_F(RegistryAccessTest, ReadStringValueTakesStringsOnly) {
   EXPECT_EQ(
       ReadStringValue(kHkeyCurrentUser, u"Software\\Nowhere", u"Sz", kSam, buffer, sizeof(buffer)),
       0u);
+  // Room not cleared first ends its text behind the data (an odd last byte is a unit of its
+  // own), and never past the room.
+  for (auto [bytes, room, after] :
+       {std::tuple{4u, 4u, u"\u2323\u2323\0\u2323"}, std::tuple{3u, 4u, u"\u2323\u0023\0\u2323"},
+        std::tuple{7u, 4u, u"\u2323\u2323\u2323\u0023"}}) {
+    std::fill(std::begin(buffer), std::end(buffer), u'\u2323');
+    EndTextAfterData(buffer, room, bytes);
+    EXPECT_EQ(std::u16string(buffer, 4), std::u16string(after, 4)) << bytes;
+  }
 }
 
 // Keys, values, children (as backups show); children first from the last; a fault costs a subtree.

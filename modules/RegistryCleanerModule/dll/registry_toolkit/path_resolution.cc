@@ -1,7 +1,6 @@
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/path_resolution.h"
 
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <string_view>
 #include <utility>
@@ -75,11 +74,10 @@ class PathResolver::Probe {
 
   uint32_t Attributes(const std::u16string& path) {
     if (path.empty()) return kMissing;
-    // The texts of one search share most of their length: a hash tells
-    // them apart without comparing them.
-    const size_t hash = std::hash<std::u16string_view>()(path);
+    // The texts of one search share most of their length: they are
+    // compared as bytes, many at a time.
     for (const Answer& answer : answers_) {
-      if (!answer.valid || answer.hash != hash || answer.path.size() != path.size() ||
+      if (!answer.valid || answer.path.size() != path.size() ||
           std::memcmp(answer.path.data(), path.data(), path.size() * sizeof(char16_t)) != 0)
         continue;
       if (answer.attributes == kMissing) Doubt(path, answer.error);
@@ -87,7 +85,6 @@ class PathResolver::Probe {
     }
     Answer& slot = answers_[next_++ % kAnswers];
     slot.valid = true;
-    slot.hash = hash;
     slot.path = path;
     slot.attributes = fs_->GetFileAttributes(path);
     slot.error = slot.attributes == kMissing ? fs_->GetLastError() : 0;
@@ -114,7 +111,6 @@ class PathResolver::Probe {
  private:
   struct Answer {
     bool valid = false;
-    size_t hash = 0;
     std::u16string path;
     uint32_t attributes = kMissing;
     uint32_t error = 0;

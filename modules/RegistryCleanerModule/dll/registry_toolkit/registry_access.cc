@@ -1,5 +1,6 @@
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/registry_access.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <string>
@@ -118,6 +119,14 @@ uint32_t ExpandEnvInPlace(char16_t* text, uint32_t capacityChars, uint32_t value
     text[n] = 0;
   }
   return expandable ? platform::kRegSz : valueType;
+}
+
+void EndTextAfterData(char16_t* room, uint32_t roomChars, uint32_t dataBytes) {
+  const size_t roomBytes = size_t{roomChars} * sizeof(char16_t);
+  if (room == nullptr || dataBytes >= roomBytes) return;
+  const size_t end = std::min(roomBytes, (size_t{dataBytes} / 2 + 1) * sizeof(char16_t) +
+                                             (dataBytes % 2) * sizeof(char16_t));
+  std::memset(reinterpret_cast<uint8_t*>(room) + dataBytes, 0, end - dataBytes);
 }
 
 uint32_t ReadStringValue(HKey root, std::u16string_view keyPath, std::u16string_view valueName,

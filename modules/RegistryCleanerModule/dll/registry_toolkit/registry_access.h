@@ -84,6 +84,10 @@ uint32_t ReadStringValue(platform::HKey root, std::u16string_view keyPath,
 uint32_t ReadStringValueUncleared(platform::HKey root, std::u16string_view keyPath,
                                   std::u16string_view valueName, uint32_t sam, char16_t* buffer,
                                   uint32_t bufferBytes);
+// After a value read into room (roomChars units) that was not cleared
+// first: the bytes behind the data's dataBytes, through the next whole unit,
+// become zero, so the text ends where it would have in cleared room.
+void EndTextAfterData(char16_t* room, uint32_t roomChars, uint32_t dataBytes);
 // Expands REG_EXPAND_SZ text always (then REG_SZ is returned) and other text
 // when it begins with "%" (type unchanged). Text whose expansion fails or
 // needs more than 2048 units stays as it was; the result is cut to capacity.

@@ -55,13 +55,15 @@ void ScanClasses(RegCleanerEngine* engine, ScannerFrame* frame, uint32_t rootInd
       continue;
     }
     const uint32_t dataChars = std::max(kDataChars, serverInfo.maxValueLen / 2 + 1);
-    data.assign(dataChars + 1, 0);  // room for a NUL the data may lack
+    if (data.size() < dataChars + 1)
+      data.resize(dataChars + 1);  // room for a NUL the data may lack
     uint32_t type = platform::kRegSz;
     uint32_t dataBytes = dataChars * 2;
     const uint32_t read = registry->RegQueryValueExW(
         server, u"", &type, reinterpret_cast<uint8_t*>(data.data()), &dataBytes);
     registry->RegCloseKey(server);
     if (read != 0) continue;
+    EndTextAfterData(data.data(), dataChars + 1, dataBytes);
     // Expandable text always, other text when it begins with "%"; of a
     // multi-string the first string is the path.
     type = ExpandEnvInPlace(data.data(), dataChars, type);

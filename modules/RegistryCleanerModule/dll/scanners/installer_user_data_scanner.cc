@@ -73,10 +73,10 @@ void ScanComponent(RegCleanerEngine* engine, ScannerFrame* frame, uint32_t rootI
     if (ExpandEnvInPlace(name.data(), kNameChars, type) != platform::kRegSz || name[0] == 0)
       continue;
     uint32_t dataBytes = kDataBytes;
-    data.fill(0);
     if (registry->RegQueryValueExW(component.get(), name.data(), &type,
                                    reinterpret_cast<uint8_t*>(data.data()), &dataBytes) != 0)
       continue;
+    EndTextAfterData(data.data(), static_cast<uint32_t>(data.size()), dataBytes);
     if (dataBytes <= kShortestData || data[0] == 0) continue;
     if (type != platform::kRegSz && type != platform::kRegExpandSz) continue;
     // "NN:\..." names a registry key, not a file: ClassifyPath skips it.
