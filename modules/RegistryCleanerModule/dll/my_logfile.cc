@@ -121,29 +121,57 @@ int MyLogfile::WriteText(const char* text) {
   return taken;
 }
 
+namespace {
+
+// value as "%0<width>d" writes it: at least width characters, zeros after
+// the sign.
+void AppendNumber(std::string* out, int value, int width) {
+  char digits[12];
+  int count = 0;
+  unsigned rest = static_cast<unsigned>(value);
+  if (value < 0) {
+    out->push_back('-');
+    rest = 0u - rest;
+    --width;
+  }
+  do {
+    digits[count++] = static_cast<char>('0' + rest % 10);
+    rest /= 10;
+  } while (rest != 0);
+  for (int i = count; i < width; ++i) out->push_back('0');
+  while (count > 0) out->push_back(digits[--count]);
+}
+
+}  // namespace
+
 std::string MyLogfile::Prefix(int32_t level) {
   const int style = prefixStyle();
   if (style < 1 || style > 4) return std::string();
   const platform::LocalTime t = system_->GetLocalTime();
-  char prefix[96];
-  switch (style) {
-    case 4:
-      std::snprintf(prefix, sizeof(prefix), "%04d-%02d-%02d %02d:%02d:%02d,%03d lv:%02d -> ",
-                    t.year, t.month, t.day, t.hour, t.minute, t.second, t.milliseconds, level);
-      break;
-    case 3:
-      std::snprintf(prefix, sizeof(prefix), "%04d-%02d-%02d %02d:%02d:%02d,%03d -> ", t.year,
-                    t.month, t.day, t.hour, t.minute, t.second, t.milliseconds);
-      break;
-    case 2:
-      std::snprintf(prefix, sizeof(prefix), "%02d:%02d:%02d,%03d lv:%02d -> ", t.hour, t.minute,
-                    t.second, t.milliseconds, level);
-      break;
-    default:
-      std::snprintf(prefix, sizeof(prefix), "%02d:%02d:%02d,%03d -> ", t.hour, t.minute, t.second,
-                    t.milliseconds);
-      break;
+  // Every line has one, so it is written by hand: a printf of it cost more
+  // than the rest of the line.
+  std::string prefix;
+  prefix.reserve(40);
+  if (style >= 3) {
+    AppendNumber(&prefix, t.year, 4);
+    prefix.push_back('-');
+    AppendNumber(&prefix, t.month, 2);
+    prefix.push_back('-');
+    AppendNumber(&prefix, t.day, 2);
+    prefix.push_back(' ');
   }
+  AppendNumber(&prefix, t.hour, 2);
+  prefix.push_back(':');
+  AppendNumber(&prefix, t.minute, 2);
+  prefix.push_back(':');
+  AppendNumber(&prefix, t.second, 2);
+  prefix.push_back(',');
+  AppendNumber(&prefix, t.milliseconds, 3);
+  if (style % 2 == 0) {
+    prefix += " lv:";
+    AppendNumber(&prefix, level, 2);
+  }
+  prefix += " -> ";
   return prefix;
 }
 
