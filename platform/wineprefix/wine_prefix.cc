@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -783,10 +784,15 @@ UnixPath ToUnixPath(std::u16string_view path) {
       const size_t count = names.size();
       char* to = path.data() + namesStart;
       size_t ascii = 0;
-      for (uint64_t four; ascii + 4 <= count; ascii += 4) {  // four units at a time
+      static_assert(std::endian::native == std::endian::little, "units are read as words");
+      for (; ascii + 4 <= count; ascii += 4) {  // four units at a time, one store
+        uint64_t four;
         std::memcpy(&four, from + ascii, sizeof(four));
         if ((four & 0xFF80FF80FF80FF80u) != 0) break;
-        for (int k = 0; k < 4; ++k) to[ascii + k] = static_cast<char>(four >> (16 * k));
+        const uint32_t bytes =
+            static_cast<uint32_t>((four & 0xFF) | ((four >> 8) & 0xFF00) |
+                                  ((four >> 16) & 0xFF0000) | ((four >> 24) & 0xFF000000));
+        std::memcpy(to + ascii, &bytes, sizeof(bytes));
       }
       for (; ascii < count && from[ascii] < 0x80; ++ascii)
         to[ascii] = static_cast<char>(from[ascii]);
