@@ -610,20 +610,36 @@ std::mutex g_driveLock;
 DriveMap g_drives;
 
 std::string FindDriveRoot(char16_t lower);
+std::string FreshDriveRoot(char16_t lower, uint64_t generation, int index);
 
 }  // namespace
 
 std::string DriveRoot(char16_t letter) {
+  std::string root;
+  AppendDriveRoot(letter, &root);
+  return root;
+}
+
+void AppendDriveRoot(char16_t letter, std::string* out) {
   const char16_t lower = AsciiLower(letter);
-  if (lower < u'a' || lower > u'z') return {};
+  if (lower < u'a' || lower > u'z') return;
   const uint64_t generation = g_prefixGeneration.load();
   const int index = lower - u'a';
   {
     std::lock_guard<std::mutex> hold(g_driveLock);
     if (g_drives.generation == generation && g_drives.known[index] &&
-        MonotonicNs() - g_drives.checkedNs < kDriveCheckNs)
-      return g_drives.roots[index];
+        MonotonicNs() - g_drives.checkedNs < kDriveCheckNs) {
+      *out += g_drives.roots[index];
+      return;
+    }
   }
+  *out += FreshDriveRoot(lower, generation, index);
+}
+
+namespace {
+
+// DriveRoot when the drive map cannot answer at once.
+std::string FreshDriveRoot(char16_t lower, uint64_t generation, int index) {
   const std::string prefix = PrefixDirectory();
   struct stat devices;
   if (stat((prefix + "/dosdevices").c_str(), &devices) != 0) return FindDriveRoot(lower);
@@ -644,8 +660,6 @@ std::string DriveRoot(char16_t letter) {
   }
   return root;
 }
-
-namespace {
 
 std::string FindDriveRoot(char16_t lower) {
   const std::string devices = PrefixDirectory() + "/dosdevices/";
@@ -755,8 +769,15 @@ UnixPath ToUnixPath(std::u16string_view path) {
   // A share is reached through dosdevices/unc/<server>/<share>: the server
   // and the share are the drive's first two names.
   const size_t driveParts = unc ? 2 : 0;
-  const std::string root = unc ? PrefixDirectory() + "/dosdevices/unc" : DriveRoot(full[0]);
-  if (root.empty() || parts.size() < driveParts) {
+  // The Unix path: the drive's root, then (below) the names.
+  std::string path;
+  path.reserve(full.size() + 256);
+  if (unc)
+    path = PrefixDirectory() + "/dosdevices/unc";
+  else
+    AppendDriveRoot(full[0], &path);
+  const size_t rootLength = path.size();
+  if (rootLength == 0 || parts.size() < driveParts) {
     result.error = ENODEV;  // the drive is not there
     return result;
   }
@@ -765,9 +786,6 @@ UnixPath ToUnixPath(std::u16string_view path) {
   // written, then its folder as written with the last name looked up in it.
   const bool sysnative = !unc && parts.size() >= 2 && EqualsIgnoreCase(parts[1], u"sysnative");
   if (!sysnative && parts.size() > driveParts) {
-    std::string path;
-    path.reserve(root.size() + full.size() + 16);
-    path = root;
     size_t folderLength = path.size();
     if (asWritten) {
       // The names in one pass, a trailing separator left out: each
@@ -817,7 +835,7 @@ UnixPath ToUnixPath(std::u16string_view path) {
         ends.push_back(path.size());
       }
     }
-    if (FromKeptListings(&path, root.size(), parts, ends, driveParts, &result) != Known::kNotKnown)
+    if (FromKeptListings(&path, rootLength, parts, ends, driveParts, &result) != Known::kNotKnown)
       return result;
     struct stat st;
     if (Exists(path, &st)) {
@@ -843,7 +861,7 @@ UnixPath ToUnixPath(std::u16string_view path) {
     }
   }
 
-  std::string current = root;
+  std::string current = path.substr(0, rootLength);
   bool found = true;
   result.parentFound = true;
   // The stat of current, when a lookup on the way gave it: the lstat of a

@@ -21,6 +21,8 @@ void SetPrefixDirectory(std::string directory);
 // such as "d::" are raw devices, not drives. Empty when the drive does not
 // exist or its folder is gone.
 std::string DriveRoot(char16_t letter);
+// The same, appended to out (nothing when the drive is not there).
+void AppendDriveRoot(char16_t letter, std::string* out);
 
 // The drives that exist, bit 0 for A: up to bit 25 for Z:, as
 // GetLogicalDrives reports them.
