@@ -26,7 +26,6 @@ const ScanRoot kClassRoots[] = {
 namespace {
 
 constexpr uint32_t kTextBytes = 4096;
-constexpr uint32_t kResolveChars = 2048;
 constexpr uint32_t kShortestCommand = 5;  // bytes
 
 bool Aborted() { return AbortRequested.load(std::memory_order_relaxed) != 0; }
@@ -92,7 +91,8 @@ std::u16string ReadText(HKey key, std::u16string_view subKey, std::u16string_vie
 
 // The command is looked up whole, however long.
 uint32_t ResolveCommand(std::u16string text, bool want64) {
-  return static_cast<uint32_t>(ResolveCommandToFile(&text, kResolveChars, want64, true));
+  // Only the answer counts: the resolved text, and its long name, are not asked for.
+  return static_cast<uint32_t>(ResolveCommandToFile(&text, 0, want64, true));
 }
 
 // The applications being resolved on this thread, innermost last: a

@@ -49,7 +49,7 @@ void ScanEntries(ScannerFrame* frame, uint32_t rootIndex, const ScanRoot& scanRo
     const std::u16string_view text(command.data());
     std::u16string path = FirstUninstallPath(text);
     if (path.empty()) continue;
-    if (ResolveCommandToFile(&path, kFirstPathChars, scanRoot.view == 1, true) != 0) continue;
+    if (ResolveCommandToFile(&path, 0, scanRoot.view == 1, true) != 0) continue;
     if (ScannerFrame::Stopped()) break;
     if (frame->HandleKey(scanRoot.root, entryPath) == 0) continue;
     frame->LogKeyLine(rootIndex, scanRoot.root, entryPath, u"UninstallString",
