@@ -1,5 +1,6 @@
 #include "platform/wineprefix/memory_registry.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -27,6 +28,7 @@ bool IsStringType(uint32_t type) {
 
 std::vector<std::u16string_view> SplitPath(std::u16string_view path) {
   std::vector<std::u16string_view> elements;
+  elements.reserve(std::count(path.begin(), path.end(), u'\\') + 1);  // one allocation
   size_t start = 0;
   while (start < path.size()) {
     size_t end = path.find(u'\\', start);
