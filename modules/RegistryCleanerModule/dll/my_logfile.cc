@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "modules/RegistryCleanerModule/dll/log_format.h"
 #include "platform/system_text.h"
@@ -150,23 +151,20 @@ std::string MyLogfile::Prefix(int32_t level) {
   const platform::LocalTime t = system_->GetLocalTime();
   // Every line has one, so it is written by hand: a printf of it cost more
   // than the rest of the line.
+  // "YYYY-MM-DD " (styles 3 and 4), "hh:mm:ss,mmm", " lv:NN" (styles 2 and 4), " -> ".
+  struct Field {
+    int value, width;
+    char after;
+  };
+  const Field fields[] = {{t.year, 4, '-'},      {t.month, 2, '-'},  {t.day, 2, ' '},
+                          {t.hour, 2, ':'},      {t.minute, 2, ':'}, {t.second, 2, ','},
+                          {t.milliseconds, 3, 0}};
   std::string prefix;
   prefix.reserve(40);
-  if (style >= 3) {
-    AppendNumber(&prefix, t.year, 4);
-    prefix.push_back('-');
-    AppendNumber(&prefix, t.month, 2);
-    prefix.push_back('-');
-    AppendNumber(&prefix, t.day, 2);
-    prefix.push_back(' ');
+  for (size_t i = style >= 3 ? 0 : 3; i < std::size(fields); ++i) {
+    AppendNumber(&prefix, fields[i].value, fields[i].width);
+    if (fields[i].after != 0) prefix.push_back(fields[i].after);
   }
-  AppendNumber(&prefix, t.hour, 2);
-  prefix.push_back(':');
-  AppendNumber(&prefix, t.minute, 2);
-  prefix.push_back(':');
-  AppendNumber(&prefix, t.second, 2);
-  prefix.push_back(',');
-  AppendNumber(&prefix, t.milliseconds, 3);
   if (style % 2 == 0) {
     prefix += " lv:";
     AppendNumber(&prefix, level, 2);
