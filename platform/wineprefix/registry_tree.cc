@@ -47,7 +47,8 @@ TreeArena::~TreeArena() {
 }
 
 void* TreeArena::Allocate(size_t bytes) {
-  constexpr size_t kAlign = alignof(std::max_align_t);
+  // Keys and values hold nothing wider than eight bytes.
+  constexpr size_t kAlign = 8;
   bytes = (bytes + kAlign - 1) & ~(kAlign - 1);
   if (static_cast<size_t>(end_ - next_) < bytes) {
     constexpr size_t kFirstBlock = 64 << 10;
@@ -69,33 +70,31 @@ Value::Value(std::u16string_view name, uint32_t type, const uint8_t* data, uint3
              TreeArena* arena) {
   const size_t bytes = sizeof(Header) + name.size() * 2 + size;
   const size_t words = (bytes + 3) / 4;
-  storage_ =
-      arena != nullptr ? static_cast<uint32_t*>(arena->Allocate(words * 4)) : new uint32_t[words];
-  Header header{static_cast<uint32_t>(name.size()), type, size, arena != nullptr ? kInArena : 0};
-  char* raw = reinterpret_cast<char*>(storage_);
+  char* raw = arena != nullptr ? static_cast<char*>(arena->Allocate(words * 4))
+                               : reinterpret_cast<char*>(new uint32_t[words]);
+  storage_ = reinterpret_cast<uintptr_t>(raw) | (arena != nullptr ? kInArena : 0);
+  const Header header{static_cast<uint32_t>(name.size()), type, size, 0};
   std::memcpy(raw, &header, sizeof(header));
   if (!name.empty()) std::memcpy(raw + sizeof(Header), name.data(), name.size() * 2);
   if (size != 0) std::memcpy(raw + sizeof(Header) + name.size() * 2, data, size);
 }
 
 void Value::Release() {
-  if (storage_ != nullptr && !(header().flags & kInArena)) delete[] storage_;
-  storage_ = nullptr;
+  if (storage_ != 0 && !(storage_ & kInArena)) delete[] reinterpret_cast<uint32_t*>(raw());
+  storage_ = 0;
 }
 
 std::u16string_view Value::name() const {
-  return {
-      reinterpret_cast<const char16_t*>(reinterpret_cast<const char*>(storage_) + sizeof(Header)),
-      header().nameLength};
+  return {reinterpret_cast<const char16_t*>(raw() + sizeof(Header)), header().nameLength};
 }
 uint32_t Value::type() const { return header().type; }
 uint32_t Value::size() const { return header().size; }
 const uint8_t* Value::data() const {
-  return reinterpret_cast<const uint8_t*>(storage_) + sizeof(Header) + header().nameLength * 2;
+  return reinterpret_cast<const uint8_t*>(raw()) + sizeof(Header) + header().nameLength * 2;
 }
 bool Value::erased() const { return (header().flags & kErased) != 0; }
 void Value::MarkErased() {
-  Header& h = *reinterpret_cast<Header*>(storage_);
+  Header& h = *reinterpret_cast<Header*>(raw());
   h.flags |= kErased;
 }
 bool Value::Same(uint32_t otherType, const uint8_t* otherData, uint32_t otherSize) const {

@@ -132,12 +132,12 @@ class Value {
  public:
   Value(std::u16string_view name, uint32_t type, const uint8_t* data, uint32_t size,
         TreeArena* arena = nullptr);
-  Value(Value&& other) noexcept : storage_(other.storage_) { other.storage_ = nullptr; }
+  Value(Value&& other) noexcept : storage_(other.storage_) { other.storage_ = 0; }
   Value& operator=(Value&& other) noexcept {
     if (this != &other) {
       Release();
       storage_ = other.storage_;
-      other.storage_ = nullptr;
+      other.storage_ = 0;
     }
     return *this;
   }
@@ -154,17 +154,20 @@ class Value {
   void MarkErased();
 
  private:
-  static constexpr uint32_t kInArena = 1;
+  // Kept in the address's low bit, so that freeing a value never reads it.
+  static constexpr uintptr_t kInArena = 1;
   static constexpr uint32_t kErased = 2;
   struct Header {
     uint32_t nameLength;
     uint32_t type;
     uint32_t size;
-    uint32_t flags;  // kInArena, kErased
+    uint32_t flags;  // kErased
   };
-  const Header& header() const { return *reinterpret_cast<const Header*>(storage_); }
+  char* raw() const { return reinterpret_cast<char*>(storage_ & ~kInArena); }
+  const Header& header() const { return *reinterpret_cast<const Header*>(raw()); }
   void Release();
-  uint32_t* storage_;  // Header, then the name units, then the data
+  // The address of the Header, then the name units, then the data; kInArena.
+  uintptr_t storage_;
 };
 
 // Key flags.
