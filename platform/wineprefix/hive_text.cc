@@ -206,6 +206,7 @@ void StoreValue(Key* key, std::u16string_view name, uint32_t type, const void* d
   if (at >= 0) {
     Value& old = key->values[static_cast<size_t>(at)];
     old = Value(old.name(), type, bytes, static_cast<uint32_t>(size), arena);
+    if (arena == nullptr) key->HoldsHeap();
   } else {
     key->AppendValue(Value(name, type, bytes, static_cast<uint32_t>(size), arena));
   }
@@ -583,7 +584,10 @@ void HiveReader::KeyOption(std::string_view p) {
       Problem("Malformed class", p);
       return;
     }
-    if (key_ != nullptr) key_->className = std::make_unique<std::u16string>(scratch_.view());
+    if (key_ != nullptr) {
+      key_->className = std::make_unique<std::u16string>(scratch_.view());
+      key_->HoldsHeap();
+    }
   } else if (p.substr(0, 5) == "#link" && key_ != nullptr) {
     key_->flags |= kKeyLink;
   }

@@ -134,10 +134,10 @@ Key* Key::FindChild(std::u16string_view childName, size_t* insertAt) const {
 }
 
 void KeyDeleter::operator()(Key* key) const {
-  if (key->flags & kKeyInArena) {
-    key->~Key();
-  } else {
+  if (!(key->flags & kKeyInArena)) {
     delete key;
+  } else if (key->flags & kKeyHeapParts) {
+    key->~Key();
   }
 }
 
@@ -163,7 +163,11 @@ void KeyName::Release() {
 
 Key* Key::InsertChild(std::u16string_view childName, size_t insertAt, TreeArena* arena) {
   KeyPtr child(arena != nullptr ? new (arena->Allocate(sizeof(Key))) Key(arena) : new Key);
-  if (arena != nullptr) child->flags |= kKeyInArena;
+  if (arena != nullptr) {
+    child->flags |= kKeyInArena;
+  } else {
+    HoldsHeap();
+  }
   child->parent = this;
   child->name.Assign(childName, arena);
   Key* raw = child.get();
@@ -209,10 +213,12 @@ void Key::AppendValue(Value value) {
   // The index then holds one entry per name.
   SettleValues();
   values.push_back(std::move(value));
+  if (!values.back().inArena()) HoldsHeap();
   const uint32_t position = static_cast<uint32_t>(values.size() - 1);
   if (!valueIndex) {
     if (values.size() <= kIndexThreshold) return;
     valueIndex = std::make_unique<std::vector<uint32_t>>();
+    HoldsHeap();
     valueIndex->reserve(values.size() * 2);
     for (uint32_t i = 0; i < values.size(); ++i) valueIndex->push_back(i);
     std::stable_sort(valueIndex->begin(), valueIndex->end(), [this](uint32_t a, uint32_t b) {
@@ -338,6 +344,7 @@ bool SetValue(Key* key, std::u16string_view name, uint32_t type, const uint8_t* 
     if (old.Same(type, data, size)) return false;
     // Keep the position and the name as first written.
     old = Value(old.name(), type, data, size);
+    key->HoldsHeap();
   } else {
     key->AppendValue(Value(name, type, data, size));
   }

@@ -152,6 +152,7 @@ class Value {
   // until its key settles its list.
   bool erased() const;
   void MarkErased();
+  bool inArena() const { return (storage_ & kInArena) != 0; }
 
  private:
   // Kept in the address's low bit, so that freeing a value never reads it.
@@ -171,19 +172,22 @@ class Value {
 };
 
 // Key flags.
-constexpr uint16_t kKeyVolatile = 0x0001;  // never saved
-constexpr uint16_t kKeyLink = 0x0002;      // symbolic link: SymbolicLinkValue names the target
-constexpr uint16_t kKeyDirty = 0x0004;     // changed since the hive was read or written
-constexpr uint16_t kKeyWowShare = 0x0008;  // Software\Classes\Wow6432Node: falls back to Classes
-constexpr uint16_t kKeyHasWow = 0x0010;    // has a Wow6432Node child (and is not one)
-constexpr uint16_t kKeyHiveRoot = 0x0020;  // the root of a hive file
-constexpr uint16_t kKeyUnloaded = 0x0040;  // hive root whose file was not read yet
-constexpr uint16_t kKeyReadOnly = 0x0080;  // hive root: writes are refused
-constexpr uint16_t kKeyInArena = 0x0100;   // made in a TreeArena: deleting frees nothing
+constexpr uint16_t kKeyVolatile = 0x0001;   // never saved
+constexpr uint16_t kKeyLink = 0x0002;       // symbolic link: SymbolicLinkValue names the target
+constexpr uint16_t kKeyDirty = 0x0004;      // changed since the hive was read or written
+constexpr uint16_t kKeyWowShare = 0x0008;   // Software\Classes\Wow6432Node: falls back to Classes
+constexpr uint16_t kKeyHasWow = 0x0010;     // has a Wow6432Node child (and is not one)
+constexpr uint16_t kKeyHiveRoot = 0x0020;   // the root of a hive file
+constexpr uint16_t kKeyUnloaded = 0x0040;   // hive root whose file was not read yet
+constexpr uint16_t kKeyReadOnly = 0x0080;   // hive root: writes are refused
+constexpr uint16_t kKeyInArena = 0x0100;    // made in a TreeArena: deleting frees nothing
+constexpr uint16_t kKeyHeapParts = 0x0200;  // it or a key below holds memory from the heap
 
 struct Key;
 // Deletes a subkey: one made in an arena (kKeyInArena) is only destroyed, its
-// room goes with the arena.
+// room goes with the arena; one whose whole branch lies in the arena (no
+// kKeyHeapParts) is left to the arena untouched, so that freeing a tree read
+// from a hive does not walk every key.
 struct KeyDeleter {
   void operator()(Key* key) const;
 };
@@ -231,6 +235,12 @@ struct Key {
   const Value& ValueAt(size_t position) {
     if (position >= firstErased) SettleValues();
     return values[position];
+  }
+  // Notes, on the key and its parents, that the key holds memory from the
+  // heap (a class name, a value index, a value, a subkey made on the heap).
+  void HoldsHeap() {
+    for (Key* k = this; k != nullptr && !(k->flags & kKeyHeapParts); k = k->parent)
+      k->flags |= kKeyHeapParts;
   }
   // Marks the key changed at time now.
   void Touch(uint64_t now) {
