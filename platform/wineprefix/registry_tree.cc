@@ -1,6 +1,7 @@
 #include "platform/wineprefix/registry_tree.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -64,6 +65,28 @@ void* TreeArena::Allocate(size_t bytes) {
   void* out = next_;
   next_ += bytes;
   return out;
+}
+
+size_t TreeArena::ListSize(size_t bytes) {
+  if (bytes < 8 || !std::has_single_bit(bytes)) return kListSizes;
+  return std::min(static_cast<size_t>(std::countr_zero(bytes)) - 3, kListSizes);
+}
+
+void* TreeArena::AllocateList(size_t bytes) {
+  const size_t k = ListSize(bytes);
+  if (k < kListSizes && freeLists_[k] != nullptr) {
+    void* room = freeLists_[k];
+    std::memcpy(&freeLists_[k], room, sizeof(void*));
+    return room;
+  }
+  return Allocate(bytes);
+}
+
+void TreeArena::RecycleList(void* room, size_t bytes) {
+  const size_t k = ListSize(bytes);
+  if (k == kListSizes) return;  // left in the arena
+  std::memcpy(room, &freeLists_[k], sizeof(void*));
+  freeLists_[k] = room;
 }
 
 Value::Value(std::u16string_view name, uint32_t type, const uint8_t* data, uint32_t size,

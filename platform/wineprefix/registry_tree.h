@@ -48,8 +48,16 @@ class TreeArena {
 
   // bytes, aligned for any key or value; throws std::bad_alloc.
   void* Allocate(size_t bytes);
+  // Room for a list, and its return when the list has grown: lists double,
+  // so the room one leaves is handed out again to the next list of that size.
+  void* AllocateList(size_t bytes);
+  void RecycleList(void* room, size_t bytes);
 
  private:
+  // Free lists of room for lists of 8 << k bytes.
+  static constexpr size_t kListSizes = 20;
+  static size_t ListSize(size_t bytes);  // its k, or kListSizes
+
   struct Block {
     char* start;
     size_t bytes;
@@ -58,6 +66,7 @@ class TreeArena {
   std::vector<Block> blocks_;
   char* next_ = nullptr;
   char* end_ = nullptr;
+  void* freeLists_[kListSizes] = {};
 };
 
 // Hands out the memory of a key's child and value lists: from the tree's
@@ -77,10 +86,14 @@ struct ArenaAllocator {
 
   T* allocate(size_t n) {
     if (arena == nullptr) return std::allocator<T>().allocate(n);
-    return static_cast<T*>(arena->Allocate(n * sizeof(T)));
+    return static_cast<T*>(arena->AllocateList(n * sizeof(T)));
   }
   void deallocate(T* p, size_t n) {
-    if (arena == nullptr) std::allocator<T>().deallocate(p, n);
+    if (arena == nullptr) {
+      std::allocator<T>().deallocate(p, n);
+    } else {
+      arena->RecycleList(p, n * sizeof(T));
+    }
   }
   template <typename U>
   bool operator==(const ArenaAllocator<U>& other) const {
