@@ -209,7 +209,7 @@ Key* Key::InsertChild(std::u16string_view childName, size_t insertAt, TreeArena*
 
 int Key::FindValue(std::u16string_view valueName) const {
   if (valueIndex) {
-    const auto& index = *valueIndex;
+    const auto& index = valueIndex->sorted;
     // A hive file lists values in order: a name read from it is mostly new
     // and sorts after every name so far.
     if (!index.empty() && CompareNames(values[index.back()].name(), valueName) < 0) return -1;
@@ -240,16 +240,17 @@ void Key::AppendValue(Value value) {
   const uint32_t position = static_cast<uint32_t>(values.size() - 1);
   if (!valueIndex) {
     if (values.size() <= kIndexThreshold) return;
-    valueIndex = std::make_unique<std::vector<uint32_t>>();
+    valueIndex = std::make_unique<ValueIndex>();
     HoldsHeap();
-    valueIndex->reserve(values.size() * 2);
-    for (uint32_t i = 0; i < values.size(); ++i) valueIndex->push_back(i);
-    std::stable_sort(valueIndex->begin(), valueIndex->end(), [this](uint32_t a, uint32_t b) {
+    auto& index = valueIndex->sorted;
+    index.reserve(values.size() * 2);
+    for (uint32_t i = 0; i < values.size(); ++i) index.push_back(i);
+    std::stable_sort(index.begin(), index.end(), [this](uint32_t a, uint32_t b) {
       return CompareNames(values[a].name(), values[b].name()) < 0;
     });
     return;
   }
-  auto& index = *valueIndex;
+  auto& index = valueIndex->sorted;
   const std::u16string_view name = values[position].name();
   // Files keep values sorted, so the new one usually goes last.
   auto at = index.end();
@@ -268,12 +269,12 @@ void Key::EraseValue(size_t position) {
     return;
   }
   values[position].MarkErased();
-  ++erasedValues;
-  firstErased = std::min(firstErased, static_cast<uint32_t>(position));
+  ++valueIndex->erased;
+  valueIndex->firstErased = std::min(valueIndex->firstErased, static_cast<uint32_t>(position));
 }
 
 void Key::SettleValues() {
-  if (erasedValues == 0) return;
+  if (!valueIndex || valueIndex->erased == 0) return;
   // Where each value goes; UINT32_MAX for an erased one.
   std::vector<uint32_t> moved(values.size());
   size_t kept = 0;
@@ -287,13 +288,13 @@ void Key::SettleValues() {
     ++kept;
   }
   values.erase(values.begin() + static_cast<ptrdiff_t>(kept), values.end());
-  erasedValues = 0;
-  firstErased = UINT32_MAX;
+  valueIndex->erased = 0;
+  valueIndex->firstErased = UINT32_MAX;
   if (values.size() <= kIndexThreshold / 2) {
     valueIndex.reset();
     return;
   }
-  auto& index = *valueIndex;
+  auto& index = valueIndex->sorted;
   size_t out = 0;
   for (const uint32_t i : index)
     if (moved[i] != UINT32_MAX) index[out++] = moved[i];

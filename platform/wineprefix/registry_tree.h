@@ -216,11 +216,15 @@ struct Key {
   KeyName name;
   std::vector<KeyPtr, ArenaAllocator<KeyPtr>> children;  // sorted by CompareNames
   std::vector<Value, ArenaAllocator<Value>> values;      // insertion order
-  // Positions of values sorted by name, kept once a key has many values.
-  std::unique_ptr<std::vector<uint32_t>> valueIndex;
-  // Values marked erased and still in the list, and the first one's position.
-  uint32_t erasedValues = 0;
-  uint32_t firstErased = UINT32_MAX;
+  // Kept once a key has many values: their positions sorted by name, and the
+  // values marked erased and still in the list (how many, the first one's
+  // position).
+  struct ValueIndex {
+    std::vector<uint32_t> sorted;
+    uint32_t erased = 0;
+    uint32_t firstErased = UINT32_MAX;
+  };
+  std::unique_ptr<ValueIndex> valueIndex;
   std::unique_ptr<std::u16string> className;
   uint64_t modified = 0;    // FILETIME
   uint64_t spanOffset = 0;  // the key's block in the hive file as last read or written
@@ -243,10 +247,10 @@ struct Key {
   // together, once the list is read at or beyond the first of them.
   void EraseValue(size_t index);
   void SettleValues();
-  size_t ValueCount() const { return values.size() - erasedValues; }
+  size_t ValueCount() const { return values.size() - (valueIndex ? valueIndex->erased : 0); }
   // The value at position, counting live values only.
   const Value& ValueAt(size_t position) {
-    if (position >= firstErased) SettleValues();
+    if (valueIndex && position >= valueIndex->firstErased) SettleValues();
     return values[position];
   }
   // Notes, on the key and its parents, that the key holds memory from the
