@@ -82,6 +82,23 @@ size_t WidenPlainRun(std::string_view s, size_t i, char endChar, char16_t** to) 
   return i;
 }
 
+// What a backslash before an ASCII character stands for (not \x and octal
+// digits, which start a number): a control character for a b e f n r t v,
+// else the character itself.
+constexpr std::array<char16_t, 128> kEscapedUnits = [] {
+  std::array<char16_t, 128> table{};
+  for (size_t c = 0; c < table.size(); ++c) table[c] = static_cast<char16_t>(c);
+  table['a'] = 7;
+  table['b'] = 8;
+  table['e'] = 27;
+  table['f'] = 12;
+  table['n'] = 10;
+  table['r'] = 13;
+  table['t'] = 9;
+  table['v'] = 11;
+  return table;
+}();
+
 // Wine's unescaping of a string that ends at endChar: \a \b \e \f \n \r \t
 // \v, \x with up to four hex digits, up to three octal digits, a backslash
 // before anything else stands for that character, bytes above 127 are UTF-8.
@@ -103,38 +120,9 @@ size_t Unescape(std::string_view s, char endChar, LineBuffer<char16_t>* buffer) 
     }
     if (c == '\\' && i + 1 < n) {
       const char e = s[i + 1];
-      char16_t unit = 0;
-      bool simple = true;
-      switch (e) {
-        case 'a':
-          unit = 7;
-          break;
-        case 'b':
-          unit = 8;
-          break;
-        case 'e':
-          unit = 27;
-          break;
-        case 'f':
-          unit = 12;
-          break;
-        case 'n':
-          unit = 10;
-          break;
-        case 'r':
-          unit = 13;
-          break;
-        case 't':
-          unit = 9;
-          break;
-        case 'v':
-          unit = 11;
-          break;
-        default:
-          simple = false;
-      }
-      if (simple) {
-        *out++ = unit;
+      const auto ascii = static_cast<unsigned char>(e);
+      if (ascii < 0x80 && e != 'x' && !(e >= '0' && e <= '7')) {
+        *out++ = kEscapedUnits[ascii];
         i += 2;
         continue;
       }
@@ -158,7 +146,7 @@ size_t Unescape(std::string_view s, char endChar, LineBuffer<char16_t>* buffer) 
         *out++ = static_cast<char16_t>(value);
         continue;
       }
-      ++i;  // any other escaped character stands for itself
+      ++i;  // a non-ASCII character after a backslash stands for itself
     } else if (c == '\\') {
       break;
     }

@@ -68,7 +68,7 @@ void* TreeArena::Allocate(size_t bytes) {
 }
 
 size_t TreeArena::ListSize(size_t bytes) {
-  if (bytes < 8 || !std::has_single_bit(bytes)) return kListSizes;
+  if (bytes < 8 || (bytes & (bytes - 1)) != 0) return kListSizes;
   return std::min(static_cast<size_t>(std::countr_zero(bytes)) - 3, kListSizes);
 }
 
