@@ -105,11 +105,21 @@ constexpr std::array<char16_t, 128> kEscapedUnits = [] {
 // Appends to buffer; returns the bytes used including endChar, or npos when
 // endChar is missing.
 size_t Unescape(std::string_view s, char endChar, LineBuffer<char16_t>* buffer) {
-  // A byte gives at most one unit (four bytes of UTF-8 give two).
-  char16_t* out = buffer->Extend(s.size() + 16);
-  size_t i = 0;
   const size_t n = s.size();
-  while (i < n) {
+  size_t i = 0;
+  char16_t* out = nullptr;
+  // A byte gives at most one unit (four bytes of UTF-8 give two). Room for a
+  // long line is made only up to the next endChar, as a value's name would
+  // otherwise take room for all of its data; only an escaped endChar takes
+  // the text past it, to the next one.
+  constexpr size_t kShortLine = 4096;
+  for (size_t roomEnd = 0; i < n;) {
+    if (i >= roomEnd) {
+      if (out != nullptr) buffer->SetEnd(out);
+      const size_t next = n - i <= kShortLine ? std::string_view::npos : s.find(endChar, i);
+      roomEnd = next == std::string_view::npos ? n : next + 1;
+      out = buffer->Extend(roomEnd - i + 16);
+    }
     // Most text is plain ASCII: widen a whole run at once.
     i = WidenPlainRun(s, i, endChar, &out);
     if (i >= n) break;
@@ -181,7 +191,7 @@ size_t Unescape(std::string_view s, char endChar, LineBuffer<char16_t>* buffer) 
       *out++ = static_cast<char16_t>(0xDC00 | (cp & 0x3FF));
     }
   }
-  buffer->SetEnd(out);
+  if (out != nullptr) buffer->SetEnd(out);
   return std::string_view::npos;
 }
 
