@@ -1,8 +1,12 @@
 #include "platform/wineprefix/hive_text.h"
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "platform/registry.h"
 
@@ -15,13 +19,16 @@ constexpr size_t kFlushAt = 1 << 20;
 bool IsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
 }
-bool IsHexDigit(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-int HexValue(char c) {
-  if (c <= '9') return c - '0';
-  return (c | 0x20) - 'a' + 10;
-}
+// The values of hex digits by byte; 0xFF for a byte that is no hex digit.
+constexpr std::array<uint8_t, 256> kHexDigits = [] {
+  std::array<uint8_t, 256> table{};
+  for (uint8_t& v : table) v = 0xFF;
+  for (int c = 0; c < 10; ++c) table['0' + c] = static_cast<uint8_t>(c);
+  for (int c = 0; c < 6; ++c) table['a' + c] = table['A' + c] = static_cast<uint8_t>(10 + c);
+  return table;
+}();
+uint8_t HexDigit(char c) { return kHexDigits[static_cast<unsigned char>(c)]; }
+bool IsHexDigit(char c) { return HexDigit(c) < 16; }
 
 std::string_view SkipSpaces(std::string_view s) {
   size_t i = 0;
@@ -29,91 +36,116 @@ std::string_view SkipSpaces(std::string_view s) {
   return s.substr(i);
 }
 
-// The end of the plain run of s from i on: ASCII without a backslash or
-// endChar. Eight bytes are tested at once (a byte equal to c leaves a zero
-// byte in word ^ c, which (x - 0x01..) & ~x & 0x80.. finds).
-size_t PlainRunEnd(std::string_view s, size_t i, char endChar) {
+// Copies the plain run of s from i on (ASCII without a backslash or endChar)
+// widened to *to, and returns the run's end. *to needs room for the run and
+// 16 units more. Sixteen bytes are tested at once where the processor has
+// SSE2, else eight (a byte equal to c leaves a zero byte in word ^ c, which
+// (x - 0x01..) & ~x & 0x80.. finds).
+size_t WidenPlainRun(std::string_view s, size_t i, char endChar, char16_t** to) {
+  const char* p = s.data();
+  const size_t n = s.size();
+  char16_t* out = *to;
+#if defined(__SSE2__)
+  const __m128i backslashes16 = _mm_set1_epi8('\\'), ends16 = _mm_set1_epi8(endChar);
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 16 <= n; i += 16, out += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    // The high bit is set in non-ASCII bytes and in the bytes that end the run.
+    const __m128i stops = _mm_or_si128(
+        bytes, _mm_or_si128(_mm_cmpeq_epi8(bytes, backslashes16), _mm_cmpeq_epi8(bytes, ends16)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(bytes, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(bytes, zero));
+    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(stops));
+    if (mask != 0) {
+      const unsigned k = static_cast<unsigned>(__builtin_ctz(mask));
+      *to = out + k;
+      return i + k;
+    }
+  }
+#endif
   constexpr uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
   const uint64_t backslashes = kOnes * '\\';
   const uint64_t ends = kOnes * static_cast<unsigned char>(endChar);
-  const size_t n = s.size();
-  for (; i + 8 <= n; i += 8) {
+  for (; i + 8 <= n; i += 8, out += 8) {
     uint64_t word;
-    std::memcpy(&word, s.data() + i, 8);
+    std::memcpy(&word, p + i, 8);
     const uint64_t a = word ^ backslashes, b = word ^ ends;
     if ((((a - kOnes) & ~a) | ((b - kOnes) & ~b) | word) & kHighs) break;
+    for (int k = 0; k < 8; ++k) out[k] = static_cast<unsigned char>(p[i + k]);
   }
-  while (i < n && static_cast<unsigned char>(s[i]) < 0x80 && s[i] != '\\' && s[i] != endChar) ++i;
+  for (; i < n; ++i) {
+    const auto c = static_cast<unsigned char>(p[i]);
+    if (c >= 0x80 || c == '\\' || c == static_cast<unsigned char>(endChar)) break;
+    *out++ = c;
+  }
+  *to = out;
   return i;
 }
+
+// What a backslash before an ASCII character stands for (not \x and octal
+// digits, which start a number): a control character for a b e f n r t v,
+// else the character itself.
+constexpr std::array<char16_t, 128> kEscapedUnits = [] {
+  std::array<char16_t, 128> table{};
+  for (size_t c = 0; c < table.size(); ++c) table[c] = static_cast<char16_t>(c);
+  table['a'] = 7;
+  table['b'] = 8;
+  table['e'] = 27;
+  table['f'] = 12;
+  table['n'] = 10;
+  table['r'] = 13;
+  table['t'] = 9;
+  table['v'] = 11;
+  return table;
+}();
 
 // Wine's unescaping of a string that ends at endChar: \a \b \e \f \n \r \t
 // \v, \x with up to four hex digits, up to three octal digits, a backslash
 // before anything else stands for that character, bytes above 127 are UTF-8.
-// Appends to out; returns the bytes used including endChar, or npos when
+// Appends to buffer; returns the bytes used including endChar, or npos when
 // endChar is missing.
-size_t Unescape(std::string_view s, char endChar, std::u16string* out) {
-  size_t i = 0;
+size_t Unescape(std::string_view s, char endChar, LineBuffer<char16_t>* buffer) {
   const size_t n = s.size();
-  while (i < n) {
-    // Most text is plain ASCII: widen a whole run at once.
-    const size_t run = PlainRunEnd(s, i, endChar);
-    if (run > i) {
-      const size_t at = out->size();
-      out->resize(at + (run - i));
-      char16_t* to = out->data() + at;
-      for (; i < run; ++i) *to++ = static_cast<unsigned char>(s[i]);
-      continue;
+  size_t i = 0;
+  char16_t* out = nullptr;
+  // A byte gives at most one unit (four bytes of UTF-8 give two). Room for a
+  // long line is made only up to the next endChar, as a value's name would
+  // otherwise take room for all of its data; only an escaped endChar takes
+  // the text past it, to the next one.
+  constexpr size_t kShortLine = 4096;
+  for (size_t roomEnd = 0; i < n;) {
+    if (i >= roomEnd) {
+      if (out != nullptr) buffer->SetEnd(out);
+      const size_t next = n - i <= kShortLine ? std::string_view::npos : s.find(endChar, i);
+      roomEnd = next == std::string_view::npos ? n : next + 1;
+      out = buffer->Extend(roomEnd - i + 16);
     }
+    // Most text is plain ASCII: widen a whole run at once.
+    i = WidenPlainRun(s, i, endChar, &out);
+    if (i >= n) break;
     const char c = s[i];
-    if (c == endChar) return i + 1;
+    if (c == endChar) {
+      buffer->SetEnd(out);
+      return i + 1;
+    }
     if (c == '\\' && i + 1 < n) {
       const char e = s[i + 1];
-      char16_t unit = 0;
-      bool simple = true;
-      switch (e) {
-        case 'a':
-          unit = 7;
-          break;
-        case 'b':
-          unit = 8;
-          break;
-        case 'e':
-          unit = 27;
-          break;
-        case 'f':
-          unit = 12;
-          break;
-        case 'n':
-          unit = 10;
-          break;
-        case 'r':
-          unit = 13;
-          break;
-        case 't':
-          unit = 9;
-          break;
-        case 'v':
-          unit = 11;
-          break;
-        default:
-          simple = false;
-      }
-      if (simple) {
-        out->push_back(unit);
+      const auto ascii = static_cast<unsigned char>(e);
+      if (ascii < 0x80 && e != 'x' && !(e >= '0' && e <= '7')) {
+        *out++ = kEscapedUnits[ascii];
         i += 2;
         continue;
       }
       if (e == 'x') {
         i += 2;
         if (i >= n || !IsHexDigit(s[i])) {
-          out->push_back(u'x');
+          *out++ = u'x';
           continue;
         }
         unsigned value = 0;
         for (int k = 0; k < 4 && i < n && IsHexDigit(s[i]); ++k, ++i)
-          value = value * 16 + HexValue(s[i]);
-        out->push_back(static_cast<char16_t>(value));
+          value = value * 16 + HexDigit(s[i]);
+        *out++ = static_cast<char16_t>(value);
         continue;
       }
       if (e >= '0' && e <= '7') {
@@ -121,16 +153,16 @@ size_t Unescape(std::string_view s, char endChar, std::u16string* out) {
         unsigned value = 0;
         for (int k = 0; k < 3 && i < n && s[i] >= '0' && s[i] <= '7'; ++k, ++i)
           value = value * 8 + (s[i] - '0');
-        out->push_back(static_cast<char16_t>(value));
+        *out++ = static_cast<char16_t>(value);
         continue;
       }
-      ++i;  // any other escaped character stands for itself
+      ++i;  // a non-ASCII character after a backslash stands for itself
     } else if (c == '\\') {
-      return std::string_view::npos;
+      break;
     }
     const unsigned char b = static_cast<unsigned char>(s[i]);
     if (b < 0x80) {
-      out->push_back(b);
+      *out++ = b;
       ++i;
       continue;
     }
@@ -152,13 +184,14 @@ size_t Unescape(std::string_view s, char endChar, std::u16string* out) {
     static const uint32_t kMin[4] = {0, 0x80, 0x800, 0x10000};
     if (!ok || cp < kMin[more] || cp > 0x10FFFF) continue;
     if (cp <= 0xFFFF) {
-      out->push_back(static_cast<char16_t>(cp));
+      *out++ = static_cast<char16_t>(cp);
     } else {
       cp -= 0x10000;
-      out->push_back(static_cast<char16_t>(0xD800 | (cp >> 10)));
-      out->push_back(static_cast<char16_t>(0xDC00 | (cp & 0x3FF)));
+      *out++ = static_cast<char16_t>(0xD800 | (cp >> 10));
+      *out++ = static_cast<char16_t>(0xDC00 | (cp & 0x3FF));
     }
   }
+  if (out != nullptr) buffer->SetEnd(out);
   return std::string_view::npos;
 }
 
@@ -171,6 +204,7 @@ void StoreValue(Key* key, std::u16string_view name, uint32_t type, const void* d
   if (at >= 0) {
     Value& old = key->values[static_cast<size_t>(at)];
     old = Value(old.name(), type, bytes, static_cast<uint32_t>(size), arena);
+    if (arena == nullptr) key->HoldsHeap();
   } else {
     key->AppendValue(Value(name, type, bytes, static_cast<uint32_t>(size), arena));
   }
@@ -495,10 +529,16 @@ void HiveReader::KeyLine(std::string_view p, uint64_t offset) {
     return;
   }
   // Reuse the parents shared with the previous key line.
-  const std::u16string& path = scratch_;
+  const std::u16string_view path = scratch_.view();
+  const std::u16string_view previous = previousPath_.view();
   size_t common = 0;
-  const size_t limit = std::min(path.size(), previousPath_.size());
-  while (common < limit && path[common] == previousPath_[common]) ++common;
+  const size_t limit = std::min(path.size(), previous.size());
+  for (uint64_t x, y; common + 4 <= limit; common += 4) {
+    std::memcpy(&x, path.data() + common, 8);
+    std::memcpy(&y, previous.data() + common, 8);
+    if (x != y) break;
+  }
+  while (common < limit && path[common] == previous[common]) ++common;
   size_t shared = 0;
   while (shared < previousEnds_.size() && previousEnds_[shared] <= common &&
          (previousEnds_[shared] == path.size() || path[previousEnds_[shared]] == u'\\')) {
@@ -514,7 +554,7 @@ void HiveReader::KeyLine(std::string_view p, uint64_t offset) {
       continue;
     }
     size_t end = path.find(u'\\', pos);
-    if (end == std::u16string::npos) end = path.size();
+    if (end == std::u16string_view::npos) end = path.size();
     const std::u16string_view name(path.data() + pos, end - pos);
     size_t at = 0;
     Key* child = key->FindChild(name, &at);
@@ -524,7 +564,7 @@ void HiveReader::KeyLine(std::string_view p, uint64_t offset) {
     previousEnds_.push_back(end);
     pos = end;
   }
-  previousPath_ = path;
+  std::swap(previousPath_, scratch_);
   key->modified = modified;
   key_ = key;
   state_ = State::kInKey;
@@ -533,29 +573,31 @@ void HiveReader::KeyLine(std::string_view p, uint64_t offset) {
 void HiveReader::KeyOption(std::string_view p) {
   if (p.substr(0, 6) == "#time=") {
     uint64_t t = 0;
-    for (size_t i = 6; i < p.size() && IsHexDigit(p[i]); ++i) t = (t << 4) | HexValue(p[i]);
+    for (size_t i = 6; i < p.size() && IsHexDigit(p[i]); ++i) t = (t << 4) | HexDigit(p[i]);
     if (key_ != nullptr) key_->modified = t;
   } else if (p.substr(0, 7) == "#class=") {
-    std::u16string text;
+    scratch_.clear();
     if (p.size() < 8 || p[7] != '"' ||
-        Unescape(p.substr(8), '"', &text) == std::string_view::npos) {
+        Unescape(p.substr(8), '"', &scratch_) == std::string_view::npos) {
       Problem("Malformed class", p);
       return;
     }
-    if (key_ != nullptr) key_->className = std::make_unique<std::u16string>(std::move(text));
+    if (key_ != nullptr) {
+      key_->className = std::make_unique<std::u16string>(scratch_.view());
+      key_->HoldsHeap();
+    }
   } else if (p.substr(0, 5) == "#link" && key_ != nullptr) {
     key_->flags |= kKeyLink;
   }
 }
 
 void HiveReader::ValueLine(std::string_view p) {
-  std::u16string& name = name_;
-  name.clear();
+  name_.clear();
   size_t pos;
   if (p[0] == '@') {
     pos = 1;
   } else {
-    const size_t used = Unescape(p.substr(1), '"', &name);
+    const size_t used = Unescape(p.substr(1), '"', &name_);
     if (used == std::string_view::npos) {
       Problem("Malformed value name", p);
       return;
@@ -570,6 +612,7 @@ void HiveReader::ValueLine(std::string_view p) {
   ++pos;
   while (pos < p.size() && IsSpace(p[pos])) ++pos;
   const std::string_view data = p.substr(pos);
+  const std::u16string_view name = name_.view();
 
   uint32_t type = 0;
   size_t skip = 0;
@@ -587,13 +630,13 @@ void HiveReader::ValueLine(std::string_view p) {
   } else if (data.substr(0, 6) == "dword:") {
     uint32_t dw = 0;
     for (size_t i = 6; i < data.size() && IsHexDigit(data[i]); ++i)
-      dw = (dw << 4) | HexValue(data[i]);
+      dw = (dw << 4) | HexDigit(data[i]);
     StoreValue(key_, name, kRegDword, &dw, 4, arena_);
     return;
   } else if (data.substr(0, 4) == "hex(") {
     size_t i = 4;
     uint64_t t = 0;
-    while (i < data.size() && IsHexDigit(data[i]) && i < 20) t = (t << 4) | HexValue(data[i++]);
+    while (i < data.size() && IsHexDigit(data[i]) && i < 20) t = (t << 4) | HexDigit(data[i++]);
     if (i == 4 || data.substr(i, 2) != "):") {
       Problem("Malformed value", p);
       return;
@@ -604,14 +647,15 @@ void HiveReader::ValueLine(std::string_view p) {
     return;
   }
   if (isString) {
-    std::u16string& text = scratch_;
-    text.clear();
-    if (Unescape(data.substr(skip), '"', &text) == std::string_view::npos) {
+    scratch_.clear();
+    if (Unescape(data.substr(skip), '"', &scratch_) == std::string_view::npos) {
       Problem("Malformed value", p);
       return;
     }
-    text.push_back(0);
-    StoreValue(key_, name, type, text.data(), text.size() * 2, arena_);
+    char16_t* end = scratch_.Extend(1);
+    *end = 0;
+    scratch_.SetEnd(end + 1);
+    StoreValue(key_, name, type, scratch_.data(), scratch_.size() * 2, arena_);
     return;
   }
   hexName_ = name;
@@ -625,31 +669,38 @@ void HiveReader::ValueLine(std::string_view p) {
 }
 
 bool HiveReader::HexData(std::string_view s) {
+  const char* p = s.data();
+  const size_t n = s.size();
+  // A byte takes at least one digit.
+  uint8_t* out = hexBytes_.Extend(n);
   size_t i = 0;
   // Wine writes "hh," without blanks: read those triples in one step.
-  while (i + 2 < s.size() && IsHexDigit(s[i]) && IsHexDigit(s[i + 1]) && s[i + 2] == ',') {
-    hexBytes_.push_back(static_cast<char>((HexValue(s[i]) << 4) | HexValue(s[i + 1])));
+  while (i + 2 < n) {
+    const uint8_t high = HexDigit(p[i]), low = HexDigit(p[i + 1]);
+    if ((high | low) > 15 || p[i + 2] != ',') break;
+    *out++ = static_cast<uint8_t>(high << 4 | low);
     i += 3;
   }
-  while (i < s.size() && IsHexDigit(s[i])) {
+  while (i < n && IsHexDigit(p[i])) {
     unsigned value = 0;
     size_t digits = 0;
-    while (i < s.size() && IsHexDigit(s[i])) {
-      value = (value << 4) | HexValue(s[i++]);
+    while (i < n && IsHexDigit(p[i])) {
+      value = (value << 4) | HexDigit(p[i++]);
       if (++digits > 2) return false;
     }
-    hexBytes_.push_back(static_cast<char>(value));
-    while (i < s.size() && IsSpace(s[i])) ++i;
-    if (i < s.size() && s[i] == ',') ++i;
-    while (i < s.size() && IsSpace(s[i])) ++i;
+    *out++ = static_cast<uint8_t>(value);
+    while (i < n && IsSpace(p[i])) ++i;
+    if (i < n && p[i] == ',') ++i;
+    while (i < n && IsSpace(p[i])) ++i;
   }
-  while (i < s.size() && IsSpace(s[i])) ++i;
-  if (i == s.size()) {
+  hexBytes_.SetEnd(out);
+  while (i < n && IsSpace(p[i])) ++i;
+  if (i == n) {
     StoreValue(key_, hexName_, hexType_, hexBytes_.data(), hexBytes_.size(), arena_);
     state_ = State::kInKey;
     return true;
   }
-  if (s[i] != '\\' || i + 1 != s.size()) return false;
+  if (p[i] != '\\' || i + 1 != n) return false;
   state_ = State::kHexContinuation;  // the next line goes on
   return true;
 }

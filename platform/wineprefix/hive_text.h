@@ -5,7 +5,9 @@
 // in Wine's own layout. Pure code: the caller supplies the bytes.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,6 +24,35 @@ struct HiveReadResult {
   uint64_t prologueLength = 0;  // bytes before the first key block
   // "file:line: message 'text'" for every line that was skipped.
   std::vector<std::string> problems;
+};
+
+// Units or bytes decoded from a line, in a buffer that is reused: it grows
+// when asked for more room and is never filled with zeros first.
+template <typename T>
+class LineBuffer {
+ public:
+  // Room for n more elements after the current ones.
+  T* Extend(size_t n) {
+    if (size_ + n > capacity_) {
+      const size_t capacity = std::max(size_ + n, capacity_ * 2);
+      std::unique_ptr<T[]> grown(new T[capacity]);
+      if (size_ != 0) std::copy(data_.get(), data_.get() + size_, grown.get());
+      data_ = std::move(grown);
+      capacity_ = capacity;
+    }
+    return data_.get() + size_;
+  }
+  // The elements now end at end (inside the room last given by Extend).
+  void SetEnd(const T* end) { size_ = static_cast<size_t>(end - data_.get()); }
+  void clear() { size_ = 0; }
+  const T* data() const { return data_.get(); }
+  size_t size() const { return size_; }
+  std::basic_string_view<T> view() const { return {data_.get(), size_}; }
+
+ private:
+  std::unique_ptr<T[]> data_;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
 };
 
 // Reads hive text into the hive whose root is given (a key with kKeyHiveRoot
@@ -68,15 +99,15 @@ class HiveReader {
   bool previousEmpty_ = false;
   uint64_t previousStart_ = 0;
   // The previous key path, to find the next one's parents without lookups.
-  std::u16string previousPath_;
+  LineBuffer<char16_t> previousPath_;
   std::vector<Key*> previousKeys_;
   std::vector<size_t> previousEnds_;
   // A hex value wrapped over lines.
   std::u16string hexName_;
   uint32_t hexType_ = 0;
-  std::string hexBytes_;
-  std::u16string scratch_;  // reused for key paths and string data
-  std::u16string name_;
+  LineBuffer<uint8_t> hexBytes_;
+  LineBuffer<char16_t> scratch_;  // reused for key paths and string data
+  LineBuffer<char16_t> name_;
 };
 
 // Reads a whole text (tests, small files).

@@ -571,8 +571,6 @@ void MemoryRegistry::ReplaceHive(HiveId hive, std::unique_ptr<Key> fresh,
   for (auto& child : root->children) child->parent = root;
   root->values = std::move(fresh->values);
   root->valueIndex = std::move(fresh->valueIndex);
-  root->erasedValues = fresh->erasedValues;
-  root->firstErased = fresh->firstErased;
   root->className = std::move(fresh->className);
   root->modified = fresh->modified;
   root->spanOffset = fresh->spanOffset;

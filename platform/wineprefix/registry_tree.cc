@@ -1,6 +1,7 @@
 #include "platform/wineprefix/registry_tree.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -47,7 +48,8 @@ TreeArena::~TreeArena() {
 }
 
 void* TreeArena::Allocate(size_t bytes) {
-  constexpr size_t kAlign = alignof(std::max_align_t);
+  // Keys and values hold nothing wider than eight bytes.
+  constexpr size_t kAlign = 8;
   bytes = (bytes + kAlign - 1) & ~(kAlign - 1);
   if (static_cast<size_t>(end_ - next_) < bytes) {
     constexpr size_t kFirstBlock = 64 << 10;
@@ -65,37 +67,57 @@ void* TreeArena::Allocate(size_t bytes) {
   return out;
 }
 
+size_t TreeArena::ListSize(size_t bytes) {
+  if (bytes < 8 || (bytes & (bytes - 1)) != 0) return kListSizes;
+  return std::min(static_cast<size_t>(std::countr_zero(bytes)) - 3, kListSizes);
+}
+
+void* TreeArena::AllocateList(size_t bytes) {
+  const size_t k = ListSize(bytes);
+  if (k < kListSizes && freeLists_[k] != nullptr) {
+    void* room = freeLists_[k];
+    std::memcpy(&freeLists_[k], room, sizeof(void*));
+    return room;
+  }
+  return Allocate(bytes);
+}
+
+void TreeArena::RecycleList(void* room, size_t bytes) {
+  const size_t k = ListSize(bytes);
+  if (k == kListSizes) return;  // left in the arena
+  std::memcpy(room, &freeLists_[k], sizeof(void*));
+  freeLists_[k] = room;
+}
+
 Value::Value(std::u16string_view name, uint32_t type, const uint8_t* data, uint32_t size,
              TreeArena* arena) {
   const size_t bytes = sizeof(Header) + name.size() * 2 + size;
   const size_t words = (bytes + 3) / 4;
-  storage_ =
-      arena != nullptr ? static_cast<uint32_t*>(arena->Allocate(words * 4)) : new uint32_t[words];
-  Header header{static_cast<uint32_t>(name.size()), type, size, arena != nullptr ? kInArena : 0};
-  char* raw = reinterpret_cast<char*>(storage_);
+  char* raw = arena != nullptr ? static_cast<char*>(arena->Allocate(words * 4))
+                               : reinterpret_cast<char*>(new uint32_t[words]);
+  storage_ = reinterpret_cast<uintptr_t>(raw) | (arena != nullptr ? kInArena : 0);
+  const Header header{static_cast<uint32_t>(name.size()), type, size, 0};
   std::memcpy(raw, &header, sizeof(header));
   if (!name.empty()) std::memcpy(raw + sizeof(Header), name.data(), name.size() * 2);
   if (size != 0) std::memcpy(raw + sizeof(Header) + name.size() * 2, data, size);
 }
 
 void Value::Release() {
-  if (storage_ != nullptr && !(header().flags & kInArena)) delete[] storage_;
-  storage_ = nullptr;
+  if (storage_ != 0 && !(storage_ & kInArena)) delete[] reinterpret_cast<uint32_t*>(raw());
+  storage_ = 0;
 }
 
 std::u16string_view Value::name() const {
-  return {
-      reinterpret_cast<const char16_t*>(reinterpret_cast<const char*>(storage_) + sizeof(Header)),
-      header().nameLength};
+  return {reinterpret_cast<const char16_t*>(raw() + sizeof(Header)), header().nameLength};
 }
 uint32_t Value::type() const { return header().type; }
 uint32_t Value::size() const { return header().size; }
 const uint8_t* Value::data() const {
-  return reinterpret_cast<const uint8_t*>(storage_) + sizeof(Header) + header().nameLength * 2;
+  return reinterpret_cast<const uint8_t*>(raw()) + sizeof(Header) + header().nameLength * 2;
 }
 bool Value::erased() const { return (header().flags & kErased) != 0; }
 void Value::MarkErased() {
-  Header& h = *reinterpret_cast<Header*>(storage_);
+  Header& h = *reinterpret_cast<Header*>(raw());
   h.flags |= kErased;
 }
 bool Value::Same(uint32_t otherType, const uint8_t* otherData, uint32_t otherSize) const {
@@ -135,10 +157,10 @@ Key* Key::FindChild(std::u16string_view childName, size_t* insertAt) const {
 }
 
 void KeyDeleter::operator()(Key* key) const {
-  if (key->flags & kKeyInArena) {
-    key->~Key();
-  } else {
+  if (!(key->flags & kKeyInArena)) {
     delete key;
+  } else if (key->flags & kKeyHeapParts) {
+    key->~Key();
   }
 }
 
@@ -164,7 +186,11 @@ void KeyName::Release() {
 
 Key* Key::InsertChild(std::u16string_view childName, size_t insertAt, TreeArena* arena) {
   KeyPtr child(arena != nullptr ? new (arena->Allocate(sizeof(Key))) Key(arena) : new Key);
-  if (arena != nullptr) child->flags |= kKeyInArena;
+  if (arena != nullptr) {
+    child->flags |= kKeyInArena;
+  } else {
+    HoldsHeap();
+  }
   child->parent = this;
   child->name.Assign(childName, arena);
   Key* raw = child.get();
@@ -183,7 +209,7 @@ Key* Key::InsertChild(std::u16string_view childName, size_t insertAt, TreeArena*
 
 int Key::FindValue(std::u16string_view valueName) const {
   if (valueIndex) {
-    const auto& index = *valueIndex;
+    const auto& index = valueIndex->sorted;
     // A hive file lists values in order: a name read from it is mostly new
     // and sorts after every name so far.
     if (!index.empty() && CompareNames(values[index.back()].name(), valueName) < 0) return -1;
@@ -210,18 +236,21 @@ void Key::AppendValue(Value value) {
   // The index then holds one entry per name.
   SettleValues();
   values.push_back(std::move(value));
+  if (!values.back().inArena()) HoldsHeap();
   const uint32_t position = static_cast<uint32_t>(values.size() - 1);
   if (!valueIndex) {
     if (values.size() <= kIndexThreshold) return;
-    valueIndex = std::make_unique<std::vector<uint32_t>>();
-    valueIndex->reserve(values.size() * 2);
-    for (uint32_t i = 0; i < values.size(); ++i) valueIndex->push_back(i);
-    std::stable_sort(valueIndex->begin(), valueIndex->end(), [this](uint32_t a, uint32_t b) {
+    valueIndex = std::make_unique<ValueIndex>();
+    HoldsHeap();
+    auto& index = valueIndex->sorted;
+    index.reserve(values.size() * 2);
+    for (uint32_t i = 0; i < values.size(); ++i) index.push_back(i);
+    std::stable_sort(index.begin(), index.end(), [this](uint32_t a, uint32_t b) {
       return CompareNames(values[a].name(), values[b].name()) < 0;
     });
     return;
   }
-  auto& index = *valueIndex;
+  auto& index = valueIndex->sorted;
   const std::u16string_view name = values[position].name();
   // Files keep values sorted, so the new one usually goes last.
   auto at = index.end();
@@ -240,12 +269,12 @@ void Key::EraseValue(size_t position) {
     return;
   }
   values[position].MarkErased();
-  ++erasedValues;
-  firstErased = std::min(firstErased, static_cast<uint32_t>(position));
+  ++valueIndex->erased;
+  valueIndex->firstErased = std::min(valueIndex->firstErased, static_cast<uint32_t>(position));
 }
 
 void Key::SettleValues() {
-  if (erasedValues == 0) return;
+  if (!valueIndex || valueIndex->erased == 0) return;
   // Where each value goes; UINT32_MAX for an erased one.
   std::vector<uint32_t> moved(values.size());
   size_t kept = 0;
@@ -259,13 +288,13 @@ void Key::SettleValues() {
     ++kept;
   }
   values.erase(values.begin() + static_cast<ptrdiff_t>(kept), values.end());
-  erasedValues = 0;
-  firstErased = UINT32_MAX;
+  valueIndex->erased = 0;
+  valueIndex->firstErased = UINT32_MAX;
   if (values.size() <= kIndexThreshold / 2) {
     valueIndex.reset();
     return;
   }
-  auto& index = *valueIndex;
+  auto& index = valueIndex->sorted;
   size_t out = 0;
   for (const uint32_t i : index)
     if (moved[i] != UINT32_MAX) index[out++] = moved[i];
@@ -339,6 +368,7 @@ bool SetValue(Key* key, std::u16string_view name, uint32_t type, const uint8_t* 
     if (old.Same(type, data, size)) return false;
     // Keep the position and the name as first written.
     old = Value(old.name(), type, data, size);
+    key->HoldsHeap();
   } else {
     key->AppendValue(Value(name, type, data, size));
   }

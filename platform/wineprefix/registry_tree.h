@@ -48,8 +48,16 @@ class TreeArena {
 
   // bytes, aligned for any key or value; throws std::bad_alloc.
   void* Allocate(size_t bytes);
+  // Room for a list, and its return when the list has grown: lists double,
+  // so the room one leaves is handed out again to the next list of that size.
+  void* AllocateList(size_t bytes);
+  void RecycleList(void* room, size_t bytes);
 
  private:
+  // Free lists of room for lists of 8 << k bytes.
+  static constexpr size_t kListSizes = 20;
+  static size_t ListSize(size_t bytes);  // its k, or kListSizes
+
   struct Block {
     char* start;
     size_t bytes;
@@ -58,6 +66,7 @@ class TreeArena {
   std::vector<Block> blocks_;
   char* next_ = nullptr;
   char* end_ = nullptr;
+  void* freeLists_[kListSizes] = {};
 };
 
 // Hands out the memory of a key's child and value lists: from the tree's
@@ -77,10 +86,14 @@ struct ArenaAllocator {
 
   T* allocate(size_t n) {
     if (arena == nullptr) return std::allocator<T>().allocate(n);
-    return static_cast<T*>(arena->Allocate(n * sizeof(T)));
+    return static_cast<T*>(arena->AllocateList(n * sizeof(T)));
   }
   void deallocate(T* p, size_t n) {
-    if (arena == nullptr) std::allocator<T>().deallocate(p, n);
+    if (arena == nullptr) {
+      std::allocator<T>().deallocate(p, n);
+    } else {
+      arena->RecycleList(p, n * sizeof(T));
+    }
   }
   template <typename U>
   bool operator==(const ArenaAllocator<U>& other) const {
@@ -132,12 +145,12 @@ class Value {
  public:
   Value(std::u16string_view name, uint32_t type, const uint8_t* data, uint32_t size,
         TreeArena* arena = nullptr);
-  Value(Value&& other) noexcept : storage_(other.storage_) { other.storage_ = nullptr; }
+  Value(Value&& other) noexcept : storage_(other.storage_) { other.storage_ = 0; }
   Value& operator=(Value&& other) noexcept {
     if (this != &other) {
       Release();
       storage_ = other.storage_;
-      other.storage_ = nullptr;
+      other.storage_ = 0;
     }
     return *this;
   }
@@ -152,35 +165,42 @@ class Value {
   // until its key settles its list.
   bool erased() const;
   void MarkErased();
+  bool inArena() const { return (storage_ & kInArena) != 0; }
 
  private:
-  static constexpr uint32_t kInArena = 1;
+  // Kept in the address's low bit, so that freeing a value never reads it.
+  static constexpr uintptr_t kInArena = 1;
   static constexpr uint32_t kErased = 2;
   struct Header {
     uint32_t nameLength;
     uint32_t type;
     uint32_t size;
-    uint32_t flags;  // kInArena, kErased
+    uint32_t flags;  // kErased
   };
-  const Header& header() const { return *reinterpret_cast<const Header*>(storage_); }
+  char* raw() const { return reinterpret_cast<char*>(storage_ & ~kInArena); }
+  const Header& header() const { return *reinterpret_cast<const Header*>(raw()); }
   void Release();
-  uint32_t* storage_;  // Header, then the name units, then the data
+  // The address of the Header, then the name units, then the data; kInArena.
+  uintptr_t storage_;
 };
 
 // Key flags.
-constexpr uint16_t kKeyVolatile = 0x0001;  // never saved
-constexpr uint16_t kKeyLink = 0x0002;      // symbolic link: SymbolicLinkValue names the target
-constexpr uint16_t kKeyDirty = 0x0004;     // changed since the hive was read or written
-constexpr uint16_t kKeyWowShare = 0x0008;  // Software\Classes\Wow6432Node: falls back to Classes
-constexpr uint16_t kKeyHasWow = 0x0010;    // has a Wow6432Node child (and is not one)
-constexpr uint16_t kKeyHiveRoot = 0x0020;  // the root of a hive file
-constexpr uint16_t kKeyUnloaded = 0x0040;  // hive root whose file was not read yet
-constexpr uint16_t kKeyReadOnly = 0x0080;  // hive root: writes are refused
-constexpr uint16_t kKeyInArena = 0x0100;   // made in a TreeArena: deleting frees nothing
+constexpr uint16_t kKeyVolatile = 0x0001;   // never saved
+constexpr uint16_t kKeyLink = 0x0002;       // symbolic link: SymbolicLinkValue names the target
+constexpr uint16_t kKeyDirty = 0x0004;      // changed since the hive was read or written
+constexpr uint16_t kKeyWowShare = 0x0008;   // Software\Classes\Wow6432Node: falls back to Classes
+constexpr uint16_t kKeyHasWow = 0x0010;     // has a Wow6432Node child (and is not one)
+constexpr uint16_t kKeyHiveRoot = 0x0020;   // the root of a hive file
+constexpr uint16_t kKeyUnloaded = 0x0040;   // hive root whose file was not read yet
+constexpr uint16_t kKeyReadOnly = 0x0080;   // hive root: writes are refused
+constexpr uint16_t kKeyInArena = 0x0100;    // made in a TreeArena: deleting frees nothing
+constexpr uint16_t kKeyHeapParts = 0x0200;  // it or a key below holds memory from the heap
 
 struct Key;
 // Deletes a subkey: one made in an arena (kKeyInArena) is only destroyed, its
-// room goes with the arena.
+// room goes with the arena; one whose whole branch lies in the arena (no
+// kKeyHeapParts) is left to the arena untouched, so that freeing a tree read
+// from a hive does not walk every key.
 struct KeyDeleter {
   void operator()(Key* key) const;
 };
@@ -196,11 +216,15 @@ struct Key {
   KeyName name;
   std::vector<KeyPtr, ArenaAllocator<KeyPtr>> children;  // sorted by CompareNames
   std::vector<Value, ArenaAllocator<Value>> values;      // insertion order
-  // Positions of values sorted by name, kept once a key has many values.
-  std::unique_ptr<std::vector<uint32_t>> valueIndex;
-  // Values marked erased and still in the list, and the first one's position.
-  uint32_t erasedValues = 0;
-  uint32_t firstErased = UINT32_MAX;
+  // Kept once a key has many values: their positions sorted by name, and the
+  // values marked erased and still in the list (how many, the first one's
+  // position).
+  struct ValueIndex {
+    std::vector<uint32_t> sorted;
+    uint32_t erased = 0;
+    uint32_t firstErased = UINT32_MAX;
+  };
+  std::unique_ptr<ValueIndex> valueIndex;
   std::unique_ptr<std::u16string> className;
   uint64_t modified = 0;    // FILETIME
   uint64_t spanOffset = 0;  // the key's block in the hive file as last read or written
@@ -223,11 +247,17 @@ struct Key {
   // together, once the list is read at or beyond the first of them.
   void EraseValue(size_t index);
   void SettleValues();
-  size_t ValueCount() const { return values.size() - erasedValues; }
+  size_t ValueCount() const { return values.size() - (valueIndex ? valueIndex->erased : 0); }
   // The value at position, counting live values only.
   const Value& ValueAt(size_t position) {
-    if (position >= firstErased) SettleValues();
+    if (valueIndex && position >= valueIndex->firstErased) SettleValues();
     return values[position];
+  }
+  // Notes, on the key and its parents, that the key holds memory from the
+  // heap (a class name, a value index, a value, a subkey made on the heap).
+  void HoldsHeap() {
+    for (Key* k = this; k != nullptr && !(k->flags & kKeyHeapParts); k = k->parent)
+      k->flags |= kKeyHeapParts;
   }
   // Marks the key changed at time now.
   void Touch(uint64_t now) {

@@ -100,6 +100,8 @@ TEST(HiveEscapes, WineFormsAndLooserOnesRead) {
       {u"Common Files\\Shared \"Lib\" caf\u00e9", "Common Files\\\\Shared \\\"Lib\\\" caf\\xe9",
        true},
       {u"Program Files (x86)\u00e9", "Program Files (x86)\xc3\xa9", false},
+      // A long line gets room up to each closing quote in turn.
+      {std::u16string(5000, u'a') + u"\"q\"", std::string(5000, 'a') + "\\\"q\\\"", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.escaped);
