@@ -75,8 +75,11 @@ std::u16string ReadText(HKey key, std::u16string_view subKey, std::u16string_vie
                         uint32_t sam, uint32_t bytes = kTextBytes) {
   // Only the text read is kept: the room is not cleared first.
   std::unique_ptr<char16_t[]> room(new char16_t[bytes / 2]);
-  uint32_t length = ReadStringValueUncleared(key, subKey, name, sam, room.get(), bytes);
-  if (length == 0 || length + 1 >= bytes / 2) {
+  bool tooLong = false;
+  uint32_t length = ReadStringValueUncleared(key, subKey, name, sam, room.get(), bytes, &tooLong);
+  // Nothing read for another reason (no such key or value, no text) is
+  // nothing again with more room: only a value that did not fit is read anew.
+  if (tooLong || (length != 0 && length + 1 >= bytes / 2)) {
     // Too long for the buffer, or cut by its expansion: again, with room for
     // the data twice over (a terminator it lacks, what expansion adds).
     const uint32_t whole = ValueBytes(key, subKey, name, sam);

@@ -139,7 +139,8 @@ uint32_t ReadStringValue(HKey root, std::u16string_view keyPath, std::u16string_
 
 uint32_t ReadStringValueUncleared(HKey root, std::u16string_view keyPath,
                                   std::u16string_view valueName, uint32_t sam, char16_t* buffer,
-                                  uint32_t bufferBytes) {
+                                  uint32_t bufferBytes, bool* tooLong) {
+  if (tooLong != nullptr) *tooLong = false;
   if (buffer == nullptr) return 0;
   platform::Registry* registry = EngineRegistry();
   auto fail = []() -> uint32_t { return 0; };
@@ -150,6 +151,7 @@ uint32_t ReadStringValueUncleared(HKey root, std::u16string_view keyPath,
   const uint32_t error =
       registry->RegQueryValueExW(key, valueName, &type, reinterpret_cast<uint8_t*>(buffer), &size);
   registry->RegCloseKey(key);
+  if (tooLong != nullptr) *tooLong = error == platform::kRegMoreData;
   if (error != platform::kRegSuccess || size == 0) return fail();
   if (type != platform::kRegSz && type != platform::kRegExpandSz && type != platform::kRegMultiSz)
     return fail();

@@ -80,10 +80,11 @@ uint32_t ReadStringValue(platform::HKey root, std::u16string_view keyPath,
                          std::u16string_view valueName, uint32_t sam, char16_t* buffer,
                          uint32_t bufferBytes);
 // The same for a caller that keeps only the text: when nothing usable was
-// read the buffer is left as it is, not cleared.
+// read the buffer is left as it is, not cleared. *tooLong (when given) tells
+// a value that exists but did not fit.
 uint32_t ReadStringValueUncleared(platform::HKey root, std::u16string_view keyPath,
                                   std::u16string_view valueName, uint32_t sam, char16_t* buffer,
-                                  uint32_t bufferBytes);
+                                  uint32_t bufferBytes, bool* tooLong = nullptr);
 // After a value read into room (roomChars units) that was not cleared
 // first: the bytes behind the data's dataBytes, through the next whole unit,
 // become zero, so the text ends where it would have in cleared room.
