@@ -124,8 +124,8 @@ uint32_t ExpandEnvInPlace(char16_t* text, uint32_t capacityChars, uint32_t value
 void EndTextAfterData(char16_t* room, uint32_t roomChars, uint32_t dataBytes) {
   const size_t roomBytes = size_t{roomChars} * sizeof(char16_t);
   if (room == nullptr || dataBytes >= roomBytes) return;
-  const size_t end = std::min(roomBytes, (size_t{dataBytes} / 2 + 1) * sizeof(char16_t) +
-                                             (dataBytes % 2) * sizeof(char16_t));
+  // Through the unit after the last one the data touches.
+  const size_t end = std::min(roomBytes, ((size_t{dataBytes} + 1) / 2 + 1) * sizeof(char16_t));
   std::memset(reinterpret_cast<uint8_t*>(room) + dataBytes, 0, end - dataBytes);
 }
 
@@ -143,20 +143,19 @@ uint32_t ReadStringValueUncleared(HKey root, std::u16string_view keyPath,
   if (tooLong != nullptr) *tooLong = false;
   if (buffer == nullptr) return 0;
   platform::Registry* registry = EngineRegistry();
-  auto fail = []() -> uint32_t { return 0; };
   HKey key = platform::kNullKey;
-  if (registry->RegOpenKeyExW(root, keyPath, 0, sam, &key) != platform::kRegSuccess) return fail();
+  if (registry->RegOpenKeyExW(root, keyPath, 0, sam, &key) != platform::kRegSuccess) return 0;
   uint32_t type = 0;
   uint32_t size = bufferBytes;
   const uint32_t error =
       registry->RegQueryValueExW(key, valueName, &type, reinterpret_cast<uint8_t*>(buffer), &size);
   registry->RegCloseKey(key);
   if (tooLong != nullptr) *tooLong = error == platform::kRegMoreData;
-  if (error != platform::kRegSuccess || size == 0) return fail();
+  if (error != platform::kRegSuccess || size == 0) return 0;
   if (type != platform::kRegSz && type != platform::kRegExpandSz && type != platform::kRegMultiSz)
-    return fail();
+    return 0;
   const uint32_t units = bufferBytes / 2;
-  if (units == 0) return fail();
+  if (units == 0) return 0;
   // The data need not end in NUL; the text ends at the buffer's end at most.
   const uint32_t dataUnits = size / 2 < units ? size / 2 : units - 1;
   if (size / 2 >= units)
@@ -171,8 +170,7 @@ uint32_t ReadStringValueUncleared(HKey root, std::u16string_view keyPath,
     for (uint32_t i = 0; i + 1 < dataUnits; ++i)
       if (buffer[i] == 0) buffer[i] = u' ';
   }
-  const uint32_t length = static_cast<uint32_t>(platform::U16Length(buffer));
-  return length == 0 ? fail() : length;
+  return static_cast<uint32_t>(platform::U16Length(buffer));
 }
 
 uint32_t EnumValues(HKey root, std::u16string_view keyPath, uint32_t sam, WalkCallback callback,
