@@ -4,10 +4,7 @@
 
 namespace platform {
 
-char16_t FoldCase(char16_t c) {
-  if (c < 0x80) return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
-  return CharLower(c);
-}
+char16_t FoldCaseBeyondAscii(char16_t c) { return CharLower(c); }
 
 std::u16string FoldCase(std::u16string_view text) {
   std::u16string out(text);

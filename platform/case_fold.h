@@ -9,10 +9,17 @@
 
 namespace platform {
 
+// FoldCase beyond ASCII.
+char16_t FoldCaseBeyondAscii(char16_t c);
+
 // The simple case folding of one UTF-16 unit: a capital letter becomes its
 // small form, as the system's lower-casing gives it (on POSIX the Unicode
 // simple case mapping, as Wine's tables); any other unit is unchanged.
-char16_t FoldCase(char16_t c);
+// Names are mostly ASCII: that half is folded in line.
+inline char16_t FoldCase(char16_t c) {
+  if (c < 0x80) return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+  return FoldCaseBeyondAscii(c);
+}
 
 // text with every unit folded.
 std::u16string FoldCase(std::u16string_view text);

@@ -26,18 +26,33 @@ bool IsStringType(uint32_t type) {
   return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz;
 }
 
-std::vector<std::u16string_view> SplitPath(std::u16string_view path) {
-  std::vector<std::u16string_view> elements;
-  elements.reserve(std::count(path.begin(), path.end(), u'\\') + 1);  // one allocation
-  size_t start = 0;
-  while (start < path.size()) {
-    size_t end = path.find(u'\\', start);
-    if (end == std::u16string_view::npos) end = path.size();
-    if (end > start) elements.push_back(path.substr(start, end - start));
-    start = end + 1;
+// The names of a registry path in order, empty ones skipped, read in place.
+class PathNames {
+ public:
+  explicit PathNames(std::u16string_view path) : path_(path) { Next(); }
+  bool done() const { return done_; }
+  std::u16string_view name() const { return name_; }
+  void Next() {
+    while (start_ < path_.size()) {
+      size_t end = path_.find(u'\\', start_);
+      if (end == std::u16string_view::npos) end = path_.size();
+      const size_t from = start_;
+      start_ = end + 1;
+      if (end > from) {
+        name_ = path_.substr(from, end - from);
+        return;
+      }
+    }
+    done_ = true;
+    name_ = {};
   }
-  return elements;
-}
+
+ private:
+  std::u16string_view path_;
+  std::u16string_view name_;
+  size_t start_ = 0;
+  bool done_ = false;
+};
 
 // Copies value data as RegQueryValueExW does: the size always, the data when
 // it fits, and a NUL after a string that lacks one when there is room.
@@ -205,9 +220,9 @@ uint32_t MemoryRegistry::FollowLink(Key* link, int depth, Key** result) {
     return kRegFileNotFound;
   }
   Key* key = root_.get();
-  for (std::u16string_view element :
-       SplitPath(std::u16string_view(target).substr(kRegistryPrefix.size()))) {
-    key = Reach(key->FindChild(element));
+  for (PathNames names(std::u16string_view(target).substr(kRegistryPrefix.size()));
+       !names.done(); names.Next()) {
+    key = Reach(key->FindChild(names.name()));
     if (key == nullptr) return kRegFileNotFound;
     if (key->flags & kKeyLink) {
       const uint32_t error = FollowLink(key, depth + 1, &key);
@@ -222,35 +237,44 @@ uint32_t MemoryRegistry::Walk(Key* start, std::u16string_view path, bool view32,
                               uint32_t options, Key** result, bool* created) {
   *created = false;
   if (!path.empty() && path[0] == u'\\') return kErrorBadPathname;
-  const std::vector<std::u16string_view> elements = SplitPath(path);
-  for (std::u16string_view element : elements) {
-    if (element.size() > kMaxKeyNameChars) return kRegInvalidParameter;
-  }
+  // A name too long anywhere in the path is the answer, whatever else
+  // fails first: the names not reached yet are checked before any other
+  // failure is told, and before anything is made.
+  PathNames names(path);
+  auto fail = [&names](uint32_t error) {
+    for (PathNames rest = names; !rest.done(); rest.Next())
+      if (rest.name().size() > kMaxKeyNameChars) return kRegInvalidParameter;
+    return error;
+  };
   Key* key = Reach(start);
-  if (view32 && (elements.empty() || !IsWowName(elements[0]))) {
+  if (view32 && (names.done() || !IsWowName(names.name()))) {
     if (Key* twin = Wow64Twin(key)) key = twin;
   }
-  for (size_t i = 0; i < elements.size(); ++i) {
-    const bool last = i + 1 == elements.size();
-    Key* child = key->FindChild(elements[i]);
+  while (!names.done()) {
+    const std::u16string_view element = names.name();
+    if (element.size() > kMaxKeyNameChars) return kRegInvalidParameter;
+    names.Next();
+    const bool last = names.done();
+    Key* child = key->FindChild(element);
     if (child == nullptr && view32 && (key->flags & kKeyWowShare)) {
       key = key->parent;  // what the shared key lacks comes from the 64-bit parent
-      child = key->FindChild(elements[i]);
+      child = key->FindChild(element);
     }
     if (child == nullptr) {
-      if (!create) return kRegFileNotFound;
-      const uint32_t writable = Writable(key);
+      if (!create) return fail(kRegFileNotFound);
+      const uint32_t writable = fail(Writable(key));
       if (writable != kRegSuccess) return writable;
       const bool isVolatile = (options & kRegOptionVolatile) != 0;
-      if ((key->flags & kKeyVolatile) && !isVolatile) return kErrorChildMustBeVolatile;
+      if ((key->flags & kKeyVolatile) && !isVolatile) return fail(kErrorChildMustBeVolatile);
       const uint64_t now = Now();
-      for (size_t j = i; j < elements.size(); ++j) {
+      for (std::u16string_view made = element;; made = names.name(), names.Next()) {
         size_t at = 0;
-        key->FindChild(elements[j], &at);
+        key->FindChild(made, &at);
         key->Touch(now);
-        key = key->InsertChild(elements[j], at);
+        key = key->InsertChild(made, at);
         key->Touch(now);
         if (isVolatile) key->flags |= kKeyVolatile;
+        if (names.done()) break;
       }
       if (options & kOptionCreateLink) key->flags |= kKeyLink;
       Record(key, Change::kCreateKey, {}, (options & kOptionCreateLink) ? Change::kLinkKey : 0);
@@ -262,11 +286,11 @@ uint32_t MemoryRegistry::Walk(Key* start, std::u16string_view path, bool view32,
     if ((child->flags & kKeyLink) && !(last && (options & (kOptionOpenLink | kOptionCreateLink)))) {
       Key* target = nullptr;
       const uint32_t error = FollowLink(child, 0, &target);
-      if (error != kRegSuccess) return error;
+      if (error != kRegSuccess) return fail(error);
       child = target;
       if (last && view32 && (child->flags & kKeyWowShare)) child = child->parent;
     }
-    if (!last && view32 && (child->flags & kKeyHasWow) && !IsWowName(elements[i + 1])) {
+    if (!last && view32 && (child->flags & kKeyHasWow) && !IsWowName(names.name())) {
       child = child->FindChild(kWow6432Node);
     }
     key = child;

@@ -105,6 +105,17 @@ TEST_F(MemoryRegistryTest, ViewsClassesRootAndLinksAsWineLaysThemOut) {
   reg_.RegCloseKey(key);
   EXPECT_EQ(GetString(&reg_, hklm, u"Software\\Wow6432Node\\New", u"", k64), u"<no value>");
   EXPECT_EQ(reg_.RegDeleteKeyW(hklm, u"Software\\New"), kRegSuccess);
+  // A name too long anywhere in a path is told before anything is made, and
+  // before a missing key on the way.
+  const std::u16string tooLong(256, u'x');
+  EXPECT_EQ(reg_.RegCreateKeyExW(hklm, u"Software\\Made\\" + tooLong, 0, kKeyAllAccess, &key,
+                                 nullptr),
+            kRegInvalidParameter);
+  EXPECT_EQ(reg_.RegOpenKeyExW(hklm, u"Software\\Made", 0, k64, &key), kRegFileNotFound);
+  EXPECT_EQ(reg_.RegOpenKeyExW(hklm, u"Software\\Gone\\" + tooLong, 0, k64, &key),
+            kRegInvalidParameter);
+  EXPECT_EQ(reg_.RegOpenKeyExW(hklm, tooLong.substr(1) + u"\\" + tooLong, 0, k64, &key),
+            kRegInvalidParameter);
   // A link is listed as a key; opened itself it shows its target and takes no value.
   EXPECT_EQ(registry_test::Names(&reg_, hklm, u"System", true),
             (std::vector<std::u16string>{u"ControlSet001", u"CurrentControlSet", u"Loop"}));

@@ -73,10 +73,17 @@ uint32_t ValueBytes(HKey key, std::u16string_view subKey, std::u16string_view na
 // and its class would look unused.
 std::u16string ReadText(HKey key, std::u16string_view subKey, std::u16string_view name,
                         uint32_t sam, uint32_t bytes = kTextBytes) {
-  // Only the text read is kept: the room is not cleared first.
-  std::unique_ptr<char16_t[]> room(new char16_t[bytes / 2]);
+  // Only the text read is kept: the room (on the stack for the usual
+  // size) is not cleared first.
+  std::array<char16_t, kTextBytes / 2> usual;
+  std::unique_ptr<char16_t[]> more;
+  char16_t* room = usual.data();
+  if (bytes > kTextBytes) {
+    more.reset(new char16_t[bytes / 2]);
+    room = more.get();
+  }
   bool tooLong = false;
-  uint32_t length = ReadStringValueUncleared(key, subKey, name, sam, room.get(), bytes, &tooLong);
+  uint32_t length = ReadStringValueUncleared(key, subKey, name, sam, room, bytes, &tooLong);
   // Nothing read for another reason (no such key or value, no text) is
   // nothing again with more room: only a value that did not fit is read anew.
   if (tooLong || (length != 0 && length + 1 >= bytes / 2)) {
@@ -85,11 +92,12 @@ std::u16string ReadText(HKey key, std::u16string_view subKey, std::u16string_vie
     const uint32_t whole = ValueBytes(key, subKey, name, sam);
     if (whole + 2 > bytes || (length != 0 && whole != 0)) {
       const uint32_t units = std::max(whole, bytes) + 2;
-      room.reset(new char16_t[units]);
-      length = ReadStringValueUncleared(key, subKey, name, sam, room.get(), units * 2);
+      more.reset(new char16_t[units]);
+      room = more.get();
+      length = ReadStringValueUncleared(key, subKey, name, sam, room, units * 2);
     }
   }
-  return std::u16string(room.get(), length);
+  return std::u16string(room, length);
 }
 
 // The command is looked up whole, however long.
@@ -133,10 +141,14 @@ class ResolvingApplication {
 // A verb resolves when its command runs an existing program, or else its
 // DDE application exists.
 bool VerbResolves(HKey shell, std::u16string_view verb, uint32_t sam, bool want64) {
-  const std::u16string command = ReadText(shell, std::u16string(verb) + u"\\Command", u"", sam);
+  std::u16string subKey;
+  subKey.reserve(verb.size() + 24);
+  subKey.append(verb).append(u"\\Command");
+  const std::u16string command = ReadText(shell, subKey, u"", sam);
   if (!command.empty() && ResolveCommand(command, want64) != 0) return true;
-  const std::u16string application =
-      ReadText(shell, std::u16string(verb) + u"\\ddeexec\\Application", u"", sam);
+  subKey.resize(verb.size());
+  subKey.append(u"\\ddeexec\\Application");
+  const std::u16string application = ReadText(shell, subKey, u"", sam);
   return !application.empty() && ResolveAppName(sam, application) != 0;
 }
 
@@ -281,8 +293,9 @@ uint32_t CheckClass(uint32_t sam, std::u16string_view className) {
   bool otherSubkeys = false;
   bool otherValues = false;
   std::array<char16_t, kTextBytes / 2 + 1> buffer;
+  std::u16string classPath;  // one room for the path under every root
   for (const ScanRoot* root = kClassRoots; root->path != nullptr; ++root) {
-    const std::u16string classPath = std::u16string(root->path) + u"\\" + std::u16string(className);
+    classPath.assign(root->path).append(u"\\").append(className);
     Key key(root->root, classPath, sam);
     platform::RegKeyInfo info;
     if (!key.Query(&info)) continue;

@@ -11,6 +11,7 @@
 #include "platform/environment.h"
 #include "platform/lookup_round.h"
 #include "platform/system.h"
+#include "platform/wineprefix/dos_path.h"
 
 namespace {
 
@@ -34,7 +35,9 @@ bool StartsWithFolder(std::u16string_view text, std::u16string_view folder) {
 // scratch buffer. False, with the text as it was, when the expansion does
 // not fit: that text cannot be told.
 bool ExpandEnvironment(std::u16string* text) {
-  if (text->find(u'%') == npos) return true;
+  // A reference takes two "%": with one or none ("\"%1\"") there is nothing to expand.
+  const size_t first = text->find(u'%');
+  if (first == npos || text->find(u'%', first + 1) == npos) return true;
   std::u16string expanded = platform::ExpandEnvironmentStrings(*text);
   if (expanded.size() >= kExpandChars) return false;
   *text = std::move(expanded);
@@ -77,15 +80,21 @@ class PathResolver::Probe {
     // The texts of one search share most of their length: they are
     // compared as bytes, many at a time.
     for (const Answer& answer : answers_) {
-      if (!answer.valid || answer.path.size() != path.size() ||
-          std::memcmp(answer.path.data(), path.data(), path.size() * sizeof(char16_t)) != 0)
-        continue;
+      if (!answer.Holds(path)) continue;
       if (answer.attributes == kMissing) Doubt(path, answer.error);
       return answer.attributes;
     }
     Answer& slot = answers_[next_++ % kAnswers];
-    slot.valid = true;
-    slot.path = path;
+    slot.Keep(path);
+    // A drive path holding a character no name may hold (a command line
+    // read whole keeps the quotes around its arguments) names no file on
+    // any drive: the file system would answer so without looking.
+    if (path.find(u'"') != npos &&
+        platform::DrivePathForm(path) == platform::PathForm::kBadCharacter) {
+      slot.attributes = kMissing;
+      slot.error = platform::kErrorInvalidName;
+      return kMissing;
+    }
     slot.attributes = fs_->GetFileAttributes(path);
     slot.error = slot.attributes == kMissing ? fs_->GetLastError() : 0;
     if (slot.attributes == kMissing) Doubt(path, slot.error);
@@ -109,11 +118,31 @@ class PathResolver::Probe {
   void ForgetDoubt() { doubt_ = PathDoubt{}; }
 
  private:
+  // An answer keeps its text in place when it is of a usual length: a
+  // probe is made for every resolution, and its texts are not worth an
+  // allocation each.
   struct Answer {
+    static constexpr size_t kInPlace = 264;
     bool valid = false;
-    std::u16string path;
+    size_t size = 0;
+    char16_t inPlace[kInPlace];
+    std::u16string longer;
     uint32_t attributes = kMissing;
     uint32_t error = 0;
+
+    const char16_t* text() const { return size <= kInPlace ? inPlace : longer.data(); }
+    bool Holds(const std::u16string& path) const {
+      return valid && size == path.size() &&
+             std::memcmp(text(), path.data(), size * sizeof(char16_t)) == 0;
+    }
+    void Keep(const std::u16string& path) {
+      valid = true;
+      size = path.size();
+      if (size <= kInPlace)
+        std::memcpy(inPlace, path.data(), size * sizeof(char16_t));
+      else
+        longer = path;
+    }
   };
   static constexpr size_t kAnswers = 8;
 
@@ -261,7 +290,8 @@ uint32_t PathResolver::ViewAwareExists(std::u16string* path, size_t capacity, bo
 uint32_t PathResolver::ViewAware(std::u16string* path, size_t capacity, bool want64, Probe* probe) {
   if (!facts_.is64BitOs) return probe->Attributes(*path);
   const WindowsFolders& f = Folders();
-  const std::u16string saved = *path;
+  std::u16string saved;  // the path as it came, once a rewrite changes it
+  bool moved = false;
   uint32_t attributes = kMissing;
   auto test = [&] {
     attributes = probe->Attributes(*path);
@@ -270,6 +300,8 @@ uint32_t PathResolver::ViewAware(std::u16string* path, size_t capacity, bool wan
   // Rewrites a path below from to the same path below to.
   auto move = [&](const std::u16string& from, const std::u16string& to) {
     if (!StartsWithFolder(*path, from)) return false;
+    if (!moved) saved = *path;
+    moved = true;
     path->replace(0, from.size(), to);
     FitToCapacity(path, capacity);
     return true;
@@ -293,7 +325,7 @@ uint32_t PathResolver::ViewAware(std::u16string* path, size_t capacity, bool wan
     if (move(f.commonFilesDir, f.commonFilesX86Dir) && test()) return attributes;
     if (test()) return attributes;
   }
-  *path = saved;
+  if (moved) *path = std::move(saved);
   FitToCapacity(path, capacity);
   return kMissing;
 }

@@ -3,7 +3,7 @@
 // no known or resolvable content type, no known or resolvable perceived
 // type) is a problem. An extension with any subkey, or with more than one
 // value, is always left alone.
-#include <memory>
+#include <array>
 #include <string>
 
 #include "modules/RegistryCleanerModule/dll/registry_toolkit/class_checks.h"
@@ -51,10 +51,10 @@ class ExtensionTests {
   // True when the value reads as text (which then replaces the shared text).
   bool Read(std::u16string_view name) {
     // Only the text read is kept: the room is not cleared first.
-    std::unique_ptr<char16_t[]> room(new char16_t[kTextBytes / 2]);
-    const uint32_t length = ReadStringValueUncleared(key_, u"", name, sam_, room.get(), kTextBytes);
+    std::array<char16_t, kTextBytes / 2> room;
+    const uint32_t length = ReadStringValueUncleared(key_, u"", name, sam_, room.data(), kTextBytes);
     if (length == 0) return false;
-    text_.assign(room.get(), length);
+    text_.assign(room.data(), length);
     return true;
   }
   // The MIME database names an extension for the type whose class works.
