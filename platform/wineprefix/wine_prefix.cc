@@ -511,6 +511,19 @@ Known FromKeptListings(std::string* path, size_t rootLength,
     // A folder on the way that is there, but not kept: the lookups tell.
     if (there && !last) return Known::kNotKnown;
     if (exact && !SeenThisRound(listing)) return Known::kNotKnown;
+    if (match != nullptr && !SeenThisRound(listing)) {
+      // Found in another letter case: a stat of that name shows it still
+      // there and gives its attributes, in place of the stat that would
+      // validate the listing. Gone since, the listing is validated below.
+      std::string found = Join(std::string(folder), *match);
+      struct stat st;
+      if (stat(found.c_str(), &st) == 0) {
+        result->path = std::move(found);
+        result->found = result->parentFound = true;
+        result->mode = st.st_mode;
+        return Known::kFound;
+      }
+    }
     if (!SeenThisRound(listing)) {
       // The folder's path ends where the separator before the name is: it
       // is stat'ed in place, the separator turned into the end for the call.
