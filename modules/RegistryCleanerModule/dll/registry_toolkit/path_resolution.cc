@@ -11,7 +11,6 @@
 #include "platform/environment.h"
 #include "platform/lookup_round.h"
 #include "platform/system.h"
-#include "platform/wineprefix/dos_path.h"
 
 namespace {
 
@@ -86,15 +85,6 @@ class PathResolver::Probe {
     }
     Answer& slot = answers_[next_++ % kAnswers];
     slot.Keep(path);
-    // A drive path holding a character no name may hold (a command line
-    // read whole keeps the quotes around its arguments) names no file on
-    // any drive: the file system would answer so without looking.
-    if (path.find(u'"') != npos &&
-        platform::DrivePathForm(path) == platform::PathForm::kBadCharacter) {
-      slot.attributes = kMissing;
-      slot.error = platform::kErrorInvalidName;
-      return kMissing;
-    }
     slot.attributes = fs_->GetFileAttributes(path);
     slot.error = slot.attributes == kMissing ? fs_->GetLastError() : 0;
     if (slot.attributes == kMissing) Doubt(path, slot.error);
