@@ -7,6 +7,10 @@
 #include <utility>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "platform/case_fold.h"
 #include "platform/unicode.h"
 
@@ -70,21 +74,48 @@ constexpr auto kPathMarks = [] {
 PathForm ScanPath(std::u16string_view path, size_t mark) {
   bool bad = false;
   const char16_t* text = path.data();
-  for (size_t i = 0; i < path.size(); ++i) {
-    const char16_t c = text[i];
-    if (c >= 128 || kPathMarks[c] == 0) continue;
-    if (c == u'/') return PathForm::kCollapse;
-    if (i < mark) continue;
+  const size_t size = path.size();
+  // A mark at position at: true when the path needs collapsing.
+  auto collapses = [&](size_t at) {
+    const char16_t c = text[at];
+    if (c == u'/') return true;
+    if (at < mark) return false;
     if (kPathMarks[c] == 2) {
       bad = true;
-      continue;
+      return false;
     }
-    const char16_t before = i == 0 ? 0 : text[i - 1];
-    if (c == u'\\' && (before == u'\\' || before == u'.')) return PathForm::kCollapse;
-    if (c == u'.' && (i == mark || before == u'\\')) return PathForm::kCollapse;
+    const char16_t before = at == 0 ? 0 : text[at - 1];
+    if (c == u'\\' && (before == u'\\' || before == u'.')) return true;
+    return c == u'.' && (at == mark || before == u'\\');
+  };
+  size_t i = 0;
+#if defined(__SSE2__)
+  // Most of a path is no mark: eight units are tested at once, and only
+  // the marks among them are looked at.
+  for (; i + 8 <= size; i += 8) {
+    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+    const __m128i separators =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(units, _mm_set1_epi16('\\')),
+                                  _mm_cmpeq_epi16(units, _mm_set1_epi16('/'))),
+                     _mm_cmpeq_epi16(units, _mm_set1_epi16('.')));
+    const __m128i quotes = _mm_or_si128(_mm_cmpeq_epi16(units, _mm_set1_epi16('"')),
+                                        _mm_cmpeq_epi16(units, _mm_set1_epi16('|')));
+    const __m128i wild = _mm_or_si128(_mm_cmpeq_epi16(units, _mm_set1_epi16('*')),
+                                      _mm_cmpeq_epi16(units, _mm_set1_epi16('?')));
+    const __m128i angles = _mm_or_si128(_mm_cmpeq_epi16(units, _mm_set1_epi16('<')),
+                                        _mm_cmpeq_epi16(units, _mm_set1_epi16('>')));
+    unsigned bits = static_cast<unsigned>(_mm_movemask_epi8(
+        _mm_or_si128(_mm_or_si128(separators, quotes), _mm_or_si128(wild, angles))));
+    for (; bits != 0; bits &= bits - 1) {
+      const unsigned low = static_cast<unsigned>(__builtin_ctz(bits));
+      bits &= ~(1u << low);  // a unit sets two bits: the second goes with the first
+      if (collapses(i + low / 2)) return PathForm::kCollapse;
+    }
   }
-  if (path.size() > mark && (path.back() == u' ' || path.back() == u'.'))
-    return PathForm::kCollapse;
+#endif
+  for (; i < size; ++i)
+    if (text[i] < 128 && kPathMarks[text[i]] != 0 && collapses(i)) return PathForm::kCollapse;
+  if (size > mark && (path.back() == u' ' || path.back() == u'.')) return PathForm::kCollapse;
   return bad ? PathForm::kBadCharacter : PathForm::kClean;
 }
 

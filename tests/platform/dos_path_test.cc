@@ -40,6 +40,33 @@ TEST(DosPathTest, FullPathNamesAgainstAFixedCurrentFolderAndTheirRoots) {
     EXPECT_EQ(Narrow(FullPathName(c.in, c.current)), Narrow(c.out));
   }
   EXPECT_EQ(FullPathName(u"", u"C:\\"), u"");
+  // A drive path's form, its marks before, across and after eight-unit steps.
+  const struct {
+    std::u16string path;
+    PathForm form;
+  } forms[] = {
+      {u"C:\\Program Files\\Photo Tools p001\\Photo Prog 000004.Exe", PathForm::kClean},
+      {u"C:\\Program Files\\Photo Tools p001\\Photo Prog 000004.Exe\" \"%1", PathForm::kBadCharacter},
+      {u"C:\\Pro|gram Files\\Photo Tools p001\\Photo Prog 000004.Exe", PathForm::kBadCharacter},
+      {u"C:\\Program Files\\Photo*Tools p001\\x", PathForm::kBadCharacter},
+      {u"C:\\Program Files\\Photo Tools p001\\Photo Prog 00000?", PathForm::kBadCharacter},
+      {u"C:\\Program Files\\Photo Tools <p001>\\x", PathForm::kBadCharacter},
+      {u"C:\\abcd\\\\Program Files\\x", PathForm::kCollapse},  // doubled across the first step
+      {u"C:\\Program Files\\Photo Tools p001\\\\x", PathForm::kCollapse},
+      {u"C:\\Program Files\\Photo Tools p001/x\" y", PathForm::kCollapse},
+      {u"C:\\Program Files\\Photo Tools p001\\.hidden\\x", PathForm::kCollapse},
+      {u"C:\\Program Files\\Photo Tools p001.\\x", PathForm::kCollapse},
+      {u"C:\\Program Files\\Photo Tools p001\\Photo Prog.", PathForm::kCollapse},
+      {u"C:\\Program Files\\Photo Tools p001\\Photo Prog ", PathForm::kCollapse},
+      {u"C:\\Program Files\\Ph\u00f6to T\u00f6\u00f6ls p001\\x.Exe", PathForm::kClean},
+  };
+  for (const auto& f : forms) {
+    SCOPED_TRACE(Narrow(f.path));
+    EXPECT_EQ(DrivePathForm(f.path), f.form);
+    if (f.form != PathForm::kCollapse) {
+      EXPECT_EQ(FullPathName(f.path, u"C:\\"), f.path);
+    }
+  }
   std::u16string roots;
   for (const char16_t* path :
        {u"C:\\a", u"\\\\srv\\share\\a", u"\\\\srv\\share", u"\\\\srv", u"\\a", u"a\\b"})
