@@ -126,6 +126,19 @@ class Registry {
   virtual uint32_t RegQueryValueExW(HKey key, std::u16string_view valueName, uint32_t* type,
                                     uint8_t* data, uint32_t* dataBytes) = 0;
   virtual uint32_t RegQueryInfoKeyW(HKey key, RegKeyInfo* info) = 0;
+  // The numbers of subkeys and values alone, as RegQueryInfoKeyW gives them:
+  // a backend may answer without the pass over every entry that the longest
+  // names and data take.
+  virtual uint32_t RegQueryKeyCounts(HKey key, uint32_t* subKeys, uint32_t* values) {
+    if (subKeys == nullptr || values == nullptr) return kRegInvalidParameter;
+    RegKeyInfo info;
+    const uint32_t error = RegQueryInfoKeyW(key, &info);
+    if (error == 0) {
+      *subKeys = info.subKeys;
+      *values = info.values;
+    }
+    return error;
+  }
 
   virtual uint32_t RegSetValueExW(HKey key, std::u16string_view valueName, uint32_t type,
                                   const uint8_t* data, uint32_t dataBytes) = 0;

@@ -453,6 +453,17 @@ uint32_t MemoryRegistry::RegQueryInfoKeyW(HKey key, RegKeyInfo* info) {
   return kRegSuccess;
 }
 
+uint32_t MemoryRegistry::RegQueryKeyCounts(HKey key, uint32_t* subKeys, uint32_t* values) {
+  if (subKeys == nullptr || values == nullptr) return kRegInvalidParameter;
+  std::lock_guard<std::mutex> lock(mutex_);
+  Key* k = nullptr;
+  const uint32_t error = Resolve(key, &k);
+  if (error != kRegSuccess) return error;
+  *subKeys = static_cast<uint32_t>(k->children.size());
+  *values = static_cast<uint32_t>(k->ValueCount());
+  return kRegSuccess;
+}
+
 uint32_t MemoryRegistry::RegSetValueExW(HKey key, std::u16string_view valueName, uint32_t type,
                                         const uint8_t* data, uint32_t dataBytes) {
   if (data == nullptr && dataBytes != 0) return kRegInvalidParameter;

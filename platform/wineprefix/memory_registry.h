@@ -51,6 +51,7 @@ class MemoryRegistry : public Registry {
   uint32_t RegQueryValueExW(HKey key, std::u16string_view valueName, uint32_t* type, uint8_t* data,
                             uint32_t* dataBytes) override;
   uint32_t RegQueryInfoKeyW(HKey key, RegKeyInfo* info) override;
+  uint32_t RegQueryKeyCounts(HKey key, uint32_t* subKeys, uint32_t* values) override;
   uint32_t RegSetValueExW(HKey key, std::u16string_view valueName, uint32_t type,
                           const uint8_t* data, uint32_t dataBytes) override;
   uint32_t RegDeleteKeyW(HKey key, std::u16string_view subKey) override;

@@ -112,6 +112,13 @@ TEST_F(RegistrySeam, KeysAreMadeAsNeededAndDeletedOneLevelAtATime) {
   EXPECT_EQ(reg_->RegDeleteKeyExW(key_, u"a\\b\\C", kKeyWow64_64Key), kRegSuccess);
   RegKeyInfo info;
   EXPECT_EQ(reg_->RegQueryInfoKeyW(gone, &info), kRegKeyDeleted);
+  uint32_t subKeys = 9, values = 9;
+  EXPECT_EQ(reg_->RegQueryKeyCounts(gone, &subKeys, &values), kRegKeyDeleted);
+  SetString(key_, u"Name", u"x");
+  ASSERT_EQ(reg_->RegQueryKeyCounts(key_, &subKeys, &values), kRegSuccess);
+  EXPECT_EQ(subKeys, 1u);  // "a"
+  EXPECT_EQ(values, 1u);
+  ASSERT_EQ(reg_->RegDeleteValueW(key_, u"Name"), kRegSuccess);
   EXPECT_EQ(reg_->RegCloseKey(gone), kRegSuccess);
 #ifndef _WIN32  // Windows may reuse or trap a stale handle
   EXPECT_EQ(reg_->RegCloseKey(gone), kRegInvalidHandle);

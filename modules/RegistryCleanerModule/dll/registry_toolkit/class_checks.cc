@@ -46,6 +46,10 @@ class Key {
   bool Query(platform::RegKeyInfo* info) const {
     return open() && EngineRegistry()->RegQueryInfoKeyW(key_, info) == 0;
   }
+  // The numbers of subkeys and values only.
+  bool Counts(platform::RegKeyInfo* info) const {
+    return open() && EngineRegistry()->RegQueryKeyCounts(key_, &info->subKeys, &info->values) == 0;
+  }
   // The value's data into buffer (bytes in *size); false when it cannot be read.
   bool Read(std::u16string_view name, char16_t* buffer, uint32_t* size,
             uint32_t* type = nullptr) const {
@@ -262,7 +266,7 @@ uint32_t ResolveAppName(uint32_t sam, std::u16string_view appName) {
     if (Aborted()) break;
     Key key(registration.root, registration.path, sam);
     platform::RegKeyInfo info;
-    if (!key.Query(&info)) continue;
+    if (!key.Counts(&info)) continue;
     applicationsOpened = registration.root == platform::kHkeyClassesRoot;
     if (info.values > 0) {
       std::array<char16_t, kTextBytes / 2 + 1> command{};
@@ -298,7 +302,7 @@ uint32_t CheckClass(uint32_t sam, std::u16string_view className) {
     classPath.assign(root->path).append(u"\\").append(className);
     Key key(root->root, classPath, sam);
     platform::RegKeyInfo info;
-    if (!key.Query(&info)) continue;
+    if (!key.Counts(&info)) continue;
     uint32_t knownSubkeys = 0;
     const uint32_t shell = CheckShellVerbs(key.get(), sam, classPath);
     if (shell != 0) knownSubkeys = 1;

@@ -34,8 +34,8 @@ uint32_t ReadValue(platform::HKey key, std::u16string_view name, char16_t* buffe
 }
 
 bool AtLeast(platform::HKey key, uint32_t values) {
-  platform::RegKeyInfo info;
-  return EngineRegistry()->RegQueryInfoKeyW(key, &info) == 0 && info.values >= values;
+  uint32_t subKeys = 0, count = 0;
+  return EngineRegistry()->RegQueryKeyCounts(key, &subKeys, &count) == 0 && count >= values;
 }
 
 }  // namespace

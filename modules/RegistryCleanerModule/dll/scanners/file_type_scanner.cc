@@ -77,7 +77,7 @@ bool UnusedExtension(const ScannerFrame& frame, const ScanRoot& scanRoot,
   if (registry->RegOpenKeyExW(scanRoot.root, extensionPath, 0, frame.readMask(), &extension) != 0)
     return false;
   platform::RegKeyInfo info;
-  const bool queried = registry->RegQueryInfoKeyW(extension, &info) == 0;
+  const bool queried = registry->RegQueryKeyCounts(extension, &info.subKeys, &info.values) == 0;
   // Any subkey, or a second value, says the extension is still in use.
   if (!queried || info.subKeys > 0 || info.values > 1) {
     registry->RegCloseKey(extension);

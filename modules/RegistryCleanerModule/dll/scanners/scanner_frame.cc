@@ -34,7 +34,12 @@ platform::HKey ScannerFrame::OpenRoot(const ScanRoot& root, uint32_t access, Cou
   platform::HKey key = platform::kNullKey;
   if (registry->RegOpenKeyExW(root.root, root.path, 0, access, &key) != 0)
     return platform::kNullKey;
-  if (registry->RegQueryInfoKeyW(key, info) != 0 || counting()) {
+  // A walk of subkeys needs their number only; a walk of values also the
+  // longest data, which sizes its buffer.
+  const uint32_t error = counts == Counts::kSubkeys
+                             ? registry->RegQueryKeyCounts(key, &info->subKeys, &info->values)
+                             : registry->RegQueryInfoKeyW(key, info);
+  if (error != 0 || counting()) {
     if (counting()) Count(counts == Counts::kSubkeys ? info->subKeys : info->values);
     registry->RegCloseKey(key);
     return platform::kNullKey;
