@@ -251,13 +251,14 @@ uint32_t First(Range range) {
 // The entry of the listing that name (folded: its folded form) stands for:
 // the first whose name equals it ignoring case, or, when name is an 8.3
 // name, the first whose hashed short name it is, whichever comes first.
-// Null if none.
+// Null if none. A hashed short name always holds a "~" (see
+// HashShortFileName): for a name without one the short names are not made.
 // byName: the entries whose folded name is folded, when already found.
 const std::string* Lookup(
     Listing* listing, std::u16string_view name, std::u16string_view folded,
     const std::pair<NameIndex::iterator, NameIndex::iterator>* byName = nullptr) {
   uint32_t best = First(byName != nullptr ? *byName : listing->byName.equal_range(folded));
-  if (IsLegal8Dot3Name(name)) {
+  if (name.find(u'~') != std::u16string_view::npos && IsLegal8Dot3Name(name)) {
     if (!listing->shortNamesIndexed) {
       for (uint32_t i = 0; i < listing->names.size(); ++i) {
         if (listing->names[i].empty()) continue;
