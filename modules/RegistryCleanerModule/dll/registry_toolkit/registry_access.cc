@@ -143,13 +143,18 @@ uint32_t ReadStringValueUncleared(HKey root, std::u16string_view keyPath,
   if (tooLong != nullptr) *tooLong = false;
   if (buffer == nullptr) return 0;
   platform::Registry* registry = EngineRegistry();
-  HKey key = platform::kNullKey;
-  if (registry->RegOpenKeyExW(root, keyPath, 0, sam, &key) != platform::kRegSuccess) return 0;
+  // A value of root itself, in the 64-bit view, is read through root: no
+  // key to open. (Opened in the 32-bit view, a key may stand for its
+  // Wow6432Node.)
+  HKey key = root;
+  if ((!keyPath.empty() || (sam & platform::kKeyWow64_64Key) == 0) &&
+      registry->RegOpenKeyExW(root, keyPath, 0, sam, &key) != platform::kRegSuccess)
+    return 0;
   uint32_t type = 0;
   uint32_t size = bufferBytes;
   const uint32_t error =
       registry->RegQueryValueExW(key, valueName, &type, reinterpret_cast<uint8_t*>(buffer), &size);
-  registry->RegCloseKey(key);
+  if (key != root) registry->RegCloseKey(key);
   if (tooLong != nullptr) *tooLong = error == platform::kRegMoreData;
   if (error != platform::kRegSuccess || size == 0) return 0;
   if (type != platform::kRegSz && type != platform::kRegExpandSz && type != platform::kRegMultiSz)
