@@ -1,6 +1,26 @@
 #include "platform/unicode.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace platform {
+
+size_t FindUnit(std::u16string_view text, char16_t c, size_t from) {
+  const char16_t* units = text.data();
+  size_t i = from;
+#if defined(__SSE2__)
+  const __m128i wanted = _mm_set1_epi16(static_cast<short>(c));
+  for (; i + 8 <= text.size(); i += 8) {
+    const __m128i eight = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
+    const int bits = _mm_movemask_epi8(_mm_cmpeq_epi16(eight, wanted));
+    if (bits != 0) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(bits))) / 2;
+  }
+#endif
+  for (; i < text.size(); ++i)
+    if (units[i] == c) return i;
+  return std::u16string_view::npos;
+}
 
 size_t U16Length(const char16_t* text) {
   if (text == nullptr) return 0;

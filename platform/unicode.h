@@ -12,6 +12,11 @@ namespace platform {
 // Length of a zero-terminated UTF-16 text; 0 for null.
 size_t U16Length(const char16_t* text);
 
+// The position of the first unit c in text at or after from; npos when there
+// is none. Eight units at a time where the processor can: paths and
+// registry paths are split at every backslash.
+size_t FindUnit(std::u16string_view text, char16_t c, size_t from = 0);
+
 // UTF-8 to UTF-16; malformed bytes become U+FFFD.
 std::u16string Utf8ToU16(std::string_view text);
 // UTF-16 to UTF-8; unpaired surrogates become U+FFFD.

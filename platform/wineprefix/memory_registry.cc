@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "platform/unicode.h"
 #include "platform/wineprefix/hive_text.h"
 
 namespace platform::memory {
@@ -34,7 +35,7 @@ class PathNames {
   std::u16string_view name() const { return name_; }
   void Next() {
     while (start_ < path_.size()) {
-      size_t end = path_.find(u'\\', start_);
+      size_t end = FindUnit(path_, u'\\', start_);
       if (end == std::u16string_view::npos) end = path_.size();
       const size_t from = start_;
       start_ = end + 1;

@@ -474,7 +474,8 @@ class ShortList {
 
 // What the kept listings tell of a path before the path itself is looked up.
 // path is the path as written: its root (rootLength characters), then the
-// names parts, each ending at ends[i]. The deepest kept listing on the way
+// names parts, each ending at ends[i]; when the listings answer, it is
+// taken for the answer's path. The deepest kept listing on the way
 // answers, once a stat of its folder shows it unchanged (no stat when that
 // was seen in the running lookup round): a listing that lacks the next name
 // in any letter case proves the path missing (as the walk would, a drive or
@@ -544,12 +545,17 @@ Known FromKeptListings(std::string* path, size_t rootLength,
       listing.seenIn = t_round;
     }
     if (there) {
-      result->path = Join(std::string(folder), exact ? std::string(written) : *match);
+      // The path as written, its name replaced by the one on disk.
+      if (!exact) {
+        path->resize(nameStart);
+        path->append(*match);
+      }
+      result->path = std::move(*path);
       result->found = result->parentFound = true;
       result->mode = 0;
       return Known::kFound;
     }
-    result->path = *path;
+    result->path = std::move(*path);
     result->found = false;
     result->parentFound = last;
     if (k == driveParts && std::all_of(listing.names.begin(), listing.names.end(),
@@ -774,7 +780,7 @@ UnixPath ToUnixPath(std::u16string_view path) {
   ShortList<std::u16string_view> parts;
   ShortList<size_t> ends;
   for (size_t start = unc ? 2 : 3; start < full.size();) {
-    size_t end = full.find(u'\\', start);
+    size_t end = FindUnit(full, u'\\', start);
     if (end == std::u16string::npos) end = full.size();
     if (end - start > kLongestName) return result;
     if (end > start) parts.push_back(full.substr(start, end - start));

@@ -18,6 +18,15 @@ TEST(SystemText, ClassesAndLowerCasesCharacters) {
   std::u16string text = u"HKEY_LOCAL_MACHINE\\\u00c4\u03a9\u0416 1";
   platform::CharLowerBuffer(text.data(), text.size());
   EXPECT_EQ(text, u"hkey_local_machine\\\u00e4\u03c9\u0436 1");
+  // Units found eight at a time, and in the tail behind the last eight.
+  const std::u16string path = u"C:\\Program Files\\Photo Tools p001\\x\u5c5c long name.Exe";
+  EXPECT_EQ(platform::FindUnit(path, u'\\'), 2u);
+  EXPECT_EQ(platform::FindUnit(path, u'\\', 3), 16u);
+  EXPECT_EQ(platform::FindUnit(path, u'\\', 17), 33u);
+  EXPECT_EQ(platform::FindUnit(path, u'\\', 34), std::u16string_view::npos);
+  EXPECT_EQ(platform::FindUnit(path, u'E'), path.size() - 3);
+  EXPECT_EQ(platform::FindUnit(path, u'\u5c5c'), 35u);  // its bytes hold a backslash's
+  EXPECT_EQ(platform::FindUnit(path, u'x', path.size() + 1), std::u16string_view::npos);
 }
 
 // Bytes that are not UTF-8 become U+FFFD one byte at a time; a lone
