@@ -24,6 +24,8 @@ void CharLowerBuffer(char16_t* text, size_t length);
 // UTF-16 to the ANSI code page. Characters the code page cannot hold become
 // the code page's default character ("?" on Windows); UTF-8 holds them all.
 std::string U16ToAnsi(std::u16string_view text);
+// The same, appended to *out.
+void AppendAnsi(std::string* out, std::u16string_view text);
 // The ANSI code page to UTF-16.
 std::u16string AnsiToU16(std::string_view text);
 

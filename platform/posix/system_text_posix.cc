@@ -50,6 +50,7 @@ void CharLowerBuffer(char16_t* text, size_t length) {
 }
 
 std::string U16ToAnsi(std::u16string_view text) { return U16ToUtf8(text); }
+void AppendAnsi(std::string* out, std::u16string_view text) { AppendUtf8(out, text); }
 std::u16string AnsiToU16(std::string_view text) { return Utf8ToU16(text); }
 
 bool IsTextUnicode(const void* data, size_t size) {

@@ -41,6 +41,8 @@ std::string U16ToAnsi(std::u16string_view text) {
   return out;
 }
 
+void AppendAnsi(std::string* out, std::u16string_view text) { out->append(U16ToAnsi(text)); }
+
 std::u16string AnsiToU16(std::string_view text) {
   if (text.empty()) return std::u16string();
   const int bytes = static_cast<int>(text.size());

@@ -82,7 +82,7 @@ void Reader::Line(std::u16string_view message) {
     }
   }
   if (StartsWith(message, u"Start: Work")) {
-    log_.categories.push_back(LoggedCategory{std::u16string(message.substr(11)), -1, {}});
+    log_.categories.push_back(LoggedCategory{std::u16string(message.substr(11)), -1, 0, {}});
     category_ = &log_.categories.back();
     root_.clear();
     key_.clear();

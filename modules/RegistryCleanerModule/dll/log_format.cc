@@ -210,7 +210,14 @@ bool FormatLogText(const char* format, va_list args, size_t limit, std::string* 
         if (len == "l" || conv.conversion == 'S') {
           if (!len.empty() && len != "l") return false;
           const char16_t* text = va_arg(args, const char16_t*);
-          AppendPadded(conv, platform::U16ToAnsi(WideArgument(text, conv)), limit, out);
+          if (conv.hasWidth) {
+            AppendPadded(conv, platform::U16ToAnsi(WideArgument(text, conv)), limit, out);
+          } else {
+            // Nothing to pad: converted onto the line, then cut at the limit.
+            const size_t start = out->size();
+            platform::AppendAnsi(out, WideArgument(text, conv));
+            if (out->size() > limit) out->resize(std::max(start, limit));
+          }
         } else if (len.empty() || len == "h") {
           const char* text = va_arg(args, const char*);
           std::string_view view = text == nullptr ? std::string_view("(null)") : text;

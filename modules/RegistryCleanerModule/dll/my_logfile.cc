@@ -160,7 +160,7 @@ std::string MyLogfile::Prefix(int32_t level) {
                           {t.hour, 2, ':'},      {t.minute, 2, ':'}, {t.second, 2, ','},
                           {t.milliseconds, 3, 0}};
   std::string prefix;
-  prefix.reserve(40);
+  prefix.reserve(256);  // the room of the usual line it begins
   for (size_t i = style >= 3 ? 0 : 3; i < std::size(fields); ++i) {
     AppendNumber(&prefix, fields[i].value, fields[i].width);
     if (fields[i].after != 0) prefix.push_back(fields[i].after);

@@ -18,11 +18,15 @@ bool IsBackingUp(uint32_t mode) { return mode == Backup || mode == BackupAndClea
 
 int LogKeyLine(const char* prefix, const char* rootText, std::u16string_view keyPath,
                std::u16string_view valueLabel) {
-  // Views are not terminated; the log's "%ls" wants terminated text.
-  const std::u16string key(keyPath);
-  if (valueLabel.empty()) return EngineLogPrintf(8, "%s%s\\%ls", prefix, rootText, key.c_str());
-  const std::u16string value(valueLabel);
-  return EngineLogPrintf(8, "%s%s\\%ls - Value: %ls", prefix, rootText, key.c_str(), value.c_str());
+  // Views are not terminated: their lengths bound them ("%.*ls"). A NUL
+  // inside one ends its text, as it did when the views were copied to
+  // terminated text.
+  // An empty view may have no text at all (null): "" stands for it.
+  const int keyUnits = static_cast<int>(keyPath.size());
+  const char16_t* key = keyPath.empty() ? u"" : keyPath.data();
+  if (valueLabel.empty()) return EngineLogPrintf(8, "%s%s\\%.*ls", prefix, rootText, keyUnits, key);
+  return EngineLogPrintf(8, "%s%s\\%.*ls - Value: %.*ls", prefix, rootText, keyUnits, key,
+                         static_cast<int>(valueLabel.size()), valueLabel.data());
 }
 
 int LogProblem(platform::HKey root, std::u16string_view keyPath, std::u16string_view valueName,
@@ -32,7 +36,7 @@ int LogProblem(platform::HKey root, std::u16string_view keyPath, std::u16string_
     written += LogKeyLine("Key: ", root != platform::kNullKey ? RootKeyNameA(root) : ".", keyPath,
                           valueName);
   if (!missing.empty())
-    written += EngineLogPrintf(7, "Missing: %ls", std::u16string(missing).c_str());
+    written += EngineLogPrintf(7, "Missing: %.*ls", static_cast<int>(missing.size()), missing.data());
   return written;
 }
 

@@ -102,7 +102,9 @@ void ScannerFrame::LogKeyLine(uint32_t rootIndex, platform::HKey root, std::u16s
 }
 
 void ScannerFrame::LogMissing(std::u16string_view text) {
-  EngineLogPrintf(7, "Missing: %ls", std::u16string(text).c_str());
+  // The text's length bounds it: no copy to end it.
+  EngineLogPrintf(7, "Missing: %.*ls", static_cast<int>(text.size()),
+                  text.empty() ? u"" : text.data());
 }
 
 namespace {
