@@ -17,10 +17,14 @@ IgnoreRecord FreshRecord(platform::System* system, uint32_t count) {
 
 int IsExcluded(RegCleanerEngine* engine, platform::HKey root, std::u16string_view keyPath,
                std::u16string_view valueName, platform::System* system) {
+  BufferedStringListW* black = engine->blackList.get();
+  BufferedStringListW* ignore = engine->ignoreList.get();
+  const bool blackListed = black != nullptr && black->Count() > 0;
+  // With both lists empty there is nothing to look up: the entry's text is not made.
+  if (!blackListed && (ignore == nullptr || ignore->Count() == 0)) return 0;
   const std::u16string entry = ListEntryText(RootKeyNameW(root), keyPath, valueName);
 
-  BufferedStringListW* black = engine->blackList.get();
-  if (black != nullptr && black->Count() > 0) {
+  if (blackListed) {
     const int32_t i = black->FindSameLength(entry);
     if (i >= 0) {
       const char16_t* parameter = black->At(i + 1);
@@ -44,7 +48,6 @@ int IsExcluded(RegCleanerEngine* engine, platform::HKey root, std::u16string_vie
     }
   }
 
-  BufferedStringListW* ignore = engine->ignoreList.get();
   if (ignore == nullptr || ignore->Count() == 0) return 0;
   const int32_t j = ignore->Find(entry);
   if (j < 0) return 0;
