@@ -189,6 +189,8 @@ TEST_F(PathResolutionTest, EachWayOfWritingAPathFindsItsFile) {
       {u"\\System32\\drivers\\" + name_ + u"n.sys", native, false, 1, true},
       // Entries of one view found in the other; a 32-bit variable in a 64-bit entry.
       {f.programFilesDir + name_ + u"\\app.exe", x86App, false, 1, true},
+      // Quoted, with its arguments: the program cut at ".exe", then its other view.
+      {u"\"" + f.programFilesDir + name_ + u"\\app.exe\" \"%1\"", x86App, true, 2, true},
       {f.commonFilesDir + name_ + u"\\c.dll", common},
       {u"%ProgramFiles%\\" + name_ + u"\\n.exe", native64, false, 1, true},
       {name_ + u"-tool.exe", tool},  // on the search path

@@ -11,6 +11,7 @@
 #include "platform/environment.h"
 #include "platform/lookup_round.h"
 #include "platform/system.h"
+#include "platform/unicode.h"
 
 namespace {
 
@@ -23,6 +24,21 @@ constexpr size_t kExpandChars = kWorkChars;
 constexpr int kAttemptBudget = 4;  // rounds of argument cutting
 constexpr size_t npos = std::u16string::npos;
 constexpr uint32_t kMissing = platform::kInvalidFileAttributes;
+
+// A text holding a double quote names no file: no name may hold one, and
+// the file systems refuse such a path without looking (a command line read
+// whole keeps the quotes around its arguments).
+bool NamesNoFile(std::u16string_view text) { return platform::FindUnit(text, u'"') != npos; }
+
+// The folders that the readings through the other view rewrite: when none
+// holds a quote, every reading of a text that holds one keeps it.
+bool ViewFoldersHoldQuote(const WindowsFolders& f) {
+  for (const std::u16string* folder :
+       {&f.systemDir, &f.nativeSystemDir, &f.systemX86Dir, &f.programFilesDir,
+        &f.programFilesX86Dir, &f.commonFilesDir, &f.commonFilesX86Dir})
+    if (NamesNoFile(*folder)) return true;
+  return false;
+}
 
 // Prefix tests against a folder: a folder that could not be found (empty)
 // matches nothing.
@@ -75,7 +91,7 @@ class PathResolver::Probe {
   explicit Probe(platform::FileSystem* fs) : fs_(fs) {}
 
   uint32_t Attributes(const std::u16string& path) {
-    if (path.empty()) return kMissing;
+    if (path.empty() || NamesNoFile(path)) return kMissing;
     // The texts of one search share most of their length: they are
     // compared as bytes, many at a time.
     for (const Answer& answer : answers_) {
@@ -280,6 +296,11 @@ uint32_t PathResolver::ViewAwareExists(std::u16string* path, size_t capacity, bo
 uint32_t PathResolver::ViewAware(std::u16string* path, size_t capacity, bool want64, Probe* probe) {
   if (!facts_.is64BitOs) return probe->Attributes(*path);
   const WindowsFolders& f = Folders();
+  if (NamesNoFile(*path) && !ViewFoldersHoldQuote(f)) {
+    // No reading can name a file: none is looked up.
+    FitToCapacity(path, capacity);
+    return kMissing;
+  }
   std::u16string saved;  // the path as it came, once a rewrite changes it
   bool moved = false;
   uint32_t attributes = kMissing;
