@@ -51,8 +51,8 @@ bool StartsWithFolder(std::u16string_view text, std::u16string_view folder) {
 // not fit: that text cannot be told.
 bool ExpandEnvironment(std::u16string* text) {
   // A reference takes two "%": with one or none ("\"%1\"") there is nothing to expand.
-  const size_t first = text->find(u'%');
-  if (first == npos || text->find(u'%', first + 1) == npos) return true;
+  const size_t first = platform::FindUnit(*text, u'%');
+  if (first == npos || platform::FindUnit(*text, u'%', first + 1) == npos) return true;
   std::u16string expanded = platform::ExpandEnvironmentStrings(*text);
   if (expanded.size() >= kExpandChars) return false;
   *text = std::move(expanded);
@@ -91,7 +91,7 @@ class PathResolver::Probe {
   explicit Probe(platform::FileSystem* fs) : fs_(fs) {}
 
   uint32_t Attributes(const std::u16string& path) {
-    if (path.empty() || NamesNoFile(path)) return kMissing;
+    if (path.empty()) return kMissing;
     // The texts of one search share most of their length: they are
     // compared as bytes, many at a time.
     for (const Answer& answer : answers_) {
@@ -101,6 +101,11 @@ class PathResolver::Probe {
     }
     Answer& slot = answers_[next_++ % kAnswers];
     slot.Keep(path);
+    if (NamesNoFile(path)) {
+      slot.attributes = kMissing;
+      slot.error = platform::kErrorInvalidName;
+      return kMissing;
+    }
     slot.attributes = fs_->GetFileAttributes(path);
     slot.error = slot.attributes == kMissing ? fs_->GetLastError() : 0;
     if (slot.attributes == kMissing) Doubt(path, slot.error);
