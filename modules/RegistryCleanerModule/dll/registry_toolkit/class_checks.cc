@@ -214,9 +214,10 @@ uint32_t CheckShellVerbs(HKey classKey, uint32_t sam, std::u16string_view keyPat
   Key shell(classKey, u"shell", sam);
   if (!shell.open()) return 0;
   platform::RegKeyInfo info;
-  const std::u16string logPath(keyPathForLog);
+  // The key's path, terminated for the log, made only when a line needs it.
+  auto logPath = [keyPathForLog] { return std::u16string(keyPathForLog); };
   if (!shell.Query(&info)) {
-    LogLastError(u"Error: RegQueryInfoKey %ls\\Shell", logPath.c_str());
+    LogLastError(u"Error: RegQueryInfoKey %ls\\Shell", logPath().c_str());
     return 0;
   }
   const bool want64 = (sam & platform::kKeyWow64Res) != 0;
@@ -235,7 +236,7 @@ uint32_t CheckShellVerbs(HKey classKey, uint32_t sam, std::u16string_view keyPat
     const uint32_t result = EngineRegistry()->RegEnumKeyW(shell.get(), index, name.data(),
                                                           static_cast<uint32_t>(name.size()));
     if (result != 0) {
-      LogLastError(u"Error: RegEnumKey %ls\\Shell (%d)", logPath.c_str(), static_cast<int>(index));
+      LogLastError(u"Error: RegEnumKey %ls\\Shell (%d)", logPath().c_str(), static_cast<int>(index));
       continue;
     }
     if (name[0] != 0 && !(triedDefault && platform::EqualsIgnoreCase(name.data(), verb.data())) &&

@@ -70,6 +70,7 @@ void ScannerFrame::WalkExtensions(uint32_t rootIndex, const ScanRoot& scanRoot, 
   platform::Registry* registry = EngineRegistry();
   std::u16string name(kNameChars, u'\0');
   std::u16string line;
+  std::u16string extensionPath;  // one room for every extension's path
   for (uint32_t index = info.subKeys; index-- > 0;) {
     if (Stopped()) break;
     Step();
@@ -78,8 +79,7 @@ void ScannerFrame::WalkExtensions(uint32_t rootIndex, const ScanRoot& scanRoot, 
     const std::u16string_view extension(name.data());
     if (result != 0 || extension.size() <= shortestName || extension[0] != u'.') continue;
     Count();
-    const std::u16string extensionPath =
-        std::u16string(scanRoot.path) + u'\\' + std::u16string(extension);
+    extensionPath.assign(scanRoot.path).append(1, u'\\').append(extension);
     line.clear();
     if (!isProblem(extension, extensionPath, &line) || Stopped()) continue;
     if (IsExcluded(engine_, scanRoot.root, extensionPath, u"") != 0) continue;
