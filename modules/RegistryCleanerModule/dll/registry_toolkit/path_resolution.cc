@@ -30,15 +30,6 @@ constexpr uint32_t kMissing = platform::kInvalidFileAttributes;
 // whole keeps the quotes around its arguments).
 bool NamesNoFile(std::u16string_view text) { return platform::FindUnit(text, u'"') != npos; }
 
-// The folders that the readings through the other view rewrite: when none
-// holds a quote, every reading of a text that holds one keeps it.
-bool ViewFoldersHoldQuote(const WindowsFolders& f) {
-  for (const std::u16string* folder :
-       {&f.systemDir, &f.nativeSystemDir, &f.systemX86Dir, &f.programFilesDir,
-        &f.programFilesX86Dir, &f.commonFilesDir, &f.commonFilesX86Dir})
-    if (NamesNoFile(*folder)) return true;
-  return false;
-}
 
 // Prefix tests against a folder: a folder that could not be found (empty)
 // matches nothing.
@@ -175,6 +166,18 @@ const WindowsFolders& PathResolver::Folders() {
   return *folders_;
 }
 
+bool PathResolver::ViewFoldersHoldQuote() {
+  if (!viewFoldersQuoted_) {
+    const WindowsFolders& f = Folders();
+    viewFoldersQuoted_ = false;
+    for (const std::u16string* folder :
+         {&f.systemDir, &f.nativeSystemDir, &f.systemX86Dir, &f.programFilesDir,
+          &f.programFilesX86Dir, &f.commonFilesDir, &f.commonFilesX86Dir})
+      if (NamesNoFile(*folder)) viewFoldersQuoted_ = true;
+  }
+  return *viewFoldersQuoted_;
+}
+
 std::u16string PathResolver::NativeSystemFolder() {
   return ::NativeSystemFolder(Folders(), facts_);
 }
@@ -301,7 +304,7 @@ uint32_t PathResolver::ViewAwareExists(std::u16string* path, size_t capacity, bo
 uint32_t PathResolver::ViewAware(std::u16string* path, size_t capacity, bool want64, Probe* probe) {
   if (!facts_.is64BitOs) return probe->Attributes(*path);
   const WindowsFolders& f = Folders();
-  if (NamesNoFile(*path) && !ViewFoldersHoldQuote(f)) {
+  if (NamesNoFile(*path) && !ViewFoldersHoldQuote()) {
     // No reading can name a file: none is looked up.
     FitToCapacity(path, capacity);
     return kMissing;

@@ -98,6 +98,8 @@ class PathResolver {
   uint32_t ViewAware(std::u16string* path, size_t capacity, bool want64, Probe* probe);
   int Cut(std::u16string* text, Probe* probe);
   int Found(std::u16string work, std::u16string* path, size_t capacity);
+  // A folder that the other view's readings rewrite holds a double quote.
+  bool ViewFoldersHoldQuote();
   // True when it replaced a "SystemRoot" or "System32" prefix.
   bool ReplaceSystemPrefix(std::u16string* work);
   bool Framework64Of(const std::u16string& text, std::u16string* framework64);
@@ -107,6 +109,9 @@ class PathResolver {
   platform::FileSystem* fs_;
   ResolverFacts facts_;
   std::optional<WindowsFolders> folders_;
+  // Whether a folder that the other view's readings rewrite holds a double
+  // quote (then such a reading may drop one): known once the folders are.
+  std::optional<bool> viewFoldersQuoted_;
   PathDoubt doubt_;
 };
 
