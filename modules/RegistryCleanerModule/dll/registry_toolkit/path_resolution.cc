@@ -372,11 +372,15 @@ int PathResolver::Cut(std::u16string* text, Probe* probe) {
   FitToCapacity(&rest, kCutChars);
   const size_t lastBackslash = rest.rfind(u'\\');
   if (lastBackslash == npos) return 0;
-  // Only the last name is cut: the marks are looked for behind its backslash.
+  // Only the last name is cut: the marks are looked for behind its backslash,
+  // from the end (a mark's first unit is tested before the rest of it).
   auto behind = [&rest, lastBackslash](std::u16string_view mark) {
-    if (lastBackslash >= rest.size()) return npos;
-    const size_t at = std::u16string_view(rest).substr(lastBackslash + 1).rfind(mark);
-    return at == npos ? npos : at + lastBackslash + 1;
+    const size_t from = lastBackslash + 1;
+    if (rest.size() < from + mark.size()) return npos;
+    const char16_t* text = rest.data();
+    for (size_t at = rest.size() - mark.size() + 1; at-- > from;)
+      if (text[at] == mark[0] && std::u16string_view(text + at, mark.size()) == mark) return at;
+    return npos;
   };
   for (int cuts = 0;; ++cuts) {
     TrimPathText(&rest);
