@@ -132,6 +132,24 @@ bool Value::Same(uint32_t otherType, const uint8_t* otherData, uint32_t otherSiz
          (otherSize == 0 || std::memcmp(data(), otherData, otherSize) == 0);
 }
 
+namespace {
+
+// Where the last searches in keys of many children found their names, per
+// thread. The scans look names up in about the order a key holds them (an
+// extension, then its class, each walked one after the other), so a name
+// is mostly at or beside one found a moment ago in that key. Only a hint:
+// a name is taken from it when it is the name, else the search is made.
+// Plain data: no per-thread object with a destructor in the module.
+constexpr size_t kHintedChildren = 64;
+struct ChildHint {
+  const Key* key;
+  size_t at;
+};
+thread_local ChildHint t_childHints[4];
+thread_local size_t t_nextChildHint;
+
+}  // namespace
+
 Key* Key::FindChild(std::u16string_view childName, size_t* insertAt) const {
   size_t lo = 0, hi = children.size();
   // Loading and creating mostly append: try the end first.
@@ -146,11 +164,25 @@ Key* Key::FindChild(std::u16string_view childName, size_t* insertAt) const {
       return children[hi - 1].get();
     }
   }
+  const bool hinted = insertAt == nullptr && hi >= kHintedChildren;
+  if (hinted) {
+    for (ChildHint& hint : t_childHints) {
+      if (hint.key != this) continue;
+      for (const size_t at : {hint.at - 1, hint.at, hint.at + 1}) {  // below 0 wraps past hi
+        if (at < hi && children[at]->name.size() == childName.size() &&
+            CompareNamesInLine(children[at]->name, childName) == 0) {
+          hint.at = at;
+          return children[at].get();
+        }
+      }
+    }
+  }
   while (lo < hi) {
     const size_t mid = (lo + hi) / 2;
     const int c = CompareNamesInLine(children[mid]->name, childName);
     if (c == 0) {
       if (insertAt) *insertAt = mid;
+      if (hinted) t_childHints[t_nextChildHint++ % std::size(t_childHints)] = ChildHint{this, mid};
       return children[mid].get();
     }
     if (c < 0) {

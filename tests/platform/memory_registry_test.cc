@@ -116,6 +116,36 @@ TEST_F(MemoryRegistryTest, ViewsClassesRootAndLinksAsWineLaysThemOut) {
             kRegInvalidParameter);
   EXPECT_EQ(reg_.RegOpenKeyExW(hklm, tooLong.substr(1) + u"\\" + tooLong, 0, k64, &key),
             kRegInvalidParameter);
+  // A key of many children, searched name after name (each search starts
+  // where the last ended), then after its children moved.
+  auto many = [](int i) {
+    std::u16string name = u"Software\\Many\\K000";
+    for (size_t at = name.size(); i != 0; i /= 10) name[--at] = static_cast<char16_t>(u'0' + i % 10);
+    return name;
+  };
+  auto opens = [&](const std::u16string& path) {
+    HKey opened;
+    const bool found = reg_.RegOpenKeyExW(hklm, path, 0, k64, &opened) == kRegSuccess;
+    if (found) reg_.RegCloseKey(opened);
+    return found;
+  };
+  for (int i = 0; i < 100; ++i) {
+    ASSERT_EQ(reg_.RegCreateKeyExW(hklm, many(i), 0, kKeyAllAccess | kKeyWow64_64Key, &key, nullptr),
+              kRegSuccess);
+    reg_.RegCloseKey(key);
+  }
+  for (int i = 99; i >= 0; --i) EXPECT_TRUE(opens(many(i))) << i;
+  EXPECT_EQ(reg_.RegDeleteKeyExW(hklm, many(50), kKeyWow64_64Key), kRegSuccess);
+  EXPECT_FALSE(opens(many(50)));
+  EXPECT_TRUE(opens(many(49)));
+  EXPECT_TRUE(opens(many(51)));
+  ASSERT_EQ(reg_.RegCreateKeyExW(hklm, many(50) + u"x", 0, kKeyAllAccess | kKeyWow64_64Key, &key,
+                                 nullptr),
+            kRegSuccess);
+  reg_.RegCloseKey(key);
+  for (int i = 48; i <= 52; ++i) EXPECT_EQ(opens(many(i)), i != 50) << i;
+  EXPECT_TRUE(opens(many(50) + u"X"));
+  EXPECT_FALSE(opens(many(100)));
   // A link is listed as a key; opened itself it shows its target and takes no value.
   EXPECT_EQ(registry_test::Names(&reg_, hklm, u"System", true),
             (std::vector<std::u16string>{u"ControlSet001", u"CurrentControlSet", u"Loop"}));
