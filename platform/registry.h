@@ -140,6 +140,20 @@ class Registry {
     return error;
   }
 
+  // The value valueName of key's subkey subKey, opened with sam: what
+  // RegOpenKeyExW, RegQueryValueExW and RegCloseKey give in turn (the open's
+  // error when it fails). A backend may read it without a handle.
+  virtual uint32_t RegQueryValueBelow(HKey key, std::u16string_view subKey, uint32_t sam,
+                                      std::u16string_view valueName, uint32_t* type, uint8_t* data,
+                                      uint32_t* dataBytes) {
+    HKey opened;
+    const uint32_t error = RegOpenKeyExW(key, subKey, 0, sam, &opened);
+    if (error != 0) return error;
+    const uint32_t read = RegQueryValueExW(opened, valueName, type, data, dataBytes);
+    RegCloseKey(opened);
+    return read;
+  }
+
   virtual uint32_t RegSetValueExW(HKey key, std::u16string_view valueName, uint32_t type,
                                   const uint8_t* data, uint32_t dataBytes) = 0;
   // Deletes subKey of key (empty: key itself) in the view of an access without

@@ -87,6 +87,34 @@ TEST_F(RegistrySeam, EnumValueBufferContract) {
   bytes = 2;
   EXPECT_EQ(reg_->RegQueryValueExW(key_, u"Name", &type, data, &bytes), kRegMoreData);
   EXPECT_EQ(bytes, 14u);
+  // A value read below a key in one call answers as the open and the read would.
+  HKey sub;
+  ASSERT_EQ(reg_->RegCreateKeyExW(key_, u"Sub\\Deeper", 0, kKeyAllAccess, &sub, nullptr),
+            kRegSuccess);
+  SetString(sub, u"", u"below");
+  reg_->RegCloseKey(sub);
+  constexpr uint32_t k64 = kKeyRead | kKeyWow64_64Key;
+  const auto below = [&](std::u16string_view subKey, std::u16string_view value, uint32_t sam,
+                         uint8_t* d, uint32_t b) {
+    bytes = b;
+    type = 0;
+    return reg_->RegQueryValueBelow(key_, subKey, sam, value, &type, d, &bytes);
+  };
+  EXPECT_EQ(below(u"Sub\\Deeper", u"", k64, data, sizeof(data)), kRegSuccess);
+  EXPECT_EQ(bytes, 12u);
+  EXPECT_EQ(type, kRegSz);
+  EXPECT_EQ(std::memcmp(data, registry_test::Sz(u"below").data(), 12), 0);
+  EXPECT_EQ(below(u"sub\\DEEPER", u"", k64, data, 4), kRegMoreData);
+  EXPECT_EQ(bytes, 12u);
+  EXPECT_EQ(below(u"Sub\\Deeper", u"", k64, nullptr, 0), kRegSuccess);  // the size alone
+  EXPECT_EQ(bytes, 12u);
+  EXPECT_EQ(below(u"", u"Name", k64, data, sizeof(data)), kRegSuccess);  // the key's own
+  EXPECT_EQ(bytes, 14u);
+  EXPECT_EQ(below(u"Sub\\Gone", u"", k64, data, sizeof(data)), kRegFileNotFound);
+  EXPECT_EQ(below(u"Sub\\Deeper", u"None", k64, data, sizeof(data)), kRegFileNotFound);
+  EXPECT_EQ(below(u"Sub", u"", kKeyRead | kKeyWow64Res, data, sizeof(data)), kRegInvalidParameter);
+  EXPECT_EQ(reg_->RegQueryValueBelow(key_, u"Sub\\Deeper", k64, u"", nullptr, data, nullptr),
+            kRegInvalidParameter);
 }
 
 // Keys made as needed, deleted one level at a time; stale handles say so.

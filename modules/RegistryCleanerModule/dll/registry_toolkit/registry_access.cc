@@ -145,16 +145,15 @@ uint32_t ReadStringValueUncleared(HKey root, std::u16string_view keyPath,
   platform::Registry* registry = EngineRegistry();
   // A value of root itself, in the 64-bit view, is read through root: no
   // key to open. (Opened in the 32-bit view, a key may stand for its
-  // Wow6432Node.)
-  HKey key = root;
-  if ((!keyPath.empty() || (sam & platform::kKeyWow64_64Key) == 0) &&
-      registry->RegOpenKeyExW(root, keyPath, 0, sam, &key) != platform::kRegSuccess)
-    return 0;
+  // Wow6432Node.) Any other is read below root in one call.
   uint32_t type = 0;
   uint32_t size = bufferBytes;
+  auto* data = reinterpret_cast<uint8_t*>(buffer);
   const uint32_t error =
-      registry->RegQueryValueExW(key, valueName, &type, reinterpret_cast<uint8_t*>(buffer), &size);
-  if (key != root) registry->RegCloseKey(key);
+      !keyPath.empty() || (sam & platform::kKeyWow64_64Key) == 0
+          ? registry->RegQueryValueBelow(root, keyPath, sam, valueName, &type, data, &size)
+          : registry->RegQueryValueExW(root, valueName, &type, data, &size);
+  // (An open never fails with "more data".)
   if (tooLong != nullptr) *tooLong = error == platform::kRegMoreData;
   if (error != platform::kRegSuccess || size == 0) return 0;
   if (type != platform::kRegSz && type != platform::kRegExpandSz && type != platform::kRegMultiSz)
