@@ -1,6 +1,7 @@
 #include "platform/wineprefix/memory_registry.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 
@@ -55,6 +56,29 @@ class PathNames {
   bool done_ = false;
 };
 
+// Registry generations are handed out from one counter: a walk hint taken
+// on one registry never matches another one made later at the same address.
+std::atomic<uint64_t> g_lastGeneration{0};
+
+// Where the walks of the last few paths this thread opened stood before
+// their last name ("SOFTWARE\Classes" of "SOFTWARE\Classes\Rc.Prog", a
+// folder of two names or more): the class checks open one class after
+// another under the same folders. A hint holds while its registry's
+// generation is the one it was taken in (any change to the tree makes a new
+// one); a folder that was not there is remembered too. Plain data, as
+// per-thread state in the module must be.
+constexpr size_t kHintChars = 96;
+constexpr unsigned kWalkHints = 8;
+struct WalkHint {
+  uint64_t generation;  // 0: none
+  const Key* start;
+  Key* folder;  // null: the folder is not there
+  uint32_t length;
+  char16_t path[kHintChars];
+};
+thread_local WalkHint t_walkHints[kWalkHints];
+thread_local unsigned t_nextWalkHint;
+
 // Copies value data as RegQueryValueExW does: the size always, the data when
 // it fits, and a NUL after a string that lacks one when there is room.
 uint32_t CopyData(const Value& value, uint32_t* type, uint8_t* data, uint32_t* dataBytes) {
@@ -83,6 +107,7 @@ uint32_t CopyData(const Value& value, uint32_t* type, uint8_t* data, uint32_t* d
 MemoryRegistry::MemoryRegistry() : MemoryRegistry(Options{}) {}
 
 MemoryRegistry::MemoryRegistry(Options options) : options_(std::move(options)) {
+  NewGeneration();
   root_ = std::make_unique<Key>();
   root_->name = u"REGISTRY";
   Key* machine = root_->InsertChild(u"Machine", 0);
@@ -103,6 +128,8 @@ MemoryRegistry::MemoryRegistry(Options options) : options_(std::move(options)) {
 
 MemoryRegistry::~MemoryRegistry() = default;
 
+void MemoryRegistry::NewGeneration() { generation_ = g_lastGeneration.fetch_add(1) + 1; }
+
 uint64_t MemoryRegistry::Now() const {
   if (options_.clock) return options_.clock();
   const auto since = std::chrono::system_clock::now().time_since_epoch();
@@ -115,6 +142,7 @@ uint64_t MemoryRegistry::Now() const {
 void MemoryRegistry::set_win64(bool win64) {
   std::lock_guard<std::mutex> lock(mutex_);
   options_.win64 = win64;
+  NewGeneration();
 }
 
 size_t MemoryRegistry::OpenHandleCount() {
@@ -127,6 +155,7 @@ uint32_t MemoryRegistry::CheckWritable(HiveId) { return kRegSuccess; }
 std::vector<std::string> MemoryRegistry::LoadHiveText(HiveId hive, std::string_view text) {
   std::lock_guard<std::mutex> lock(mutex_);
   Key* root = Reach(hives_[hive]);
+  NewGeneration();
   HiveReadResult result = ReadHive(text, root, "fixture", Now());
   CommitWrite(root, HiveWriteResult{});  // nothing read counts as a change
   return std::move(result.problems);
@@ -143,6 +172,7 @@ Key* MemoryRegistry::Reach(Key* key) {
   if (key != nullptr && (key->flags & kKeyUnloaded)) {
     key->flags &= ~kKeyUnloaded;
     LoadHive(static_cast<HiveId>(key->hive));
+    NewGeneration();
   }
   return key;
 }
@@ -192,11 +222,23 @@ uint32_t MemoryRegistry::ResolvePredefined(HKey key, Key** result) {
     default:
       return kRegInvalidHandle;
   }
-  // Wine opens these as keys of HKLM, creating them when missing.
+  // Wine opens these as keys of HKLM, creating them when missing. The
+  // classes root, which the class checks open from again and again, is
+  // kept while the tree is unchanged.
+  const bool classes = key == kHkeyClassesRoot;
+  if (classes && classesRootGeneration_ == generation_) {
+    *result = classesRoot_;
+    return kRegSuccess;
+  }
   Key* machine = Reach(hives_[kMachineHive]);
   bool created = false;
-  if (Walk(machine, path, false, false, 0, result, &created) == kRegSuccess) return kRegSuccess;
-  return Walk(machine, path, false, true, 0, result, &created);
+  uint32_t error = Walk(machine, path, false, false, 0, result, &created);
+  if (error != kRegSuccess) error = Walk(machine, path, false, true, 0, result, &created);
+  if (classes && error == kRegSuccess) {
+    classesRoot_ = *result;
+    classesRootGeneration_ = generation_;
+  }
+  return error;
 }
 
 Key* MemoryRegistry::Wow64Twin(Key* key) {
@@ -248,6 +290,49 @@ uint32_t MemoryRegistry::Walk(Key* start, std::u16string_view path, bool view32,
     return error;
   };
   Key* key = Reach(start);
+  // An open in the 64-bit view of a path with a folder may start where a
+  // walk of that folder ended (the 32-bit view's steps depend on the next
+  // name; a creation walks as it makes).
+  WalkHint* hint = nullptr;  // to fill with where this walk's folder ends
+  if (!create && !view32) {
+    const WalkHint* found = nullptr;
+    for (const WalkHint& kept : t_walkHints) {
+      // The kept folder, then a backslash and one name.
+      const size_t cut = kept.length;
+      if (kept.generation == generation_ && kept.start == start && cut + 1 < path.size() &&
+          path[cut] == u'\\' && std::memcmp(kept.path, path.data(), cut * sizeof(char16_t)) == 0 &&
+          FindUnit(path, u'\\', cut + 1) == std::u16string_view::npos) {
+        found = &kept;
+        break;
+      }
+    }
+    if (found != nullptr) {
+      names = PathNames(path.substr(found->length + 1));
+      // A folder that is not there fails as its walk did; its own names
+      // were checked then, the last one is now.
+      if (found->folder == nullptr) return fail(kRegFileNotFound);
+      key = found->folder;
+    } else {
+      // Only a folder of two names or more is worth a hint ("open\Command"
+      // below each class's shell key would push the others out).
+      const size_t cut = path.rfind(u'\\');
+      if (cut != std::u16string_view::npos && cut > 0 && cut <= kHintChars &&
+          cut + 1 < path.size() &&
+          FindUnit(path.substr(0, cut), u'\\') != std::u16string_view::npos) {
+        hint = &t_walkHints[t_nextWalkHint++ % kWalkHints];
+        hint->generation = 0;  // until the walk reaches the folder's end
+        hint->start = start;
+        hint->length = static_cast<uint32_t>(cut);
+        std::memcpy(hint->path, path.data(), cut * sizeof(char16_t));
+      }
+    }
+  }
+  auto remember = [&](Key* folder) {
+    if (hint == nullptr) return;
+    hint->folder = folder;
+    hint->generation = generation_;
+    hint = nullptr;
+  };
   if (view32 && (names.done() || !IsWowName(names.name()))) {
     if (Key* twin = Wow64Twin(key)) key = twin;
   }
@@ -256,18 +341,25 @@ uint32_t MemoryRegistry::Walk(Key* start, std::u16string_view path, bool view32,
     if (element.size() > kMaxKeyNameChars) return kRegInvalidParameter;
     names.Next();
     const bool last = names.done();
+    if (last) remember(key);
     Key* child = key->FindChild(element);
     if (child == nullptr && view32 && (key->flags & kKeyWowShare)) {
       key = key->parent;  // what the shared key lacks comes from the 64-bit parent
       child = key->FindChild(element);
     }
     if (child == nullptr) {
-      if (!create) return fail(kRegFileNotFound);
+      if (!create) {
+        const uint32_t error = fail(kRegFileNotFound);
+        // Not there before the last name: the folder is not there.
+        if (!last && error == kRegFileNotFound) remember(nullptr);
+        return error;
+      }
       const uint32_t writable = fail(Writable(key));
       if (writable != kRegSuccess) return writable;
       const bool isVolatile = (options & kRegOptionVolatile) != 0;
       if ((key->flags & kKeyVolatile) && !isVolatile) return fail(kErrorChildMustBeVolatile);
       const uint64_t now = Now();
+      NewGeneration();
       for (std::u16string_view made = element;; made = names.name(), names.Next()) {
         size_t at = 0;
         key->FindChild(made, &at);
@@ -339,18 +431,38 @@ uint32_t MemoryRegistry::RegOpenKeyExW(HKey key, std::u16string_view subKey, uin
                                        uint32_t sam, HKey* result) {
   if (result == nullptr || (sam & kKeyWow64Res) == kKeyWow64Res) return kRegInvalidParameter;
   std::lock_guard<std::mutex> lock(mutex_);
+  Key* found = nullptr;
+  const uint32_t error = Open(key, subKey, options, sam, &found);
+  if (error != kRegSuccess) return error;
+  *result = NewHandle(found);
+  return kRegSuccess;
+}
+
+uint32_t MemoryRegistry::Open(HKey key, std::u16string_view subKey, uint32_t options, uint32_t sam,
+                              Key** found) {
   Key* base = nullptr;
-  uint32_t error = Resolve(key, &base);
+  const uint32_t error = Resolve(key, &base);
   if (error != kRegSuccess) return error;
   if (key == kHkeyClassesRoot) {
     while (!subKey.empty() && subKey[0] == u'\\') subKey.remove_prefix(1);
   }
-  Key* found = nullptr;
   bool created = false;
-  error = Walk(base, subKey, View32(sam), false, options, &found, &created);
+  return Walk(base, subKey, View32(sam), false, options, found, &created);
+}
+
+uint32_t MemoryRegistry::RegQueryValueBelow(HKey key, std::u16string_view subKey, uint32_t sam,
+                                            std::u16string_view valueName, uint32_t* type,
+                                            uint8_t* data, uint32_t* dataBytes) {
+  // The checks of the open, then of the read, in that order.
+  if ((sam & kKeyWow64Res) == kKeyWow64Res) return kRegInvalidParameter;
+  std::lock_guard<std::mutex> lock(mutex_);
+  Key* found = nullptr;
+  const uint32_t error = Open(key, subKey, 0, sam, &found);
   if (error != kRegSuccess) return error;
-  *result = NewHandle(found);
-  return kRegSuccess;
+  if (data != nullptr && dataBytes == nullptr) return kRegInvalidParameter;
+  const int at = found->FindValue(valueName);
+  if (at < 0) return kRegFileNotFound;
+  return CopyData(found->values[static_cast<size_t>(at)], type, data, dataBytes);
 }
 
 uint32_t MemoryRegistry::RegCreateKeyExW(HKey key, std::u16string_view subKey, uint32_t options,
@@ -477,6 +589,7 @@ uint32_t MemoryRegistry::RegSetValueExW(HKey key, std::u16string_view valueName,
   }
   error = Writable(k);
   if (error != kRegSuccess) return error;
+  NewGeneration();  // a link's target may have changed
   if (SetValue(k, valueName, type, data, dataBytes, Now())) {
     Record(k, Change::kSetValue, valueName, type, data, dataBytes);
   }
@@ -502,6 +615,7 @@ uint32_t MemoryRegistry::DeleteKey(HKey key, std::u16string_view subKey, uint32_
   if (error != kRegSuccess) return error;
   Record(target, Change::kDeleteKey);
   ForgetHandlesTo(target);
+  NewGeneration();
   Key* parent = target->parent;
   size_t at = 0;
   parent->FindChild(target->name, &at);
@@ -532,6 +646,7 @@ uint32_t MemoryRegistry::RegDeleteValueW(HKey key, std::u16string_view valueName
   if (error != kRegSuccess) return error;
   k->EraseValue(static_cast<size_t>(at));
   k->Touch(Now());
+  NewGeneration();
   Record(k, Change::kDeleteValue, valueName);
   return kRegSuccess;
 }
@@ -586,11 +701,13 @@ std::u16string MemoryRegistry::StoreName(HiveId hive) {
 }
 
 void MemoryRegistry::KeepArena(HiveId hive, std::unique_ptr<TreeArena> arena) {
+  NewGeneration();
   arenas_[hive].push_back(std::move(arena));
 }
 
 void MemoryRegistry::ReplaceHive(HiveId hive, std::unique_ptr<Key> fresh,
                                  std::unique_ptr<TreeArena> arena) {
+  NewGeneration();
   Key* root = hives_[hive];
   struct Moved {
     size_t slot;

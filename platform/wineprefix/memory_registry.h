@@ -52,6 +52,9 @@ class MemoryRegistry : public Registry {
                             uint32_t* dataBytes) override;
   uint32_t RegQueryInfoKeyW(HKey key, RegKeyInfo* info) override;
   uint32_t RegQueryKeyCounts(HKey key, uint32_t* subKeys, uint32_t* values) override;
+  uint32_t RegQueryValueBelow(HKey key, std::u16string_view subKey, uint32_t sam,
+                              std::u16string_view valueName, uint32_t* type, uint8_t* data,
+                              uint32_t* dataBytes) override;
   uint32_t RegSetValueExW(HKey key, std::u16string_view valueName, uint32_t type,
                           const uint8_t* data, uint32_t dataBytes) override;
   uint32_t RegDeleteKeyW(HKey key, std::u16string_view subKey) override;
@@ -92,7 +95,11 @@ class MemoryRegistry : public Registry {
 
   std::mutex& mutex() { return mutex_; }
   uint64_t Now() const;
-  Key* hive_root(HiveId hive) { return hives_[hive]; }
+  // A subclass that reaches into a hive may change it: the walk hints go.
+  Key* hive_root(HiveId hive) {
+    NewGeneration();
+    return hives_[hive];
+  }
   // Replaces the contents of a hive by a freshly read tree; handles open on
   // keys of that hive follow their paths into it (a key that is gone reads as
   // deleted).
@@ -115,6 +122,8 @@ class MemoryRegistry : public Registry {
   uint32_t Resolve(HKey key, Key** result);
   uint32_t ResolvePredefined(HKey key, Key** result);
   HKey NewHandle(Key* key);
+  // RegOpenKeyExW without the handle.
+  uint32_t Open(HKey key, std::u16string_view subKey, uint32_t options, uint32_t sam, Key** found);
   // Opens or creates path below start (Wine's lookup with views and links).
   uint32_t Walk(Key* start, std::u16string_view path, bool view32, bool create, uint32_t options,
                 Key** result, bool* created);
@@ -128,6 +137,9 @@ class MemoryRegistry : public Registry {
               const uint8_t* data = nullptr, uint32_t size = 0);
   uint32_t Writable(Key* key);
   void ForgetHandlesTo(Key* key);
+  // The tree changed (keys, values, links, a hive loaded or replaced): the
+  // walks this registry's users remember no longer hold.
+  void NewGeneration();
 
   Options options_;
   std::mutex mutex_;
@@ -137,6 +149,12 @@ class MemoryRegistry : public Registry {
   Key* hives_[kHiveCount] = {};
   std::vector<Slot> slots_;
   std::vector<uint32_t> freeSlots_;
+  // Which state of the tree this is, unique among all registries of the
+  // process (see Walk).
+  uint64_t generation_ = 0;
+  // HKEY_CLASSES_ROOT's key, while the generation is the one it was found in.
+  Key* classesRoot_ = nullptr;
+  uint64_t classesRootGeneration_ = 0;
 };
 
 }  // namespace platform::memory

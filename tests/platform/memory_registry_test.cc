@@ -146,6 +146,23 @@ TEST_F(MemoryRegistryTest, ViewsClassesRootAndLinksAsWineLaysThemOut) {
   for (int i = 48; i <= 52; ++i) EXPECT_EQ(opens(many(i)), i != 50) << i;
   EXPECT_TRUE(opens(many(50) + u"X"));
   EXPECT_FALSE(opens(many(100)));
+  // An open starts where the last walk of its folder ended, and a folder
+  // found missing stays missing, only until the tree changes.
+  EXPECT_FALSE(opens(u"Software\\Gone\\Away"));
+  EXPECT_FALSE(opens(u"Software\\Gone\\Away"));
+  EXPECT_EQ(reg_.RegOpenKeyExW(hklm, u"Software\\Gone\\" + tooLong, 0, k64, &key),
+            kRegInvalidParameter);
+  ASSERT_EQ(reg_.RegCreateKeyExW(hklm, u"Software\\Gone\\Away", 0, kKeyAllAccess | kKeyWow64_64Key,
+                                 &key, nullptr),
+            kRegSuccess);
+  reg_.RegCloseKey(key);
+  EXPECT_TRUE(opens(u"Software\\Gone\\Away"));
+  EXPECT_TRUE(opens(u"SOFTWARE\\gone\\AWAY"));
+  EXPECT_EQ(reg_.RegDeleteKeyExW(hklm, u"Software\\Gone\\Away", kKeyWow64_64Key), kRegSuccess);
+  EXPECT_EQ(reg_.RegDeleteKeyExW(hklm, u"Software\\Gone", kKeyWow64_64Key), kRegSuccess);
+  EXPECT_FALSE(opens(u"Software\\Gone\\Away"));
+  EXPECT_EQ(GetString(&reg_, hklm, u"System\\CurrentControlSet\\Control", u"Where", k64),
+            u"set one");
   // A link is listed as a key; opened itself it shows its target and takes no value.
   EXPECT_EQ(registry_test::Names(&reg_, hklm, u"System", true),
             (std::vector<std::u16string>{u"ControlSet001", u"CurrentControlSet", u"Loop"}));
@@ -158,6 +175,18 @@ TEST_F(MemoryRegistryTest, ViewsClassesRootAndLinksAsWineLaysThemOut) {
   EXPECT_EQ(type, kRegLink);
   const uint8_t data[] = {'x', 0, 0, 0};
   EXPECT_EQ(reg_.RegSetValueExW(link, u"Other", kRegSz, data, 4), kRegAccessDenied);
+  // Pointed elsewhere, the link leads there at once, also for a folder opened before.
+  ASSERT_EQ(reg_.RegCreateKeyExW(hklm, u"System\\ControlSet002\\Control", 0, kKeyAllAccess, &key,
+                                 nullptr),
+            kRegSuccess);
+  reg_.RegCloseKey(key);
+  const std::u16string target = u"\\Registry\\Machine\\System\\ControlSet002";
+  ASSERT_EQ(reg_.RegSetValueExW(link, u"SymbolicLinkValue", kRegLink,
+                                reinterpret_cast<const uint8_t*>(target.data()),
+                                static_cast<uint32_t>(target.size() * 2)),
+            kRegSuccess);
+  EXPECT_EQ(GetString(&reg_, hklm, u"System\\CurrentControlSet\\Control", u"Where", k64),
+            u"<no value>");
   reg_.RegCloseKey(link);
   // A win32 machine has no views.
   reg_.set_win64(false);
