@@ -64,10 +64,8 @@ class Key {
 
 // The data size of a value in bytes; 0 when it cannot be read.
 uint32_t ValueBytes(HKey key, std::u16string_view subKey, std::u16string_view name, uint32_t sam) {
-  const Key opened(key, subKey, sam);
   uint32_t size = 0;
-  if (!opened.open() ||
-      EngineRegistry()->RegQueryValueExW(opened.get(), name, nullptr, nullptr, &size) != 0)
+  if (EngineRegistry()->RegQueryValueBelow(key, subKey, sam, name, nullptr, nullptr, &size) != 0)
     return 0;
   return size;
 }
@@ -145,14 +143,24 @@ class ResolvingApplication {
 // A verb resolves when its command runs an existing program, or else its
 // DDE application exists.
 bool VerbResolves(HKey shell, std::u16string_view verb, uint32_t sam, bool want64) {
-  std::u16string subKey;
-  subKey.reserve(verb.size() + 24);
-  subKey.append(verb).append(u"\\Command");
-  const std::u16string command = ReadText(shell, subKey, u"", sam);
-  if (!command.empty() && ResolveCommand(command, want64) != 0) return true;
-  subKey.resize(verb.size());
-  subKey.append(u"\\ddeexec\\Application");
-  const std::u16string application = ReadText(shell, subKey, u"", sam);
+  // The verb's subkeys are named on the stack for a usual verb.
+  static constexpr std::u16string_view kCommand = u"\\Command";
+  static constexpr std::u16string_view kApplication = u"\\ddeexec\\Application";
+  std::array<char16_t, 256> room;
+  std::u16string longer;
+  char16_t* name = room.data();
+  if (verb.size() + kApplication.size() > room.size()) {
+    longer.resize(verb.size() + kApplication.size());
+    name = longer.data();
+  }
+  std::copy(verb.begin(), verb.end(), name);
+  auto subKey = [&](std::u16string_view below) {
+    std::copy(below.begin(), below.end(), name + verb.size());
+    return std::u16string_view(name, verb.size() + below.size());
+  };
+  std::u16string command = ReadText(shell, subKey(kCommand), u"", sam);
+  if (!command.empty() && ResolveCommand(std::move(command), want64) != 0) return true;
+  const std::u16string application = ReadText(shell, subKey(kApplication), u"", sam);
   return !application.empty() && ResolveAppName(sam, application) != 0;
 }
 
@@ -222,11 +230,16 @@ uint32_t CheckShellVerbs(HKey classKey, uint32_t sam, std::u16string_view keyPat
   }
   const bool want64 = (sam & platform::kKeyWow64Res) != 0;
   // The default verb, when it did not resolve, is not tried again below.
-  std::array<char16_t, kTextBytes / 2 + 1> verb{};
+  // Its room is not cleared (4 KB for every class): the text read is ended
+  // where its data ends.
+  std::array<char16_t, kTextBytes / 2 + 1> verb;
+  verb[0] = 0;
   bool triedDefault = false;
   if (info.maxValueLen > 3) {
     uint32_t size = kTextBytes;
-    if (shell.Read(u"", verb.data(), &size) && size >= 4 && verb[0] != 0) {
+    const bool read = shell.Read(u"", verb.data(), &size);
+    if (read) EndTextAfterData(verb.data(), static_cast<uint32_t>(verb.size()), size);
+    if (read && size >= 4 && verb[0] != 0) {
       if (VerbResolves(shell.get(), verb.data(), sam, want64)) return 1;
       triedDefault = true;
     }
@@ -308,10 +321,10 @@ uint32_t CheckClass(uint32_t sam, std::u16string_view className) {
     const uint32_t shell = CheckShellVerbs(key.get(), sam, classPath);
     if (shell != 0) knownSubkeys = 1;
     if (shell == 1) flags |= kClassVerbRuns;
-    const std::u16string icon = ReadText(key.get(), u"DefaultIcon", u"", sam);
+    std::u16string icon = ReadText(key.get(), u"DefaultIcon", u"", sam);
     if (!icon.empty()) {
       knownSubkeys = shell != 0 ? 2 : 1;
-      if (ResolveCommand(icon, root->view == 1) != 0) flags |= kClassIconExists;
+      if (ResolveCommand(std::move(icon), root->view == 1) != 0) flags |= kClassIconExists;
     }
     uint32_t knownValues = 0;
     uint32_t size = kTextBytes;
