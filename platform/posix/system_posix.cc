@@ -403,8 +403,21 @@ class PosixSystem final : public System {
       --seconds;
       rest += 10000000;
     }
+    // Every log line asks for the time: the fields of its second are worked
+    // out once (a second's local time is that second's whatever the
+    // milliseconds), per thread, as plain data.
+    thread_local time_t t_lastSeconds;
+    thread_local tm t_lastParts;
+    thread_local bool t_lastKnown;
     tm parts;
-    if (localtime_r(&seconds, &parts) == nullptr) return {};
+    if (t_lastKnown && t_lastSeconds == seconds) {
+      parts = t_lastParts;
+    } else {
+      if (localtime_r(&seconds, &parts) == nullptr) return {};
+      t_lastSeconds = seconds;
+      t_lastParts = parts;
+      t_lastKnown = true;
+    }
     LocalTime t;
     t.year = static_cast<uint16_t>(parts.tm_year + 1900);
     t.month = static_cast<uint16_t>(parts.tm_mon + 1);
