@@ -78,9 +78,12 @@ std::chrono::steady_clock::time_point& WorkStart() {
 void MarkWorkStart() { WorkStart() = std::chrono::steady_clock::now(); }
 
 int EngineCheck(const fs::path& prefix) {
-  // The hive is read first, so that the work measured is the check proper.
+  // The hives are read first (the machine's and the user's, which the
+  // classes and Explorer checks read), so that the work measured is the
+  // check proper.
   platform::RegKeyInfo info;
   platform::Registry::Default()->RegQueryInfoKeyW(platform::kHkeyLocalMachine, &info);
+  platform::Registry::Default()->RegQueryInfoKeyW(platform::kHkeyCurrentUser, &info);
   MarkWorkStart();
   InitPlatformFacts();
   SetPathResolverFacts(ResolverFacts{Is64BitOs, IsWow64, OsLevel});
