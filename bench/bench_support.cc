@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -197,6 +198,19 @@ int StatFloor(const fs::path& prefix,
     }
   }
   return missing;
+}
+
+void AgainstFloor::Add(const ChildResult& check, const ChildResult& floor) {
+  checks_.push_back(check.workSeconds);
+  floors_.push_back(floor.workSeconds);
+  ratios_.push_back(floor.workSeconds > 0 ? check.workSeconds / floor.workSeconds : 0);
+}
+
+double AgainstFloor::Median(std::vector<double> samples) {
+  if (samples.empty()) return 0;
+  std::sort(samples.begin(), samples.end());
+  const size_t middle = samples.size() / 2;
+  return samples.size() % 2 != 0 ? samples[middle] : (samples[middle - 1] + samples[middle]) / 2;
 }
 
 RegisterChildWork::RegisterChildWork(const char* name, ChildWork work) { Works()[name] = work; }

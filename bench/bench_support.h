@@ -55,6 +55,22 @@ struct ChildResult {
   double workSeconds = 0;
 };
 
+// The work of a check against its floor over a benchmark's iterations, each
+// run in children one after the other: the medians are reported, as one
+// pair on a busy machine of two cores moves by a tenth or more.
+class AgainstFloor {
+ public:
+  void Add(const ChildResult& check, const ChildResult& floor);
+  double checkSeconds() const { return Median(checks_); }
+  double floorSeconds() const { return Median(floors_); }
+  // The median of the pairs' ratios: each pair saw the same machine.
+  double ratio() const { return Median(ratios_); }
+
+ private:
+  static double Median(std::vector<double> samples);
+  std::vector<double> checks_, floors_, ratios_;
+};
+
 // In a child: the work proper starts now (after a load it does not measure).
 void MarkWorkStart();
 
