@@ -312,6 +312,7 @@ uint32_t CheckClass(uint32_t sam, std::u16string_view className) {
   bool otherValues = false;
   std::array<char16_t, kTextBytes / 2 + 1> buffer;
   std::u16string classPath;  // one room for the path under every root
+  classPath.reserve(64 + className.size());
   for (const ScanRoot* root = kClassRoots; root->path != nullptr; ++root) {
     classPath.assign(root->path).append(u"\\").append(className);
     Key key(root->root, classPath, sam);
