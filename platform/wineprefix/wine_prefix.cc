@@ -2,10 +2,14 @@
 
 #include <dirent.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <limits.h>
+#include <linux/openat2.h>
+#include <poll.h>
 #include <stdlib.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/vfs.h>
 #include <time.h>
 #include <unistd.h>
@@ -18,6 +22,7 @@
 #include <cstring>
 #include <iterator>
 #include <mutex>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -139,6 +144,11 @@ struct Listing {
   int watch = -1;
   // The lookup round in which the folder was last seen unchanged (0: none).
   uint64_t seenIn = 0;
+  // The chain epoch in which the folder was last seen unchanged with its
+  // chain watched (0: none; see "Chained listings"); whether it cannot be.
+  uint64_t chainedIn = 0;
+  bool unchainable = false;
+  int chainWatch = -1;  // the chain watch of the folder itself
 };
 
 // Listings by folder, found by a part of a longer path without a copy.
@@ -289,11 +299,14 @@ thread_local int t_roundDepth = 0;
 bool SeenThisRound(const Listing& listing) { return t_round != 0 && listing.seenIn == t_round; }
 
 // Forgets a kept listing and its watch.
+void ForgetChainedFolder(int watch);
+
 void Drop(decltype(g_listings)::iterator kept) {
   if (kept->second.watch >= 0) {
     inotify_rm_watch(g_notify, kept->second.watch);
     g_watched.erase(kept->second.watch);
   }
+  ForgetChainedFolder(kept->second.chainWatch);
   g_listedNames -= kept->second.names.size();
   g_listings.erase(kept);
 }
@@ -360,6 +373,202 @@ void CatchUp() {
       g_listedNames += listing.names.size() - before;
     }
   }
+}
+
+// Chained listings: a kept listing whose folder, and every folder on the
+// way to it from the root, is watched answers without the stat that would
+// validate it. The way is plain folders (no link on it, so no other folder
+// decides where it leads), checked once the watches are set; a name made,
+// deleted or moved in the listing's folder, a folder on the way made,
+// deleted or moved (an event of its parent's watch or its own), a watch the
+// kernel ends, a lost event, or any change of the mount table (the table is
+// polled) starts a new epoch, and a listing seen in an older epoch is
+// validated by its stat again. An event is queued, and the mount table's
+// change counted, before the call that made the change returns: a change
+// made before a lookup started is seen by it. Only on the file systems whose
+// changes all pass through this kernel; at most kMaxChainWatches watches.
+constexpr size_t kMaxChainWatches = 256;
+// No IN_ATTRIB: it is also an event of every entry, and a watch asking for
+// it has the kernel mark each name of the folder it holds in memory (23 ms
+// for /tmp here). A folder's rights do not move its names: a listing kept
+// current by the events still tells what is there.
+constexpr uint32_t kChainEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                  IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_DONT_FOLLOW;
+struct ChainWatch {
+  int listings = 0;                // of this folder, chained: its names matter
+  std::set<std::string> children;  // the names on the way below this folder
+};
+int g_chainNotify = -2;  // -2: not made yet; -1: none to be had
+int g_mountTable = -1;
+std::unordered_map<int, ChainWatch> g_chainWatches;
+// Whether a folder's file system is one to chain on, while the mount table
+// is unchanged.
+std::unordered_map<std::string, bool> g_chainableFolders;
+uint64_t g_chainEpoch = 1;
+size_t g_chainedAnswers = 0;
+
+bool ChainsAvailable() {
+  if (g_chainNotify == -2) {
+    g_chainNotify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    g_mountTable = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+    if (g_chainNotify < 0 || g_mountTable < 0) {
+      if (g_chainNotify >= 0) close(g_chainNotify);
+      if (g_mountTable >= 0) close(g_mountTable);
+      g_chainNotify = g_mountTable = -1;
+    }
+  }
+  return g_chainNotify >= 0;
+}
+
+// The file systems whose every change passes through this kernel's calls.
+bool ChainableFileSystem(const std::string& folder) {
+  const auto known = g_chainableFolders.find(folder);
+  if (known != g_chainableFolders.end()) return known->second;
+  struct statfs fs;
+  if (statfs(folder.c_str(), &fs) != 0) return false;
+  bool chainable = false;
+  switch (static_cast<uint64_t>(fs.f_type)) {
+    case 0xEF53:      // ext2, ext3, ext4
+    case 0x58465342:  // xfs
+    case 0x9123683E:  // btrfs
+    case 0x01021994:  // tmpfs
+    case 0x794C7630:  // overlayfs
+    case 0xF2F52010:  // f2fs
+      chainable = true;
+      break;
+    default:
+      break;
+  }
+  if (g_chainableFolders.size() >= kMaxChainWatches) g_chainableFolders.clear();
+  g_chainableFolders.emplace(folder, chainable);
+  return chainable;
+}
+
+// A dropped or moved listing's folder: its names matter to one chain fewer.
+void ForgetChainedFolder(int watch) {
+  const auto chained = g_chainWatches.find(watch);
+  if (chained != g_chainWatches.end() && chained->second.listings > 0) --chained->second.listings;
+}
+
+// Reads what the chain watches and the mount table have seen since the last
+// call; a change that may concern a chained listing starts a new epoch.
+void CatchUpChains() {
+  if (g_chainNotify < 0) return;
+  pollfd ready[2] = {{g_mountTable, POLLPRI, 0}, {g_chainNotify, POLLIN, 0}};
+  const int polled = poll(ready, 2, 0);
+  if (polled < 0) {
+    ++g_chainEpoch;  // not known: nothing is trusted
+    return;
+  }
+  if (polled == 0) return;
+  if (ready[0].revents != 0) {  // the mount table changed (or cannot tell)
+    ++g_chainEpoch;
+    g_chainableFolders.clear();
+  }
+  if (ready[1].revents & ~POLLIN) ++g_chainEpoch;
+  if (!(ready[1].revents & POLLIN)) return;
+  alignas(inotify_event) char buffer[16 << 10];
+  for (;;) {
+    const ssize_t n = read(g_chainNotify, buffer, sizeof(buffer));
+    if (n <= 0) {
+      if (n < 0 && errno != EAGAIN && errno != EINTR) ++g_chainEpoch;
+      return;
+    }
+    for (ssize_t at = 0; at < n;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+      if (event->mask & IN_Q_OVERFLOW) {
+        ++g_chainEpoch;
+        continue;
+      }
+      const auto watch = g_chainWatches.find(event->wd);
+      if (watch == g_chainWatches.end()) continue;
+      if (event->mask & IN_IGNORED) {
+        ++g_chainEpoch;
+        g_chainWatches.erase(watch);
+        continue;
+      }
+      const std::string_view name(event->name,
+                                  event->len == 0 ? 0 : strnlen(event->name, event->len));
+      if (name.empty()) {
+        ++g_chainEpoch;  // the folder itself: moved or deleted
+      } else if (watch->second.children.count(std::string(name)) != 0) {
+        ++g_chainEpoch;  // a folder on the way
+      } else if (watch->second.listings > 0) {
+        ++g_chainEpoch;  // a name of a chained listing
+      }
+    }
+  }
+}
+
+// Watches path for a chain: above the name child of the way, or (child
+// empty) as a chained listing's own folder.
+bool AddChainWatch(const std::string& path, std::string_view child, int* added = nullptr) {
+  if (!ChainableFileSystem(path)) return false;
+  const int wd = inotify_add_watch(g_chainNotify, path.c_str(), kChainEvents);
+  if (wd < 0) return false;
+  auto watch = g_chainWatches.find(wd);
+  if (watch == g_chainWatches.end()) {
+    if (g_chainWatches.size() >= kMaxChainWatches) {
+      inotify_rm_watch(g_chainNotify, wd);
+      return false;
+    }
+    watch = g_chainWatches.emplace(wd, ChainWatch{}).first;
+  }
+  if (!child.empty()) watch->second.children.emplace(child);
+  if (added != nullptr) *added = wd;
+  return true;
+}
+
+// Watches folder (an absolute path) and every folder above it, then checks
+// that the way to it holds no link: *reached is the folder it leads to,
+// *watch the folder's own watch.
+bool Chain(const std::string& folder, struct stat* reached, int* watch) {
+  if (!ChainsAvailable() || folder.size() < 2 || folder[0] != '/' || folder.back() == '/')
+    return false;
+  std::string above = "/";
+  for (size_t start = 1;;) {
+    const size_t end = folder.find('/', start);
+    const std::string_view name = std::string_view(folder).substr(
+        start, (end == std::string::npos ? folder.size() : end) - start);
+    if (name.empty() || name == "." || name == ".." || !AddChainWatch(above, name)) return false;
+    if (end == std::string::npos) break;
+    above = folder.substr(0, end);
+    start = end + 1;
+  }
+  if (!AddChainWatch(folder, {}, watch)) return false;
+  open_how how{};
+  how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+  how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+  const int fd =
+      static_cast<int>(syscall(SYS_openat2, AT_FDCWD, folder.c_str(), &how, sizeof(how)));
+  if (fd < 0) {
+    // A kernel without the call (or a sandbox that refuses it) chains nothing.
+    if (errno == ENOSYS || errno == EPERM) {
+      close(g_chainNotify);
+      close(g_mountTable);
+      g_chainNotify = g_mountTable = -1;
+      g_chainWatches.clear();
+      ++g_chainEpoch;
+    }
+    return false;
+  }
+  const int got = fstat(fd, reached);
+  close(fd);
+  return got == 0;
+}
+
+// Whether listing holds without a stat: it was seen unchanged in the
+// running chain epoch.
+bool ChainHolds(Listing* listing) {
+  if (listing->chainedIn == 0) return false;
+  CatchUpChains();
+  if (listing->chainedIn == g_chainEpoch) {
+    ++g_chainedAnswers;
+    return true;
+  }
+  listing->chainedIn = 0;
+  return false;
 }
 
 // The entry of folder that name stands for (see Lookup). The exact name has
@@ -526,7 +735,31 @@ Known FromKeptListings(std::string* path, size_t rootLength,
         return Known::kFound;
       }
     }
-    if (!SeenThisRound(listing)) {
+    // Seen unchanged in this lookup round, or its way watched since it was.
+    bool holds = SeenThisRound(listing);
+    if (!holds && ChainHolds(&listing)) {
+      holds = true;
+      listing.seenIn = t_round;
+    }
+    if (!holds) {
+      // A settled listing's chain is watched first (again after a change
+      // on it), so that a change after its stat below shows as an event.
+      uint64_t epoch = 0;
+      struct stat reached;
+      if (listing.watch < 0 && !listing.unchainable) {
+        int watch = -1;
+        if (Chain(std::string(folder), &reached, &watch)) {
+          if (watch != listing.chainWatch) {
+            ForgetChainedFolder(listing.chainWatch);
+            ++g_chainWatches[watch].listings;
+            listing.chainWatch = watch;
+          }
+          CatchUpChains();
+          epoch = g_chainEpoch;
+        } else {
+          listing.unchainable = true;
+        }
+      }
       // The folder's path ends where the separator before the name is: it
       // is stat'ed in place, the separator turned into the end for the call.
       struct stat st;
@@ -543,6 +776,9 @@ Known FromKeptListings(std::string* path, size_t rootLength,
         return Known::kNotKnown;
       }
       listing.seenIn = t_round;
+      // The way without links led to this folder: it holds until the next epoch.
+      if (epoch != 0 && reached.st_dev == st.st_dev && reached.st_ino == st.st_ino)
+        listing.chainedIn = epoch;
     }
     if (there) {
       // The path as written, its name replaced by the one on disk.
@@ -950,6 +1186,29 @@ int64_t ListingSettleNanoseconds(const std::string& folder) { return SettleNs(fo
 size_t FolderReadCount() {
   std::lock_guard<std::mutex> hold(g_listingLock);
   return g_folderReads;
+}
+
+void ForgetKeptListings() {
+  std::lock_guard<std::mutex> hold(g_listingLock);
+  // The notifiers are closed, not emptied: a forked child shares them with
+  // its parent.
+  if (g_notify >= 0) close(g_notify);
+  g_notify = -2;
+  g_watched.clear();
+  if (g_chainNotify >= 0) close(g_chainNotify);
+  if (g_mountTable >= 0) close(g_mountTable);
+  g_chainNotify = -2;
+  g_mountTable = -1;
+  g_chainWatches.clear();
+  g_chainableFolders.clear();
+  ++g_chainEpoch;
+  g_listings.clear();
+  g_listedNames = 0;
+}
+
+size_t ChainedAnswerCount() {
+  std::lock_guard<std::mutex> hold(g_listingLock);
+  return g_chainedAnswers;
 }
 
 size_t KeptListingCount() {

@@ -65,6 +65,12 @@ void EndLookupRound();
 // systems), and how many listings are kept now. For tests.
 int64_t ListingSettleNanoseconds(const std::string& folder);
 size_t KeptListingCount();
+// How many times a kept listing answered without a stat, its folder's way
+// being watched (tests).
+size_t ChainedAnswerCount();
+// Forgets every kept listing and its watches, without touching the watches
+// themselves (a forked child shares them with its parent). For tests.
+void ForgetKeptListings();
 // How many folder listings have been read so far. For tests.
 size_t FolderReadCount();
 

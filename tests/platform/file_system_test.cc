@@ -12,6 +12,9 @@
 #include "platform/wineprefix/dos_path.h"
 #include "tests/platform/temp_tree.h"
 #ifndef _WIN32
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -266,6 +269,73 @@ TEST_F(WinePrefixTest, AKeptFolderListingSeesEveryChange) {
     EXPECT_TRUE(exists(u"sub\\DELTA.txt"));
     EXPECT_TRUE(exists(u"sub\\delta.txt"));
   }
+}
+
+// A kept listing whose way is watched answers without a stat, and still sees
+// a name made in it and a folder on its way replaced; a way through a link
+// is not watched but validated as before.
+TEST_F(WinePrefixTest, AChainedListingSeesChangesOnItsWay) {
+  const std::string work = tree_.prefix() + "/drive_c/Work";
+  const std::string outside = tree_.prefix() + "/outside";
+  for (const std::string& folder : {work + "/One/Low", work + "/Two/Low", outside + "/Real/Low"}) {
+    sfs::create_directories(folder);
+    std::ofstream(folder + "/a.txt") << "x";
+  }
+  sfs::create_directory_symlink(outside + "/Real", work + "/Via");
+  const int64_t settle = posix::ListingSettleNanoseconds(work);
+  if (settle == 0) GTEST_SKIP() << "this file system's folder listings are never kept";
+  System::Default()->Sleep(static_cast<uint32_t>(settle / 1'000'000 + 20));
+  auto exists = [&](std::u16string_view path) { return ErrorOf(tree_.Path(path)) == 0; };
+  // Read, validated by a stat (its way watched then), then answered by the chain.
+  auto chained = [&](std::u16string_view path) {
+    EXPECT_FALSE(exists(path));
+    EXPECT_FALSE(exists(path));
+    const size_t before = posix::ChainedAnswerCount();
+    EXPECT_FALSE(exists(path));
+    return posix::ChainedAnswerCount() > before;
+  };
+  if (!chained(u"One\\Low\\B.TXT"))
+    GTEST_SKIP() << "no chained listings (inotify or openat2 refused)";
+  std::ofstream(work + "/One/Low/b.txt") << "x";
+  EXPECT_TRUE(exists(u"One\\Low\\B.TXT"));
+  EXPECT_TRUE(chained(u"Two\\Low\\C.TXT"));
+  sfs::rename(work + "/Two", work + "/Two.old");
+  sfs::create_directories(work + "/Two/Low");
+  std::ofstream(work + "/Two/Low/c.txt") << "x";
+  EXPECT_TRUE(exists(u"Two\\Low\\C.TXT"));
+  // Above the link's folder nothing is watched: a folder there replaced.
+  EXPECT_FALSE(chained(u"Via\\Low\\C.TXT"));
+  sfs::rename(outside, outside + ".old");
+  sfs::create_directories(outside + "/Real/Low");
+  std::ofstream(outside + "/Real/Low/c.txt") << "x";
+  EXPECT_TRUE(exists(u"Via\\Low\\C.TXT"));
+  // A file system mounted over a folder on the way, in a child of its own
+  // mount namespace (where this one may make one).
+  sfs::create_directories(work + "/Mount/Low");
+  std::ofstream(work + "/Mount/Low/a.txt") << "x";
+  System::Default()->Sleep(static_cast<uint32_t>(settle / 1'000'000 + 20));
+  const pid_t child = fork();
+  if (child == 0) {
+    if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+      _exit(77);
+    posix::ForgetKeptListings();
+    exists(u"Mount\\Low\\B.TXT");
+    exists(u"Mount\\Low\\B.TXT");
+    const size_t before = posix::ChainedAnswerCount();
+    if (exists(u"Mount\\Low\\B.TXT") || posix::ChainedAnswerCount() == before) _exit(2);
+    if (mount("none", (work + "/Mount").c_str(), "tmpfs", 0, nullptr) != 0) _exit(77);
+    sfs::create_directories(work + "/Mount/Low");
+    std::ofstream(work + "/Mount/Low/b.txt") << "x";
+    const bool seen = exists(u"Mount\\Low\\B.TXT");
+    umount((work + "/Mount").c_str());
+    _exit(seen ? 0 : 1);
+  }
+  int status = -1;
+  ASSERT_GT(child, 0);
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no mount namespace of its own here";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the mounted file was called missing; 2: no chain";
 }
 
 // A folder that keeps changing is read once, then watched: no change is missed.
