@@ -148,6 +148,7 @@ struct Listing {
   // chain watched (0: none; see "Chained listings"); whether it cannot be.
   uint64_t chainedIn = 0;
   bool unchainable = false;
+  int validations = 0;  // by a stat: a listing asked once is not worth a chain
   int chainWatch = -1;  // the chain watch of the folder itself
 };
 
@@ -404,6 +405,9 @@ std::unordered_map<int, ChainWatch> g_chainWatches;
 // Whether a folder's file system is one to chain on, while the mount table
 // is unchanged.
 std::unordered_map<std::string, bool> g_chainableFolders;
+// The chain watches by folder path, while the epoch they were set in runs.
+std::unordered_map<std::string, int> g_watchedPaths;
+uint64_t g_watchedPathsEpoch = 0;
 uint64_t g_chainEpoch = 1;
 size_t g_chainedAnswers = 0;
 
@@ -504,9 +508,21 @@ void CatchUpChains() {
 // Watches path for a chain: above the name child of the way, or (child
 // empty) as a chained listing's own folder.
 bool AddChainWatch(const std::string& path, std::string_view child, int* added = nullptr) {
-  if (!ChainableFileSystem(path)) return false;
-  const int wd = inotify_add_watch(g_chainNotify, path.c_str(), kChainEvents);
-  if (wd < 0) return false;
+  // A folder watched in the running epoch still is the one its path names:
+  // a change would have started a new epoch.
+  if (g_watchedPathsEpoch != g_chainEpoch) {
+    g_watchedPaths.clear();
+    g_watchedPathsEpoch = g_chainEpoch;
+  }
+  int wd = -1;
+  const auto known = g_watchedPaths.find(path);
+  if (known != g_watchedPaths.end() && g_chainWatches.count(known->second) != 0) {
+    wd = known->second;
+  } else {
+    if (!ChainableFileSystem(path)) return false;
+    wd = inotify_add_watch(g_chainNotify, path.c_str(), kChainEvents);
+    if (wd < 0) return false;
+  }
   auto watch = g_chainWatches.find(wd);
   if (watch == g_chainWatches.end()) {
     if (g_chainWatches.size() >= kMaxChainWatches) {
@@ -517,6 +533,7 @@ bool AddChainWatch(const std::string& path, std::string_view child, int* added =
   }
   if (!child.empty()) watch->second.children.emplace(child);
   if (added != nullptr) *added = wd;
+  g_watchedPaths[path] = wd;
   return true;
 }
 
@@ -746,7 +763,7 @@ Known FromKeptListings(std::string* path, size_t rootLength,
       // on it), so that a change after its stat below shows as an event.
       uint64_t epoch = 0;
       struct stat reached;
-      if (listing.watch < 0 && !listing.unchainable) {
+      if (listing.watch < 0 && !listing.unchainable && ++listing.validations >= 2) {
         int watch = -1;
         if (Chain(std::string(folder), &reached, &watch)) {
           if (watch != listing.chainWatch) {
@@ -1201,6 +1218,7 @@ void ForgetKeptListings() {
   g_mountTable = -1;
   g_chainWatches.clear();
   g_chainableFolders.clear();
+  g_watchedPaths.clear();
   ++g_chainEpoch;
   g_listings.clear();
   g_listedNames = 0;
