@@ -68,6 +68,10 @@ std::string Join(const std::string& folder, const std::string& name) {
 // larger); past that they are dropped and read again when needed.
 constexpr size_t kMaxListedNames = size_t{1} << 16;
 
+// Linux's own file systems, whose times come from the kernel's coarse clock
+// and whose every change passes through this kernel's calls.
+constexpr int64_t kKernelFileSystemSettleNs = 50'000'000;
+
 // 0: never keep listings of this file system.
 int64_t SettleNs(const std::string& folder) {
   struct statfs fs;
@@ -79,7 +83,7 @@ int64_t SettleNs(const std::string& folder) {
     case 0x01021994:  // tmpfs
     case 0x794C7630:  // overlayfs
     case 0xF2F52010:  // f2fs
-      return 50'000'000;
+      return kKernelFileSystemSettleNs;
     case 0x6969:      // nfs
     case 0xFF534D42:  // cifs
     case 0xFE534D42:  // smb2
@@ -428,21 +432,7 @@ bool ChainsAvailable() {
 bool ChainableFileSystem(const std::string& folder) {
   const auto known = g_chainableFolders.find(folder);
   if (known != g_chainableFolders.end()) return known->second;
-  struct statfs fs;
-  if (statfs(folder.c_str(), &fs) != 0) return false;
-  bool chainable = false;
-  switch (static_cast<uint64_t>(fs.f_type)) {
-    case 0xEF53:      // ext2, ext3, ext4
-    case 0x58465342:  // xfs
-    case 0x9123683E:  // btrfs
-    case 0x01021994:  // tmpfs
-    case 0x794C7630:  // overlayfs
-    case 0xF2F52010:  // f2fs
-      chainable = true;
-      break;
-    default:
-      break;
-  }
+  const bool chainable = SettleNs(folder) == kKernelFileSystemSettleNs;
   if (g_chainableFolders.size() >= kMaxChainWatches) g_chainableFolders.clear();
   g_chainableFolders.emplace(folder, chainable);
   return chainable;
