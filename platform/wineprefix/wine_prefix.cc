@@ -754,6 +754,11 @@ Known FromKeptListings(std::string* path, size_t rootLength,
       uint64_t epoch = 0;
       struct stat reached;
       if (listing.watch < 0 && !listing.unchainable && ++listing.validations >= 2) {
+        // Every event so far read first: the watches taken again from the
+        // running epoch name the folders their paths name now. The chain
+        // holds only if nothing else happens until the stat below is made.
+        CatchUpChains();
+        const uint64_t before = g_chainEpoch;
         int watch = -1;
         if (Chain(std::string(folder), &reached, &watch)) {
           if (watch != listing.chainWatch) {
@@ -761,8 +766,7 @@ Known FromKeptListings(std::string* path, size_t rootLength,
             ++g_chainWatches[watch].listings;
             listing.chainWatch = watch;
           }
-          CatchUpChains();
-          epoch = g_chainEpoch;
+          epoch = before;
         } else {
           listing.unchainable = true;
         }
@@ -784,8 +788,10 @@ Known FromKeptListings(std::string* path, size_t rootLength,
       }
       listing.seenIn = t_round;
       // The way without links led to this folder: it holds until the next epoch.
-      if (epoch != 0 && reached.st_dev == st.st_dev && reached.st_ino == st.st_ino)
-        listing.chainedIn = epoch;
+      if (epoch != 0 && reached.st_dev == st.st_dev && reached.st_ino == st.st_ino) {
+        CatchUpChains();
+        if (g_chainEpoch == epoch) listing.chainedIn = epoch;
+      }
     }
     if (there) {
       // The path as written, its name replaced by the one on disk.
